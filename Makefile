@@ -1,0 +1,36 @@
+# Quick start:  make run   (build and start the desktop program)
+#               make test  (build and run the whole test suite)
+# Each target installs what it needs first.
+
+BUILD    ?= build
+SANITIZE ?= OFF
+JOBS     ?= $(shell nproc 2>/dev/null || echo 2)
+CMAKE_FLAGS ?=
+
+.PHONY: all deps configure build run test test-sanitize format clean
+
+all: build
+
+deps:
+	@scripts/install-deps.sh
+
+configure: deps
+	@cmake -S . -B $(BUILD) -G Ninja -DQUARVEL_SANITIZE=$(SANITIZE) $(CMAKE_FLAGS) >/dev/null
+
+build: configure
+	@cmake --build $(BUILD) -j $(JOBS)
+
+run: build
+	@scripts/run.sh $(BUILD)
+
+test: build
+	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 300
+
+test-sanitize:
+	@$(MAKE) --no-print-directory test BUILD=build-sanitize SANITIZE=ON
+
+format:
+	@find src tests cli app bench fuzz -name '*.cpp' -o -name '*.h' | xargs clang-format -i
+
+clean:
+	rm -rf build build-sanitize

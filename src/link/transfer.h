@@ -1,0 +1,72 @@
+#pragma once
+
+#include "link/frame.h"
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace quarvel::link {
+
+// Colour class of a status text: blue progress, red warning or error, green success.
+enum class StatusColour { Blue, Red, Green };
+
+// What a transfer tells its observer (the status window, a console), applied in order.
+struct ShowText
+{
+    std::string text;
+    StatusColour colour;
+    bool operator==(const ShowText&) const = default;
+};
+struct SetColour
+{
+    StatusColour colour;
+    bool operator==(const SetColour&) const = default;
+};
+struct SetProgress
+{
+    int value;
+    std::optional<int> maximum; // unchanged when empty
+    bool operator==(const SetProgress&) const = default;
+};
+using Report = std::variant<ShowText, SetColour, SetProgress>;
+
+enum class Outcome { Running, Succeeded, Failed };
+
+// Where the closing pause after a finished transfer is measured from.
+enum class Pause { None, FromLastSend, FromNow };
+
+// The next thing the driver must do, returned by every transfer event.
+struct Step
+{
+    std::vector<Report> reports;        // apply first, in order
+    std::optional<Frame> send;          // then send this frame...
+    int replyBytes = 0;                 // ...and wait for this many bytes (0: no reply awaited)
+    bool timed = true;                  // the wait ends with the exchange time-out
+    Outcome outcome = Outcome::Running; // finished after the send (if any)
+    Pause pause = Pause::None;          // closing pause once finished
+};
+
+// A device operation as a pure state machine. The driver calls start() once, then reply()
+// with exactly replyBytes bytes taken from the line, or timeout() when the wait ran out,
+// until a step's outcome is not Running. No clock, no I/O.
+class Transfer
+{
+public:
+    virtual ~Transfer() = default;
+    virtual Step start() = 0;
+    virtual Step reply(std::span<const std::uint8_t> bytes) = 0;
+    virtual Step timeout() = 0;
+    // The user asked to stop (only transfers that wait without a time limit need this).
+    virtual Step cancel()
+    {
+        Step s;
+        s.outcome = Outcome::Failed;
+        return s;
+    }
+};
+
+} // namespace quarvel::link
