@@ -60,13 +60,10 @@ public:
     virtual Step start() = 0;
     virtual Step reply(std::span<const std::uint8_t> bytes) = 0;
     virtual Step timeout() = 0;
-    // The user asked to stop (only transfers that wait without a time limit need this).
-    virtual Step cancel()
-    {
-        Step s;
-        s.outcome = Outcome::Failed;
-        return s;
-    }
+    // The transfer cannot go on: the user cancelled it, or the port went away. Returns the
+    // transfer's failed step (its own failure text); the driver sends nothing more for it.
+    enum class AbortReason { UserCancel, PortLost };
+    virtual Step abort(AbortReason reason) = 0;
 };
 
 } // namespace quarvel::link
