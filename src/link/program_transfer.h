@@ -1,0 +1,62 @@
+#pragma once
+
+#include "image/parameter_image.h"
+#include "link/transfer.h"
+
+#include <memory>
+#include <vector>
+
+namespace quarvel::link {
+
+// Writes the image cells begin..total (inclusive) into the selector, one write exchange per
+// cell, and closes the range with the end-of-programming frame. Before sending anything it
+// stamps the fixed identification cells into the image, so every programmed selector (and
+// every file saved afterwards) carries them.
+class ProgramTransfer final : public Transfer
+{
+public:
+    // Failed exchanges a whole transfer absorbs; the one that reaches this count ends it.
+    static constexpr int kFailureBudget = 5;
+
+    // The image must outlive the transfer. A range outside 0..188, or with begin > total,
+    // is refused when started: nothing is sent and the transfer fails.
+    ProgramTransfer(ParameterImage& image, int begin, int total);
+
+    Step start() override;
+    Step reply(std::span<const std::uint8_t> bytes) override;
+    Step timeout() override;
+    Step abort(AbortReason reason) override;
+
+    // The byte a cell's text is programmed as: its leading number, rounded half to even, then
+    // reduced modulo 256 into 0..255 (300 -> 44, -1 -> 255).
+    static std::uint8_t cellByte(const std::string& text);
+
+private:
+    enum class State
+    {
+        Idle,
+        Waiting,
+        Done
+    };
+
+    bool validRange() const;
+    Step send(std::vector<Report> reports) const;
+    Step countFailure(std::vector<Report> reports);
+    Step fail(std::vector<Report> reports, Pause pause);
+    Step settled() const;
+
+    ParameterImage& m_image;
+    int m_begin;
+    int m_total;
+    State m_state = State::Idle;
+    Outcome m_outcome = Outcome::Running;
+    int m_address = 0;
+    int m_failures = 0;
+    Frame m_request{}; // kept so a retry repeats the exact bytes, even if the cell is edited meanwhile
+};
+
+// The whole image as the three ranges the selector accepts: 0..84, 86..123 and 128..188
+// (85 and 124..127 are never written). The driver runs each job whatever the previous outcome.
+std::vector<std::unique_ptr<Transfer>> programJobs(ParameterImage& image);
+
+} // namespace quarvel::link

@@ -1,0 +1,49 @@
+#pragma once
+
+#include "image/parameter_image.h"
+#include "link/transfer.h"
+
+namespace quarvel::link {
+
+// Copies the selector's memory, addresses 0..188, into the image, one read exchange per cell.
+// Cells from 189 up are the tool's own and are never touched. A failed read keeps the cells
+// read so far and leaves the rest as they were; opened() tells callers whether to go on.
+class ReadTransfer final : public Transfer
+{
+public:
+    // Failed exchanges a whole transfer absorbs; the one that reaches this count ends it.
+    static constexpr int kFailureBudget = 5;
+
+    // The image must outlive the transfer.
+    explicit ReadTransfer(ParameterImage& image);
+
+    Step start() override;
+    Step reply(std::span<const std::uint8_t> bytes) override;
+    Step timeout() override;
+    Step abort(AbortReason reason) override;
+
+    // True only once every cell 0..188 has been stored by this transfer.
+    bool opened() const { return m_opened; }
+
+private:
+    enum class State
+    {
+        Idle,
+        Waiting,
+        Done
+    };
+
+    Step request(std::vector<Report> reports) const;
+    Step countFailure(std::vector<Report> reports);
+    Step fail(std::vector<Report> reports);
+    Step settled() const;
+    bool accepts(std::span<const std::uint8_t> bytes) const;
+
+    ParameterImage& m_image;
+    State m_state = State::Idle;
+    int m_address = 0;
+    int m_failures = 0;
+    bool m_opened = false;
+};
+
+} // namespace quarvel::link
