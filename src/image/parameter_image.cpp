@@ -12,8 +12,7 @@ double leadingNumber(std::string_view text)
         ++i;
     double sign = 1.0;
     if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-        if (text[i] == '-')
-            sign = -1.0;
+        if (text[i] == '-') sign = -1.0;
         ++i;
     }
     // Accumulate digits by hand: locale-independent, and never reads past the view.
@@ -39,13 +38,10 @@ double leadingNumber(std::string_view text)
 
 long long roundHalfEven(double value)
 {
-    if (std::isnan(value))
-        return 0;
+    if (std::isnan(value)) return 0;
     constexpr double kMax = 9.2e18;
-    if (value >= kMax)
-        return std::numeric_limits<long long>::max();
-    if (value <= -kMax)
-        return std::numeric_limits<long long>::min();
+    if (value >= kMax) return std::numeric_limits<long long>::max();
+    if (value <= -kMax) return std::numeric_limits<long long>::min();
     return static_cast<long long>(std::nearbyint(value)); // default rounding mode: to nearest, ties even
 }
 
@@ -60,8 +56,7 @@ const std::string& ParameterImage::text(int address) const
 
 void ParameterImage::setText(int address, std::string text)
 {
-    if (isValidAddress(address))
-        m_cells[static_cast<std::size_t>(address)] = std::move(text);
+    if (isValidAddress(address)) m_cells[static_cast<std::size_t>(address)] = std::move(text);
 }
 
 double ParameterImage::number(int address) const
