@@ -1,0 +1,55 @@
+#pragma once
+
+#include "link/transfer.h"
+
+#include <QColor>
+#include <QWidget>
+
+#include <optional>
+
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QScreen;
+
+namespace quarvel {
+
+// The progress and error window of the device transfers: a progress bar, one status line and
+// a close button. It holds no logic beyond closing itself; StatusPresenter drives it.
+// Closing it destroys it.
+class StatusWindow : public QWidget
+{
+    Q_OBJECT
+
+public:
+    // Geometry is laid out in twips (1/1440 inch).
+    static constexpr int kTwipsPerInch = 1440;
+
+    explicit StatusWindow(QWidget* parent = nullptr);
+
+    static int twipsToPixels(int twips, double dotsPerInch);
+    static QColor colourOf(link::StatusColour colour);
+
+    // The status line's text and colour. The colour is the label's WindowText palette entry.
+    void setStatusText(const QString& text, link::StatusColour colour);
+    void setStatusColour(link::StatusColour colour);
+    // The maximum, when given, is set before the value; values outside the range are clamped.
+    void setProgress(int value, std::optional<int> maximum = std::nullopt);
+    void enableClose();
+
+    QProgressBar* bar() const { return m_bar; }
+    QLabel* labelStats() const { return m_labelStats; }
+    QPushButton* comExit() const { return m_comExit; }
+
+private:
+    // Runs once, when the window is created: position, close button caption and state.
+    void load();
+    QScreen* currentScreen() const;
+    int px(int twips) const;
+
+    QProgressBar* m_bar;
+    QLabel* m_labelStats;
+    QPushButton* m_comExit;
+};
+
+} // namespace quarvel
