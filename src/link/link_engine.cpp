@@ -1,0 +1,231 @@
+#include "link/link_engine.h"
+
+#include <algorithm>
+
+namespace quarvel::link {
+
+namespace {
+// Outside a wait nothing consumes the buffer; a chattering line must not grow it without end.
+// The next flush throws it away anyway, so only the newest bytes are worth keeping.
+constexpr std::size_t kMaxBuffered = 4096;
+
+LinkTiming sane(LinkTiming timing)
+{
+    timing.replyTimeoutMs = std::max(0, timing.replyTimeoutMs);
+    timing.closingPauseMs = std::max(0, timing.closingPauseMs);
+    return timing;
+}
+} // namespace
+
+LinkEngine::LinkEngine(Timing timing) : m_timing(sane(timing)) {}
+
+void LinkEngine::setTiming(Timing timing)
+{
+    m_timing = sane(timing);
+}
+
+std::optional<LinkEngine::Actions> LinkEngine::run(Jobs jobs, std::int64_t nowMs)
+{
+    if (m_running) return std::nullopt;
+    std::erase(jobs, nullptr);
+    m_queue = std::move(jobs);
+    m_nextJob = 0;
+    m_running = true;
+    m_allSucceeded = true;
+
+    Actions out;
+    Step first;
+    if (startNextJob(out, first)) advance(std::move(first), nowMs, out);
+    return out;
+}
+
+std::optional<LinkEngine::Actions> LinkEngine::sendFrame(const Frame& frame, std::int64_t nowMs)
+{
+    if (m_running) return std::nullopt;
+    m_lastSendMs = nowMs;
+    return Actions{Write{frame}};
+}
+
+LinkEngine::Actions LinkEngine::bytesArrived(std::span<const std::uint8_t> bytes, std::int64_t nowMs)
+{
+    Actions out;
+    m_buffer.insert(m_buffer.end(), bytes.begin(), bytes.end());
+    if (m_state == State::Waiting && m_awaitBytes > 0 &&
+        m_buffer.size() >= static_cast<std::size_t>(m_awaitBytes))
+        advance(takeReply(out), nowMs, out);
+    else
+        keepBounded();
+    return out;
+}
+
+LinkEngine::Actions LinkEngine::timerFired(TimerTag tag, std::int64_t nowMs)
+{
+    Actions out;
+    if (!m_armedTag || *m_armedTag != tag) return out;
+    m_armedTag.reset();
+    if (m_state == State::Waiting) {
+        advance(m_current->timeout(), nowMs, out);
+    } else if (m_state == State::Pausing) {
+        Step first;
+        if (startNextJob(out, first)) advance(std::move(first), nowMs, out);
+    }
+    return out;
+}
+
+LinkEngine::Actions LinkEngine::abort(Transfer::AbortReason reason, std::int64_t nowMs)
+{
+    Actions out;
+    const bool portLost = reason == Transfer::AbortReason::PortLost;
+    if (m_state == State::Waiting) {
+        stopTimer(out);
+        Step step = m_current->abort(reason);
+        // Only the reports count: the transfer may not send anything more.
+        for (auto& report : step.reports)
+            out.emplace_back(Status{std::move(report)});
+        finishJob(step.outcome == Outcome::Running ? Outcome::Failed : step.outcome, out);
+        if (!portLost) {
+            const int pause = pauseLength(step.pause, nowMs);
+            if (pause > 0) {
+                m_state = State::Pausing;
+                armTimer(pause, out);
+            } else {
+                Step first;
+                if (startNextJob(out, first)) advance(std::move(first), nowMs, out);
+            }
+            return out;
+        }
+    }
+    if (portLost && m_running) {
+        // Nothing can reach the selector any more: the jobs not started count as failed.
+        stopTimer(out);
+        if (m_nextJob < m_queue.size()) m_allSucceeded = false;
+        finishRun(out);
+    }
+    return out;
+}
+
+void LinkEngine::advance(Step step, std::int64_t nowMs, Actions& out)
+{
+    for (;;) {
+        for (auto& report : step.reports)
+            out.emplace_back(Status{std::move(report)});
+        if (step.send) {
+            out.emplace_back(Write{*step.send});
+            m_lastSendMs = nowMs;
+        }
+
+        if (step.outcome != Outcome::Running) {
+            finishJob(step.outcome, out);
+            const int pause = pauseLength(step.pause, nowMs);
+            if (pause > 0) {
+                m_state = State::Pausing;
+                armTimer(pause, out);
+                return;
+            }
+            if (!startNextJob(out, step)) return;
+            continue;
+        }
+
+        m_state = State::Waiting;
+        m_awaitBytes = std::max(0, step.replyBytes);
+        if (m_awaitBytes > 0 && m_buffer.size() >= static_cast<std::size_t>(m_awaitBytes)) {
+            // Enough bytes were already waiting (a late reply to an earlier request).
+            step = takeReply(out);
+            continue;
+        }
+        if (step.timed) {
+            armTimer(m_timing.replyTimeoutMs, out);
+            return;
+        }
+        stopTimer(out);
+        if (m_awaitBytes > 0) return;
+
+        // Running, yet waiting for neither bytes nor a time-out: no event could ever move it on.
+        step = Step{};
+        step.outcome = Outcome::Failed;
+    }
+}
+
+bool LinkEngine::startNextJob(Actions& out, Step& first)
+{
+    if (m_nextJob >= m_queue.size()) {
+        finishRun(out);
+        return false;
+    }
+    m_current = std::move(m_queue[m_nextJob++]);
+    // Whatever came in before this job's first request is stray and never counts as a reply.
+    m_buffer.clear();
+    out.emplace_back(Flush{});
+    out.emplace_back(TransferStarted{});
+    m_state = State::Waiting;
+    m_awaitBytes = 0;
+    first = m_current->start();
+    return true;
+}
+
+Step LinkEngine::takeReply(Actions& out)
+{
+    // The whole take is consumed: the reply is its first m_awaitBytes bytes, the rest is dropped.
+    const std::vector<std::uint8_t> taken(m_buffer.begin(), m_buffer.begin() + m_awaitBytes);
+    m_buffer.clear();
+    stopTimer(out);
+    return m_current->reply(taken);
+}
+
+void LinkEngine::finishJob(Outcome outcome, Actions& out)
+{
+    stopTimer(out);
+    if (outcome != Outcome::Succeeded) m_allSucceeded = false;
+    m_current.reset();
+    m_awaitBytes = 0;
+    m_state = State::Pausing;
+    out.emplace_back(TransferFinished{outcome});
+}
+
+int LinkEngine::pauseLength(Pause pause, std::int64_t nowMs) const
+{
+    switch (pause) {
+    case Pause::None:
+        return 0;
+    case Pause::FromNow:
+        return m_timing.closingPauseMs;
+    case Pause::FromLastSend: {
+        if (!m_lastSendMs) return 0;
+        const std::int64_t since = std::max<std::int64_t>(0, nowMs - *m_lastSendMs);
+        return static_cast<int>(std::max<std::int64_t>(0, m_timing.closingPauseMs - since));
+    }
+    }
+    return 0;
+}
+
+void LinkEngine::armTimer(int ms, Actions& out)
+{
+    m_armedTag = ++m_lastTag;
+    out.emplace_back(ArmTimer{ms, *m_armedTag});
+}
+
+void LinkEngine::stopTimer(Actions& out)
+{
+    if (!m_armedTag) return;
+    m_armedTag.reset();
+    out.emplace_back(StopTimer{});
+}
+
+void LinkEngine::finishRun(Actions& out)
+{
+    m_running = false;
+    m_state = State::Idle;
+    m_current.reset();
+    m_queue.clear();
+    m_nextJob = 0;
+    out.emplace_back(RunFinished{m_allSucceeded});
+}
+
+void LinkEngine::keepBounded()
+{
+    const std::size_t limit = std::max(kMaxBuffered, static_cast<std::size_t>(m_awaitBytes));
+    if (m_buffer.size() > limit)
+        m_buffer.erase(m_buffer.begin(), m_buffer.end() - static_cast<std::ptrdiff_t>(limit));
+}
+
+} // namespace quarvel::link

@@ -1,0 +1,149 @@
+#pragma once
+
+#include "link/frame.h"
+#include "link/transfer.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <variant>
+#include <vector>
+
+namespace quarvel::link {
+
+// The two timing constants of the line, in milliseconds.
+struct LinkTiming
+{
+    int replyTimeoutMs = 200; // one exchange, counted from its send
+    int closingPauseMs = 300; // after every finished transfer, before the next may start
+    bool operator==(const LinkTiming&) const = default;
+};
+
+// Runs a queue of transfers one at a time over a byte line it never touches itself.
+// The driver feeds it events with the current time of a monotonic millisecond clock and
+// carries out the actions each call returns, in order. One timer serves both the exchange
+// time-out and the closing pause; every arming carries a fresh tag, and a fired tag that is
+// not the one armed last is ignored, so a time-out that raced a reply does no harm.
+//
+// A transfer step that stays Running must say what it waits for: replyBytes > 0 waits for
+// that many bytes (ended early by the time-out when timed); replyBytes == 0 with timed waits
+// for the time-out alone. A Running step that waits for nothing could never move on, so the
+// engine ends that transfer as failed.
+class LinkEngine
+{
+public:
+    using Timing = LinkTiming;
+    using TimerTag = std::uint64_t;
+
+    // Discard every byte the device holds unread: the engine's own buffer is already emptied.
+    struct Flush
+    {
+        bool operator==(const Flush&) const = default;
+    };
+    struct Write
+    {
+        Frame frame;
+        bool operator==(const Write&) const = default;
+    };
+    // (Re)start the single-shot timer; report its firing with this tag.
+    struct ArmTimer
+    {
+        int ms;
+        TimerTag tag;
+        bool operator==(const ArmTimer&) const = default;
+    };
+    struct StopTimer
+    {
+        bool operator==(const StopTimer&) const = default;
+    };
+    struct Status
+    {
+        Report report;
+        bool operator==(const Status&) const = default;
+    };
+    struct TransferStarted
+    {
+        bool operator==(const TransferStarted&) const = default;
+    };
+    struct TransferFinished
+    {
+        Outcome outcome;
+        bool operator==(const TransferFinished&) const = default;
+    };
+    struct RunFinished
+    {
+        bool allSucceeded;
+        bool operator==(const RunFinished&) const = default;
+    };
+    using Action = std::variant<Flush, Write, ArmTimer, StopTimer, Status, TransferStarted, TransferFinished,
+                                RunFinished>;
+    using Actions = std::vector<Action>;
+    using Jobs = std::vector<std::unique_ptr<Transfer>>;
+
+    explicit LinkEngine(Timing timing = {});
+
+    // Takes effect from the next exchange or pause.
+    void setTiming(Timing timing);
+    Timing timing() const { return m_timing; }
+
+    // True from an accepted run() until its RunFinished.
+    bool isRunning() const { return m_running; }
+
+    // Starts the jobs in order; every job runs whatever the outcome of the one before.
+    // Refused (nullopt, jobs discarded) while a run is active. An empty list finishes at once.
+    std::optional<Actions> run(Jobs jobs, std::int64_t nowMs);
+
+    // One frame that expects no reply (end of sampling, the fixed sampling-output command).
+    // Refused (nullopt) while a run is active: it would land in the middle of an exchange.
+    std::optional<Actions> sendFrame(const Frame& frame, std::int64_t nowMs);
+
+    // Bytes read from the line. Outside a wait they stay buffered until the next job's flush.
+    Actions bytesArrived(std::span<const std::uint8_t> bytes, std::int64_t nowMs);
+
+    Actions timerFired(TimerTag tag, std::int64_t nowMs);
+
+    // UserCancel ends the running transfer; the queue goes on after its closing pause.
+    // PortLost ends it, drops the jobs not yet started and finishes the run at once; the run
+    // counts as succeeded only if every job had already run and succeeded.
+    Actions abort(Transfer::AbortReason reason, std::int64_t nowMs);
+
+    // Bytes received but not yet taken (for tests and diagnostics).
+    std::size_t bufferedBytes() const { return m_buffer.size(); }
+
+private:
+    enum class State
+    {
+        Idle,
+        Waiting,
+        Pausing
+    };
+
+    void advance(Step step, std::int64_t nowMs, Actions& out);
+    bool startNextJob(Actions& out, Step& first);
+    Step takeReply(Actions& out);
+    void finishJob(Outcome outcome, Actions& out);
+    int pauseLength(Pause pause, std::int64_t nowMs) const;
+    void armTimer(int ms, Actions& out);
+    void stopTimer(Actions& out);
+    void finishRun(Actions& out);
+    void keepBounded();
+
+    Timing m_timing;
+    bool m_running = false;
+    State m_state = State::Idle;
+    Jobs m_queue; // jobs not yet started, in order
+    std::size_t m_nextJob = 0;
+    std::unique_ptr<Transfer> m_current;
+    bool m_allSucceeded = true;
+
+    std::vector<std::uint8_t> m_buffer;
+    int m_awaitBytes = 0; // while Waiting: reply length awaited, 0 for a time-out only
+
+    TimerTag m_lastTag = 0;
+    std::optional<TimerTag> m_armedTag;
+    std::optional<std::int64_t> m_lastSendMs;
+};
+
+} // namespace quarvel::link
