@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -225,28 +228,6 @@ TEST(ReadTransfer, ReplyEchoingAnotherAddressIsRequestedAgain)
     EXPECT_EQ(run.reports[7], (std::vector<Report>{kBlue, at(6)})); // no text of its own
 }
 
-TEST(ReadTransfer, AbortEndsWithFailureTextAndSendsNothingMore)
-{
-    for (auto reason : {Transfer::AbortReason::UserCancel, Transfer::AbortReason::PortLost}) {
-        ParameterImage image;
-        ReadTransfer read(image);
-        read.start();
-        read.reply(Bytes{225, 0, 0, 9, 234});
-        const Step aborted = read.abort(reason);
-        EXPECT_EQ(aborted.reports, std::vector<Report>{kReadErrorText});
-        EXPECT_FALSE(aborted.send);
-        EXPECT_EQ(aborted.outcome, Outcome::Failed);
-        EXPECT_EQ(aborted.pause, Pause::FromLastSend);
-        EXPECT_EQ(image.text(0), "9");
-        EXPECT_FALSE(read.opened());
-        // A reply arriving late is ignored.
-        const Step late = read.reply(Bytes{225, 1, 0, 9, 235});
-        EXPECT_FALSE(late.send);
-        EXPECT_EQ(late.outcome, Outcome::Failed);
-        EXPECT_EQ(image.text(1), "");
-    }
-}
-
 TEST(ProgramTransfer, CleanRangeWritesEveryCellThenEndFrame)
 {
     FakeSelector selector;
@@ -372,19 +353,6 @@ TEST(ProgramTransfer, RangeOutsideTheSelectorIsRefused)
     }
 }
 
-TEST(ProgramTransfer, AbortEndsWithoutEndFrame)
-{
-    ParameterImage image;
-    ProgramTransfer program(image, 0, 10);
-    program.start();
-    const Step aborted = program.abort(Transfer::AbortReason::PortLost);
-    EXPECT_EQ(aborted.reports, std::vector<Report>{kProgramErrorText});
-    EXPECT_FALSE(aborted.send);
-    EXPECT_EQ(aborted.outcome, Outcome::Failed);
-    EXPECT_EQ(aborted.pause, Pause::FromNow);
-    EXPECT_FALSE(program.reply(Bytes{226, 0, 0, 0, 226}).send);
-}
-
 TEST(ProgramJobs, ThreeRangesRunEvenAfterAFailedFirst)
 {
     std::vector<int> expected;
@@ -409,5 +377,40 @@ TEST(ProgramJobs, ThreeRangesRunEvenAfterAFailedFirst)
         EXPECT_EQ(endFrames, firstFails ? 2 : 3);
         if (firstFails) expected.erase(expected.begin(), expected.begin() + 85);
         EXPECT_EQ(selector.written, expected);
+    }
+}
+
+TEST(Transfers, AbortEndsWithOwnFailureTextAndSendsNothingMore)
+{
+    struct Case
+    {
+        const char* name;
+        std::function<std::unique_ptr<Transfer>(ParameterImage&)> make;
+        ShowText failure;
+        Pause pause;
+    };
+    const Case cases[] = {
+        {"read", [](ParameterImage& i) { return std::make_unique<ReadTransfer>(i); }, kReadErrorText,
+         Pause::FromLastSend},
+        {"program", [](ParameterImage& i) { return std::make_unique<ProgramTransfer>(i, 0, 10); },
+         kProgramErrorText, Pause::FromNow},
+    };
+    for (const Case& c : cases) {
+        for (auto reason : {Transfer::AbortReason::UserCancel, Transfer::AbortReason::PortLost}) {
+            SCOPED_TRACE(c.name);
+            ParameterImage image;
+            auto transfer = c.make(image);
+            transfer->start();
+            const Step aborted = transfer->abort(reason);
+            EXPECT_EQ(aborted.reports, std::vector<Report>{c.failure});
+            EXPECT_FALSE(aborted.send); // in particular no end-of-programming frame
+            EXPECT_EQ(aborted.outcome, Outcome::Failed);
+            EXPECT_EQ(aborted.pause, c.pause);
+            // A reply arriving late is ignored: nothing stored, nothing sent.
+            const Step late = transfer->reply(Bytes{225, 0, 0, 9, 234});
+            EXPECT_FALSE(late.send);
+            EXPECT_EQ(late.outcome, Outcome::Failed);
+            EXPECT_EQ(image.text(0), "");
+        }
     }
 }
