@@ -31,7 +31,9 @@ FileSaveResult saveFileAtomically(const QString& path, std::string_view bytes)
         return result;
     }
     const auto size = static_cast<qint64>(bytes.size());
-    if (file.write(bytes.data(), size) != size || !file.commit()) {
+    // flush() before commit(): a write error while flushing the buffer is not seen by commit(),
+    // which would then put the truncated file in place of the old one.
+    if (file.write(bytes.data(), size) != size || !file.flush() || !file.commit()) {
         result.error = QStringLiteral("Cannot save %1: %2").arg(shown(path), file.errorString());
         file.cancelWriting();
         return result;

@@ -1,0 +1,109 @@
+#include "image/state_file_io.h"
+
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QtGlobal>
+
+#include <gtest/gtest.h>
+
+namespace quarvel {
+namespace {
+
+// Points the per-user folders at a temporary one for the length of a test.
+class StateFileIo : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_home.isValid());
+        for (const char* name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME"}) {
+            m_saved.push_back({name, qgetenv(name), qEnvironmentVariableIsSet(name)});
+            qputenv(name, QFile::encodeName(m_home.path()));
+        }
+    }
+    void TearDown() override
+    {
+        for (const Saved& saved : m_saved) {
+            if (saved.wasSet)
+                qputenv(saved.name, saved.value);
+            else
+                qunsetenv(saved.name);
+        }
+    }
+
+    struct Saved
+    {
+        const char* name;
+        QByteArray value;
+        bool wasSet;
+    };
+    QTemporaryDir m_home;
+    std::vector<Saved> m_saved;
+};
+
+TEST_F(StateFileIo, LivesInTheConfigurationFolder)
+{
+    const QString path = stateFilePath();
+    EXPECT_TRUE(path.startsWith(m_home.path() + '/')) << path.toStdString();
+    EXPECT_TRUE(path.endsWith(QStringLiteral("/cmose.sys"))) << path.toStdString();
+}
+
+TEST_F(StateFileIo, MissingFileGivesTheDefaultsWithoutError)
+{
+    const StateFileLoad load = loadStateFile(stateFilePath());
+    EXPECT_FALSE(load.found);
+    EXPECT_TRUE(load.error.isEmpty());
+    EXPECT_EQ(load.state, StateFile{});
+}
+
+TEST_F(StateFileIo, SaveCreatesTheFolderAndLoadReadsItBack)
+{
+    StateFile state;
+    state.setMostRecent("/bench/ch 1.cdt");
+    state.choosePort(9);
+    const QString path = stateFilePath();
+    ASSERT_FALSE(QFileInfo::exists(QFileInfo(path).absolutePath()));
+
+    const FileSaveResult saved = saveStateFile(path, state);
+    ASSERT_TRUE(saved.saved) << saved.error.toStdString();
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(),
+              "\"/bench/ch 1.cdt\"\r\n\"c:\\coin.syn\"\r\n#FALSE#\r\n#FALSE#\r\n#FALSE#\r\n#FALSE#\r\n");
+
+    const StateFileLoad load = loadStateFile(path);
+    EXPECT_TRUE(load.found);
+    EXPECT_TRUE(load.error.isEmpty());
+    EXPECT_EQ(load.state, state);
+    EXPECT_EQ(load.state.startupPort(), 1);
+}
+
+TEST_F(StateFileIo, ShortFileKeepsDefaultsForTheRest)
+{
+    const QString path = m_home.filePath(QStringLiteral("cmose.sys"));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("\"/x.cdt\"\r\n\"/y.cdt\"\r\n#FALSE#\r\n#TRUE#\r\n");
+    file.close();
+    const StateFileLoad load = loadStateFile(path);
+    EXPECT_EQ(load.state.recentName1, "/x.cdt");
+    EXPECT_EQ(load.state.recentName2, "/y.cdt");
+    EXPECT_EQ(load.state.startupPort(), 2);
+}
+
+TEST_F(StateFileIo, UnwritableFolderIsReported)
+{
+    QFile blocker(m_home.filePath(QStringLiteral("plain-file")));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    const FileSaveResult saved =
+        saveStateFile(m_home.filePath(QStringLiteral("plain-file/sub/cmose.sys")), {});
+    EXPECT_FALSE(saved.saved);
+    EXPECT_TRUE(saved.error.startsWith(QStringLiteral("Cannot save "))) << saved.error.toStdString();
+}
+
+} // namespace
+} // namespace quarvel
