@@ -1,0 +1,301 @@
+#include "sim/virtual_selector.h"
+
+#include "image/parameter_image.h"
+
+#include <algorithm>
+
+namespace quarvel::sim {
+
+namespace {
+
+constexpr int kCoinChannels = 12;
+constexpr int kCoinBlockSize = 7;
+
+// Calibration mark and maker letters every programmed selector carries.
+constexpr std::array<std::uint8_t, 4> kCalibrationMark{4, 52, 107, 61};
+constexpr std::array<std::uint8_t, 6> kMakerMark{'T', 'E', 'S', 'M', 'O', 'R'};
+
+// The noise generator gets its own stream so that garbage bytes do not shift random faults.
+constexpr std::uint32_t kNoiseSeedOffset = 0x9E3779B9u;
+
+std::uint8_t byteOf(double value)
+{
+    return static_cast<std::uint8_t>(std::clamp(value, 0.0, 255.0) + 0.5);
+}
+
+} // namespace
+
+VirtualSelector::VirtualSelector(std::uint32_t sampleSeed)
+    : m_memory(factoryMemory()), m_faultRng(0), m_noiseRng(kNoiseSeedOffset), m_sampleRng(sampleSeed)
+{}
+
+VirtualSelector::Memory VirtualSelector::factoryMemory()
+{
+    Memory m{};
+    const auto types = coinTypes();
+    for (int n = 0; n < kCoinChannels; ++n) {
+        const auto& type = types[static_cast<std::size_t>(n)];
+        const auto a = static_cast<unsigned>(type.meanA + 0.5);
+        const int block = n * kCoinBlockSize;
+        m[block + 0] = static_cast<std::uint8_t>(a & 0xFF);
+        m[block + 1] = static_cast<std::uint8_t>(a >> 8);
+        m[block + 2] = 10;  // allowance of the A reference
+        m[block + 3] = 170; // TLD
+        m[block + 4] = 10;  // enabled, separator 0, tolerance A 10
+        m[block + 5] = byteOf(type.meanX);
+        m[block + 6] = static_cast<std::uint8_t>(type.value);
+        m[96 + 2 * n] = byteOf(type.meanY);
+        m[97 + 2 * n] = byteOf(type.meanDh);
+        m[129 + n] = 85;  // tolerances B and C 5
+        m[141 + n] = 153; // MT2 column
+    }
+    m[84] = 128;                                                // high inhibit, pulse output
+    m[85] = 37;                                                 // serial number
+    std::fill(m.begin() + 86, m.begin() + 92, std::uint8_t{1}); // prices and factors
+    m[92] = 50;                                                 // signal time
+    m[93] = 1;
+    m[94] = 1;
+    m[95] = 20; // hold time
+    std::copy(kCalibrationMark.begin(), kCalibrationMark.end(), m.begin() + 120);
+    std::copy(kMakerMark.begin(), kMakerMark.end(), m.begin() + 177);
+    return m;
+}
+
+FrameKind VirtualSelector::classify(const link::Frame& f)
+{
+    namespace cmd = link::command;
+    const bool oneTwoThree = f[1] == 1 && f[2] == 2 && f[3] == 3;
+    if (f[0] == cmd::kRead && f[1] < kCellCount && f[2] == 8 && f[3] == 6) return FrameKind::Read;
+    if (f[0] == cmd::kWrite && f[1] < kCellCount && f[2] == 85) return FrameKind::Write;
+    if (f == link::tsmrFrame()) return FrameKind::Fixed;
+    if (f[0] == cmd::kEndProgramming && oneTwoThree) return FrameKind::EndOfProgramming;
+    if (f[0] == cmd::kStartSampling && oneTwoThree) return FrameKind::StartSampling;
+    if (f[0] == cmd::kEndSampling && oneTwoThree) return FrameKind::EndSampling;
+    return FrameKind::Other;
+}
+
+void VirtualSelector::loadImage(const ParameterImage& image)
+{
+    for (int address = 0; address < kCellCount; ++address) {
+        const long long wrapped = ((image.integer(address) % 256) + 256) % 256;
+        m_memory[static_cast<std::size_t>(address)] = static_cast<std::uint8_t>(wrapped);
+    }
+}
+
+void VirtualSelector::loadMemory(std::span<const std::uint8_t> bytes)
+{
+    std::copy_n(bytes.begin(), std::min<std::size_t>(bytes.size(), kCellCount), m_memory.begin());
+}
+
+std::uint8_t VirtualSelector::cell(int address) const
+{
+    return address >= 0 && address < kCellCount ? m_memory[static_cast<std::size_t>(address)] : 0;
+}
+
+void VirtualSelector::setCell(int address, std::uint8_t value)
+{
+    if (address >= 0 && address < kCellCount) m_memory[static_cast<std::size_t>(address)] = value;
+}
+
+ParameterImage VirtualSelector::image() const
+{
+    ParameterImage image;
+    for (int address = 0; address < kCellCount; ++address)
+        image.setNumber(address, m_memory[static_cast<std::size_t>(address)]);
+    return image;
+}
+
+void VirtualSelector::setFaultPlan(const FaultPlan& plan)
+{
+    m_plan = plan;
+    m_faultRng.seed(plan.seed());
+    m_noiseRng.seed(plan.seed() + kNoiseSeedOffset);
+    m_replyIndex = 0;
+    m_held.reset();
+}
+
+std::vector<Emission> VirtualSelector::receive(std::span<const std::uint8_t> bytes, std::int64_t nowMs)
+{
+    std::vector<Emission> out;
+    if (bytes.empty()) return out;
+    if (!m_pending.empty() && nowMs - m_lastByteMs > m_frameGapMs) {
+        m_counts.badBytes += static_cast<std::int64_t>(m_pending.size());
+        m_pending.clear();
+    }
+    m_lastByteMs = nowMs;
+    m_pending.insert(m_pending.end(), bytes.begin(), bytes.end());
+
+    std::size_t pos = 0;
+    while (m_pending.size() - pos >= link::kFrameSize) {
+        const std::span<const std::uint8_t> window(m_pending.data() + pos, link::kFrameSize);
+        if (!link::hasValidChecksum(window)) {
+            ++pos;
+            ++m_counts.badBytes;
+            continue;
+        }
+        link::Frame frame{};
+        std::copy(window.begin(), window.end(), frame.begin());
+        pos += link::kFrameSize;
+        handleFrame(frame, nowMs, out);
+    }
+    m_pending.erase(m_pending.begin(), m_pending.begin() + static_cast<std::ptrdiff_t>(pos));
+    return out;
+}
+
+void VirtualSelector::handleFrame(const link::Frame& frame, std::int64_t nowMs, std::vector<Emission>& out)
+{
+    m_log.push_back({nowMs, frame});
+    const auto kind = classify(frame);
+    switch (kind) {
+    case FrameKind::Read:
+        ++m_counts.reads;
+        break;
+    case FrameKind::Write:
+        ++m_counts.writes;
+        break;
+    case FrameKind::EndOfProgramming:
+        ++m_counts.endOfProgramming;
+        break;
+    case FrameKind::StartSampling:
+        ++m_counts.samplingStarts;
+        break;
+    case FrameKind::EndSampling:
+        ++m_counts.samplingEnds;
+        break;
+    case FrameKind::Fixed:
+        ++m_counts.fixed;
+        break;
+    case FrameKind::Other:
+        ++m_counts.other;
+        break;
+    }
+    if (m_gone) return;
+
+    const std::uint8_t address = frame[1];
+    switch (kind) {
+    case FrameKind::Read:
+        sendReply(link::makeFrame(link::command::kRead, address, 0, m_memory[address]), out);
+        break;
+    case FrameKind::Write:
+        // A selector that vanishes at this reply never stored the value either.
+        if (sendReply(frame, out)) m_memory[address] = frame[3];
+        break;
+    case FrameKind::StartSampling:
+        if (sendReply(frame, out)) m_sampling = true;
+        break;
+    case FrameKind::EndSampling:
+        m_sampling = false;
+        break;
+    case FrameKind::EndOfProgramming:
+    case FrameKind::Fixed:
+    case FrameKind::Other:
+        break;
+    }
+}
+
+bool VirtualSelector::sendReply(const link::Frame& reply, std::vector<Emission>& out)
+{
+    ++m_replyIndex;
+    ++m_counts.replies;
+    const auto faults = m_plan.faultsFor(m_replyIndex, m_faultRng);
+    const auto has = [&faults](FaultKind kind) {
+        return std::any_of(faults.begin(), faults.end(), [kind](const Fault& f) { return f.kind == kind; });
+    };
+    const auto total = [&faults](FaultKind kind) {
+        std::int64_t sum = 0;
+        for (const auto& f : faults)
+            sum += f.kind == kind ? f.amount : 0;
+        return sum;
+    };
+
+    if (has(FaultKind::Gone)) {
+        m_gone = true;
+        m_sampling = false;
+        m_held.reset();
+        return false;
+    }
+    if (has(FaultKind::Drop)) return true;
+
+    std::vector<std::uint8_t> body(reply.begin(), reply.end());
+    if (has(FaultKind::BadCommand) || has(FaultKind::BadAddress)) {
+        body[0] = static_cast<std::uint8_t>(body[0] + (has(FaultKind::BadCommand) ? 1 : 0));
+        body[1] = static_cast<std::uint8_t>(body[1] + (has(FaultKind::BadAddress) ? 1 : 0));
+        body[4] = link::checksum(body[0], body[1], body[2], body[3]);
+    }
+    if (has(FaultKind::BadChecksum)) body[4] = static_cast<std::uint8_t>(body[4] + 1);
+
+    std::vector<std::uint8_t> bytes = m_held.value_or(std::vector<std::uint8_t>{});
+    m_held.reset();
+    const auto before = noise(total(FaultKind::Garbage));
+    const auto after = noise(total(FaultKind::Extra));
+    bytes.insert(bytes.end(), before.begin(), before.end());
+    bytes.insert(bytes.end(), body.begin(), body.end());
+    bytes.insert(bytes.end(), after.begin(), after.end());
+
+    if (has(FaultKind::Merge)) {
+        m_held = std::move(bytes);
+        return true;
+    }
+
+    const std::int64_t delay = m_replyDelayMs + total(FaultKind::Late);
+    std::int64_t parts = 1;
+    for (const auto& f : faults) {
+        if (f.kind == FaultKind::Split) parts = std::max(parts, f.amount);
+    }
+    parts = std::min<std::int64_t>(parts, static_cast<std::int64_t>(bytes.size()));
+
+    const std::size_t size = bytes.size();
+    const auto count = static_cast<std::size_t>(parts);
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::size_t length = size / count + (i < size % count ? 1 : 0);
+        out.push_back(
+            {delay + static_cast<std::int64_t>(i) * FaultPlan::kSplitGapMs,
+             std::vector<std::uint8_t>(bytes.begin() + static_cast<std::ptrdiff_t>(start),
+                                       bytes.begin() + static_cast<std::ptrdiff_t>(start + length))});
+        start += length;
+    }
+    return true;
+}
+
+std::vector<std::uint8_t> VirtualSelector::noise(std::int64_t count)
+{
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(std::max<std::int64_t>(count, 0)));
+    for (auto& b : bytes)
+        b = static_cast<std::uint8_t>(m_noiseRng() & 0xFF);
+    return bytes;
+}
+
+std::optional<Emission> VirtualSelector::insertCoin(const CoinSample& sample)
+{
+    if (!m_sampling || m_gone) return std::nullopt;
+    ++m_counts.coins;
+    const auto record = measurementRecord(sample);
+    return Emission{0, std::vector<std::uint8_t>(record.begin(), record.end())};
+}
+
+std::optional<Emission> VirtualSelector::insertCoin(int coinType, bool irregular)
+{
+    const auto types = coinTypes();
+    if (!m_sampling || m_gone || coinType < 0 || coinType >= static_cast<int>(types.size()))
+        return std::nullopt;
+    return insertCoin(drawSample(types[static_cast<std::size_t>(coinType)], irregular, m_sampleRng));
+}
+
+std::string VirtualSelector::summary() const
+{
+    const auto& c = m_counts;
+    const int frames =
+        c.reads + c.writes + c.endOfProgramming + c.samplingStarts + c.samplingEnds + c.fixed + c.other;
+    std::string line = "frames " + std::to_string(frames) + ": reads " + std::to_string(c.reads) +
+                       ", writes " + std::to_string(c.writes) + ", end-of-programming " +
+                       std::to_string(c.endOfProgramming) + ", sampling start " +
+                       std::to_string(c.samplingStarts) + ", sampling end " + std::to_string(c.samplingEnds) +
+                       ", fixed " + std::to_string(c.fixed) + ", other " + std::to_string(c.other) +
+                       "; bad bytes " + std::to_string(c.badBytes) + "; replies " +
+                       std::to_string(c.replies) + "; coins " + std::to_string(c.coins);
+    if (m_gone) line += "; gone";
+    return line;
+}
+
+} // namespace quarvel::sim

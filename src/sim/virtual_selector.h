@@ -1,0 +1,148 @@
+#pragma once
+
+#include "link/frame.h"
+#include "sim/coin_types.h"
+#include "sim/fault_plan.h"
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <random>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace quarvel {
+class ParameterImage;
+}
+
+namespace quarvel::sim {
+
+// Bytes the selector puts on the line, delayMs after the call that produced them.
+struct Emission
+{
+    std::int64_t delayMs = 0;
+    std::vector<std::uint8_t> bytes;
+    bool operator==(const Emission&) const = default;
+};
+
+// A well-formed frame (its checksum right) as the selector took it in.
+struct ReceivedFrame
+{
+    std::int64_t timeMs;
+    link::Frame frame;
+};
+
+enum class FrameKind
+{
+    Read,
+    Write,
+    EndOfProgramming,
+    StartSampling,
+    EndSampling,
+    Fixed,
+    Other
+};
+
+struct FrameCounts
+{
+    int reads = 0;
+    int writes = 0;
+    int endOfProgramming = 0;
+    int samplingStarts = 0;
+    int samplingEnds = 0;
+    int fixed = 0;
+    int other = 0;             // right checksum, but no command the selector knows
+    std::int64_t badBytes = 0; // bytes thrown away while finding frame boundaries again
+    std::int64_t replies = 0;  // replies the selector meant to send, faults included
+    int coins = 0;             // measurement records sent
+    bool operator==(const FrameCounts&) const = default;
+};
+
+// The coin selector as a pure model: 189 memory cells, the request frames it answers, the
+// measurement records it sends while sampling, and a fault plan that makes it misbehave on
+// purpose. Time comes in as a parameter; nothing here reads a clock or touches I/O.
+//
+// Framing: bytes are gathered into five-byte frames. A window whose checksum is wrong loses
+// its first byte and framing is tried again one byte later, so one corrupt frame costs at most
+// its own bytes. A pause longer than frameGapMs() between bytes also drops a partial frame, as
+// the selector's receiver would after a broken transmission; the host's retry then starts clean.
+// Frames with a right checksum are never answered unless they are one of the known requests.
+class VirtualSelector
+{
+public:
+    static constexpr int kCellCount = 189;
+    static constexpr std::int64_t kDefaultFrameGapMs = 50;
+    using Memory = std::array<std::uint8_t, kCellCount>;
+
+    explicit VirtualSelector(std::uint32_t sampleSeed = 1);
+
+    // A plausible memory straight from the factory: twelve enabled channels with references
+    // that match coinTypes(), default settings and the calibration mark.
+    static Memory factoryMemory();
+    static FrameKind classify(const link::Frame& frame);
+
+    // Cells 0..188 from the image: each cell's number, rounded half to even, modulo 256.
+    void loadImage(const ParameterImage& image);
+    // Cells from bytes, as many as given (at most 189); the rest keep their values.
+    void loadMemory(std::span<const std::uint8_t> bytes);
+    const Memory& memory() const { return m_memory; }
+    std::uint8_t cell(int address) const;
+    void setCell(int address, std::uint8_t value);
+    // The memory as an image: cells 0..188 set, the rest empty.
+    ParameterImage image() const;
+
+    // The plan applies from the next reply on; its reply numbers count from there.
+    void setFaultPlan(const FaultPlan& plan);
+    const FaultPlan& faultPlan() const { return m_plan; }
+
+    // Time the selector takes before it answers, added to every reply (default 0).
+    void setReplyDelayMs(std::int64_t ms) { m_replyDelayMs = ms; }
+    std::int64_t replyDelayMs() const { return m_replyDelayMs; }
+    void setFrameGapMs(std::int64_t ms) { m_frameGapMs = ms; }
+    std::int64_t frameGapMs() const { return m_frameGapMs; }
+
+    // Bytes from the host, in any chunking, arriving at nowMs. Returns what the selector sends
+    // back, in order.
+    std::vector<Emission> receive(std::span<const std::uint8_t> bytes, std::int64_t nowMs);
+
+    bool isSampling() const { return m_sampling; }
+    // Gone: unplugged, by the plan or by disappear(). Nothing is answered or sent any more.
+    bool isGone() const { return m_gone; }
+    void disappear() { m_gone = true; }
+
+    // A coin inserted while sampling: its measurement record, sent at once. Nothing when the
+    // selector is not sampling, is gone, or the coin type index (0..11) is out of range.
+    std::optional<Emission> insertCoin(const CoinSample& sample);
+    std::optional<Emission> insertCoin(int coinType, bool irregular = false);
+
+    const std::vector<ReceivedFrame>& log() const { return m_log; }
+    void clearLog() { m_log.clear(); }
+    const FrameCounts& counts() const { return m_counts; }
+    // One line, for a console: "frames 192: reads 189, writes 0, ...".
+    std::string summary() const;
+
+private:
+    void handleFrame(const link::Frame& frame, std::int64_t nowMs, std::vector<Emission>& out);
+    // Sends a reply through the fault plan; false when the selector vanished at it.
+    bool sendReply(const link::Frame& reply, std::vector<Emission>& out);
+    std::vector<std::uint8_t> noise(std::int64_t count);
+
+    Memory m_memory{};
+    FaultPlan m_plan;
+    std::mt19937 m_faultRng;
+    std::mt19937 m_noiseRng;
+    std::mt19937 m_sampleRng;
+    std::int64_t m_replyIndex = 0;                   // replies since the plan was set
+    std::optional<std::vector<std::uint8_t>> m_held; // a merged reply waiting for the next
+    std::int64_t m_replyDelayMs = 0;
+    std::int64_t m_frameGapMs = kDefaultFrameGapMs;
+    std::vector<std::uint8_t> m_pending;
+    std::int64_t m_lastByteMs = 0;
+    bool m_sampling = false;
+    bool m_gone = false;
+    std::vector<ReceivedFrame> m_log;
+    FrameCounts m_counts;
+};
+
+} // namespace quarvel::sim
