@@ -33,22 +33,14 @@ TEST(RoundHalfEven, HalvesGoToTheEvenNeighbour)
         double value;
         long long expected;
     };
+    const double kInfinity = std::numeric_limits<double>::infinity();
+    // clang-format off
     const Case cases[] = {
-        {12.5, 12},
-        {13.5, 14},
-        {0.5, 0},
-        {1.5, 2},
-        {-2.5, -2},
-        {-3.5, -4},
-        {2.4999, 2},
-        {2.51, 3},
-        {255.5, 256},
-        {-0.4, 0},
-        {1e300, kMax},
-        {-1e300, kMin},
-        {std::numeric_limits<double>::infinity(), kMax},
+        {12.5, 12}, {13.5, 14}, {0.5, 0}, {1.5, 2}, {-2.5, -2}, {-3.5, -4}, {2.4999, 2}, {2.51, 3},
+        {255.5, 256}, {-0.4, 0}, {1e300, kMax}, {-1e300, kMin}, {kInfinity, kMax},
         {std::numeric_limits<double>::quiet_NaN(), 0},
     };
+    // clang-format on
     for (const Case& c : cases)
         EXPECT_EQ(roundHalfEven(c.value), c.expected) << c.value;
 }

@@ -81,19 +81,6 @@ TEST_F(StateFileIo, SaveCreatesTheFolderAndLoadReadsItBack)
     EXPECT_EQ(load.state.startupPort(), 1);
 }
 
-TEST_F(StateFileIo, ShortFileKeepsDefaultsForTheRest)
-{
-    const QString path = m_home.filePath(QStringLiteral("cmose.sys"));
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("\"/x.cdt\"\r\n\"/y.cdt\"\r\n#FALSE#\r\n#TRUE#\r\n");
-    file.close();
-    const StateFileLoad load = loadStateFile(path);
-    EXPECT_EQ(load.state.recentName1, "/x.cdt");
-    EXPECT_EQ(load.state.recentName2, "/y.cdt");
-    EXPECT_EQ(load.state.startupPort(), 2);
-}
-
 TEST_F(StateFileIo, UnwritableFolderIsReported)
 {
     QFile blocker(m_home.filePath(QStringLiteral("plain-file")));
