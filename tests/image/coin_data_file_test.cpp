@@ -1,6 +1,8 @@
 #include "image/coin_data_file.h"
 #include "image/field_reader.h"
 
+#include "marked_image.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -8,6 +10,9 @@
 
 namespace quarvel {
 namespace {
+
+using test_support::kUntouched;
+using test_support::markedImage;
 
 using Values = std::vector<std::string>;
 
@@ -65,14 +70,6 @@ std::string numberedLines(int count, const char* lineEnd = "\r\n")
     return text;
 }
 
-ParameterImage markedImage()
-{
-    ParameterImage image;
-    for (int cell = 0; cell < ParameterImage::kCellCount; ++cell)
-        image.setText(cell, "old");
-    return image;
-}
-
 TEST(CoinDataLoad, StoresAsManyValuesAsTheFileHasUpTo256)
 {
     struct Case
@@ -84,7 +81,7 @@ TEST(CoinDataLoad, StoresAsManyValuesAsTheFileHasUpTo256)
         ParameterImage image = markedImage();
         EXPECT_EQ(loadCoinData(numberedLines(c.valuesInFile), image), c.taken);
         for (int cell = 0; cell < ParameterImage::kCellCount; ++cell)
-            EXPECT_EQ(image.text(cell), cell < c.taken ? std::to_string(cell) : "old")
+            EXPECT_EQ(image.text(cell), cell < c.taken ? std::to_string(cell) : kUntouched)
                 << c.valuesInFile << " values, cell " << cell;
     }
 }

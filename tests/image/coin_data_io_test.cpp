@@ -6,6 +6,8 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
+#include "marked_image.h"
+
 #include <gtest/gtest.h>
 
 #include <random>
@@ -19,6 +21,9 @@
 
 namespace quarvel {
 namespace {
+
+using test_support::kUntouched;
+using test_support::markedImage;
 
 void writeFile(const QString& path, const QByteArray& bytes)
 {
@@ -39,14 +44,6 @@ QByteArray numberedValues(int count, const char* separator)
     for (int i = 0; i < count; ++i)
         text += QByteArray::number(i) + separator;
     return text;
-}
-
-ParameterImage markedImage()
-{
-    ParameterImage image;
-    for (int cell = 0; cell < ParameterImage::kCellCount; ++cell)
-        image.setText(cell, "old");
-    return image;
 }
 
 class CoinDataIo : public ::testing::Test
@@ -79,7 +76,7 @@ TEST_F(CoinDataIo, SaveThenLoadReproducesTheCellsAndTheBytes)
     EXPECT_EQ(result.valuesTaken, 256);
     EXPECT_TRUE(result.error.isEmpty());
     for (int cell = 0; cell < ParameterImage::kCellCount; ++cell)
-        EXPECT_EQ(loaded.text(cell), cell < 256 ? image.text(cell) : "old") << cell;
+        EXPECT_EQ(loaded.text(cell), cell < 256 ? image.text(cell) : kUntouched) << cell;
 
     ASSERT_TRUE(saveCoinDataFile(path("b.cdt"), loaded).saved);
     EXPECT_EQ(readFile(path("b.cdt")), bytes);
@@ -106,7 +103,7 @@ TEST_F(CoinDataIo, LoadsAsManyValuesAsTheFileHas)
         EXPECT_TRUE(result.error.isEmpty()) << result.error.toStdString();
         EXPECT_EQ(result.valuesTaken, c.taken) << c.content.left(20).toStdString();
         for (int cell = 0; cell < ParameterImage::kCellCount; ++cell)
-            EXPECT_EQ(image.text(cell), cell < c.taken ? std::to_string(cell) : "old") << cell;
+            EXPECT_EQ(image.text(cell), cell < c.taken ? std::to_string(cell) : kUntouched) << cell;
     }
 }
 
@@ -162,7 +159,7 @@ TEST_F(CoinDataIo, HugeFilesAreReadOnlyAsFarAsTheyCanBeUseful)
         EXPECT_EQ(result.valuesTaken, c.taken) << c.name.toStdString();
         EXPECT_EQ(result.error.contains(QStringLiteral("too large")), c.tooLarge)
             << result.error.toStdString();
-        EXPECT_EQ(image.text(c.taken), "old");
+        EXPECT_EQ(image.text(c.taken), kUntouched);
     }
 }
 

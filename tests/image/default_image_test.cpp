@@ -1,6 +1,8 @@
 #include "image/default_image.h"
 #include "image/field_codecs.h"
 
+#include "marked_image.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
@@ -9,15 +11,8 @@
 namespace quarvel {
 namespace {
 
-constexpr const char* kUntouched = "x";
-
-ParameterImage markedImage()
-{
-    ParameterImage image;
-    for (int cell = 0; cell < ParameterImage::kCellCount; ++cell)
-        image.setText(cell, kUntouched);
-    return image;
-}
+using test_support::kUntouched;
+using test_support::markedImage;
 
 // Expected cell texts, written out from the default tables by cell number.
 std::array<std::string, ParameterImage::kCellCount> expectedMainDefault()
