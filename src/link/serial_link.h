@@ -1,0 +1,116 @@
+#pragma once
+
+#include "link/frame.h"
+#include "link/link_engine.h"
+#include "link/transfer.h"
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QList>
+#include <QMetaObject>
+#include <QObject>
+#include <QPointer>
+#include <QSerialPort>
+#include <QString>
+#include <QTimer>
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <vector>
+
+class QIODevice;
+
+namespace quarvel::link {
+
+// The one connection to the selector. Runs queued transfers on an open byte device, event
+// driven on the caller's thread: readyRead feeds the engine, one precise single-shot timer
+// serves time-outs and closing pauses. It never spins, sleeps or runs a nested event loop.
+//
+// Signals are emitted from inside the calls that cause them (run, cancel, closePort) as well
+// as from the event loop. Slots may start the next run or cancel from any of them: actions are
+// carried out strictly in order, never interleaved.
+class SerialLink : public QObject
+{
+    Q_OBJECT
+
+public:
+    using Timing = LinkTiming;
+    static constexpr qint32 kBaudRate = 19200;
+
+    explicit SerialLink(QObject* parent = nullptr);
+    ~SerialLink() override;
+
+    void setTiming(Timing timing);
+    Timing timing() const;
+
+    // Opens a serial port by platform name or device path (COM3, /dev/ttyUSB0, /dev/pts/7) at
+    // 19200 baud, 8N1, no flow control. Closes whatever was open first. On failure returns
+    // false and says why in error.
+    bool openPort(const QString& nameOrPath, QString* error = nullptr);
+    // Runs on a device that is already open and stays owned by the caller (the in-process
+    // virtual port). name is what messages call it; empty uses the device's objectName.
+    void attachDevice(QIODevice* device, const QString& name = {});
+    // Closes an owned port or lets go of an attached device. A run still going ends as failed.
+    void closePort();
+
+    bool isOpen() const;
+    QString portName() const;
+    bool isBusy() const;
+
+    // Starts the jobs one after the other. Refused while a run is active or without an open
+    // port; refusal then holds the text for the user.
+    bool run(std::vector<std::unique_ptr<Transfer>> jobs, QString* refusal = nullptr);
+    // One frame with no reply awaited; refused like run().
+    bool sendFrame(const Frame& frame, QString* refusal = nullptr);
+    // Ends the running transfer as the user asked; queued jobs still follow.
+    void cancel();
+
+    static QString busyText();
+    static QString noPortText();
+
+signals:
+    void transferStarted();
+    void reported(const quarvel::link::Report& report);
+    void transferFinished(quarvel::link::Outcome outcome);
+    void runFinished(bool allSucceeded);
+    // The device went away (adapter pulled). The link closes it on its own, after this signal.
+    void portLost(const QString& message);
+    // Line traffic, for a log or a console.
+    void frameSent(const quarvel::link::Frame& frame);
+    void bytesReceived(const QByteArray& bytes);
+
+private slots:
+    // Connected by signature to QSerialPort and to any device declaring the same signal.
+    void onDeviceError(QSerialPort::SerialPortError error);
+
+private:
+    std::int64_t now() const { return m_clock.elapsed(); }
+    void connectDevice(QIODevice* device);
+    void disconnectDevice();
+    void onReadyRead();
+    void onTimer();
+    void onDeviceLost();
+    void execute(LinkEngine::Actions actions);
+    void post(std::function<void()> task);
+    void perform(const LinkEngine::Action& action);
+    void flushDevice();
+
+    LinkEngine m_engine;
+    QElapsedTimer m_clock;
+    QTimer m_timer;
+    LinkEngine::TimerTag m_timerTag = 0;
+
+    std::unique_ptr<QSerialPort> m_ownedPort;
+    QPointer<QIODevice> m_device;
+    QString m_portName;
+    QList<QMetaObject::Connection> m_connections;
+    bool m_lost = false;
+    unsigned m_generation = 0; // changes with every open, attach and close
+
+    std::deque<std::function<void()>> m_pending;
+    bool m_executing = false;
+};
+
+} // namespace quarvel::link
