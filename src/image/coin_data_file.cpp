@@ -30,7 +30,7 @@ int loadCoinData(std::string_view text, ParameterImage& image)
 std::string serializeCoinData(const ParameterImage& image)
 {
     std::string text;
-    text.reserve(kCoinDataValues * 7);
+    text.reserve(std::size_t{kCoinDataValues} * 7);
     for (int cell = 0; cell < kCoinDataValues; ++cell) {
         text += '"';
         text += image.text(cell);

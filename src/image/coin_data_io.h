@@ -12,7 +12,7 @@ namespace quarvel {
 
 // A coin data file's text is a few kilobytes; this leaves room for 256 very long values and
 // stops a huge or binary file from being read on and on.
-constexpr std::size_t kMaxCoinDataBytes = 512 * 1024;
+constexpr std::size_t kMaxCoinDataBytes = std::size_t{512} * 1024;
 
 struct CoinDataFileRead
 {

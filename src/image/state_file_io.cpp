@@ -9,7 +9,7 @@ namespace quarvel {
 namespace {
 
 // Two path names and four marks; anything beyond this is not a state file.
-constexpr std::size_t kMaxStateBytes = 64 * 1024;
+constexpr std::size_t kMaxStateBytes = std::size_t{64} * 1024;
 
 } // namespace
 

@@ -53,7 +53,7 @@ FieldFileRead readFieldFile(const QString& path, std::size_t maxFields, std::siz
     result.opened = true;
 
     FieldReader reader(maxFields);
-    std::array<char, 16 * 1024> chunk{};
+    std::array<char, std::size_t{16} * 1024> chunk{};
     std::size_t total = 0;
     while (!reader.full()) {
         if (total > maxBytes) {
