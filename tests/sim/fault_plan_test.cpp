@@ -118,14 +118,6 @@ TEST_P(FaultPlanRejectTest, RejectsNamingTheItem)
 
 INSTANTIATE_TEST_SUITE_P(Forms, FaultPlanRejectTest, ::testing::ValuesIn(kRejected));
 
-TEST(FaultPlanTest, HelpNamesEveryItem)
-{
-    const auto help = FaultPlan::describe();
-    for (const char* name : {"drop:N", "late:N:Tms", "badsum:N", "badcmd:N", "badaddr:N", "split:N[:K]",
-                             "merge:N", "garbage:N[:K]", "extra:N[:K]", "gone:N", "random:P", "seed:S"})
-        EXPECT_NE(help.find(name), std::string::npos) << name;
-}
-
 TEST(FaultPlanTest, ListedFaultsWinOverRandomOnesWithoutShiftingThem)
 {
     auto plan = *FaultPlan::parse("random:1,seed:3").plan;

@@ -99,15 +99,4 @@ TEST(PtyBridgeGoneTest, GoneModelSignalsAndStopsAnswering)
     EXPECT_TRUE(model.isGone());
 }
 
-TEST(PtyBridgeGoneTest, ClosedBridgeHasNoPath)
-{
-    VirtualSelector model;
-    PtyBridge bridge(model);
-    ASSERT_TRUE(bridge.open());
-    EXPECT_TRUE(bridge.isOpen());
-    bridge.close();
-    EXPECT_FALSE(bridge.isOpen());
-    EXPECT_TRUE(bridge.slavePath().isEmpty());
-}
-
 } // namespace

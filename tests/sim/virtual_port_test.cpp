@@ -124,6 +124,8 @@ TEST(VirtualPortTest, GoneSelectorRaisesResourceErrorAndFallsSilent)
     ASSERT_TRUE(port.open(QIODevice::ReadWrite));
     QSignalSpy ready(&port, &QIODevice::readyRead);
     QSignalSpy errors(&port, &VirtualPort::errorOccurred);
+    // Drivers connect to it by this exact signature, as they would to a QSerialPort.
+    EXPECT_GE(port.metaObject()->indexOfSignal("errorOccurred(QSerialPort::SerialPortError)"), 0);
 
     writeFrame(port, link::readRequest(0));
     EXPECT_EQ(collect(port, 5).size(), 5);
