@@ -7,7 +7,7 @@ SANITIZE ?= OFF
 JOBS     ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build run test test-sanitize format clean
+.PHONY: all deps configure build run test test-sanitize fuzz format clean
 
 all: build
 
@@ -29,8 +29,14 @@ test: build
 test-sanitize:
 	@$(MAKE) --no-print-directory test BUILD=build-sanitize SANITIZE=ON
 
+# Bounded libFuzzer runs of the file readers (Clang; needs no Qt).
+fuzz: deps
+	@CXX=clang++ cmake -S fuzz -B build-fuzz -G Ninja -DQUARVEL_FUZZ=ON >/dev/null
+	@cmake --build build-fuzz -j $(JOBS)
+	@cd build-fuzz && ctest --output-on-failure
+
 format:
 	@find src tests cli app bench fuzz -name '*.cpp' -o -name '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf build build-sanitize
+	rm -rf build build-sanitize build-fuzz
