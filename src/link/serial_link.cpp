@@ -242,10 +242,13 @@ void SerialLink::post(std::function<void()> task)
     if (task) m_pending.push_back(std::move(task));
     if (m_executing) return;
     m_executing = true;
+    // A slot may delete the link from inside one of its signals.
+    const QPointer<SerialLink> alive(this);
     while (!m_pending.empty()) {
         auto next = std::move(m_pending.front());
         m_pending.pop_front();
         next();
+        if (!alive) return;
     }
     m_executing = false;
 }
