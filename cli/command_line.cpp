@@ -1,0 +1,298 @@
+#include "command_line.h"
+
+#include "exit_codes.h"
+
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+
+#include <array>
+
+#ifndef QUARVEL_VERSION
+#define QUARVEL_VERSION "unknown"
+#endif
+
+namespace quarvel::cli {
+
+namespace {
+
+constexpr char kProgram[] = "quarvelctl";
+
+struct CommandInfo
+{
+    CommandKind kind;
+    const char* name;
+    const char* arguments; // after [options] in the usage line
+    const char* summary;   // one line for the command list
+    const char* description;
+};
+
+const std::array<CommandInfo, 6> kCommands{{
+    {CommandKind::Ports, "ports", "", "list the serial ports found",
+     "Lists the serial ports found: name, description, manufacturer, USB vendor:product and serial\n"
+     "number. Pseudo-terminals are not listed; give their path to --port all the same."},
+    {CommandKind::Read, "read", "--port PORT", "read the selector's memory",
+     "Reads the selector's memory, addresses 0 to 188. With -o, writes a coin data file holding the\n"
+     "image the desktop program has after starting without a recent file and reading: its default\n"
+     "image, then cells 0..188 from the selector. Without -o, prints the settings as 'show' does.\n"
+     "No file is written unless the whole read succeeds."},
+    {CommandKind::Program, "program", "--port PORT FILE", "program a coin data file into the selector",
+     "Programs FILE into the selector as Open & Program does: cells 0-84, 86-123 and 128-188, each\n"
+     "range closed by the end-of-programming frame and every range attempted whatever happened to\n"
+     "the one before. Cells 120-123 and 177-182 receive the fixed identification values. FILE must\n"
+     "hold at least 189 values; otherwise nothing is sent."},
+    {CommandKind::Show, "show", "FILE", "print a coin data file as named settings",
+     "Prints a coin data file as the settings form shows it: output mode, inhibit level, signal time,\n"
+     "timer scales, prices and factors of both banks, and per coin its value, tolerances, disable\n"
+     "switch, separator and references. Cells whose text is not a whole number 0..255 are listed\n"
+     "after that, with the byte programming would send for them."},
+    {CommandKind::Diff, "diff", "FILE_A FILE_B", "compare two coin data files",
+     "Lists the cells whose texts differ, with field names and decoded values.\n"
+     "Exit code 0 when the files hold the same cells, 1 when they differ."},
+    {CommandKind::Simulate, "simulate", "", "run the virtual selector",
+     "Runs the virtual selector until standard input ends or SIGINT/SIGTERM arrives, then prints a\n"
+     "one-line summary of the frames it received and exits with 0.\n"
+     "With --pty it serves a pseudo-terminal: the first line on standard output is its path, to be\n"
+     "given to --port; the summary follows at the end. Without --pty the line is standard input\n"
+     "and output themselves (bytes in, bytes out; e.g. behind socat), and the summary goes to\n"
+     "standard error."},
+}};
+
+const CommandInfo* findCommand(const QString& name)
+{
+    for (const auto& info : kCommands) {
+        if (name == QLatin1String(info.name)) return &info;
+    }
+    return nullptr;
+}
+
+QString topLevelHelp()
+{
+    QString text = QStringLiteral("Usage: %1 <command> [options]\n\n"
+                                  "Reads, programs and inspects coin selectors and coin data files.\n\n"
+                                  "Commands:\n")
+                       .arg(QLatin1String(kProgram));
+    for (const auto& info : kCommands)
+        text +=
+            QStringLiteral("  %1%2\n").arg(QLatin1String(info.name), -10).arg(QLatin1String(info.summary));
+    text += QStringLiteral(
+                "\nPORT is a platform name or path (COM3, /dev/ttyUSB0, /dev/pts/7), or sim for a virtual\n"
+                "selector inside quarvelctl.\n\n"
+                "Exit codes: 0 success, 1 usage or file error, 2 device failure, 3 verification\n"
+                "mismatch, 130 interrupted.\n\n"
+                "'%1 <command> --help' describes a command.\n")
+                .arg(QLatin1String(kProgram));
+    return text;
+}
+
+QString tryHelp(const CommandInfo* info)
+{
+    return info
+               ? QStringLiteral("Try '%1 %2 --help'.").arg(QLatin1String(kProgram), QLatin1String(info->name))
+               : QStringLiteral("Try '%1 --help'.").arg(QLatin1String(kProgram));
+}
+
+ParseResult usageError(const CommandInfo* info, const QString& message)
+{
+    const QString prefix =
+        info ? QStringLiteral("%1 %2: ").arg(QLatin1String(kProgram), QLatin1String(info->name))
+             : QStringLiteral("%1: ").arg(QLatin1String(kProgram));
+    return {std::nullopt, exit_code::kUsageOrFile,
+            prefix + message + QLatin1Char('\n') + tryHelp(info) + '\n'};
+}
+
+bool takesPort(CommandKind kind)
+{
+    return kind == CommandKind::Read || kind == CommandKind::Program;
+}
+
+bool takesSimOptions(CommandKind kind)
+{
+    return takesPort(kind) || kind == CommandKind::Simulate;
+}
+
+struct Options
+{
+    QCommandLineOption help{{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help.")};
+    QCommandLineOption port{{QStringLiteral("p"), QStringLiteral("port")},
+                            QStringLiteral("Serial port: COM3, /dev/ttyUSB0, /dev/pts/7, or sim."),
+                            QStringLiteral("PORT")};
+    QCommandLineOption quiet{{QStringLiteral("q"), QStringLiteral("quiet")},
+                             QStringLiteral("Print only errors.")};
+    QCommandLineOption output{{QStringLiteral("o"), QStringLiteral("output")},
+                              QStringLiteral("Write the image to this coin data file."),
+                              QStringLiteral("FILE")};
+    QCommandLineOption json{QStringLiteral("json"), QStringLiteral("Print one JSON value instead of text.")};
+    QCommandLineOption verify{
+        QStringLiteral("verify"),
+        QStringLiteral("Read the selector back afterwards and list every programmed cell that "
+                       "differs (exit code 3).")};
+    QCommandLineOption pty{QStringLiteral("pty"), QStringLiteral("Serve the selector on a pseudo-terminal.")};
+    QCommandLineOption memory{
+        QStringLiteral("memory"),
+        QStringLiteral("Start the virtual selector from this coin data file (cells it lacks "
+                       "keep the factory values)."),
+        QStringLiteral("FILE")};
+    QCommandLineOption wireTime{
+        QStringLiteral("wire-time"),
+        QStringLiteral("Pace the virtual selector's bytes as a 19200-baud line would.")};
+    QCommandLineOption fault{
+        QStringLiteral("fault"),
+        QStringLiteral("Faults for the virtual selector to commit (see below); may be given "
+                       "more than once."),
+        QStringLiteral("SPEC")};
+};
+
+void addOptions(QCommandLineParser& parser, const Options& o, CommandKind kind)
+{
+    parser.addOption(o.help);
+    if (takesPort(kind)) {
+        parser.addOption(o.port);
+        parser.addOption(o.quiet);
+    }
+    if (kind == CommandKind::Read) parser.addOption(o.output);
+    if (kind == CommandKind::Read || kind == CommandKind::Show || kind == CommandKind::Ports)
+        parser.addOption(o.json);
+    if (kind == CommandKind::Program) {
+        parser.addOption(o.verify);
+        parser.addPositionalArgument(QStringLiteral("FILE"),
+                                     QStringLiteral("The coin data file to program."));
+    }
+    if (kind == CommandKind::Show)
+        parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The coin data file to show."));
+    if (kind == CommandKind::Diff) {
+        parser.addPositionalArgument(QStringLiteral("FILE_A"), QStringLiteral("The first coin data file."));
+        parser.addPositionalArgument(QStringLiteral("FILE_B"), QStringLiteral("The second coin data file."));
+    }
+    if (kind == CommandKind::Simulate) parser.addOption(o.pty);
+    if (takesSimOptions(kind)) {
+        parser.addOption(o.memory);
+        parser.addOption(o.wireTime);
+        parser.addOption(o.fault);
+    }
+}
+
+QString commandHelp(const CommandInfo& info, const QCommandLineParser& parser)
+{
+    // Qt's usage line names the executable as it was started; ours names the command.
+    QString generated = parser.helpText();
+    const auto firstBreak = generated.indexOf(QLatin1Char('\n'));
+    generated = firstBreak < 0 ? QString() : generated.mid(firstBreak + 1);
+
+    QString usage =
+        QStringLiteral("Usage: %1 %2 [options]").arg(QLatin1String(kProgram), QLatin1String(info.name));
+    if (*info.arguments) usage += QLatin1Char(' ') + QLatin1String(info.arguments);
+    QString text =
+        usage + QStringLiteral("\n\n") + QLatin1String(info.description) + QStringLiteral("\n") + generated;
+    if (takesPort(info.kind)) {
+        text += QStringLiteral(
+            "\nWith --port sim a virtual selector inside quarvelctl answers; it starts from its "
+            "factory\nmemory, or from --memory FILE, and --wire-time and --fault shape it as "
+            "for 'simulate'.\nThose three options need --port sim.\n");
+    }
+    if (takesSimOptions(info.kind))
+        text += QLatin1Char('\n') + QString::fromStdString(sim::FaultPlan::describe());
+    return text;
+}
+
+} // namespace
+
+ParseResult parseCommandLine(const QStringList& arguments)
+{
+    if (arguments.size() < 2) return usageError(nullptr, QStringLiteral("missing command"));
+
+    const QString& first = arguments.at(1);
+    if (first == QLatin1String("-h") || first == QLatin1String("--help") || first == QLatin1String("help")) {
+        if (first == QLatin1String("help") && arguments.size() > 2) {
+            // "help read" is "read --help".
+            return parseCommandLine({arguments.at(0), arguments.at(2), QStringLiteral("--help")});
+        }
+        return {std::nullopt, exit_code::kSuccess, topLevelHelp()};
+    }
+    if (first == QLatin1String("-v") || first == QLatin1String("--version"))
+        return {std::nullopt, exit_code::kSuccess,
+                QStringLiteral("%1 %2\n").arg(QLatin1String(kProgram), QLatin1String(QUARVEL_VERSION))};
+
+    const CommandInfo* info = findCommand(first);
+    if (!info) {
+        if (first.startsWith(QLatin1Char('-')))
+            return usageError(nullptr,
+                              QStringLiteral("a command comes first, not the option '%1'").arg(first));
+        return usageError(nullptr, QStringLiteral("unknown command '%1'").arg(first));
+    }
+
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const Options o;
+    addOptions(parser, o, info->kind);
+    QStringList rest = arguments.mid(2);
+    rest.prepend(arguments.at(0));
+    if (!parser.parse(rest)) return usageError(info, parser.errorText());
+    if (parser.isSet(o.help)) return {std::nullopt, exit_code::kSuccess, commandHelp(*info, parser)};
+
+    Invocation inv;
+    inv.command = info->kind;
+    const QStringList positional = parser.positionalArguments();
+    int wanted = 0;
+    switch (info->kind) {
+    case CommandKind::Program:
+    case CommandKind::Show:
+        wanted = 1;
+        break;
+    case CommandKind::Diff:
+        wanted = 2;
+        break;
+    default:
+        break;
+    }
+    if (positional.size() > wanted)
+        return usageError(info, QStringLiteral("unexpected argument '%1'").arg(positional.at(wanted)));
+    if (positional.size() < wanted) {
+        const QString missing =
+            info->kind == CommandKind::Diff
+                ? (positional.isEmpty() ? QStringLiteral("FILE_A and FILE_B") : QStringLiteral("FILE_B"))
+                : QStringLiteral("FILE");
+        return usageError(info, QStringLiteral("missing %1").arg(missing));
+    }
+    inv.files = positional;
+    for (const QString& file : std::as_const(inv.files)) {
+        if (file.isEmpty()) return usageError(info, QStringLiteral("a file name is empty"));
+    }
+
+    if (takesPort(info->kind)) {
+        if (!parser.isSet(o.port)) return usageError(info, QStringLiteral("--port is required"));
+        inv.port = parser.values(o.port).constLast();
+        if (inv.port.isEmpty()) return usageError(info, QStringLiteral("--port needs a port name"));
+        inv.quiet = parser.isSet(o.quiet);
+    }
+    if (info->kind == CommandKind::Read && parser.isSet(o.output)) {
+        inv.outputFile = parser.value(o.output);
+        if (inv.outputFile.isEmpty()) return usageError(info, QStringLiteral("-o needs a file name"));
+    }
+    if (parser.optionNames().contains(QStringLiteral("json"))) inv.json = parser.isSet(o.json);
+    if (inv.json && !inv.outputFile.isEmpty())
+        return usageError(info, QStringLiteral("--json prints the settings; it cannot go with -o"));
+    if (info->kind == CommandKind::Program) inv.verify = parser.isSet(o.verify);
+    if (info->kind == CommandKind::Simulate) inv.pty = parser.isSet(o.pty);
+
+    if (takesSimOptions(info->kind)) {
+        inv.sim.given = parser.isSet(o.memory) || parser.isSet(o.wireTime) || parser.isSet(o.fault);
+        if (inv.sim.given && takesPort(info->kind) && !inv.usesSimPort())
+            return usageError(info, QStringLiteral("--memory, --wire-time and --fault need --port sim"));
+        if (parser.isSet(o.memory)) {
+            inv.sim.memoryFile = parser.values(o.memory).constLast();
+            if (inv.sim.memoryFile.isEmpty())
+                return usageError(info, QStringLiteral("--memory needs a file name"));
+        }
+        inv.sim.wireTime = parser.isSet(o.wireTime);
+        // Several --fault options make one plan, as if joined by commas.
+        const QString spec = parser.values(o.fault).join(QLatin1Char(','));
+        if (!spec.isEmpty()) {
+            const auto parsed = sim::FaultPlan::parse(spec.toStdString());
+            if (!parsed.plan) return usageError(info, QString::fromStdString(parsed.error));
+            inv.sim.faults = *parsed.plan;
+        }
+    }
+    return {std::move(inv), exit_code::kSuccess, {}};
+}
+
+} // namespace quarvel::cli

@@ -1,0 +1,63 @@
+#pragma once
+
+#include "sim/fault_plan.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+// quarvelctl's arguments: which command, with what. Parsing only; nothing is opened or read.
+namespace quarvel::cli {
+
+enum class CommandKind
+{
+    Ports,
+    Read,
+    Program,
+    Show,
+    Diff,
+    Simulate
+};
+
+// The port name that selects the in-process virtual selector.
+inline constexpr char kSimPort[] = "sim";
+
+// How a virtual selector starts: from the factory memory or a coin data file, with or without
+// 19200-baud pacing, and the faults it is to commit.
+struct SimOptions
+{
+    QString memoryFile;
+    bool wireTime = false;
+    sim::FaultPlan faults;
+    bool given = false; // any of the three was on the command line
+};
+
+struct Invocation
+{
+    CommandKind command = CommandKind::Ports;
+    QString port;
+    QString outputFile;
+    QStringList files;
+    bool json = false;
+    bool quiet = false;
+    bool verify = false;
+    bool pty = false;
+    SimOptions sim;
+
+    bool usesSimPort() const { return port == QLatin1String(kSimPort); }
+};
+
+// Either an invocation to run, or a text to print and an exit code: help and version go to
+// stdout with 0, usage errors to stderr with 1.
+struct ParseResult
+{
+    std::optional<Invocation> invocation;
+    int exitCode = 0;
+    QString text;
+};
+
+// arguments as main() gets them, the program name first.
+ParseResult parseCommandLine(const QStringList& arguments);
+
+} // namespace quarvel::cli

@@ -1,0 +1,15 @@
+#pragma once
+
+// What quarvelctl tells the shell, so scripts on a production line can branch on it.
+namespace quarvel::cli::exit_code {
+
+constexpr int kSuccess = 0;
+constexpr int kUsageOrFile = 1;   // bad arguments, unreadable or short file, failed save
+constexpr int kDevice = 2;        // port not opened, failure budget exhausted, port lost
+constexpr int kMismatch = 3;      // --verify found cells that differ
+constexpr int kInterrupted = 130; // SIGINT/SIGTERM during a device operation
+
+// diff: the files differ (the same code as a usage error, as with cmp and diff).
+constexpr int kDifferent = 1;
+
+} // namespace quarvel::cli::exit_code

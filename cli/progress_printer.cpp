@@ -1,0 +1,125 @@
+#include "progress_printer.h"
+
+#include <algorithm>
+#include <type_traits>
+
+namespace quarvel::cli {
+
+namespace {
+
+constexpr int kBarWidth = 30;
+constexpr char kClearLine[] = "\r\033[K";
+constexpr char kResetColour[] = "\033[0m";
+
+const char* colourCode(link::StatusColour colour)
+{
+    switch (colour) {
+    case link::StatusColour::Red:
+        return "\033[31m";
+    case link::StatusColour::Green:
+        return "\033[32m";
+    case link::StatusColour::Blue:
+        break;
+    }
+    return "\033[34m";
+}
+
+} // namespace
+
+ProgressPrinter::ProgressPrinter(std::ostream& out, Mode mode) : m_out(out), m_mode(mode) {}
+
+void ProgressPrinter::transferStarted()
+{
+    m_value = 0;
+    m_maximum = 0;
+    m_text.clear();
+    m_colour = link::StatusColour::Blue;
+    m_textPrinted = false;
+}
+
+void ProgressPrinter::report(const link::Report& report)
+{
+    if (m_silenced) return;
+    std::visit(
+        [this](const auto& r) {
+            using R = std::decay_t<decltype(r)>;
+            if constexpr (std::is_same_v<R, link::ShowText>) {
+                m_text = r.text;
+                m_colour = r.colour;
+                m_textPrinted = false;
+                if (m_mode == Mode::Lines) {
+                    m_out << m_text << '\n' << std::flush;
+                    m_textPrinted = true;
+                }
+            } else if constexpr (std::is_same_v<R, link::SetColour>) {
+                m_colour = r.colour;
+            } else if constexpr (std::is_same_v<R, link::SetProgress>) {
+                m_value = r.value;
+                if (r.maximum) m_maximum = *r.maximum;
+            }
+        },
+        report);
+    if (m_mode == Mode::Bar) redraw();
+}
+
+void ProgressPrinter::transferFinished(link::Outcome outcome)
+{
+    if (m_silenced) return;
+    const bool failed = outcome == link::Outcome::Failed;
+    switch (m_mode) {
+    case Mode::Bar:
+        // A finished transfer closes its window on success; a failure stays readable.
+        if (failed && m_barShown) {
+            redraw();
+            m_out << '\n' << std::flush;
+            m_barShown = false;
+        } else {
+            clearBar();
+        }
+        break;
+    case Mode::Lines:
+        break;
+    case Mode::Quiet:
+        if (failed && !m_textPrinted && m_colour == link::StatusColour::Red && !m_text.empty())
+            m_out << m_text << '\n' << std::flush;
+        break;
+    }
+    m_textPrinted = true;
+}
+
+void ProgressPrinter::line(std::string_view text)
+{
+    clearBar();
+    m_out << text << '\n' << std::flush;
+}
+
+void ProgressPrinter::silence()
+{
+    clearBar();
+    m_silenced = true;
+}
+
+void ProgressPrinter::redraw()
+{
+    const int maximum = std::max(m_maximum, 1);
+    const int value = std::clamp(m_value, 0, maximum);
+    const int filled = value * kBarWidth / maximum;
+    std::string bar = "[" + std::string(static_cast<std::size_t>(filled), '#') +
+                      std::string(static_cast<std::size_t>(kBarWidth - filled), '.') + "] " +
+                      std::to_string(value) + "/" + std::to_string(m_maximum) + "  " + colourCode(m_colour) +
+                      m_text + kResetColour;
+    // Most reports change nothing visible; a terminal need not be rewritten for them.
+    if (m_barShown && bar == m_lastBar) return;
+    m_out << kClearLine << bar << std::flush;
+    m_lastBar = std::move(bar);
+    m_barShown = true;
+}
+
+void ProgressPrinter::clearBar()
+{
+    if (!m_barShown) return;
+    m_out << kClearLine << std::flush;
+    m_barShown = false;
+}
+
+} // namespace quarvel::cli

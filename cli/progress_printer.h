@@ -1,0 +1,54 @@
+#pragma once
+
+#include "link/transfer.h"
+
+#include <ostream>
+#include <string>
+#include <string_view>
+
+namespace quarvel::cli {
+
+// Shows what a running transfer reports, on a stream that is normally stderr: a redrawn
+// progress bar on a terminal, one line per status text when the stream goes to a file or a
+// pipe, or, when quiet, only the text a failed transfer ends with.
+class ProgressPrinter
+{
+public:
+    enum class Mode
+    {
+        Bar,
+        Lines,
+        Quiet
+    };
+
+    ProgressPrinter(std::ostream& out, Mode mode);
+
+    Mode mode() const { return m_mode; }
+
+    void transferStarted();
+    void report(const link::Report& report);
+    void transferFinished(link::Outcome outcome);
+
+    // A line of our own (an error, a note): the bar makes room for it first.
+    void line(std::string_view text);
+
+    // Nothing more is shown; for an interrupted run whose failure texts would mislead.
+    void silence();
+
+private:
+    void redraw();
+    void clearBar();
+
+    std::ostream& m_out;
+    Mode m_mode;
+    bool m_silenced = false;
+    bool m_barShown = false;
+    std::string m_lastBar;
+    int m_value = 0;
+    int m_maximum = 0;
+    std::string m_text;
+    link::StatusColour m_colour = link::StatusColour::Blue;
+    bool m_textPrinted = false; // the last shown text has already gone out (lines mode)
+};
+
+} // namespace quarvel::cli

@@ -1,0 +1,25 @@
+#pragma once
+
+#include "device_command.h"
+
+#include "image/parameter_image.h"
+
+namespace quarvel::cli {
+
+// read: the selector's memory into the image the desktop program would hold, then to a coin
+// data file (-o) or printed as settings.
+class ReadCommand final : public DeviceCommand
+{
+    Q_OBJECT
+
+public:
+    explicit ReadCommand(const Invocation& invocation, QObject* parent = nullptr);
+
+private:
+    void begin() override;
+    void readFinished(DeviceSession::Result result);
+
+    ParameterImage m_image;
+};
+
+} // namespace quarvel::cli

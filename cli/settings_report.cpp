@@ -1,0 +1,243 @@
+#include "settings_report.h"
+
+#include "json_text.h"
+
+#include "image/address_map.h"
+#include "link/program_transfer.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+namespace quarvel::cli {
+
+namespace {
+
+using address::Bank;
+
+constexpr std::array<Bank, 2> kBanks{Bank::A, Bank::B};
+
+std::string padRight(std::string text, std::size_t width)
+{
+    if (text.size() < width) text.append(width - text.size(), ' ');
+    return text;
+}
+
+std::string padLeft(const std::string& text, std::size_t width)
+{
+    return text.size() < width ? std::string(width - text.size(), ' ') + text : text;
+}
+
+char bankLetter(Bank bank)
+{
+    return bank == Bank::A ? 'A' : 'B';
+}
+
+// The settings form labels its coin rows "Coin 1:" .. "Coin 9:", then "Coin10:" .. "Coin12:".
+std::string coinLabel(int channel)
+{
+    return channel < 10 ? "Coin " + std::to_string(channel) + ":" : "Coin" + std::to_string(channel) + ":";
+}
+
+std::string labelled(const std::string& label, const std::string& value)
+{
+    return padRight(label, 20) + value + "\n";
+}
+
+std::string jsonMember(std::string_view name, const std::string& value)
+{
+    return jsonQuote(name) + ":" + value;
+}
+
+std::string jsonInt(int value)
+{
+    return std::to_string(value);
+}
+
+} // namespace
+
+int displayByte(std::string_view cellText)
+{
+    const double v = leadingNumber(cellText);
+    if (std::isnan(v)) return 0;
+    return static_cast<int>(std::clamp<long long>(roundHalfEven(v), 0, 255));
+}
+
+bool isPlainByte(std::string_view cellText)
+{
+    if (cellText.empty() || cellText.size() > 3) return false;
+    int value = 0;
+    for (const char c : cellText) {
+        if (c < '0' || c > '9') return false;
+        value = value * 10 + (c - '0');
+    }
+    return value <= 255;
+}
+
+std::string printableCellText(std::string_view cellText, std::size_t maxChars)
+{
+    const bool cut = cellText.size() > maxChars;
+    if (cut) cellText = cellText.substr(0, maxChars);
+    std::string out = "\"";
+    for (const char c : cellText) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte >= 0x7F) {
+            char escaped[5];
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+            out += escaped;
+        } else {
+            out += c;
+        }
+    }
+    out += cut ? "\"..." : "\"";
+    return out;
+}
+
+std::vector<FlaggedCell> flaggedCells(const ParameterImage& image)
+{
+    std::vector<FlaggedCell> flagged;
+    for (int cell = 0; cell < ParameterImage::kFileCells; ++cell) {
+        const std::string& text = image.text(cell);
+        if (isPlainByte(text)) continue;
+        const bool selectorCell = cell < ParameterImage::kSelectorCells;
+        if (!selectorCell && text.empty()) continue;
+        FlaggedCell entry{cell, address::fieldName(cell), text, std::nullopt};
+        if (selectorCell) entry.asByte = link::ProgramTransfer::cellByte(text);
+        flagged.push_back(std::move(entry));
+    }
+    return flagged;
+}
+
+SettingsReport makeSettingsReport(const ParameterImage& image)
+{
+    SettingsReport report;
+    report.output = decodeOutputControl(image.text(address::kOutputControl));
+    report.signalTime = displayByte(image.text(address::kSignalTime));
+    report.timerScaleA = displayByte(image.text(address::kTimerScaleA));
+    report.timerScaleB = displayByte(image.text(address::kTimerScaleB));
+    for (std::size_t i = 0; i < kBanks.size(); ++i) {
+        report.banks[i] = {displayByte(image.text(address::price(kBanks[i]))),
+                           displayByte(image.text(address::multiplyFactor(kBanks[i]))),
+                           displayByte(image.text(address::divideFactor(kBanks[i])))};
+    }
+    for (int channel = 1; channel <= address::kChannelCount; ++channel) {
+        const CoinControl control = decodeCoinControl(image.text(address::coinControl(channel)));
+        const ToleranceBC bc = decodeToleranceBC(image.text(address::toleranceBC(channel)));
+        auto& row = report.channels[static_cast<std::size_t>(channel - 1)];
+        row.channel = channel;
+        row.value = displayByte(image.text(address::coinValue(channel)));
+        row.toleranceA = control.toleranceA;
+        row.toleranceB = bc.toleranceB;
+        row.toleranceC = bc.toleranceC;
+        row.disable = control.disable;
+        row.separator = control.separator;
+        row.refA = displayByte(image.text(address::refALow(channel))) +
+                   256 * displayByte(image.text(address::refAHigh(channel)));
+        row.refX = displayByte(image.text(address::refX(channel)));
+        row.refY = displayByte(image.text(address::refY(channel)));
+        row.refDH = displayByte(image.text(address::refDH(channel)));
+    }
+    report.flagged = flaggedCells(image);
+    return report;
+}
+
+std::string settingsText(const SettingsReport& report)
+{
+    constexpr char kTimeUnit[] = " x 2 (mS)";
+    std::string out;
+    out +=
+        labelled("Output Mode:", std::string(kOutputModeTexts[static_cast<std::size_t>(report.output.mode)]));
+    out += labelled("Inhibit Level:",
+                    std::string(kInhibitLevelTexts[static_cast<std::size_t>(report.output.inhibitLevel)]));
+    out += labelled("Signal Time:", std::to_string(report.signalTime) + kTimeUnit);
+    out += labelled("Timer Scale A:", std::to_string(report.timerScaleA) + kTimeUnit);
+    out += labelled("Timer Scale B:", std::to_string(report.timerScaleB) + kTimeUnit);
+
+    for (std::size_t b = 0; b < kBanks.size(); ++b) {
+        const Bank bank = kBanks[b];
+        const std::string letter(1, bankLetter(bank));
+        out += "\nBank " + letter + "\n";
+        out += labelled("Price " + letter + ":", std::to_string(report.banks[b].price));
+        out += labelled("Multiply Factor " + letter + ":", std::to_string(report.banks[b].multiplyFactor));
+        out += labelled("Divide Factor " + letter + ":", std::to_string(report.banks[b].divideFactor));
+        out += "         Value  Tol-A  Tol-B  Tol-C  Disable  Separator  Ref A  Ref X  Ref Y  Ref dH\n";
+        for (int channel = address::firstChannel(bank); channel <= address::lastChannel(bank); ++channel) {
+            const auto& row = report.channels[static_cast<std::size_t>(channel - 1)];
+            out += padRight(coinLabel(channel), 8) + padLeft(std::to_string(row.value), 6) +
+                   padLeft(std::to_string(row.toleranceA), 7) + padLeft(std::to_string(row.toleranceB), 7) +
+                   padLeft(std::to_string(row.toleranceC), 7) + "  " +
+                   padRight(std::string(kDisableTexts[static_cast<std::size_t>(row.disable)]), 7) +
+                   padLeft(std::to_string(row.separator), 11) + padLeft(std::to_string(row.refA), 7) +
+                   padLeft(std::to_string(row.refX), 7) + padLeft(std::to_string(row.refY), 7) +
+                   padLeft(std::to_string(row.refDH), 8) + "\n";
+        }
+    }
+
+    if (!report.flagged.empty()) {
+        out += "\nCells that are not a whole number 0..255:\n";
+        out += "Address  Field                   Text                        As byte\n";
+        for (const auto& cell : report.flagged) {
+            out += padLeft(std::to_string(cell.address), 7) + "  " + padRight(cell.field, 22) + "  " +
+                   padRight(printableCellText(cell.text), 26) + "  " +
+                   (cell.asByte ? std::to_string(*cell.asByte) : std::string("-")) + "\n";
+        }
+    }
+    return out;
+}
+
+std::string settingsJson(const SettingsReport& report)
+{
+    const auto listEntry = [](int index, std::string_view text) {
+        return "{" + jsonMember("index", jsonInt(index)) + "," + jsonMember("text", jsonQuote(text)) + "}";
+    };
+    std::string out = "{";
+    out +=
+        jsonMember("outputMode", listEntry(report.output.mode,
+                                           kOutputModeTexts[static_cast<std::size_t>(report.output.mode)]));
+    out +=
+        "," + jsonMember("inhibitLevel",
+                         listEntry(report.output.inhibitLevel,
+                                   kInhibitLevelTexts[static_cast<std::size_t>(report.output.inhibitLevel)]));
+    out += "," + jsonMember("signalTime", jsonInt(report.signalTime));
+    out += "," + jsonMember("timerScaleA", jsonInt(report.timerScaleA));
+    out += "," + jsonMember("timerScaleB", jsonInt(report.timerScaleB));
+
+    out += "," + jsonQuote("banks") + ":[";
+    for (std::size_t b = 0; b < kBanks.size(); ++b) {
+        if (b > 0) out += ",";
+        out += "{" + jsonMember("bank", jsonQuote(std::string(1, bankLetter(kBanks[b])))) + "," +
+               jsonMember("price", jsonInt(report.banks[b].price)) + "," +
+               jsonMember("multiplyFactor", jsonInt(report.banks[b].multiplyFactor)) + "," +
+               jsonMember("divideFactor", jsonInt(report.banks[b].divideFactor)) + "}";
+    }
+    out += "]";
+
+    out += "," + jsonQuote("coins") + ":[";
+    for (const auto& row : report.channels) {
+        if (row.channel > 1) out += ",";
+        out += "{" + jsonMember("coin", jsonInt(row.channel)) + "," +
+               jsonMember("bank", jsonQuote(std::string(1, bankLetter(address::bankOf(row.channel))))) + "," +
+               jsonMember("value", jsonInt(row.value)) + "," +
+               jsonMember("toleranceA", jsonInt(row.toleranceA)) + "," +
+               jsonMember("toleranceB", jsonInt(row.toleranceB)) + "," +
+               jsonMember("toleranceC", jsonInt(row.toleranceC)) + "," +
+               jsonMember("disable", row.disable != 0 ? "true" : "false") + "," +
+               jsonMember("separator", jsonInt(row.separator)) + "," + jsonMember("refA", jsonInt(row.refA)) +
+               "," + jsonMember("refX", jsonInt(row.refX)) + "," + jsonMember("refY", jsonInt(row.refY)) +
+               "," + jsonMember("refDH", jsonInt(row.refDH)) + "}";
+    }
+    out += "]";
+
+    out += "," + jsonQuote("flagged") + ":[";
+    for (std::size_t i = 0; i < report.flagged.size(); ++i) {
+        const auto& cell = report.flagged[i];
+        if (i > 0) out += ",";
+        out += "{" + jsonMember("address", jsonInt(cell.address)) + "," +
+               jsonMember("field", jsonQuote(cell.field)) + "," + jsonMember("text", jsonQuote(cell.text)) +
+               "," + jsonMember("asByte", cell.asByte ? jsonInt(*cell.asByte) : std::string("null")) + "}";
+    }
+    out += "]}\n";
+    return out;
+}
+
+} // namespace quarvel::cli

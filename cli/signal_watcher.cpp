@@ -1,0 +1,75 @@
+#include "signal_watcher.h"
+
+#include "exit_codes.h"
+
+#include <QSocketNotifier>
+
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace quarvel::cli {
+
+namespace {
+
+int g_pipe[2] = {-1, -1};
+volatile std::sig_atomic_t g_pending = 0;
+
+extern "C" void onSignal(int signalNumber)
+{
+    if (g_pending) _exit(exit_code::kInterrupted); // asked twice: the orderly way is taking too long
+    g_pending = 1;
+    const int savedErrno = errno;
+    const unsigned char byte = static_cast<unsigned char>(signalNumber);
+    [[maybe_unused]] const auto written = write(g_pipe[1], &byte, 1);
+    errno = savedErrno;
+}
+
+bool makePipe()
+{
+    if (pipe(g_pipe) != 0) return false;
+    for (const int fd : g_pipe) {
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+        fcntl(fd, F_SETFD, FD_CLOEXEC);
+    }
+    return true;
+}
+
+void setHandler(void (*handler)(int))
+{
+    struct sigaction action = {};
+    action.sa_handler = handler;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+} // namespace
+
+SignalWatcher::SignalWatcher(QObject* parent) : QObject(parent)
+{
+    if (g_pipe[0] < 0 && !makePipe()) return;
+    m_notifier = new QSocketNotifier(g_pipe[0], QSocketNotifier::Read, this);
+    connect(m_notifier, &QSocketNotifier::activated, this, &SignalWatcher::drain);
+    setHandler(onSignal);
+}
+
+SignalWatcher::~SignalWatcher()
+{
+    if (m_notifier) setHandler(SIG_DFL);
+}
+
+void SignalWatcher::drain()
+{
+    unsigned char byte = 0;
+    int last = 0;
+    while (read(g_pipe[0], &byte, 1) == 1)
+        last = byte;
+    if (last == 0) return;
+    g_pending = 0;
+    emit received(last);
+}
+
+} // namespace quarvel::cli

@@ -1,0 +1,149 @@
+#include "simulate_command.h"
+
+#include "exit_codes.h"
+#include "sim_setup.h"
+
+#include "sim/pty_bridge.h"
+#include "sim/virtual_port.h"
+
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <array>
+#include <cerrno>
+#include <csignal>
+#include <iostream>
+#include <unistd.h>
+
+namespace quarvel::cli {
+
+namespace {
+
+// How long a stdio line keeps serving after its input has ended.
+constexpr int kStdioDrainMs = 250;
+
+// Writes all of bytes to a blocking descriptor; false once the reader has gone.
+bool writeAll(int fd, const QByteArray& bytes)
+{
+    const char* data = bytes.constData();
+    auto left = static_cast<std::size_t>(bytes.size());
+    while (left > 0) {
+        const ssize_t written = ::write(fd, data, left);
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) return false;
+        data += written;
+        left -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+} // namespace
+
+SimulateCommand::SimulateCommand(const Invocation& invocation, QObject* parent)
+    : QObject(parent), m_invocation(invocation)
+{}
+
+SimulateCommand::~SimulateCommand() = default;
+
+void SimulateCommand::start()
+{
+    QString message;
+    if (!setUpSimulator(m_model, m_invocation.sim, &message)) {
+        fail(exit_code::kUsageOrFile, message);
+        return;
+    }
+    if (!(m_invocation.pty ? startPty() : startStdio())) return;
+    watchStdin();
+}
+
+bool SimulateCommand::startPty()
+{
+    m_bridge = std::make_unique<sim::PtyBridge>(m_model);
+    m_bridge->setWireTime(m_invocation.sim.wireTime);
+    QString message;
+    if (!m_bridge->open(&message)) {
+        fail(exit_code::kDevice, message);
+        return false;
+    }
+    connect(m_bridge.get(), &sim::PtyBridge::gone, this, [] {
+        std::cerr << "quarvelctl simulate: the selector is gone, as the fault plan says" << std::endl;
+    });
+    // The only content of the first line, so that a script can take it as it is.
+    std::cout << m_bridge->slavePath().toStdString() << std::endl;
+    return true;
+}
+
+bool SimulateCommand::startStdio()
+{
+    // Standard output is the line: a reader that goes away must end the run, not kill it.
+    std::signal(SIGPIPE, SIG_IGN);
+    m_port = std::make_unique<sim::VirtualPort>(m_model);
+    m_port->setWireTime(m_invocation.sim.wireTime);
+    if (!m_port->open(QIODevice::ReadWrite)) {
+        fail(exit_code::kDevice, m_port->errorString());
+        return false;
+    }
+    connect(m_port.get(), &QIODevice::readyRead, this, &SimulateCommand::writeReplies);
+    return true;
+}
+
+void SimulateCommand::watchStdin()
+{
+    // A background job on a terminal would be stopped by the first read (SIGTTIN); it serves
+    // until a signal instead. The stdio line needs its input all the same.
+    if (m_invocation.pty && isatty(STDIN_FILENO) && tcgetpgrp(STDIN_FILENO) != getpgrp()) return;
+    m_stdin = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, this);
+    connect(m_stdin, &QSocketNotifier::activated, this, &SimulateCommand::readStdin);
+}
+
+void SimulateCommand::readStdin()
+{
+    std::array<char, 4096> buffer{};
+    const ssize_t got = ::read(STDIN_FILENO, buffer.data(), buffer.size());
+    if (got < 0 && (errno == EINTR || errno == EAGAIN)) return;
+    if (got <= 0) {
+        m_stdin->setEnabled(false);
+        // Replies to the last requests on a stdio line are still on their way: let them out.
+        if (m_port)
+            QTimer::singleShot(kStdioDrainMs, this, &SimulateCommand::stop);
+        else
+            stop();
+        return;
+    }
+    // With a pty, standard input only says how long to serve; what arrives on it is ignored.
+    if (m_port) m_port->write(buffer.data(), got);
+}
+
+void SimulateCommand::writeReplies()
+{
+    if (!m_port || m_finished) return;
+    const QByteArray bytes = m_port->readAll();
+    if (!bytes.isEmpty() && !writeAll(STDOUT_FILENO, bytes)) stop();
+}
+
+void SimulateCommand::interrupt()
+{
+    stop();
+}
+
+void SimulateCommand::stop()
+{
+    if (m_finished) return;
+    m_finished = true;
+    if (m_stdin) m_stdin->setEnabled(false);
+    if (m_bridge) m_bridge->close();
+    if (m_port) m_port->close();
+    // With the stdio line, standard output carries the selector's bytes and nothing else.
+    std::ostream& out = m_invocation.pty ? std::cout : std::cerr;
+    out << m_model.summary() << std::endl;
+    emit finished(exit_code::kSuccess);
+}
+
+void SimulateCommand::fail(int exitCode, const QString& message)
+{
+    m_finished = true;
+    std::cerr << "quarvelctl simulate: " << message.toStdString() << std::endl;
+    emit finished(exitCode);
+}
+
+} // namespace quarvel::cli

@@ -1,0 +1,56 @@
+#pragma once
+
+#include "command_line.h"
+
+#include "sim/virtual_selector.h"
+
+#include <QByteArray>
+#include <QObject>
+
+#include <memory>
+
+class QSocketNotifier;
+
+namespace quarvel::sim {
+class PtyBridge;
+class VirtualPort;
+} // namespace quarvel::sim
+
+namespace quarvel::cli {
+
+// simulate: serves the virtual selector on a pseudo-terminal (--pty) or on standard input and
+// output, until standard input ends or the process is asked to stop; then prints one line
+// summing up the frames received. Emits finished() once with the exit code.
+class SimulateCommand final : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit SimulateCommand(const Invocation& invocation, QObject* parent = nullptr);
+    ~SimulateCommand() override;
+
+    void start();
+    // SIGINT/SIGTERM: the documented way to stop serving, like the end of standard input.
+    void interrupt();
+
+signals:
+    void finished(int exitCode);
+
+private:
+    bool startPty();
+    bool startStdio();
+    void watchStdin();
+    void readStdin();
+    void writeReplies();
+    void stop();
+    void fail(int exitCode, const QString& message);
+
+    const Invocation m_invocation;
+    sim::VirtualSelector m_model;
+    std::unique_ptr<sim::PtyBridge> m_bridge;
+    std::unique_ptr<sim::VirtualPort> m_port;
+    QSocketNotifier* m_stdin = nullptr;
+    bool m_finished = false;
+};
+
+} // namespace quarvel::cli
