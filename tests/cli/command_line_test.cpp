@@ -1,0 +1,142 @@
+#include "command_line.h"
+
+#include <gtest/gtest.h>
+
+namespace quarvel::cli {
+namespace {
+
+ParseResult parse(QStringList arguments)
+{
+    arguments.prepend(QStringLiteral("/usr/bin/quarvelctl"));
+    return parseCommandLine(arguments);
+}
+
+TEST(CommandLine, UsageErrorsSayWhatIsWrongAndWhereHelpIs)
+{
+    const struct
+    {
+        QStringList arguments;
+        const char* message;
+        const char* helpCommand; // "" for the top level
+    } cases[] = {
+        {{}, "quarvelctl: missing command", ""},
+        {{"frob"}, "quarvelctl: unknown command 'frob'", ""},
+        {{"--port", "sim"}, "quarvelctl: a command comes first, not the option '--port'", ""},
+        {{"read"}, "quarvelctl read: --port is required", "read"},
+        {{"read", "--port"}, "quarvelctl read: Missing value after '--port'.", "read"},
+        {{"read", "--port", ""}, "quarvelctl read: --port needs a port name", "read"},
+        {{"read", "-p", "sim", "--bogus"}, "quarvelctl read: Unknown option 'bogus'.", "read"},
+        {{"read", "-p", "sim", "extra"}, "quarvelctl read: unexpected argument 'extra'", "read"},
+        {{"read", "-p", "sim", "-o", "f.cdt", "--json"},
+         "quarvelctl read: --json prints the settings; it cannot go with -o",
+         "read"},
+        {{"read", "-p", "/dev/ttyS0", "--fault", "drop:1"},
+         "quarvelctl read: --memory, --wire-time and --fault need --port sim",
+         "read"},
+        {{"program", "-p", "COM3", "f.cdt", "--wire-time"},
+         "quarvelctl program: --memory, --wire-time and --fault need --port sim",
+         "program"},
+        {{"read", "-p", "sim", "--fault", "drop:x"},
+         "quarvelctl read: bad fault item \"drop:x\": reply number must be a whole number from 1",
+         "read"},
+        {{"simulate", "--fault", "drop:1", "--fault", "boom:2"},
+         "quarvelctl simulate: bad fault item \"boom:2\": unknown fault (see the list of faults)",
+         "simulate"},
+        {{"program", "-p", "sim"}, "quarvelctl program: missing FILE", "program"},
+        {{"program", "-p", "sim", "a.cdt", "b.cdt"},
+         "quarvelctl program: unexpected argument 'b.cdt'",
+         "program"},
+        {{"program", "-p", "sim", ""}, "quarvelctl program: a file name is empty", "program"},
+        {{"show"}, "quarvelctl show: missing FILE", "show"},
+        {{"show", "a.cdt", "--verify"}, "quarvelctl show: Unknown option 'verify'.", "show"},
+        {{"diff"}, "quarvelctl diff: missing FILE_A and FILE_B", "diff"},
+        {{"diff", "a.cdt"}, "quarvelctl diff: missing FILE_B", "diff"},
+        {{"ports", "extra"}, "quarvelctl ports: unexpected argument 'extra'", "ports"},
+        {{"simulate", "--port", "sim"}, "quarvelctl simulate: Unknown option 'port'.", "simulate"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arguments.join(' ').toStdString());
+        const ParseResult result = parse(c.arguments);
+        EXPECT_FALSE(result.invocation);
+        EXPECT_EQ(result.exitCode, 1);
+        const QString help = *c.helpCommand ? QStringLiteral("Try 'quarvelctl %1 --help'.").arg(c.helpCommand)
+                                            : QStringLiteral("Try 'quarvelctl --help'.");
+        EXPECT_EQ(result.text.toStdString(),
+                  (QString::fromUtf8(c.message) + '\n' + help + '\n').toStdString());
+    }
+}
+
+TEST(CommandLine, HelpAndVersionGoToStandardOutputWithSuccess)
+{
+    const struct
+    {
+        QStringList arguments;
+        const char* startsWith;
+        const char* contains;
+    } cases[] = {
+        {{"--help"}, "Usage: quarvelctl <command> [options]\n", "130 interrupted"},
+        {{"help"}, "Usage: quarvelctl <command> [options]\n", "  simulate  run the virtual selector\n"},
+        {{"read", "--help"}, "Usage: quarvelctl read [options] --port PORT\n", "drop:N"},
+        {{"help", "program"}, "Usage: quarvelctl program [options] --port PORT FILE\n", "--verify"},
+        {{"simulate", "-h"}, "Usage: quarvelctl simulate [options]\n", "late:N:Tms"},
+        {{"diff", "--help"}, "Usage: quarvelctl diff [options] FILE_A FILE_B\n", "1 when they differ"},
+        {{"--version"}, "quarvelctl ", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arguments.join(' ').toStdString());
+        const ParseResult result = parse(c.arguments);
+        EXPECT_FALSE(result.invocation);
+        EXPECT_EQ(result.exitCode, 0);
+        EXPECT_TRUE(result.text.startsWith(QString::fromUtf8(c.startsWith))) << result.text.toStdString();
+        EXPECT_TRUE(result.text.contains(QString::fromUtf8(c.contains))) << result.text.toStdString();
+        // Qt's own usage line would name the test binary.
+        EXPECT_FALSE(result.text.contains(QStringLiteral("/usr/bin")));
+    }
+}
+
+TEST(CommandLine, DeviceCommandsTakeTheirOptions)
+{
+    const ParseResult program = parse({"program", "-p", "COM3", "coins.cdt", "--verify", "-q"});
+    ASSERT_TRUE(program.invocation);
+    EXPECT_EQ(program.invocation->command, CommandKind::Program);
+    EXPECT_EQ(program.invocation->port, QStringLiteral("COM3"));
+    EXPECT_EQ(program.invocation->files, QStringList{QStringLiteral("coins.cdt")});
+    EXPECT_TRUE(program.invocation->verify);
+    EXPECT_TRUE(program.invocation->quiet);
+    EXPECT_FALSE(program.invocation->usesSimPort());
+    EXPECT_FALSE(program.invocation->sim.given);
+
+    const ParseResult read = parse({"read", "--port", "/dev/pts/7", "-o", "out.cdt"});
+    ASSERT_TRUE(read.invocation);
+    EXPECT_EQ(read.invocation->port, QStringLiteral("/dev/pts/7"));
+    EXPECT_EQ(read.invocation->outputFile, QStringLiteral("out.cdt"));
+    EXPECT_FALSE(read.invocation->json);
+}
+
+TEST(CommandLine, FaultOptionsJoinIntoOnePlanForTheVirtualSelector)
+{
+    const ParseResult read = parse({"read", "--port", "sim", "--fault", "drop:3", "--fault",
+                                    "late:10:250ms,badsum:42", "--memory", "m.cdt", "--wire-time"});
+    ASSERT_TRUE(read.invocation);
+    EXPECT_TRUE(read.invocation->usesSimPort());
+    EXPECT_TRUE(read.invocation->sim.given);
+    EXPECT_TRUE(read.invocation->sim.wireTime);
+    EXPECT_EQ(read.invocation->sim.memoryFile, QStringLiteral("m.cdt"));
+    const std::vector<sim::Fault> expected{
+        {sim::FaultKind::Drop, 3, 0}, {sim::FaultKind::Late, 10, 250}, {sim::FaultKind::BadChecksum, 42, 0}};
+    EXPECT_EQ(read.invocation->sim.faults.faults(), expected);
+
+    const ParseResult simulate = parse({"simulate", "--pty", "--fault", "random:0.05,seed:7"});
+    ASSERT_TRUE(simulate.invocation);
+    EXPECT_TRUE(simulate.invocation->pty);
+    EXPECT_DOUBLE_EQ(simulate.invocation->sim.faults.randomRate(), 0.05);
+    EXPECT_EQ(simulate.invocation->sim.faults.seed(), 7u);
+
+    const ParseResult none = parse({"simulate"});
+    ASSERT_TRUE(none.invocation);
+    EXPECT_FALSE(none.invocation->pty);
+    EXPECT_TRUE(none.invocation->sim.faults.isEmpty());
+}
+
+} // namespace
+} // namespace quarvel::cli
