@@ -16,6 +16,13 @@ StatusPresenter::~StatusPresenter()
     delete m_window.data();
 }
 
+void StatusPresenter::follow(const link::SerialLink& serialLink)
+{
+    connect(&serialLink, &link::SerialLink::transferStarted, this, &StatusPresenter::transferStarted);
+    connect(&serialLink, &link::SerialLink::reported, this, &StatusPresenter::apply);
+    connect(&serialLink, &link::SerialLink::transferFinished, this, &StatusPresenter::transferFinished);
+}
+
 void StatusPresenter::transferStarted()
 {
     ensureWindow();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "link/serial_link.h"
 #include "link/transfer.h"
 #include "main/status_window.h"
 
@@ -20,6 +21,9 @@ public:
     // windowParent, when given, owns every status window this presenter creates.
     explicit StatusPresenter(QWidget* windowParent = nullptr, QObject* parent = nullptr);
     ~StatusPresenter() override;
+
+    // Shows every transfer the link runs from now on.
+    void follow(const link::SerialLink& serialLink);
 
     // The open status window, or null.
     StatusWindow* window() const { return m_window; }
