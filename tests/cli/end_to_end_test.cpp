@@ -1,0 +1,504 @@
+// quarvelctl as a program: exit codes, messages and files, against the in-process virtual
+// selector (--port sim) and against 'quarvelctl simulate --pty' over a real serial port path.
+#include "image/coin_data_file.h"
+#include "image/default_image.h"
+#include "sim/pty_bridge.h"
+#include "sim/virtual_selector.h"
+
+#include <QEventLoop>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <optional>
+
+namespace quarvel {
+namespace {
+
+constexpr int kRunTimeoutMs = 30000;
+
+struct Outcome
+{
+    int exitCode = -1;
+    QString out;
+    QString err;
+    QByteArray rawOut;
+};
+
+void prepare(QProcess& process, const QTemporaryDir& home)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.filePath(QStringLiteral("config")));
+    env.insert(QStringLiteral("XDG_DATA_HOME"), home.filePath(QStringLiteral("data")));
+    process.setProcessEnvironment(env);
+    process.setProgram(QStringLiteral(QUARVELCTL_PATH));
+}
+
+Outcome finishedRun(QProcess& process)
+{
+    Outcome run;
+    if (process.state() != QProcess::NotRunning && !process.waitForFinished(kRunTimeoutMs)) {
+        process.kill();
+        process.waitForFinished();
+        ADD_FAILURE() << "quarvelctl did not finish";
+    }
+    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.rawOut = process.readAllStandardOutput();
+    run.out = QString::fromUtf8(run.rawOut);
+    run.err = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}
+
+std::string show(const Outcome& run)
+{
+    return "exit " + std::to_string(run.exitCode) + "\nstdout:\n" + run.out.toStdString() + "stderr:\n" +
+           run.err.toStdString();
+}
+
+QByteArray fileBytes(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    ASSERT_EQ(file.write(bytes), bytes.size());
+}
+
+// The file the desktop program would save after start-up and a read of this memory.
+QByteArray expectedReadFile(const sim::VirtualSelector::Memory& memory)
+{
+    ParameterImage image;
+    loadMainDefault(image);
+    for (int a = 0; a < sim::VirtualSelector::kCellCount; ++a)
+        image.setNumber(a, memory[static_cast<std::size_t>(a)]);
+    return QByteArray::fromStdString(serializeCoinData(image));
+}
+
+// A full image whose cells all differ from the factory memory's.
+ParameterImage patternImage(int salt)
+{
+    ParameterImage image;
+    for (int a = 0; a < ParameterImage::kFileCells; ++a)
+        image.setNumber(a, (a * 37 + salt) % 256);
+    return image;
+}
+
+sim::VirtualSelector::Memory memoryOf(const ParameterImage& image)
+{
+    sim::VirtualSelector::Memory memory{};
+    for (int a = 0; a < sim::VirtualSelector::kCellCount; ++a)
+        memory[static_cast<std::size_t>(a)] = static_cast<std::uint8_t>(image.integer(a));
+    return memory;
+}
+
+int occurrences(const QString& text, const char* what)
+{
+    return static_cast<int>(text.count(QLatin1String(what)));
+}
+
+class QuarvelctlTest : public ::testing::Test
+{
+protected:
+    void SetUp() override { ASSERT_TRUE(m_dir.isValid()); }
+
+    QString path(const QString& name) const { return m_dir.filePath(name); }
+
+    Outcome run(const QStringList& arguments, const QByteArray& input = {})
+    {
+        QProcess process;
+        prepare(process, m_dir);
+        process.setArguments(arguments);
+        process.start();
+        if (!process.waitForStarted()) {
+            ADD_FAILURE() << "quarvelctl did not start";
+            return {};
+        }
+        if (!input.isEmpty()) process.write(input);
+        process.closeWriteChannel();
+        return finishedRun(process);
+    }
+
+    QString writeImage(const QString& name, const ParameterImage& image)
+    {
+        writeFile(path(name), QByteArray::fromStdString(serializeCoinData(image)));
+        return path(name);
+    }
+
+    QTemporaryDir m_dir;
+};
+
+// 'quarvelctl simulate --pty' in the background: its first line is the path to use.
+class Simulator
+{
+public:
+    Simulator(const QTemporaryDir& home, const QStringList& options)
+    {
+        prepare(m_process, home);
+        m_process.setArguments(QStringList{QStringLiteral("simulate"), QStringLiteral("--pty")} + options);
+        m_process.start();
+        while (!m_process.canReadLine() && m_process.waitForReadyRead(5000)) {
+        }
+        m_path = QString::fromUtf8(m_process.readLine()).trimmed();
+    }
+    ~Simulator()
+    {
+        if (m_process.state() != QProcess::NotRunning) {
+            m_process.kill();
+            m_process.waitForFinished();
+        }
+    }
+
+    QString path() const { return m_path; }
+
+    // Ends it the documented way, by closing its standard input; returns the whole run.
+    Outcome stop()
+    {
+        m_process.closeWriteChannel();
+        return finishedRun(m_process);
+    }
+
+private:
+    QProcess m_process;
+    QString m_path;
+};
+
+TEST_F(QuarvelctlTest, ReadOverAPtyWritesTheSimulatedMemoryAsACoinDataFile)
+{
+    const ParameterImage memoryImage = patternImage(11);
+    Simulator simulator(m_dir,
+                        {QStringLiteral("--memory"), writeImage(QStringLiteral("memory.cdt"), memoryImage)});
+    ASSERT_TRUE(simulator.path().startsWith(QStringLiteral("/dev/"))) << simulator.path().toStdString();
+
+    const Outcome reading = run({"read", "--port", simulator.path(), "-o", path("out.cdt")});
+    EXPECT_EQ(reading.exitCode, 0) << show(reading);
+    EXPECT_EQ(reading.out, QString());
+    EXPECT_EQ(fileBytes(path("out.cdt")), expectedReadFile(memoryOf(memoryImage)));
+
+    const Outcome served = simulator.stop();
+    EXPECT_EQ(served.exitCode, 0);
+    EXPECT_TRUE(served.out.endsWith(QStringLiteral("\n"))) << show(served);
+    const QStringList lines = served.out.split('\n', Qt::SkipEmptyParts); // after the path
+    ASSERT_EQ(lines.size(), 1) << show(served);
+    EXPECT_TRUE(lines[0].startsWith(QStringLiteral("frames 189: reads 189, writes 0,"))) << show(served);
+}
+
+TEST_F(QuarvelctlTest, ReadFromTheInProcessSelectorMatchesItsFactoryMemory)
+{
+    const Outcome reading = run({"read", "--port", "sim", "-o", path("out.cdt")});
+    EXPECT_EQ(reading.exitCode, 0) << show(reading);
+    EXPECT_EQ(reading.err, QStringLiteral("Try to communicate\n"));
+    EXPECT_EQ(fileBytes(path("out.cdt")), expectedReadFile(sim::VirtualSelector::factoryMemory()));
+
+    // Without -o the same read is printed as settings, as 'show' prints the file.
+    const Outcome printed = run({"read", "--port", "sim", "--quiet"});
+    EXPECT_EQ(printed.exitCode, 0) << show(printed);
+    EXPECT_EQ(printed.err, QString());
+    const Outcome shown = run({"show", path("out.cdt")});
+    EXPECT_EQ(printed.out, shown.out);
+}
+
+TEST_F(QuarvelctlTest, FaultsTheBudgetAbsorbsAndFaultsThatExhaustIt)
+{
+    const struct
+    {
+        const char* name;
+        const char* faults;
+        int exitCode;
+        int timeOuts;
+        bool written;
+    } cases[] = {
+        {"absorbed", "drop:3,badsum:10,badaddr:50,split:70:3,late:90:50ms", 0, 1, true},
+        {"four failures", "drop:1,drop:2,badsum:100,badcmd:150", 0, 2, true},
+        {"exhausted", "drop:1,drop:2,drop:3,drop:4,drop:5", 2, 5, false},
+        {"spread out", "drop:10,badsum:20,drop:30,badaddr:40,drop:50", 2, 3, false},
+    };
+    const QByteArray before("an older file\r\n");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString out = path(QStringLiteral("%1.cdt").arg(QString::fromLatin1(c.name).replace(' ', '_')));
+        writeFile(out, before);
+        const Outcome reading = run({"read", "--port", "sim", "--fault", c.faults, "-o", out});
+        EXPECT_EQ(reading.exitCode, c.exitCode) << show(reading);
+        EXPECT_EQ(occurrences(reading.err, "Communication time out !"), c.timeOuts) << show(reading);
+        EXPECT_EQ(reading.err.endsWith(QStringLiteral("Read selector error\n")), !c.written) << show(reading);
+        EXPECT_EQ(fileBytes(out),
+                  c.written ? expectedReadFile(sim::VirtualSelector::factoryMemory()) : before);
+    }
+}
+
+TEST_F(QuarvelctlTest, ASelectorThatVanishesEndsTheReadWithoutAFile)
+{
+    Simulator simulator(m_dir, {QStringLiteral("--fault"), QStringLiteral("gone:100")});
+    const Outcome reading = run({"read", "--port", simulator.path(), "--quiet", "-o", path("out.cdt")});
+    EXPECT_EQ(reading.exitCode, 2) << show(reading);
+    EXPECT_EQ(reading.err, QStringLiteral("Read selector error\n"));
+    EXPECT_FALSE(QFile::exists(path("out.cdt")));
+    const Outcome served = simulator.stop();
+    EXPECT_TRUE(served.out.trimmed().endsWith(QStringLiteral("; gone"))) << show(served);
+}
+
+TEST_F(QuarvelctlTest, ProgramThenVerifyOverAPty)
+{
+    Simulator simulator(m_dir, {});
+    const QString file = writeImage(QStringLiteral("program.cdt"), patternImage(5));
+    const Outcome program = run({"program", "--port", simulator.path(), file, "--verify"});
+    EXPECT_EQ(program.exitCode, 0) << show(program);
+    EXPECT_EQ(program.err, QStringLiteral("Communication\nCommunication\nCommunication\nTry to communicate\n"
+                                          "Verified: all 184 programmed cells match\n"));
+    const Outcome served = simulator.stop();
+    EXPECT_NE(served.out.indexOf(QStringLiteral("reads 189, writes 184, end-of-programming 3,")), -1)
+        << show(served);
+}
+
+TEST_F(QuarvelctlTest, AFailedRangeDoesNotStopTheNextOnes)
+{
+    Simulator simulator(m_dir,
+                        {QStringLiteral("--fault"), QStringLiteral("drop:1,drop:2,drop:3,drop:4,drop:5")});
+    const QString file = writeImage(QStringLiteral("program.cdt"), patternImage(5));
+    const Outcome program = run({"program", "--port", simulator.path(), file, "--verify", "-q"});
+    EXPECT_EQ(program.exitCode, 2) << show(program);
+    EXPECT_EQ(program.err, QStringLiteral("Program to selector error\n"));
+    // Five tries at cell 0, then the two other ranges in full; no read-back after a failure.
+    const Outcome served = simulator.stop();
+    EXPECT_NE(served.out.indexOf(QStringLiteral("reads 0, writes 104, end-of-programming 2,")), -1)
+        << show(served);
+}
+
+TEST_F(QuarvelctlTest, VerifyListsTheCellsTheSelectorDidNotKeep)
+{
+    // A selector in this process, so the test can spoil a cell between programming and reading.
+    sim::VirtualSelector model;
+    sim::PtyBridge bridge(model);
+    ASSERT_TRUE(bridge.open());
+    const QString file = writeImage(QStringLiteral("program.cdt"), patternImage(5));
+
+    QProcess process;
+    prepare(process, m_dir);
+    process.setArguments({"program", "--port", bridge.slavePath(), file, "--verify"});
+    process.start();
+    // The bridge needs this event loop while the program runs; a timer watches for the end of
+    // programming (the closing pause leaves 300 ms before the read-back starts).
+    bool spoiled = false;
+    QEventLoop loop;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (!spoiled && model.counts().endOfProgramming == 3) {
+            model.setCell(6, 99);
+            model.setCell(140, 0);
+            spoiled = true;
+        }
+    });
+    QObject::connect(&process, &QProcess::finished, &loop, &QEventLoop::quit);
+    QTimer::singleShot(kRunTimeoutMs, &loop, &QEventLoop::quit);
+    watch.start(5);
+    loop.exec();
+    ASSERT_EQ(process.state(), QProcess::NotRunning);
+    ASSERT_TRUE(spoiled);
+    const Outcome program = finishedRun(process);
+    EXPECT_EQ(program.exitCode, 3) << show(program);
+    const ParameterImage sent = patternImage(5);
+    EXPECT_EQ(program.out,
+              QStringLiteral("address  field                   expected  actual\n") +
+                  QStringLiteral("6        coin 1 CoinValue        %1").arg(sent.integer(6), -10) +
+                  QStringLiteral("99\n") +
+                  QStringLiteral("140      coin 12 ToleranceBC     %1").arg(sent.integer(140), -10) +
+                  QStringLiteral("0\n"));
+    EXPECT_TRUE(program.err.endsWith(
+        QStringLiteral("quarvelctl program: verification failed: 2 of 184 programmed cells differ\n")))
+        << show(program);
+}
+
+TEST_F(QuarvelctlTest, BadFilesAreRefusedBeforeAnythingIsSent)
+{
+    Simulator simulator(m_dir, {});
+    writeFile(path("short.cdt"), QByteArray("\"7\"\r\n").repeated(100));
+    writeFile(path("empty.cdt"), {});
+    ASSERT_TRUE(QDir(m_dir.path()).mkdir(QStringLiteral("folder.cdt")));
+    const struct
+    {
+        QString file;
+        QString message;
+    } cases[] = {
+        {path("missing.cdt"),
+         QStringLiteral("quarvelctl program: Cannot open %1: ").arg(path("missing.cdt"))},
+        {path("short.cdt"),
+         QStringLiteral("quarvelctl program: %1 holds 100 values; programming needs at least 189\n")
+             .arg(path("short.cdt"))},
+        {path("empty.cdt"),
+         QStringLiteral("quarvelctl program: %1 holds no values\n").arg(path("empty.cdt"))},
+        {path("folder.cdt"), QStringLiteral("quarvelctl program: Cannot ")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file.toStdString());
+        const Outcome program = run({"program", "--port", simulator.path(), c.file});
+        EXPECT_EQ(program.exitCode, 1) << show(program);
+        EXPECT_TRUE(program.err.startsWith(c.message)) << show(program);
+    }
+    const Outcome served = simulator.stop();
+    EXPECT_TRUE(served.out.startsWith(QStringLiteral("frames 0:"))) << show(served);
+}
+
+TEST_F(QuarvelctlTest, ExitCodesAndMessagesOfTheProgramItself)
+{
+    const QString noDir = path(QStringLiteral("no/such/folder/out.cdt"));
+    const struct
+    {
+        QStringList arguments;
+        int exitCode;
+        QString err; // start of stderr
+    } cases[] = {
+        {{}, 1, QStringLiteral("quarvelctl: missing command\nTry 'quarvelctl --help'.\n")},
+        {{"read"}, 1, QStringLiteral("quarvelctl read: --port is required\n")},
+        {{"read", "--port", "sim", "--fault", "drop"},
+         1,
+         QStringLiteral("quarvelctl read: bad fault item \"drop\": missing reply number\n")},
+        {{"read", "--port", "sim", "--memory", path("missing.cdt")},
+         1,
+         QStringLiteral("quarvelctl read: Cannot open %1: ").arg(path("missing.cdt"))},
+        {{"read", "--port", "sim", "--quiet", "-o", noDir},
+         1,
+         QStringLiteral("quarvelctl read: Cannot save %1: ").arg(noDir)},
+        {{"read", "--port", path("no-such-port")},
+         2,
+         QStringLiteral("quarvelctl read: The serial port %1 could not be opened: ")
+             .arg(path("no-such-port"))},
+        {{"program", "--port", path("no-such-port"), path("missing.cdt")},
+         1,
+         QStringLiteral("quarvelctl program: Cannot open %1: ").arg(path("missing.cdt"))},
+        {{"show", path("missing.cdt")},
+         1,
+         QStringLiteral("quarvelctl show: Cannot open %1: ").arg(path("missing.cdt"))},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arguments.join(' ').toStdString());
+        const Outcome r = run(c.arguments);
+        EXPECT_EQ(r.exitCode, c.exitCode) << show(r);
+        EXPECT_TRUE(r.err.startsWith(c.err)) << show(r);
+        EXPECT_EQ(r.out, QString());
+    }
+    const Outcome help = run({"--help"});
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_TRUE(help.out.startsWith(QStringLiteral("Usage: quarvelctl <command> [options]\n")));
+    EXPECT_EQ(help.err, QString());
+}
+
+TEST_F(QuarvelctlTest, ShowAndDiff)
+{
+    ParameterImage image;
+    loadMainDefault(image);
+    for (int a = 0; a < ParameterImage::kFileCells; ++a) {
+        if (image.text(a).empty()) image.setText(a, "0");
+    }
+    image.setText(6, "25");    // coin 1 value
+    image.setText(84, "129");  // mode 2, high inhibit
+    image.setText(92, "12.5"); // flagged
+    const QString a = writeImage(QStringLiteral("a.cdt"), image);
+    image.setText(6, "26");
+    image.setText(130, "163");
+    const QString b = writeImage(QStringLiteral("b.cdt"), image);
+
+    const Outcome text = run({"show", a});
+    EXPECT_EQ(text.exitCode, 0) << show(text);
+    EXPECT_TRUE(text.out.startsWith(QStringLiteral("Output Mode:        2. Pulse output with INHIBIT\n"
+                                                   "Inhibit Level:      High Inhibit\n"
+                                                   "Signal Time:        12 x 2 (mS)\n")))
+        << show(text);
+    EXPECT_NE(text.out.indexOf(QStringLiteral("\nCoin 1:     25     10      5      5  No")), -1)
+        << show(text);
+    EXPECT_TRUE(text.out.endsWith(QStringLiteral("\"12.5\"                      12\n"))) << show(text);
+
+    const Outcome json = run({"show", "--json", a});
+    EXPECT_EQ(json.exitCode, 0) << show(json);
+    QJsonParseError error{};
+    const QJsonObject object = QJsonDocument::fromJson(json.out.toUtf8(), &error).object();
+    ASSERT_EQ(error.error, QJsonParseError::NoError) << json.out.toStdString();
+    EXPECT_EQ(object[QStringLiteral("outputMode")][QStringLiteral("index")].toInt(), 1);
+    const QJsonArray coins = object[QStringLiteral("coins")].toArray();
+    ASSERT_EQ(coins.size(), 12);
+    EXPECT_EQ(coins[0][QStringLiteral("value")].toInt(), 25);
+    EXPECT_EQ(coins[11][QStringLiteral("bank")].toString(), QStringLiteral("B"));
+    const QJsonArray flagged = object[QStringLiteral("flagged")].toArray();
+    ASSERT_EQ(flagged.size(), 1);
+    EXPECT_EQ(flagged[0][QStringLiteral("address")].toInt(), 92);
+    EXPECT_EQ(flagged[0][QStringLiteral("asByte")].toInt(), 12);
+
+    const Outcome same = run({"diff", a, a});
+    EXPECT_EQ(same.exitCode, 0) << show(same);
+    EXPECT_EQ(same.out, QString());
+
+    const Outcome different = run({"diff", a, b});
+    EXPECT_EQ(different.exitCode, 1) << show(different);
+    EXPECT_EQ(different.out.toStdString(),
+              std::string("  6  coin 1 CoinValue        \"25\" -> \"26\"\n"
+                          "130  coin 2 ToleranceBC      \"85\" (Tol-B 5, Tol-C 5) -> \"163\" "
+                          "(Tol-B 3, Tol-C 10)\n"
+                          "2 cells differ\n"));
+    EXPECT_EQ(different.err, QString());
+
+    // A short file is shown over the default image, with a note; an empty one is refused.
+    writeFile(path("short.cdt"), "\"1\"\r\n\"2\"\r\n");
+    const Outcome shortFile = run({"show", path("short.cdt")});
+    EXPECT_EQ(shortFile.exitCode, 0);
+    EXPECT_EQ(shortFile.err, QStringLiteral("quarvelctl show: note: %1 holds 2 values; cells 2..255 keep the "
+                                            "default image\n")
+                                 .arg(path("short.cdt")));
+    writeFile(path("empty.cdt"), {});
+    const Outcome emptyFile = run({"diff", a, path("empty.cdt")});
+    EXPECT_EQ(emptyFile.exitCode, 1);
+    EXPECT_EQ(emptyFile.err, QStringLiteral("quarvelctl diff: %1 holds no values\n").arg(path("empty.cdt")));
+}
+
+TEST_F(QuarvelctlTest, SigtermEndsAReadWith130AndNoFile)
+{
+    QProcess process;
+    prepare(process, m_dir);
+    // Wire time makes the read last about a second, long enough to interrupt it.
+    process.setArguments({"read", "--port", "sim", "--wire-time", "-o", path("out.cdt")});
+    process.start();
+    // The first status line means the transfer runs, and the signal handler is in place.
+    process.setReadChannel(QProcess::StandardError);
+    ASSERT_TRUE(process.waitForReadyRead(10000));
+    process.terminate();
+    const Outcome reading = finishedRun(process);
+    EXPECT_EQ(reading.exitCode, 130) << show(reading);
+    EXPECT_TRUE(reading.err.endsWith(QStringLiteral("quarvelctl read: interrupted\n"))) << show(reading);
+    EXPECT_EQ(reading.err.count(QStringLiteral("Read selector error")), 0) << show(reading);
+    EXPECT_FALSE(QFile::exists(path("out.cdt")));
+}
+
+TEST_F(QuarvelctlTest, SimulateStopsOnSigtermAndServesStandardStreams)
+{
+    QProcess pty;
+    prepare(pty, m_dir);
+    pty.setArguments({"simulate", "--pty"});
+    pty.start();
+    ASSERT_TRUE(pty.waitForReadyRead(10000));
+    pty.terminate();
+    const Outcome stopped = finishedRun(pty);
+    EXPECT_EQ(stopped.exitCode, 0) << show(stopped);
+    EXPECT_TRUE(stopped.out.contains(QStringLiteral("\nframes 0: reads 0,"))) << show(stopped);
+
+    // Without --pty the line is standard input and output: one read request, one reply.
+    const Outcome stdio = run({"simulate"}, QByteArray("\xE1\x00\x08\x06\xEF", 5));
+    EXPECT_EQ(stdio.exitCode, 0);
+    const auto memory = sim::VirtualSelector::factoryMemory();
+    const QByteArray reply = stdio.rawOut;
+    ASSERT_EQ(reply.size(), 5) << show(stdio);
+    EXPECT_EQ(static_cast<std::uint8_t>(reply[0]), 0xE1);
+    EXPECT_EQ(static_cast<std::uint8_t>(reply[1]), 0);
+    EXPECT_EQ(static_cast<std::uint8_t>(reply[3]), memory[0]);
+    EXPECT_TRUE(stdio.err.startsWith(QStringLiteral("frames 1: reads 1,"))) << show(stdio);
+}
+
+} // namespace
+} // namespace quarvel
