@@ -260,6 +260,15 @@ TEST_F(QuarvelctlTest, ProgramThenVerifyOverAPty)
         << show(served);
 }
 
+TEST_F(QuarvelctlTest, ProgramThenVerifyInProcess)
+{
+    const QString file = writeImage(QStringLiteral("program.cdt"), patternImage(9));
+    const Outcome program =
+        run({"program", "--port", "sim", "--fault", "drop:40,badsum:200", file, "--verify", "-q"});
+    EXPECT_EQ(program.exitCode, 0) << show(program);
+    EXPECT_EQ(program.err, QString());
+}
+
 TEST_F(QuarvelctlTest, AFailedRangeDoesNotStopTheNextOnes)
 {
     Simulator simulator(m_dir,
@@ -358,10 +367,6 @@ TEST_F(QuarvelctlTest, ExitCodesAndMessagesOfTheProgramItself)
         QString err; // start of stderr
     } cases[] = {
         {{}, 1, QStringLiteral("quarvelctl: missing command\nTry 'quarvelctl --help'.\n")},
-        {{"read"}, 1, QStringLiteral("quarvelctl read: --port is required\n")},
-        {{"read", "--port", "sim", "--fault", "drop"},
-         1,
-         QStringLiteral("quarvelctl read: bad fault item \"drop\": missing reply number\n")},
         {{"read", "--port", "sim", "--memory", path("missing.cdt")},
          1,
          QStringLiteral("quarvelctl read: Cannot open %1: ").arg(path("missing.cdt"))},
