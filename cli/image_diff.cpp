@@ -1,6 +1,7 @@
 #include "image_diff.h"
 
 #include "settings_report.h"
+#include "text_columns.h"
 
 #include "image/address_map.h"
 #include "image/field_codecs.h"

@@ -1,19 +1,11 @@
 #include "program_verify.h"
 
+#include "text_columns.h"
+
 #include "image/address_map.h"
 #include "link/program_transfer.h"
 
 namespace quarvel::cli {
-
-namespace {
-
-std::string padRight(std::string text, std::size_t width)
-{
-    if (text.size() < width) text.append(width - text.size(), ' ');
-    return text;
-}
-
-} // namespace
 
 int programmedCellCount()
 {

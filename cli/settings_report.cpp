@@ -2,6 +2,8 @@
 
 #include "json_text.h"
 
+#include "text_columns.h"
+
 #include "image/address_map.h"
 #include "link/program_transfer.h"
 
@@ -16,17 +18,6 @@ namespace {
 using address::Bank;
 
 constexpr std::array<Bank, 2> kBanks{Bank::A, Bank::B};
-
-std::string padRight(std::string text, std::size_t width)
-{
-    if (text.size() < width) text.append(width - text.size(), ' ');
-    return text;
-}
-
-std::string padLeft(const std::string& text, std::size_t width)
-{
-    return text.size() < width ? std::string(width - text.size(), ' ') + text : text;
-}
 
 char bankLetter(Bank bank)
 {
