@@ -10,7 +10,7 @@ namespace quarvel::cli {
 int programmedCellCount()
 {
     int count = 0;
-    for (const auto& range : kProgrammedRanges)
+    for (const auto& range : link::kProgramRanges)
         count += range.last - range.first + 1;
     return count;
 }
@@ -18,7 +18,7 @@ int programmedCellCount()
 std::vector<VerifyMismatch> verifyProgrammed(const ParameterImage& programmed, const ParameterImage& readBack)
 {
     std::vector<VerifyMismatch> mismatches;
-    for (const auto& range : kProgrammedRanges) {
+    for (const auto& range : link::kProgramRanges) {
         for (int cell = range.first; cell <= range.last; ++cell) {
             const int expected = link::ProgramTransfer::cellByte(programmed.text(cell));
             const int actual = link::ProgramTransfer::cellByte(readBack.text(cell));

@@ -1,24 +1,16 @@
 #pragma once
 
 #include "image/parameter_image.h"
+#include "link/program_transfer.h"
 
-#include <array>
 #include <string>
 #include <vector>
 
 // Checking a programmed selector against the image that was sent to it.
 namespace quarvel::cli {
 
-struct AddressRange
-{
-    int first = 0;
-    int last = 0; // inclusive
-};
-
-// The cells the full programming writes: the three ranges programJobs() sends. Cell 85 and
-// the second calibration set 124..127 are never written, so they are not checked either.
-inline constexpr std::array<AddressRange, 3> kProgrammedRanges{{{0, 84}, {86, 123}, {128, 188}}};
-
+// The cells the full programming writes (link::kProgramRanges); cell 85 and 124..127 are
+// never written, so they are not checked either.
 int programmedCellCount();
 
 struct VerifyMismatch

@@ -3,7 +3,6 @@
 #include "link/transfer_texts.h"
 
 #include <array>
-#include <utility>
 
 namespace quarvel::link {
 
@@ -30,8 +29,6 @@ constexpr std::array<FixedCell, 10> kFixedCells{{
     {181, 'O'},
     {182, 'R'},
 }};
-
-constexpr std::array<std::pair<int, int>, 3> kProgramRanges{{{0, 84}, {86, 123}, {128, 188}}};
 
 void stampFixedCells(ParameterImage& image)
 {
@@ -156,8 +153,8 @@ std::vector<std::unique_ptr<Transfer>> programJobs(ParameterImage& image)
 {
     std::vector<std::unique_ptr<Transfer>> jobs;
     jobs.reserve(kProgramRanges.size());
-    for (const auto& [begin, total] : kProgramRanges)
-        jobs.push_back(std::make_unique<ProgramTransfer>(image, begin, total));
+    for (const AddressRange& range : kProgramRanges)
+        jobs.push_back(std::make_unique<ProgramTransfer>(image, range.first, range.last));
     return jobs;
 }
 

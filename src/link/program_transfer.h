@@ -3,6 +3,7 @@
 #include "image/parameter_image.h"
 #include "link/transfer.h"
 
+#include <array>
 #include <memory>
 #include <vector>
 
@@ -54,6 +55,16 @@ private:
     int m_failures = 0;
     Frame m_request{}; // kept so a retry repeats the exact bytes, even if the cell is edited meanwhile
 };
+
+// One contiguous range of addresses, both ends included.
+struct AddressRange
+{
+    int first = 0;
+    int last = 0;
+};
+
+// The ranges a full programming writes: 85 and 124..127 are never written.
+inline constexpr std::array<AddressRange, 3> kProgramRanges{{{0, 84}, {86, 123}, {128, 188}}};
 
 // The whole image as the three ranges the selector accepts: 0..84, 86..123 and 128..188
 // (85 and 124..127 are never written). The driver runs each job whatever the previous outcome.
