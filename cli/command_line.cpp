@@ -285,9 +285,9 @@ ParseResult parseCommandLine(const QStringList& arguments)
         }
         inv.sim.wireTime = parser.isSet(o.wireTime);
         // Several --fault options make one plan, as if joined by commas.
-        const QString spec = parser.values(o.fault).join(QLatin1Char(','));
-        if (!spec.isEmpty()) {
-            const auto parsed = sim::FaultPlan::parse(spec.toStdString());
+        const QString faultText = parser.values(o.fault).join(QLatin1Char(','));
+        if (!faultText.isEmpty()) {
+            const auto parsed = sim::FaultPlan::parse(faultText.toStdString());
             if (!parsed.plan) return usageError(info, QString::fromStdString(parsed.error));
             inv.sim.faults = *parsed.plan;
         }
