@@ -28,22 +28,37 @@ constexpr bool hasValidChecksum(std::span<const std::uint8_t> bytes)
 }
 
 namespace command {
-constexpr std::uint8_t kRead = 0xE1;          // 225: addr, 8, 6 -> 225, addr, any, value
-constexpr std::uint8_t kWrite = 0xE2;         // 226: addr, 85, v -> 226, any, any, any
+constexpr std::uint8_t kRead = 0xE1;           // 225: addr, 8, 6 -> 225, addr, any, value
+constexpr std::uint8_t kWrite = 0xE2;          // 226: addr, 85, v -> 226, any, any, any
 constexpr std::uint8_t kEndProgramming = 0x89; // 137: 1, 2, 3, no reply
-constexpr std::uint8_t kStartSampling = 0xE3; // 227: 1, 2, 3 -> 227, any, any, any
-constexpr std::uint8_t kEndSampling = 0x84;   // 132: 1, 2, 3, no reply
+constexpr std::uint8_t kStartSampling = 0xE3;  // 227: 1, 2, 3 -> 227, any, any, any
+constexpr std::uint8_t kEndSampling = 0x84;    // 132: 1, 2, 3, no reply
 } // namespace command
 
-constexpr Frame readRequest(std::uint8_t address) { return makeFrame(command::kRead, address, 8, 6); }
+constexpr Frame readRequest(std::uint8_t address)
+{
+    return makeFrame(command::kRead, address, 8, 6);
+}
 constexpr Frame writeRequest(std::uint8_t address, std::uint8_t value)
 {
     return makeFrame(command::kWrite, address, 85, value);
 }
-constexpr Frame endOfProgrammingFrame() { return makeFrame(command::kEndProgramming, 1, 2, 3); }
-constexpr Frame startSamplingFrame() { return makeFrame(command::kStartSampling, 1, 2, 3); }
-constexpr Frame endSamplingFrame() { return makeFrame(command::kEndSampling, 1, 2, 3); }
+constexpr Frame endOfProgrammingFrame()
+{
+    return makeFrame(command::kEndProgramming, 1, 2, 3);
+}
+constexpr Frame startSamplingFrame()
+{
+    return makeFrame(command::kStartSampling, 1, 2, 3);
+}
+constexpr Frame endSamplingFrame()
+{
+    return makeFrame(command::kEndSampling, 1, 2, 3);
+}
 // The fixed one-frame command of the sampling window ("TSMR"); no reply.
-constexpr Frame tsmrFrame() { return makeFrame(command::kWrite, 223, 1, 239); }
+constexpr Frame tsmrFrame()
+{
+    return makeFrame(command::kWrite, 223, 1, 239);
+}
 
 } // namespace quarvel::link

@@ -12,7 +12,12 @@
 namespace quarvel::link {
 
 // Colour class of a status text: blue progress, red warning or error, green success.
-enum class StatusColour { Blue, Red, Green };
+enum class StatusColour
+{
+    Blue,
+    Red,
+    Green
+};
 
 // What a transfer tells its observer (the status window, a console), applied in order.
 struct ShowText
@@ -34,10 +39,20 @@ struct SetProgress
 };
 using Report = std::variant<ShowText, SetColour, SetProgress>;
 
-enum class Outcome { Running, Succeeded, Failed };
+enum class Outcome
+{
+    Running,
+    Succeeded,
+    Failed
+};
 
 // Where the closing pause after a finished transfer is measured from.
-enum class Pause { None, FromLastSend, FromNow };
+enum class Pause
+{
+    None,
+    FromLastSend,
+    FromNow
+};
 
 // The next thing the driver must do, returned by every transfer event.
 struct Step
@@ -62,7 +77,11 @@ public:
     virtual Step timeout() = 0;
     // The transfer cannot go on: the user cancelled it, or the port went away. Returns the
     // transfer's failed step (its own failure text); the driver sends nothing more for it.
-    enum class AbortReason { UserCancel, PortLost };
+    enum class AbortReason
+    {
+        UserCancel,
+        PortLost
+    };
     virtual Step abort(AbortReason reason) = 0;
 };
 

@@ -9,8 +9,7 @@
 int main(int argc, char** argv)
 {
     // Test discovery and CI run without a display.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     // A runtime folder of our own where the session has none (CI, containers), rather than a
     // warning in every test run.
     QTemporaryDir runtimeDir;
