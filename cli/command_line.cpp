@@ -54,7 +54,11 @@ const std::array<CommandInfo, 6> kCommands{{
      "With --pty it serves a pseudo-terminal: the first line on standard output is its path, to be\n"
      "given to --port; the summary follows at the end. Without --pty the line is standard input\n"
      "and output themselves (bytes in, bytes out; e.g. behind socat), and the summary goes to\n"
-     "standard error."},
+     "standard error."
+#ifndef Q_OS_UNIX
+     "\nNeeds a POSIX system: on Windows it exits with 1. Use --port sim with read or program there."
+#endif
+    },
 }};
 
 const CommandInfo* findCommand(const QString& name)

@@ -1,9 +1,9 @@
 #include "device_command.h"
 
+#include "console.h"
 #include "exit_codes.h"
 
 #include <iostream>
-#include <unistd.h>
 
 namespace quarvel::cli {
 
@@ -12,7 +12,7 @@ namespace {
 ProgressPrinter::Mode printerMode(const Invocation& invocation)
 {
     if (invocation.quiet) return ProgressPrinter::Mode::Quiet;
-    return isatty(STDERR_FILENO) ? ProgressPrinter::Mode::Bar : ProgressPrinter::Mode::Lines;
+    return stderrIsTerminal() ? ProgressPrinter::Mode::Bar : ProgressPrinter::Mode::Lines;
 }
 
 } // namespace

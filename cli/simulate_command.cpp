@@ -3,22 +3,27 @@
 #include "exit_codes.h"
 #include "sim_setup.h"
 
-#include "sim/pty_bridge.h"
 #include "sim/virtual_port.h"
 
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <iostream>
+
+#ifdef Q_OS_UNIX
+#include "sim/pty_bridge.h"
+
 #include <array>
 #include <cerrno>
 #include <csignal>
-#include <iostream>
 #include <unistd.h>
+#endif
 
 namespace quarvel::cli {
 
 namespace {
 
+#ifdef Q_OS_UNIX
 // How long a stdio line keeps serving after its input has ended.
 constexpr int kStdioDrainMs = 250;
 
@@ -36,6 +41,12 @@ bool writeAll(int fd, const QByteArray& bytes)
     }
     return true;
 }
+#else
+// Windows has no pseudo-terminals, and its standard input is no socket a notifier could watch.
+constexpr char kNoPty[] = "--pty needs a POSIX system; on Windows use --port sim with read or program";
+constexpr char kNoStdio[] = "serving on standard input and output needs a POSIX system; on Windows use "
+                            "--port sim with read or program";
+#endif
 
 } // namespace
 
@@ -47,6 +58,7 @@ SimulateCommand::~SimulateCommand() = default;
 
 void SimulateCommand::start()
 {
+#ifdef Q_OS_UNIX
     QString message;
     if (!setUpSimulator(m_model, m_invocation.sim, &message)) {
         fail(exit_code::kUsageOrFile, message);
@@ -54,7 +66,12 @@ void SimulateCommand::start()
     }
     if (!(m_invocation.pty ? startPty() : startStdio())) return;
     watchStdin();
+#else
+    fail(exit_code::kUsageOrFile, QLatin1String(m_invocation.pty ? kNoPty : kNoStdio));
+#endif
 }
+
+#ifdef Q_OS_UNIX
 
 bool SimulateCommand::startPty()
 {
@@ -120,6 +137,7 @@ void SimulateCommand::writeReplies()
     const QByteArray bytes = m_port->readAll();
     if (!bytes.isEmpty() && !writeAll(STDOUT_FILENO, bytes)) stop();
 }
+#endif
 
 void SimulateCommand::interrupt()
 {
@@ -131,7 +149,9 @@ void SimulateCommand::stop()
     if (m_finished) return;
     m_finished = true;
     if (m_stdin) m_stdin->setEnabled(false);
+#ifdef Q_OS_UNIX
     if (m_bridge) m_bridge->close();
+#endif
     if (m_port) m_port->close();
     // With the stdio line, standard output carries the selector's bytes and nothing else.
     std::ostream& out = m_invocation.pty ? std::cout : std::cerr;

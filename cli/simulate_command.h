@@ -20,7 +20,8 @@ namespace quarvel::cli {
 
 // simulate: serves the virtual selector on a pseudo-terminal (--pty) or on standard input and
 // output, until standard input ends or the process is asked to stop; then prints one line
-// summing up the frames received. Emits finished() once with the exit code.
+// summing up the frames received. Emits finished() once with the exit code. Unix only: on
+// Windows it refuses with a usage error.
 class SimulateCommand final : public QObject
 {
     Q_OBJECT
@@ -37,17 +38,21 @@ signals:
     void finished(int exitCode);
 
 private:
+#ifdef Q_OS_UNIX
     bool startPty();
     bool startStdio();
     void watchStdin();
     void readStdin();
     void writeReplies();
+#endif
     void stop();
     void fail(int exitCode, const QString& message);
 
     const Invocation m_invocation;
     sim::VirtualSelector m_model;
+#ifdef Q_OS_UNIX
     std::unique_ptr<sim::PtyBridge> m_bridge;
+#endif
     std::unique_ptr<sim::VirtualPort> m_port;
     QSocketNotifier* m_stdin = nullptr;
     bool m_finished = false;

@@ -1,3 +1,4 @@
+// Unix: signals through a self-pipe.
 #include "signal_watcher.h"
 
 #include "exit_codes.h"
@@ -51,14 +52,15 @@ void setHandler(void (*handler)(int))
 SignalWatcher::SignalWatcher(QObject* parent) : QObject(parent)
 {
     if (g_pipe[0] < 0 && !makePipe()) return;
-    m_notifier = new QSocketNotifier(g_pipe[0], QSocketNotifier::Read, this);
-    connect(m_notifier, &QSocketNotifier::activated, this, &SignalWatcher::drain);
+    auto* notifier = new QSocketNotifier(g_pipe[0], QSocketNotifier::Read, this);
+    connect(notifier, &QSocketNotifier::activated, this, &SignalWatcher::drain);
     setHandler(onSignal);
+    m_watching = true;
 }
 
 SignalWatcher::~SignalWatcher()
 {
-    if (m_notifier) setHandler(SIG_DFL);
+    if (m_watching) setHandler(SIG_DFL);
 }
 
 void SignalWatcher::drain()
