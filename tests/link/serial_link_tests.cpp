@@ -22,6 +22,13 @@
 #include <memory>
 #include <vector>
 
+#ifdef Q_OS_WIN
+#ifndef NOMINMAX
+#define NOMINMAX // no min and max macros in the code below
+#endif
+#include <windows.h>
+#endif
+
 using namespace quarvel;
 using namespace quarvel::link;
 
@@ -31,9 +38,19 @@ using Jobs = std::vector<std::unique_ptr<Transfer>>;
 
 double cpuMs()
 {
+#ifdef Q_OS_WIN
+    // User and kernel time in 100 ns units; the system counts it per scheduler tick.
+    FILETIME created{}, exited{}, kernel{}, user{};
+    if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user)) return 0.0;
+    const auto ticks = [](const FILETIME& t) {
+        return (static_cast<unsigned long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+    };
+    return static_cast<double>(ticks(kernel) + ticks(user)) / 1.0e4;
+#else
     timespec ts{};
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
     return ts.tv_sec * 1000.0 + ts.tv_nsec / 1.0e6;
+#endif
 }
 
 void runEventLoop(int ms)
