@@ -1,0 +1,585 @@
+// The link engine running read and programming jobs, driven by an event stream decoded from the
+// input: replies good and bad in any chunking, stray bytes, timer firings with the live tag or a
+// stale one, time passing, timing changes, aborts, and run()/sendFrame() at any moment.
+//
+// The harness keeps its own model of the line (what was asked, which bytes the engine must take
+// as the reply, how many exchanges failed) and checks every action against it: frames are well
+// formed and go only to real addresses, a retry repeats the exact request, no transfer absorbs
+// more than its failure budget, every accepted run finishes exactly once, and a running engine
+// always has a timer armed (otherwise nothing could ever move it on).
+#include "image/parameter_image.h"
+#include "link/frame.h"
+#include "link/link_engine.h"
+#include "link/program_transfer.h"
+#include "link/read_transfer.h"
+
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace {
+
+namespace link = quarvel::link;
+using quarvel::ParameterImage;
+using Engine = link::LinkEngine;
+
+void check(bool condition)
+{
+    if (!condition) __builtin_trap();
+}
+
+constexpr int kCells = ParameterImage::kSelectorCells;
+constexpr int kBudget = link::ReadTransfer::kFailureBudget;
+static_assert(link::ProgramTransfer::kFailureBudget == kBudget);
+constexpr std::size_t kEngineBufferLimit = 4096; // the engine keeps the newest bytes beyond this
+constexpr int kEdited = -2;                      // a read cell the harness changed afterwards
+
+class Input
+{
+public:
+    Input(const std::uint8_t* data, std::size_t size) : m_data(data), m_size(size) {}
+    bool empty() const { return m_size == 0; }
+    std::uint8_t byte()
+    {
+        if (m_size == 0) return 0;
+        --m_size;
+        return *m_data++;
+    }
+    // Reads are sequenced one per statement: the order of operands within one expression is
+    // unspecified, and an input must mean the same thing to every compiler.
+    int u16()
+    {
+        const int low = byte();
+        return low | (byte() << 8);
+    }
+    // A step of the clock: mostly short, sometimes long.
+    int millis()
+    {
+        const int amount = byte();
+        return byte() % 4 == 0 ? amount * 100 : amount;
+    }
+
+private:
+    const std::uint8_t* m_data;
+    std::size_t m_size;
+};
+
+enum class JobKind
+{
+    Read,
+    Program
+};
+
+struct JobInfo
+{
+    JobKind kind = JobKind::Read;
+    int begin = 0;
+    int total = kCells - 1;
+    bool validRange() const { return begin >= 0 && begin <= total && total < kCells; }
+};
+
+class Harness
+{
+public:
+    explicit Harness(Input& in) : m_in(in) {}
+
+    void step()
+    {
+        switch (m_in.byte() % 20) {
+        case 0:
+        case 1:
+            runJobs();
+            break;
+        case 2:
+            sendFrame();
+            break;
+        case 3:
+        case 4:
+            strayBytes();
+            break;
+        case 5:
+        case 6:
+        case 7:
+            craftedReply();
+            break;
+        case 8:
+            goodReplies();
+            break;
+        case 9:
+        case 10:
+            if (m_armed) fire(*m_armed);
+            break;
+        case 11:
+            staleFire();
+            break;
+        case 12:
+        case 13:
+            m_now += m_in.millis();
+            break;
+        case 14:
+            abort(link::Transfer::AbortReason::UserCancel);
+            break;
+        case 15:
+            abort(link::Transfer::AbortReason::PortLost);
+            break;
+        case 16:
+            setTiming();
+            break;
+        case 17:
+            editCell();
+            break;
+        default:
+            goodReplies();
+            break;
+        }
+        checkAfterEvent();
+    }
+
+    // Nothing left to say: let every exchange time out until the run ends, which must happen.
+    void drain()
+    {
+        for (int i = 0; i < 10000 && m_engine.isRunning(); ++i) {
+            check(m_armed.has_value());
+            fire(*m_armed);
+            checkAfterEvent();
+        }
+        check(!m_engine.isRunning());
+        check(m_finished == m_accepted);
+    }
+
+private:
+    // --- events ---
+
+    void runJobs()
+    {
+        Engine::Jobs jobs;
+        std::vector<JobInfo> infos;
+        const int count = m_in.byte() % 5;
+        for (int i = 0; i < count; ++i) {
+            switch (m_in.byte() % 5) {
+            case 0:
+                jobs.push_back(std::make_unique<link::ReadTransfer>(m_readImage));
+                infos.push_back({JobKind::Read, 0, kCells - 1});
+                break;
+            case 1: {
+                auto all = link::programJobs(m_image);
+                for (const auto& range : link::kProgramRanges)
+                    infos.push_back({JobKind::Program, range.first, range.last});
+                for (auto& job : all)
+                    jobs.push_back(std::move(job));
+                break;
+            }
+            case 2: {
+                // Any range at all, most of them near or beyond the ends of the memory.
+                const int begin = static_cast<int>(m_in.byte()) - 20;
+                const int total = begin + static_cast<int>(m_in.byte() % 8) - 2;
+                jobs.push_back(std::make_unique<link::ProgramTransfer>(m_image, begin, total));
+                infos.push_back({JobKind::Program, begin, total});
+                break;
+            }
+            case 3:
+                jobs.push_back(nullptr); // dropped by the engine
+                break;
+            default: {
+                const int begin = m_in.byte() % kCells;
+                const int total = std::min(kCells - 1, begin + m_in.byte() % 4);
+                jobs.push_back(std::make_unique<link::ProgramTransfer>(m_image, begin, total));
+                infos.push_back({JobKind::Program, begin, total});
+                break;
+            }
+            }
+        }
+
+        const bool wasRunning = m_engine.isRunning();
+        auto actions = m_engine.run(std::move(jobs), m_now);
+        check(actions.has_value() == !wasRunning);
+        if (!actions) return;
+        ++m_accepted;
+        m_jobs = std::move(infos);
+        m_started = 0;
+        m_allSucceeded = true;
+        m_portLost = false;
+        apply(*actions);
+    }
+
+    void sendFrame()
+    {
+        const link::Frame frame = m_in.byte() % 2 == 0 ? link::tsmrFrame() : link::endSamplingFrame();
+        const bool wasRunning = m_engine.isRunning();
+        const auto actions = m_engine.sendFrame(frame, m_now);
+        check(actions.has_value() == !wasRunning);
+        if (actions) check(*actions == Engine::Actions{Engine::Write{frame}});
+    }
+
+    void strayBytes()
+    {
+        std::vector<std::uint8_t> bytes(m_in.byte() % 16);
+        for (auto& b : bytes)
+            b = m_in.byte();
+        deliver(bytes);
+    }
+
+    // The right answer to what is asked, maybe spoiled, in a few chunks.
+    void craftedReply()
+    {
+        std::vector<std::uint8_t> bytes = goodReply(m_in.byte());
+        switch (m_in.byte() % 8) {
+        case 0:
+            bytes[4] ^= static_cast<std::uint8_t>(1 + m_in.byte() % 255); // bad checksum
+            break;
+        case 1:
+            bytes[0] ^= 0x03; // wrong echo, right checksum
+            bytes[4] = link::checksum(bytes[0], bytes[1], bytes[2], bytes[3]);
+            break;
+        case 2:
+            bytes[1] = static_cast<std::uint8_t>(bytes[1] + 1); // wrong address, right checksum
+            bytes[4] = link::checksum(bytes[0], bytes[1], bytes[2], bytes[3]);
+            break;
+        case 3:
+            bytes.resize(1 + m_in.byte() % 4); // cut short
+            break;
+        case 4: {
+            const std::size_t count = m_in.byte() % 7;
+            bytes.insert(bytes.end(), count, m_in.byte()); // trailing noise
+            break;
+        }
+        default:
+            break;
+        }
+        std::size_t at = 0;
+        while (at < bytes.size()) {
+            const std::size_t length = std::min<std::size_t>(bytes.size() - at, 1 + m_in.byte() % 6);
+            deliver(std::span<const std::uint8_t>(bytes).subspan(at, length));
+            at += length;
+        }
+    }
+
+    // A stretch of a well-behaved selector, so that whole transfers get through.
+    void goodReplies()
+    {
+        const int count = m_in.byte();
+        for (int i = 0; i < count && m_engine.isRunning(); ++i) {
+            if (m_outstanding) {
+                const auto bytes = goodReply(static_cast<std::uint8_t>(i * 7));
+                deliver(bytes);
+            } else {
+                check(m_armed.has_value());
+                m_now += std::max(0, m_armedMs);
+                fire(*m_armed);
+            }
+            checkAfterEvent();
+        }
+    }
+
+    void staleFire()
+    {
+        if (!m_issued.empty() && m_in.byte() % 2 == 0) {
+            fire(m_issued[m_in.byte() % m_issued.size()]);
+        } else {
+            fire(m_in.byte());
+        }
+    }
+
+    void abort(link::Transfer::AbortReason reason)
+    {
+        if (reason == link::Transfer::AbortReason::PortLost && m_engine.isRunning()) m_portLost = true;
+        apply(m_engine.abort(reason, m_now));
+    }
+
+    void setTiming()
+    {
+        link::LinkTiming timing{m_in.u16() - 1000, m_in.u16() - 1000};
+        m_engine.setTiming(timing);
+        m_timing = {std::max(0, timing.replyTimeoutMs), std::max(0, timing.closingPauseMs)};
+        check(m_engine.timing() == m_timing);
+    }
+
+    void editCell()
+    {
+        std::string text(m_in.byte() % 24, ' ');
+        for (auto& c : text)
+            c = static_cast<char>(m_in.byte());
+        const int address = m_in.u16() % (ParameterImage::kCellCount + 8) - 4;
+        if (m_in.byte() % 2 == 0) {
+            m_image.setText(address, std::move(text));
+        } else {
+            m_readImage.setText(address, std::move(text));
+            // A cell already read and then edited no longer shows what the selector answered.
+            if (address >= 0 && address < kCells) m_readValues[static_cast<std::size_t>(address)] = kEdited;
+        }
+    }
+
+    // --- the line model ---
+
+    std::vector<std::uint8_t> goodReply(std::uint8_t value) const
+    {
+        if (!m_outstanding) return {link::command::kRead, 0, 0, 0, link::command::kRead};
+        const link::Frame& request = *m_outstanding;
+        const link::Frame reply = request[0] == link::command::kRead
+                                      ? link::makeFrame(link::command::kRead, request[1], value, value)
+                                      : request;
+        return {reply.begin(), reply.end()};
+    }
+
+    void deliver(std::span<const std::uint8_t> bytes)
+    {
+        m_buffer.insert(m_buffer.end(), bytes.begin(), bytes.end());
+        const bool takes = m_outstanding && m_buffer.size() >= static_cast<std::size_t>(link::kFrameSize);
+        if (takes) take();
+        const auto actions = m_engine.bytesArrived(bytes, m_now);
+        check(!takes || !actions.empty()); // a reply always leads somewhere
+        if (!takes && m_buffer.size() > kEngineBufferLimit)
+            m_buffer.erase(m_buffer.begin(),
+                           m_buffer.end() - static_cast<std::ptrdiff_t>(kEngineBufferLimit));
+        apply(actions);
+    }
+
+    // The engine takes the first five bytes as the reply and drops the rest.
+    void take()
+    {
+        const std::span<const std::uint8_t> reply(m_buffer.data(), link::kFrameSize);
+        const link::Frame& request = *m_outstanding;
+        bool good = link::hasValidChecksum(reply) && reply[0] == request[0];
+        if (request[0] == link::command::kRead) good = good && reply[1] == request[1];
+        if (good && request[0] == link::command::kRead) m_readValues[request[1]] = reply[3];
+        m_buffer.clear();
+        m_outstanding.reset();
+        exchangeEnded(good);
+    }
+
+    void fire(Engine::TimerTag tag)
+    {
+        const bool live = m_armed && *m_armed == tag;
+        if (live) {
+            m_armed.reset();
+            if (m_outstanding) {
+                m_outstanding.reset();
+                exchangeEnded(false);
+            }
+        }
+        const auto actions = m_engine.timerFired(tag, m_now);
+        check(live || actions.empty()); // a stale or unknown tag does nothing
+        apply(actions);
+    }
+
+    void exchangeEnded(bool good)
+    {
+        check(m_inTransfer);
+        m_lastGood = good;
+        if (!good) ++m_failures;
+        check(m_failures <= kBudget);
+    }
+
+    // --- the engine's actions, checked one by one ---
+
+    void apply(const Engine::Actions& actions)
+    {
+        bool afterFlush = false;
+        for (const auto& action : actions) {
+            const bool flush = std::holds_alternative<Engine::Flush>(action);
+            if (flush) {
+                m_buffer.clear();
+            } else if (const auto* write = std::get_if<Engine::Write>(&action)) {
+                onWrite(write->frame);
+            } else if (const auto* arm = std::get_if<Engine::ArmTimer>(&action)) {
+                onArm(*arm);
+            } else if (std::holds_alternative<Engine::StopTimer>(action)) {
+                check(m_armed.has_value());
+                m_armed.reset();
+            } else if (const auto* status = std::get_if<Engine::Status>(&action)) {
+                onStatus(*status);
+            } else if (std::holds_alternative<Engine::TransferStarted>(action)) {
+                check(afterFlush);
+                onStarted();
+            } else if (const auto* finished = std::get_if<Engine::TransferFinished>(&action)) {
+                onFinished(finished->outcome);
+            } else if (const auto* run = std::get_if<Engine::RunFinished>(&action)) {
+                onRunFinished(run->allSucceeded);
+            }
+            afterFlush = flush;
+        }
+    }
+
+    void onWrite(const link::Frame& frame)
+    {
+        check(m_inTransfer);
+        check(!m_outstanding);
+        check(link::hasValidChecksum(frame));
+        check(m_failures < kBudget); // the exchange that spends the budget ends the transfer
+        check(!m_endSent);
+        const JobInfo& job = m_current;
+        check(job.validRange());
+
+        if (frame == link::endOfProgrammingFrame()) {
+            // Closes the range only after the last cell was written and echoed.
+            check(job.kind == JobKind::Program);
+            check(m_lastRequest && (*m_lastRequest)[1] == job.total && m_lastGood);
+            m_endSent = true;
+            return;
+        }
+
+        int address = 0;
+        if (job.kind == JobKind::Read) {
+            check(frame == link::readRequest(frame[1]));
+        } else {
+            check(frame[0] == link::command::kWrite && frame[2] == 85);
+        }
+        address = frame[1];
+        check(address < kCells);
+
+        if (!m_lastRequest) {
+            check(address == (job.kind == JobKind::Read ? 0 : job.begin));
+        } else if (!m_lastGood) {
+            check(frame == *m_lastRequest); // a retry repeats the exact bytes
+        } else {
+            check(address == (*m_lastRequest)[1] + 1);
+        }
+        if (job.kind == JobKind::Program) {
+            check(address >= job.begin && address <= job.total);
+            if (m_lastGood || !m_lastRequest)
+                check(frame[3] == link::ProgramTransfer::cellByte(m_image.text(address)));
+        }
+        m_lastRequest = frame;
+        m_outstanding = frame;
+        // A reply that came early (or the tail of a late one) already makes up the answer.
+        if (m_buffer.size() >= static_cast<std::size_t>(link::kFrameSize)) take();
+    }
+
+    void onArm(const Engine::ArmTimer& arm)
+    {
+        check(arm.tag > m_lastTag);
+        m_lastTag = arm.tag;
+        if (m_outstanding) {
+            check(arm.ms == m_timing.replyTimeoutMs);
+        } else {
+            // A closing pause: only between transfers, never longer than the configured pause.
+            check(!m_inTransfer);
+            check(arm.ms > 0 && arm.ms <= m_timing.closingPauseMs);
+        }
+        m_armed = arm.tag;
+        m_armedMs = arm.ms;
+        if (m_issued.size() < 64)
+            m_issued.push_back(arm.tag);
+        else
+            m_issued[arm.tag % m_issued.size()] = arm.tag;
+    }
+
+    void onStatus(const Engine::Status& status)
+    {
+        check(m_inTransfer);
+        if (const auto* text = std::get_if<link::ShowText>(&status.report)) check(!text->text.empty());
+        if (const auto* progress = std::get_if<link::SetProgress>(&status.report)) {
+            check(progress->value >= 0 && progress->value <= kCells);
+            if (progress->maximum) check(*progress->maximum == kCells);
+        }
+    }
+
+    void onStarted()
+    {
+        check(m_accepted > m_finished);
+        check(!m_inTransfer);
+        check(m_started < m_jobs.size());
+        m_current = m_jobs[m_started++];
+        m_inTransfer = true;
+        m_failures = 0;
+        m_lastRequest.reset();
+        m_outstanding.reset();
+        m_lastGood = false;
+        m_endSent = false;
+        m_readValues.fill(-1);
+    }
+
+    void onFinished(link::Outcome outcome)
+    {
+        check(m_inTransfer);
+        check(outcome != link::Outcome::Running);
+        const JobInfo& job = m_current;
+        bool complete = false;
+        if (job.kind == JobKind::Read) {
+            complete = m_lastRequest && (*m_lastRequest)[1] == kCells - 1 && m_lastGood && !m_outstanding;
+        } else {
+            complete = m_endSent;
+        }
+        check((outcome == link::Outcome::Succeeded) == complete);
+        if (complete && job.kind == JobKind::Read) {
+            // Every cell holds what the selector answered for it.
+            for (int address = 0; address < kCells; ++address) {
+                const int value = m_readValues[static_cast<std::size_t>(address)];
+                if (value != kEdited) check(m_readImage.integer(address) == value);
+            }
+        }
+        if (!job.validRange()) check(!m_lastRequest); // refused before sending anything
+        if (outcome != link::Outcome::Succeeded) m_allSucceeded = false;
+        m_inTransfer = false;
+        m_outstanding.reset();
+    }
+
+    void onRunFinished(bool allSucceeded)
+    {
+        check(!m_inTransfer);
+        check(m_accepted == m_finished + 1);
+        ++m_finished;
+        if (!m_portLost) check(m_started == m_jobs.size());
+        check(allSucceeded == (m_allSucceeded && m_started == m_jobs.size()));
+    }
+
+    void checkAfterEvent()
+    {
+        check(m_engine.isRunning() == (m_accepted > m_finished));
+        // A running engine that has no timer armed could only be moved on by bytes, and none
+        // of these transfers waits without a time-out.
+        if (m_engine.isRunning()) check(m_armed.has_value());
+        if (!m_engine.isRunning()) check(!m_inTransfer && !m_armed);
+        check(m_engine.bufferedBytes() == m_buffer.size());
+    }
+
+    Input& m_in;
+    // Declared before the engine: its jobs refer to them. Reads get their own image, since a
+    // programming job that starts in the same call as a read ends stamps its cells at once.
+    ParameterImage m_image;
+    ParameterImage m_readImage;
+    Engine m_engine;
+    link::LinkTiming m_timing;
+    std::int64_t m_now = 0;
+
+    int m_accepted = 0;
+    int m_finished = 0;
+    std::vector<JobInfo> m_jobs;
+    std::size_t m_started = 0;
+    bool m_allSucceeded = true;
+    bool m_portLost = false;
+
+    bool m_inTransfer = false;
+    JobInfo m_current;
+    int m_failures = 0;
+    std::optional<link::Frame> m_lastRequest;
+    std::optional<link::Frame> m_outstanding;
+    bool m_lastGood = false;
+    bool m_endSent = false;
+    std::array<int, kCells> m_readValues{};
+
+    std::vector<std::uint8_t> m_buffer;
+    std::optional<Engine::TimerTag> m_armed;
+    int m_armedMs = 0;
+    Engine::TimerTag m_lastTag = 0;
+    std::vector<Engine::TimerTag> m_issued;
+};
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    Input in(data, size);
+    Harness harness(in);
+    while (!in.empty())
+        harness.step();
+    harness.drain();
+    return 0;
+}
