@@ -1,6 +1,7 @@
 // Coin data reader on arbitrary bytes: never more than 256 values, the same values however the
 // text is split into pieces, decoded fields always inside their lists, and a saved image
 // reads back as the same cells.
+#include "fuzz_input.h"
 #include "image/coin_data_file.h"
 #include "image/field_codecs.h"
 #include "image/field_reader.h"
@@ -11,10 +12,7 @@
 
 namespace {
 
-void check(bool condition)
-{
-    if (!condition) __builtin_trap();
-}
+using quarvel::fuzz::check;
 
 void checkCodecs(std::string_view cell)
 {

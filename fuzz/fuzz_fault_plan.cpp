@@ -1,6 +1,7 @@
 // Fault plan text on arbitrary bytes: a plan that parses is within its limits, writes back as
 // text that parses to the same plan (and the same text again), and draws faults only for the
 // reply asked about, with amounts inside their ranges. A refused text always says why.
+#include "fuzz_input.h"
 #include "sim/fault_plan.h"
 
 #include <cstddef>
@@ -14,10 +15,7 @@ using quarvel::sim::Fault;
 using quarvel::sim::FaultKind;
 using quarvel::sim::FaultPlan;
 
-void check(bool condition)
-{
-    if (!condition) __builtin_trap();
-}
+using quarvel::fuzz::check;
 
 void checkAmount(const Fault& fault)
 {

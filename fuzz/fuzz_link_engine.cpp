@@ -7,6 +7,7 @@
 // formed and go only to real addresses, a retry repeats the exact request, no transfer absorbs
 // more than its failure budget, every accepted run finishes exactly once, and a running engine
 // always has a timer armed (otherwise nothing could ever move it on).
+#include "fuzz_input.h"
 #include "image/parameter_image.h"
 #include "link/frame.h"
 #include "link/link_engine.h"
@@ -30,46 +31,14 @@ namespace link = quarvel::link;
 using quarvel::ParameterImage;
 using Engine = link::LinkEngine;
 
-void check(bool condition)
-{
-    if (!condition) __builtin_trap();
-}
+using quarvel::fuzz::check;
+using quarvel::fuzz::Input;
 
 constexpr int kCells = ParameterImage::kSelectorCells;
 constexpr int kBudget = link::ReadTransfer::kFailureBudget;
 static_assert(link::ProgramTransfer::kFailureBudget == kBudget);
 constexpr std::size_t kEngineBufferLimit = 4096; // the engine keeps the newest bytes beyond this
 constexpr int kEdited = -2;                      // a read cell the harness changed afterwards
-
-class Input
-{
-public:
-    Input(const std::uint8_t* data, std::size_t size) : m_data(data), m_size(size) {}
-    bool empty() const { return m_size == 0; }
-    std::uint8_t byte()
-    {
-        if (m_size == 0) return 0;
-        --m_size;
-        return *m_data++;
-    }
-    // Reads are sequenced one per statement: the order of operands within one expression is
-    // unspecified, and an input must mean the same thing to every compiler.
-    int u16()
-    {
-        const int low = byte();
-        return low | (byte() << 8);
-    }
-    // A step of the clock: mostly short, sometimes long.
-    int millis()
-    {
-        const int amount = byte();
-        return byte() % 4 == 0 ? amount * 100 : amount;
-    }
-
-private:
-    const std::uint8_t* m_data;
-    std::size_t m_size;
-};
 
 enum class JobKind
 {

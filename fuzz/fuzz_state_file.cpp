@@ -1,5 +1,6 @@
 // State file reader on arbitrary bytes: a port from 1..4 always comes out, and what it read
 // is written and read back unchanged.
+#include "fuzz_input.h"
 #include "image/state_file.h"
 
 #include <cstddef>
@@ -8,10 +9,7 @@
 
 namespace {
 
-void check(bool condition)
-{
-    if (!condition) __builtin_trap();
-}
+using quarvel::fuzz::check;
 
 } // namespace
 

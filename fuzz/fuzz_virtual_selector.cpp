@@ -4,6 +4,7 @@
 // changes only where a logged write frame put that value; emissions are non-empty, come only with replies,
 // never grow beyond what the plan's noise allows, and are delayed only as the plan says. Without faults the
 // answers are exactly those of a correct selector. A vanished selector stays silent.
+#include "fuzz_input.h"
 #include "link/frame.h"
 #include "sim/coin_types.h"
 #include "sim/fault_plan.h"
@@ -21,40 +22,8 @@ namespace {
 namespace link = quarvel::link;
 namespace sim = quarvel::sim;
 
-void check(bool condition)
-{
-    if (!condition) __builtin_trap();
-}
-
-class Input
-{
-public:
-    Input(const std::uint8_t* data, std::size_t size) : m_data(data), m_size(size) {}
-    bool empty() const { return m_size == 0; }
-    std::uint8_t byte()
-    {
-        if (m_size == 0) return 0;
-        --m_size;
-        return *m_data++;
-    }
-    // Reads are sequenced one per statement: the order of operands within one expression is
-    // unspecified, and an input must mean the same thing to every compiler.
-    int u16()
-    {
-        const int low = byte();
-        return low | (byte() << 8);
-    }
-    // A step of the clock: mostly short, sometimes long.
-    int millis()
-    {
-        const int amount = byte();
-        return byte() % 4 == 0 ? amount * 100 : amount;
-    }
-
-private:
-    const std::uint8_t* m_data;
-    std::size_t m_size;
-};
+using quarvel::fuzz::check;
+using quarvel::fuzz::Input;
 
 int frameCount(const sim::FrameCounts& c)
 {
