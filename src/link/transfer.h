@@ -46,6 +46,27 @@ enum class Outcome
     Failed
 };
 
+// Why a transfer ended, for exit codes, summaries and logs (besides its user text).
+enum class EndReason
+{
+    None,            // still running
+    Succeeded,
+    RetriesUsedUp,   // the failure budget of exchanges ran out
+    HandshakeFailed, // the sampling start handshake got no good answer
+    Cancelled,       // the user asked
+    PortLost,        // the port went away
+    Refused          // could not start (bad range, busy, no port)
+};
+
+// What went wrong in one failed exchange.
+enum class ExchangeFault
+{
+    TimeOut,
+    BadChecksum,
+    WrongEcho, // right checksum, but not the command or address asked
+    Echoed     // the reply is the request itself, byte for byte (a loopback line)
+};
+
 // Where the closing pause after a finished transfer is measured from.
 enum class Pause
 {
