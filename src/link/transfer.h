@@ -2,6 +2,7 @@
 
 #include "link/frame.h"
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -67,6 +68,15 @@ enum class ExchangeFault
     Echoed     // the reply is the request itself, byte for byte (a loopback line)
 };
 
+// How a finished transfer went, for its owner: the session's results, exit codes, summaries.
+struct TransferSummary
+{
+    EndReason reason = EndReason::None;
+    int cellsDone = 0;          // cells read or written and acknowledged; coins accepted when sampling
+    std::array<int, 4> faults{}; // failed exchanges, indexed by ExchangeFault
+    bool operator==(const TransferSummary&) const = default;
+};
+
 // Where the closing pause after a finished transfer is measured from.
 enum class Pause
 {
@@ -104,6 +114,8 @@ public:
         PortLost
     };
     virtual Step abort(AbortReason reason) = 0;
+    // Valid once a step's outcome was not Running.
+    virtual TransferSummary summary() const { return {}; }
 };
 
 } // namespace quarvel::link
