@@ -113,6 +113,15 @@ constexpr int lastColumn(int channel)
     return detail::perChannel(channel, 177, 1);
 }
 
+// The cells a full programming sends, first and last of each range: 85 and 124..127 are never
+// written.
+struct CellRange
+{
+    int first;
+    int last;
+};
+inline constexpr CellRange kProgrammingRanges[] = {{0, 84}, {86, 123}, {128, 188}};
+
 // Channels 1..6 form bank A, 7..12 bank B; each bank has its own price and scaling.
 enum class Bank
 {

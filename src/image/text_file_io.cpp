@@ -18,6 +18,54 @@ QString shown(const QString& path)
     return QDir::toNativeSeparators(path);
 }
 
+// Checks bytes piece by piece for well-formed UTF-8 without NUL; a sequence may span pieces.
+class Utf8Check
+{
+public:
+    bool take(std::string_view bytes)
+    {
+        for (const char c : bytes)
+            if (!takeByte(static_cast<unsigned char>(c))) return false;
+        return true;
+    }
+
+private:
+    bool takeByte(unsigned char b)
+    {
+        if (m_needed > 0) {
+            if (b < m_low || b > m_high) return false;
+            m_low = 0x80;
+            m_high = 0xBF;
+            --m_needed;
+            return true;
+        }
+        if (b == 0) return false;
+        if (b < 0x80) return true;
+        m_low = 0x80;
+        m_high = 0xBF;
+        if (b >= 0xC2 && b <= 0xDF) {
+            m_needed = 1;
+        } else if (b >= 0xE0 && b <= 0xEF) {
+            m_needed = 2;
+            if (b == 0xE0) m_low = 0xA0;  // no overlong forms
+            if (b == 0xED) m_high = 0x9F; // no surrogates
+        } else if (b >= 0xF0 && b <= 0xF4) {
+            m_needed = 3;
+            if (b == 0xF0) m_low = 0x90;
+            if (b == 0xF4) m_high = 0x8F; // nothing past U+10FFFF
+        } else {
+            return false;
+        }
+        return true;
+    }
+
+    int m_needed = 0;
+    unsigned char m_low = 0x80;
+    unsigned char m_high = 0xBF;
+};
+
+constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+
 } // namespace
 
 FileSaveResult saveFileAtomically(const QString& path, std::string_view bytes)
@@ -42,7 +90,8 @@ FileSaveResult saveFileAtomically(const QString& path, std::string_view bytes)
     return result;
 }
 
-FieldFileRead readFieldFile(const QString& path, std::size_t maxFields, std::size_t maxBytes)
+FieldFileRead readFieldFile(const QString& path, std::size_t maxFields, std::size_t maxBytes,
+                            bool requireText)
 {
     FieldFileRead result;
     QFile file(path);
@@ -53,8 +102,24 @@ FieldFileRead readFieldFile(const QString& path, std::size_t maxFields, std::siz
     result.opened = true;
 
     FieldReader reader(maxFields);
+    Utf8Check utf8;
+    // Gives bytes to the reader; false when requireText refuses the bytes it used.
+    const auto feed = [&](std::string_view bytes) {
+        const std::size_t used = reader.feed(bytes);
+        return !requireText || utf8.take(bytes.substr(0, used));
+    };
+    const auto notText = [&] {
+        result.notText = true;
+        result.error = QStringLiteral("%1 is not a coin data file").arg(shown(path));
+        return result;
+    };
+
     std::array<char, std::size_t{16} * 1024> chunk{};
     std::size_t total = 0;
+    // The first bytes are held until it is clear whether they are a byte-order mark; reads may
+    // be short (pipes).
+    std::string head;
+    bool headDone = false;
     while (!reader.full()) {
         if (total > maxBytes) {
             // Whatever value was in progress is not trusted: it may go on for gigabytes.
@@ -70,12 +135,21 @@ FieldFileRead readFieldFile(const QString& path, std::size_t maxFields, std::siz
             result.fields = reader.takeFields();
             return result;
         }
+        std::string_view piece(chunk.data(), static_cast<std::size_t>(got));
+        total += piece.size();
+        if (!headDone) {
+            const std::size_t take = std::min(piece.size(), kUtf8Bom.size() - head.size());
+            head.append(piece.substr(0, take));
+            piece.remove_prefix(take);
+            if (head.size() < kUtf8Bom.size() && got != 0) continue;
+            headDone = true;
+            if (head != kUtf8Bom && !feed(head)) return notText();
+        }
         if (got == 0) {
             reader.finish();
             break;
         }
-        total += static_cast<std::size_t>(got);
-        reader.feed(std::string_view(chunk.data(), static_cast<std::size_t>(got)));
+        if (!feed(piece)) return notText();
     }
     result.fields = reader.takeFields();
     return result;
