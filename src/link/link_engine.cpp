@@ -35,15 +35,16 @@ std::optional<LinkEngine::Actions> LinkEngine::run(Jobs jobs, std::int64_t nowMs
 
     Actions out;
     Step first;
-    if (startNextJob(out, first)) advance(std::move(first), nowMs, out);
+    if (startNextJob(nowMs, out, first)) advance(std::move(first), nowMs, out);
     return out;
 }
 
 std::optional<LinkEngine::Actions> LinkEngine::sendFrame(const Frame& frame, std::int64_t nowMs)
 {
     if (m_running) return std::nullopt;
-    m_lastSendMs = nowMs;
-    return Actions{Write{frame}};
+    Actions out;
+    write(frame, nowMs, out);
+    return out;
 }
 
 LinkEngine::Actions LinkEngine::bytesArrived(std::span<const std::uint8_t> bytes, std::int64_t nowMs)
@@ -52,7 +53,7 @@ LinkEngine::Actions LinkEngine::bytesArrived(std::span<const std::uint8_t> bytes
     m_buffer.insert(m_buffer.end(), bytes.begin(), bytes.end());
     if (m_state == State::Waiting && m_awaitBytes > 0 &&
         m_buffer.size() >= static_cast<std::size_t>(m_awaitBytes))
-        advance(takeReply(out), nowMs, out);
+        advance(takeReply(nowMs, out), nowMs, out);
     else
         keepBounded();
     return out;
@@ -67,7 +68,7 @@ LinkEngine::Actions LinkEngine::timerFired(TimerTag tag, std::int64_t nowMs)
         advance(m_current->timeout(), nowMs, out);
     } else if (m_state == State::Pausing) {
         Step first;
-        if (startNextJob(out, first)) advance(std::move(first), nowMs, out);
+        if (startNextJob(nowMs, out, first)) advance(std::move(first), nowMs, out);
     }
     return out;
 }
@@ -79,9 +80,10 @@ LinkEngine::Actions LinkEngine::abort(Transfer::AbortReason reason, std::int64_t
     if (m_state == State::Waiting) {
         stopTimer(out);
         Step step = m_current->abort(reason);
-        // Only the reports count: the transfer may not send anything more.
         for (auto& report : step.reports)
             out.emplace_back(Status{std::move(report)});
+        // A closing frame may still go out, awaiting nothing; on a lost port there is no line.
+        if (step.send && !portLost) write(*step.send, nowMs, out);
         finishJob(step.outcome == Outcome::Running ? Outcome::Failed : step.outcome, out);
         if (!portLost) {
             const int pause = pauseLength(step.pause, nowMs);
@@ -90,7 +92,7 @@ LinkEngine::Actions LinkEngine::abort(Transfer::AbortReason reason, std::int64_t
                 armTimer(pause, out);
             } else {
                 Step first;
-                if (startNextJob(out, first)) advance(std::move(first), nowMs, out);
+                if (startNextJob(nowMs, out, first)) advance(std::move(first), nowMs, out);
             }
             return out;
         }
@@ -109,10 +111,7 @@ void LinkEngine::advance(Step step, std::int64_t nowMs, Actions& out)
     for (;;) {
         for (auto& report : step.reports)
             out.emplace_back(Status{std::move(report)});
-        if (step.send) {
-            out.emplace_back(Write{*step.send});
-            m_lastSendMs = nowMs;
-        }
+        if (step.send) write(*step.send, nowMs, out);
 
         if (step.outcome != Outcome::Running) {
             finishJob(step.outcome, out);
@@ -122,15 +121,17 @@ void LinkEngine::advance(Step step, std::int64_t nowMs, Actions& out)
                 armTimer(pause, out);
                 return;
             }
-            if (!startNextJob(out, step)) return;
+            if (!startNextJob(nowMs, out, step)) return;
             continue;
         }
 
         m_state = State::Waiting;
         m_awaitBytes = std::max(0, step.replyBytes);
+        m_receive = step.receive;
         if (m_awaitBytes > 0 && m_buffer.size() >= static_cast<std::size_t>(m_awaitBytes)) {
-            // Enough bytes were already waiting (a late reply to an earlier request).
-            step = takeReply(out);
+            // Enough bytes were already waiting (a late reply to an earlier request, or the
+            // next record of a stream).
+            step = takeReply(nowMs, out);
             continue;
         }
         if (step.timed) {
@@ -146,7 +147,7 @@ void LinkEngine::advance(Step step, std::int64_t nowMs, Actions& out)
     }
 }
 
-bool LinkEngine::startNextJob(Actions& out, Step& first)
+bool LinkEngine::startNextJob(std::int64_t nowMs, Actions& out, Step& first)
 {
     if (m_nextJob >= m_queue.size()) {
         finishRun(out);
@@ -154,32 +155,81 @@ bool LinkEngine::startNextJob(Actions& out, Step& first)
     }
     m_current = std::move(m_queue[m_nextJob++]);
     // Whatever came in before this job's first request is stray and never counts as a reply.
+    if (!m_buffer.empty()) reportReceived(m_buffer, "noise dropped", nowMs, out);
     m_buffer.clear();
     out.emplace_back(Flush{});
     out.emplace_back(TransferStarted{});
     m_state = State::Waiting;
     m_awaitBytes = 0;
+    m_receive = Receive::Reply;
     first = m_current->start();
     return true;
 }
 
-Step LinkEngine::takeReply(Actions& out)
+Step LinkEngine::takeReply(std::int64_t nowMs, Actions& out)
 {
-    // The whole take is consumed: the reply is its first m_awaitBytes bytes, the rest is dropped.
-    const std::vector<std::uint8_t> taken(m_buffer.begin(), m_buffer.begin() + m_awaitBytes);
-    m_buffer.clear();
     stopTimer(out);
-    return m_current->reply(taken);
+    if (m_receive == Receive::Stream) {
+        // The transfer sees all that arrived and names what it used; the rest waits its turn.
+        const std::vector<std::uint8_t> offered = m_buffer;
+        Step step = m_current->reply(offered);
+        std::size_t used = reportTaken(offered, step.taken, nowMs, out);
+        if (used == 0) used = offered.size();
+        m_buffer.erase(m_buffer.begin(), m_buffer.begin() + static_cast<std::ptrdiff_t>(used));
+        return step;
+    }
+    // The whole take is consumed: the reply is its first m_awaitBytes bytes, the rest is dropped.
+    const auto end = m_buffer.begin() + m_awaitBytes;
+    const std::vector<std::uint8_t> taken(m_buffer.begin(), end);
+    const std::vector<std::uint8_t> rest(end, m_buffer.end());
+    m_buffer.clear();
+    Step step = m_current->reply(taken);
+    reportTaken(taken, step.taken, nowMs, out);
+    if (!rest.empty()) reportReceived(rest, "noise dropped", nowMs, out);
+    return step;
+}
+
+void LinkEngine::write(const Frame& frame, std::int64_t nowMs, Actions& out)
+{
+    out.emplace_back(Write{frame});
+    out.emplace_back(Traffic{
+        TrafficEntry{nowMs, 0, Direction::Sent, {frame.begin(), frame.end()}, describeRequest(frame)}});
+    m_lastSendMs = nowMs;
+}
+
+// One Traffic action per named run of bytes, in order; bytes nobody named are one "reply".
+// Returns how many bytes the names covered.
+std::size_t LinkEngine::reportTaken(std::span<const std::uint8_t> bytes, const std::vector<Taken>& taken,
+                                    std::int64_t nowMs, Actions& out) const
+{
+    std::size_t at = 0;
+    for (const Taken& piece : taken) {
+        if (piece.bytes <= 0 || at >= bytes.size()) continue;
+        const std::size_t n = std::min(static_cast<std::size_t>(piece.bytes), bytes.size() - at);
+        reportReceived(bytes.subspan(at, n), piece.meaning, nowMs, out);
+        at += n;
+    }
+    if (at == 0 && !bytes.empty()) reportReceived(bytes, "reply", nowMs, out);
+    return at;
+}
+
+void LinkEngine::reportReceived(std::span<const std::uint8_t> bytes, std::string meaning, std::int64_t nowMs,
+                                Actions& out)
+{
+    out.emplace_back(Traffic{
+        TrafficEntry{nowMs, 0, Direction::Received, {bytes.begin(), bytes.end()}, std::move(meaning)}});
 }
 
 void LinkEngine::finishJob(Outcome outcome, Actions& out)
 {
     stopTimer(out);
     if (outcome != Outcome::Succeeded) m_allSucceeded = false;
+    const TransferSummary summary = m_current ? m_current->summary() : TransferSummary{};
     m_current.reset();
     m_awaitBytes = 0;
+    m_receive = Receive::Reply;
     m_state = State::Pausing;
-    out.emplace_back(TransferFinished{outcome});
+    out.emplace_back(TransferFinished{outcome, summary});
 }
 
 int LinkEngine::pauseLength(Pause pause, std::int64_t nowMs) const

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "link/frame.h"
+#include "link/traffic.h"
 #include "link/transfer.h"
 
 #include <cstddef>
@@ -28,9 +29,17 @@ struct LinkTiming
 // not the one armed last is ignored, so a time-out that raced a reply does no harm.
 //
 // A transfer step that stays Running must say what it waits for: replyBytes > 0 waits for
-// that many bytes (ended early by the time-out when timed); replyBytes == 0 with timed waits
-// for the time-out alone. A Running step that waits for nothing could never move on, so the
-// engine ends that transfer as failed.
+// that many bytes (ended early by the time-out when timed, for ever when not); replyBytes == 0
+// with timed waits for the time-out alone. A Running step that waits for nothing could never
+// move on, so the engine ends that transfer as failed.
+//
+// Receive::Reply hands the transfer exactly replyBytes bytes and drops the rest of the take.
+// Receive::Stream hands over everything buffered; the transfer does any sliding past noise
+// and says which leading bytes it used up, and the engine keeps the rest and offers it again
+// as soon as replyBytes bytes are there, so records may arrive split, merged or after noise.
+//
+// Every frame written and every run of bytes taken or thrown away is also reported as a
+// Traffic action (stamped with the time of the call), with its meaning for a trace.
 class LinkEngine
 {
 public:
@@ -70,7 +79,13 @@ public:
     struct TransferFinished
     {
         Outcome outcome;
+        TransferSummary summary = {}; // the transfer's own account of why it ended
         bool operator==(const TransferFinished&) const = default;
+    };
+    struct Traffic
+    {
+        TrafficEntry entry;
+        bool operator==(const Traffic&) const = default;
     };
     struct RunFinished
     {
@@ -78,7 +93,7 @@ public:
         bool operator==(const RunFinished&) const = default;
     };
     using Action = std::variant<Flush, Write, ArmTimer, StopTimer, Status, TransferStarted, TransferFinished,
-                                RunFinished>;
+                                RunFinished, Traffic>;
     using Actions = std::vector<Action>;
     using Jobs = std::vector<std::unique_ptr<Transfer>>;
 
@@ -104,9 +119,10 @@ public:
 
     Actions timerFired(TimerTag tag, std::int64_t nowMs);
 
-    // UserCancel ends the running transfer; the queue goes on after its closing pause.
-    // PortLost ends it, drops the jobs not yet started and finishes the run at once; the run
-    // counts as succeeded only if every job had already run and succeeded.
+    // UserCancel ends the running transfer (sending its closing frame, if its abort step has
+    // one); the queue goes on after its closing pause. PortLost ends it without a send, drops
+    // the jobs not yet started and finishes the run at once; the run counts as succeeded only
+    // if every job had already run and succeeded.
     Actions abort(Transfer::AbortReason reason, std::int64_t nowMs);
 
     // Bytes received but not yet taken (for tests and diagnostics).
@@ -121,8 +137,13 @@ private:
     };
 
     void advance(Step step, std::int64_t nowMs, Actions& out);
-    bool startNextJob(Actions& out, Step& first);
-    Step takeReply(Actions& out);
+    bool startNextJob(std::int64_t nowMs, Actions& out, Step& first);
+    Step takeReply(std::int64_t nowMs, Actions& out);
+    void write(const Frame& frame, std::int64_t nowMs, Actions& out);
+    std::size_t reportTaken(std::span<const std::uint8_t> bytes, const std::vector<Taken>& taken,
+                            std::int64_t nowMs, Actions& out) const;
+    static void reportReceived(std::span<const std::uint8_t> bytes, std::string meaning, std::int64_t nowMs,
+                               Actions& out);
     void finishJob(Outcome outcome, Actions& out);
     int pauseLength(Pause pause, std::int64_t nowMs) const;
     void armTimer(int ms, Actions& out);
@@ -140,6 +161,7 @@ private:
 
     std::vector<std::uint8_t> m_buffer;
     int m_awaitBytes = 0; // while Waiting: reply length awaited, 0 for a time-out only
+    Receive m_receive = Receive::Reply;
 
     TimerTag m_lastTag = 0;
     std::optional<TimerTag> m_armedTag;

@@ -1,8 +1,11 @@
 #include "link/program_transfer.h"
 
+#include "image/address_map.h"
 #include "link/transfer_texts.h"
 
+#include <algorithm>
 #include <array>
+#include <optional>
 
 namespace quarvel::link {
 
@@ -16,19 +19,30 @@ struct FixedCell
     int value;
 };
 
-// Identification every programmed selector carries: four fixed bytes and the maker's name.
+// Identification every programmed selector carries: four fixed bytes and the maker's name in
+// the last column of channels 1..6.
 constexpr std::array<FixedCell, 10> kFixedCells{{
-    {120, 4},
-    {121, 52},
-    {122, 107},
-    {123, 61},
-    {177, 'T'},
-    {178, 'E'},
-    {179, 'S'},
-    {180, 'M'},
-    {181, 'O'},
-    {182, 'R'},
+    {address::kStd1Low, 4},
+    {address::kStd1High, 52},
+    {address::kThis1Low, 107},
+    {address::kThis1High, 61},
+    {address::lastColumn(1), 'T'},
+    {address::lastColumn(2), 'E'},
+    {address::lastColumn(3), 'S'},
+    {address::lastColumn(4), 'M'},
+    {address::lastColumn(5), 'O'},
+    {address::lastColumn(6), 'R'},
 }};
+
+// The selector's address and data bytes carry nothing we check; only echo and checksum.
+std::optional<ExchangeFault> writeFault(std::span<const std::uint8_t> bytes)
+{
+    if (!hasValidChecksum(bytes)) return ExchangeFault::BadChecksum;
+    if (bytes[0] != command::kWrite) return ExchangeFault::WrongEcho;
+    return std::nullopt;
+}
+
+} // namespace
 
 void stampFixedCells(ParameterImage& image)
 {
@@ -36,21 +50,9 @@ void stampFixedCells(ParameterImage& image)
         image.setNumber(cell.address, cell.value);
 }
 
-} // namespace
-
 ProgramTransfer::ProgramTransfer(ParameterImage& image, int begin, int total)
     : m_image(image), m_begin(begin), m_total(total)
 {}
-
-std::uint8_t ProgramTransfer::cellByte(const std::string& text)
-{
-    // Every writer of the image keeps cells within 0..255; anything else is reduced with a true
-    // modulo, which is what storing the two's-complement value in a byte gives (-1 -> 255), and
-    // is consistent with large values wrapping (300 -> 44).
-    const long long rounded = roundHalfEven(leadingNumber(text));
-    const long long reduced = ((rounded % 256) + 256) % 256;
-    return static_cast<std::uint8_t>(reduced);
-}
 
 bool ProgramTransfer::validRange() const
 {
@@ -64,49 +66,65 @@ Step ProgramTransfer::start()
                                 SetProgress{0, ParameterImage::kSelectorCells}};
     // A range the selector does not have would send bytes to addresses that mean nothing to it:
     // refuse it outright. Nothing was sent, so no settling pause is needed.
-    if (!validRange()) return fail(std::move(reports), Pause::None);
+    if (!validRange()) return fail(std::move(reports), Pause::None, EndReason::Refused);
     // Stamped here, not in the constructor: jobs are queued, and each range must see the image
     // as it is when that range starts.
     stampFixedCells(m_image);
     m_state = State::Waiting;
     m_failures = 0;
+    m_summary = {};
     m_address = m_begin;
-    m_request = writeRequest(static_cast<std::uint8_t>(m_address), cellByte(m_image.text(m_address)));
+    m_request =
+        writeRequest(static_cast<std::uint8_t>(m_address), quarvel::cellByte(m_image.text(m_address)));
     return send(std::move(reports));
 }
 
 Step ProgramTransfer::reply(std::span<const std::uint8_t> bytes)
 {
     if (m_state != State::Waiting) return settled();
-    // The selector's address and data bytes carry nothing we check; only echo and checksum.
-    const bool accepted = bytes.size() >= static_cast<std::size_t>(kFrameSize) &&
-                          bytes[0] == command::kWrite && hasValidChecksum(bytes);
-    if (!accepted) return countFailure({}); // a bad echo or checksum says nothing on screen
+    if (const auto bad = writeFault(bytes)) {
+        m_summary.add(*bad);
+        Step step = countFailure({}); // a bad echo or checksum says nothing on screen
+        step.taken = {{kFrameSize, *bad == ExchangeFault::BadChecksum ? "bad checksum" : "wrong echo"}};
+        return step;
+    }
+    // An echoing line acknowledges every write; only a read-back can tell, so it is counted, not refused.
+    const bool echoed = std::equal(m_request.begin(), m_request.end(), bytes.begin());
+    if (echoed) m_summary.add(ExchangeFault::Echoed);
+    const std::vector<Taken> taken{{kFrameSize, echoed ? "echo of the request" : "write acknowledged"}};
+    ++m_summary.cellsDone;
     if (m_address == m_total) {
         m_state = State::Done;
         m_outcome = Outcome::Succeeded;
+        m_summary.reason = EndReason::Succeeded;
         Step done;
         done.send = endOfProgrammingFrame();
         done.replyBytes = 0;
         done.outcome = Outcome::Succeeded;
         done.pause = Pause::FromNow;
+        done.taken = taken;
         return done;
     }
     ++m_address;
-    m_request = writeRequest(static_cast<std::uint8_t>(m_address), cellByte(m_image.text(m_address)));
-    return send({});
+    m_request =
+        writeRequest(static_cast<std::uint8_t>(m_address), quarvel::cellByte(m_image.text(m_address)));
+    Step step = send({});
+    step.taken = taken;
+    return step;
 }
 
 Step ProgramTransfer::timeout()
 {
     if (m_state != State::Waiting) return settled();
+    m_summary.add(ExchangeFault::TimeOut);
     return countFailure({ShowText{texts::kTimeOut, StatusColour::Red}});
 }
 
-Step ProgramTransfer::abort(AbortReason)
+Step ProgramTransfer::abort(AbortReason reason)
 {
     if (m_state == State::Done) return settled();
-    return fail({}, m_state == State::Waiting ? Pause::FromNow : Pause::None);
+    return fail({}, m_state == State::Waiting ? Pause::FromNow : Pause::None,
+                reason == AbortReason::PortLost ? EndReason::PortLost : EndReason::Cancelled);
 }
 
 Step ProgramTransfer::send(std::vector<Report> reports) const
@@ -123,16 +141,18 @@ Step ProgramTransfer::send(std::vector<Report> reports) const
 Step ProgramTransfer::countFailure(std::vector<Report> reports)
 {
     // The budget covers the whole range; a good exchange never gives failures back.
-    if (++m_failures >= kFailureBudget) return fail(std::move(reports), Pause::FromNow);
+    if (++m_failures >= kFailureBudget)
+        return fail(std::move(reports), Pause::FromNow, EndReason::RetriesUsedUp);
     return send(std::move(reports));
 }
 
 // A failed range never sends the end-of-programming frame: the selector must not take a
 // half-written range as complete.
-Step ProgramTransfer::fail(std::vector<Report> reports, Pause pause)
+Step ProgramTransfer::fail(std::vector<Report> reports, Pause pause, EndReason reason)
 {
     m_state = State::Done;
     m_outcome = Outcome::Failed;
+    m_summary.reason = reason;
     reports.emplace_back(ShowText{texts::kProgramError, StatusColour::Red});
     Step step;
     step.reports = std::move(reports);

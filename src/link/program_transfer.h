@@ -1,5 +1,6 @@
 #pragma once
 
+#include "image/cell_byte.h"
 #include "image/parameter_image.h"
 #include "link/transfer.h"
 
@@ -27,10 +28,10 @@ public:
     Step reply(std::span<const std::uint8_t> bytes) override;
     Step timeout() override;
     Step abort(AbortReason reason) override;
+    TransferSummary summary() const override { return m_summary; }
 
-    // The byte a cell's text is programmed as: its leading number, rounded half to even, then
-    // reduced modulo 256 into 0..255 (300 -> 44, -1 -> 255).
-    static std::uint8_t cellByte(const std::string& text);
+    // Deprecated: use quarvel::cellByte (image/cell_byte.h). Kept until its last callers move.
+    static std::uint8_t cellByte(const std::string& text) { return quarvel::cellByte(text); }
 
 private:
     enum class State
@@ -43,7 +44,7 @@ private:
     bool validRange() const;
     Step send(std::vector<Report> reports) const;
     Step countFailure(std::vector<Report> reports);
-    Step fail(std::vector<Report> reports, Pause pause);
+    Step fail(std::vector<Report> reports, Pause pause, EndReason reason);
     Step settled() const;
 
     ParameterImage& m_image;
@@ -54,7 +55,13 @@ private:
     int m_address = 0;
     int m_failures = 0;
     Frame m_request{}; // kept so a retry repeats the exact bytes, even if the cell is edited meanwhile
+    TransferSummary m_summary;
 };
+
+// Stamps the identification every programmed selector carries (cells 120..123 and the name in
+// 177..182) into the image. Programming does it to the image it sends; a caller programming
+// from a copy stamps its own document with this too.
+void stampFixedCells(ParameterImage& image);
 
 // One contiguous range of addresses, both ends included.
 struct AddressRange

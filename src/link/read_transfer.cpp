@@ -2,6 +2,8 @@
 
 #include "link/transfer_texts.h"
 
+#include <algorithm>
+
 namespace quarvel::link {
 
 namespace {
@@ -17,6 +19,7 @@ Step ReadTransfer::start()
     m_address = 0;
     m_failures = 0;
     m_opened = false;
+    m_summary = {};
     return request({ShowText{texts::kTryToCommunicate, StatusColour::Blue},
                     SetProgress{0, ParameterImage::kSelectorCells}});
 }
@@ -24,32 +27,57 @@ Step ReadTransfer::start()
 Step ReadTransfer::reply(std::span<const std::uint8_t> bytes)
 {
     if (m_state != State::Waiting) return settled();
-    if (!accepts(bytes)) return countFailure({}); // a bad echo or checksum says nothing on screen
+    if (const auto bad = fault(bytes)) {
+        m_summary.add(*bad);
+        // A bad echo or checksum says nothing on screen.
+        Step step = countFailure({});
+        step.taken = {{kFrameSize, *bad == ExchangeFault::BadChecksum ? "bad checksum" : "wrong echo"}};
+        return step;
+    }
+    const Frame asked = readRequest(static_cast<std::uint8_t>(m_address));
+    const bool echoed = std::equal(asked.begin(), asked.end(), bytes.begin());
+    if (echoed) m_summary.add(ExchangeFault::Echoed);
     m_image.setNumber(m_address, bytes[3]);
+    m_summary.cellsDone = m_address + 1;
+    const std::vector<Taken> taken{
+        {kFrameSize, echoed ? "echo of the request"
+                            : "cell " + std::to_string(m_address) + " = " + std::to_string(bytes[3])}};
     if (m_address == kLastAddress) {
+        // Every answer was the request coming back: whatever is on this line, it is no selector,
+        // and its "memory" is just the request's bytes.
+        if (m_summary.count(ExchangeFault::Echoed) == ParameterImage::kSelectorCells) {
+            Step step = fail({}, EndReason::Refused, texts::kEchoingLine);
+            step.taken = taken;
+            return step;
+        }
         m_state = State::Done;
         m_opened = true;
+        m_summary.reason = EndReason::Succeeded;
         Step done;
         done.outcome = Outcome::Succeeded;
         done.pause = Pause::FromLastSend;
+        done.taken = taken;
         return done;
     }
     ++m_address;
-    return request({});
+    Step step = request({});
+    step.taken = taken;
+    return step;
 }
 
 Step ReadTransfer::timeout()
 {
     if (m_state != State::Waiting) return settled();
+    m_summary.add(ExchangeFault::TimeOut);
     return countFailure({ShowText{texts::kTimeOut, StatusColour::Red}});
 }
 
-Step ReadTransfer::abort(AbortReason)
+Step ReadTransfer::abort(AbortReason reason)
 {
     if (m_state == State::Done) return settled();
     // Not started yet: nothing was sent, so there is nothing for the selector to settle from.
     const bool sentAny = m_state == State::Waiting;
-    Step step = fail({});
+    Step step = fail({}, reason == AbortReason::PortLost ? EndReason::PortLost : EndReason::Cancelled);
     if (!sentAny) step.pause = Pause::None;
     return step;
 }
@@ -68,14 +96,15 @@ Step ReadTransfer::request(std::vector<Report> reports) const
 Step ReadTransfer::countFailure(std::vector<Report> reports)
 {
     // The budget covers the whole read; a good exchange never gives failures back.
-    if (++m_failures >= kFailureBudget) return fail(std::move(reports));
+    if (++m_failures >= kFailureBudget) return fail(std::move(reports), EndReason::RetriesUsedUp);
     return request(std::move(reports));
 }
 
-Step ReadTransfer::fail(std::vector<Report> reports)
+Step ReadTransfer::fail(std::vector<Report> reports, EndReason reason, const char* text)
 {
     m_state = State::Done;
-    reports.emplace_back(ShowText{texts::kReadError, StatusColour::Red});
+    m_summary.reason = reason;
+    reports.emplace_back(ShowText{text, StatusColour::Red});
     Step step;
     step.reports = std::move(reports);
     step.outcome = Outcome::Failed;
@@ -91,11 +120,12 @@ Step ReadTransfer::settled() const
     return step;
 }
 
-bool ReadTransfer::accepts(std::span<const std::uint8_t> bytes) const
+std::optional<ExchangeFault> ReadTransfer::fault(std::span<const std::uint8_t> bytes) const
 {
     // Short replies are refused without looking past their end; extra bytes are ignored.
-    return bytes.size() >= static_cast<std::size_t>(kFrameSize) && bytes[0] == command::kRead &&
-           bytes[1] == m_address && hasValidChecksum(bytes);
+    if (!hasValidChecksum(bytes)) return ExchangeFault::BadChecksum;
+    if (bytes[0] != command::kRead || bytes[1] != m_address) return ExchangeFault::WrongEcho;
+    return std::nullopt;
 }
 
 } // namespace quarvel::link

@@ -2,12 +2,17 @@
 
 #include "image/parameter_image.h"
 #include "link/transfer.h"
+#include "link/transfer_texts.h"
+
+#include <optional>
 
 namespace quarvel::link {
 
 // Copies the selector's memory, addresses 0..188, into the image, one read exchange per cell.
 // Cells from 189 up are the tool's own and are never touched. A failed read keeps the cells
 // read so far and leaves the rest as they were; opened() tells callers whether to go on.
+// A line that only ever answers with the request itself (a loopback plug, an echoing modem)
+// would pass every check and fill the image with the request's bytes; such a read fails.
 class ReadTransfer final : public Transfer
 {
 public:
@@ -21,6 +26,7 @@ public:
     Step reply(std::span<const std::uint8_t> bytes) override;
     Step timeout() override;
     Step abort(AbortReason reason) override;
+    TransferSummary summary() const override { return m_summary; }
 
     // True only once every cell 0..188 has been stored by this transfer.
     bool opened() const { return m_opened; }
@@ -35,15 +41,16 @@ private:
 
     Step request(std::vector<Report> reports) const;
     Step countFailure(std::vector<Report> reports);
-    Step fail(std::vector<Report> reports);
+    Step fail(std::vector<Report> reports, EndReason reason, const char* text = texts::kReadError);
     Step settled() const;
-    bool accepts(std::span<const std::uint8_t> bytes) const;
+    std::optional<ExchangeFault> fault(std::span<const std::uint8_t> bytes) const;
 
     ParameterImage& m_image;
     State m_state = State::Idle;
     int m_address = 0;
     int m_failures = 0;
     bool m_opened = false;
+    TransferSummary m_summary;
 };
 
 } // namespace quarvel::link

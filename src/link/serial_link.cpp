@@ -9,6 +9,8 @@
 
 namespace quarvel::link {
 
+Q_LOGGING_CATEGORY(lcLink, "quarvel.link")
+
 namespace {
 
 // Everything this class says to the user.
@@ -28,6 +30,8 @@ SerialLink::SerialLink(QObject* parent) : QObject(parent)
     qRegisterMetaType<quarvel::link::Report>("quarvel::link::Report");
     qRegisterMetaType<quarvel::link::Outcome>("quarvel::link::Outcome");
     qRegisterMetaType<quarvel::link::Frame>("quarvel::link::Frame");
+    qRegisterMetaType<quarvel::link::TransferSummary>("quarvel::link::TransferSummary");
+    qRegisterMetaType<quarvel::link::TrafficEntry>("quarvel::link::TrafficEntry");
     m_clock.start();
     m_timer.setSingleShot(true);
     // A coarse timer may fire up to 5 % early, which would cut the exchange time-out short.
@@ -274,7 +278,10 @@ void SerialLink::perform(const LinkEngine::Action& action)
             } else if constexpr (std::is_same_v<A, LinkEngine::TransferStarted>) {
                 emit transferStarted();
             } else if constexpr (std::is_same_v<A, LinkEngine::TransferFinished>) {
+                emit transferEnded(a.summary);
                 emit transferFinished(a.outcome);
+            } else if constexpr (std::is_same_v<A, LinkEngine::Traffic>) {
+                emitTraffic(a.entry);
             } else if constexpr (std::is_same_v<A, LinkEngine::RunFinished>) {
                 emit runFinished(a.allSucceeded);
             }
@@ -282,10 +289,22 @@ void SerialLink::perform(const LinkEngine::Action& action)
         action);
 }
 
+void SerialLink::emitTraffic(TrafficEntry entry)
+{
+    // The engine's milliseconds are enough for it; a trace reads better with microseconds.
+    const qint64 us = m_clock.nsecsElapsed() / 1000;
+    entry.timeMs = us / 1000;
+    entry.fractionUs = static_cast<int>(us % 1000);
+    qCDebug(lcLink).noquote() << QString::fromStdString(formatTraffic(entry));
+    emit traffic(entry);
+}
+
 void SerialLink::flushDevice()
 {
     if (!m_device || m_lost) return;
-    m_device->readAll();
+    const QByteArray stale = m_device->readAll();
+    if (!stale.isEmpty())
+        emitTraffic(TrafficEntry{0, 0, Direction::Received, {stale.begin(), stale.end()}, "noise dropped"});
     // Bytes the driver holds but Qt has not fetched yet are just as stale.
     if (m_ownedPort && m_device == m_ownedPort.get()) m_ownedPort->clear(QSerialPort::Input);
 }

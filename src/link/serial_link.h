@@ -2,11 +2,13 @@
 
 #include "link/frame.h"
 #include "link/link_engine.h"
+#include "link/traffic.h"
 #include "link/transfer.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QList>
+#include <QLoggingCategory>
 #include <QMetaObject>
 #include <QObject>
 #include <QPointer>
@@ -23,6 +25,9 @@
 class QIODevice;
 
 namespace quarvel::link {
+
+// Every frame on the line with its meaning, at debug level ("quarvel.link.debug=true").
+Q_DECLARE_LOGGING_CATEGORY(lcLink)
 
 // The one connection to the selector. Runs queued transfers on an open byte device, event
 // driven on the caller's thread: readyRead feeds the engine, one precise single-shot timer
@@ -73,6 +78,8 @@ public:
 signals:
     void transferStarted();
     void reported(const quarvel::link::Report& report);
+    // Why the transfer ended and what it did; emitted just before transferFinished.
+    void transferEnded(const quarvel::link::TransferSummary& summary);
     void transferFinished(quarvel::link::Outcome outcome);
     void runFinished(bool allSucceeded);
     // The device went away (adapter pulled). The link closes it on its own, after this signal.
@@ -80,6 +87,9 @@ signals:
     // Line traffic, for a log or a console.
     void frameSent(const quarvel::link::Frame& frame);
     void bytesReceived(const QByteArray& bytes);
+    // Each frame written and each run of bytes taken or dropped, with its meaning and the time
+    // on this link's monotonic clock (also logged to lcLink).
+    void traffic(const quarvel::link::TrafficEntry& entry);
 
 private slots:
     // Connected by signature to QSerialPort and to any device declaring the same signal.
@@ -87,6 +97,7 @@ private slots:
 
 private:
     std::int64_t now() const { return m_clock.elapsed(); }
+    void emitTraffic(TrafficEntry entry);
     void connectDevice(QIODevice* device);
     void disconnectDevice();
     void onReadyRead();

@@ -18,10 +18,11 @@ enum class Direction
 struct TrafficEntry
 {
     std::int64_t timeMs = 0; // on the link's monotonic clock
+    int fractionUs = 0;      // 0..999: microseconds past timeMs, when the clock has them
     Direction direction = Direction::Sent;
     std::vector<std::uint8_t> bytes;
     // What it means: "read cell 17", "write cell 3 = 44", "start sampling", "end of programming",
-    // "reply: cell 17 = 44", "record: A=5055 X=41 Y=42 dH=48", "bad checksum", "noise dropped"
+    // "cell 17 = 44", "record: A=5055 X=41 Y=42 dH=48", "bad checksum", "noise dropped"
     std::string meaning;
     bool operator==(const TrafficEntry&) const = default;
 };
@@ -29,8 +30,11 @@ struct TrafficEntry
 // The meaning of a frame the host sends.
 std::string describeRequest(const Frame& frame);
 
-// One line: time in ms, "->" or "<-", the bytes in upper-case hex, then the meaning:
+// One line, no newline: the time in milliseconds with three decimals, right-aligned in eight
+// digits before the point; "->" (sent) or "<-" (received); the bytes in two-digit upper-case
+// hex, one blank apart; two blanks and the meaning (left out when empty):
 // "    1234.567 -> E1 11 08 06 00  read cell 17"
+// "    1234.589 <- E1 11 00 2C 0E  cell 17 = 44"
 std::string formatTraffic(const TrafficEntry& entry);
 
 } // namespace quarvel::link

@@ -3,6 +3,7 @@
 #include "link/frame.h"
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -50,7 +51,7 @@ enum class Outcome
 // Why a transfer ended, for exit codes, summaries and logs (besides its user text).
 enum class EndReason
 {
-    None,            // still running
+    None, // still running
     Succeeded,
     RetriesUsedUp,   // the failure budget of exchanges ran out
     HandshakeFailed, // the sampling start handshake got no good answer
@@ -72,9 +73,32 @@ enum class ExchangeFault
 struct TransferSummary
 {
     EndReason reason = EndReason::None;
-    int cellsDone = 0;          // cells read or written and acknowledged; coins accepted when sampling
+    int cellsDone = 0;           // cells read or written and acknowledged; coins accepted when sampling
     std::array<int, 4> faults{}; // failed exchanges, indexed by ExchangeFault
     bool operator==(const TransferSummary&) const = default;
+
+    int count(ExchangeFault fault) const { return faults[static_cast<std::size_t>(fault)]; }
+    void add(ExchangeFault fault) { ++faults[static_cast<std::size_t>(fault)]; }
+};
+
+// How the bytes a step waits for are taken from the line.
+enum class Receive
+{
+    // Request and reply: reply() gets exactly replyBytes bytes; whatever else arrived with
+    // them is dropped, so a late or doubled answer cannot be taken for the next exchange.
+    Reply,
+    // Unrequested records: reply() gets everything buffered (at least replyBytes). The
+    // transfer finds its records in it and slides past what it cannot use, naming in
+    // Step::taken the leading bytes it used up; the rest stays buffered for the next take.
+    Stream
+};
+
+// A run of received bytes and what they were, for the traffic log.
+struct Taken
+{
+    int bytes = 0;
+    std::string meaning; // "cell 17 = 44", "bad checksum", "noise dropped"
+    bool operator==(const Taken&) const = default;
 };
 
 // Where the closing pause after a finished transfer is measured from.
@@ -94,11 +118,15 @@ struct Step
     bool timed = true;                  // the wait ends with the exchange time-out
     Outcome outcome = Outcome::Running; // finished after the send (if any)
     Pause pause = Pause::None;          // closing pause once finished
+    Receive receive = Receive::Reply;   // how the awaited bytes are taken
+    // Answering reply(): the bytes handed over, in order, with their meaning. In a Stream
+    // take these are the bytes used up (none named: all of them); at least one always is.
+    std::vector<Taken> taken;
 };
 
 // A device operation as a pure state machine. The driver calls start() once, then reply()
-// with exactly replyBytes bytes taken from the line, or timeout() when the wait ran out,
-// until a step's outcome is not Running. No clock, no I/O.
+// with the bytes taken from the line as the step's Receive mode says, or timeout() when the
+// wait ran out, until a step's outcome is not Running. No clock, no I/O.
 class Transfer
 {
 public:
@@ -107,7 +135,9 @@ public:
     virtual Step reply(std::span<const std::uint8_t> bytes) = 0;
     virtual Step timeout() = 0;
     // The transfer cannot go on: the user cancelled it, or the port went away. Returns the
-    // transfer's failed step (its own failure text); the driver sends nothing more for it.
+    // transfer's failed step (its own failure text). The step may carry one closing frame,
+    // which the driver sends, awaiting nothing, when the user cancelled; after a lost port
+    // nothing more is sent.
     enum class AbortReason
     {
         UserCancel,
