@@ -1,0 +1,69 @@
+// Process CPU time of the sampling window while a run waits for coins: the window and the
+// link must wait on events, not poll. Opens the window on the virtual selector, starts a run
+// on channel 1, then lets the event loop sit for the given seconds with no coin inserted.
+//
+//   sampling_idle_bench [seconds]       (default 10; needs a display or QT_QPA_PLATFORM)
+#include "sampling/ui/sampling_window.h"
+#include "session/selector_session.h"
+#include "sim/virtual_selector.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QPushButton>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+
+using namespace quarvel;
+
+namespace {
+
+double cpuSeconds()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    const int seconds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 10;
+
+    session::SelectorSession session;
+    QString error;
+    if (!session.openVirtualSelector(&error)) {
+        std::fprintf(stderr, "virtual selector: %s\n", qPrintable(error));
+        return 1;
+    }
+    SamplingState state;
+    QPointer<SamplingWindow> window;
+    SamplingWindow::present(window, session, state, {}, false);
+    window->findChild<QPushButton*>(QStringLiteral("insert_0"))->click();
+
+    double cpuStart = 0;
+    QElapsedTimer wall;
+    // Measure once the handshake is over and the run only waits for coins.
+    QTimer::singleShot(1000, &app, [&] {
+        if (!session.virtualSelector()->isSampling()) {
+            std::fprintf(stderr, "the run did not start sampling\n");
+            app.exit(1);
+            return;
+        }
+        cpuStart = cpuSeconds();
+        wall.start();
+        QTimer::singleShot(seconds * 1000, &app, [&] { app.exit(0); });
+    });
+    const int rc = app.exec();
+    if (rc != 0) return rc;
+    const double cpu = cpuSeconds() - cpuStart;
+    const double elapsed = static_cast<double>(wall.nsecsElapsed()) / 1e9;
+    std::printf("waiting for coins: wall %.2f s, process CPU %.4f s (%.3f %% of wall)\n", elapsed, cpu,
+                100.0 * cpu / elapsed);
+    return 0;
+}
