@@ -37,6 +37,7 @@ struct FakeSelector
     std::array<std::uint8_t, 189> memory{};
     std::multimap<int, Act> script;
     std::optional<Bytes> fixedReply; // when set, the answer to every request
+    bool loopback = false;           // every request comes back as it was sent
     std::vector<int> written;        // addresses of accepted writes, in order
 
     explicit FakeSelector(const Script& s = {}) : script(s.begin(), s.end()) {}
@@ -51,6 +52,7 @@ struct FakeSelector
             script.erase(it);
         }
         if (act == Act::TimeOut) return std::nullopt;
+        if (loopback) return Bytes(request.begin(), request.end());
         Frame reply = request[0] == command::kRead ? makeFrame(command::kRead, request[1], 0, memory[address])
                                                    : makeFrame(command::kWrite, request[1], 85, request[3]);
         if (request[0] == command::kWrite) {
@@ -412,5 +414,94 @@ TEST(Transfers, AbortEndsWithOwnFailureTextAndSendsNothingMore)
             EXPECT_EQ(late.outcome, Outcome::Failed);
             EXPECT_EQ(image.text(0), "");
         }
+    }
+}
+
+// Why each transfer ended, as its owner sees it, and what it counted on the way.
+TEST(Transfers, SummarySaysWhyItEnded)
+{
+    struct Case
+    {
+        const char* name;
+        std::function<std::unique_ptr<Transfer>(ParameterImage&)> make;
+        Script script;
+        bool loopback;
+        std::optional<Transfer::AbortReason> abortAfterStart;
+        EndReason reason;
+        int cellsDone;
+        std::array<int, 4> faults; // TimeOut, BadChecksum, WrongEcho, Echoed
+        std::optional<ShowText> lastText;
+    };
+    const auto read = [](ParameterImage& i) { return std::make_unique<ReadTransfer>(i); };
+    const auto program = [](ParameterImage& i) { return std::make_unique<ProgramTransfer>(i, 0, 84); };
+    const ShowText echoText{"The port echoes what is sent: this is not a coin selector", StatusColour::Red};
+    const Case cases[] = {
+        {"read with a few faults",
+         read,
+         {{3, Act::TimeOut}, {4, Act::BadChecksum}, {5, Act::WrongAddress}},
+         false,
+         {},
+         EndReason::Succeeded,
+         189,
+         {1, 1, 1, 0},
+         {}},
+        {"read out of retries",
+         read,
+         Script(5, {7, Act::TimeOut}),
+         false,
+         {},
+         EndReason::RetriesUsedUp,
+         7,
+         {5, 0, 0, 0},
+         kReadErrorText},
+        {"read on a loopback line", read, {}, true, {}, EndReason::Refused, 189, {0, 0, 0, 189}, echoText},
+        {"read cancelled",
+         read,
+         {},
+         false,
+         Transfer::AbortReason::UserCancel,
+         EndReason::Cancelled,
+         0,
+         {},
+         kReadErrorText},
+        {"program", program, {{9, Act::WrongEcho}}, false, {}, EndReason::Succeeded, 85, {0, 0, 1, 0}, {}},
+        {"program, port lost",
+         program,
+         {},
+         false,
+         Transfer::AbortReason::PortLost,
+         EndReason::PortLost,
+         0,
+         {},
+         kProgramErrorText},
+        {"program, bad range",
+         [](ParameterImage& i) { return std::make_unique<ProgramTransfer>(i, 5, 189); },
+         {},
+         false,
+         {},
+         EndReason::Refused,
+         0,
+         {},
+         kProgramErrorText},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeSelector selector(c.script);
+        selector.loopback = c.loopback;
+        ParameterImage image;
+        auto transfer = c.make(image);
+        Step last;
+        if (c.abortAfterStart) {
+            transfer->start();
+            last = transfer->abort(*c.abortAfterStart);
+        } else {
+            last = drive(*transfer, selector).last;
+        }
+        const TransferSummary summary = transfer->summary();
+        EXPECT_EQ(summary.reason, c.reason);
+        EXPECT_EQ(summary.cellsDone, c.cellsDone);
+        EXPECT_EQ(summary.faults, c.faults);
+        EXPECT_EQ(last.outcome, c.reason == EndReason::Succeeded ? Outcome::Succeeded : Outcome::Failed);
+        if (c.lastText) EXPECT_EQ(last.reports.back(), Report{*c.lastText});
     }
 }
