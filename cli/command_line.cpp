@@ -2,6 +2,8 @@
 
 #include "exit_codes.h"
 
+#include "sim/coin_types.h"
+
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 
@@ -26,7 +28,7 @@ struct CommandInfo
     const char* description;
 };
 
-const std::array<CommandInfo, 6> kCommands{{
+const std::array<CommandInfo, 7> kCommands{{
     {CommandKind::Ports, "ports", "", "list the serial ports found",
      "Lists the serial ports found: name, description, manufacturer, USB vendor:product and serial\n"
      "number. Pseudo-terminals are not listed; give their path to --port all the same."},
@@ -34,12 +36,16 @@ const std::array<CommandInfo, 6> kCommands{{
      "Reads the selector's memory, addresses 0 to 188. With -o, writes a coin data file holding the\n"
      "image the desktop program has after starting without a recent file and reading: its default\n"
      "image, then cells 0..188 from the selector. Without -o, prints the settings as 'show' does.\n"
-     "No file is written unless the whole read succeeds."},
+     "No file is written unless the whole read succeeds. A port that sends back every request as\n"
+     "it is (a loopback plug, a modem) is not taken for a selector: the read fails."},
     {CommandKind::Program, "program", "--port PORT FILE", "program a coin data file into the selector",
      "Programs FILE into the selector as Open & Program does: cells 0-84, 86-123 and 128-188, each\n"
      "range closed by the end-of-programming frame and every range attempted whatever happened to\n"
      "the one before. Cells 120-123 and 177-182 receive the fixed identification values. FILE must\n"
-     "hold at least 189 values; otherwise nothing is sent."},
+     "hold at least 189 values, and every programmed cell must be empty or a number 0..255 (a\n"
+     "fraction such as 12.5 is rounded); otherwise nothing is sent unless --force is given.\n"
+     "A port that echoes what it is sent would acknowledge every write: --verify reads the\n"
+     "selector back and catches it."},
     {CommandKind::Show, "show", "FILE", "print a coin data file as named settings",
      "Prints a coin data file as the settings form shows it: output mode, inhibit level, signal time,\n"
      "timer scales, prices and factors of both banks, and per coin its value, tolerances, disable\n"
@@ -47,18 +53,38 @@ const std::array<CommandInfo, 6> kCommands{{
      "after that, with the byte programming would send for them."},
     {CommandKind::Diff, "diff", "FILE_A FILE_B", "compare two coin data files",
      "Lists the cells whose texts differ, with field names and decoded values.\n"
-     "Exit code 0 when the files hold the same cells, 1 when they differ."},
+     "Exit code 0 when the files hold the same cells, 1 when they differ, 2 when a file cannot be\n"
+     "read or the arguments are wrong (as cmp and diff do)."},
     {CommandKind::Simulate, "simulate", "", "run the virtual selector",
-     "Runs the virtual selector until standard input ends or SIGINT/SIGTERM arrives, then prints a\n"
-     "one-line summary of the frames it received and exits with 0.\n"
+     "Runs the virtual selector until SIGINT/SIGTERM arrives, then prints a one-line summary of the\n"
+     "frames it received and exits with 0.\n"
      "With --pty it serves a pseudo-terminal: the first line on standard output is its path, to be\n"
-     "given to --port; the summary follows at the end. Without --pty the line is standard input\n"
-     "and output themselves (bytes in, bytes out; e.g. behind socat), and the summary goes to\n"
-     "standard error."
+     "given to --port; the summary follows at the end. Standard input takes coin insertions, one\n"
+     "command a line, typed on a terminal or sent through a pipe:\n"
+     "  coin 3              one coin of the coin table's type 3 (the coin of channel 3)\n"
+     "  coin 3 x12          twelve of them, at the pace of a hand feeding the slot\n"
+     "  coin 5 irregular    one coin of irregular speed\n"
+     "A coin waits until the selector samples. On a terminal Ctrl-D ends serving as well; from a\n"
+     "pipe or a file it serves on after the input ends, until a signal. In a script:\n"
+     "  quarvelctl simulate --pty > sim.txt &\n"
+     "  sim=$!; sleep 1; port=$(head -n 1 sim.txt)\n"
+     "  quarvelctl read --port \"$port\" -o out.cdt\n"
+     "  kill $sim; wait $sim    # the summary is now the last line of sim.txt\n"
+     "Without --pty the line is standard input and output themselves (bytes in, bytes out; e.g.\n"
+     "behind socat): it serves until standard input ends, and the summary goes to standard error."
 #ifndef Q_OS_UNIX
      "\nNeeds a POSIX system: on Windows it exits with 1. Use --port sim with read or program there."
 #endif
     },
+    {CommandKind::Teach, "teach", "--port PORT --channel N", "teach the selector one coin channel",
+     "Teaches channel N (1..12) as the sampling window's Insert does: sends the start of sampling,\n"
+     "takes twelve coins of the channel's kind, reduces them to reference values and stores them in\n"
+     "the image, with the 'Sampling ok :' line on standard output. The image comes from --from FILE\n"
+     "(default: the built-in default image); the selector is not read, so the first frame on the\n"
+     "line is the start of sampling. -o writes the taught image, --program then programs it as\n"
+     "'program' does. --calibrate keeps each channel's A window (SigmaA), as after Open & Program.\n"
+     "Ctrl-C cancels: the end of sampling is sent, nothing is written, exit code 130. With --port\n"
+     "sim the virtual selector is fed twelve coins of the channel's kind, or of --coin NAME."},
 }};
 
 const CommandInfo* findCommand(const QString& name)
@@ -106,7 +132,26 @@ ParseResult usageError(const CommandInfo* info, const QString& message)
 
 bool takesPort(CommandKind kind)
 {
-    return kind == CommandKind::Read || kind == CommandKind::Program;
+    return kind == CommandKind::Read || kind == CommandKind::Program || kind == CommandKind::Teach;
+}
+
+QString coinNames()
+{
+    QStringList names;
+    for (const auto& type : sim::coinTypes())
+        names << QString::fromLatin1(type.name.data(), static_cast<qsizetype>(type.name.size()));
+    return names.join(QStringLiteral(", "));
+}
+
+int coinTypeNamed(const QString& name)
+{
+    const auto types = sim::coinTypes();
+    for (std::size_t i = 0; i < types.size(); ++i) {
+        if (name.compare(QLatin1String(types[i].name.data(), static_cast<qsizetype>(types[i].name.size())),
+                         Qt::CaseInsensitive) == 0)
+            return static_cast<int>(i);
+    }
+    return -1;
 }
 
 bool takesSimOptions(CommandKind kind)
@@ -122,9 +167,30 @@ struct Options
                             QStringLiteral("PORT")};
     QCommandLineOption quiet{{QStringLiteral("q"), QStringLiteral("quiet")},
                              QStringLiteral("Print only errors.")};
-    QCommandLineOption output{{QStringLiteral("o"), QStringLiteral("output")},
-                              QStringLiteral("Write the image to this coin data file."),
-                              QStringLiteral("FILE")};
+    QCommandLineOption output{
+        {QStringLiteral("o"), QStringLiteral("output")},
+        QStringLiteral("Write the image to this coin data file (- for standard output)."),
+        QStringLiteral("FILE")};
+    QCommandLineOption trace{
+        QStringLiteral("trace"),
+        QStringLiteral("Print every frame sent and received on standard error: time in ms, "
+                       "direction, bytes and meaning.")};
+    QCommandLineOption force{QStringLiteral("force"),
+                             QStringLiteral("Program cells that are not numbers 0..255 all the same, as the "
+                                            "bytes listed.")};
+    QCommandLineOption channel{QStringLiteral("channel"),
+                               QStringLiteral("The coin channel to teach, 1 to 12."), QStringLiteral("N")};
+    QCommandLineOption from{QStringLiteral("from"),
+                            QStringLiteral("Start from the image in this coin data file."),
+                            QStringLiteral("FILE")};
+    QCommandLineOption programAfter{QStringLiteral("program"),
+                                    QStringLiteral("Program the taught image into the selector afterwards.")};
+    QCommandLineOption calibrate{QStringLiteral("calibrate"),
+                                 QStringLiteral("Keep each channel's A window, as after Open & Program.")};
+    QCommandLineOption coin{
+        QStringLiteral("coin"),
+        QStringLiteral("With --port sim: the kind of coin fed in (default: the channel's)."),
+        QStringLiteral("NAME")};
     QCommandLineOption json{QStringLiteral("json"), QStringLiteral("Print one JSON value instead of text.")};
     QCommandLineOption verify{
         QStringLiteral("verify"),
@@ -153,11 +219,20 @@ void addOptions(QCommandLineParser& parser, const Options& o, CommandKind kind)
         parser.addOption(o.port);
         parser.addOption(o.quiet);
     }
-    if (kind == CommandKind::Read) parser.addOption(o.output);
+    if (takesPort(kind)) parser.addOption(o.trace);
+    if (kind == CommandKind::Read || kind == CommandKind::Teach) parser.addOption(o.output);
+    if (kind == CommandKind::Teach) {
+        parser.addOption(o.channel);
+        parser.addOption(o.from);
+        parser.addOption(o.programAfter);
+        parser.addOption(o.calibrate);
+        parser.addOption(o.coin);
+    }
     if (kind == CommandKind::Read || kind == CommandKind::Show || kind == CommandKind::Ports)
         parser.addOption(o.json);
     if (kind == CommandKind::Program) {
         parser.addOption(o.verify);
+        parser.addOption(o.force);
         parser.addPositionalArgument(QStringLiteral("FILE"),
                                      QStringLiteral("The coin data file to program."));
     }
@@ -174,6 +249,8 @@ void addOptions(QCommandLineParser& parser, const Options& o, CommandKind kind)
         parser.addOption(o.fault);
     }
 }
+
+ParseResult parseCommand(const CommandInfo& command, const QStringList& arguments);
 
 QString commandHelp(const CommandInfo& info, const QCommandLineParser& parser)
 {
@@ -193,6 +270,8 @@ QString commandHelp(const CommandInfo& info, const QCommandLineParser& parser)
             "factory\nmemory, or from --memory FILE, and --wire-time and --fault shape it as "
             "for 'simulate'.\nThose three options need --port sim.\n");
     }
+    if (info.kind == CommandKind::Teach)
+        text += QStringLiteral("\nCoin names for --coin: %1.\n").arg(coinNames());
     if (takesSimOptions(info.kind))
         text += QLatin1Char('\n') + QString::fromStdString(sim::FaultPlan::describe());
     return text;
@@ -224,6 +303,18 @@ ParseResult parseCommandLine(const QStringList& arguments)
         return usageError(nullptr, QStringLiteral("unknown command '%1'").arg(first));
     }
 
+    ParseResult parsed = parseCommand(*info, arguments);
+    // diff answers like cmp: 0 same, 1 different, 2 trouble (a wrong argument included).
+    if (info->kind == CommandKind::Diff && !parsed.invocation && parsed.exitCode != exit_code::kSuccess)
+        parsed.exitCode = exit_code::kTrouble;
+    return parsed;
+}
+
+namespace {
+
+ParseResult parseCommand(const CommandInfo& command, const QStringList& arguments)
+{
+    const CommandInfo* info = &command;
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     const Options o;
@@ -268,14 +359,39 @@ ParseResult parseCommandLine(const QStringList& arguments)
         if (inv.port.isEmpty()) return usageError(info, QStringLiteral("--port needs a port name"));
         inv.quiet = parser.isSet(o.quiet);
     }
-    if (info->kind == CommandKind::Read && parser.isSet(o.output)) {
+    if ((info->kind == CommandKind::Read || info->kind == CommandKind::Teach) && parser.isSet(o.output)) {
         inv.outputFile = parser.value(o.output);
         if (inv.outputFile.isEmpty()) return usageError(info, QStringLiteral("-o needs a file name"));
     }
     if (parser.optionNames().contains(QStringLiteral("json"))) inv.json = parser.isSet(o.json);
     if (inv.json && !inv.outputFile.isEmpty())
         return usageError(info, QStringLiteral("--json prints the settings; it cannot go with -o"));
-    if (info->kind == CommandKind::Program) inv.verify = parser.isSet(o.verify);
+    if (info->kind == CommandKind::Program) {
+        inv.verify = parser.isSet(o.verify);
+        inv.force = parser.isSet(o.force);
+    }
+    if (takesPort(info->kind)) inv.trace = parser.isSet(o.trace);
+    if (info->kind == CommandKind::Teach) {
+        if (!parser.isSet(o.channel)) return usageError(info, QStringLiteral("--channel is required"));
+        bool number = false;
+        inv.channel = parser.value(o.channel).toInt(&number);
+        if (!number || inv.channel < 1 || inv.channel > 12)
+            return usageError(
+                info, QStringLiteral("--channel must be 1 to 12, not '%1'").arg(parser.value(o.channel)));
+        if (parser.isSet(o.from)) {
+            inv.fromFile = parser.value(o.from);
+            if (inv.fromFile.isEmpty()) return usageError(info, QStringLiteral("--from needs a file name"));
+        }
+        inv.programAfter = parser.isSet(o.programAfter);
+        inv.calibrate = parser.isSet(o.calibrate);
+        if (parser.isSet(o.coin)) {
+            if (!inv.usesSimPort()) return usageError(info, QStringLiteral("--coin needs --port sim"));
+            inv.coinType = coinTypeNamed(parser.value(o.coin));
+            if (inv.coinType < 0)
+                return usageError(info, QStringLiteral("unknown coin '%1'; the coins are %2")
+                                            .arg(parser.value(o.coin), coinNames()));
+        }
+    }
     if (info->kind == CommandKind::Simulate) inv.pty = parser.isSet(o.pty);
 
     if (takesSimOptions(info->kind)) {
@@ -298,5 +414,7 @@ ParseResult parseCommandLine(const QStringList& arguments)
     }
     return {std::move(inv), exit_code::kSuccess, {}};
 }
+
+} // namespace
 
 } // namespace quarvel::cli

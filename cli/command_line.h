@@ -17,7 +17,8 @@ enum class CommandKind
     Program,
     Show,
     Diff,
-    Simulate
+    Simulate,
+    Teach
 };
 
 // The port name that selects the in-process virtual selector.
@@ -43,6 +44,13 @@ struct Invocation
     bool quiet = false;
     bool verify = false;
     bool pty = false;
+    bool trace = false;        // device commands: every frame on the line to stderr
+    bool force = false;        // program: send cells that are not numbers the selector can hold
+    int channel = 0;           // teach: 1..12
+    QString fromFile;          // teach: the image to start from (empty: the main default image)
+    bool programAfter = false; // teach: program the three ranges afterwards
+    bool calibrate = false;    // teach: keep each channel's SigmaA, as after Open & Program
+    int coinType = -1;         // teach --port sim: index into the coin table (-1: the channel's own)
     SimOptions sim;
 
     bool usesSimPort() const { return port == QLatin1String(kSimPort); }

@@ -4,6 +4,7 @@
 #include "read_command.h"
 #include "signal_watcher.h"
 #include "simulate_command.h"
+#include "teach_command.h"
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -43,6 +44,8 @@ int runInvocation(const Invocation& invocation)
         return runOnEventLoop(std::make_unique<ProgramCommand>(invocation));
     case CommandKind::Simulate:
         return runOnEventLoop(std::make_unique<SimulateCommand>(invocation));
+    case CommandKind::Teach:
+        return runOnEventLoop(std::make_unique<TeachCommand>(invocation));
     }
     return 1;
 }

@@ -3,6 +3,8 @@
 #include "console.h"
 #include "exit_codes.h"
 
+#include "link/traffic.h"
+
 #include <iostream>
 
 namespace quarvel::cli {
@@ -15,12 +17,42 @@ ProgressPrinter::Mode printerMode(const Invocation& invocation)
     return stderrIsTerminal() ? ProgressPrinter::Mode::Bar : ProgressPrinter::Mode::Lines;
 }
 
+const char* commandNameOf(CommandKind kind)
+{
+    switch (kind) {
+    case CommandKind::Program:
+        return "program";
+    case CommandKind::Teach:
+        return "teach";
+    default:
+        return "read";
+    }
+}
+
 } // namespace
 
 DeviceCommand::DeviceCommand(const Invocation& invocation, QObject* parent)
-    : QObject(parent), m_invocation(invocation), m_printer(std::cerr, printerMode(m_invocation)),
-      m_session(m_invocation, m_printer)
-{}
+    : QObject(parent), m_invocation(invocation), m_printer(std::cerr, printerMode(m_invocation))
+{
+    link::SerialLink& line = m_session.link();
+    connect(&line, &link::SerialLink::transferStarted, this, [this] {
+        m_printer.transferStarted();
+        // Programming runs as three transfers, one for each range.
+        if (m_rangesStarted > 0)
+            m_printer.setPhase(QStringLiteral("Programming %1/3").arg(m_rangesStarted++).toStdString());
+    });
+    connect(&line, &link::SerialLink::reported, this,
+            [this](const link::Report& report) { m_printer.report(report); });
+    connect(&line, &link::SerialLink::transferFinished, this,
+            [this](link::Outcome outcome) { m_printer.transferFinished(outcome); });
+    connect(&m_session, &session::SelectorSession::portLost, this, [this](const QString& message) {
+        if (!m_interrupted) m_printer.line(message.toStdString());
+    });
+    if (m_invocation.trace) {
+        connect(&m_session, &session::SelectorSession::traffic, this,
+                [this](const link::TrafficEntry& entry) { m_printer.line(link::formatTraffic(entry)); });
+    }
+}
 
 void DeviceCommand::start()
 {
@@ -28,45 +60,96 @@ void DeviceCommand::start()
         finish(*code);
         return;
     }
+    if (!open()) return;
+    begin();
+}
+
+bool DeviceCommand::open()
+{
     QString message;
-    if (!m_session.prepare(&message)) {
-        error(message);
-        finish(exit_code::kUsageOrFile);
-        return;
+    if (m_invocation.usesSimPort()) {
+        session::VirtualSelectorOptions options;
+        options.memoryFile = m_invocation.sim.memoryFile;
+        options.faults = m_invocation.sim.faults;
+        options.wireTime = m_invocation.sim.wireTime;
+        if (!m_session.openVirtualSelector(options, &message)) {
+            error(message);
+            finish(exit_code::kUsageOrFile);
+            return false;
+        }
+        return true;
     }
-    if (!m_session.open(&message)) {
+    if (!m_session.openPort(m_invocation.port, &message)) {
         error(message);
         finish(exit_code::kDevice);
-        return;
+        return false;
     }
-    begin();
+    return true;
 }
 
 void DeviceCommand::interrupt()
 {
     if (m_finished) return;
-    m_session.interrupt();
-    // Outside a run (a file being checked) there is nothing to end in order.
-    if (!m_finished) {
-        error(QStringLiteral("interrupted"));
-        finish(exit_code::kInterrupted);
+    m_interrupted = true;
+    if (m_session.isBusy()) {
+        // The operation ends in order (a sampling run still sends its end frame); its finished
+        // signal then reports what was left undone.
+        if (silentWhenInterrupted()) m_printer.silence();
+        m_session.cancel();
+        return;
     }
+    // Outside a run (a file being checked) there is nothing to end in order.
+    error(QStringLiteral("interrupted"));
+    finish(exit_code::kInterrupted);
 }
 
-int DeviceCommand::failureCode(DeviceSession::Result result)
+bool DeviceCommand::startProgramming()
 {
-    if (result == DeviceSession::Result::Interrupted) {
-        error(QStringLiteral("interrupted"));
+    m_rangesStarted = 1;
+    QString refusal;
+    if (m_session.programSelector(&refusal)) return true;
+    m_rangesStarted = 0;
+    error(refusal);
+    finish(exit_code::kDevice);
+    return false;
+}
+
+std::optional<int> DeviceCommand::programmingFailure(const session::ProgramResult& result, bool verifyPlanned)
+{
+    m_rangesStarted = 0;
+    m_printer.setPhase({});
+    if (m_interrupted) {
+        const int written = result.cellsWritten();
+        say(written == 0 ? QStringLiteral("Interrupted: nothing was programmed")
+                         : QStringLiteral("Interrupted: the selector is partly programmed (%1 of %2 cells); "
+                                          "program it again")
+                               .arg(written)
+                               .arg(session::ProgramResult::cellsInRanges()));
         return exit_code::kInterrupted;
     }
+    if (result.succeeded()) return std::nullopt;
+    say(QStringLiteral("FAILED: %1%2")
+            .arg(result.failureSummary(), verifyPlanned ? QStringLiteral("; verify skipped") : QString()));
     return exit_code::kDevice;
+}
+
+int DeviceCommand::exitCodeFor(link::EndReason reason)
+{
+    switch (reason) {
+    case link::EndReason::Succeeded:
+        return exit_code::kSuccess;
+    case link::EndReason::Cancelled:
+        return exit_code::kInterrupted;
+    default:
+        return exit_code::kDevice;
+    }
 }
 
 void DeviceCommand::finish(int exitCode)
 {
     if (m_finished) return;
     m_finished = true;
-    m_session.close();
+    m_session.closePort();
     emit finished(exitCode);
 }
 
@@ -81,9 +164,14 @@ void DeviceCommand::note(const QString& message)
     if (m_printer.mode() != ProgressPrinter::Mode::Quiet) m_printer.line(message.toStdString());
 }
 
+void DeviceCommand::say(const QString& message)
+{
+    m_printer.line(message.toStdString());
+}
+
 const char* DeviceCommand::commandName() const
 {
-    return m_invocation.command == CommandKind::Program ? "program" : "read";
+    return commandNameOf(m_invocation.command);
 }
 
 } // namespace quarvel::cli

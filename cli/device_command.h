@@ -1,16 +1,21 @@
 #pragma once
 
 #include "command_line.h"
-#include "device_session.h"
 #include "progress_printer.h"
+
+#include "link/transfer.h"
+#include "session/selector_session.h"
 
 #include <QObject>
 #include <QString>
 
+#include <optional>
+
 namespace quarvel::cli {
 
-// A command that talks to a selector: checks its files first, then opens the port and runs
-// transfers on the event loop. Emits finished() once with the exit code.
+// A command that talks to a selector through the session: checks its files first, then opens
+// the port and runs operations on the event loop. Emits finished() once with the exit code,
+// after one result line on stderr.
 class DeviceCommand : public QObject
 {
     Q_OBJECT
@@ -20,7 +25,7 @@ public:
 
     // Call once, with the event loop running or about to run.
     void start();
-    // SIGINT/SIGTERM: a running device operation ends at once, exit code 130, no output file.
+    // SIGINT/SIGTERM: the running operation is cancelled; its result says what was left undone.
     void interrupt();
 
 signals:
@@ -29,24 +34,38 @@ signals:
 protected:
     // Before any port is opened: load and check files. An exit code ends the command there.
     virtual std::optional<int> check() { return std::nullopt; }
-    // The port is open: run the first jobs.
+    // The port is open: start the first operation.
     virtual void begin() = 0;
+    // Whether an interrupt should hide the texts a cancelled transfer ends with: they speak of
+    // a failure where the user simply stopped.
+    virtual bool silentWhenInterrupted() const { return true; }
 
     void finish(int exitCode);
     // "quarvelctl <command>: message" on stderr.
     void error(const QString& message);
     void note(const QString& message); // informational, not shown with --quiet
+    // A line of its own on stderr, shown even with --quiet (the result of a failure).
+    void say(const QString& message);
     const char* commandName() const;
+    bool wasInterrupted() const { return m_interrupted; }
 
-    // Exit code for a finished run that did not succeed, with the message for an interrupt.
-    int failureCode(DeviceSession::Result result);
+    // Starts the session's programming; false (after finishing) when it was refused.
+    bool startProgramming();
+    // The result line and exit code of a programming run; nullopt when it succeeded.
+    std::optional<int> programmingFailure(const session::ProgramResult& result, bool verifyPlanned);
+
+    static int exitCodeFor(link::EndReason reason);
 
     const Invocation m_invocation;
     ProgressPrinter m_printer;
-    DeviceSession m_session;
+    session::SelectorSession m_session;
 
 private:
+    bool open();
+
     bool m_finished = false;
+    bool m_interrupted = false;
+    int m_rangesStarted = 0;
 };
 
 } // namespace quarvel::cli

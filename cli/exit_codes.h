@@ -9,7 +9,8 @@ constexpr int kDevice = 2;        // port not opened, failure budget exhausted, 
 constexpr int kMismatch = 3;      // --verify found cells that differ
 constexpr int kInterrupted = 130; // SIGINT/SIGTERM (Windows: Ctrl+C, closing the console) mid-operation
 
-// diff: the files differ (the same code as a usage error, as with cmp and diff).
+// diff, as cmp and diff answer: the files differ, or something went wrong.
 constexpr int kDifferent = 1;
+constexpr int kTrouble = 2;
 
 } // namespace quarvel::cli::exit_code

@@ -2,8 +2,8 @@
 #include "commands.h"
 
 #include "exit_codes.h"
+#include "image/image_file.h"
 #include "image_diff.h"
-#include "image_files.h"
 #include "port_listing.h"
 #include "settings_report.h"
 
@@ -71,9 +71,9 @@ int runShow(const Invocation& invocation)
 int runDiff(const Invocation& invocation)
 {
     const auto a = openFile("diff", invocation.files.at(0));
-    if (!a) return exit_code::kUsageOrFile;
+    if (!a) return exit_code::kTrouble;
     const auto b = openFile("diff", invocation.files.at(1));
-    if (!b) return exit_code::kUsageOrFile;
+    if (!b) return exit_code::kTrouble;
     const auto differences = diffImages(a->image, b->image);
     if (differences.empty()) return exit_code::kSuccess;
     std::cout << differencesText(differences) << differences.size()

@@ -3,6 +3,7 @@
 #include "commands.h"
 
 #include <QCoreApplication>
+#include <QLoggingCategory>
 
 #include <iostream>
 
@@ -10,6 +11,9 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("quarvelctl"));
+    // stderr carries the status texts; the line's traffic goes there only with --trace.
+    // QT_LOGGING_RULES can still switch the link's log on.
+    QLoggingCategory::setFilterRules(QStringLiteral("quarvel.link.debug=false"));
 
     const auto parsed = quarvel::cli::parseCommandLine(QCoreApplication::arguments());
     if (!parsed.invocation) {

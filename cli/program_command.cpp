@@ -1,11 +1,11 @@
 #include "program_command.h"
 
 #include "exit_codes.h"
-#include "image_files.h"
 #include "program_verify.h"
+#include "settings_report.h"
 
-#include "link/program_transfer.h"
-#include "link/read_transfer.h"
+#include "image/image_file.h"
+#include "image/settings_model.h"
 
 #include <iostream>
 
@@ -13,7 +13,10 @@ namespace quarvel::cli {
 
 ProgramCommand::ProgramCommand(const Invocation& invocation, QObject* parent)
     : DeviceCommand(invocation, parent)
-{}
+{
+    connect(&m_session, &session::SelectorSession::programFinished, this, &ProgramCommand::programFinished);
+    connect(&m_session, &session::SelectorSession::readFinished, this, &ProgramCommand::verifyFinished);
+}
 
 std::optional<int> ProgramCommand::check()
 {
@@ -24,55 +27,83 @@ std::optional<int> ProgramCommand::check()
         return exit_code::kUsageOrFile;
     }
     // A short file would program the default image's cells as if they were the file's.
-    const auto values = static_cast<int>(read.file->values.size());
-    if (values < ParameterImage::kSelectorCells) {
-        error(QStringLiteral("%1 holds %2 values; programming needs at least %3")
-                  .arg(path)
-                  .arg(values)
-                  .arg(ParameterImage::kSelectorCells));
+    if (const QString tooShort = tooShortToProgram(path, *read.file); !tooShort.isEmpty()) {
+        error(tooShort);
         return exit_code::kUsageOrFile;
     }
-    m_image = std::move(read.file->image);
+    // Text such as "12ab", "-1" or "300" would reach the selector as some other byte.
+    const auto unprogrammable = unprogrammableCells(read.file->image);
+    if (!unprogrammable.empty()) {
+        QString list;
+        for (const auto& cell : unprogrammable)
+            list += QStringLiteral("\n  cell %1 %2 would be sent as %3")
+                        .arg(cell.address)
+                        .arg(QString::fromStdString(printableCellText(cell.text)))
+                        .arg(cell.sent);
+        if (!m_invocation.force) {
+            error(QStringLiteral("%1 has cells that are not numbers 0..255; nothing was sent (--force sends "
+                                 "them as listed):%2")
+                      .arg(path, list));
+            return exit_code::kUsageOrFile;
+        }
+        note(QStringLiteral("note: sending cells that are not numbers 0..255, as --force asks:%1").arg(list));
+    }
+    m_file = std::move(read.file->image);
     return std::nullopt;
 }
 
 void ProgramCommand::begin()
 {
-    m_session.run(link::programJobs(m_image),
-                  [this](DeviceSession::Result result) { programFinished(result); });
+    m_session.image() = m_file;
+    if (!startProgramming()) return;
+    m_programmed = m_session.image();
 }
 
-void ProgramCommand::programFinished(DeviceSession::Result result)
+void ProgramCommand::programFinished(const session::ProgramResult& result)
 {
-    if (result != DeviceSession::Result::Succeeded) {
-        finish(failureCode(result));
+    if (const auto failed = programmingFailure(result, m_invocation.verify)) {
+        finish(*failed);
         return;
     }
+    const int cells = session::ProgramResult::cellsInRanges();
     if (!m_invocation.verify) {
+        note(QStringLiteral("Programmed %1 cells").arg(cells));
         finish(exit_code::kSuccess);
         return;
     }
-    std::vector<std::unique_ptr<link::Transfer>> jobs;
-    jobs.push_back(std::make_unique<link::ReadTransfer>(m_readBack));
-    m_session.run(std::move(jobs), [this](DeviceSession::Result readResult) { verifyFinished(readResult); });
+    m_printer.setPhase("Verifying");
+    QString refusal;
+    if (!m_session.readSelector(&refusal)) {
+        error(refusal);
+        finish(exit_code::kDevice);
+    }
 }
 
-void ProgramCommand::verifyFinished(DeviceSession::Result result)
+void ProgramCommand::verifyFinished(const session::ReadResult& result)
 {
-    if (result != DeviceSession::Result::Succeeded) {
-        finish(failureCode(result));
+    const int cells = session::ProgramResult::cellsInRanges();
+    if (wasInterrupted()) {
+        say(QStringLiteral("Interrupted: programmed %1 cells; verify not finished").arg(cells));
+        finish(exit_code::kInterrupted);
         return;
     }
-    const auto mismatches = verifyProgrammed(m_image, m_readBack);
+    if (!result.succeeded()) {
+        say(QStringLiteral("FAILED: programmed %1 cells, but reading them back failed: %2")
+                .arg(cells)
+                .arg(result.message));
+        finish(exitCodeFor(result.reason));
+        return;
+    }
+    const auto mismatches = verifyProgrammed(m_programmed, m_session.image());
     if (mismatches.empty()) {
-        note(QStringLiteral("Verified: all %1 programmed cells match").arg(programmedCellCount()));
+        note(QStringLiteral("Programmed %1 cells; verified").arg(cells));
         finish(exit_code::kSuccess);
         return;
     }
     std::cout << mismatchesText(mismatches) << std::flush;
     error(QStringLiteral("verification failed: %1 of %2 programmed cells differ")
               .arg(mismatches.size())
-              .arg(programmedCellCount()));
+              .arg(cells));
     finish(exit_code::kMismatch);
 }
 

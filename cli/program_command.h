@@ -18,11 +18,11 @@ public:
 private:
     std::optional<int> check() override;
     void begin() override;
-    void programFinished(DeviceSession::Result result);
-    void verifyFinished(DeviceSession::Result result);
+    void programFinished(const session::ProgramResult& result);
+    void verifyFinished(const session::ReadResult& result);
 
-    ParameterImage m_image;    // the file's image; programming stamps its fixed cells into it
-    ParameterImage m_readBack; // what the selector holds afterwards
+    ParameterImage m_file;       // the file's image
+    ParameterImage m_programmed; // as sent, its fixed cells stamped
 };
 
 } // namespace quarvel::cli

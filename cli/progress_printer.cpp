@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <type_traits>
+#include <utility>
 
 namespace quarvel::cli {
 
@@ -87,6 +88,12 @@ void ProgressPrinter::transferFinished(link::Outcome outcome)
     m_textPrinted = true;
 }
 
+void ProgressPrinter::setPhase(std::string phase)
+{
+    m_phase = std::move(phase);
+    if (m_mode == Mode::Bar && m_barShown) redraw();
+}
+
 void ProgressPrinter::line(std::string_view text)
 {
     clearBar();
@@ -104,10 +111,11 @@ void ProgressPrinter::redraw()
     const int maximum = std::max(m_maximum, 1);
     const int value = std::clamp(m_value, 0, maximum);
     const int filled = value * kBarWidth / maximum;
+    const bool showPhase = !m_phase.empty() && m_colour == link::StatusColour::Blue;
     std::string bar = "[" + std::string(static_cast<std::size_t>(filled), '#') +
                       std::string(static_cast<std::size_t>(kBarWidth - filled), '.') + "] " +
                       std::to_string(value) + "/" + std::to_string(m_maximum) + "  " + colourCode(m_colour) +
-                      m_text + kResetColour;
+                      (showPhase ? m_phase : m_text) + kResetColour;
     // Most reports change nothing visible; a terminal need not be rewritten for them.
     if (m_barShown && bar == m_lastBar) return;
     m_out << kClearLine << bar << std::flush;

@@ -29,6 +29,10 @@ public:
     void report(const link::Report& report);
     void transferFinished(link::Outcome outcome);
 
+    // What the command is doing ("Reading", "Programming 2/3"). The bar shows it instead of the
+    // progress texts, which speak of the desktop window; warnings and errors still show.
+    void setPhase(std::string phase);
+
     // A line of our own (an error, a note): the bar makes room for it first.
     void line(std::string_view text);
 
@@ -47,6 +51,7 @@ private:
     int m_value = 0;
     int m_maximum = 0;
     std::string m_text;
+    std::string m_phase;
     link::StatusColour m_colour = link::StatusColour::Blue;
     bool m_textPrinted = false; // the last shown text has already gone out (lines mode)
 };

@@ -1,11 +1,13 @@
 #include "read_command.h"
 
 #include "exit_codes.h"
+#include "output_file.h"
 #include "settings_report.h"
 
-#include "image/coin_data_io.h"
+#include "image/coin_data_file.h"
 #include "image/default_image.h"
-#include "link/read_transfer.h"
+
+#include <QDir>
 
 #include <iostream>
 
@@ -14,34 +16,53 @@ namespace quarvel::cli {
 ReadCommand::ReadCommand(const Invocation& invocation, QObject* parent) : DeviceCommand(invocation, parent)
 {
     // As after the desktop program's start-up without a recent file.
-    loadMainDefault(m_image);
+    loadMainDefault(m_session.image());
+    connect(&m_session, &session::SelectorSession::readFinished, this, &ReadCommand::readFinished);
 }
 
 void ReadCommand::begin()
 {
-    std::vector<std::unique_ptr<link::Transfer>> jobs;
-    jobs.push_back(std::make_unique<link::ReadTransfer>(m_image));
-    m_session.run(std::move(jobs), [this](DeviceSession::Result result) { readFinished(result); });
+    m_printer.setPhase("Reading");
+    QString refusal;
+    if (!m_session.readSelector(&refusal)) {
+        error(refusal);
+        finish(exit_code::kDevice);
+    }
 }
 
-void ReadCommand::readFinished(DeviceSession::Result result)
+void ReadCommand::readFinished(const session::ReadResult& result)
 {
-    if (result != DeviceSession::Result::Succeeded) {
-        finish(failureCode(result));
+    const bool toFile = !m_invocation.outputFile.isEmpty();
+    if (wasInterrupted()) {
+        error(QStringLiteral("interrupted"));
+        say(toFile ? QStringLiteral("Interrupted: nothing was saved") : QStringLiteral("Interrupted"));
+        finish(exit_code::kInterrupted);
         return;
     }
-    if (m_invocation.outputFile.isEmpty()) {
-        const SettingsReport report = makeSettingsReport(m_image);
+    if (!result.succeeded()) {
+        say(QStringLiteral("FAILED: %1%2")
+                .arg(result.message.isEmpty() ? QStringLiteral("the selector was not read") : result.message,
+                     toFile ? QStringLiteral("; nothing was saved") : QString()));
+        finish(exitCodeFor(result.reason));
+        return;
+    }
+    const QString cells = QStringLiteral("%1 cells").arg(ParameterImage::kSelectorCells);
+    if (!toFile) {
+        const SettingsReport report = makeSettingsReport(m_session.image());
         std::cout << (m_invocation.json ? settingsJson(report) : settingsText(report)) << std::flush;
+        note(QStringLiteral("Read %1").arg(cells));
         finish(exit_code::kSuccess);
         return;
     }
-    const FileSaveResult saved = saveCoinDataFile(m_invocation.outputFile, m_image);
-    if (!saved.saved) {
-        error(saved.error);
+    const QString failed = writeOutput(m_invocation.outputFile, serializeCoinData(m_session.image()));
+    if (!failed.isEmpty()) {
+        error(failed);
         finish(exit_code::kUsageOrFile);
         return;
     }
+    note(m_invocation.outputFile == QLatin1String(kStandardOutput)
+             ? QStringLiteral("Read %1").arg(cells)
+             : QStringLiteral("Saved %1 (%2)").arg(QDir::toNativeSeparators(m_invocation.outputFile), cells));
     finish(exit_code::kSuccess);
 }
 

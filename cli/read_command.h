@@ -2,8 +2,6 @@
 
 #include "device_command.h"
 
-#include "image/parameter_image.h"
-
 namespace quarvel::cli {
 
 // read: the selector's memory into the image the desktop program would hold, then to a coin
@@ -17,9 +15,7 @@ public:
 
 private:
     void begin() override;
-    void readFinished(DeviceSession::Result result);
-
-    ParameterImage m_image;
+    void readFinished(const session::ReadResult& result);
 };
 
 } // namespace quarvel::cli

@@ -1,10 +1,12 @@
 #include "simulate_command.h"
 
 #include "exit_codes.h"
-#include "sim_setup.h"
 
+#include "session/selector_session.h"
+#include "sim/coin_feeder.h"
 #include "sim/virtual_port.h"
 
+#include <QRegularExpression>
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -60,10 +62,12 @@ void SimulateCommand::start()
 {
 #ifdef Q_OS_UNIX
     QString message;
-    if (!setUpSimulator(m_model, m_invocation.sim, &message)) {
+    if (!m_invocation.sim.memoryFile.isEmpty() &&
+        !session::SelectorSession::loadMemoryFile(m_model, m_invocation.sim.memoryFile, &message)) {
         fail(exit_code::kUsageOrFile, message);
         return;
     }
+    m_model.setFaultPlan(m_invocation.sim.faults);
     if (!(m_invocation.pty ? startPty() : startStdio())) return;
     watchStdin();
 #else
@@ -84,6 +88,12 @@ bool SimulateCommand::startPty()
     }
     connect(m_bridge.get(), &sim::PtyBridge::gone, this, [] {
         std::cerr << "quarvelctl simulate: the selector is gone, as the fault plan says" << std::endl;
+    });
+    m_feeder = std::make_unique<sim::CoinFeeder>(*m_bridge);
+    connect(m_feeder.get(), &sim::CoinFeeder::coinInserted, this, [](int coinType, int remaining) {
+        std::cerr << "coin " << coinType + 1 << " inserted";
+        if (remaining > 0) std::cerr << " (" << remaining << " to come)";
+        std::cerr << std::endl;
     });
     // The only content of the first line, so that a script can take it as it is.
     std::cout << m_bridge->slavePath().toStdString() << std::endl;
@@ -108,7 +118,8 @@ void SimulateCommand::watchStdin()
 {
     // A background job on a terminal would be stopped by the first read (SIGTTIN); it serves
     // until a signal instead. The stdio line needs its input all the same.
-    if (m_invocation.pty && isatty(STDIN_FILENO) && tcgetpgrp(STDIN_FILENO) != getpgrp()) return;
+    m_stdinIsTerminal = isatty(STDIN_FILENO) != 0;
+    if (m_invocation.pty && m_stdinIsTerminal && tcgetpgrp(STDIN_FILENO) != getpgrp()) return;
     m_stdin = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, this);
     connect(m_stdin, &QSocketNotifier::activated, this, &SimulateCommand::readStdin);
 }
@@ -123,12 +134,44 @@ void SimulateCommand::readStdin()
         // Replies to the last requests on a stdio line are still on their way: let them out.
         if (m_port)
             QTimer::singleShot(kStdioDrainMs, this, &SimulateCommand::stop);
-        else
-            stop();
+        else if (m_stdinIsTerminal)
+            stop(); // Ctrl-D
+        // From a pipe or a file (a script's background job) serving goes on until a signal.
         return;
     }
-    // With a pty, standard input only says how long to serve; what arrives on it is ignored.
-    if (m_port) m_port->write(buffer.data(), got);
+    if (m_port)
+        m_port->write(buffer.data(), got);
+    else
+        takeCommands(QByteArray(buffer.data(), static_cast<qsizetype>(got)));
+}
+
+void SimulateCommand::takeCommands(const QByteArray& bytes)
+{
+    // A line without its line feed waits for the rest; an endless one is not a command.
+    constexpr qsizetype kMaxLine = 256;
+    m_commandLine += bytes;
+    for (qsizetype end = m_commandLine.indexOf('\n'); end >= 0; end = m_commandLine.indexOf('\n')) {
+        runCommand(QString::fromUtf8(m_commandLine.left(end)).trimmed());
+        m_commandLine.remove(0, end + 1);
+    }
+    if (m_commandLine.size() > kMaxLine) m_commandLine.clear();
+}
+
+void SimulateCommand::runCommand(const QString& line)
+{
+    if (line.isEmpty()) return;
+    static const QRegularExpression command(
+        QStringLiteral("^coin\\s+(\\d{1,2})(?:\\s+x(\\d{1,4}))?(\\s+irregular)?$"),
+        QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch match = command.match(line);
+    const int channel = match.hasMatch() ? match.captured(1).toInt() : 0;
+    const int count = match.captured(2).isEmpty() ? 1 : match.captured(2).toInt();
+    if (channel < 1 || channel > 12 || count < 1) {
+        std::cerr << "quarvelctl simulate: not a coin command: '" << line.toStdString()
+                  << "' (coin 3, coin 3 x12, coin 5 irregular; coins 1 to 12)" << std::endl;
+        return;
+    }
+    m_feeder->feed(channel - 1, count, !match.captured(3).isEmpty());
 }
 
 void SimulateCommand::writeReplies()
@@ -150,6 +193,7 @@ void SimulateCommand::stop()
     m_finished = true;
     if (m_stdin) m_stdin->setEnabled(false);
 #ifdef Q_OS_UNIX
+    if (m_feeder) m_feeder->stop();
     if (m_bridge) m_bridge->close();
 #endif
     if (m_port) m_port->close();

@@ -6,10 +6,12 @@
 #include "link/transfer.h"
 #include "sampling/channel_reference.h"
 #include "sampling/measurement_record.h"
+#include "sim/fault_plan.h"
 
 #include <QObject>
 #include <QString>
 
+#include <array>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -35,11 +37,13 @@ struct RangeResult
     int first = 0;
     int last = 0;
     link::EndReason reason = link::EndReason::None;
-    int cellsWritten = 0; // cells of the range the selector acknowledged
+    int cellsWritten = 0;        // cells of the range the selector acknowledged
+    std::array<int, 4> faults{}; // failed exchanges, indexed by link::ExchangeFault
 };
 
 struct ProgramResult
 {
+    static int cellsInRanges();      // 184: what a full programming writes
     std::vector<RangeResult> ranges; // in the order run; a range not reached is absent
     bool succeeded() const;          // every range of the run ended Succeeded
     int cellsWritten() const;
@@ -52,10 +56,20 @@ struct SamplingResult
 {
     int channel = 0; // 1..12
     link::EndReason reason = link::EndReason::None;
-    std::vector<sampling::Sample> samples;            // the accepted samples, in order
+    std::vector<sampling::Sample> samples;               // the accepted samples, in order
     std::optional<sampling::ChannelReference> reference; // set when the run succeeded
     QString successText; // "Sampling ok :..." when succeeded (what the window shows in green)
+    QString message;     // the last red text (or the lost port) when it failed
     bool succeeded() const { return reason == link::EndReason::Succeeded; }
+};
+
+// How the in-process virtual selector starts: factory memory, or the values of a coin data
+// file over it (as programming would send them), with a fault plan and 19200-baud pacing.
+struct VirtualSelectorOptions
+{
+    QString memoryFile; // empty: factory memory
+    sim::FaultPlan faults;
+    bool wireTime = false;
 };
 
 // The one place that holds the document image and talks to the selector, for both front
@@ -84,15 +98,23 @@ public:
     bool openPort(const QString& nameOrPath, QString* error = nullptr);
     // The in-process virtual selector, factory memory unless memory is given.
     bool openVirtualSelector(QString* error = nullptr);
+    // The same, shaped by options; false with a message naming the memory file when it is not
+    // a usable coin data file.
+    bool openVirtualSelector(const VirtualSelectorOptions& options, QString* error = nullptr);
     void closePort();
+    // Gives a virtual selector the values of a coin data file over its memory, each as
+    // programming would send it. False with a message naming the file when it is not usable.
+    static bool loadMemoryFile(sim::VirtualSelector& model, const QString& path, QString* error = nullptr);
     bool isOpen() const;
-    QString portName() const;           // "COM3", "/dev/ttyUSB0", "virtual selector"
-    bool isVirtual() const;             // the in-process virtual selector is the port
+    QString portName() const;                // "COM3", "/dev/ttyUSB0", "virtual selector"
+    bool isVirtual() const;                  // the in-process virtual selector is the port
     sim::VirtualSelector* virtualSelector(); // null unless isVirtual()
     sim::VirtualPort* virtualPort();         // null unless isVirtual()
 
     link::SerialLink& link() { return m_link; }
     bool isBusy() const;
+    // The channel of the sampling run going on, 0 when none.
+    int samplingChannel() const;
 
     // Full read of cells 0..188 into a scratch image; committed to the document only on
     // success (then imageChanged). Emits readFinished.
@@ -106,7 +128,9 @@ public:
     bool startSampling(int channel, QString* refusal = nullptr);
     // The TSMR frame, nothing awaited.
     bool sendTsmr(QString* refusal = nullptr);
-    // Ends the running operation as the user asked (sampling still sends its end frame).
+    // Ends the running operation as the user asked: the running transfer stops and those queued
+    // behind it (the remaining programming ranges) are not started. Sampling still sends its
+    // end frame.
     void cancel();
 
 signals:
@@ -122,6 +146,10 @@ signals:
     void traffic(const quarvel::link::TrafficEntry& entry);
 
 private:
+    bool canBegin(QString* refusal) const;
+    bool begin(int operation, std::vector<std::unique_ptr<link::Transfer>> jobs, QString* refusal);
+    void finishOperation();
+
     struct Private;
     std::unique_ptr<Private> d;
     ParameterImage m_image;

@@ -42,15 +42,13 @@ void CoinFeeder::setPace(int minMs, int maxMs)
 void CoinFeeder::feed(int coinType, int count, bool irregular)
 {
     if (count <= 0) return;
-    m_coinType = coinType;
-    m_irregular = irregular;
-    m_remaining += count;
+    m_coins.insert(m_coins.end(), static_cast<std::size_t>(count), Coin{coinType, irregular});
     if (!m_timer.isActive()) armNext();
 }
 
 void CoinFeeder::stop()
 {
-    m_remaining = 0;
+    m_coins.clear();
     m_timer.stop();
 }
 
@@ -61,14 +59,15 @@ void CoinFeeder::armNext()
 
 void CoinFeeder::insertNext()
 {
-    if (m_remaining <= 0) return;
-    if (!m_insert(m_coinType, m_irregular)) {
+    if (m_coins.empty()) return;
+    const Coin coin = m_coins.front();
+    if (!m_insert(coin.type, coin.irregular)) {
         m_timer.start(kRetryMs);
         return;
     }
-    --m_remaining;
-    emit coinInserted(m_coinType, m_remaining);
-    if (m_remaining > 0)
+    m_coins.pop_front();
+    emit coinInserted(coin.type, remaining());
+    if (!m_coins.empty())
         armNext();
     else
         emit finished();

@@ -4,6 +4,7 @@
 #include <QTimer>
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <random>
 
@@ -39,18 +40,18 @@ public:
     // The gap before each coin lies between minMs and maxMs (both at least 0).
     void setPace(int minMs, int maxMs);
 
-    // Adds count coins of the type to those still to come; feeding starts after one gap.
+    // Adds count coins of the type behind those still to come; feeding starts after one gap.
     void feed(int coinType, int count, bool irregular = false);
     // Drops the coins not yet inserted.
     void stop();
 
     int remaining() const
     {
-        return m_remaining;
+        return static_cast<int>(m_coins.size());
     }
     bool isFeeding() const
     {
-        return m_remaining > 0;
+        return !m_coins.empty();
     }
 
 signals:
@@ -66,9 +67,12 @@ private:
     std::mt19937 m_rng;
     int m_minGapMs = kDefaultMinGapMs;
     int m_maxGapMs = kDefaultMaxGapMs;
-    int m_coinType = 0;
-    bool m_irregular = false;
-    int m_remaining = 0;
+    struct Coin
+    {
+        int type;
+        bool irregular;
+    };
+    std::deque<Coin> m_coins;
 };
 
 } // namespace quarvel::sim

@@ -1,0 +1,58 @@
+#include "output_file.h"
+
+#include "image/text_file_io.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <cstdio>
+
+namespace quarvel::cli {
+
+namespace {
+
+QString cannotSave(const QString& path, const QString& reason)
+{
+    return QStringLiteral("Cannot save %1: %2").arg(QDir::toNativeSeparators(path), reason);
+}
+
+// A path naming a device or a process's descriptor is never a file to replace, even when it
+// leads to one (/dev/stdout redirected to a file must keep writing into that file).
+bool isSpecialPath(const QString& path)
+{
+    const QString absolute = QFileInfo(path).absoluteFilePath();
+    return absolute.startsWith(QLatin1String("/dev/")) || absolute.startsWith(QLatin1String("/proc/"));
+}
+
+QString writeStraight(QFile& file, const QString& path, std::string_view bytes)
+{
+    const auto size = static_cast<qint64>(bytes.size());
+    if (file.write(bytes.data(), size) != size || !file.flush()) return cannotSave(path, file.errorString());
+    return {};
+}
+
+} // namespace
+
+QString writeOutput(const QString& path, std::string_view bytes)
+{
+    if (path == QLatin1String(kStandardOutput)) {
+        QFile out;
+        if (!out.open(stdout, QIODevice::WriteOnly))
+            return cannotSave(QStringLiteral("standard output"), out.errorString());
+        return writeStraight(out, QStringLiteral("standard output"), bytes);
+    }
+    const QFileInfo info(path);
+    const bool replaceable = !isSpecialPath(path) && (!info.exists() || info.isFile());
+    if (replaceable) {
+        const FileSaveResult saved = saveFileAtomically(path, bytes);
+        return saved.saved ? QString() : saved.error;
+    }
+    // Opened for writing without truncating: a FIFO or a device has nothing to truncate.
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
+        return cannotSave(path, file.errorString());
+    return writeStraight(file, path, bytes);
+}
+
+} // namespace quarvel::cli

@@ -1,0 +1,108 @@
+#include "teach_command.h"
+
+#include "exit_codes.h"
+#include "output_file.h"
+
+#include "image/coin_data_file.h"
+#include "image/default_image.h"
+#include "image/image_file.h"
+#include "sampling/channel_reference.h"
+#include "sim/coin_feeder.h"
+
+#include <QDir>
+
+#include <iostream>
+
+namespace quarvel::cli {
+
+TeachCommand::TeachCommand(const Invocation& invocation, QObject* parent) : DeviceCommand(invocation, parent)
+{
+    connect(&m_session, &session::SelectorSession::samplingFinished, this, &TeachCommand::samplingFinished);
+    connect(&m_session, &session::SelectorSession::programFinished, this, &TeachCommand::programFinished);
+}
+
+TeachCommand::~TeachCommand() = default;
+
+std::optional<int> TeachCommand::check()
+{
+    if (m_invocation.fromFile.isEmpty()) {
+        loadMainDefault(m_start);
+        return std::nullopt;
+    }
+    ImageFileRead read = readImageFile(m_invocation.fromFile);
+    if (!read.file) {
+        error(read.error);
+        return exit_code::kUsageOrFile;
+    }
+    if (const QString note = shortFileNote(m_invocation.fromFile, *read.file); !note.isEmpty()) error(note);
+    m_start = std::move(read.file->image);
+    return std::nullopt;
+}
+
+void TeachCommand::begin()
+{
+    m_session.image() = m_start;
+    m_session.setCdt(m_invocation.calibrate ? 1 : 0);
+    m_printer.setPhase(QStringLiteral("Sampling channel %1").arg(m_invocation.channel).toStdString());
+    if (auto* port = m_session.virtualPort()) {
+        // Nobody stands at a virtual selector: feed it the channel's coins as a hand would.
+        m_feeder = std::make_unique<sim::CoinFeeder>(*port);
+        const int coinType = m_invocation.coinType >= 0 ? m_invocation.coinType : m_invocation.channel - 1;
+        m_feeder->feed(coinType, sampling::ChannelReference::kSampleCount);
+    }
+    QString refusal;
+    if (!m_session.startSampling(m_invocation.channel, &refusal)) {
+        error(refusal);
+        finish(exit_code::kDevice);
+    }
+}
+
+void TeachCommand::samplingFinished(const session::SamplingResult& result)
+{
+    if (m_feeder) m_feeder->stop();
+    m_printer.setPhase({});
+    if (result.reason == link::EndReason::Cancelled || wasInterrupted()) {
+        say(QStringLiteral("Interrupted: channel %1 not taught; nothing was written").arg(result.channel));
+        finish(exit_code::kInterrupted);
+        return;
+    }
+    if (!result.succeeded()) {
+        say(QStringLiteral("FAILED: %1; nothing was written")
+                .arg(result.message.isEmpty() ? QStringLiteral("channel not taught") : result.message));
+        finish(exitCodeFor(result.reason));
+        return;
+    }
+    std::cout << result.successText.toStdString() << std::endl;
+
+    if (!m_invocation.outputFile.isEmpty()) {
+        const QString failed = writeOutput(m_invocation.outputFile, serializeCoinData(m_session.image()));
+        if (!failed.isEmpty()) {
+            error(failed);
+            finish(exit_code::kUsageOrFile);
+            return;
+        }
+        if (m_invocation.outputFile != QLatin1String(kStandardOutput))
+            m_saved = QStringLiteral("; saved %1").arg(QDir::toNativeSeparators(m_invocation.outputFile));
+    }
+    if (m_invocation.programAfter) {
+        startProgramming();
+        return;
+    }
+    note(QStringLiteral("Channel %1 taught%2").arg(m_invocation.channel).arg(m_saved));
+    finish(exit_code::kSuccess);
+}
+
+void TeachCommand::programFinished(const session::ProgramResult& result)
+{
+    if (const auto failed = programmingFailure(result, false)) {
+        finish(*failed);
+        return;
+    }
+    note(QStringLiteral("Channel %1 taught%2; programmed %3 cells")
+             .arg(m_invocation.channel)
+             .arg(m_saved)
+             .arg(session::ProgramResult::cellsInRanges()));
+    finish(exit_code::kSuccess);
+}
+
+} // namespace quarvel::cli
