@@ -4,30 +4,21 @@
 #include "text_columns.h"
 
 #include "image/address_map.h"
-#include "image/field_codecs.h"
+#include "image/cell_byte.h"
+#include "image/settings_model.h"
 
 namespace quarvel::cli {
 
 namespace {
 
-std::string coinControlMeaning(const std::string& text)
+// "Tol-A 10" for a field with numbered entries or "Disable Yes"; the output lists' own entries
+// say what they are.
+std::string fieldMeaning(const ParameterImage& image, const SettingField& field)
 {
-    const CoinControl c = decodeCoinControl(text);
-    return "Disable " + std::string(kDisableTexts[static_cast<std::size_t>(c.disable)]) + ", Separator " +
-           std::to_string(c.separator) + ", Tol-A " + std::to_string(c.toleranceA);
-}
-
-std::string outputControlMeaning(const std::string& text)
-{
-    const OutputControl o = decodeOutputControl(text);
-    return std::string(kOutputModeTexts[static_cast<std::size_t>(o.mode)]) + ", " +
-           std::string(kInhibitLevelTexts[static_cast<std::size_t>(o.inhibitLevel)]);
-}
-
-std::string toleranceBCMeaning(const std::string& text)
-{
-    const ToleranceBC bc = decodeToleranceBC(text);
-    return "Tol-B " + std::to_string(bc.toleranceB) + ", Tol-C " + std::to_string(bc.toleranceC);
+    const std::string text = fieldText(image, field);
+    if (field.kind->codec == FieldCodec::OutputMode || field.kind->codec == FieldCodec::InhibitLevel)
+        return text;
+    return std::string(field.kind->heading) + " " + text;
 }
 
 // A text and, when it says more than the text itself, its meaning.
@@ -43,20 +34,20 @@ std::string side(const std::string& text, const std::string& meaning)
 std::string cellMeaning(const ParameterImage& image, int cell)
 {
     if (cell < 0 || cell >= ParameterImage::kSelectorCells) return {};
-    const std::string& text = image.text(cell);
     if (cell < address::kOutputControl) {
         const int channel = cell / address::kCoinBlockSize + 1;
-        if (cell == address::coinControl(channel)) return coinControlMeaning(text);
         if (cell == address::refALow(channel) || cell == address::refAHigh(channel)) {
-            const int refA = displayByte(image.text(address::refALow(channel))) +
-                             256 * displayByte(image.text(address::refAHigh(channel)));
+            const int refA = cellByte(image.text(address::refALow(channel))) +
+                             256 * cellByte(image.text(address::refAHigh(channel)));
             return "Ref A " + std::to_string(refA);
         }
     }
-    if (cell == address::kOutputControl) return outputControlMeaning(text);
-    if (cell >= address::toleranceBC(1) && cell <= address::toleranceBC(address::kChannelCount))
-        return toleranceBCMeaning(text);
-    return std::to_string(displayByte(text));
+    const std::vector<SettingField> fields = fieldsAt(cell);
+    if (fields.empty() || !fields.front().isList()) return std::to_string(cellByte(image.text(cell)));
+    std::string meaning;
+    for (const SettingField& field : fields)
+        meaning += (meaning.empty() ? "" : ", ") + fieldMeaning(image, field);
+    return meaning;
 }
 
 std::vector<CellDifference> diffImages(const ParameterImage& a, const ParameterImage& b)

@@ -8,9 +8,9 @@
 // Cell-by-cell comparison of two images over the cells a coin data file keeps (0..255).
 namespace quarvel::cli {
 
-// A cell's meaning as the settings show it: "Disable No, Separator 0, Tol-A 10" for a
-// CoinControl, the 16-bit reference for either half of an A reference, the shown number of a
-// plain byte field. Empty for tool-only cells, which carry no meaning for the selector.
+// A cell's meaning as the settings show it, from the byte programming sends: "Tol-A 10, Disable
+// No, Separator 0" for a CoinControl, the 16-bit reference for either half of an A reference,
+// the byte of any other selector cell. Empty for tool-only cells, which carry no meaning for the selector.
 std::string cellMeaning(const ParameterImage& image, int address);
 
 struct CellDifference

@@ -5,10 +5,7 @@
 #include "text_columns.h"
 
 #include "image/address_map.h"
-#include "link/program_transfer.h"
 
-#include <algorithm>
-#include <cmath>
 #include <cstdio>
 
 namespace quarvel::cli {
@@ -47,24 +44,6 @@ std::string jsonInt(int value)
 
 } // namespace
 
-int displayByte(std::string_view cellText)
-{
-    const double v = leadingNumber(cellText);
-    if (std::isnan(v)) return 0;
-    return static_cast<int>(std::clamp<long long>(roundHalfEven(v), 0, 255));
-}
-
-bool isPlainByte(std::string_view cellText)
-{
-    if (cellText.empty() || cellText.size() > 3) return false;
-    int value = 0;
-    for (const char c : cellText) {
-        if (c < '0' || c > '9') return false;
-        value = value * 10 + (c - '0');
-    }
-    return value <= 255;
-}
-
 std::string printableCellText(std::string_view cellText, std::size_t maxChars)
 {
     const bool cut = cellText.size() > maxChars;
@@ -82,54 +61,6 @@ std::string printableCellText(std::string_view cellText, std::size_t maxChars)
     }
     out += cut ? "\"..." : "\"";
     return out;
-}
-
-std::vector<FlaggedCell> flaggedCells(const ParameterImage& image)
-{
-    std::vector<FlaggedCell> flagged;
-    for (int cell = 0; cell < ParameterImage::kFileCells; ++cell) {
-        const std::string& text = image.text(cell);
-        if (isPlainByte(text)) continue;
-        const bool selectorCell = cell < ParameterImage::kSelectorCells;
-        if (!selectorCell && text.empty()) continue;
-        FlaggedCell entry{cell, address::fieldName(cell), text, std::nullopt};
-        if (selectorCell) entry.asByte = link::ProgramTransfer::cellByte(text);
-        flagged.push_back(std::move(entry));
-    }
-    return flagged;
-}
-
-SettingsReport makeSettingsReport(const ParameterImage& image)
-{
-    SettingsReport report;
-    report.output = decodeOutputControl(image.text(address::kOutputControl));
-    report.signalTime = displayByte(image.text(address::kSignalTime));
-    report.timerScaleA = displayByte(image.text(address::kTimerScaleA));
-    report.timerScaleB = displayByte(image.text(address::kTimerScaleB));
-    for (std::size_t i = 0; i < kBanks.size(); ++i) {
-        report.banks[i] = {displayByte(image.text(address::price(kBanks[i]))),
-                           displayByte(image.text(address::multiplyFactor(kBanks[i]))),
-                           displayByte(image.text(address::divideFactor(kBanks[i])))};
-    }
-    for (int channel = 1; channel <= address::kChannelCount; ++channel) {
-        const CoinControl control = decodeCoinControl(image.text(address::coinControl(channel)));
-        const ToleranceBC bc = decodeToleranceBC(image.text(address::toleranceBC(channel)));
-        auto& row = report.channels[static_cast<std::size_t>(channel - 1)];
-        row.channel = channel;
-        row.value = displayByte(image.text(address::coinValue(channel)));
-        row.toleranceA = control.toleranceA;
-        row.toleranceB = bc.toleranceB;
-        row.toleranceC = bc.toleranceC;
-        row.disable = control.disable;
-        row.separator = control.separator;
-        row.refA = displayByte(image.text(address::refALow(channel))) +
-                   256 * displayByte(image.text(address::refAHigh(channel)));
-        row.refX = displayByte(image.text(address::refX(channel)));
-        row.refY = displayByte(image.text(address::refY(channel)));
-        row.refDH = displayByte(image.text(address::refDH(channel)));
-    }
-    report.flagged = flaggedCells(image);
-    return report;
 }
 
 std::string settingsText(const SettingsReport& report)
@@ -165,12 +96,12 @@ std::string settingsText(const SettingsReport& report)
     }
 
     if (!report.flagged.empty()) {
-        out += "\nCells that are not a whole number 0..255:\n";
+        out += "\nCells that are not a number 0..255:\n";
         out += "Address  Field                   Text                        As byte\n";
         for (const auto& cell : report.flagged) {
-            out += padLeft(std::to_string(cell.address), 7) + "  " + padRight(cell.field, 22) + "  " +
-                   padRight(printableCellText(cell.text), 26) + "  " +
-                   (cell.asByte ? std::to_string(*cell.asByte) : std::string("-")) + "\n";
+            out += padLeft(std::to_string(cell.address), 7) + "  " +
+                   padRight(address::fieldName(cell.address), 22) + "  " +
+                   padRight(printableCellText(cell.text), 26) + "  " + std::to_string(cell.sent) + "\n";
         }
     }
     return out;
@@ -224,8 +155,9 @@ std::string settingsJson(const SettingsReport& report)
         const auto& cell = report.flagged[i];
         if (i > 0) out += ",";
         out += "{" + jsonMember("address", jsonInt(cell.address)) + "," +
-               jsonMember("field", jsonQuote(cell.field)) + "," + jsonMember("text", jsonQuote(cell.text)) +
-               "," + jsonMember("asByte", cell.asByte ? jsonInt(*cell.asByte) : std::string("null")) + "}";
+               jsonMember("field", jsonQuote(address::fieldName(cell.address))) + "," +
+               jsonMember("text", jsonQuote(cell.text)) + "," + jsonMember("asByte", jsonInt(cell.sent)) +
+               "}";
     }
     out += "]}\n";
     return out;

@@ -3,7 +3,6 @@
 #include "image/parameter_image.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 
 namespace quarvel {
@@ -75,17 +74,6 @@ ToleranceBC decodeToleranceBC(std::string_view cellText)
 std::string encodeToleranceBC(const ToleranceBC& fields)
 {
     return std::to_string(clampField(fields.toleranceC, 0, 15) * 16 + clampField(fields.toleranceB, 0, 15));
-}
-
-std::string plainFieldText(std::string_view cellText)
-{
-    const double v = leadingNumber(cellText);
-    if (v == 0.0) return "0"; // also for -0
-    if (std::abs(v) < 1e15 && v == std::trunc(v)) return std::to_string(static_cast<long long>(v));
-    // Shortest text that reads back as the same number.
-    char buffer[64];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, v);
-    return std::string(buffer, result.ptr);
 }
 
 } // namespace quarvel

@@ -66,8 +66,4 @@ std::string encodeOutputControl(const OutputControl& fields);
 ToleranceBC decodeToleranceBC(std::string_view cellText);
 std::string encodeToleranceBC(const ToleranceBC& fields);
 
-// What a text display shows for a plain byte field: the decimal form of the cell's leading
-// number ("" -> "0", "007" -> "7", "12.5" -> "12.5").
-std::string plainFieldText(std::string_view cellText);
-
 } // namespace quarvel

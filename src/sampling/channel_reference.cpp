@@ -2,6 +2,7 @@
 
 #include "image/parameter_image.h"
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <cmath>
@@ -14,6 +15,7 @@ namespace {
 
 constexpr char kSuccessPrefix[] = "Sampling ok :";
 constexpr float kMaxA = 65535.0F;
+constexpr int kMaxReferenceByte = 255;
 // The last value of the trimmed range counts again with this weight in the spread figure.
 constexpr double kLastValueWeight = 4.8;
 
@@ -69,7 +71,9 @@ Raised raisedReference(std::span<const std::int16_t> series)
     const auto m = static_cast<float>(static_cast<double>(trimmedSum(v)) / trimmedCount(n));
     const float whole = std::floor(m);
     const float fraction = m - whole;
-    const int reference = static_cast<int>(whole) + (fraction <= 0.5F ? 1 : 2);
+    // Raising can pass the byte (samples of 255 give 256), and 256 would be programmed as 0:
+    // the reference stops at the largest byte.
+    const int reference = std::min(static_cast<int>(whole) + (fraction <= 0.5F ? 1 : 2), kMaxReferenceByte);
 
     // The running total is rounded to a whole number after every addition.
     long long total = 0;

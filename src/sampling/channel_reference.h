@@ -21,7 +21,7 @@ struct ChannelReference
     int aLow = 0;       // aReference % 256
     int aWindow = kAWindow;
     int xReference = 0;  // trimmed mean of X, rounded down
-    int yReference = 0;  // trimmed mean of Y, always raised above it
+    int yReference = 0;  // trimmed mean of Y, raised above it, at most 255
     int dhReference = 0; // likewise for dH
     int ySpread = 0;     // spread figures, shown to the technician only
     int dhSpread = 0;

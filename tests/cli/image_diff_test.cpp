@@ -24,11 +24,11 @@ TEST(ImageDiff, CellMeaningDecodesEachKindOfField)
     } cases[] = {
         {0, "Ref A 4660"},
         {1, "Ref A 4660"},
-        {4, "Disable Yes, Separator 0, Tol-A 5"},
+        {4, "Tol-A 5, Disable Yes, Separator 0"},
         {84, "2. Pulse output with INHIBIT, High Inhibit"},
         {92, "12"},
         {130, "Tol-B 3, Tol-C 10"},
-        {11, "Disable No, Separator 0, Tol-A 0"}, // empty CoinControl of coin 2
+        {11, "Tol-A 0, Disable No, Separator 0"}, // empty CoinControl of coin 2
         {200, ""},                                // tool-only
     };
     for (const auto& c : cases)
@@ -48,18 +48,17 @@ TEST(ImageDiff, ListsDifferingTextsOverTheFileCellsOnly)
     b.setText(256, "y"); // not in a file: ignored
     const auto differences = diffImages(a, b);
     const std::vector<CellDifference> expected{
-        {4, "coin 1 CoinControl", "10", "138", "Disable No, Separator 0, Tol-A 10",
-         "Disable Yes, Separator 0, Tol-A 10"},
+        {4, "coin 1 CoinControl", "10", "138", "Tol-A 10, Disable No, Separator 0",
+         "Tol-A 10, Disable Yes, Separator 0"},
         {6, "coin 1 CoinValue", "0", "007", "0", "7"},
         {255, "cell 255", "", "x", "", ""},
     };
     EXPECT_EQ(differences, expected);
-    EXPECT_EQ(
-        differencesText(differences),
-        "  4  coin 1 CoinControl      \"10\" (Disable No, Separator 0, Tol-A 10) -> \"138\" (Disable Yes, "
-        "Separator 0, Tol-A 10)\n"
-        "  6  coin 1 CoinValue        \"0\" -> \"007\" (7)\n"
-        "255  cell 255                \"\" -> \"x\"\n");
+    EXPECT_EQ(differencesText(differences),
+              "  4  coin 1 CoinControl      \"10\" (Tol-A 10, Disable No, Separator 0) -> \"138\" (Tol-A 10, "
+              "Disable Yes, Separator 0)\n"
+              "  6  coin 1 CoinValue        \"0\" -> \"007\" (7)\n"
+              "255  cell 255                \"\" -> \"x\"\n");
 }
 
 } // namespace

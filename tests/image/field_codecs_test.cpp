@@ -105,20 +105,5 @@ TEST(FieldCodecs, EveryByteSurvivesDecodeAndEncode)
     }
 }
 
-TEST(PlainFieldText, ShowsTheDecimalFormOfTheCell)
-{
-    struct Case
-    {
-        const char* cell;
-        const char* shown;
-    };
-    const Case cases[] = {
-        {"", "0"},      {"007", "7"},   {"12.5", "12.5"}, {"abc", "0"},    {"-3", "-3"},
-        {"255", "255"}, {" 42x", "42"}, {"-0", "0"},      {".25", "0.25"},
-    };
-    for (const Case& c : cases)
-        EXPECT_EQ(plainFieldText(c.cell), c.shown) << c.cell;
-}
-
 } // namespace
 } // namespace quarvel

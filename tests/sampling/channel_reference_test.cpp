@@ -123,7 +123,7 @@ TEST(ChannelReference, RaisedReferenceAndSpread)
         {"mean 40.625", {41, 41, 41, 41, 41, 40, 40, 40, 99, 99, 0, 0}, 42, 0},
         {"mean 40.875", {41, 41, 41, 41, 41, 41, 41, 40, 99, 99, 0, 0}, 42, 0},
         {"worked example", kExampleY, 42, 0},
-        {"255 throughout", constant(255), 256, 0},
+        {"255 throughout: kept to a byte", constant(255), 255, 0},
         // Trimmed 45,44,42,41,40,35,35,34: m 39.5; running total 30,50,56,58,58,78,98,128
         // (each x.25 rounds down), plus 4.8 * 30.25 = 145.2 -> 273; sqrt(273/11) = 4.98 -> 4.
         // Without the running rounding it would be 275 -> 5; without the last term 3.
@@ -244,7 +244,7 @@ TEST(ChannelReference, SuccessText)
         EXPECT_EQ(c.reference.successText(), c.text);
     }
     EXPECT_EQ(computeOk(constantA(1000), constant(40), constant(255), constant(40)).successText(),
-              "Sampling ok :E8 3 A 0 0 28 (0 100) (0 29)");
+              "Sampling ok :E8 3 A 0 0 28 (0 FF) (0 29)");
 }
 
 } // namespace

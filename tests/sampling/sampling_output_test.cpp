@@ -1,0 +1,122 @@
+#include "sampling/sampling_output.h"
+
+#include "image/default_image.h"
+
+#include <gtest/gtest.h>
+
+namespace quarvel::sampling {
+namespace {
+
+ChannelReference reference()
+{
+    ChannelReference r;
+    r.aLow = 191;
+    r.aHigh = 19;
+    r.xReference = 41;
+    r.yReference = 42;
+    r.dhReference = 256; // a reference built by hand past the byte
+    return r;
+}
+
+TEST(SamplingOutput, StoresChannelCellsAndKeepsTheWindowAfterOpenAndProgram)
+{
+    for (const int cdt : {0, 1}) {
+        SCOPED_TRACE(cdt);
+        ParameterImage image;
+        for (int cell = 0; cell < ParameterImage::kCellCount; ++cell)
+            image.setText(cell, "old");
+        storeReference(image, 11, reference(), cdt);
+        std::vector<std::pair<int, std::string>> changed;
+        for (int cell = 0; cell < ParameterImage::kCellCount; ++cell)
+            if (image.text(cell) != "old") changed.emplace_back(cell, image.text(cell));
+        std::vector<std::pair<int, std::string>> expected{{77, "191"}, {78, "19"},  {79, "10"},
+                                                          {82, "41"},  {118, "42"}, {119, "255"}};
+        if (cdt == 1) expected.erase(expected.begin() + 2);
+        EXPECT_EQ(changed, expected);
+    }
+    ParameterImage untouched;
+    storeReference(untouched, 12, reference(), 0);
+    EXPECT_EQ(untouched, ParameterImage{});
+}
+
+ParameterImage bankImage(const char* multiplyA, const char* divideA, const char* multiplyB,
+                         const char* divideB)
+{
+    ParameterImage image;
+    loadMainDefault(image);
+    image.setText(87, multiplyA);
+    image.setText(88, divideA);
+    image.setText(90, multiplyB);
+    image.setText(91, divideB);
+    return image;
+}
+
+TEST(SamplingOutput, MoneyShownAtLoad)
+{
+    const struct
+    {
+        const char* name;
+        ParameterImage image;
+        const char* coinValue; // channel 1
+        const char* money;
+    } cases[] = {
+        {"2/4", bankImage("2", "4", "1", "1"), "20", "10"},
+        {"1/2", bankImage("1", "2", "1", "1"), "25", "12.5"},
+        {"1/3 stays plain", bankImage("1", "3", "1", "1"), "1", "0.3333333333333333"},
+        {"lenient cell", bankImage("2", "4", "1", "1"), "20abc", "10"},
+        {"cell 91 zero", bankImage("2", "4", "1", "0"), "20", "255"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ParameterImage image = c.image;
+        image.setText(6, c.coinValue);
+        EXPECT_EQ(moneyTexts(image)[0], c.money);
+    }
+    EXPECT_EQ(plainDecimal(1e20), "100000000000000000000");
+}
+
+TEST(SamplingOutput, CoinValuesTakenBackAllOrNothing)
+{
+    using Outcome = CoinValueTakeBack::Outcome;
+    const struct
+    {
+        const char* name;
+        ParameterImage image;
+        const char* money; // typed for channel 3; the others keep what the window showed
+        Outcome outcome;
+        const char* coinValue3;
+    } cases[] = {
+        {"12.5 with 2/4", bankImage("2", "4", "1", "1"), "12.5", Outcome::Written, "25"},
+        {"unchanged 12.5 with 1/2", bankImage("1", "2", "1", "1"), "12.5", Outcome::Written, "25"},
+        {"fraction kept", bankImage("1", "1", "1", "1"), " 7.5 ", Outcome::Written, "7.5"},
+        {"cell 90 zero", bankImage("2", "4", "0", "1"), "12.5", Outcome::NotScaled, "6"},
+        {"not a number", bankImage("1", "1", "1", "1"), "12ab", Outcome::Refused, "6"},
+        {"empty", bankImage("1", "1", "1", "1"), "", Outcome::Refused, "6"},
+        {"exponent", bankImage("1", "1", "1", "1"), "1e2", Outcome::Refused, "6"},
+        {"above a byte", bankImage("2", "4", "1", "1"), "128", Outcome::Refused, "6"},
+        {"negative", bankImage("1", "1", "1", "1"), "-1", Outcome::Refused, "6"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ParameterImage image = c.image;
+        for (int channel = 1; channel <= 12; ++channel)
+            image.setText(7 * (channel - 1) + 6, "6");
+        std::array<std::string, kChannelCount> money = moneyTexts(image);
+        money[2] = c.money;
+        const ParameterImage before = image;
+        const CoinValueTakeBack result = takeBackCoinValues(image, money);
+        EXPECT_EQ(result.outcome, c.outcome);
+        EXPECT_EQ(image.text(20), c.coinValue3);
+        if (c.outcome == Outcome::Refused) {
+            EXPECT_EQ(image, before);
+            EXPECT_EQ(result.channel, 3);
+            EXPECT_EQ(result.message.rfind("Coin 3: ", 0), 0u) << result.message;
+        }
+        if (c.outcome == Outcome::Written) {
+            EXPECT_EQ(image.text(6), "6"); // the others go back as they were
+        }
+    }
+}
+
+} // namespace
+} // namespace quarvel::sampling
