@@ -1,0 +1,143 @@
+#include "script_runner.h"
+
+#include "main/main_window.h"
+#include "main/traffic_log_window.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QComboBox>
+#include <QFile>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QPixmap>
+#include <QTextStream>
+
+#include <cstdio>
+
+namespace quarvel {
+
+namespace {
+constexpr int kTickMs = 20;
+constexpr int kMaxTicksPerStep = 30000 / kTickMs;
+constexpr int kScriptFailed = 3;
+} // namespace
+
+ScriptRunner::ScriptRunner(MainWindow& mainWindow, QStringList steps, QObject* parent)
+    : QObject(parent), m_main(mainWindow), m_steps(std::move(steps))
+{
+    m_timer.setInterval(kTickMs);
+    connect(&m_timer, &QTimer::timeout, this, &ScriptRunner::tick);
+}
+
+bool ScriptRunner::load(const QString& path, QStringList* steps, QString* error)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        *error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
+        return false;
+    }
+    QTextStream in(&file);
+    while (!in.atEnd()) {
+        const QString line = in.readLine().trimmed();
+        if (!line.isEmpty() && !line.startsWith(QLatin1Char('#'))) steps->append(line);
+    }
+    return true;
+}
+
+void ScriptRunner::start()
+{
+    m_timer.start();
+}
+
+void ScriptRunner::tick()
+{
+    while (m_next < m_steps.size()) {
+        if (!run(m_steps[m_next])) {
+            if (++m_ticksOnStep > kMaxTicksPerStep) fail(QStringLiteral("timed out"));
+            return;
+        }
+        ++m_next;
+        m_ticksOnStep = 0;
+    }
+    m_timer.stop();
+}
+
+bool ScriptRunner::run(const QString& step)
+{
+    const QStringList words = step.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    const QString& verb = words.first();
+    const QString name = words.value(1);
+    if (verb == QLatin1String("wait")) return find(name) != nullptr;
+    if (verb == QLatin1String("wait-idle")) return !m_main.session().isBusy();
+    if (verb == QLatin1String("show-traffic")) {
+        m_main.trafficLog()->show();
+        return true;
+    }
+    if (verb == QLatin1String("quit")) {
+        m_timer.stop();
+        QApplication::exit(0);
+        return true;
+    }
+    QWidget* target = find(name);
+    if (!target) {
+        fail(QStringLiteral("no visible %1").arg(name));
+        return false;
+    }
+    if (verb == QLatin1String("click")) {
+        auto* button = qobject_cast<QAbstractButton*>(target);
+        if (!button || !button->isEnabled()) return false; // a disabled button may come alive
+        button->click();
+        return true;
+    }
+    if (verb == QLatin1String("type")) {
+        auto* edit = qobject_cast<QLineEdit*>(target);
+        if (!edit) {
+            fail(QStringLiteral("%1 is not a text box").arg(name));
+            return false;
+        }
+        edit->setFocus();
+        edit->selectAll();
+        QKeyEvent key(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, words.value(2));
+        QApplication::sendEvent(edit, &key);
+        return true;
+    }
+    if (verb == QLatin1String("select")) {
+        auto* list = qobject_cast<QComboBox*>(target);
+        if (!list) {
+            fail(QStringLiteral("%1 is not a list").arg(name));
+            return false;
+        }
+        list->setCurrentIndex(words.value(2).toInt());
+        return true;
+    }
+    if (verb == QLatin1String("grab")) {
+        if (!target->grab().save(words.value(2))) fail(QStringLiteral("cannot save %1").arg(words.value(2)));
+        return true;
+    }
+    fail(QStringLiteral("unknown step"));
+    return false;
+}
+
+QWidget* ScriptRunner::find(const QString& name) const
+{
+    const QStringList parts = name.split(QLatin1Char('/'));
+    for (QWidget* top : QApplication::topLevelWidgets()) {
+        if (!top->isVisible()) continue;
+        if (parts.size() == 1 && top->objectName() == parts[0]) return top;
+        if (parts.size() == 1 || top->objectName() == parts[0]) {
+            for (QWidget* child : top->findChildren<QWidget*>(parts.last()))
+                if (child->isVisible() && child->window() == top) return child;
+        }
+    }
+    return nullptr;
+}
+
+void ScriptRunner::fail(const QString& why)
+{
+    std::fprintf(stderr, "quarvel script: step %d \"%s\": %s\n", m_next + 1,
+                 qPrintable(m_steps.value(m_next)), qPrintable(why));
+    m_timer.stop();
+    QApplication::exit(kScriptFailed);
+}
+
+} // namespace quarvel

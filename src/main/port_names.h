@@ -1,0 +1,23 @@
+#pragma once
+
+#include <array>
+#include <string>
+
+namespace quarvel {
+
+enum class Platform
+{
+    Windows,
+    Linux
+};
+
+// The fixed entries of the port menu: Com1..Com4 and Com9.
+inline constexpr std::array<int, 5> kFixedPorts{1, 2, 3, 4, 9};
+
+// The platform's name for fixed port n: COMn on Windows, /dev/ttyS(n-1) elsewhere. Empty for a
+// number that is not a fixed entry.
+std::string fixedPortName(int port, Platform platform);
+
+Platform hostPlatform();
+
+} // namespace quarvel

@@ -1,0 +1,79 @@
+#include "main/traffic_log_window.h"
+
+#include "image/text_file_io.h"
+
+#include <QFontDatabase>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPalette>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace quarvel {
+
+TrafficLogWindow::TrafficLogWindow(QWidget* parent)
+    : QWidget(parent, Qt::Window), m_log(new QPlainTextEdit(this)), m_result(new QLabel(this)),
+      m_chooser(dialogFileChooser())
+{
+    setObjectName(QStringLiteral("TrafficLog"));
+    setWindowTitle(QStringLiteral("Traffic log"));
+    resize(640, 420);
+
+    m_log->setObjectName(QStringLiteral("TextTraffic"));
+    m_log->setAccessibleName(QStringLiteral("Line traffic"));
+    m_log->setReadOnly(true);
+    m_log->setLineWrapMode(QPlainTextEdit::NoWrap);
+    m_log->setMaximumBlockCount(kMaxLines);
+    m_log->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+
+    auto* clearButton = new QPushButton(QStringLiteral("&Clear"), this);
+    clearButton->setObjectName(QStringLiteral("ComClear"));
+    auto* saveButton = new QPushButton(QStringLiteral("&Save as text\u2026"), this);
+    saveButton->setObjectName(QStringLiteral("ComSaveLog"));
+    m_result->setObjectName(QStringLiteral("labelStats"));
+    connect(clearButton, &QPushButton::clicked, this, &TrafficLogWindow::clear);
+    connect(saveButton, &QPushButton::clicked, this, &TrafficLogWindow::saveAsText);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(clearButton);
+    buttons->addWidget(saveButton);
+    buttons->addWidget(m_result, 1);
+    auto* column = new QVBoxLayout(this);
+    column->addWidget(m_log, 1);
+    column->addLayout(buttons);
+}
+
+QString TrafficLogWindow::text() const
+{
+    return m_log->toPlainText();
+}
+
+void TrafficLogWindow::append(const link::TrafficEntry& entry)
+{
+    m_log->appendPlainText(QString::fromStdString(link::formatTraffic(entry)));
+}
+
+void TrafficLogWindow::clear()
+{
+    m_log->clear();
+    m_result->clear();
+}
+
+void TrafficLogWindow::saveAsText()
+{
+    m_chooser(this, FileChoice::Save, QStringLiteral("save traffic log"),
+              QStringLiteral("Text (*.txt);;All (*)"), [this](const QString& path) {
+                  if (path.isEmpty()) return;
+                  const QByteArray bytes = (m_log->toPlainText() + QLatin1Char('\n')).toUtf8();
+                  const FileSaveResult saved = saveFileAtomically(
+                      path, std::string_view(bytes.constData(), static_cast<size_t>(bytes.size())));
+                  QPalette palette = m_result->palette();
+                  palette.setColor(QPalette::WindowText,
+                                   saved.saved ? QColor(0x00, 0x00, 0xFF) : QColor(0xFF, 0x00, 0x00));
+                  m_result->setPalette(palette);
+                  m_result->setText(saved.saved ? QStringLiteral("saved %1").arg(path) : saved.error);
+              });
+}
+
+} // namespace quarvel

@@ -1,0 +1,100 @@
+#pragma once
+
+#include "image/parameter_image.h"
+#include "image/settings_model.h"
+
+#include <QString>
+#include <QWidget>
+
+#include <vector>
+
+class QComboBox;
+class QGridLayout;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QScrollBar;
+
+namespace quarvel {
+
+// Who opens the settings form; each sets its own caption and buttons.
+enum class SettingsOpener
+{
+    Edit,        // after a full read: program the selector from here
+    Teach,       // offline, leading on to sampling
+    Calibration, // after a full read, leading on to sampling
+    LoadDefault  // reopened by its own "Load Default Value"
+};
+
+// The settings form: the image decoded into named controls, and written back by tranback().
+// It reads the image once, when it is created; the controls are the edited state until
+// tranback(). Closing it (any way) destroys it without writing anything.
+class SettingsForm : public QWidget
+{
+    Q_OBJECT
+
+public:
+    static constexpr char kEditCaption[] = "Edit";
+    static constexpr char kSettingCaption[] = "Setting";
+
+    explicit SettingsForm(ParameterImage& image, QWidget* parent = nullptr);
+
+    // Caption and button visibility of the opener; buttons it leaves unchanged keep their state.
+    void applyOpener(SettingsOpener opener);
+
+    // Writes the controls into the image. A text box that is not a whole number 0..255 stops
+    // it before anything is written: the box is marked and the form says which field and
+    // range. Returns whether the image was written.
+    bool tranback();
+
+    // The validation text shown after a refused tranback(), empty otherwise.
+    QString message() const;
+
+signals:
+    // "OK" wrote the image and the form was not opened for editing: sampling comes next.
+    void samplingRequested();
+    // "Program to Coin Selector" wrote the image: the three ranges should be programmed.
+    void programRequested();
+    // "Load Default Value" put the settings default into the image and closed the form; the
+    // owner opens a new one.
+    void defaultLoaded();
+
+private:
+    // A scroll bar and its text box over one byte field.
+    struct ScrollPair
+    {
+        QScrollBar* scroll;
+        QLineEdit* text;
+        SettingField field;
+        QString name; // what messages and screen readers call it
+    };
+    struct ListControl
+    {
+        QComboBox* list;
+        SettingField field;
+    };
+
+    QGroupBox* buildBank(address::Bank bank);
+    QWidget* buildOutputGroup();
+    QWidget* buildButtons();
+    void addFieldControls(QGridLayout* grid, int row, int column, const SettingField& field);
+    void load();
+    void markInvalid(const ScrollPair& pair);
+
+    void comOkClicked();
+    void command2Clicked();
+    void comDefaultClicked();
+
+    ParameterImage& m_image;
+    std::vector<ScrollPair> m_pairs; // in loading order
+    std::vector<ListControl> m_lists;
+    QLabel* m_message = nullptr;
+    QPushButton* m_comOk = nullptr;
+    QPushButton* m_comSave = nullptr;
+    QPushButton* m_command2 = nullptr;
+    QPushButton* m_comExit = nullptr;
+    QPushButton* m_comDefault = nullptr;
+};
+
+} // namespace quarvel
