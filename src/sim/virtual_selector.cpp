@@ -1,5 +1,7 @@
 #include "sim/virtual_selector.h"
 
+#include "image/address_map.h"
+#include "image/cell_byte.h"
 #include "image/parameter_image.h"
 
 #include <algorithm>
@@ -7,9 +9,6 @@
 namespace quarvel::sim {
 
 namespace {
-
-constexpr int kCoinChannels = 12;
-constexpr int kCoinBlockSize = 7;
 
 // Calibration mark and maker letters every programmed selector carries.
 constexpr std::array<std::uint8_t, 4> kCalibrationMark{4, 52, 107, 61};
@@ -32,32 +31,36 @@ VirtualSelector::VirtualSelector(std::uint32_t sampleSeed)
 VirtualSelector::Memory VirtualSelector::factoryMemory()
 {
     Memory m{};
+    const auto at = [&m](int cell) -> std::uint8_t& { return m[static_cast<std::size_t>(cell)]; };
     const auto types = coinTypes();
-    for (int n = 0; n < kCoinChannels; ++n) {
-        const auto& type = types[static_cast<std::size_t>(n)];
+    for (int channel = 1; channel <= address::kChannelCount; ++channel) {
+        const auto& type = types[static_cast<std::size_t>(channel - 1)];
         const auto a = static_cast<unsigned>(type.meanA + 0.5);
-        const int block = n * kCoinBlockSize;
-        m[block + 0] = static_cast<std::uint8_t>(a & 0xFF);
-        m[block + 1] = static_cast<std::uint8_t>(a >> 8);
-        m[block + 2] = 10;  // allowance of the A reference
-        m[block + 3] = 170; // TLD
-        m[block + 4] = 10;  // enabled, separator 0, tolerance A 10
-        m[block + 5] = byteOf(type.meanX);
-        m[block + 6] = static_cast<std::uint8_t>(type.value);
-        m[96 + 2 * n] = byteOf(type.meanY);
-        m[97 + 2 * n] = byteOf(type.meanDh);
-        m[129 + n] = 85;  // tolerances B and C 5
-        m[141 + n] = 153; // MT2 column
+        at(address::refALow(channel)) = static_cast<std::uint8_t>(a & 0xFF);
+        at(address::refAHigh(channel)) = static_cast<std::uint8_t>(a >> 8);
+        at(address::sigmaA(channel)) = 10;
+        at(address::coinTLD(channel)) = 170;
+        at(address::coinControl(channel)) = 10; // enabled, separator 0, tolerance A 10
+        at(address::refX(channel)) = byteOf(type.meanX);
+        at(address::coinValue(channel)) = static_cast<std::uint8_t>(type.value);
+        at(address::refY(channel)) = byteOf(type.meanY);
+        at(address::refDH(channel)) = byteOf(type.meanDh);
+        at(address::toleranceBC(channel)) = 85; // tolerances B and C 5
+        at(address::mt2(channel)) = 153;
     }
-    m[84] = 128;                                                // high inhibit, pulse output
-    m[85] = 37;                                                 // serial number
-    std::fill(m.begin() + 86, m.begin() + 92, std::uint8_t{1}); // prices and factors
-    m[92] = 50;                                                 // signal time
-    m[93] = 1;
-    m[94] = 1;
-    m[95] = 20; // hold time
-    std::copy(kCalibrationMark.begin(), kCalibrationMark.end(), m.begin() + 120);
-    std::copy(kMakerMark.begin(), kMakerMark.end(), m.begin() + 177);
+    at(address::kOutputControl) = 128; // high inhibit, pulse output
+    at(address::kSerialNo) = 37;
+    for (const address::Bank bank : {address::Bank::A, address::Bank::B}) {
+        at(address::price(bank)) = 1;
+        at(address::multiplyFactor(bank)) = 1;
+        at(address::divideFactor(bank)) = 1;
+    }
+    at(address::kSignalTime) = 50;
+    at(address::kTimerScaleA) = 1;
+    at(address::kTimerScaleB) = 1;
+    at(address::kHoldTime) = 20;
+    std::copy(kCalibrationMark.begin(), kCalibrationMark.end(), m.begin() + address::kStd1Low);
+    std::copy(kMakerMark.begin(), kMakerMark.end(), m.begin() + address::lastColumn(1));
     return m;
 }
 
@@ -76,10 +79,8 @@ FrameKind VirtualSelector::classify(const link::Frame& f)
 
 void VirtualSelector::loadImage(const ParameterImage& image)
 {
-    for (int address = 0; address < kCellCount; ++address) {
-        const long long wrapped = ((image.integer(address) % 256) + 256) % 256;
-        m_memory[static_cast<std::size_t>(address)] = static_cast<std::uint8_t>(wrapped);
-    }
+    for (int cell = 0; cell < kCellCount; ++cell)
+        m_memory[static_cast<std::size_t>(cell)] = cellByte(image.text(cell));
 }
 
 void VirtualSelector::loadMemory(std::span<const std::uint8_t> bytes)
