@@ -9,7 +9,8 @@
 
 namespace quarvel::link {
 
-Q_LOGGING_CATEGORY(lcLink, "quarvel.link")
+// Off unless asked for: a full read alone is 378 lines.
+Q_LOGGING_CATEGORY(lcLink, "quarvel.link", QtInfoMsg)
 
 namespace {
 

@@ -26,7 +26,8 @@ class QIODevice;
 
 namespace quarvel::link {
 
-// Every frame on the line with its meaning, at debug level ("quarvel.link.debug=true").
+// Every frame on the line with its meaning, at debug level; off unless enabled by a logging
+// rule such as QT_LOGGING_RULES="quarvel.link.debug=true".
 Q_DECLARE_LOGGING_CATEGORY(lcLink)
 
 // The one connection to the selector. Runs queued transfers on an open byte device, event

@@ -367,3 +367,46 @@ TEST(LinkEngine, RunningStepThatWaitsForNothingFails)
 }
 
 } // namespace
+
+namespace {
+
+TEST(LinkTraffic, FramesAreNamedAndFormatted)
+{
+    const std::pair<Frame, const char*> requests[] = {
+        {{225, 17, 8, 6, 0}, "read cell 17"},        {{226, 3, 85, 44, 102}, "write cell 3 = 44"},
+        {{137, 1, 2, 3, 143}, "end of programming"}, {{227, 1, 2, 3, 233}, "start sampling"},
+        {{132, 1, 2, 3, 138}, "end sampling"},       {{226, 223, 1, 239, 177}, "TSMR"},
+    };
+    for (const auto& [frame, meaning] : requests)
+        EXPECT_EQ(describeRequest(frame), meaning);
+    EXPECT_EQ(formatTraffic({1234, 567, Direction::Sent, {0xE1, 0x11, 0x08, 0x06, 0x00}, "read cell 17"}),
+              "    1234.567 -> E1 11 08 06 00  read cell 17");
+    EXPECT_EQ(formatTraffic({5, 0, Direction::Received, {0x0A}, ""}), "       5.000 <- 0A");
+}
+
+// What a trace shows of one exchange: stray bytes flushed, the request, the reply as the
+// transfer named it, and what came after the reply in the same take.
+TEST(LinkTraffic, EngineReportsEveryByteOnce)
+{
+    Bench b;
+    b.now = 40;
+    b.feed({7, 7});
+    Engine::Jobs jobs;
+    Step named = done(Outcome::Succeeded);
+    named.taken = {{5, "cell 7 = 42"}};
+    b.add(jobs, "a", {ask(), named});
+    b.run(std::move(jobs));
+    b.feed(cat(kReply, {9}));
+    std::vector<TrafficEntry> expected{
+        {40, 0, Direction::Received, {7, 7}, "noise dropped"},
+        {40, 0, Direction::Sent, {kRequest.begin(), kRequest.end()}, "read cell 7"},
+        {40, 0, Direction::Received, kReply, "cell 7 = 42"},
+        {40, 0, Direction::Received, {9}, "noise dropped"},
+    };
+    std::vector<TrafficEntry> seen;
+    for (const auto& t : only<Engine::Traffic>(b.all))
+        seen.push_back(t.entry);
+    EXPECT_EQ(seen, expected);
+}
+
+} // namespace
