@@ -7,7 +7,7 @@ SANITIZE ?= OFF
 JOBS     ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build run test test-sanitize fuzz format clean
+.PHONY: all deps configure build run package test test-sanitize fuzz format clean
 
 all: build
 
@@ -20,8 +20,15 @@ configure: deps
 build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
 
-run: build
+# Builds only the desktop program, then starts it on the virtual selector.
+run: configure
+	@cmake --build $(BUILD) --target quarvel -j $(JOBS)
 	@scripts/run.sh $(BUILD)
+
+# A .deb with quarvel and quarvelctl, in $(BUILD).
+package: configure
+	@cmake --build $(BUILD) --target quarvel quarvelctl -j $(JOBS)
+	@cd $(BUILD) && cpack -G DEB
 
 test: build
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 300

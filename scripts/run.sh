@@ -1,14 +1,20 @@
 #!/usr/bin/env bash
-# Starts what the build has: the desktop program when it exists, otherwise the command-line
-# tool reading the in-process virtual selector (no hardware needed).
+# Starts the desktop program on the in-process virtual selector, so that it works at once
+# without hardware.
 set -euo pipefail
 build=${1:-build}
-if [ -x "$build/app/quarvel" ]; then
-  exec "$build/app/quarvel"
-elif [ -x "$build/cli/quarvelctl" ]; then
-  echo "quarvel: reading the virtual selector with quarvelctl" >&2
-  exec "$build/cli/quarvelctl" read --port sim
-else
-  echo "quarvel: nothing to run yet in $build" >&2
+if [ ! -x "$build/app/quarvel" ]; then
+  echo "quarvel: $build/app/quarvel is not built; run: cmake --build $build --target quarvel" >&2
   exit 1
 fi
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+  cat >&2 <<MSG
+quarvel: no display to open a window on (neither DISPLAY nor WAYLAND_DISPLAY is set).
+Without a screen, either run the program on a virtual X server:
+    xvfb-run -a $build/app/quarvel --simulator
+or use the command-line tool:
+    $build/cli/quarvelctl read --port sim
+MSG
+  exit 1
+fi
+exec "$build/app/quarvel" --simulator

@@ -248,7 +248,13 @@ bool MainWindow::openStartPort(const StartPort& port)
         if (m_session.openPort(remembered)) return true;
     }
     m_fixedPort = m_state.startupPort();
-    return openPortByName(QString::fromStdString(fixedPortName(*m_fixedPort, hostPlatform())));
+    return openPortByName(fixedName(*m_fixedPort));
+}
+
+QString MainWindow::fixedName(int port) const
+{
+    return m_fixedPortNames ? m_fixedPortNames(port)
+                            : QString::fromStdString(fixedPortName(port, hostPlatform()));
 }
 
 // Opens a port; a failure is said in red and the program goes on with the port closed.
@@ -334,7 +340,7 @@ void MainWindow::chooseFixedPort(int port)
     m_state.choosePort(port);
     QSettings().remove(QLatin1String(kRememberedPort));
     m_session.closePort();
-    const QString name = QString::fromStdString(fixedPortName(port, hostPlatform()));
+    const QString name = fixedName(port);
     if (m_session.openPort(name)) {
         showStatus(q(t::kPortInUse).arg(portWord(port, false)), link::StatusColour::Blue);
     } else if (port == 1) {
@@ -349,7 +355,7 @@ void MainWindow::fallBackToPort1(const QString& failureText)
 {
     m_fixedPort = 1;
     m_state.choosePort(1);
-    m_session.openPort(QString::fromStdString(fixedPortName(1, hostPlatform())));
+    m_session.openPort(fixedName(1));
     showStatus(failureText, link::StatusColour::Red);
 }
 
@@ -364,7 +370,7 @@ void MainWindow::chooseOtherPort(const QString& path)
         // Back to the port the marks name; they stay as they were.
         const QString failure = q(t::kPortFailed).arg(path);
         m_fixedPort = m_state.startupPort();
-        m_session.openPort(QString::fromStdString(fixedPortName(*m_fixedPort, hostPlatform())));
+        m_session.openPort(fixedName(*m_fixedPort));
         showStatus(failure, link::StatusColour::Red);
     }
     updatePortMarks();
@@ -403,7 +409,7 @@ void MainWindow::refreshSystemMenu()
     m_foundActions.clear();
     QStringList fixedNames;
     for (const int port : kFixedPorts)
-        fixedNames.append(QString::fromStdString(fixedPortName(port, hostPlatform())));
+        fixedNames.append(fixedName(port));
     const bool busy = m_session.isBusy();
     for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
         const QString path = info.systemLocation();

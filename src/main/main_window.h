@@ -87,6 +87,8 @@ public:
     void registerWindow(QWidget* window);
 
     void setFileChooser(FileChooser chooser);
+    // What a fixed entry 1..4, 9 opens; the platform's name unless a test says otherwise.
+    void setFixedPortNames(std::function<QString(int)> names) { m_fixedPortNames = std::move(names); }
 
     // The recent names and port marks the next Exit writes.
     const StateFile& state() const { return m_state; }
@@ -123,6 +125,7 @@ private:
     void restoreGeometryFromSettings();
     void saveGeometryToSettings();
     void loadStateFile();
+    QString fixedName(int port) const;
     bool openStartPort(const StartPort& port);
     bool openPortByName(const QString& nameOrPath);
     void fallBackToPort1(const QString& failureText);
@@ -140,6 +143,7 @@ private:
     StatusPresenter m_presenter;
     StateFile m_state;
     FileChooser m_chooser;
+    std::function<QString(int)> m_fixedPortNames;
     SamplingState m_samplingState;
     QPointer<SamplingWindow> m_sampling;
     QPointer<QWidget> m_virtualWindow;
