@@ -31,7 +31,7 @@ TrafficLogWindow::TrafficLogWindow(QWidget* parent)
     clearButton->setObjectName(QStringLiteral("ComClear"));
     auto* saveButton = new QPushButton(QStringLiteral("&Save as text\u2026"), this);
     saveButton->setObjectName(QStringLiteral("ComSaveLog"));
-    m_result->setObjectName(QStringLiteral("labelStats"));
+    m_result->setObjectName(QStringLiteral("LabelResult"));
     connect(clearButton, &QPushButton::clicked, this, &TrafficLogWindow::clear);
     connect(saveButton, &QPushButton::clicked, this, &TrafficLogWindow::saveAsText);
 
