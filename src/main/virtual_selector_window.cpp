@@ -151,8 +151,11 @@ void VirtualSelectorWindow::buildMemory(QVBoxLayout* outer)
     m_memory->horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     m_memory->horizontalHeader()->setDefaultSectionSize(cellWidth);
     m_memory->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
+    // All 189 cells in view without scrolling.
     m_memory->setMinimumWidth(cellWidth * kMemoryColumns + m_memory->verticalHeader()->sizeHint().width() +
-                              24);
+                              8);
+    m_memory->setMinimumHeight(m_memory->verticalHeader()->defaultSectionSize() * rows +
+                               m_memory->horizontalHeader()->sizeHint().height() + 8);
     for (int a = 0; a < rows * kMemoryColumns; ++a) {
         auto* item = new QTableWidgetItem;
         item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
@@ -185,6 +188,8 @@ void VirtualSelectorWindow::buildFaults(QVBoxLayout* outer)
     m_faultAmount = new QSpinBox(box);
     m_faultAmount->setObjectName(QStringLiteral("faultAmount"));
     m_faultAmount->setAccessibleName(tr("Fault amount"));
+    m_faultAmount->setMinimumWidth(
+        m_faultAmount->fontMetrics().horizontalAdvance(QStringLiteral("600000 bytes")) + 30);
     row->addWidget(m_faultKind, 1);
     row->addWidget(m_faultReply);
     row->addWidget(m_faultAmount);

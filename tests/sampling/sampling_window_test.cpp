@@ -72,7 +72,7 @@ TEST(SamplingWindow, LoadTextsInBothModes)
 
     // The public values outlive the window, and storing them alone creates nothing.
     cal.window->close();
-    QTest::qWaitFor([&] { return cal.window.isNull(); });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return cal.window.isNull(); }));
     EXPECT_EQ(cal.state.operation, -1);
 }
 
@@ -90,7 +90,7 @@ TEST(SamplingWindow, CoinValuesBothWaysAndRefusal)
         Bench b; // bank B divide factor 0: nothing is scaled at load, even for bank A
         b.session.image().setNumber(address::kDivideFactorB, 0);
         b.window->close();
-        QTest::qWaitFor([&] { return b.window.isNull(); });
+        ASSERT_TRUE(QTest::qWaitFor([&] { return b.window.isNull(); }));
         b.open(false);
         EXPECT_EQ(b.find<QLineEdit>("money_0")->text(), "255");
     }

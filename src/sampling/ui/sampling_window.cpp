@@ -125,6 +125,12 @@ SamplingWindow::SamplingWindow(session::SelectorSession& session, SamplingState&
     connect(&m_session, &session::SelectorSession::imageChanged, this, &SamplingWindow::refreshQuality);
 
     load();
+
+    // Measured once the load step has put the captions in: the normal size fits them.
+    const QSize content = m_content->sizeHint();
+    m_normalWidth = content.width();
+    setMinimumSize(m_content->minimumSizeHint());
+    resize(content);
 }
 
 SamplingWindow::~SamplingWindow()
@@ -139,7 +145,8 @@ SamplingWindow::~SamplingWindow()
 SamplingWindow* SamplingWindow::present(QPointer<SamplingWindow>& slot, session::SelectorSession& session,
                                         SamplingState& state, Hooks hooks, bool calibration, QWidget* parent)
 {
-    if (!slot) {
+    const bool existing = !slot.isNull();
+    if (!existing) {
         if (calibration) {
             state.cal = kCalibrationCal;
             state.operation = -1;
@@ -150,8 +157,10 @@ SamplingWindow* SamplingWindow::present(QPointer<SamplingWindow>& slot, session:
         if (calibration) slot->setWindowTitle(calibrationCaption());
     }
     slot->show();
-    slot->raise();
-    slot->activateWindow();
+    if (existing) {
+        slot->raise();
+        slot->activateWindow();
+    }
     return slot;
 }
 
@@ -172,6 +181,9 @@ void SamplingWindow::build()
             row.label = new QLabel(frame);
             row.label->setObjectName(
                 QString::fromLatin1(kRowSpecs[static_cast<std::size_t>(index)].labelName));
+            // Both banks' columns line up whatever the captions' widths.
+            row.label->setMinimumWidth(
+                row.label->fontMetrics().horizontalAdvance(QStringLiteral("Coin12: $ ")) + 4);
             row.money = arrayMember<QLineEdit>(frame, "money", index);
             row.money->setFixedWidth(row.money->fontMetrics().horizontalAdvance(QStringLiteral("0000.00")) +
                                      12);
@@ -190,7 +202,9 @@ void SamplingWindow::build()
             row.quality->setAccessibleName(tr("%1 teach quality").arg(coin));
             row.warnings = new QLabel(frame);
             row.warnings->setObjectName(QStringLiteral("warnings_%1").arg(index));
+            // Notes wrap inside the room the row has; they never widen the window.
             row.warnings->setWordWrap(true);
+            row.warnings->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
             row.warnings->setMinimumWidth(row.warnings->fontMetrics().horizontalAdvance(QLatin1Char('x')) *
                                           34);
             setTextColour(row.warnings, kAmber);
@@ -218,7 +232,7 @@ void SamplingWindow::build()
     runRow->addStretch();
     outer->addLayout(runRow);
 
-    auto* statusRow = new QHBoxLayout;
+    auto* statusRow = new QVBoxLayout;
     m_strch2 = new QLineEdit(m_content);
     m_strch2->setObjectName(QStringLiteral("STRCH2"));
     m_strch2->setReadOnly(true);
@@ -227,7 +241,7 @@ void SamplingWindow::build()
     m_labelStats = new QLabel(QString::fromLatin1(kStandby), m_content);
     m_labelStats->setObjectName(QStringLiteral("labelStats"));
     m_labelStats->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    statusRow->addWidget(m_labelStats, 1);
+    statusRow->addWidget(m_labelStats);
     statusRow->addWidget(m_strch2);
     outer->addLayout(statusRow);
 
@@ -252,11 +266,6 @@ void SamplingWindow::build()
     m_command4->setAccessibleName(tr("Send TSMR"));
     m_command4->setFixedSize(m_command4->sizeHint().width(), m_command4->sizeHint().height() - 4);
     connect(m_command4, &QPushButton::clicked, this, &SamplingWindow::tsmrClicked);
-
-    const QSize content = m_content->sizeHint();
-    m_normalWidth = content.width();
-    setMinimumSize(m_content->minimumSizeHint());
-    resize(content);
 }
 
 QWidget* SamplingWindow::buildCounter()

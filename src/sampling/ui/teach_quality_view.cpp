@@ -10,7 +10,7 @@ namespace quarvel {
 
 namespace {
 
-constexpr int kPlotWidth = 64;
+constexpr int kPlotWidth = 72;
 constexpr int kPlotHeight = 30;
 constexpr int kGap = 4;
 constexpr int kDot = 3;
@@ -61,6 +61,7 @@ void TeachQualityView::paintEvent(QPaintEvent*)
         if (m_quality) paintSeries(painter, box, sampling::kQuantities[i], m_quality->series[i]);
     }
     if (!m_quality) return;
+    painter.setFont(font());
     painter.setPen(palette().color(QPalette::WindowText));
     const QRect textBox(4 * (kPlotWidth + kGap), 0, width() - 4 * (kPlotWidth + kGap), height());
     painter.drawText(textBox, Qt::AlignVCenter | Qt::AlignLeft, spreadText());
