@@ -66,22 +66,25 @@ std::string printableCellText(std::string_view cellText, std::size_t maxChars)
 std::string settingsText(const SettingsReport& report)
 {
     constexpr char kTimeUnit[] = " x 2 (mS)";
+    // Labels come from the settings model, in its order: mode, inhibit level, the three times.
+    const std::vector<SettingField> global = globalFields();
+    const std::array<std::string, 5> globalValues{
+        std::string(kOutputModeTexts[static_cast<std::size_t>(report.output.mode)]),
+        std::string(kInhibitLevelTexts[static_cast<std::size_t>(report.output.inhibitLevel)]),
+        std::to_string(report.signalTime) + kTimeUnit, std::to_string(report.timerScaleA) + kTimeUnit,
+        std::to_string(report.timerScaleB) + kTimeUnit};
     std::string out;
-    out +=
-        labelled("Output Mode:", std::string(kOutputModeTexts[static_cast<std::size_t>(report.output.mode)]));
-    out += labelled("Inhibit Level:",
-                    std::string(kInhibitLevelTexts[static_cast<std::size_t>(report.output.inhibitLevel)]));
-    out += labelled("Signal Time:", std::to_string(report.signalTime) + kTimeUnit);
-    out += labelled("Timer Scale A:", std::to_string(report.timerScaleA) + kTimeUnit);
-    out += labelled("Timer Scale B:", std::to_string(report.timerScaleB) + kTimeUnit);
+    for (std::size_t i = 0; i < global.size() && i < globalValues.size(); ++i)
+        out += labelled(fieldLabel(global[i]), globalValues[i]);
 
     for (std::size_t b = 0; b < kBanks.size(); ++b) {
         const Bank bank = kBanks[b];
-        const std::string letter(1, bankLetter(bank));
-        out += "\nBank " + letter + "\n";
-        out += labelled("Price " + letter + ":", std::to_string(report.banks[b].price));
-        out += labelled("Multiply Factor " + letter + ":", std::to_string(report.banks[b].multiplyFactor));
-        out += labelled("Divide Factor " + letter + ":", std::to_string(report.banks[b].divideFactor));
+        out += "\nBank " + std::string(1, bankLetter(bank)) + "\n";
+        const std::vector<SettingField> factors = bankFields(bank); // price, multiply, divide
+        const std::array<int, 3> factorValues{report.banks[b].price, report.banks[b].multiplyFactor,
+                                              report.banks[b].divideFactor};
+        for (std::size_t i = 0; i < factors.size() && i < factorValues.size(); ++i)
+            out += labelled(fieldLabel(factors[i]), std::to_string(factorValues[i]));
         out += "         Value  Tol-A  Tol-B  Tol-C  Disable  Separator  Ref A  Ref X  Ref Y  Ref dH\n";
         for (int channel = address::firstChannel(bank); channel <= address::lastChannel(bank); ++channel) {
             const auto& row = report.channels[static_cast<std::size_t>(channel - 1)];
