@@ -57,7 +57,8 @@ int main(int argc, char** argv)
         }
         cpuStart = cpuSeconds();
         wall.start();
-        QTimer::singleShot(seconds * 1000, &app, [&] { app.exit(0); });
+        // Precise: a coarse timer of this length may fire some hundred ms early.
+        QTimer::singleShot(seconds * 1000, Qt::PreciseTimer, &app, [&] { app.exit(0); });
     });
     const int rc = app.exec();
     if (rc != 0) return rc;
