@@ -502,6 +502,8 @@ TEST(Transfers, SummarySaysWhyItEnded)
         EXPECT_EQ(summary.cellsDone, c.cellsDone);
         EXPECT_EQ(summary.faults, c.faults);
         EXPECT_EQ(last.outcome, c.reason == EndReason::Succeeded ? Outcome::Succeeded : Outcome::Failed);
-        if (c.lastText) EXPECT_EQ(last.reports.back(), Report{*c.lastText});
+        if (c.lastText) {
+            EXPECT_EQ(last.reports.back(), Report{*c.lastText});
+        }
     }
 }

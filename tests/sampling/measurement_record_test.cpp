@@ -55,7 +55,9 @@ TEST(MeasurementRecord, Decode)
         SCOPED_TRACE(c.name);
         const DecodedRecord d = decodeRecord(c.record);
         EXPECT_EQ(d.check, c.check);
-        if (c.check == RecordCheck::Accepted) EXPECT_EQ(d.sample, c.sample);
+        if (c.check == RecordCheck::Accepted) {
+            EXPECT_EQ(d.sample, c.sample);
+        }
         EXPECT_EQ(d.speedText, c.speedText);
     }
 }
