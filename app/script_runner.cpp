@@ -4,6 +4,7 @@
 #include "main/traffic_log_window.h"
 
 #include <QAbstractButton>
+#include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QFile>
@@ -71,6 +72,23 @@ bool ScriptRunner::run(const QString& step)
     if (verb == QLatin1String("wait-idle")) return !m_main.session().isBusy();
     if (verb == QLatin1String("show-traffic")) {
         m_main.trafficLog()->show();
+        return true;
+    }
+    if (verb == QLatin1String("choose-file")) {
+        // Every later file dialog answers with this path, as a user picking it would.
+        const QString path = name;
+        m_main.setFileChooser([path](QWidget*, FileChoice, const QString&, const QString&,
+                                     std::function<void(const QString&)> done) { done(path); });
+        return true;
+    }
+    if (verb == QLatin1String("trigger")) {
+        auto* action = m_main.findChild<QAction*>(name);
+        if (!action) {
+            fail(QStringLiteral("no menu entry %1").arg(name));
+            return false;
+        }
+        if (!action->isEnabled()) return false;
+        action->trigger();
         return true;
     }
     if (verb == QLatin1String("quit")) {

@@ -19,6 +19,8 @@ class MainWindow;
 //   type NAME TEXT       replace a text box's text by typing TEXT
 //   select NAME INDEX    choose a list entry
 //   grab NAME FILE       save a picture of a window
+//   choose-file PATH     later file dialogs answer with PATH
+//   trigger NAME         a main-window menu entry ("mnuOpen_Program")
 //   show-traffic         open the traffic log
 //   quit                 end the program without Exit (the state file is not written)
 //

@@ -145,17 +145,17 @@ SamplingWindow::~SamplingWindow()
 SamplingWindow* SamplingWindow::present(QPointer<SamplingWindow>& slot, session::SelectorSession& session,
                                         SamplingState& state, Hooks hooks, bool calibration, QWidget* parent)
 {
-    const bool existing = !slot.isNull();
-    if (!existing) {
-        if (calibration) {
-            state.cal = kCalibrationCal;
-            state.operation = -1;
-        } else {
-            state.operation = 0;
-        }
-        slot = new SamplingWindow(session, state, std::move(hooks), parent);
-        if (calibration) slot->setWindowTitle(calibrationCaption());
+    // The public values are stored first, so a window created now loads in that mode; an open
+    // window keeps the mode its load step saw.
+    if (calibration) {
+        state.cal = kCalibrationCal;
+        state.operation = -1;
+    } else {
+        state.operation = 0;
     }
+    const bool existing = !slot.isNull();
+    if (!existing) slot = new SamplingWindow(session, state, std::move(hooks), parent);
+    if (calibration) slot->setWindowTitle(calibrationCaption());
     slot->show();
     if (existing) {
         slot->raise();
