@@ -34,7 +34,6 @@ void ReadCommand::readFinished(const session::ReadResult& result)
 {
     const bool toFile = !m_invocation.outputFile.isEmpty();
     if (wasInterrupted()) {
-        error(QStringLiteral("interrupted"));
         say(toFile ? QStringLiteral("Interrupted: nothing was saved") : QStringLiteral("Interrupted"));
         finish(exit_code::kInterrupted);
         return;
