@@ -1,0 +1,150 @@
+// The session's own rules, against the in-process virtual selector: what a failed read leaves in
+// the document, what programming sends when the document changes under it, what a cancel stops.
+#include "session/selector_session.h"
+
+#include "image/address_map.h"
+#include "sim/coin_feeder.h"
+#include "sim/virtual_port.h"
+#include "sim/virtual_selector.h"
+
+#include <QSignalSpy>
+
+#include <gtest/gtest.h>
+
+namespace quarvel::session {
+namespace {
+
+constexpr int kWaitMs = 20000;
+
+// Every cell marked, so that any cell the session writes by mistake shows.
+ParameterImage markedImage()
+{
+    ParameterImage image;
+    for (int a = 0; a < ParameterImage::kCellCount; ++a)
+        image.setNumber(a, (a * 7 + 3) % 200);
+    return image;
+}
+
+class SessionTest : public ::testing::Test
+{
+protected:
+    void open(const char* faults = "")
+    {
+        VirtualSelectorOptions options;
+        options.faults = *sim::FaultPlan::parse(faults).plan;
+        QString error;
+        ASSERT_TRUE(m_session.openVirtualSelector(options, &error)) << error.toStdString();
+        m_session.link().setTiming({20, 5}); // short time-outs: the faults below cost little
+        m_session.image() = markedImage();
+    }
+
+    template <typename Result, typename Signal>
+    Result await(Signal signal, const std::function<bool()>& start)
+    {
+        QSignalSpy spy(&m_session, signal);
+        EXPECT_TRUE(start());
+        EXPECT_TRUE(spy.count() > 0 || spy.wait(kWaitMs));
+        return spy.isEmpty() ? Result{} : spy.takeFirst().at(0).template value<Result>();
+    }
+
+    SelectorSession m_session;
+};
+
+TEST_F(SessionTest, AReadReachesTheDocumentOnlyWhenItSucceeded)
+{
+    const struct
+    {
+        const char* faults;
+        bool succeeded;
+    } cases[] = {
+        {"drop:100,drop:101,drop:102,drop:103,drop:104", false}, // budget spent half-way
+        {"drop:3,badsum:50", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.faults);
+        open(c.faults);
+        const ParameterImage before = m_session.image();
+        const auto result =
+            await<ReadResult>(&SelectorSession::readFinished, [&] { return m_session.readSelector(); });
+        EXPECT_EQ(result.succeeded(), c.succeeded);
+        ParameterImage expected = before;
+        if (c.succeeded) {
+            const auto& memory = m_session.virtualSelector()->memory();
+            for (int a = 0; a < ParameterImage::kSelectorCells; ++a)
+                expected.setNumber(a, memory[static_cast<std::size_t>(a)]);
+        } else {
+            EXPECT_EQ(result.message, QStringLiteral("Read selector error"));
+        }
+        EXPECT_EQ(m_session.image(), expected); // cells from 189 up untouched either way
+    }
+}
+
+TEST_F(SessionTest, AnEditMadeWhileProgrammingDoesNotReachTheSelector)
+{
+    open();
+    const ParameterImage sent = m_session.image();
+    QSignalSpy done(&m_session, &SelectorSession::programFinished);
+    ASSERT_TRUE(m_session.programSelector());
+    // The document already carries the stamps; cell 150 is edited before its range is sent.
+    EXPECT_EQ(m_session.image().text(177), "84");
+    m_session.image().setText(150, "1");
+    ASSERT_TRUE(done.wait(kWaitMs));
+    const auto result = done.takeFirst().at(0).value<ProgramResult>();
+    EXPECT_TRUE(result.succeeded()) << result.failureSummary().toStdString();
+    EXPECT_EQ(result.cellsWritten(), ProgramResult::cellsInRanges());
+    EXPECT_EQ(m_session.virtualSelector()->cell(150), sent.integer(150));
+}
+
+TEST_F(SessionTest, CancelStopsTheRangesStillQueuedAndSaysHowFarItGot)
+{
+    open();
+    QSignalSpy done(&m_session, &SelectorSession::programFinished);
+    // Cancelled as the tenth write goes out: nine were acknowledged.
+    int sent = 0;
+    QObject::connect(&m_session.link(), &link::SerialLink::frameSent, &m_session, [&] {
+        if (++sent == 10) m_session.cancel();
+    });
+    ASSERT_TRUE(m_session.programSelector());
+    ASSERT_TRUE(done.count() > 0 || done.wait(kWaitMs));
+    const auto result = done.takeFirst().at(0).value<ProgramResult>();
+    ASSERT_EQ(result.ranges.size(), 1u);
+    EXPECT_EQ(result.ranges[0].reason, link::EndReason::Cancelled);
+    EXPECT_EQ(result.cellsWritten(), 9);
+    const auto* model = m_session.virtualSelector();
+    EXPECT_EQ(model->counts().endOfProgramming, 0);
+    EXPECT_EQ(
+        result.failureSummary(),
+        QStringLiteral("cells %1-84 not programmed (cancelled); cells 86-123 not programmed (not reached); "
+                       "cells 128-188 not programmed (not reached)")
+            .arg(result.cellsWritten()));
+    EXPECT_FALSE(m_session.isBusy());
+}
+
+TEST_F(SessionTest, ASamplingRunStoresItsChannelAndRefusesASecondOperation)
+{
+    open();
+    sim::CoinFeeder feeder(*m_session.virtualPort());
+    feeder.setPace(1, 5);
+    feeder.feed(2, 12);
+    QSignalSpy progress(&m_session, &SelectorSession::samplingProgress);
+    QSignalSpy done(&m_session, &SelectorSession::samplingFinished);
+    ASSERT_TRUE(m_session.startSampling(3));
+    QString refusal;
+    EXPECT_FALSE(m_session.readSelector(&refusal));
+    EXPECT_EQ(refusal, link::SerialLink::busyText());
+    ASSERT_TRUE(done.wait(kWaitMs));
+    const auto result = done.takeFirst().at(0).value<SamplingResult>();
+    ASSERT_TRUE(result.succeeded()) << result.message.toStdString();
+    ASSERT_TRUE(result.reference);
+    EXPECT_EQ(result.samples.size(), 12u);
+    EXPECT_EQ(progress.constLast().at(1).toInt(), 12);
+    EXPECT_TRUE(result.successText.startsWith(QStringLiteral("Sampling ok :")));
+    const ParameterImage& image = m_session.image();
+    EXPECT_EQ(image.integer(address::refAHigh(3)) * 256 + image.integer(address::refALow(3)),
+              result.reference->aReference);
+    EXPECT_EQ(image.integer(address::refY(3)), result.reference->yReference);
+    EXPECT_EQ(image.text(address::refX(2)), markedImage().text(address::refX(2)));
+}
+
+} // namespace
+} // namespace quarvel::session
