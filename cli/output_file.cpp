@@ -8,6 +8,12 @@
 
 #include <cstdio>
 
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#endif
+
 namespace quarvel::cli {
 
 namespace {
@@ -48,10 +54,19 @@ QString writeOutput(const QString& path, std::string_view bytes)
         const FileSaveResult saved = saveFileAtomically(path, bytes);
         return saved.saved ? QString() : saved.error;
     }
-    // Opened for writing without truncating: a FIFO or a device has nothing to truncate.
-    QFile file(path);
+    // Opened as it is, neither truncated nor created: /dev/stdout may lead to a file the shell
+    // opened, and a FIFO or a device has nothing to truncate.
+    QFile file;
+#ifdef Q_OS_UNIX
+    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_APPEND | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return cannotSave(path, QString::fromLocal8Bit(std::strerror(errno)));
+    if (!file.open(fd, QIODevice::WriteOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle))
+        return cannotSave(path, file.errorString());
+#else
+    file.setFileName(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
         return cannotSave(path, file.errorString());
+#endif
     return writeStraight(file, path, bytes);
 }
 

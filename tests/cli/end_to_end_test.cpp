@@ -1,7 +1,10 @@
 // quarvelctl as a program: exit codes, messages and files, against the in-process virtual
 // selector (--port sim) and against 'quarvelctl simulate --pty' over a real serial port path.
+#include "image/address_map.h"
 #include "image/coin_data_file.h"
 #include "image/default_image.h"
+#include "sim/coin_feeder.h"
+#include "sim/coin_types.h"
 #include "sim/pty_bridge.h"
 #include "sim/virtual_selector.h"
 
@@ -11,6 +14,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -167,7 +171,13 @@ public:
         return finishedRun(m_process);
     }
 
-    void send(const QByteArray& input) { m_process.write(input); }
+    // Written at once: the test blocks on other processes, not on this one's event loop.
+    void send(const QByteArray& input)
+    {
+        m_process.write(input);
+        m_process.waitForBytesWritten();
+    }
+    void closeInput() { m_process.closeWriteChannel(); }
 
 private:
     QProcess m_process;
@@ -512,6 +522,137 @@ TEST_F(QuarvelctlTest, SimulateStopsOnSigtermAndServesStandardStreams)
     EXPECT_EQ(static_cast<std::uint8_t>(reply[1]), 0);
     EXPECT_EQ(static_cast<std::uint8_t>(reply[3]), memory[0]);
     EXPECT_TRUE(stdio.err.startsWith(QStringLiteral("frames 1: reads 1,"))) << show(stdio);
+}
+
+// The twelve coins come at a hand's pace, so each successful run takes about ten seconds.
+TEST_F(QuarvelctlTest, TeachInProcessStoresTheChannelAndShowShowsIt)
+{
+    const Outcome taught = run({"teach", "--port", "sim", "--channel", "3", "-o", path("t.cdt")});
+    ASSERT_EQ(taught.exitCode, 0) << show(taught);
+    EXPECT_TRUE(taught.out.startsWith(QStringLiteral("Sampling ok :"))) << show(taught);
+    EXPECT_TRUE(taught.err.endsWith(QStringLiteral("Channel 3 taught; saved %1\n").arg(path("t.cdt"))))
+        << show(taught);
+
+    ParameterImage image;
+    ASSERT_GT(loadCoinData(fileBytes(path("t.cdt")).toStdString(), image), 0);
+    const int refA =
+        static_cast<int>(image.integer(address::refAHigh(3)) * 256 + image.integer(address::refALow(3)));
+    const auto& coin = sim::coinTypes()[2];
+    EXPECT_NEAR(refA, coin.meanA, 4 * coin.spreadA);
+    // Nothing but channel 3's references changed in the default image.
+    ParameterImage expected;
+    loadMainDefault(expected);
+    for (int cell : {address::refALow(3), address::refAHigh(3), address::sigmaA(3), address::refX(3),
+                     address::refY(3), address::refDH(3)})
+        expected.setText(cell, image.text(cell));
+    EXPECT_EQ(image, expected);
+
+    const Outcome shown = run({"show", path("t.cdt")});
+    EXPECT_TRUE(shown.out.contains(QRegularExpression(QStringLiteral("\nCoin 3: .* %1 ").arg(refA))))
+        << show(shown);
+}
+
+TEST_F(QuarvelctlTest, TeachRefusesBeforeSendingAndEndsAFailedHandshake)
+{
+    writeFile(path("utf16.cdt"), QByteArray("\xFF\xFE\"\x00"
+                                            "1\x00\"\x00\r\x00\n\x00",
+                                            12));
+    const struct
+    {
+        QStringList arguments;
+        int exitCode;
+        QString err; // contained in stderr
+    } cases[] = {
+        {{"--from", path("missing.cdt")}, 1, QStringLiteral("Cannot open %1").arg(path("missing.cdt"))},
+        {{"--from", path("utf16.cdt")},
+         1,
+         QStringLiteral("%1 is not a coin data file").arg(path("utf16.cdt"))},
+        {{"--fault", "drop:1,drop:2,drop:3,drop:4,drop:5"},
+         2,
+         QStringLiteral("Coin Selector error\nFAILED: Coin Selector error; nothing was written\n")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arguments.join(' ').toStdString());
+        const Outcome r =
+            run(QStringList{"teach", "--port", "sim", "--channel", "3", "-o", path("t.cdt")} + c.arguments);
+        EXPECT_EQ(r.exitCode, c.exitCode) << show(r);
+        EXPECT_TRUE(r.err.contains(c.err)) << show(r);
+        EXPECT_EQ(r.out, QString());
+        EXPECT_FALSE(QFile::exists(path("t.cdt")));
+    }
+}
+
+TEST_F(QuarvelctlTest, TeachOverAPtyStartsAndEndsSamplingOnTheLineEvenWhenInterrupted)
+{
+    sim::VirtualSelector model;
+    sim::PtyBridge bridge(model);
+    ASSERT_TRUE(bridge.open());
+    sim::CoinFeeder feeder(bridge);
+    feeder.setPace(5, 20);
+
+    // The bridge needs this event loop while quarvelctl runs.
+    const auto teach = [&](bool interrupt) {
+        QProcess process;
+        prepare(process, m_dir);
+        process.setArguments({"teach", "--port", bridge.slavePath(), "--channel", "3", "-o", path("t.cdt")});
+        QEventLoop loop;
+        QObject::connect(&process, &QProcess::finished, &loop, &QEventLoop::quit);
+        // The first status text means the handshake is under way and Ctrl-C is watched for.
+        if (interrupt)
+            QObject::connect(&process, &QProcess::readyReadStandardError, &process, &QProcess::terminate);
+        QTimer::singleShot(kRunTimeoutMs, &loop, &QEventLoop::quit);
+        process.start();
+        loop.exec();
+        return finishedRun(process);
+    };
+    const auto frames = [&] {
+        std::vector<std::uint8_t> commands;
+        for (const auto& received : model.log())
+            commands.push_back(received.frame[0]);
+        model.clearLog();
+        return commands;
+    };
+
+    const Outcome interrupted = teach(true);
+    EXPECT_EQ(interrupted.exitCode, 130) << show(interrupted);
+    EXPECT_TRUE(
+        interrupted.err.endsWith(QStringLiteral("Interrupted: channel 3 not taught; nothing was written\n")))
+        << show(interrupted);
+    EXPECT_FALSE(QFile::exists(path("t.cdt")));
+    EXPECT_EQ(frames(), (std::vector<std::uint8_t>{0xE3, 0x84}));
+
+    feeder.feed(2, 12);
+    const Outcome taught = teach(false);
+    EXPECT_EQ(taught.exitCode, 0) << show(taught);
+    EXPECT_TRUE(QFile::exists(path("t.cdt")));
+    EXPECT_EQ(frames(), (std::vector<std::uint8_t>{0xE3, 0x84}));
+    EXPECT_EQ(model.counts().coins, 12);
+}
+
+TEST_F(QuarvelctlTest, SimulateTakesCoinCommandsAndServesOnAfterItsInputEnds)
+{
+    Simulator simulator(m_dir, {});
+    simulator.send("coin 3 x12\nbogus\n");
+    simulator.closeInput(); // a script's background job: serving goes on
+    const Outcome taught = run({"teach", "--port", simulator.path(), "--channel", "3"});
+    EXPECT_EQ(taught.exitCode, 0) << show(taught);
+    EXPECT_TRUE(taught.out.startsWith(QStringLiteral("Sampling ok :"))) << show(taught);
+    const Outcome served = simulator.stop();
+    EXPECT_TRUE(served.out.contains(QStringLiteral("sampling start 1, sampling end 1,"))) << show(served);
+    EXPECT_TRUE(served.out.contains(QStringLiteral("; coins 12"))) << show(served);
+    EXPECT_TRUE(served.err.contains(QStringLiteral("not a coin command: 'bogus'"))) << show(served);
+}
+
+TEST_F(QuarvelctlTest, OutputGoesStraightToWhatIsNotARegularFile)
+{
+    const Outcome full = run({"read", "--port", "sim", "-q", "-o", "/dev/full"});
+    EXPECT_EQ(full.exitCode, 1) << show(full);
+    EXPECT_TRUE(full.err.startsWith(QStringLiteral("quarvelctl read: Cannot save /dev/full: ")))
+        << show(full);
+
+    const Outcome stdoutFile = run({"read", "--port", "sim", "-q", "-o", "-"});
+    EXPECT_EQ(stdoutFile.exitCode, 0) << show(stdoutFile);
+    EXPECT_EQ(stdoutFile.rawOut, expectedReadFile(sim::VirtualSelector::factoryMemory()));
 }
 
 } // namespace
