@@ -352,11 +352,24 @@ TEST_F(QuarvelctlTest, BadFilesAreRefusedBeforeAnythingIsSent)
     writeFile(path("short.cdt"), QByteArray("\"7\"\r\n").repeated(100));
     writeFile(path("empty.cdt"), {});
     ASSERT_TRUE(QDir(m_dir.path()).mkdir(QStringLiteral("folder.cdt")));
+    writeFile(path("binary.cdt"), QByteArray("\"1\"\r\n\x00\x01\xFE", 8));
+    ParameterImage unsendable = patternImage(3);
+    unsendable.setText(6, "12ab");
+    unsendable.setText(140, "-1");
+    const QString unsendableFile = writeImage(QStringLiteral("unsendable.cdt"), unsendable);
     const struct
     {
         QString file;
         QString message;
     } cases[] = {
+        {path("binary.cdt"),
+         QStringLiteral("quarvelctl program: %1 is not a coin data file").arg(path("binary.cdt"))},
+        {unsendableFile,
+         QStringLiteral(
+             "quarvelctl program: %1 has cells that are not numbers 0..255; nothing was sent (--force "
+             "sends them as listed):\n  cell 6 \"12ab\" would be sent as 12\n"
+             "  cell 140 \"-1\" would be sent as 255\n")
+             .arg(unsendableFile)},
         {path("missing.cdt"),
          QStringLiteral("quarvelctl program: Cannot open %1: ").arg(path("missing.cdt"))},
         {path("short.cdt"), QStringLiteral("quarvelctl program: %1 holds 100 values; programming needs 189\n")
@@ -373,6 +386,9 @@ TEST_F(QuarvelctlTest, BadFilesAreRefusedBeforeAnythingIsSent)
     }
     const Outcome served = simulator.stop();
     EXPECT_TRUE(served.out.startsWith(QStringLiteral("frames 0:"))) << show(served);
+
+    const Outcome forced = run({"program", "--port", "sim", "--force", "--verify", "-q", unsendableFile});
+    EXPECT_EQ(forced.exitCode, 0) << show(forced);
 }
 
 TEST_F(QuarvelctlTest, ExitCodesAndMessagesOfTheProgramItself)

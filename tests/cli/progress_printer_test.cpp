@@ -95,5 +95,17 @@ TEST(ProgressPrinter, OwnLinesClearTheBarAndSilenceStopsReports)
     EXPECT_EQ(quiet.str(), "still shown\n");
 }
 
+TEST(ProgressPrinter, TheBarShowsThePhaseInsteadOfProgressTextsButKeepsErrors)
+{
+    std::ostringstream out;
+    ProgressPrinter printer(out, ProgressPrinter::Mode::Bar);
+    printer.setPhase("Reading");
+    failedRead(printer);
+    const std::string shown = out.str();
+    EXPECT_NE(shown.find("Reading"), std::string::npos) << shown;
+    EXPECT_EQ(shown.find(link::texts::kTryToCommunicate), std::string::npos) << shown;
+    EXPECT_NE(shown.find(link::texts::kReadError), std::string::npos) << shown;
+}
+
 } // namespace
 } // namespace quarvel::cli
