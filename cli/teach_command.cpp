@@ -43,7 +43,7 @@ void TeachCommand::begin()
 {
     m_session.image() = m_start;
     m_session.setCdt(m_invocation.calibrate ? 1 : 0);
-    m_printer.setPhase(QStringLiteral("Sampling channel %1").arg(m_invocation.channel).toStdString());
+    m_printer.setPhase(QStringLiteral("Channel %1: insert 12 coins").arg(m_invocation.channel).toStdString());
     if (auto* port = m_session.virtualPort()) {
         // Nobody stands at a virtual selector: feed it the channel's coins as a hand would.
         m_feeder = std::make_unique<sim::CoinFeeder>(*port);
