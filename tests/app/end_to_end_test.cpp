@@ -5,10 +5,8 @@
 #include "sim/pty_bridge.h"
 #include "sim/virtual_selector.h"
 
-#include <QFile>
-#include <QProcess>
-#include <QSignalSpy>
-#include <QStandardPaths>
+#include "quarvel_script_run.h"
+
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -26,42 +24,18 @@ TEST(QuarvelProgram, EditChangeAndProgram)
     const auto before = model.memory();
 
     QTemporaryDir home;
-    const QString script = home.filePath("edit.txt");
-    QFile file(script);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("wait frmMain\n"
-               "click frmMain/ComEdit\n"
-               "wait setting\n"
-               "wait-idle\n"
-               "type setting/TextDollar3 77\n"
-               "select setting/ComboToleranceA3 7\n"
-               "click setting/Command2\n"
-               "wait-idle\n"
-               "quit\n");
-    file.close();
-
-    QProcess quarvel;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("XDG_CONFIG_HOME", home.filePath("config"));
-    env.insert("XDG_DATA_HOME", home.filePath("data"));
-    QStringList args{"--port", bridge.slavePath(), "--script", script};
-    const QString xvfb = QStandardPaths::findExecutable("xvfb-run");
-    if (!xvfb.isEmpty()) {
-        env.remove("QT_QPA_PLATFORM");
-        quarvel.setProgram(xvfb);
-        args.prepend(QStringLiteral(QUARVEL_BINARY));
-        args.prepend("-a");
-    } else {
-        quarvel.setProgram(QStringLiteral(QUARVEL_BINARY));
-    }
-    quarvel.setArguments(args);
-    quarvel.setProcessEnvironment(env);
-    quarvel.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    QSignalSpy finished(&quarvel, &QProcess::finished);
-    quarvel.start();
     // The bridge answers from this event loop while the program runs.
-    ASSERT_TRUE(finished.wait(90000));
-    ASSERT_EQ(quarvel.exitCode(), 0);
+    ASSERT_EQ(testing::runQuarvelScript(QStringLiteral(QUARVEL_BINARY), home, bridge.slavePath(),
+                                        QString::fromUtf8("wait frmMain\n"
+                                                          "click frmMain/ComEdit\n"
+                                                          "wait setting\n"
+                                                          "wait-idle\n"
+                                                          "type setting/TextDollar3 77\n"
+                                                          "select setting/ComboToleranceA3 7\n"
+                                                          "click setting/Command2\n"
+                                                          "wait-idle\n"
+                                                          "quit\n")),
+              0);
 
     const std::uint8_t control3 = before[18];
     EXPECT_EQ(model.cell(20), 77);

@@ -8,10 +8,8 @@
 #include "sim/pty_bridge.h"
 #include "sim/virtual_selector.h"
 
-#include <QFile>
-#include <QProcess>
-#include <QSignalSpy>
-#include <QStandardPaths>
+#include "quarvel_script_run.h"
+
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -31,48 +29,23 @@ TEST(QuarvelProgram, TeachSaveAndOpenAndProgram)
 
     QTemporaryDir home;
     const QString cdt = home.filePath("taught.cdt");
-    const QString script = home.filePath("teach.txt");
-    QFile file(script);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(QStringLiteral("wait frmMain\n"
-                              "click frmMain/ComTeach\n"
-                              "wait setting\n"
-                              "click setting/ComOK\n"
-                              "wait sampling\n"
-                              "click sampling/insert_0\n"
-                              "wait-idle\n"
-                              "choose-file %1\n"
-                              "click sampling/Command1\n"
-                              "click sampling/Command3\n"
-                              "trigger mnuOpen_Program\n"
-                              "wait sampling/STRCH2\n"
-                              "wait-idle\n"
-                              "quit\n")
-                   .arg(cdt)
-                   .toUtf8());
-    file.close();
-
-    QProcess quarvel;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("XDG_CONFIG_HOME", home.filePath("config"));
-    env.insert("XDG_DATA_HOME", home.filePath("data"));
-    QStringList args{"--port", bridge.slavePath(), "--script", script};
-    const QString xvfb = QStandardPaths::findExecutable("xvfb-run");
-    if (!xvfb.isEmpty()) {
-        env.remove("QT_QPA_PLATFORM");
-        quarvel.setProgram(xvfb);
-        args.prepend(QStringLiteral(QUARVEL_BINARY));
-        args.prepend("-a");
-    } else {
-        quarvel.setProgram(QStringLiteral(QUARVEL_BINARY));
-    }
-    quarvel.setArguments(args);
-    quarvel.setProcessEnvironment(env);
-    quarvel.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    QSignalSpy finished(&quarvel, &QProcess::finished);
-    quarvel.start();
-    ASSERT_TRUE(finished.wait(90000));
-    ASSERT_EQ(quarvel.exitCode(), 0);
+    ASSERT_EQ(testing::runQuarvelScript(QStringLiteral(QUARVEL_BINARY), home, bridge.slavePath(),
+                                        QStringLiteral("wait frmMain\n"
+                                                       "click frmMain/ComTeach\n"
+                                                       "wait setting\n"
+                                                       "click setting/ComOK\n"
+                                                       "wait sampling\n"
+                                                       "click sampling/insert_0\n"
+                                                       "wait-idle\n"
+                                                       "choose-file %1\n"
+                                                       "click sampling/Command1\n"
+                                                       "click sampling/Command3\n"
+                                                       "trigger mnuOpen_Program\n"
+                                                       "wait sampling/STRCH2\n"
+                                                       "wait-idle\n"
+                                                       "quit\n")
+                                            .arg(cdt)),
+              0);
     EXPECT_EQ(feeder.remaining(), 0);
 
     // The file holds channel 1's new references, near the coin type's mean.
