@@ -3,6 +3,7 @@
 #include "text_columns.h"
 
 #include "image/address_map.h"
+#include "image/cell_byte.h"
 #include "link/program_transfer.h"
 
 namespace quarvel::cli {
@@ -20,8 +21,8 @@ std::vector<VerifyMismatch> verifyProgrammed(const ParameterImage& programmed, c
     std::vector<VerifyMismatch> mismatches;
     for (const auto& range : link::kProgramRanges) {
         for (int cell = range.first; cell <= range.last; ++cell) {
-            const int expected = link::ProgramTransfer::cellByte(programmed.text(cell));
-            const int actual = link::ProgramTransfer::cellByte(readBack.text(cell));
+            const int expected = cellByte(programmed.text(cell));
+            const int actual = cellByte(readBack.text(cell));
             if (expected != actual) mismatches.push_back({cell, address::fieldName(cell), expected, actual});
         }
     }

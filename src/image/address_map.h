@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <string>
 
 // Where each field lives in the selector's parameter memory. Per-channel fields take a channel
@@ -120,7 +121,7 @@ struct CellRange
     int first;
     int last;
 };
-inline constexpr CellRange kProgrammingRanges[] = {{0, 84}, {86, 123}, {128, 188}};
+inline constexpr std::array<CellRange, 3> kProgrammingRanges{{{0, 84}, {86, 123}, {128, 188}}};
 
 // Channels 1..6 form bank A, 7..12 bank B; each bank has its own price and scaling.
 enum class Bank

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "image/address_map.h"
 #include "image/cell_byte.h"
 #include "image/parameter_image.h"
 #include "link/transfer.h"
@@ -29,9 +30,6 @@ public:
     Step timeout() override;
     Step abort(AbortReason reason) override;
     TransferSummary summary() const override { return m_summary; }
-
-    // Deprecated: use quarvel::cellByte (image/cell_byte.h). Kept until its last callers move.
-    static std::uint8_t cellByte(const std::string& text) { return quarvel::cellByte(text); }
 
 private:
     enum class State
@@ -63,15 +61,9 @@ private:
 // from a copy stamps its own document with this too.
 void stampFixedCells(ParameterImage& image);
 
-// One contiguous range of addresses, both ends included.
-struct AddressRange
-{
-    int first = 0;
-    int last = 0;
-};
-
-// The ranges a full programming writes: 85 and 124..127 are never written.
-inline constexpr std::array<AddressRange, 3> kProgramRanges{{{0, 84}, {86, 123}, {128, 188}}};
+// The ranges a full programming writes, named once with the address map.
+using AddressRange = address::CellRange;
+inline constexpr const auto& kProgramRanges = address::kProgrammingRanges;
 
 // The whole image as the three ranges the selector accepts: 0..84, 86..123 and 128..188
 // (85 and 124..127 are never written). The driver runs each job whatever the previous outcome.
