@@ -82,7 +82,8 @@ const std::array<CommandInfo, 7> kCommands{{
      "the image, with the 'Sampling ok :' line on standard output. The image comes from --from FILE\n"
      "(default: the built-in default image); the selector is not read, so the first frame on the\n"
      "line is the start of sampling. -o writes the taught image, --program then programs it as\n"
-     "'program' does. --calibrate keeps each channel's A window (SigmaA), as after Open & Program.\n"
+     "'program' does, refusing cells the selector cannot hold unless --force is given.\n"
+     "--calibrate keeps each channel's A window (SigmaA), as after Open & Program.\n"
      "Ctrl-C cancels: the end of sampling is sent, nothing is written, exit code 130. With --port\n"
      "sim the virtual selector is fed twelve coins of the channel's kind, or of --coin NAME."},
 }};
@@ -227,6 +228,7 @@ void addOptions(QCommandLineParser& parser, const Options& o, CommandKind kind)
         parser.addOption(o.programAfter);
         parser.addOption(o.calibrate);
         parser.addOption(o.coin);
+        parser.addOption(o.force);
     }
     if (kind == CommandKind::Read || kind == CommandKind::Show || kind == CommandKind::Ports)
         parser.addOption(o.json);
@@ -366,10 +368,9 @@ ParseResult parseCommand(const CommandInfo& command, const QStringList& argument
     if (parser.optionNames().contains(QStringLiteral("json"))) inv.json = parser.isSet(o.json);
     if (inv.json && !inv.outputFile.isEmpty())
         return usageError(info, QStringLiteral("--json prints the settings; it cannot go with -o"));
-    if (info->kind == CommandKind::Program) {
-        inv.verify = parser.isSet(o.verify);
+    if (info->kind == CommandKind::Program) inv.verify = parser.isSet(o.verify);
+    if (info->kind == CommandKind::Program || info->kind == CommandKind::Teach)
         inv.force = parser.isSet(o.force);
-    }
     if (takesPort(info->kind)) inv.trace = parser.isSet(o.trace);
     if (info->kind == CommandKind::Teach) {
         if (!parser.isSet(o.channel)) return usageError(info, QStringLiteral("--channel is required"));

@@ -3,6 +3,9 @@
 #include "console.h"
 #include "exit_codes.h"
 
+#include "settings_report.h"
+
+#include "image/settings_model.h"
 #include "link/traffic.h"
 
 #include <iostream>
@@ -172,6 +175,26 @@ void DeviceCommand::say(const QString& message)
 const char* DeviceCommand::commandName() const
 {
     return commandNameOf(m_invocation.command);
+}
+
+std::optional<int> DeviceCommand::checkProgrammable(const ParameterImage& image, const QString& path)
+{
+    const auto unprogrammable = unprogrammableCells(image);
+    if (unprogrammable.empty()) return std::nullopt;
+    QString list;
+    for (const auto& cell : unprogrammable)
+        list += QStringLiteral("\n  cell %1 %2 would be sent as %3")
+                    .arg(cell.address)
+                    .arg(QString::fromStdString(printableCellText(cell.text)))
+                    .arg(cell.sent);
+    if (!m_invocation.force) {
+        error(QStringLiteral("%1 has cells that are not numbers 0..255; nothing was sent (--force sends "
+                             "them as listed):%2")
+                  .arg(path, list));
+        return exit_code::kUsageOrFile;
+    }
+    note(QStringLiteral("note: sending cells that are not numbers 0..255, as --force asks:%1").arg(list));
+    return std::nullopt;
 }
 
 } // namespace quarvel::cli

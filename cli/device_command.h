@@ -49,6 +49,10 @@ protected:
     const char* commandName() const;
     bool wasInterrupted() const { return m_interrupted; }
 
+    // Refuses an image whose programmed cells the selector cannot hold (text such as "12ab",
+    // "-1" or "300" would reach it as some other byte), unless --force is given; then it notes
+    // what will be sent. path names the image's file.
+    std::optional<int> checkProgrammable(const ParameterImage& image, const QString& path);
     // Starts the session's programming; false (after finishing) when it was refused.
     bool startProgramming();
     // The result line and exit code of a programming run; nullopt when it succeeded.

@@ -2,10 +2,8 @@
 
 #include "exit_codes.h"
 #include "program_verify.h"
-#include "settings_report.h"
 
 #include "image/image_file.h"
-#include "image/settings_model.h"
 
 #include <iostream>
 
@@ -31,23 +29,7 @@ std::optional<int> ProgramCommand::check()
         error(tooShort);
         return exit_code::kUsageOrFile;
     }
-    // Text such as "12ab", "-1" or "300" would reach the selector as some other byte.
-    const auto unprogrammable = unprogrammableCells(read.file->image);
-    if (!unprogrammable.empty()) {
-        QString list;
-        for (const auto& cell : unprogrammable)
-            list += QStringLiteral("\n  cell %1 %2 would be sent as %3")
-                        .arg(cell.address)
-                        .arg(QString::fromStdString(printableCellText(cell.text)))
-                        .arg(cell.sent);
-        if (!m_invocation.force) {
-            error(QStringLiteral("%1 has cells that are not numbers 0..255; nothing was sent (--force sends "
-                                 "them as listed):%2")
-                      .arg(path, list));
-            return exit_code::kUsageOrFile;
-        }
-        note(QStringLiteral("note: sending cells that are not numbers 0..255, as --force asks:%1").arg(list));
-    }
+    if (const auto refused = checkProgrammable(read.file->image, path)) return refused;
     m_file = std::move(read.file->image);
     return std::nullopt;
 }

@@ -35,6 +35,10 @@ std::optional<int> TeachCommand::check()
         return exit_code::kUsageOrFile;
     }
     if (const QString note = shortFileNote(m_invocation.fromFile, *read.file); !note.isEmpty()) error(note);
+    // Checked before the run, so a refusal costs the technician no coins.
+    if (m_invocation.programAfter) {
+        if (const auto refused = checkProgrammable(read.file->image, m_invocation.fromFile)) return refused;
+    }
     m_start = std::move(read.file->image);
     return std::nullopt;
 }

@@ -384,6 +384,10 @@ TEST_F(QuarvelctlTest, BadFilesAreRefusedBeforeAnythingIsSent)
         EXPECT_EQ(program.exitCode, 1) << show(program);
         EXPECT_TRUE(program.err.startsWith(c.message)) << show(program);
     }
+    // Teaching before programming would waste the technician's coins on a file that is refused.
+    const Outcome teach =
+        run({"teach", "--port", simulator.path(), "--channel", "2", "--from", unsendableFile, "--program"});
+    EXPECT_EQ(teach.exitCode, 1) << show(teach);
     const Outcome served = simulator.stop();
     EXPECT_TRUE(served.out.startsWith(QStringLiteral("frames 0:"))) << show(served);
 
