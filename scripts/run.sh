@@ -12,8 +12,9 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
 quarvel: no display to open a window on (neither DISPLAY nor WAYLAND_DISPLAY is set).
 Without a screen, either run the program on a virtual X server:
     xvfb-run -a $build/app/quarvel --simulator
-or use the command-line tool:
+or use the command-line tool (make build builds it too):
     $build/cli/quarvelctl read --port sim
+    $build/cli/quarvelctl teach --port sim --channel 3 -o taught.cdt
 MSG
   exit 1
 fi
