@@ -1,25 +1,33 @@
-// Measures a full read and a full programming of the virtual selector through SerialLink:
-// wall time against the time the bytes need on a 19200-baud line, and CPU time against wall
-// time (the link must wait on timers and readyRead, not spin). Then the idle figures: a read
-// against a selector that never answers (five time-outs and the closing pause), and the quiet
-// after a port vanished mid-read; both should cost next to no CPU.
+// The link's figures, each as a line for people and a row for the table of `make bench`:
 //
-//   link_bench [--pty] [--rounds N]
+// 1. Own cost per exchange: with no wire time at all, the time from a reply's last byte being
+//    available on the device to the next request being written, through SerialLink on the
+//    in-process VirtualPort (stamped at the device: readyRead and writeData) and on a real
+//    QSerialPort over a pty (stamped by the selector's thread: its last write of a reply and
+//    the read that takes the next request, so both kernel hops count against the program).
+// 2. Wire-exact: the same pty selector pacing bytes as a 19200-baud line with a 1 ms
+//    turnaround; a full read and a full programming against the shortest time the line allows.
+// 3. CPU over wall of the program during that full read, beside a naive reference read that
+//    polls processEvents() and a clock, as simple programs of this kind do.
+// 4. Idle checks: a selector that never answers, and the quiet after a port is lost.
+//
+//   link_bench [--rounds N]
+#include "bench_row.h"
+#include "wire_selector.h"
+
 #include "image/parameter_image.h"
+#include "link/frame.h"
 #include "link/program_transfer.h"
 #include "link/read_transfer.h"
 #include "link/serial_link.h"
+#include "sim/fault_plan.h"
 #include "sim/virtual_port.h"
 #include "sim/virtual_selector.h"
-#ifdef Q_OS_UNIX
-#include "sim/pty_bridge.h"
-#endif
-
-#include "sim/fault_plan.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QSerialPort>
 #include <QStringList>
 #include <QTimer>
 
@@ -29,39 +37,300 @@
 #include <memory>
 #include <vector>
 
-#ifdef Q_OS_WIN
-#ifndef NOMINMAX
-#define NOMINMAX // no min and max macros in the code below
-#endif
-#include <windows.h>
-#endif
-
 using namespace quarvel;
+using bench::format;
+using bench::printRow;
 
 namespace {
 
-double cpuSeconds()
+double processCpuSeconds()
 {
-#ifdef Q_OS_WIN
-    // User and kernel time in 100 ns units; the system counts it per scheduler tick.
-    FILETIME created{}, exited{}, kernel{}, user{};
-    if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user)) return 0.0;
-    const auto ticks = [](const FILETIME& t) {
-        return (static_cast<unsigned long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
-    };
-    return static_cast<double>(ticks(kernel) + ticks(user)) / 1.0e7;
-#else
     timespec ts{};
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
     return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
-#endif
 }
 
-void idle(int ms)
+// The shortest full read and programming a 19200-baud line allows, in seconds. An exchange is
+// five bytes out, the selector's turnaround, five bytes back. A read's closing pause counts
+// from its last request, so the last exchange overlaps it; programming sends the end frame
+// right after the last acknowledgement and pauses from then, so the end frame's own bytes
+// overlap the pause.
+constexpr double kExchangeSeconds =
+    (10 * bench::WireSelector::kByteNs + bench::WireSelector::kTurnaroundNs) / 1e9;
+constexpr int kReadCells = 189;
+constexpr int kProgramCells = 184; // 85 + 38 + 61
+constexpr int kProgramRanges = 3;
+
+double readBound(double pause)
 {
+    return (kReadCells - 1) * kExchangeSeconds + std::max(pause, kExchangeSeconds);
+}
+
+double programBound(double pause)
+{
+    return kProgramCells * kExchangeSeconds + kProgramRanges * pause;
+}
+
+struct Figures
+{
+    double wall = 0;
+    double cpu = 0;
+    bool ok = false;
+};
+
+// Runs the jobs to the end on the event loop; cpu is the whole process's.
+Figures runJobs(link::SerialLink& serial, std::vector<std::unique_ptr<link::Transfer>> jobs)
+{
+    Figures f;
     QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    auto c = QObject::connect(&serial, &link::SerialLink::runFinished, [&](bool ok) {
+        f.ok = ok;
+        loop.quit();
+    });
+    QElapsedTimer wall;
+    wall.start();
+    const double cpu0 = processCpuSeconds();
+    QString why;
+    if (!serial.run(std::move(jobs), &why)) {
+        std::fprintf(stderr, "refused: %s\n", qPrintable(why));
+        QObject::disconnect(c);
+        return f;
+    }
     loop.exec();
+    f.wall = static_cast<double>(wall.nsecsElapsed()) / 1e9;
+    f.cpu = processCpuSeconds() - cpu0;
+    QObject::disconnect(c);
+    return f;
+}
+
+std::vector<std::unique_ptr<link::Transfer>> readJob(ParameterImage& image)
+{
+    std::vector<std::unique_ptr<link::Transfer>> jobs;
+    jobs.push_back(std::make_unique<link::ReadTransfer>(image));
+    return jobs;
+}
+
+double percentileUs(std::vector<std::int64_t> ns, double p)
+{
+    if (ns.empty()) return 0;
+    std::sort(ns.begin(), ns.end());
+    const auto i = static_cast<std::size_t>(p * static_cast<double>(ns.size() - 1) + 0.5);
+    return static_cast<double>(ns[std::min(i, ns.size() - 1)]) / 1000.0;
+}
+
+void reportOwnCost(const char* where, const std::vector<std::int64_t>& gaps)
+{
+    const double median = percentileUs(gaps, 0.5);
+    const double p99 = percentileUs(gaps, 0.99);
+    std::printf("own cost per exchange, %-10s %zu exchanges  median %7.1f us  p99 %7.1f us  max %8.1f us\n",
+                where, gaps.size(), median, p99, percentileUs(gaps, 1.0));
+    printRow(std::string("own cost per exchange, ") + where + ", median", "<= 50 us",
+             format("%.1f us", median), median <= 50);
+    printRow(std::string("own cost per exchange, ") + where + ", p99", "<= 500 us", format("%.1f us", p99),
+             p99 <= 500);
+}
+
+// A VirtualPort that stamps the device boundary: a reply becomes readable (readyRead, seen
+// before the link's own slot) and the link writes its next request.
+class StampedPort : public sim::VirtualPort
+{
+public:
+    explicit StampedPort(sim::VirtualSelector& model) : VirtualPort(model)
+    {
+        connect(this, &QIODevice::readyRead, this, [this] {
+            m_replyNs = bench::monotonicNs();
+            m_awaiting = true;
+        });
+    }
+    std::vector<std::int64_t> takeGaps()
+    {
+        m_awaiting = false;
+        return std::exchange(m_gaps, {});
+    }
+
+protected:
+    qint64 writeData(const char* data, qint64 size) override
+    {
+        if (m_awaiting) m_gaps.push_back(bench::monotonicNs() - m_replyNs);
+        m_awaiting = false;
+        return VirtualPort::writeData(data, size);
+    }
+
+private:
+    std::int64_t m_replyNs = 0;
+    bool m_awaiting = false;
+    std::vector<std::int64_t> m_gaps;
+};
+
+// Full reads and a full programming; the gaps are collected after every run, so the wait
+// across a closing pause is never one of them.
+template <typename Source>
+std::vector<std::int64_t> ownCostRuns(link::SerialLink& serial, Source& source, int reads)
+{
+    std::vector<std::int64_t> gaps;
+    ParameterImage image;
+    const auto collect = [&] {
+        const auto more = source.takeGaps();
+        gaps.insert(gaps.end(), more.begin(), more.end());
+    };
+    for (int i = 0; i < reads; ++i) {
+        runJobs(serial, readJob(image));
+        collect();
+    }
+    runJobs(serial, link::programJobs(image));
+    collect();
+    return gaps;
+}
+
+void ownCostInProcess(int reads)
+{
+    sim::VirtualSelector model;
+    model.loadMemory(sim::VirtualSelector::factoryMemory());
+    StampedPort port(model);
+    port.open(QIODevice::ReadWrite);
+    link::SerialLink serial;
+    serial.attachDevice(&port, "virtual");
+    reportOwnCost("in-process", ownCostRuns(serial, port, reads));
+}
+
+bool ownCostPty(int reads)
+{
+    bench::WireSelector selector(false);
+    std::string error;
+    link::SerialLink serial;
+    QString openError;
+    if (!selector.start(&error)) {
+        std::fprintf(stderr, "pty: %s\n", error.c_str());
+        return false;
+    }
+    if (!serial.openPort(QString::fromStdString(selector.slavePath()), &openError)) {
+        std::fprintf(stderr, "pty: %s\n", qPrintable(openError));
+        return false;
+    }
+    reportOwnCost("pty", ownCostRuns(serial, selector, reads));
+    return true;
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0 : values[values.size() / 2];
+}
+
+// The program's CPU during a run: the whole process less the selector's thread.
+struct HostFigures
+{
+    double wall = 0;
+    double cpu = 0;
+    bool ok = true;
+};
+
+HostFigures runOnWire(link::SerialLink& serial, bench::WireSelector& selector,
+                      std::vector<std::unique_ptr<link::Transfer>> jobs)
+{
+    const double selectorCpu0 = selector.threadCpuSeconds();
+    const Figures f = runJobs(serial, std::move(jobs));
+    return {f.wall, f.cpu - (selector.threadCpuSeconds() - selectorCpu0), f.ok};
+}
+
+// A read as the simplest programs do it: write, then spin on processEvents() and the clock
+// until five bytes are there or 200 ms have passed, then busy-wait the closing pause.
+HostFigures naiveRead(const QString& path, bench::WireSelector& selector)
+{
+    QSerialPort port(path);
+    port.setBaudRate(19200);
+    if (!port.open(QIODevice::ReadWrite)) return {0, 0, false};
+    const double selectorCpu0 = selector.threadCpuSeconds();
+    const double cpu0 = processCpuSeconds();
+    QElapsedTimer wall;
+    wall.start();
+    bool ok = true;
+    qint64 sentMs = 0;
+    for (int address = 0; address < kReadCells && ok; ++address) {
+        const link::Frame request = link::readRequest(static_cast<std::uint8_t>(address));
+        port.write(reinterpret_cast<const char*>(request.data()), link::kFrameSize);
+        sentMs = wall.elapsed();
+        while (port.bytesAvailable() < link::kFrameSize) {
+            QCoreApplication::processEvents();
+            if (wall.elapsed() - sentMs >= 200) {
+                ok = false;
+                break;
+            }
+        }
+        port.read(link::kFrameSize);
+    }
+    while (wall.elapsed() - sentMs < 300) {
+    }
+    const double seconds = static_cast<double>(wall.nsecsElapsed()) / 1e9;
+    const double cpu = processCpuSeconds() - cpu0 - (selector.threadCpuSeconds() - selectorCpu0);
+    selector.takeGaps();
+    return {seconds, cpu, ok};
+}
+
+bool wireExact(int rounds)
+{
+    bench::WireSelector selector(true);
+    std::string error;
+    if (!selector.start(&error)) {
+        std::fprintf(stderr, "pty: %s\n", error.c_str());
+        return false;
+    }
+    const QString path = QString::fromStdString(selector.slavePath());
+    std::printf("wire-exact selector thread: %s\n",
+                selector.realTime() ? "real-time priority" : "normal priority");
+    const double pause = link::LinkTiming{}.closingPauseMs / 1000.0;
+    std::vector<double> readRatios, programRatios, cpuShares, exchangeUs;
+    {
+        link::SerialLink serial;
+        QString openError;
+        if (!serial.openPort(path, &openError)) {
+            std::fprintf(stderr, "pty: %s\n", qPrintable(openError));
+            return false;
+        }
+        for (int r = 0; r < rounds; ++r) {
+            ParameterImage image;
+            const HostFigures read = runOnWire(serial, selector, readJob(image));
+            const auto gaps = selector.takeGaps();
+            const auto lates = selector.takeLates();
+            std::printf("  host gap median %.1f us p99 %.1f us; selector late median %.1f us p99 %.1f us\n",
+                        percentileUs(gaps, 0.5), percentileUs(gaps, 0.99), percentileUs(lates, 0.5),
+                        percentileUs(lates, 0.99));
+            const HostFigures program = runOnWire(serial, selector, link::programJobs(image));
+            selector.takeGaps();
+            selector.takeLates();
+            readRatios.push_back(read.wall / readBound(pause));
+            programRatios.push_back(program.wall / programBound(pause));
+            cpuShares.push_back(read.cpu / read.wall);
+            // What one exchange took on average, with the pause taken out.
+            exchangeUs.push_back((read.wall - pause) / (kReadCells - 1) * 1e6);
+            std::printf("wire-exact pty, round %d: read %s %.4f s (bound %.4f s, x%.4f, cpu/wall %.4f), "
+                        "programming %s %.4f s (bound %.4f s, x%.4f)\n",
+                        r + 1, read.ok ? "ok" : "FAILED", read.wall, readBound(pause),
+                        read.wall / readBound(pause), read.cpu / read.wall, program.ok ? "ok" : "FAILED",
+                        program.wall, programBound(pause), program.wall / programBound(pause));
+            if (!read.ok || !program.ok) return false;
+        }
+    }
+    const double readRatio = median(readRatios);
+    const double programRatio = median(programRatios);
+    const double cpuShare = median(cpuShares);
+    std::printf("exchange on the wire: %.1f us each (line allows %.1f us)\n", median(exchangeUs),
+                kExchangeSeconds * 1e6);
+    printRow("full read / line bound (wire-exact pty)", "<= 1.01",
+             format("%.4f", readRatio) + format(" (bound %.4f s)", readBound(pause)), readRatio <= 1.01);
+    printRow("full programming / line bound (wire-exact pty)", "<= 1.01",
+             format("%.4f", programRatio) + format(" (bound %.4f s)", programBound(pause)),
+             programRatio <= 1.01);
+
+    const HostFigures naive = naiveRead(path, selector);
+    const double naiveShare = naive.wall > 0 ? naive.cpu / naive.wall : 0;
+    std::printf("naive reference read: %s %.4f s, cpu/wall %.3f\n", naive.ok ? "ok" : "FAILED", naive.wall,
+                naiveShare);
+    printRow("CPU / wall during full read", "<= 0.05",
+             format("%.4f", cpuShare) + format(" (naive loop %.2f, ", naiveShare) +
+                 format("x%.0f)", cpuShare > 0 ? naiveShare / cpuShare : 0),
+             cpuShare <= 0.05);
+    return true;
 }
 
 // Takes every byte and never answers: a selector that is not there.
@@ -76,55 +345,7 @@ protected:
     qint64 writeData(const char*, qint64 size) override { return size; }
 };
 
-std::vector<std::unique_ptr<link::Transfer>> readJob(ParameterImage& image)
-{
-    std::vector<std::unique_ptr<link::Transfer>> jobs;
-    jobs.push_back(std::make_unique<link::ReadTransfer>(image));
-    return jobs;
-}
-
-// 10 bits a byte at 19200 baud, a five-byte request and a five-byte reply per exchange.
-constexpr double kByteSeconds = 10.0 / 19200.0;
-constexpr double kExchangeWireSeconds = 10 * kByteSeconds;
-
-struct Figures
-{
-    double wall = 0;
-    double cpu = 0;
-    bool ok = false;
-};
-
-Figures runJobs(link::SerialLink& serial, std::vector<std::unique_ptr<link::Transfer>> jobs)
-{
-    Figures f;
-    QEventLoop loop;
-    auto c = QObject::connect(&serial, &link::SerialLink::runFinished, [&](bool ok) {
-        f.ok = ok;
-        loop.quit();
-    });
-    QElapsedTimer wall;
-    wall.start();
-    const double cpu0 = cpuSeconds();
-    QString why;
-    if (!serial.run(std::move(jobs), &why)) {
-        std::fprintf(stderr, "refused: %s\n", qPrintable(why));
-        return f;
-    }
-    loop.exec();
-    f.wall = static_cast<double>(wall.nsecsElapsed()) / 1e9;
-    f.cpu = cpuSeconds() - cpu0;
-    QObject::disconnect(c);
-    return f;
-}
-
-void print(const char* what, const Figures& f, int exchanges, double pauses)
-{
-    const double wire = exchanges * kExchangeWireSeconds + pauses;
-    std::printf("%-28s %s  wall %7.3f s  line time %7.3f s  wall/line %5.2f  cpu/wall %5.3f\n", what,
-                f.ok ? "ok  " : "FAIL", f.wall, wire, f.wall / wire, f.cpu / f.wall);
-}
-
-// Five time-outs and the closing pause should take their full time and almost no CPU.
+// Five time-outs and the closing pause: their full time, and next to no CPU.
 void silentRead()
 {
     SilentDevice silent;
@@ -132,12 +353,10 @@ void silentRead()
     serial.attachDevice(&silent, "silent");
     ParameterImage image;
     const Figures f = runJobs(serial, readJob(image));
-    const auto timing = serial.timing();
-    // The pause counts from the last request, which the fifth time-out already waited out in part.
-    const int pauseMs = std::max(0, timing.closingPauseMs - timing.replyTimeoutMs);
-    const double expected = (5 * timing.replyTimeoutMs + pauseMs) / 1000.0;
-    std::printf("%-28s %s  wall %7.3f s  expected %7.3f s  cpu %7.4f s  cpu/wall %5.3f\n",
-                "silent selector (read)", f.ok ? "ok?!" : "fails", f.wall, expected, f.cpu, f.cpu / f.wall);
+    std::printf("silent selector (read) %s  wall %.3f s  cpu %.4f s\n", f.ok ? "succeeded?!" : "fails",
+                f.wall, f.cpu);
+    printRow("CPU, read of a silent selector (5 time-outs, pause)", "report",
+             format("%.1f ms", f.cpu * 1e3) + format(" over %.2f s", f.wall));
 }
 
 // The port vanishes during a read; afterwards the link must not spin on a dead device.
@@ -153,9 +372,11 @@ void quietAfterLoss()
     ParameterImage image;
     runJobs(serial, readJob(image));
     constexpr int kQuietMs = 400;
-    const double cpu0 = cpuSeconds();
-    idle(kQuietMs);
-    std::printf("%-28s cpu %7.4f s over %d ms idle\n", "after a lost port", cpuSeconds() - cpu0, kQuietMs);
+    const double cpu0 = processCpuSeconds();
+    QEventLoop loop;
+    QTimer::singleShot(kQuietMs, &loop, &QEventLoop::quit);
+    loop.exec();
+    std::printf("after a lost port: cpu %.4f s over %d ms idle\n", processCpuSeconds() - cpu0, kQuietMs);
 }
 
 } // namespace
@@ -164,52 +385,15 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
-    const bool usePty = args.contains("--pty");
     int rounds = 3;
     if (const auto i = args.indexOf("--rounds"); i >= 0 && i + 1 < args.size())
-        rounds = args.at(i + 1).toInt();
+        rounds = std::max(1, args.at(i + 1).toInt());
 
-    sim::VirtualSelector model;
-    link::SerialLink serial;
-    std::unique_ptr<sim::VirtualPort> port;
-#ifdef Q_OS_UNIX
-    std::unique_ptr<sim::PtyBridge> bridge;
-#endif
-    if (usePty) {
-#ifdef Q_OS_UNIX
-        bridge = std::make_unique<sim::PtyBridge>(model);
-        bridge->setWireTime(true);
-        QString error;
-        if (!bridge->open(&error) || !serial.openPort(bridge->slavePath(), &error)) {
-            std::fprintf(stderr, "pty: %s\n", qPrintable(error));
-            return 1;
-        }
-#else
-        std::fprintf(stderr, "--pty needs a Unix system\n");
-        return 1;
-#endif
-    } else {
-        port = std::make_unique<sim::VirtualPort>(model);
-        port->setWireTime(true);
-        port->open(QIODevice::ReadWrite);
-        serial.attachDevice(port.get(), "virtual");
-    }
-
-    std::printf("QUARVEL link bench: %s, wire time on, %d rounds\n",
-                usePty ? "pseudo-terminal" : "in-process port", rounds);
-    const double pause = serial.timing().closingPauseMs / 1000.0;
-    for (int r = 0; r < rounds; ++r) {
-        ParameterImage image;
-        std::vector<std::unique_ptr<link::Transfer>> read;
-        read.push_back(std::make_unique<link::ReadTransfer>(image));
-        print("full read (189 cells)", runJobs(serial, std::move(read)), 189, pause);
-
-        std::vector<std::unique_ptr<link::Transfer>> program = link::programJobs(image);
-        // 184 write exchanges, three end frames of 5 bytes, three closing pauses.
-        print("full programming (3 ranges)", runJobs(serial, std::move(program)), 184,
-              3 * (pause + 5 * kByteSeconds));
-    }
+    std::printf("QUARVEL link bench, %d rounds\n", rounds);
+    ownCostInProcess(rounds);
+    bool ok = ownCostPty(rounds);
+    ok = wireExact(rounds) && ok;
     silentRead();
     quietAfterLoss();
-    return 0;
+    return ok ? 0 : 1;
 }

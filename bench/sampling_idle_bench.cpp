@@ -1,8 +1,11 @@
 // Process CPU time of the sampling window while a run waits for coins: the window and the
 // link must wait on events, not poll. Opens the window on the virtual selector, starts a run
 // on channel 1, then lets the event loop sit for the given seconds with no coin inserted.
+// Then, as a reference, the wait the simplest programs use: processEvents() and a clock check
+// in a loop, for two seconds, scaled to the same span.
 //
 //   sampling_idle_bench [seconds]       (default 10; needs a display or QT_QPA_PLATFORM)
+#include "bench_row.h"
 #include "sampling/ui/sampling_window.h"
 #include "session/selector_session.h"
 #include "sim/virtual_selector.h"
@@ -66,5 +69,22 @@ int main(int argc, char** argv)
     const double elapsed = static_cast<double>(wall.nsecsElapsed()) / 1e9;
     std::printf("waiting for coins: wall %.2f s, process CPU %.4f s (%.3f %% of wall)\n", elapsed, cpu,
                 100.0 * cpu / elapsed);
+
+    constexpr double kNaiveSeconds = 2.0;
+    const double naiveStart = cpuSeconds();
+    QElapsedTimer naiveWall;
+    naiveWall.start();
+    while (static_cast<double>(naiveWall.nsecsElapsed()) / 1e9 < kNaiveSeconds)
+        QCoreApplication::processEvents();
+    const double naive = (cpuSeconds() - naiveStart) / kNaiveSeconds * seconds;
+    std::printf("naive reference wait: process CPU %.3f s per %d s\n", naive, seconds);
+
+    const double perTenSeconds = cpu / elapsed * 10.0;
+    bench::printRow(
+        "CPU, 10 s of a sampling run waiting for coins", "<= 20 ms",
+        bench::format("%.1f ms", perTenSeconds * 1e3) +
+            bench::format(" (naive loop %.0f ms, ", naive / seconds * 10.0 * 1e3) +
+            bench::format("x%.0f)", perTenSeconds > 0 ? naive / seconds * 10.0 / perTenSeconds : 0),
+        perTenSeconds <= 0.020);
     return 0;
 }

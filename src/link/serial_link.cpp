@@ -266,8 +266,12 @@ void SerialLink::perform(const LinkEngine::Action& action)
             if constexpr (std::is_same_v<A, LinkEngine::Flush>) {
                 flushDevice();
             } else if constexpr (std::is_same_v<A, LinkEngine::Write>) {
-                if (m_device && !m_lost)
+                if (m_device && !m_lost) {
                     m_device->write(reinterpret_cast<const char*>(a.frame.data()), kFrameSize);
+                    // QSerialPort only queues a write until its next pass of the event loop;
+                    // the selector is waiting, so hand the frame to the driver now.
+                    if (m_ownedPort && m_device == m_ownedPort.get()) m_ownedPort->flush();
+                }
                 emit frameSent(a.frame);
             } else if constexpr (std::is_same_v<A, LinkEngine::ArmTimer>) {
                 m_timerTag = a.tag;
