@@ -7,7 +7,7 @@ SANITIZE ?= OFF
 JOBS     ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build run package test test-sanitize fuzz format clean
+.PHONY: all deps configure build run package test test-sanitize fuzz bench format clean
 
 all: build
 
@@ -41,6 +41,13 @@ fuzz: deps
 	@CXX=clang++ cmake -S fuzz -B build-fuzz -G Ninja -DQUARVEL_FUZZ=ON >/dev/null
 	@cmake --build build-fuzz -j $(JOBS)
 	@cd build-fuzz && ctest --output-on-failure
+
+# Builds only what the benchmarks need, runs them and prints one table of figures against
+# their targets (about two minutes; figures from a quiet machine mean most).
+bench: configure
+	@cmake --build $(BUILD) --target link_bench sampling_idle_bench cores_bench startup_bench minimal_window \
+		quarvel quarvelctl -j $(JOBS)
+	@bench/run_benches.sh $(BUILD)
 
 format:
 	@find src tests cli app bench fuzz -name '*.cpp' -o -name '*.h' | xargs clang-format -i
