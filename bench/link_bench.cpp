@@ -32,10 +32,15 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <ctime>
 #include <memory>
 #include <vector>
+
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
 
 using namespace quarvel;
 using bench::format;
@@ -211,6 +216,47 @@ bool ownCostPty(int reads)
     return true;
 }
 
+// The same exchanges from a plain blocking client with no event loop: what the pty and the
+// scheduler cost by themselves, the floor under the figure above.
+// Returns the mean time from one request to the next, in microseconds.
+double ptyFloor(int reads, bool wireTime)
+{
+    bench::WireSelector selector(wireTime);
+    std::string error;
+    if (!selector.start(&error)) return 0;
+    const int fd = ::open(selector.slavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return 0;
+    termios tio{};
+    ::tcgetattr(fd, &tio);
+    ::cfmakeraw(&tio);
+    ::tcsetattr(fd, TCSANOW, &tio);
+    std::int64_t firstSend = 0, lastSend = 0;
+    for (int i = 0; i < reads * kReadCells; ++i) {
+        lastSend = bench::monotonicNs();
+        if (i == 0) firstSend = lastSend;
+        const link::Frame request = link::readRequest(static_cast<std::uint8_t>(i % kReadCells));
+        if (::write(fd, request.data(), request.size()) != static_cast<ssize_t>(request.size())) break;
+        std::array<std::uint8_t, link::kFrameSize> reply{};
+        for (std::size_t got = 0; got < reply.size();) {
+            const ssize_t n = ::read(fd, reply.data() + got, reply.size() - got);
+            if (n <= 0) break;
+            got += static_cast<std::size_t>(n);
+        }
+    }
+    ::close(fd);
+    const auto gaps = selector.takeGaps();
+    const double median = percentileUs(gaps, 0.5);
+    std::printf("pty floor, blocking C client%s: %zu exchanges  median %7.1f us  p99 %7.1f us\n",
+                wireTime ? " on the wire-exact line" : "", gaps.size(), median, percentileUs(gaps, 0.99));
+    if (!wireTime)
+        printRow("  floor: the same over the pty from a blocking C client, median", "report",
+                 format("%.1f us", median));
+    else
+        printRow("  floor: host gap of a blocking C client on the wire-exact line, median", "report",
+                 format("%.1f us", median));
+    return static_cast<double>(lastSend - firstSend) / 1000.0 / (reads * kReadCells - 1);
+}
+
 double median(std::vector<double> values)
 {
     std::sort(values.begin(), values.end());
@@ -280,6 +326,7 @@ bool wireExact(int rounds)
                 selector.realTime() ? "real-time priority" : "normal priority");
     const double pause = link::LinkTiming{}.closingPauseMs / 1000.0;
     std::vector<double> readRatios, programRatios, cpuShares, exchangeUs;
+    std::vector<std::int64_t> hostGaps;
     {
         link::SerialLink serial;
         QString openError;
@@ -292,6 +339,7 @@ bool wireExact(int rounds)
             const HostFigures read = runOnWire(serial, selector, readJob(image));
             const auto gaps = selector.takeGaps();
             const auto lates = selector.takeLates();
+            hostGaps.insert(hostGaps.end(), gaps.begin(), gaps.end());
             std::printf("  host gap median %.1f us p99 %.1f us; selector late median %.1f us p99 %.1f us\n",
                         percentileUs(gaps, 0.5), percentileUs(gaps, 0.99), percentileUs(lates, 0.5),
                         percentileUs(lates, 0.99));
@@ -314,8 +362,6 @@ bool wireExact(int rounds)
     const double readRatio = median(readRatios);
     const double programRatio = median(programRatios);
     const double cpuShare = median(cpuShares);
-    std::printf("exchange on the wire: %.1f us each (line allows %.1f us)\n", median(exchangeUs),
-                kExchangeSeconds * 1e6);
     printRow("full read / line bound (wire-exact pty)", "<= 1.01",
              format("%.4f", readRatio) + format(" (bound %.4f s)", readBound(pause)), readRatio <= 1.01);
     printRow("full programming / line bound (wire-exact pty)", "<= 1.01",
@@ -324,8 +370,21 @@ bool wireExact(int rounds)
 
     const HostFigures naive = naiveRead(path, selector);
     const double naiveShare = naive.wall > 0 ? naive.cpu / naive.wall : 0;
-    std::printf("naive reference read: %s %.4f s, cpu/wall %.3f\n", naive.ok ? "ok" : "FAILED", naive.wall,
-                naiveShare);
+    std::printf("naive reference read: %s %.4f s (x%.4f), cpu/wall %.3f\n", naive.ok ? "ok" : "FAILED",
+                naive.wall, naive.wall / readBound(pause), naiveShare);
+
+    // Where the time over the line's own goes: the host's gap, seen from the selector, beside a
+    // blocking C client's on the same kind of line.
+    const double floorUs = ptyFloor(1, true);
+    std::printf(
+        "request to request: quarvel %.1f us, naive loop %.1f us, blocking C client %.1f us, line %.1f us\n",
+        median(exchangeUs), (naive.wall - pause) / (kReadCells - 1) * 1e6, floorUs, kExchangeSeconds * 1e6);
+    printRow("  host gap per exchange on the wire-exact line, median", "report",
+             format("%.1f us", percentileUs(hostGaps, 0.5)));
+    printRow("  request to request: quarvel / naive loop / C client / line", "report",
+             format("%.0f / ", median(exchangeUs)) +
+                 format("%.0f / ", (naive.wall - pause) / (kReadCells - 1) * 1e6) +
+                 format("%.0f / ", floorUs) + format("%.0f us", kExchangeSeconds * 1e6));
     printRow("CPU / wall during full read", "<= 0.05",
              format("%.4f", cpuShare) + format(" (naive loop %.2f, ", naiveShare) +
                  format("x%.0f)", cpuShare > 0 ? naiveShare / cpuShare : 0),
@@ -392,6 +451,7 @@ int main(int argc, char** argv)
     std::printf("QUARVEL link bench, %d rounds\n", rounds);
     ownCostInProcess(rounds);
     bool ok = ownCostPty(rounds);
+    ptyFloor(rounds, false);
     ok = wireExact(rounds) && ok;
     silentRead();
     quietAfterLoss();
