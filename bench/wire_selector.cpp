@@ -122,6 +122,7 @@ double WireSelector::threadCpuSeconds() const
 void WireSelector::serve()
 {
     // The default slack of 50 us would blur every byte deadline.
+    pthread_setname_np(pthread_self(), "wire selector");
     ::prctl(PR_SET_TIMERSLACK, 1UL, 0, 0, 0);
     // Where allowed, run ahead of other work on the machine, so that a busy machine delays the
     // host under test and not the line it is measured against. Without the right it stays

@@ -3,9 +3,11 @@
 #include <QIODevice>
 #include <QMetaMethod>
 
+#include <algorithm>
 #include <span>
 #include <type_traits>
 #include <utility>
+#include <variant>
 
 namespace quarvel::link {
 
@@ -234,9 +236,42 @@ void SerialLink::onDeviceLost()
 
 void SerialLink::execute(LinkEngine::Actions actions)
 {
-    for (auto& action : actions)
-        m_pending.emplace_back([this, action = std::move(action)] { perform(action); });
+    // The engine lists a reply's traffic and status reports before the request that follows
+    // it, and their listeners (status window, traffic log) take a good part of a millisecond.
+    // The selector waits for none of that: when only reports come before it, the request goes
+    // on the line first and every signal still follows in the engine's order.
+    const auto isReport = [](const LinkEngine::Action& a) {
+        return std::holds_alternative<LinkEngine::Status>(a) ||
+               std::holds_alternative<LinkEngine::Traffic>(a) ||
+               std::holds_alternative<LinkEngine::StopTimer>(a);
+    };
+    const auto write = std::find_if(actions.begin(), actions.end(), [](const auto& a) {
+        return std::holds_alternative<LinkEngine::Write>(a);
+    });
+    const bool writeFirst =
+        write != actions.end() && write != actions.begin() && std::all_of(actions.begin(), write, isReport);
+    if (writeFirst) {
+        const Frame frame = std::get<LinkEngine::Write>(*write).frame;
+        m_pending.emplace_back([this, frame] { writeToDevice(frame); });
+    }
+    for (auto it = actions.begin(); it != actions.end(); ++it) {
+        if (writeFirst && it == write) {
+            const Frame frame = std::get<LinkEngine::Write>(*it).frame;
+            m_pending.emplace_back([this, frame] { emit frameSent(frame); });
+            continue;
+        }
+        m_pending.emplace_back([this, action = std::move(*it)] { perform(action); });
+    }
     post({});
+}
+
+void SerialLink::writeToDevice(const Frame& frame)
+{
+    if (!m_device || m_lost) return;
+    m_device->write(reinterpret_cast<const char*>(frame.data()), kFrameSize);
+    // QSerialPort only queues a write until its next pass of the event loop; the selector is
+    // waiting, so hand the frame to the driver now.
+    if (m_ownedPort && m_device == m_ownedPort.get()) m_ownedPort->flush();
 }
 
 // Runs queued work in order. A slot that calls back into the link while a signal is being
@@ -266,12 +301,7 @@ void SerialLink::perform(const LinkEngine::Action& action)
             if constexpr (std::is_same_v<A, LinkEngine::Flush>) {
                 flushDevice();
             } else if constexpr (std::is_same_v<A, LinkEngine::Write>) {
-                if (m_device && !m_lost) {
-                    m_device->write(reinterpret_cast<const char*>(a.frame.data()), kFrameSize);
-                    // QSerialPort only queues a write until its next pass of the event loop;
-                    // the selector is waiting, so hand the frame to the driver now.
-                    if (m_ownedPort && m_device == m_ownedPort.get()) m_ownedPort->flush();
-                }
+                writeToDevice(a.frame);
                 emit frameSent(a.frame);
             } else if constexpr (std::is_same_v<A, LinkEngine::ArmTimer>) {
                 m_timerTag = a.tag;

@@ -107,6 +107,7 @@ private:
     void execute(LinkEngine::Actions actions);
     void post(std::function<void()> task);
     void perform(const LinkEngine::Action& action);
+    void writeToDevice(const Frame& frame);
     void flushDevice();
 
     LinkEngine m_engine;

@@ -239,6 +239,23 @@ TEST(SerialLink, CancelOrCloseFromASignalEndsTheRead)
     }
 }
 
+// The next request is on the line before the reply that led to it reaches the traffic and
+// status listeners (slow windows): the selector must not wait for them.
+TEST(SerialLink, NextRequestLeavesBeforeTheReplyIsReported)
+{
+    VirtualBench b;
+    ParameterImage image;
+    std::vector<int> readsWhenReported;
+    QObject::connect(&b.link, &SerialLink::traffic, &b.link, [&](const TrafficEntry& entry) {
+        if (entry.direction == Direction::Received) readsWhenReported.push_back(b.model.counts().reads);
+    });
+    ASSERT_TRUE(b.link.run(readJob(image)));
+    ASSERT_TRUE(b.spy.finish());
+    ASSERT_EQ(readsWhenReported.size(), 189U);
+    for (int cell = 0; cell < 188; ++cell)
+        EXPECT_EQ(readsWhenReported[cell], cell + 2) << "reply of cell " << cell;
+}
+
 TEST(SerialLink, NextRunCanStartFromRunFinished)
 {
     VirtualBench b;

@@ -1,0 +1,148 @@
+// The link as the desktop program runs it: the main window, its status window and traffic log
+// follow every transfer, on a pty served by the wire selector. Reports the own cost per
+// exchange (no wire time) and a full read and programming against the line bound (wire-exact),
+// so that whatever the windows do between a reply and the next request shows.
+//
+//   desktop_link_bench [--rounds N]     (QT_QPA_PLATFORM=offscreen without a display)
+#include "bench_row.h"
+#include "wire_selector.h"
+
+#include "main/main_window.h"
+#include "session/selector_session.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <vector>
+
+using namespace quarvel;
+using bench::format;
+using bench::printRow;
+
+namespace {
+
+constexpr double kExchangeSeconds =
+    (10 * bench::WireSelector::kByteNs + bench::WireSelector::kTurnaroundNs) / 1e9;
+constexpr double kPause = 0.3;
+constexpr double kReadBound = 188 * kExchangeSeconds + kPause;
+constexpr double kProgramBound = 184 * kExchangeSeconds + 3 * kPause;
+
+double percentileUs(std::vector<std::int64_t> ns, double p)
+{
+    if (ns.empty()) return 0;
+    std::sort(ns.begin(), ns.end());
+    const auto i = static_cast<std::size_t>(p * static_cast<double>(ns.size() - 1) + 0.5);
+    return static_cast<double>(ns[std::min(i, ns.size() - 1)]) / 1000.0;
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0 : values[values.size() / 2];
+}
+
+// Starts an operation and waits, on the event loop, until the session is idle again.
+template <typename Start> double timed(session::SelectorSession& session, Start start)
+{
+    QEventLoop loop;
+    auto c = QObject::connect(&session, &session::SelectorSession::busyChanged, [&](bool busy) {
+        if (!busy) loop.quit();
+    });
+    QElapsedTimer wall;
+    wall.start();
+    if (!start()) {
+        QObject::disconnect(c);
+        return -1;
+    }
+    loop.exec();
+    QObject::disconnect(c);
+    return static_cast<double>(wall.nsecsElapsed()) / 1e9;
+}
+
+double processCpuSeconds()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
+struct Outcome
+{
+    std::vector<std::int64_t> gaps;
+    std::vector<double> readSeconds, programSeconds, readCpuShares;
+    bool ok = true;
+};
+
+Outcome runDesktop(bool wireTime, int rounds)
+{
+    Outcome out;
+    bench::WireSelector selector(wireTime);
+    std::string error;
+    if (!selector.start(&error)) {
+        std::fprintf(stderr, "pty: %s\n", error.c_str());
+        out.ok = false;
+        return out;
+    }
+    session::SelectorSession session;
+    MainWindow window(session);
+    window.startUp({StartPort::Kind::Path, QString::fromStdString(selector.slavePath())});
+    window.show();
+    for (int r = 0; r < rounds && out.ok; ++r) {
+        // The program's CPU: the whole process less the selector's thread.
+        const double cpu0 = processCpuSeconds() - selector.threadCpuSeconds();
+        const double read = timed(session, [&] { return session.readSelector(); });
+        out.readCpuShares.push_back((processCpuSeconds() - selector.threadCpuSeconds() - cpu0) / read);
+        auto gaps = selector.takeGaps();
+        out.gaps.insert(out.gaps.end(), gaps.begin(), gaps.end());
+        const double program = timed(session, [&] { return session.programSelector(); });
+        gaps = selector.takeGaps();
+        out.gaps.insert(out.gaps.end(), gaps.begin(), gaps.end());
+        out.ok = read > 0 && program > 0;
+        out.readSeconds.push_back(read);
+        out.programSeconds.push_back(program);
+        std::printf("desktop, %s, round %d: read %.4f s (cpu/wall %.4f), programming %.4f s\n",
+                    wireTime ? "wire-exact" : "no wire time", r + 1, read, out.readCpuShares.back(), program);
+    }
+    return out;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    // Settings and the state file of this run stay in a folder of its own.
+    QTemporaryDir home;
+    qputenv("XDG_CONFIG_HOME", (home.path() + "/config").toLocal8Bit());
+    qputenv("XDG_DATA_HOME", (home.path() + "/data").toLocal8Bit());
+    QApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    int rounds = 3;
+    if (const auto i = args.indexOf("--rounds"); i >= 0 && i + 1 < args.size())
+        rounds = std::max(1, args.at(i + 1).toInt());
+
+    const Outcome plain = runDesktop(false, rounds);
+    const double med = percentileUs(plain.gaps, 0.5), p99 = percentileUs(plain.gaps, 0.99);
+    std::printf("desktop own cost per exchange: %zu exchanges, median %.1f us, p99 %.1f us\n",
+                plain.gaps.size(), med, p99);
+    // Without wire time the next reply is back before the windows have shown the last one, so
+    // this is the windows' work per exchange; on a line it overlaps the wire time.
+    printRow("  desktop program, no wire time: request to request beyond the pty, median / p99", "report",
+             format("%.0f us / ", med) + format("%.0f us", p99));
+
+    const Outcome wire = runDesktop(true, rounds);
+    const double read = median(wire.readSeconds) / kReadBound;
+    const double program = median(wire.programSeconds) / kProgramBound;
+    printRow("full read / line bound, desktop program (wire-exact pty)", "<= 1.01", format("%.4f", read),
+             read <= 1.01);
+    printRow("full programming / line bound, desktop program (wire-exact pty)", "<= 1.01",
+             format("%.4f", program), program <= 1.01);
+    const double cpuShare = median(wire.readCpuShares);
+    printRow("CPU / wall during full read, desktop program", "<= 0.05", format("%.4f", cpuShare),
+             cpuShare <= 0.05);
+    return plain.ok && wire.ok ? 0 : 1;
+}
