@@ -379,6 +379,10 @@ bool wireExact(int rounds)
     std::printf(
         "request to request: quarvel %.1f us, naive loop %.1f us, blocking C client %.1f us, line %.1f us\n",
         median(exchangeUs), (naive.wall - pause) / (kReadCells - 1) * 1e6, floorUs, kExchangeSeconds * 1e6);
+    // The same read by a blocking C client: the figure's floor on this machine and this pty.
+    const double floorRatio = ((kReadCells - 1) * floorUs / 1e6 + pause) / readBound(pause);
+    printRow("  floor: full read / line bound of a blocking C client (wire-exact pty)", "report",
+             format("%.4f", floorRatio));
     printRow("  host gap per exchange on the wire-exact line, median", "report",
              format("%.1f us", percentileUs(hostGaps, 0.5)));
     printRow("  request to request: quarvel / naive loop / C client / line", "report",
