@@ -9,7 +9,7 @@ namespace quarvel {
 QIcon appIcon()
 {
     QIcon icon;
-    for (const int size : {16, 24, 32, 48, 64, 128, 256}) {
+    for (const int size : {16, 32, 48, 64, 128}) {
         QPixmap pixmap(size, size);
         pixmap.fill(Qt::transparent);
         QPainter p(&pixmap);
@@ -24,12 +24,11 @@ QIcon appIcon()
         p.setBrush(Qt::NoBrush);
         p.setPen(QPen(QColor(0x8C, 0x63, 0x10), 1.5));
         p.drawEllipse(QPointF(32, 32), 23, 23);
-        QFont font = p.font();
-        font.setPixelSize(30);
-        font.setBold(true);
-        p.setFont(font);
-        p.setPen(QColor(0x6E, 0x4C, 0x08));
-        p.drawText(QRectF(0, 0, 64, 64), Qt::AlignCenter, QStringLiteral("Q"));
+        // The Q is stroked, not set in a font: loading a font engine for the icon alone would
+        // cost more at start-up than the rest of the main window.
+        p.setPen(QPen(QColor(0x6E, 0x4C, 0x08), 4.5, Qt::SolidLine, Qt::RoundCap));
+        p.drawEllipse(QPointF(32, 31), 10, 11);
+        p.drawLine(QPointF(36, 37), QPointF(43, 45));
         p.end();
         icon.addPixmap(pixmap);
     }

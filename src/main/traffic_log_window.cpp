@@ -13,13 +13,19 @@
 namespace quarvel {
 
 TrafficLogWindow::TrafficLogWindow(QWidget* parent)
-    : QWidget(parent, Qt::Window), m_log(new QPlainTextEdit(this)), m_result(new QLabel(this)),
-      m_chooser(dialogFileChooser())
+    : QWidget(parent, Qt::Window), m_chooser(dialogFileChooser())
 {
     setObjectName(QStringLiteral("TrafficLog"));
     setWindowTitle(QStringLiteral("Traffic log"));
     resize(640, 420);
+}
 
+void TrafficLogWindow::build()
+{
+    // Built on first show: the program starts with this window, but most runs never open it.
+    if (m_log) return;
+    m_log = new QPlainTextEdit(this);
+    m_result = new QLabel(this);
     m_log->setObjectName(QStringLiteral("TextTraffic"));
     m_log->setAccessibleName(QStringLiteral("Line traffic"));
     m_log->setReadOnly(true);
@@ -46,26 +52,54 @@ TrafficLogWindow::TrafficLogWindow(QWidget* parent)
 
 QString TrafficLogWindow::text() const
 {
-    return m_log->toPlainText();
+    QString all = m_log ? m_log->toPlainText() : QString();
+    if (!m_pending.isEmpty()) {
+        if (!all.isEmpty()) all += QLatin1Char('\n');
+        all += m_pending.join(QLatin1Char('\n'));
+    }
+    return all;
 }
 
 void TrafficLogWindow::append(const link::TrafficEntry& entry)
 {
-    m_log->appendPlainText(QString::fromStdString(link::formatTraffic(entry)));
+    const QString line = QString::fromStdString(link::formatTraffic(entry));
+    if (m_log && isVisible()) {
+        m_log->appendPlainText(line);
+        return;
+    }
+    m_pending.append(line);
+    if (m_pending.size() > kMaxLines) m_pending.removeFirst();
+}
+
+void TrafficLogWindow::showEvent(QShowEvent* event)
+{
+    build();
+    flushPending();
+    QWidget::showEvent(event);
+}
+
+void TrafficLogWindow::flushPending()
+{
+    if (m_pending.isEmpty()) return;
+    m_log->appendPlainText(m_pending.join(QLatin1Char('\n')));
+    m_pending.clear();
 }
 
 void TrafficLogWindow::clear()
 {
+    m_pending.clear();
+    if (!m_log) return;
     m_log->clear();
     m_result->clear();
 }
 
 void TrafficLogWindow::saveAsText()
 {
+    build();
     m_chooser(this, FileChoice::Save, QStringLiteral("save traffic log"),
               QStringLiteral("Text (*.txt);;All (*)"), [this](const QString& path) {
                   if (path.isEmpty()) return;
-                  const QByteArray bytes = (m_log->toPlainText() + QLatin1Char('\n')).toUtf8();
+                  const QByteArray bytes = (text() + QLatin1Char('\n')).toUtf8();
                   const FileSaveResult saved = saveFileAtomically(
                       path, std::string_view(bytes.constData(), static_cast<size_t>(bytes.size())));
                   QPalette palette = m_result->palette();

@@ -3,6 +3,7 @@
 #include "link/traffic.h"
 #include "main/file_chooser.h"
 
+#include <QStringList>
 #include <QWidget>
 
 class QLabel;
@@ -31,9 +32,18 @@ public slots:
     void clear();
     void saveAsText();
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
-    QPlainTextEdit* m_log;
-    QLabel* m_result;
+    // Laying out a line costs more than the exchange it records; while nobody looks, lines
+    // wait here and go in together when the window is shown.
+    void flushPending();
+    void build();
+
+    QStringList m_pending;
+    QPlainTextEdit* m_log = nullptr;
+    QLabel* m_result = nullptr;
     FileChooser m_chooser;
 };
 
