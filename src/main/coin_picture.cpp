@@ -69,11 +69,10 @@ void CoinPicture::paintEvent(QPaintEvent*)
     p.setPen(QPen(QColor(0x8C, 0x63, 0x10), 0.8));
     p.setBrush(Qt::NoBrush);
     p.drawEllipse(QPointF(50, 18), 8, 8);
-    QFont font = p.font();
-    font.setPointSizeF(7);
-    font.setBold(true);
-    p.setFont(font);
-    p.drawText(QRectF(40, 10, 20, 16), Qt::AlignCenter, QStringLiteral("Q"));
+    // Stroked like the program's icon: a font engine of its own would slow the first paint.
+    p.setPen(QPen(QColor(0x6E, 0x4C, 0x08), 1.6, Qt::SolidLine, Qt::RoundCap));
+    p.drawEllipse(QPointF(50, 17.6), 3.6, 4);
+    p.drawLine(QPointF(51.6, 19.8), QPointF(54.2, 22.6));
     p.setPen(QPen(QColor(0x60, 0x70, 0x88), 1, Qt::SolidLine, Qt::RoundCap));
     for (int i = 0; i < 3; ++i)
         p.drawLine(QPointF(30 + i * 4, 6 + i * 3), QPointF(34 + i * 4, 12 + i * 3));
