@@ -262,6 +262,8 @@ int SelectorSession::samplingChannel() const
 
 bool SelectorSession::readSelector(QString* refusal)
 {
+    // Refused before the scratch is touched: a read already running is filling it.
+    if (!canBegin(refusal)) return false;
     // Cells from 189 up are the tool's own; the read only replaces 0..188.
     d->scratch = m_image;
     std::vector<std::unique_ptr<link::Transfer>> jobs;

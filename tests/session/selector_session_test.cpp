@@ -64,8 +64,14 @@ TEST_F(SessionTest, AReadReachesTheDocumentOnlyWhenItSucceeded)
         SCOPED_TRACE(c.faults);
         open(c.faults);
         const ParameterImage before = m_session.image();
+        // A second read asked for half-way is refused and leaves the first one's cells alone.
+        int sent = 0;
+        const auto again = QObject::connect(&m_session.link(), &link::SerialLink::frameSent, &m_session, [&] {
+            if (++sent == 60) EXPECT_FALSE(m_session.readSelector());
+        });
         const auto result =
             await<ReadResult>(&SelectorSession::readFinished, [&] { return m_session.readSelector(); });
+        QObject::disconnect(again);
         EXPECT_EQ(result.succeeded(), c.succeeded);
         ParameterImage expected = before;
         if (c.succeeded) {
