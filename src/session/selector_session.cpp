@@ -40,7 +40,7 @@ QString plural(int count, const char* one, const char* many)
 }
 
 // "5 time-outs", "3 time-outs, 2 bad checksums", "port lost".
-QString whyNotProgrammed(const RangeResult& range, const link::TransferSummary& summary)
+QString whyNotProgrammed(const RangeResult& range)
 {
     switch (range.reason) {
     case link::EndReason::Cancelled:
@@ -54,7 +54,7 @@ QString whyNotProgrammed(const RangeResult& range, const link::TransferSummary& 
     }
     QStringList parts;
     const auto count = [&](link::ExchangeFault fault) {
-        return summary.faults[static_cast<std::size_t>(fault)];
+        return range.faults[static_cast<std::size_t>(fault)];
     };
     if (const int n = count(link::ExchangeFault::TimeOut)) parts << plural(n, "time-out", "time-outs");
     if (const int n = count(link::ExchangeFault::BadChecksum))
@@ -122,12 +122,10 @@ QString ProgramResult::failureSummary() const
         if (range.reason == link::EndReason::Succeeded) continue;
         // Cells before the failing one were acknowledged; the rest of the range was not sent.
         const int from = std::min(range.first + range.cellsWritten, range.last);
-        link::TransferSummary summary;
-        summary.faults = range.faults;
         lines << QStringLiteral("cells %1-%2 not programmed (%3)")
                      .arg(from)
                      .arg(range.last)
-                     .arg(whyNotProgrammed(range, summary));
+                     .arg(whyNotProgrammed(range));
     }
     return lines.join(QStringLiteral("; "));
 }
