@@ -161,7 +161,9 @@ void MainWindow::buildMenus()
 {
     QMenu* file = menuBar()->addMenu(q(t::kFileMenu));
     file->setObjectName(QStringLiteral("mnuFile"));
-    m_openProgram = file->addAction(q(t::kOpenProgram), this, &MainWindow::mnuOpen_Program_Click);
+    // A single & would make the blank a mnemonic and drop the & from the caption.
+    m_openProgram = file->addAction(q(t::kOpenProgram).replace(QLatin1Char('&'), QStringLiteral("&&")), this,
+                                    &MainWindow::mnuOpen_Program_Click);
     m_openProgram->setObjectName(QStringLiteral("mnuOpen_Program"));
 
     m_systemMenu = menuBar()->addMenu(q(t::kSystemMenu));

@@ -163,6 +163,8 @@ TEST_F(MainWindowTest, OpenAndProgramRefusesShortFile)
     window->startUp();
     const std::string recentBefore = window->state().recentName1;
     chosen = writeFile(files.filePath("short.cdt"), coinData(100, 9));
+    // The menu shows the caption with its "&", not a mnemonic on the blank after it.
+    EXPECT_EQ(window->findChild<QAction*>("mnuOpen_Program")->iconText(), "Open & Program");
     window->findChild<QAction*>("mnuOpen_Program")->trigger();
     EXPECT_EQ(titles, QStringList{"open"});
     EXPECT_EQ(statusColour(), QColor(255, 0, 0));
