@@ -228,8 +228,7 @@ void setFieldValue(ParameterImage& image, const SettingField& field, int value)
 {
     if (field.kind == nullptr) return;
     value = std::clamp(value, field.kind->low, field.kind->high);
-    const std::string previous = image.text(field.cell);
-    const std::string sent = std::to_string(cellByte(previous));
+    const std::string sent = sentText(image, field.cell);
     switch (field.kind->codec) {
     case FieldCodec::Byte:
         image.setNumber(field.cell, value);
