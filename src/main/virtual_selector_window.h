@@ -47,7 +47,6 @@ private:
 
     session::SelectorSession& m_session;
     sim::CoinFeeder* m_feeder = nullptr;
-    sim::FaultPlan m_plan;
     QTimer m_refresh;
 
     QComboBox* m_channel = nullptr;
