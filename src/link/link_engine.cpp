@@ -155,7 +155,7 @@ bool LinkEngine::startNextJob(std::int64_t nowMs, Actions& out, Step& first)
     }
     m_current = std::move(m_queue[m_nextJob++]);
     // Whatever came in before this job's first request is stray and never counts as a reply.
-    if (!m_buffer.empty()) reportReceived(m_buffer, "noise dropped", nowMs, out);
+    if (!m_buffer.empty()) reportReceived(m_buffer, kNoiseDropped, nowMs, out);
     m_buffer.clear();
     out.emplace_back(Flush{});
     out.emplace_back(TransferStarted{});
@@ -185,7 +185,7 @@ Step LinkEngine::takeReply(std::int64_t nowMs, Actions& out)
     m_buffer.clear();
     Step step = m_current->reply(taken);
     reportTaken(taken, step.taken, nowMs, out);
-    if (!rest.empty()) reportReceived(rest, "noise dropped", nowMs, out);
+    if (!rest.empty()) reportReceived(rest, kNoiseDropped, nowMs, out);
     return step;
 }
 

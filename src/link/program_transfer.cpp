@@ -1,6 +1,7 @@
 #include "link/program_transfer.h"
 
 #include "image/address_map.h"
+#include "link/traffic.h"
 #include "link/transfer_texts.h"
 
 #include <array>
@@ -84,7 +85,7 @@ Step ProgramTransfer::reply(std::span<const std::uint8_t> bytes)
     if (const auto bad = writeFault(bytes)) {
         m_summary.add(*bad);
         Step step = countFailure({}); // a bad echo or checksum says nothing on screen
-        step.taken = {{kFrameSize, *bad == ExchangeFault::BadChecksum ? "bad checksum" : "wrong echo"}};
+        step.taken = {{kFrameSize, faultMeaning(*bad)}};
         return step;
     }
     // The selector may well answer a write with the request itself, so an echo proves nothing

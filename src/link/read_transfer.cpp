@@ -1,5 +1,6 @@
 #include "link/read_transfer.h"
 
+#include "link/traffic.h"
 #include "link/transfer_texts.h"
 
 #include <algorithm>
@@ -31,7 +32,7 @@ Step ReadTransfer::reply(std::span<const std::uint8_t> bytes)
         m_summary.add(*bad);
         // A bad echo or checksum says nothing on screen.
         Step step = countFailure({});
-        step.taken = {{kFrameSize, *bad == ExchangeFault::BadChecksum ? "bad checksum" : "wrong echo"}};
+        step.taken = {{kFrameSize, faultMeaning(*bad)}};
         return step;
     }
     const Frame asked = readRequest(static_cast<std::uint8_t>(m_address));
@@ -40,7 +41,7 @@ Step ReadTransfer::reply(std::span<const std::uint8_t> bytes)
     m_image.setNumber(m_address, bytes[3]);
     m_summary.cellsDone = m_address + 1;
     const std::vector<Taken> taken{
-        {kFrameSize, echoed ? "echo of the request"
+        {kFrameSize, echoed ? faultMeaning(ExchangeFault::Echoed)
                             : "cell " + std::to_string(m_address) + " = " + std::to_string(bytes[3])}};
     if (m_address == kLastAddress) {
         // Every answer was the request coming back: whatever is on this line, it is no selector,

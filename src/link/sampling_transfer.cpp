@@ -1,5 +1,6 @@
 #include "link/sampling_transfer.h"
 
+#include "link/traffic.h"
 #include "link/transfer_texts.h"
 
 #include <algorithm>
@@ -37,11 +38,11 @@ Step SamplingTransfer::reply(std::span<const std::uint8_t> bytes)
     // Only the echo and the checksum matter; the selector's other bytes carry nothing for us.
     const bool goodSum = hasValidChecksum(bytes);
     if (!goodSum || bytes[0] != command::kStartSampling) {
-        Step step = handshakeFailed({}, goodSum ? ExchangeFault::WrongEcho : ExchangeFault::BadChecksum);
+        const ExchangeFault fault = goodSum ? ExchangeFault::WrongEcho : ExchangeFault::BadChecksum;
+        Step step = handshakeFailed({}, fault);
         // A bad answer and anything after it is stale for the next attempt.
         const int n = static_cast<int>(std::min<std::size_t>(bytes.size(), kFrameSize));
-        step.taken = {{n, goodSum ? "wrong echo" : "bad checksum"},
-                      {static_cast<int>(bytes.size()) - n, "noise dropped"}};
+        step.taken = {{n, faultMeaning(fault)}, {static_cast<int>(bytes.size()) - n, kNoiseDropped}};
         return step;
     }
     m_state = State::Collecting;
@@ -91,7 +92,8 @@ Step SamplingTransfer::collect(std::span<const std::uint8_t> bytes)
     // first half checks out, and noise otherwise.
     const auto dropped = [&](std::size_t n) {
         const bool halfGood = hasValidChecksum(bytes);
-        taken.push_back({static_cast<int>(n), halfGood ? "bad checksum" : "noise dropped"});
+        taken.push_back(
+            {static_cast<int>(n), halfGood ? faultMeaning(ExchangeFault::BadChecksum) : kNoiseDropped});
         m_summary.add(ExchangeFault::BadChecksum);
     };
     for (std::size_t at = 0; at + kSize <= bytes.size(); ++at) {

@@ -339,7 +339,7 @@ void SerialLink::flushDevice()
     if (!m_device || m_lost) return;
     const QByteArray stale = m_device->readAll();
     if (!stale.isEmpty())
-        emitTraffic(TrafficEntry{0, 0, Direction::Received, {stale.begin(), stale.end()}, "noise dropped"});
+        emitTraffic(TrafficEntry{0, 0, Direction::Received, {stale.begin(), stale.end()}, kNoiseDropped});
     // Bytes the driver holds but Qt has not fetched yet are just as stale.
     if (m_ownedPort && m_device == m_ownedPort.get()) m_ownedPort->clear(QSerialPort::Input);
 }

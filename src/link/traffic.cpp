@@ -30,6 +30,21 @@ std::string describeRequest(const Frame& frame)
     return "unknown command";
 }
 
+const char* faultMeaning(ExchangeFault fault)
+{
+    switch (fault) {
+    case ExchangeFault::TimeOut:
+        return "time out";
+    case ExchangeFault::BadChecksum:
+        return "bad checksum";
+    case ExchangeFault::WrongEcho:
+        return "wrong echo";
+    case ExchangeFault::Echoed:
+        return "echo of the request";
+    }
+    return "";
+}
+
 std::string formatTraffic(const TrafficEntry& entry)
 {
     char head[48];

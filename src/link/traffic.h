@@ -1,6 +1,7 @@
 #pragma once
 
 #include "link/frame.h"
+#include "link/transfer.h"
 
 #include <cstdint>
 #include <string>
@@ -26,6 +27,11 @@ struct TrafficEntry
     std::string meaning;
     bool operator==(const TrafficEntry&) const = default;
 };
+
+// What a run of bytes was when it was not a good reply.
+inline constexpr char kNoiseDropped[] = "noise dropped";
+// "time out", "bad checksum", "wrong echo", "echo of the request".
+const char* faultMeaning(ExchangeFault fault);
 
 // The meaning of a frame the host sends.
 std::string describeRequest(const Frame& frame);
