@@ -151,6 +151,9 @@ void SettingsForm::addFieldControls(QGridLayout* grid, int row, int column, cons
         auto* list = new QComboBox(parent);
         list->setObjectName(QString::fromStdString(controlName(field, "Combo")));
         list->setAccessibleName(name);
+        // On Linux a screen reader takes a list's name from its current entry and its label
+        // from a buddy; these lists share column headings, so the field goes in the description.
+        list->setAccessibleDescription(name);
         list->setEditable(false); // only the entries, no typed text
         grid->addWidget(list, row, column);
         m_lists.push_back({list, field});
