@@ -1,6 +1,7 @@
 // quarvel: the desktop program a service technician reads, edits, teaches and programs a coin
 // selector with.
 #include "app_icon.h"
+#include "exit_when_shown.h"
 #include "main/main_window.h"
 #include "script_runner.h"
 #include "session/selector_session.h"
@@ -9,35 +10,9 @@
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 #include <QLoggingCategory>
-#include <QTimer>
 
-#include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <memory>
-
-namespace {
-
-// QUARVEL_EXIT_WHEN_SHOWN set: once the main window has painted, print the monotonic clock in
-// nanoseconds and leave at once, so bench/startup_bench can time the start-up from outside.
-class ExitWhenShown : public QObject
-{
-public:
-    using QObject::QObject;
-    bool eventFilter(QObject*, QEvent* event) override
-    {
-        if (event->type() == QEvent::Paint)
-            QTimer::singleShot(0, [] {
-                const auto ns = std::chrono::steady_clock::now().time_since_epoch().count();
-                std::printf("%lld\n", static_cast<long long>(ns));
-                std::fflush(stdout);
-                std::_Exit(0);
-            });
-        return false;
-    }
-};
-
-} // namespace
 
 int main(int argc, char** argv)
 {
@@ -87,7 +62,8 @@ int main(int argc, char** argv)
     quarvel::session::SelectorSession session;
     quarvel::MainWindow window(session);
     window.startUp(start);
-    ExitWhenShown exitWhenShown;
+    // QUARVEL_EXIT_WHEN_SHOWN set: leave once the window has painted (bench/startup_bench).
+    quarvel::ExitWhenShown exitWhenShown;
     if (qEnvironmentVariableIsSet("QUARVEL_EXIT_WHEN_SHOWN")) window.installEventFilter(&exitWhenShown);
     window.show();
 
