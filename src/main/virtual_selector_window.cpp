@@ -48,6 +48,11 @@ constexpr std::array<KindEntry, 10> kKinds{{
     {sim::FaultKind::Gone, "Disappear", nullptr, 0, 0, 0},
 }};
 
+const KindEntry& kindOf(const QComboBox& box)
+{
+    return kKinds[static_cast<std::size_t>(std::max(0, box.currentIndex()))];
+}
+
 QPushButton* addButton(QLayout* layout, QWidget* parent, const char* name, const QString& text)
 {
     auto* b = new QPushButton(text, parent);
@@ -207,13 +212,7 @@ void VirtualSelectorWindow::buildFaults(QVBoxLayout* outer)
 
     auto* buttons = new QHBoxLayout;
     connect(addButton(buttons, box, "setPlan", tr("S&et plan")), &QPushButton::clicked, this, [this] {
-        const sim::FaultPlanParse parsed = sim::FaultPlan::parse(m_planText->text().toStdString());
-        if (!parsed.plan) {
-            m_activePlan->setText(QString::fromStdString(parsed.error));
-            m_activePlan->setStyleSheet(QStringLiteral("color: #FF0000"));
-            return;
-        }
-        applyPlan(*parsed.plan);
+        if (const std::optional<sim::FaultPlan> plan = typedPlan()) applyPlan(*plan);
     });
     connect(addButton(buttons, box, "clearPlan", tr("C&lear plan")), &QPushButton::clicked, this, [this] {
         m_planText->clear();
@@ -230,7 +229,7 @@ void VirtualSelectorWindow::buildFaults(QVBoxLayout* outer)
 
 void VirtualSelectorWindow::kindChanged()
 {
-    const KindEntry& k = kKinds[static_cast<std::size_t>(std::max(0, m_faultKind->currentIndex()))];
+    const KindEntry& k = kindOf(*m_faultKind);
     m_faultAmount->setEnabled(k.amount != nullptr);
     m_faultAmount->setRange(k.minAmount, k.maxAmount);
     m_faultAmount->setValue(k.defaultAmount);
@@ -239,12 +238,23 @@ void VirtualSelectorWindow::kindChanged()
 
 void VirtualSelectorWindow::addFault()
 {
-    const KindEntry& k = kKinds[static_cast<std::size_t>(std::max(0, m_faultKind->currentIndex()))];
-    // The typed plan is the list; the picked fault joins it in its text form.
-    const sim::FaultPlanParse parsed = sim::FaultPlan::parse(m_planText->text().toStdString());
-    sim::FaultPlan plan = parsed.plan.value_or(sim::FaultPlan{});
-    plan.add({k.kind, m_faultReply->value(), k.amount ? m_faultAmount->value() : 0});
-    m_planText->setText(QString::fromStdString(plan.toText()));
+    // The typed plan is the list; the picked fault joins it in its text form. A text that does
+    // not read as a plan stays for the user to mend: replacing it would lose what was typed.
+    std::optional<sim::FaultPlan> plan = typedPlan();
+    if (!plan) return;
+    const KindEntry& k = kindOf(*m_faultKind);
+    plan->add({k.kind, m_faultReply->value(), k.amount ? m_faultAmount->value() : 0});
+    m_planText->setText(QString::fromStdString(plan->toText()));
+}
+
+std::optional<sim::FaultPlan> VirtualSelectorWindow::typedPlan()
+{
+    sim::FaultPlanParse parsed = sim::FaultPlan::parse(m_planText->text().toStdString());
+    if (!parsed.plan) {
+        m_activePlan->setText(QString::fromStdString(parsed.error));
+        m_activePlan->setStyleSheet(QStringLiteral("color: #FF0000"));
+    }
+    return std::move(parsed.plan);
 }
 
 void VirtualSelectorWindow::applyPlan(const sim::FaultPlan& plan)

@@ -5,6 +5,8 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <optional>
+
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -40,6 +42,8 @@ private:
     void buildFaults(QVBoxLayout* outer);
     void insert(int count, bool irregular);
     void addFault();
+    // The plan typed in the box, or nothing with the reason shown in red.
+    std::optional<sim::FaultPlan> typedPlan();
     void applyPlan(const sim::FaultPlan& plan);
     void scheduleRefresh();
     void refresh();
