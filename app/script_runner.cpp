@@ -129,8 +129,10 @@ bool ScriptRunner::run(const QString& step)
         return true;
     }
     if (verb == QLatin1String("grab")) {
-        if (!target->grab().save(words.value(2))) fail(QStringLiteral("cannot save %1").arg(words.value(2)));
-        return true;
+        if (target->grab().save(words.value(2))) return true;
+        // Not done: a later step in this tick (a quit) would otherwise replace the exit code.
+        fail(QStringLiteral("cannot save %1").arg(words.value(2)));
+        return false;
     }
     fail(QStringLiteral("unknown step"));
     return false;

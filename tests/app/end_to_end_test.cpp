@@ -49,5 +49,18 @@ TEST(QuarvelProgram, EditChangeAndProgram)
     EXPECT_EQ(model.counts().endOfProgramming, 3);
 }
 
+// A step that fails ends the run with its own code, even when a quit follows in the same tick.
+TEST(QuarvelProgram, FailedStepIsNotMaskedByQuit)
+{
+    sim::VirtualSelector model;
+    sim::PtyBridge bridge(model);
+    ASSERT_TRUE(bridge.open());
+    QTemporaryDir home;
+    EXPECT_EQ(
+        testing::runQuarvelScript(QStringLiteral(QUARVEL_BINARY), home, bridge.slavePath(),
+                                  QStringLiteral("wait frmMain\ngrab frmMain /nonexistent/x.png\nquit\n")),
+        3);
+}
+
 } // namespace
 } // namespace quarvel
