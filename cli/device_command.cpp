@@ -106,15 +106,28 @@ void DeviceCommand::interrupt()
     finish(exit_code::kInterrupted);
 }
 
+bool DeviceCommand::startRead()
+{
+    QString refusal;
+    if (m_session.readSelector(&refusal)) return true;
+    refused(refusal);
+    return false;
+}
+
 bool DeviceCommand::startProgramming()
 {
     m_rangesStarted = 1;
     QString refusal;
     if (m_session.programSelector(&refusal)) return true;
     m_rangesStarted = 0;
+    refused(refusal);
+    return false;
+}
+
+void DeviceCommand::refused(const QString& refusal)
+{
     error(refusal);
     finish(exit_code::kDevice);
-    return false;
 }
 
 std::optional<int> DeviceCommand::programmingFailure(const session::ProgramResult& result, bool verifyPlanned)

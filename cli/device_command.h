@@ -53,8 +53,11 @@ protected:
     // "-1" or "300" would reach it as some other byte), unless --force is given; then it notes
     // what will be sent. path names the image's file.
     std::optional<int> checkProgrammable(const ParameterImage& image, const QString& path);
-    // Starts the session's programming; false (after finishing) when it was refused.
+    // Start the session's read or programming; false (after finishing) when it was refused.
+    bool startRead();
     bool startProgramming();
+    // The error line and exit of an operation the session would not start.
+    void refused(const QString& refusal);
     // The result line and exit code of a programming run; nullopt when it succeeded.
     std::optional<int> programmingFailure(const session::ProgramResult& result, bool verifyPlanned);
 

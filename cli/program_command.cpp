@@ -54,11 +54,7 @@ void ProgramCommand::programFinished(const session::ProgramResult& result)
         return;
     }
     m_printer.setPhase("Verifying");
-    QString refusal;
-    if (!m_session.readSelector(&refusal)) {
-        error(refusal);
-        finish(exit_code::kDevice);
-    }
+    startRead();
 }
 
 void ProgramCommand::verifyFinished(const session::ReadResult& result)

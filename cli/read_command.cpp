@@ -23,11 +23,7 @@ ReadCommand::ReadCommand(const Invocation& invocation, QObject* parent) : Device
 void ReadCommand::begin()
 {
     m_printer.setPhase("Reading");
-    QString refusal;
-    if (!m_session.readSelector(&refusal)) {
-        error(refusal);
-        finish(exit_code::kDevice);
-    }
+    startRead();
 }
 
 void ReadCommand::readFinished(const session::ReadResult& result)

@@ -55,10 +55,7 @@ void TeachCommand::begin()
         m_feeder->feed(coinType, sampling::ChannelReference::kSampleCount);
     }
     QString refusal;
-    if (!m_session.startSampling(m_invocation.channel, &refusal)) {
-        error(refusal);
-        finish(exit_code::kDevice);
-    }
+    if (!m_session.startSampling(m_invocation.channel, &refusal)) refused(refusal);
 }
 
 void TeachCommand::samplingFinished(const session::SamplingResult& result)
