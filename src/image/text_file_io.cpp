@@ -28,6 +28,8 @@ public:
             if (!takeByte(static_cast<unsigned char>(c))) return false;
         return true;
     }
+    // False while a sequence begun is still waiting for its continuation bytes.
+    bool complete() const { return m_needed == 0; }
 
 private:
     bool takeByte(unsigned char b)
@@ -146,6 +148,8 @@ FieldFileRead readFieldFile(const QString& path, std::size_t maxFields, std::siz
             if (head != kUtf8Bom && !feed(head)) return notText();
         }
         if (got == 0) {
+            // A file may not end inside a character any more than hold a broken one.
+            if (requireText && !utf8.complete()) return notText();
             reader.finish();
             break;
         }

@@ -48,6 +48,7 @@ TEST(ImageFile, TakesTextOnlyAndSaysHowManyValuesItHeld)
         {"nul", QByteArray("\"1\"\r\n\0\"2\"", 9), "is not a coin data file", 0},
         {"random", randomBytes(64 * 1024), "is not a coin data file", 0},
         {"latin1", "\"caf\xE9\"", "is not a coin data file", 0},
+        {"cut utf8 at end", "\"7\"\r\n8\xC3", "is not a coin data file", 0},
         {"empty", "", "holds no values", 0},
         {"bom only", "\xEF\xBB\xBF", "holds no values", 0},
     };
