@@ -22,6 +22,8 @@
 
 using namespace quarvel;
 using bench::format;
+using bench::median;
+using bench::percentileUs;
 using bench::printRow;
 
 namespace {
@@ -31,20 +33,6 @@ constexpr double kExchangeSeconds =
 constexpr double kPause = 0.3;
 constexpr double kReadBound = 188 * kExchangeSeconds + kPause;
 constexpr double kProgramBound = 184 * kExchangeSeconds + 3 * kPause;
-
-double percentileUs(std::vector<std::int64_t> ns, double p)
-{
-    if (ns.empty()) return 0;
-    std::sort(ns.begin(), ns.end());
-    const auto i = static_cast<std::size_t>(p * static_cast<double>(ns.size() - 1) + 0.5);
-    return static_cast<double>(ns[std::min(i, ns.size() - 1)]) / 1000.0;
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0 : values[values.size() / 2];
-}
 
 // Starts an operation and waits, on the event loop, until the session is idle again.
 template <typename Start> double timed(session::SelectorSession& session, Start start)

@@ -44,6 +44,8 @@
 
 using namespace quarvel;
 using bench::format;
+using bench::median;
+using bench::percentileUs;
 using bench::printRow;
 
 namespace {
@@ -113,14 +115,6 @@ std::vector<std::unique_ptr<link::Transfer>> readJob(ParameterImage& image)
     std::vector<std::unique_ptr<link::Transfer>> jobs;
     jobs.push_back(std::make_unique<link::ReadTransfer>(image));
     return jobs;
-}
-
-double percentileUs(std::vector<std::int64_t> ns, double p)
-{
-    if (ns.empty()) return 0;
-    std::sort(ns.begin(), ns.end());
-    const auto i = static_cast<std::size_t>(p * static_cast<double>(ns.size() - 1) + 0.5);
-    return static_cast<double>(ns[std::min(i, ns.size() - 1)]) / 1000.0;
 }
 
 void reportOwnCost(const char* where, const std::vector<std::int64_t>& gaps)
@@ -255,12 +249,6 @@ double ptyFloor(int reads, bool wireTime)
         printRow("  floor: host gap of a blocking C client on the wire-exact line, median", "report",
                  format("%.1f us", median));
     return static_cast<double>(lastSend - firstSend) / 1000.0 / (reads * kReadCells - 1);
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0 : values[values.size() / 2];
 }
 
 // The program's CPU during a run: the whole process less the selector's thread.

@@ -84,13 +84,6 @@ Run launch(const std::vector<std::string>& argv, const std::vector<std::string>&
     return run;
 }
 
-double median(std::vector<double> values)
-{
-    if (values.empty()) return 0;
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
 std::string argument(int argc, char** argv, const char* name)
 {
     for (int i = 1; i + 1 < argc; ++i)
@@ -103,6 +96,7 @@ std::string argument(int argc, char** argv, const char* name)
 int main(int argc, char** argv)
 {
     using quarvel::bench::format;
+    using quarvel::bench::median;
     using quarvel::bench::printRow;
     const std::string quarvel = argument(argc, argv, "--quarvel");
     const std::string floor = argument(argc, argv, "--floor");
