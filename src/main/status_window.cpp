@@ -1,5 +1,7 @@
 #include "main/status_window.h"
 
+#include "main/window_geometry.h"
+
 #include <QFont>
 #include <QGuiApplication>
 #include <QLabel>
@@ -10,7 +12,6 @@
 #include <QScreen>
 
 #include <algorithm>
-#include <cmath>
 
 namespace quarvel {
 
@@ -23,7 +24,7 @@ constexpr char kLabelFont[] = "Arial";
 
 constexpr double kFallbackDotsPerInch = 96.0;
 
-// Geometry in twips: left, top, width, height.
+// Geometry in twips (1/1440 inch): left, top, width, height.
 struct TwipRect
 {
     int left, top, width, height;
@@ -95,11 +96,6 @@ StatusWindow::StatusWindow(QWidget* parent)
     place(m_comExit, kComExit);
 
     load();
-}
-
-int StatusWindow::twipsToPixels(int twips, double dotsPerInch)
-{
-    return static_cast<int>(std::lround(twips * dotsPerInch / kTwipsPerInch));
 }
 
 QColor StatusWindow::colourOf(link::StatusColour colour)

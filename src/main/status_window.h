@@ -22,12 +22,8 @@ class StatusWindow : public QWidget
     Q_OBJECT
 
 public:
-    // Geometry is laid out in twips (1/1440 inch).
-    static constexpr int kTwipsPerInch = 1440;
-
     explicit StatusWindow(QWidget* parent = nullptr);
 
-    static int twipsToPixels(int twips, double dotsPerInch);
     static QColor colourOf(link::StatusColour colour);
 
     // The status line's text and colour. The colour is the label's WindowText palette entry.

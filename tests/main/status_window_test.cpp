@@ -1,4 +1,5 @@
 #include "main/status_window.h"
+#include "main/window_geometry.h"
 
 #include <QCoreApplication>
 #include <QEvent>
@@ -31,7 +32,7 @@ TEST(StatusWindow, TwipsToPixels)
         {4680, 120, 390}, {315, 120, 26},  {1635, 144, 164}, {0, 96, 0},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(StatusWindow::twipsToPixels(c.twips, c.dpi), c.pixels) << c.twips << " twips at " << c.dpi;
+        EXPECT_EQ(twipsToPixels(c.twips, c.dpi), c.pixels) << c.twips << " twips at " << c.dpi;
 }
 
 TEST(StatusWindow, LoadedState)
