@@ -1,5 +1,6 @@
 #pragma once
 
+#include "image/address_map.h"
 #include "image/parameter_image.h"
 #include "sampling/channel_reference.h"
 
@@ -12,7 +13,7 @@
 // shows in money and takes back.
 namespace quarvel::sampling {
 
-constexpr int kChannelCount = 12;
+constexpr int kChannelCount = address::kChannelCount;
 
 // Stores the references of channel index 0..11 (channel index + 1) as decimal text: A low and
 // high, the A window (only when cdt is 0: a loaded file's window is kept after Open & Program),
