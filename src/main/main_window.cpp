@@ -77,11 +77,6 @@ double screenDpi(const QWidget* widget)
     return screen ? screen->logicalDotsPerInch() : 96.0;
 }
 
-QColor colourOf(link::StatusColour colour)
-{
-    return StatusWindow::colourOf(colour);
-}
-
 } // namespace
 
 MainWindow::MainWindow(session::SelectorSession& session, QWidget* parent)
@@ -454,7 +449,7 @@ void MainWindow::openVirtualSelectorWindow()
 void MainWindow::showStatus(const QString& text, link::StatusColour colour)
 {
     QPalette palette = m_labelStats->palette();
-    palette.setColor(QPalette::WindowText, colourOf(colour));
+    palette.setColor(QPalette::WindowText, StatusWindow::colourOf(colour));
     m_labelStats->setPalette(palette);
     m_labelStats->setText(text);
 }

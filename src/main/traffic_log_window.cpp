@@ -1,6 +1,7 @@
 #include "main/traffic_log_window.h"
 
 #include "image/text_file_io.h"
+#include "main/status_window.h"
 
 #include <QFontDatabase>
 #include <QHBoxLayout>
@@ -104,7 +105,8 @@ void TrafficLogWindow::saveAsText()
                       path, std::string_view(bytes.constData(), static_cast<size_t>(bytes.size())));
                   QPalette palette = m_result->palette();
                   palette.setColor(QPalette::WindowText,
-                                   saved.saved ? QColor(0x00, 0x00, 0xFF) : QColor(0xFF, 0x00, 0x00));
+                                   StatusWindow::colourOf(saved.saved ? link::StatusColour::Blue
+                                                                      : link::StatusColour::Red));
                   m_result->setPalette(palette);
                   m_result->setText(saved.saved ? QStringLiteral("saved %1").arg(path) : saved.error);
               });
