@@ -143,6 +143,18 @@ TEST(SamplingWindow, CancelBeforeAnyCoinAndSecondInsertRefused)
     EXPECT_EQ(b.session.image(), before);
 }
 
+TEST(SamplingWindow, ClosedDuringARunEndsIt)
+{
+    Bench b;
+    b.window->show();
+    b.click("insert_0");
+    ASSERT_TRUE(b.sampling());
+    b.window->close();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return b.window.isNull(); }));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return b.session.virtualSelector()->counts().samplingEnds == 1; }));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !b.session.isBusy(); }));
+}
+
 TEST(SamplingWindow, TwelveCoinsStoreReferencesAndShowTheirQuality)
 {
     Bench b;

@@ -7,7 +7,6 @@
 #include "sampling/ui/teach_quality_view.h"
 #include "session/selector_session.h"
 
-#include <QCloseEvent>
 #include <QFontMetrics>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -135,11 +134,16 @@ SamplingWindow::SamplingWindow(session::SelectorSession& session, SamplingState&
 
 SamplingWindow::~SamplingWindow()
 {
-    // A run must not outlive its window: the selector gets its end frame.
-    if (m_running != 0) {
-        m_running = 0;
-        m_session.cancel();
-    }
+    // A run must not outlive its window: the selector gets its end frame. What the cancel
+    // reports has no window left to show it in.
+    m_session.disconnect(this);
+    m_session.link().disconnect(this);
+    if (runningChannel() != 0) m_session.cancel();
+}
+
+int SamplingWindow::runningChannel() const
+{
+    return m_session.samplingChannel();
 }
 
 SamplingWindow* SamplingWindow::present(QPointer<SamplingWindow>& slot, session::SelectorSession& session,
@@ -343,7 +347,7 @@ void SamplingWindow::showStatus(const QString& text, std::optional<link::StatusC
 bool SamplingWindow::refuseWhileRunning()
 {
     // Two transfers would share the line and corrupt each other.
-    if (m_running == 0 && !m_session.isBusy()) return false;
+    if (!m_session.isBusy()) return false;
     showStatus(link::SerialLink::busyText(), link::StatusColour::Red);
     return true;
 }
@@ -353,7 +357,7 @@ void SamplingWindow::insertClicked(int index)
     if (refuseWhileRunning()) return;
     Row& row = m_rows[static_cast<std::size_t>(index)];
     m_state.cal = kCoinsPerRun;
-    m_running = index + 1;
+    // Shown before the start: a port that is gone ends the run inside it.
     setRunVisible(true);
     row.bar->setRange(0, kCoinsPerRun);
     row.bar->setValue(0);
@@ -362,7 +366,6 @@ void SamplingWindow::insertClicked(int index)
 
     QString refusal;
     if (!m_session.startSampling(index + 1, &refusal)) {
-        m_running = 0;
         setRunVisible(false);
         showStatus(refusal, link::StatusColour::Red);
     }
@@ -371,12 +374,12 @@ void SamplingWindow::insertClicked(int index)
 void SamplingWindow::interreptClicked()
 {
     m_interrept->hide();
-    if (m_running != 0) m_session.cancel();
+    if (runningChannel() != 0) m_session.cancel();
 }
 
 void SamplingWindow::onReported(const link::Report& report)
 {
-    if (m_running == 0) return; // another window's transfer
+    if (runningChannel() == 0) return; // another window's transfer
     if (const auto* show = std::get_if<link::ShowText>(&report))
         showStatus(QString::fromStdString(show->text), show->colour);
     else if (const auto* colour = std::get_if<link::SetColour>(&report))
@@ -385,15 +388,12 @@ void SamplingWindow::onReported(const link::Report& report)
 
 void SamplingWindow::onProgress(int channel, int coins)
 {
-    if (channel != m_running) return;
     m_text1->setText(QString::number(coins));
     m_rows[static_cast<std::size_t>(channel - 1)].bar->setValue(coins);
 }
 
 void SamplingWindow::onFinished(const session::SamplingResult& result)
 {
-    if (result.channel != m_running) return;
-    m_running = 0;
     setRunVisible(false);
     if (!result.succeeded() || !result.reference) return; // the run's own text stays shown
     Row& row = m_rows[static_cast<std::size_t>(result.channel - 1)];
@@ -454,12 +454,6 @@ void SamplingWindow::exitClicked()
         return;
     }
     close();
-}
-
-void SamplingWindow::closeEvent(QCloseEvent* event)
-{
-    if (m_running != 0) m_session.cancel();
-    QWidget::closeEvent(event);
 }
 
 void SamplingWindow::resizeEvent(QResizeEvent* event)

@@ -67,11 +67,10 @@ public:
                                    SamplingState& state, Hooks hooks, bool calibration,
                                    QWidget* parent = nullptr);
 
-    int runningChannel() const { return m_running; } // 1..12, 0 when idle
+    int runningChannel() const; // 1..12, 0 when idle
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
-    void closeEvent(QCloseEvent* event) override;
 
 private:
     struct Row
@@ -107,7 +106,6 @@ private:
     session::SelectorSession& m_session;
     SamplingState& m_state;
     Hooks m_hooks;
-    int m_running = 0;
     int m_normalWidth = 0;
 
     std::array<Row, kChannels> m_rows;
