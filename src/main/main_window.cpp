@@ -484,18 +484,18 @@ void MainWindow::ComTeach_Click()
 
 void MainWindow::ComEdit_Click()
 {
-    QString refusal;
-    m_afterRead = AfterRead::Edit;
-    if (!m_session.readSelector(&refusal)) {
-        m_afterRead = AfterRead::Nothing;
-        showStatus(refusal, link::StatusColour::Red);
-    }
+    readThen(AfterRead::Edit);
 }
 
 void MainWindow::ComCal_Click()
 {
+    readThen(AfterRead::Calibration);
+}
+
+void MainWindow::readThen(AfterRead next)
+{
     QString refusal;
-    m_afterRead = AfterRead::Calibration;
+    m_afterRead = next;
     if (!m_session.readSelector(&refusal)) {
         m_afterRead = AfterRead::Nothing;
         showStatus(refusal, link::StatusColour::Red);

@@ -134,6 +134,8 @@ private:
     void askOtherPort();
     void setBusy(bool busy);
     void openSettings(SettingsOpener opener);
+    // A full read; the form the read was for opens when it succeeds.
+    void readThen(AfterRead next);
     void readFinished(const session::ReadResult& result);
     void programFinished(const session::ProgramResult& result);
     void loadCheckedFile(const QString& path, bool forProgramming, std::function<void(bool opened)> done);
