@@ -173,7 +173,7 @@ void MainWindow::buildMenus()
         connect(action, &QAction::triggered, this, [this, port] { chooseFixedPort(port); });
         m_fixedActions.append(action);
     }
-    m_foundSeparator = m_systemMenu->addSeparator();
+    m_systemMenu->addSeparator();
     m_otherPort = m_systemMenu->addAction(q(t::kOtherPort), this, &MainWindow::askOtherPort);
     m_otherPort->setObjectName(QStringLiteral("mnuOtherPort"));
     m_virtualPort = m_systemMenu->addAction(q(t::kVirtualSelector), this, &MainWindow::chooseVirtualSelector);
@@ -184,12 +184,12 @@ void MainWindow::buildMenus()
         m_systemMenu->addAction(q(t::kVirtualSelectorWindow), this, &MainWindow::openVirtualSelectorWindow);
     m_virtualWindowAction->setObjectName(QStringLiteral("mnuVirtualSelectorWindow"));
     m_virtualWindowAction->setEnabled(false);
-    m_trafficAction = m_systemMenu->addAction(q(t::kTrafficLog), this, [this] {
+    QAction* traffic = m_systemMenu->addAction(q(t::kTrafficLog), this, [this] {
         m_trafficLog->show();
         m_trafficLog->raise();
         m_trafficLog->activateWindow();
     });
-    m_trafficAction->setObjectName(QStringLiteral("mnuTrafficLog"));
+    traffic->setObjectName(QStringLiteral("mnuTrafficLog"));
     // Adapters come and go: list what is plugged in each time the menu opens.
     connect(m_systemMenu, &QMenu::aboutToShow, this, &MainWindow::refreshSystemMenu);
 }

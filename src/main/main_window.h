@@ -164,15 +164,12 @@ private:
     QAction* m_openProgram = nullptr;
     QList<QAction*> m_fixedActions; // in the order of kFixedPorts
     QList<QAction*> m_foundActions;
-    QAction* m_foundSeparator = nullptr;
     QAction* m_otherPort = nullptr;
     QAction* m_virtualPort = nullptr;
     QAction* m_virtualWindowAction = nullptr;
-    QAction* m_trafficAction = nullptr;
     TrafficLogWindow* m_trafficLog = nullptr;
     QPointer<SettingsForm> m_settings;
     QList<QPointer<QWidget>> m_windows;
-    bool m_exiting = false;
 };
 
 } // namespace quarvel
