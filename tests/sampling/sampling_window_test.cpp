@@ -155,6 +155,20 @@ TEST(SamplingWindow, ClosedDuringARunEndsIt)
     EXPECT_TRUE(QTest::qWaitFor([&] { return !b.session.isBusy(); }));
 }
 
+TEST(SamplingWindow, ALostPortIsShownWhereTheRunWas)
+{
+    Bench b;
+    b.window->show();
+    b.session.virtualSelector()->setFaultPlan(*sim::FaultPlan::parse("gone:1").plan);
+    QSignalSpy lost(&b.session, &session::SelectorSession::portLost);
+    b.click("insert_0");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return b.window->runningChannel() == 0; }, 5000));
+    ASSERT_EQ(lost.count(), 1);
+    EXPECT_EQ(b.status(), lost.at(0).at(0).toString());
+    EXPECT_EQ(b.statusColour(), kRed);
+    EXPECT_FALSE(b.find("interrept")->isVisible());
+}
+
 TEST(SamplingWindow, TwelveCoinsStoreReferencesAndShowTheirQuality)
 {
     Bench b;

@@ -122,6 +122,10 @@ SamplingWindow::SamplingWindow(session::SelectorSession& session, SamplingState&
     connect(&m_session, &session::SelectorSession::samplingProgress, this, &SamplingWindow::onProgress);
     connect(&m_session, &session::SelectorSession::samplingFinished, this, &SamplingWindow::onFinished);
     connect(&m_session, &session::SelectorSession::imageChanged, this, &SamplingWindow::refreshQuality);
+    // A run ends without a text of its own when the port goes; the user looks here, not at the
+    // main window.
+    connect(&m_session, &session::SelectorSession::portLost, this,
+            [this](const QString& message) { showStatus(message, link::StatusColour::Red); });
 
     load();
 
