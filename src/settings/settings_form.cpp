@@ -276,36 +276,14 @@ void SettingsForm::load()
 
 void SettingsForm::applyOpener(SettingsOpener opener)
 {
-    switch (opener) {
-    case SettingsOpener::Edit:
-        setWindowTitle(QString::fromLatin1(kEditCaption));
-        m_comOk->hide();
-        m_command2->show();
-        m_comExit->show();
-        break;
-    case SettingsOpener::Teach:
-        setWindowTitle(QString::fromLatin1(kSettingCaption));
-        m_comOk->show();
-        m_comDefault->show();
-        m_command2->hide();
-        m_comSave->hide();
-        m_comExit->show();
-        break;
-    case SettingsOpener::Calibration:
-        setWindowTitle(QString::fromLatin1(kSettingCaption));
-        m_comOk->show();
-        m_command2->hide();
-        m_comSave->hide();
-        m_comExit->hide();
-        break;
-    case SettingsOpener::LoadDefault:
-        setWindowTitle(QString::fromLatin1(kSettingCaption));
-        m_comOk->show();
-        m_command2->hide();
-        m_comSave->hide();
-        m_comExit->show();
-        break;
-    }
+    // Only editing programs from here; every other opener leads on to sampling with OK.
+    const bool edit = opener == SettingsOpener::Edit;
+    setWindowTitle(QString::fromLatin1(edit ? kEditCaption : kSettingCaption));
+    m_comOk->setVisible(!edit);
+    m_command2->setVisible(edit);
+    if (!edit) m_comSave->hide();
+    m_comExit->setVisible(opener != SettingsOpener::Calibration);
+    if (opener == SettingsOpener::Teach) m_comDefault->show();
 }
 
 bool SettingsForm::tranback()
