@@ -441,7 +441,6 @@ void SamplingWindow::programClicked()
 
 void SamplingWindow::tsmrClicked()
 {
-    if (refuseWhileRunning()) return;
     QString refusal;
     if (!m_session.sendTsmr(&refusal)) showStatus(refusal, link::StatusColour::Red);
 }
