@@ -332,10 +332,8 @@ void SamplingWindow::load()
 
 void SamplingWindow::setRunVisible(bool visible)
 {
+    // The counter's label and boxes go with it.
     m_counter->setVisible(visible);
-    m_label13->setVisible(visible);
-    m_text1->setVisible(visible);
-    m_text2->setVisible(visible);
     m_interrept->setVisible(visible);
 }
 
