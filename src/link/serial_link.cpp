@@ -222,8 +222,11 @@ void SerialLink::onDeviceLost()
     const QString message = QString::fromLatin1(kLostText).arg(m_portName);
     // A dead descriptor may keep signalling until it is closed; stop listening right away.
     disconnectDevice();
-    execute(m_engine.abort(Transfer::AbortReason::PortLost, now()));
+    // Listeners hear why before the run ends, so the run's result can name the lost port.
+    const QPointer<SerialLink> alive(this);
     post([this, message] { emit portLost(message); });
+    if (!alive) return;
+    execute(m_engine.abort(Transfer::AbortReason::PortLost, now()));
     // Closing inside the device's own error signal is not safe; do it once that has returned.
     const unsigned generation = m_generation;
     QMetaObject::invokeMethod(

@@ -262,6 +262,14 @@ TEST_F(QuarvelctlTest, ASelectorThatVanishesEndsTheReadWithoutAFile)
     EXPECT_FALSE(QFile::exists(path("out.cdt")));
     const Outcome served = simulator.stop();
     EXPECT_TRUE(served.out.trimmed().endsWith(QStringLiteral("; gone"))) << show(served);
+
+    // A port that goes away (an adapter pulled) is named in the result line.
+    const Outcome lost =
+        run({"read", "--port", "sim", "--fault", "gone:5", "--quiet", "-o", path("out.cdt")});
+    EXPECT_EQ(lost.exitCode, 2) << show(lost);
+    EXPECT_TRUE(lost.err.endsWith(
+        QStringLiteral("FAILED: The serial port virtual selector was disconnected; nothing was saved\n")))
+        << show(lost);
 }
 
 TEST_F(QuarvelctlTest, ProgramThenVerifyOverAPty)
