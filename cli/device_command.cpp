@@ -180,6 +180,14 @@ void DeviceCommand::note(const QString& message)
     if (m_printer.mode() != ProgressPrinter::Mode::Quiet) m_printer.line(message.toStdString());
 }
 
+void DeviceCommand::sayFailed(const QString& why, const QString& fallback, const QString& consequence)
+{
+    QString reason = why.trimmed().isEmpty() ? fallback : why.trimmed();
+    if (reason.endsWith(QLatin1Char('.'))) reason.chop(1);
+    say(QStringLiteral("FAILED: ") + reason +
+        (consequence.isEmpty() ? QString() : QStringLiteral("; ") + consequence));
+}
+
 void DeviceCommand::say(const QString& message)
 {
     m_printer.line(message.toStdString());

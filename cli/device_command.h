@@ -46,6 +46,9 @@ protected:
     void note(const QString& message); // informational, not shown with --quiet
     // A line of its own on stderr, shown even with --quiet (the result of a failure).
     void say(const QString& message);
+    // "FAILED: why; consequence" as one sentence: why loses its closing full stop, and an
+    // empty why (a failure without a text of its own) reads as fallback.
+    void sayFailed(const QString& why, const QString& fallback, const QString& consequence = {});
     const char* commandName() const;
     bool wasInterrupted() const { return m_interrupted; }
 

@@ -66,9 +66,10 @@ void ProgramCommand::verifyFinished(const session::ReadResult& result)
         return;
     }
     if (!result.succeeded()) {
-        say(QStringLiteral("FAILED: programmed %1 cells, but reading them back failed: %2")
-                .arg(cells)
-                .arg(result.message));
+        sayFailed(QStringLiteral("programmed %1 cells, but reading them back failed: %2")
+                      .arg(cells)
+                      .arg(result.message.isEmpty() ? QStringLiteral("no answer") : result.message),
+                  {});
         finish(exitCodeFor(result.reason));
         return;
     }

@@ -35,9 +35,8 @@ void ReadCommand::readFinished(const session::ReadResult& result)
         return;
     }
     if (!result.succeeded()) {
-        say(QStringLiteral("FAILED: %1%2")
-                .arg(result.message.isEmpty() ? QStringLiteral("the selector was not read") : result.message,
-                     toFile ? QStringLiteral("; nothing was saved") : QString()));
+        sayFailed(result.message, QStringLiteral("the selector was not read"),
+                  toFile ? QStringLiteral("nothing was saved") : QString());
         finish(exitCodeFor(result.reason));
         return;
     }

@@ -68,8 +68,8 @@ void TeachCommand::samplingFinished(const session::SamplingResult& result)
         return;
     }
     if (!result.succeeded()) {
-        say(QStringLiteral("FAILED: %1; nothing was written")
-                .arg(result.message.isEmpty() ? QStringLiteral("channel not taught") : result.message));
+        sayFailed(result.message, QStringLiteral("channel not taught"),
+                  QStringLiteral("nothing was written"));
         finish(exitCodeFor(result.reason));
         return;
     }

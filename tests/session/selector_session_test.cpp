@@ -67,7 +67,9 @@ TEST_F(SessionTest, AReadReachesTheDocumentOnlyWhenItSucceeded)
         // A second read asked for half-way is refused and leaves the first one's cells alone.
         int sent = 0;
         const auto again = QObject::connect(&m_session.link(), &link::SerialLink::frameSent, &m_session, [&] {
-            if (++sent == 60) EXPECT_FALSE(m_session.readSelector());
+            if (++sent == 60) {
+                EXPECT_FALSE(m_session.readSelector());
+            }
         });
         const auto result =
             await<ReadResult>(&SelectorSession::readFinished, [&] { return m_session.readSelector(); });
