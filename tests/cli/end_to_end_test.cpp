@@ -16,6 +16,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -626,11 +627,17 @@ TEST_F(QuarvelctlTest, TeachOverAPtyStartsAndEndsSamplingOnTheLineEvenWhenInterr
         QEventLoop loop;
         QObject::connect(&process, &QProcess::finished, &loop, &QEventLoop::quit);
         // The first status text means the handshake is under way and Ctrl-C is watched for.
+        // One signal only: a second one makes quarvelctl leave at once, as a second Ctrl-C should.
         if (interrupt)
-            QObject::connect(&process, &QProcess::readyReadStandardError, &process, &QProcess::terminate);
+            QObject::connect(&process, &QProcess::readyReadStandardError, &process, &QProcess::terminate,
+                             Qt::SingleShotConnection);
         QTimer::singleShot(kRunTimeoutMs, &loop, &QEventLoop::quit);
         process.start();
         loop.exec();
+        // The bridge may still hold the last frames when the process has already ended.
+        // Not asserted here: the frame checks below say what was missing.
+        (void)QTest::qWaitFor([&] { return !model.log().empty() && model.log().back().frame[0] == 0x84; },
+                              2000);
         return finishedRun(process);
     };
     const auto frames = [&] {
