@@ -17,6 +17,11 @@ std::string recordMeaning(const sampling::Sample& s)
            " X=" + std::to_string(s.x) + " Y=" + std::to_string(s.y) + " dH=" + std::to_string(s.dh);
 }
 
+bool isHandshakeAnswer(std::span<const std::uint8_t> half)
+{
+    return half.size() >= kFrameSize && half[0] == command::kStartSampling && hasValidChecksum(half);
+}
+
 } // namespace
 
 SamplingTransfer::SamplingTransfer(std::vector<sampling::Sample>& samples) : m_samples(samples) {}
@@ -88,18 +93,35 @@ Step SamplingTransfer::collect(std::span<const std::uint8_t> bytes)
 {
     constexpr auto kSize = static_cast<std::size_t>(sampling::kRecordSize);
     std::vector<Taken> taken;
-    // What is dropped before a good record (or for want of one) is a corrupted record when its
-    // first half checks out, and noise otherwise.
-    const auto dropped = [&](std::size_t n) {
-        const bool halfGood = hasValidChecksum(bytes);
-        taken.push_back(
-            {static_cast<int>(n), halfGood ? faultMeaning(ExchangeFault::BadChecksum) : kNoiseDropped});
+    std::size_t used = 0; // bytes already named in taken
+    // What is dropped before a record (or for want of one) is a corrupted record when its first
+    // half checks out, and noise otherwise.
+    const auto dropUpTo = [&](std::size_t at) {
+        if (at <= used) return;
+        const bool halfGood = hasValidChecksum(bytes.subspan(used));
+        taken.push_back({static_cast<int>(at - used),
+                         halfGood ? faultMeaning(ExchangeFault::BadChecksum) : kNoiseDropped});
         m_summary.add(ExchangeFault::BadChecksum);
+        used = at;
     };
-    for (std::size_t at = 0; at + kSize <= bytes.size(); ++at) {
+    for (std::size_t at = 0; at + kFrameSize <= bytes.size(); ++at) {
+        // A handshake answered twice (late, or once per attempt) leaves a second answer in the
+        // stream. It is five bytes with a good checksum, so read as half a record it would
+        // shift every record after it by five bytes for good.
+        if (isHandshakeAnswer(bytes.subspan(at, kFrameSize))) {
+            dropUpTo(at);
+            taken.push_back({static_cast<int>(kFrameSize), kLateHandshakeAnswer});
+            used = at + kFrameSize;
+            at = used - 1;
+            continue;
+        }
+        if (at + kSize > bytes.size()) continue;
         const auto decoded = sampling::decodeRecord(bytes.subspan(at).first<sampling::kRecordSize>());
-        if (decoded.check == sampling::RecordCheck::BadChecksum) continue;
-        if (at > 0) dropped(at);
+        if (decoded.check == sampling::RecordCheck::BadChecksum ||
+            decoded.check == sampling::RecordCheck::UnknownType ||
+            isHandshakeAnswer(bytes.subspan(at + kFrameSize, kFrameSize)))
+            continue;
+        dropUpTo(at);
 
         std::vector<Report> reports;
         // The checksums passed: the selector really did flag this coin's speed.
@@ -117,7 +139,8 @@ Step SamplingTransfer::collect(std::span<const std::uint8_t> bytes)
         done.taken = std::move(taken);
         return done;
     }
-    dropped(bytes.size() - (kSize - 1));
+    // No record in sight: keep the last nine bytes, which may be the start of one.
+    if (bytes.size() > used + kSize - 1) dropUpTo(bytes.size() - (kSize - 1));
     return awaitRecords({}, std::move(taken));
 }
 

@@ -30,6 +30,8 @@ struct TrafficEntry
 
 // What a run of bytes was when it was not a good reply.
 inline constexpr char kNoiseDropped[] = "noise dropped";
+// A second answer to the start of sampling, met among the measurement records.
+inline constexpr char kLateHandshakeAnswer[] = "late sampling answer dropped";
 // "time out", "bad checksum", "wrong echo", "echo of the request".
 const char* faultMeaning(ExchangeFault fault);
 

@@ -8,6 +8,8 @@
 namespace quarvel::sampling {
 
 constexpr int kRecordSize = 10;
+// The record types a selector sends: one per coin, the second for a coin of irregular speed.
+constexpr std::uint8_t kRegularSpeed = 0x91;
 constexpr std::uint8_t kIrregularSpeed = 0x92;
 
 // One accepted coin of a sampling run.
@@ -25,6 +27,7 @@ enum class RecordCheck
 {
     Accepted,
     BadChecksum,  // either half's checksum is wrong: skip silently
+    UnknownType,  // both checksums pass but byte 0 is no record type: not a record boundary
     AOutOfRange   // A high byte 128 or more: does not fit the A value; rejected
 };
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "sampling/measurement_record.h"
+
 #include <array>
 #include <cstdint>
 #include <random>
@@ -21,8 +23,8 @@ struct CoinSample
     bool operator==(const CoinSample&) const = default;
 };
 
-constexpr std::uint8_t kRegularRecordType = 0x91;
-constexpr std::uint8_t kIrregularRecordType = 0x92;
+constexpr std::uint8_t kRegularRecordType = sampling::kRegularSpeed;
+constexpr std::uint8_t kIrregularRecordType = sampling::kIrregularSpeed;
 constexpr int kMeasurementRecordSize = 10;
 using MeasurementRecord = std::array<std::uint8_t, kMeasurementRecordSize>;
 

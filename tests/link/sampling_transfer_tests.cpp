@@ -20,11 +20,11 @@ const Bytes kWrongEcho{0xE1, 0, 0, 0, 0xE1};
 const Frame kStart{0xE3, 1, 2, 3, 0xE9};
 const Frame kEnd{0x84, 1, 2, 3, 0x8A};
 // Written out by hand: A = 0x13BF = 5055, C = 7, X = 41, Y = 42, dH = 48.
-const Bytes kCoin{0x01, 0x13, 0xBF, 0x07, 0xDA, 0x00, 0x29, 0x2A, 0x30, 0x83};
+const Bytes kCoin{0x91, 0x13, 0xBF, 0x07, 0x6A, 0x00, 0x29, 0x2A, 0x30, 0x83};
 const sampling::Sample kCoinSample{5055, 41, 42, 48, false};
 
 // A valid record for coin n of a run, so that each accepted sample can be told apart.
-Bytes coin(int n, std::uint8_t type = 0x01, std::uint8_t aHigh = 0x13)
+Bytes coin(int n, std::uint8_t type = 0x91, std::uint8_t aHigh = 0x13)
 {
     Bytes r{type, aHigh, static_cast<std::uint8_t>(n), 7, 0, 0, static_cast<std::uint8_t>(40 + n), 42, 48, 0};
     r[4] = static_cast<std::uint8_t>(r[0] + r[1] + r[2] + r[3]);
@@ -154,7 +154,28 @@ TEST(SamplingTransfer, Runs)
          {kInsert, speed},
          1},
         {"bad second checksum and A out of range are not counted",
-         {{Feed, kStarted}, {Trickle, coins(1, 3) + badSecond + coin(98, 0x01, 0x80) + coins(4, 12)}},
+         {{Feed, kStarted}, {Trickle, coins(1, 3) + badSecond + coin(98, 0x91, 0x80) + coins(4, 12)}},
+         EndReason::Succeeded,
+         all12,
+         {kInsert},
+         1},
+        // A second answer to the start must never be read as half a record: the stream would
+        // slip by five bytes and every later pair of halves would pass as a record.
+        {"handshake answered late, its second answer merged with the first coins",
+         {{Expire}, {Feed, kStarted}, {Trickle, kStarted + coins(1, 12)}},
+         EndReason::Succeeded,
+         all12,
+         {kInsert, kTimeOut},
+         2},
+        {"handshake answer between two coins",
+         {{Feed, kStarted}, {Feed, coins(1, 6) + kStarted + coins(7, 12)}},
+         EndReason::Succeeded,
+         all12,
+         {kInsert},
+         1},
+        {"five stray bytes that pass a checksum, then a record of no known type",
+         {{Feed, kStarted},
+          {Trickle, coins(1, 3) + Bytes{0x10, 0x20, 0x30, 0x40, 0xA0} + coins(4, 8) + coin(97, 0x01) + coins(9, 12)}},
          EndReason::Succeeded,
          all12,
          {kInsert},
