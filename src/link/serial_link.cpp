@@ -3,6 +3,10 @@
 #include <QIODevice>
 #include <QMetaMethod>
 
+#ifdef Q_OS_UNIX
+#include <poll.h>
+#endif
+
 #include <algorithm>
 #include <span>
 #include <type_traits>
@@ -47,6 +51,7 @@ SerialLink::~SerialLink()
     // Quietly: whoever listens may be going away with us.
     disconnectDevice();
     m_timer.stop();
+    m_hangUpWatch.reset();
     if (m_ownedPort) m_ownedPort->close();
 }
 
@@ -92,7 +97,27 @@ bool SerialLink::openPort(const QString& nameOrPath, QString* error)
     m_device = m_ownedPort.get();
     m_portName = nameOrPath;
     connectDevice(m_ownedPort.get());
+    watchForHangUp();
     return true;
+}
+
+// A terminal that hangs up (its USB adapter pulled, a pty's other end closed) reads as zero
+// bytes for ever. QSerialPort takes that for "nothing yet" and keeps polling, so a link that
+// only listens (a sampling run waiting for coins) would spin without ever hearing of the loss.
+// Read and programming notice through their next write; this watch tells all of them at once.
+void SerialLink::watchForHangUp()
+{
+#ifdef Q_OS_UNIX
+    const int fd = static_cast<int>(m_ownedPort->handle());
+    if (fd < 0) return;
+    m_hangUpWatch = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
+    connect(m_hangUpWatch.get(), &QSocketNotifier::activated, this, [this, fd] {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, 0) <= 0 || !(p.revents & (POLLHUP | POLLERR | POLLNVAL))) return;
+        m_hangUpWatch->setEnabled(false);
+        onDeviceLost();
+    });
+#endif
 }
 
 void SerialLink::attachDevice(QIODevice* device, const QString& name)
@@ -110,6 +135,11 @@ void SerialLink::closePort()
     // The port is going: a run still waiting on it cannot finish.
     if (m_engine.isRunning()) execute(m_engine.abort(Transfer::AbortReason::PortLost, now()));
     disconnectDevice();
+    if (m_hangUpWatch) {
+        // Off before its descriptor closes; deleted later, as we may be inside its signal.
+        m_hangUpWatch->setEnabled(false);
+        m_hangUpWatch.release()->deleteLater();
+    }
     ++m_generation;
     m_device = nullptr;
     m_portName.clear();

@@ -13,6 +13,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QSerialPort>
+#include <QSocketNotifier>
 #include <QString>
 #include <QTimer>
 
@@ -97,6 +98,7 @@ private slots:
     void onDeviceError(QSerialPort::SerialPortError error);
 
 private:
+    void watchForHangUp();
     std::int64_t now() const { return m_clock.elapsed(); }
     void emitTraffic(TrafficEntry entry);
     void connectDevice(QIODevice* device);
@@ -116,6 +118,7 @@ private:
     LinkEngine::TimerTag m_timerTag = 0;
 
     std::unique_ptr<QSerialPort> m_ownedPort;
+    std::unique_ptr<QSocketNotifier> m_hangUpWatch; // Unix: notices a port that hung up
     QPointer<QIODevice> m_device;
     QString m_portName;
     QList<QMetaObject::Connection> m_connections;

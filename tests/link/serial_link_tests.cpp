@@ -405,6 +405,21 @@ TEST(SerialLinkPty, VanishedPtyIsALostPort)
     EXPECT_TRUE(waitFor([&] { return b.link.portName().isEmpty(); }));
 }
 
+// A run that only listens writes nothing that could fail, so the hang-up itself must end it.
+TEST(SerialLinkPty, HangUpWhileWaitingForCoinsIsALostPort)
+{
+    PtyBench b;
+    std::vector<sampling::Sample> samples;
+    Jobs jobs;
+    jobs.push_back(std::make_unique<SamplingTransfer>(samples));
+    ASSERT_TRUE(b.link.run(std::move(jobs)));
+    ASSERT_TRUE(waitFor([&] { return b.model.isSampling(); }));
+    b.bridge.close();
+    EXPECT_FALSE(b.spy.finish());
+    EXPECT_EQ(b.spy.lost.size(), 1);
+    EXPECT_TRUE(samples.empty());
+}
+
 #endif
 
 } // namespace
