@@ -2,7 +2,7 @@
 // selector with.
 #include "app_icon.h"
 #include "exit_when_shown.h"
-#include "main/main_window.h"
+#include "ui/main/main_window.h"
 #include "script_runner.h"
 #include "session/selector_session.h"
 

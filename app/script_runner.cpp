@@ -1,7 +1,7 @@
 #include "script_runner.h"
 
-#include "main/main_window.h"
-#include "main/traffic_log_window.h"
+#include "ui/main/main_window.h"
+#include "ui/main/traffic_log_window.h"
 
 #include <QAbstractButton>
 #include <QAction>

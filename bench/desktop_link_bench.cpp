@@ -7,7 +7,7 @@
 #include "bench_row.h"
 #include "wire_selector.h"
 
-#include "main/main_window.h"
+#include "ui/main/main_window.h"
 #include "session/selector_session.h"
 
 #include <QApplication>

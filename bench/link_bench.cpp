@@ -19,9 +19,9 @@
 #include "link/frame.h"
 #include "link/program_transfer.h"
 #include "link/read_transfer.h"
-#include "link/serial_link.h"
+#include "link/qt/serial_link.h"
 #include "sim/fault_plan.h"
-#include "sim/virtual_port.h"
+#include "sim/qt/virtual_port.h"
 #include "sim/virtual_selector.h"
 
 #include <QCoreApplication>

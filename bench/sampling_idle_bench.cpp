@@ -6,7 +6,7 @@
 //
 //   sampling_idle_bench [seconds]       (default 10; needs a display or QT_QPA_PLATFORM)
 #include "bench_row.h"
-#include "sampling/ui/sampling_window.h"
+#include "ui/sampling/sampling_window.h"
 #include "session/selector_session.h"
 #include "sim/virtual_selector.h"
 

@@ -3,7 +3,7 @@
 #include "console.h"
 #include "exit_codes.h"
 
-#include "settings_report.h"
+#include "settings_text.h"
 
 #include "image/settings_model.h"
 #include "link/traffic.h"

@@ -2,10 +2,10 @@
 #include "commands.h"
 
 #include "exit_codes.h"
-#include "image/image_file.h"
+#include "image/qt/image_file.h"
 #include "image_diff.h"
 #include "port_listing.h"
-#include "settings_report.h"
+#include "settings_text.h"
 
 #include <QSerialPortInfo>
 

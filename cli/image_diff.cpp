@@ -1,6 +1,6 @@
 #include "image_diff.h"
 
-#include "settings_report.h"
+#include "settings_text.h"
 #include "text_columns.h"
 
 #include "image/address_map.h"

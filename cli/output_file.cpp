@@ -1,6 +1,6 @@
 #include "output_file.h"
 
-#include "image/text_file_io.h"
+#include "image/qt/text_file_io.h"
 
 #include <QDir>
 #include <QFile>

@@ -3,7 +3,7 @@
 #include "exit_codes.h"
 #include "program_verify.h"
 
-#include "image/image_file.h"
+#include "image/qt/image_file.h"
 
 #include <iostream>
 

@@ -2,7 +2,7 @@
 
 #include "exit_codes.h"
 #include "output_file.h"
-#include "settings_report.h"
+#include "settings_text.h"
 
 #include "image/coin_data_file.h"
 #include "image/default_image.h"

@@ -3,8 +3,8 @@
 #include "exit_codes.h"
 
 #include "session/selector_session.h"
-#include "sim/coin_feeder.h"
-#include "sim/virtual_port.h"
+#include "sim/qt/coin_feeder.h"
+#include "sim/qt/virtual_port.h"
 
 #include <QRegularExpression>
 #include <QSocketNotifier>
@@ -13,7 +13,7 @@
 #include <iostream>
 
 #ifdef Q_OS_UNIX
-#include "sim/pty_bridge.h"
+#include "sim/qt/pty_bridge.h"
 
 #include <array>
 #include <cerrno>

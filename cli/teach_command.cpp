@@ -5,9 +5,9 @@
 
 #include "image/coin_data_file.h"
 #include "image/default_image.h"
-#include "image/image_file.h"
+#include "image/qt/image_file.h"
 #include "sampling/channel_reference.h"
-#include "sim/coin_feeder.h"
+#include "sim/qt/coin_feeder.h"
 
 #include <QDir>
 

@@ -2,13 +2,13 @@
 
 #include "image/address_map.h"
 #include "image/cell_byte.h"
-#include "image/image_file.h"
+#include "image/qt/image_file.h"
 #include "link/program_transfer.h"
 #include "link/read_transfer.h"
 #include "link/sampling_transfer.h"
 #include "sampling/sampling_output.h"
 #include "session/guarded_job.h"
-#include "sim/virtual_port.h"
+#include "sim/qt/virtual_port.h"
 #include "sim/virtual_selector.h"
 
 #include <QStringList>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "image/parameter_image.h"
-#include "link/serial_link.h"
+#include "link/qt/serial_link.h"
 #include "link/traffic.h"
 #include "link/transfer.h"
 #include "sampling/channel_reference.h"

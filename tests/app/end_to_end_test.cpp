@@ -2,7 +2,7 @@
 // pty: Edit Coin Selector, change a coin value and a tolerance, Program to Coin Selector.
 #include "image/parameter_image.h"
 #include "link/program_transfer.h"
-#include "sim/pty_bridge.h"
+#include "sim/qt/pty_bridge.h"
 #include "sim/virtual_selector.h"
 
 #include "quarvel_script_run.h"

@@ -3,9 +3,9 @@
 #include "image/address_map.h"
 #include "image/coin_data_file.h"
 #include "image/default_image.h"
-#include "sim/coin_feeder.h"
+#include "sim/qt/coin_feeder.h"
 #include "sim/coin_types.h"
-#include "sim/pty_bridge.h"
+#include "sim/qt/pty_bridge.h"
 #include "sim/virtual_selector.h"
 
 #include <QEventLoop>

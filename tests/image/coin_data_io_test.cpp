@@ -1,4 +1,4 @@
-#include "image/coin_data_io.h"
+#include "image/qt/coin_data_io.h"
 
 #include <QByteArray>
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "image/image_file.h"
+#include "image/qt/image_file.h"
 
 #include <QFile>
 #include <QTemporaryDir>

@@ -1,4 +1,4 @@
-#include "image/state_file_io.h"
+#include "image/qt/state_file_io.h"
 
 #include <QByteArray>
 #include <QDir>

@@ -2,13 +2,13 @@
 #include "link/program_transfer.h"
 #include "link/read_transfer.h"
 #include "link/sampling_transfer.h"
-#include "link/serial_link.h"
+#include "link/qt/serial_link.h"
 #include "link/transfer_texts.h"
 #include "sim/fault_plan.h"
-#include "sim/virtual_port.h"
+#include "sim/qt/virtual_port.h"
 #include "sim/virtual_selector.h"
 #ifdef Q_OS_UNIX
-#include "sim/pty_bridge.h"
+#include "sim/qt/pty_bridge.h"
 #endif
 
 #include <QElapsedTimer>

@@ -3,8 +3,8 @@
 #include "session/selector_session.h"
 
 #include "image/address_map.h"
-#include "sim/coin_feeder.h"
-#include "sim/virtual_port.h"
+#include "sim/qt/coin_feeder.h"
+#include "sim/qt/virtual_port.h"
 #include "sim/virtual_selector.h"
 
 #include <QSignalSpy>

@@ -1,5 +1,5 @@
 #include "link/frame.h"
-#include "sim/pty_bridge.h"
+#include "sim/qt/pty_bridge.h"
 
 #include <QSerialPort>
 #include <QSignalSpy>

@@ -1,5 +1,5 @@
 #include "link/frame.h"
-#include "sim/virtual_port.h"
+#include "sim/qt/virtual_port.h"
 
 #include <QElapsedTimer>
 #include <QSignalSpy>

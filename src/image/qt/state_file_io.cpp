@@ -1,0 +1,44 @@
+#include "image/qt/state_file_io.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+namespace quarvel {
+
+namespace {
+
+// Two path names and four marks; anything beyond this is not a state file.
+constexpr std::size_t kMaxStateBytes = std::size_t{64} * 1024;
+
+} // namespace
+
+QString stateFilePath()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation) + QStringLiteral("/cmose.sys");
+}
+
+StateFileLoad loadStateFile(const QString& path)
+{
+    StateFileLoad result;
+    if (!QFileInfo::exists(path)) return result;
+    FieldFileRead read = readFieldFile(path, kStateFileValues, kMaxStateBytes);
+    result.found = read.opened;
+    result.error = std::move(read.error);
+    result.state = stateFromValues(read.fields);
+    return result;
+}
+
+FileSaveResult saveStateFile(const QString& path, const StateFile& state)
+{
+    const QString folder = QFileInfo(path).absolutePath();
+    if (!QDir().mkpath(folder)) {
+        FileSaveResult result;
+        result.error = QStringLiteral("Cannot save %1: cannot create folder %2")
+                           .arg(QDir::toNativeSeparators(path), QDir::toNativeSeparators(folder));
+        return result;
+    }
+    return saveFileAtomically(path, serializeStateFile(state));
+}
+
+} // namespace quarvel

@@ -1,0 +1,380 @@
+#include "link/qt/serial_link.h"
+
+#include <QIODevice>
+#include <QMetaMethod>
+
+#ifdef Q_OS_UNIX
+#include <poll.h>
+#endif
+
+#include <algorithm>
+#include <span>
+#include <type_traits>
+#include <utility>
+#include <variant>
+
+namespace quarvel::link {
+
+// Off unless asked for: a full read alone is 378 lines.
+Q_LOGGING_CATEGORY(lcLink, "quarvel.link", QtInfoMsg)
+
+namespace {
+
+// Everything this class says to the user.
+const char kBusyText[] = "Another device operation is still running.";
+const char kNoPortText[] = "No serial port is open.";
+const char kOpenFailedText[] = "The serial port %1 could not be opened: %2";
+const char kLostText[] = "The serial port %1 was disconnected.";
+const char kUnnamedDevice[] = "(unnamed device)";
+
+const char kErrorSignal[] = "errorOccurred(QSerialPort::SerialPortError)";
+const char kErrorSlot[] = "onDeviceError(QSerialPort::SerialPortError)";
+
+} // namespace
+
+SerialLink::SerialLink(QObject* parent) : QObject(parent)
+{
+    qRegisterMetaType<quarvel::link::Report>("quarvel::link::Report");
+    qRegisterMetaType<quarvel::link::Outcome>("quarvel::link::Outcome");
+    qRegisterMetaType<quarvel::link::Frame>("quarvel::link::Frame");
+    qRegisterMetaType<quarvel::link::TransferSummary>("quarvel::link::TransferSummary");
+    qRegisterMetaType<quarvel::link::TrafficEntry>("quarvel::link::TrafficEntry");
+    m_clock.start();
+    m_timer.setSingleShot(true);
+    // A coarse timer may fire up to 5 % early, which would cut the exchange time-out short.
+    m_timer.setTimerType(Qt::PreciseTimer);
+    connect(&m_timer, &QTimer::timeout, this, &SerialLink::onTimer);
+}
+
+SerialLink::~SerialLink()
+{
+    // Quietly: whoever listens may be going away with us.
+    disconnectDevice();
+    m_timer.stop();
+    m_hangUpWatch.reset();
+    if (m_ownedPort) m_ownedPort->close();
+}
+
+void SerialLink::setTiming(Timing timing)
+{
+    m_engine.setTiming(timing);
+}
+
+SerialLink::Timing SerialLink::timing() const
+{
+    return m_engine.timing();
+}
+
+QString SerialLink::busyText()
+{
+    return QString::fromLatin1(kBusyText);
+}
+
+QString SerialLink::noPortText()
+{
+    return QString::fromLatin1(kNoPortText);
+}
+
+bool SerialLink::openPort(const QString& nameOrPath, QString* error)
+{
+    closePort();
+    auto port = std::make_unique<QSerialPort>();
+    port->setPortName(nameOrPath);
+    port->setBaudRate(kBaudRate);
+    port->setDataBits(QSerialPort::Data8);
+    port->setParity(QSerialPort::NoParity);
+    port->setStopBits(QSerialPort::OneStop);
+    port->setFlowControl(QSerialPort::NoFlowControl);
+    if (!port->open(QIODevice::ReadWrite)) {
+        if (error) *error = QString::fromLatin1(kOpenFailedText).arg(nameOrPath, port->errorString());
+        return false;
+    }
+    // Raise DTR as the selector's cable expects; a pty refuses modem lines and that is fine.
+    port->setDataTerminalReady(true);
+    port->clearError();
+
+    m_ownedPort = std::move(port);
+    m_device = m_ownedPort.get();
+    m_portName = nameOrPath;
+    connectDevice(m_ownedPort.get());
+    watchForHangUp();
+    return true;
+}
+
+// A terminal that hangs up (its USB adapter pulled, a pty's other end closed) reads as zero
+// bytes for ever. QSerialPort takes that for "nothing yet" and keeps polling, so a link that
+// only listens (a sampling run waiting for coins) would spin without ever hearing of the loss.
+// Read and programming notice through their next write; this watch tells all of them at once.
+void SerialLink::watchForHangUp()
+{
+#ifdef Q_OS_UNIX
+    const int fd = static_cast<int>(m_ownedPort->handle());
+    if (fd < 0) return;
+    m_hangUpWatch = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
+    connect(m_hangUpWatch.get(), &QSocketNotifier::activated, this, [this, fd] {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, 0) <= 0 || !(p.revents & (POLLHUP | POLLERR | POLLNVAL))) return;
+        m_hangUpWatch->setEnabled(false);
+        onDeviceLost();
+    });
+#endif
+}
+
+void SerialLink::attachDevice(QIODevice* device, const QString& name)
+{
+    closePort();
+    if (!device) return;
+    m_device = device;
+    m_portName = !name.isEmpty() ? name : device->objectName();
+    if (m_portName.isEmpty()) m_portName = QString::fromLatin1(kUnnamedDevice);
+    connectDevice(device);
+}
+
+void SerialLink::closePort()
+{
+    // The port is going: a run still waiting on it cannot finish.
+    if (m_engine.isRunning()) execute(m_engine.abort(Transfer::AbortReason::PortLost, now()));
+    disconnectDevice();
+    if (m_hangUpWatch) {
+        // Off before its descriptor closes; deleted later, as we may be inside its signal.
+        m_hangUpWatch->setEnabled(false);
+        m_hangUpWatch.release()->deleteLater();
+    }
+    ++m_generation;
+    m_device = nullptr;
+    m_portName.clear();
+    m_lost = false;
+    if (m_ownedPort) {
+        m_ownedPort->close();
+        // We may be inside one of the port's own signals: let it finish before it is deleted.
+        m_ownedPort.release()->deleteLater();
+    }
+}
+
+bool SerialLink::isOpen() const
+{
+    return m_device && !m_lost && m_device->isOpen();
+}
+
+QString SerialLink::portName() const
+{
+    return m_portName;
+}
+
+bool SerialLink::isBusy() const
+{
+    return m_engine.isRunning();
+}
+
+bool SerialLink::run(std::vector<std::unique_ptr<Transfer>> jobs, QString* refusal)
+{
+    if (!isOpen()) {
+        if (refusal) *refusal = noPortText();
+        return false;
+    }
+    auto actions = m_engine.run(std::move(jobs), now());
+    if (!actions) {
+        if (refusal) *refusal = busyText();
+        return false;
+    }
+    execute(std::move(*actions));
+    return true;
+}
+
+bool SerialLink::sendFrame(const Frame& frame, QString* refusal)
+{
+    if (!isOpen()) {
+        if (refusal) *refusal = noPortText();
+        return false;
+    }
+    auto actions = m_engine.sendFrame(frame, now());
+    if (!actions) {
+        if (refusal) *refusal = busyText();
+        return false;
+    }
+    execute(std::move(*actions));
+    return true;
+}
+
+void SerialLink::cancel()
+{
+    execute(m_engine.abort(Transfer::AbortReason::UserCancel, now()));
+}
+
+void SerialLink::connectDevice(QIODevice* device)
+{
+    m_lost = false;
+    ++m_generation;
+    m_connections << connect(device, &QIODevice::readyRead, this, &SerialLink::onReadyRead);
+    m_connections << connect(device, &QObject::destroyed, this, &SerialLink::onDeviceLost);
+
+    // By signature, so that any device reporting errors like a serial port is watched without
+    // this code knowing its type.
+    const QMetaObject* meta = device->metaObject();
+    const int signalIndex = meta->indexOfSignal(QMetaObject::normalizedSignature(kErrorSignal).constData());
+    if (signalIndex < 0) return;
+    const int slotIndex = metaObject()->indexOfSlot(QMetaObject::normalizedSignature(kErrorSlot).constData());
+    m_connections << connect(device, meta->method(signalIndex), this, metaObject()->method(slotIndex));
+}
+
+void SerialLink::disconnectDevice()
+{
+    for (const auto& connection : std::as_const(m_connections))
+        disconnect(connection);
+    m_connections.clear();
+}
+
+void SerialLink::onReadyRead()
+{
+    if (!m_device || m_lost) return;
+    const QByteArray bytes = m_device->readAll();
+    if (bytes.isEmpty()) return;
+    emit bytesReceived(bytes);
+    const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.constData());
+    execute(m_engine.bytesArrived(std::span(data, static_cast<std::size_t>(bytes.size())), now()));
+}
+
+void SerialLink::onTimer()
+{
+    execute(m_engine.timerFired(m_timerTag, now()));
+}
+
+void SerialLink::onDeviceError(QSerialPort::SerialPortError error)
+{
+    // Only a vanished device ends the link; time-outs and write hiccups are the protocol's job.
+    if (error == QSerialPort::ResourceError) onDeviceLost();
+}
+
+void SerialLink::onDeviceLost()
+{
+    if (m_lost) return;
+    m_lost = true;
+    const QString message = QString::fromLatin1(kLostText).arg(m_portName);
+    // A dead descriptor may keep signalling until it is closed; stop listening right away.
+    disconnectDevice();
+    // Listeners hear why before the run ends, so the run's result can name the lost port.
+    const QPointer<SerialLink> alive(this);
+    post([this, message] { emit portLost(message); });
+    if (!alive) return;
+    execute(m_engine.abort(Transfer::AbortReason::PortLost, now()));
+    // Closing inside the device's own error signal is not safe; do it once that has returned.
+    const unsigned generation = m_generation;
+    QMetaObject::invokeMethod(
+        this,
+        [this, generation] {
+            if (generation == m_generation) closePort();
+        },
+        Qt::QueuedConnection);
+}
+
+void SerialLink::execute(LinkEngine::Actions actions)
+{
+    // The engine lists a reply's traffic and status reports before the request that follows
+    // it, and their listeners (status window, traffic log) take a good part of a millisecond.
+    // The selector waits for none of that: when only reports come before it, the request goes
+    // on the line first and every signal still follows in the engine's order.
+    const auto isReport = [](const LinkEngine::Action& a) {
+        return std::holds_alternative<LinkEngine::Status>(a) ||
+               std::holds_alternative<LinkEngine::Traffic>(a) ||
+               std::holds_alternative<LinkEngine::StopTimer>(a);
+    };
+    const auto write = std::find_if(actions.begin(), actions.end(), [](const auto& a) {
+        return std::holds_alternative<LinkEngine::Write>(a);
+    });
+    const bool writeFirst =
+        write != actions.end() && write != actions.begin() && std::all_of(actions.begin(), write, isReport);
+    if (writeFirst) {
+        const Frame frame = std::get<LinkEngine::Write>(*write).frame;
+        m_pending.emplace_back([this, frame] { writeToDevice(frame); });
+    }
+    for (auto it = actions.begin(); it != actions.end(); ++it) {
+        if (writeFirst && it == write) {
+            const Frame frame = std::get<LinkEngine::Write>(*it).frame;
+            m_pending.emplace_back([this, frame] { emit frameSent(frame); });
+            continue;
+        }
+        m_pending.emplace_back([this, action = std::move(*it)] { perform(action); });
+    }
+    post({});
+}
+
+void SerialLink::writeToDevice(const Frame& frame)
+{
+    if (!m_device || m_lost) return;
+    m_device->write(reinterpret_cast<const char*>(frame.data()), kFrameSize);
+    // QSerialPort only queues a write until its next pass of the event loop; the selector is
+    // waiting, so hand the frame to the driver now.
+    if (m_ownedPort && m_device == m_ownedPort.get()) m_ownedPort->flush();
+}
+
+// Runs queued work in order. A slot that calls back into the link while a signal is being
+// emitted only appends to the queue, so actions of one engine call are never interleaved with
+// those of the next.
+void SerialLink::post(std::function<void()> task)
+{
+    if (task) m_pending.push_back(std::move(task));
+    if (m_executing) return;
+    m_executing = true;
+    // A slot may delete the link from inside one of its signals.
+    const QPointer<SerialLink> alive(this);
+    while (!m_pending.empty()) {
+        auto next = std::move(m_pending.front());
+        m_pending.pop_front();
+        next();
+        if (!alive) return;
+    }
+    m_executing = false;
+}
+
+void SerialLink::perform(const LinkEngine::Action& action)
+{
+    std::visit(
+        [this](const auto& a) {
+            using A = std::decay_t<decltype(a)>;
+            if constexpr (std::is_same_v<A, LinkEngine::Flush>) {
+                flushDevice();
+            } else if constexpr (std::is_same_v<A, LinkEngine::Write>) {
+                writeToDevice(a.frame);
+                emit frameSent(a.frame);
+            } else if constexpr (std::is_same_v<A, LinkEngine::ArmTimer>) {
+                m_timerTag = a.tag;
+                m_timer.start(a.ms);
+            } else if constexpr (std::is_same_v<A, LinkEngine::StopTimer>) {
+                m_timer.stop();
+            } else if constexpr (std::is_same_v<A, LinkEngine::Status>) {
+                emit reported(a.report);
+            } else if constexpr (std::is_same_v<A, LinkEngine::TransferStarted>) {
+                emit transferStarted();
+            } else if constexpr (std::is_same_v<A, LinkEngine::TransferFinished>) {
+                emit transferEnded(a.summary);
+                emit transferFinished(a.outcome);
+            } else if constexpr (std::is_same_v<A, LinkEngine::Traffic>) {
+                emitTraffic(a.entry);
+            } else if constexpr (std::is_same_v<A, LinkEngine::RunFinished>) {
+                emit runFinished(a.allSucceeded);
+            }
+        },
+        action);
+}
+
+void SerialLink::emitTraffic(TrafficEntry entry)
+{
+    // The engine's milliseconds are enough for it; a trace reads better with microseconds.
+    const qint64 us = m_clock.nsecsElapsed() / 1000;
+    entry.timeMs = us / 1000;
+    entry.fractionUs = static_cast<int>(us % 1000);
+    qCDebug(lcLink).noquote() << QString::fromStdString(formatTraffic(entry));
+    emit traffic(entry);
+}
+
+void SerialLink::flushDevice()
+{
+    if (!m_device || m_lost) return;
+    const QByteArray stale = m_device->readAll();
+    if (!stale.isEmpty())
+        emitTraffic(TrafficEntry{0, 0, Direction::Received, {stale.begin(), stale.end()}, kNoiseDropped});
+    // Bytes the driver holds but Qt has not fetched yet are just as stale.
+    if (m_ownedPort && m_device == m_ownedPort.get()) m_ownedPort->clear(QSerialPort::Input);
+}
+
+} // namespace quarvel::link

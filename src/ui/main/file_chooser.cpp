@@ -1,0 +1,28 @@
+#include "ui/main/file_chooser.h"
+
+#include <QFileDialog>
+
+namespace quarvel {
+
+FileChooser dialogFileChooser()
+{
+    return [](QWidget* parent, FileChoice choice, const QString& title, const QString& filter,
+              std::function<void(const QString&)> done) {
+        auto* dialog = new QFileDialog(parent, title, QString(), filter);
+        dialog->setAttribute(Qt::WA_DeleteOnClose);
+        dialog->setAcceptMode(choice == FileChoice::Save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+        dialog->setFileMode(choice == FileChoice::Save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+        // The name is used as typed: no extension added.
+        auto answered = std::make_shared<bool>(false);
+        QObject::connect(dialog, &QFileDialog::fileSelected, dialog, [done, answered](const QString& path) {
+            *answered = true;
+            done(path);
+        });
+        QObject::connect(dialog, &QFileDialog::rejected, dialog, [done, answered] {
+            if (!*answered) done(QString());
+        });
+        dialog->open();
+    };
+}
+
+} // namespace quarvel

@@ -1,0 +1,175 @@
+#pragma once
+
+#include "image/state_file.h"
+#include "link/transfer.h"
+#include "ui/main/file_chooser.h"
+#include "ui/main/status_presenter.h"
+#include "ui/sampling/sampling_state.h"
+#include "session/selector_session.h"
+#include "ui/settings/settings_form.h"
+
+#include <QList>
+#include <QMainWindow>
+#include <QPointer>
+#include <QString>
+
+#include <functional>
+#include <optional>
+
+class QAction;
+class QLabel;
+class QMenu;
+class QPushButton;
+
+namespace quarvel {
+
+class SamplingWindow;
+class TrafficLogWindow;
+
+// Which port the program starts on, when the command line says.
+struct StartPort
+{
+    enum class Kind
+    {
+        Remembered, // the state file's marks, or the port chosen last by path
+        Virtual,    // --simulator
+        Path        // --port PATH
+    };
+    Kind kind = Kind::Remembered;
+    QString path;
+};
+
+// The main window frmMain: owns the session's user flow, the port menu, the file procedures
+// and the other windows. It builds no frames and parses no files; the session and the image
+// layer do.
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit MainWindow(session::SelectorSession& session, QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    // Start-up, in order: main default image, geometry, state file, most recent file, port,
+    // status line. Call once before show().
+    void startUp(const StartPort& port = {});
+
+    session::SelectorSession& session() { return m_session; }
+
+    // The status line: blue progress, red warning or failure, green success.
+    void showStatus(const QString& text, link::StatusColour colour);
+    QString statusText() const;
+
+    // ----- file procedures (other windows call these) -----
+    // Loads the most recent file into the image; a missing file is silently passed over.
+    void mnuName1_Click();
+    // Saves the image to the most recent file; a failure is shown in red. Returns success.
+    bool mnuFileSave_Click();
+    // Asks for a name ("save file"), makes it the most recent, saves. done(saved) follows.
+    void mnuSaveAs_Click(std::function<void(bool saved)> done = {});
+    // Asks for a file ("open"), makes it the most recent, loads it. done(opened) follows.
+    void mnuFileOpen_Click(std::function<void(bool opened)> done = {});
+    // "Open & Program": a chosen coin data file, checked, programmed, then sampling.
+    void mnuOpen_Program_Click();
+
+    // The three ranges; a refusal (busy, no port) is shown in red and returns false. When a
+    // range failed, the status line says in red which cells were not programmed.
+    bool programToSelector(std::function<void(const session::ProgramResult&)> then = {});
+
+    // ----- the other windows -----
+    // The sampling window in teach mode, or in calibration mode after Open & Program.
+    void openSampling(bool calibration);
+    SamplingWindow* samplingWindow() const;
+    const SamplingState& samplingState() const { return m_samplingState; }
+    // The virtual selector's bench window; only while the port is the virtual selector.
+    void openVirtualSelectorWindow();
+    // A window closed with the main window, the most recently opened first.
+    void registerWindow(QWidget* window);
+
+    void setFileChooser(FileChooser chooser);
+    // What a fixed entry 1..4, 9 opens; the platform's name unless a test says otherwise.
+    void setFixedPortNames(std::function<QString(int)> names) { m_fixedPortNames = std::move(names); }
+
+    // The recent names and port marks the next Exit writes.
+    const StateFile& state() const { return m_state; }
+    bool opened() const { return m_opened; }
+    SettingsForm* settingsForm() const;
+    TrafficLogWindow* trafficLog() const { return m_trafficLog; }
+    StatusPresenter& statusPresenter() { return m_presenter; }
+
+public slots:
+    void ComTeach_Click();
+    void ComEdit_Click();
+    void ComCal_Click();
+    // Writes the state file, closes the port and the window.
+    void mnuFileExit_Click();
+    // Fixed entries 1..4 and 9.
+    void chooseFixedPort(int port);
+    // A found port, a typed path, or the virtual selector (empty path).
+    void chooseOtherPort(const QString& path);
+    void chooseVirtualSelector();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    enum class AfterRead
+    {
+        Nothing,
+        Edit,
+        Calibration
+    };
+
+    void buildWidgets();
+    void buildMenus();
+    void restoreGeometryFromSettings();
+    void saveGeometryToSettings();
+    void loadStateFile();
+    QString fixedName(int port) const;
+    bool openStartPort(const StartPort& port);
+    bool openPortByName(const QString& nameOrPath);
+    void fallBackToPort1(const QString& failureText);
+    void refreshSystemMenu();
+    void updatePortMarks();
+    void askOtherPort();
+    void setBusy(bool busy);
+    void openSettings(SettingsOpener opener);
+    // A full read; the form the read was for opens when it succeeds.
+    void readThen(AfterRead next);
+    void readFinished(const session::ReadResult& result);
+    void programFinished(const session::ProgramResult& result);
+    void loadCheckedFile(const QString& path, bool forProgramming, std::function<void(bool opened)> done);
+    void programAfterConfirmation(std::function<void()> program);
+
+    session::SelectorSession& m_session;
+    StatusPresenter m_presenter;
+    StateFile m_state;
+    FileChooser m_chooser;
+    std::function<QString(int)> m_fixedPortNames;
+    SamplingState m_samplingState;
+    QPointer<SamplingWindow> m_sampling;
+    QPointer<QWidget> m_virtualWindow;
+    std::function<void(const session::ProgramResult&)> m_afterProgram;
+    AfterRead m_afterRead = AfterRead::Nothing;
+    bool m_opened = false;
+    // The fixed entry in use (1..4, 9), or none for a found port, a path or the virtual selector.
+    std::optional<int> m_fixedPort;
+
+    QPushButton* m_comTeach = nullptr;
+    QPushButton* m_comEdit = nullptr;
+    QPushButton* m_comCal = nullptr;
+    QPushButton* m_comExit = nullptr;
+    QLabel* m_labelStats = nullptr;
+    QMenu* m_systemMenu = nullptr;
+    QAction* m_openProgram = nullptr;
+    QList<QAction*> m_fixedActions; // in the order of kFixedPorts
+    QList<QAction*> m_foundActions;
+    QAction* m_otherPort = nullptr;
+    QAction* m_virtualPort = nullptr;
+    QAction* m_virtualWindowAction = nullptr;
+    TrafficLogWindow* m_trafficLog = nullptr;
+    QPointer<SettingsForm> m_settings;
+    QList<QPointer<QWidget>> m_windows;
+};
+
+} // namespace quarvel

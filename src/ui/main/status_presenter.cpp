@@ -1,0 +1,70 @@
+#include "ui/main/status_presenter.h"
+
+#include <QString>
+
+#include <type_traits>
+#include <variant>
+
+namespace quarvel {
+
+StatusPresenter::StatusPresenter(QWidget* windowParent, QObject* parent)
+    : QObject(parent), m_windowParent(windowParent)
+{}
+
+StatusPresenter::~StatusPresenter()
+{
+    delete m_window.data();
+}
+
+void StatusPresenter::follow(const link::SerialLink& serialLink)
+{
+    connect(&serialLink, &link::SerialLink::transferStarted, this, &StatusPresenter::transferStarted);
+    connect(&serialLink, &link::SerialLink::reported, this, &StatusPresenter::apply);
+    connect(&serialLink, &link::SerialLink::transferFinished, this, &StatusPresenter::transferFinished);
+}
+
+void StatusPresenter::transferStarted()
+{
+    ensureWindow();
+}
+
+void StatusPresenter::apply(const link::Report& report)
+{
+    StatusWindow* w = ensureWindow();
+    std::visit(
+        [w](const auto& r) {
+            using T = std::decay_t<decltype(r)>;
+            if constexpr (std::is_same_v<T, link::ShowText>)
+                w->setStatusText(QString::fromStdString(r.text), r.colour);
+            else if constexpr (std::is_same_v<T, link::SetColour>)
+                w->setStatusColour(r.colour);
+            else
+                w->setProgress(r.value, r.maximum);
+        },
+        report);
+}
+
+void StatusPresenter::transferFinished(link::Outcome outcome)
+{
+    switch (outcome) {
+    case link::Outcome::Succeeded:
+        if (m_window) m_window->close();
+        break;
+    case link::Outcome::Failed:
+        // The failure stays on screen until the user closes it.
+        ensureWindow()->enableClose();
+        break;
+    case link::Outcome::Running:
+        break;
+    }
+}
+
+StatusWindow* StatusPresenter::ensureWindow()
+{
+    if (!m_window) m_window = new StatusWindow(m_windowParent);
+    // Modeless: the other windows stay usable while a transfer runs.
+    if (!m_window->isVisible()) m_window->show();
+    return m_window;
+}
+
+} // namespace quarvel

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "link/qt/serial_link.h"
+#include "link/transfer.h"
+#include "ui/main/status_window.h"
+
+#include <QObject>
+#include <QPointer>
+
+namespace quarvel {
+
+// Drives the status window from a transfer's events. The window is created (and loaded) on
+// first use, destroyed when it is closed, and created afresh by the next transfer. A window
+// left open after a failure is reused: new texts overwrite the old, and its close button
+// stays enabled, since only loading disables it.
+class StatusPresenter : public QObject
+{
+    Q_OBJECT
+
+public:
+    // windowParent, when given, owns every status window this presenter creates.
+    explicit StatusPresenter(QWidget* windowParent = nullptr, QObject* parent = nullptr);
+    ~StatusPresenter() override;
+
+    // Shows every transfer the link runs from now on.
+    void follow(const link::SerialLink& serialLink);
+
+    // The open status window, or null.
+    StatusWindow* window() const { return m_window; }
+
+public slots:
+    void transferStarted();
+    void apply(const quarvel::link::Report& report);
+    void transferFinished(quarvel::link::Outcome outcome);
+
+private:
+    // The open window, created and shown when there is none, so that no report goes unseen.
+    StatusWindow* ensureWindow();
+
+    QPointer<QWidget> m_windowParent;
+    QPointer<StatusWindow> m_window;
+};
+
+} // namespace quarvel

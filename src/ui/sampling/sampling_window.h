@@ -1,0 +1,123 @@
+#pragma once
+
+#include "link/transfer.h"
+#include "sampling/channel_reference.h"
+#include "sampling/measurement_record.h"
+#include "ui/sampling/sampling_state.h"
+
+#include <QPointer>
+#include <QString>
+#include <QWidget>
+
+#include <array>
+#include <functional>
+#include <optional>
+#include <vector>
+
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+
+namespace quarvel::session {
+class SelectorSession;
+struct SamplingResult;
+} // namespace quarvel::session
+
+namespace quarvel {
+
+class TeachQualityView;
+
+// The sampling window: one row per coin channel with its coin value, an "Insert" button that
+// starts a sampling run through the session, the run's progress and, once a run has finished,
+// the quality of that teach. It shows what the session reports; the run, the references and
+// the coin-value rules live below it.
+//
+// Channel arrays are named "insert_0".."insert_11", "money_0".., "bar_0".. (index = channel
+// number - 1), each also carrying its index in the "index" property.
+class SamplingWindow : public QWidget
+{
+    Q_OBJECT
+
+public:
+    static constexpr int kChannels = 12;
+    static constexpr int kCoinsPerRun = 12;
+
+    // What the window asks of its opener: the main window's save dialog and its programming
+    // of the three ranges (which reports a failed range on the main window). Without them,
+    // Save does nothing and Program runs the session's programming directly.
+    struct Hooks
+    {
+        std::function<void()> saveAs;
+        std::function<void()> program;
+    };
+
+    static QString teachCaption();       // "Sampling"
+    static QString calibrationCaption(); // "Calibration"
+
+    // The load step runs here and reads state.operation, so store it first.
+    SamplingWindow(session::SelectorSession& session, SamplingState& state, Hooks hooks,
+                   QWidget* parent = nullptr);
+    ~SamplingWindow() override;
+
+    // Shows the window of slot, creating it when there is none: teach mode (operation 0,
+    // caption "Sampling") or calibration mode (operation -1, cal 16, caption "Calibration").
+    // An open window keeps its mode, as its load step has run.
+    static SamplingWindow* present(QPointer<SamplingWindow>& slot, session::SelectorSession& session,
+                                   SamplingState& state, Hooks hooks, bool calibration,
+                                   QWidget* parent = nullptr);
+
+    int runningChannel() const; // 1..12, 0 when idle
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    struct Row
+    {
+        QLabel* label = nullptr;
+        QLineEdit* money = nullptr;
+        QPushButton* insert = nullptr;
+        QProgressBar* bar = nullptr;
+        TeachQualityView* quality = nullptr;
+        QLabel* warnings = nullptr;
+        std::vector<sampling::Sample> samples; // of the last finished run
+        std::optional<sampling::ChannelReference> reference;
+    };
+
+    void build();
+    QWidget* buildCounter();
+    void load();
+    void insertClicked(int index);
+    void interreptClicked();
+    void saveClicked();
+    void programClicked();
+    void exitClicked();
+    void tsmrClicked();
+    void onReported(const link::Report& report);
+    void onProgress(int channel, int coins);
+    void onFinished(const session::SamplingResult& result);
+    void refreshQuality();
+    void setRunVisible(bool visible);
+    bool refuseWhileRunning();
+    void showStatus(const QString& text, std::optional<link::StatusColour> colour);
+    void placeServiceButton();
+
+    session::SelectorSession& m_session;
+    SamplingState& m_state;
+    Hooks m_hooks;
+    int m_normalWidth = 0;
+
+    std::array<Row, kChannels> m_rows;
+    QWidget* m_content = nullptr;
+    QWidget* m_counter = nullptr;
+    QLabel* m_labelStats = nullptr;
+    QLabel* m_label13 = nullptr;
+    QLineEdit* m_text1 = nullptr;
+    QLineEdit* m_text2 = nullptr;
+    QPushButton* m_interrept = nullptr;
+    QLineEdit* m_strch2 = nullptr;
+    QPushButton* m_command4 = nullptr;
+};
+
+} // namespace quarvel

@@ -1,0 +1,254 @@
+// The main window over a session whose port 1 is a virtual selector on a pty: start-up, ports,
+// closing, and Open & Program.
+#include "image/coin_data_file.h"
+#include "image/default_image.h"
+#include "image/qt/state_file_io.h"
+#include "ui/main/main_window.h"
+#include "ui/main/port_names.h"
+#include "ui/main/window_geometry.h"
+#include "ui/sampling/sampling_window.h"
+#include "sim/qt/pty_bridge.h"
+#include "sim/virtual_selector.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QPushButton>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace quarvel {
+namespace {
+
+QString writeFile(const QString& path, const std::string& text)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(text.data(), static_cast<qint64>(text.size()));
+    return path;
+}
+
+std::string coinData(int values, int firstValue)
+{
+    std::string text;
+    for (int k = 0; k < values; ++k)
+        text += "\"" + std::to_string(k == 0 ? firstValue : (k * 7) % 200) + "\"\r\n";
+    return text;
+}
+
+class MainWindowTest : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        // QSettings fixes its folder at first use: one private home for the whole binary.
+        static QTemporaryDir home;
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(home.filePath("config")));
+        qputenv("XDG_DATA_HOME", QFile::encodeName(home.filePath("data")));
+        QCoreApplication::setOrganizationName("quarvel");
+        QCoreApplication::setApplicationName("quarvel");
+    }
+
+    void SetUp() override
+    {
+        QSettings().clear();
+        QFile::remove(stateFilePath());
+        ASSERT_TRUE(bridge.open());
+        window = std::make_unique<MainWindow>(session);
+        // Port 1 is the virtual selector; every other fixed port is missing.
+        window->setFixedPortNames([this](int port) {
+            return port == 1 ? bridge.slavePath() : QStringLiteral("/nonexistent/port%1").arg(port);
+        });
+        window->setFileChooser([this](QWidget*, FileChoice, const QString& title, const QString&,
+                                      std::function<void(const QString&)> done) {
+            titles.append(title);
+            done(chosen);
+        });
+    }
+
+    void TearDown() override
+    {
+        window.reset();
+        session.closePort();
+    }
+
+    bool checked(const char* action) { return window->findChild<QAction*>(action)->isChecked(); }
+    QString status() { return window->findChild<QLabel*>("labelStats")->text(); }
+    QColor statusColour()
+    {
+        return window->findChild<QLabel*>("labelStats")->palette().color(QPalette::WindowText);
+    }
+
+    QTemporaryDir files;
+    sim::VirtualSelector model;
+    sim::PtyBridge bridge{model};
+    session::SelectorSession session;
+    std::unique_ptr<MainWindow> window;
+    QString chosen;
+    QStringList titles;
+};
+
+TEST_F(MainWindowTest, StartsOnDefaultsWithoutStateFile)
+{
+    window->startUp();
+    EXPECT_TRUE(checked("mnuCom1"));
+    EXPECT_EQ(session.portName(), bridge.slavePath());
+    EXPECT_EQ(status(), "");
+    EXPECT_EQ(session.image().text(4), "10"); // the main default, no recent file overlaid
+    EXPECT_TRUE(QString::fromStdString(window->state().recentName1).endsWith("/coin.syn"));
+    EXPECT_EQ(window->windowTitle(), "QUARVEL   Coin Selector programmer (Quarvel to Tesmor)");
+    EXPECT_GE(window->width(), window->sizeHint().width()); // every task button shows
+}
+
+TEST_F(MainWindowTest, StateFileNamesRecentFileAndHighestMarkedPort)
+{
+    const QString recent = writeFile(files.filePath("last.cdt"), coinData(256, 42));
+    writeFile(stateFilePath(),
+              "\"" + recent.toStdString() + "\"\r\n\"b.cdt\"\r\n#FALSE#\r\n#TRUE#\r\n#FALSE#\r\n#TRUE#\r\n");
+    window->startUp();
+    EXPECT_TRUE(checked("MnuCom4"));
+    EXPECT_FALSE(checked("mnuCom2"));
+    EXPECT_EQ(session.image().text(0), "42");
+    // Port 4 is not there: said in red, and the program goes on with the port closed.
+    EXPECT_EQ(status(), "warning:something wrong to open /nonexistent/port4");
+    EXPECT_EQ(statusColour(), QColor(255, 0, 0));
+    EXPECT_FALSE(session.isOpen());
+}
+
+TEST_F(MainWindowTest, PortEntriesSayWhatHappened)
+{
+    window->startUp();
+    window->findChild<QAction*>("MnuCom9")->trigger();
+    EXPECT_EQ(status(), "warning:something wrong to open COM9");
+    EXPECT_EQ(statusColour(), QColor(255, 0, 0));
+    EXPECT_TRUE(checked("mnuCom1"));
+    EXPECT_FALSE(checked("MnuCom9"));
+    EXPECT_EQ(session.portName(), bridge.slavePath());
+
+    window->findChild<QAction*>("mnuCom1")->trigger();
+    EXPECT_EQ(status(), "commucation port use com1:");
+    EXPECT_EQ(statusColour(), QColor(0, 0, 255));
+}
+
+TEST_F(MainWindowTest, OnlyExitWritesStateAndMinimisedCloseKeepsGeometry)
+{
+    window->startUp();
+    window->show();
+    window->showMinimized();
+    window->close();
+    EXPECT_FALSE(QSettings().contains("Settings/MainLeft"));
+    EXPECT_FALSE(QFile::exists(stateFilePath()));
+
+    window->showNormal();
+    window->findChild<QPushButton*>("ComExit")->click();
+    EXPECT_TRUE(QSettings().contains("Settings/MainWidth"));
+    const StateFileLoad saved = loadStateFile(stateFilePath());
+    ASSERT_TRUE(saved.found);
+    EXPECT_EQ(saved.state.recentName1, window->state().recentName1);
+    EXPECT_FALSE(session.isOpen());
+}
+
+TEST_F(MainWindowTest, OpenAndProgramRefusesShortFile)
+{
+    window->startUp();
+    const std::string recentBefore = window->state().recentName1;
+    chosen = writeFile(files.filePath("short.cdt"), coinData(100, 9));
+    // The menu shows the caption with its "&", not a mnemonic on the blank after it.
+    EXPECT_EQ(window->findChild<QAction*>("mnuOpen_Program")->iconText(), "Open & Program");
+    window->findChild<QAction*>("mnuOpen_Program")->trigger();
+    EXPECT_EQ(titles, QStringList{"open"});
+    EXPECT_EQ(statusColour(), QColor(255, 0, 0));
+    EXPECT_TRUE(status().contains("189")) << status().toStdString();
+    EXPECT_FALSE(session.isBusy());
+    EXPECT_EQ(session.image().text(0), "0"); // not loaded either
+    EXPECT_EQ(window->state().recentName1, recentBefore);
+    EXPECT_EQ(window->samplingWindow(), nullptr);
+}
+
+TEST_F(MainWindowTest, OpenAndProgramProgramsThenCalibrates)
+{
+    window->startUp();
+    model.setCell(85, 123);
+    chosen = writeFile(files.filePath("good.cdt"), coinData(256, 77));
+    QSignalSpy finished(&session, &session::SelectorSession::programFinished);
+    window->findChild<QAction*>("mnuOpen_Program")->trigger();
+    EXPECT_FALSE(window->findChild<QPushButton*>("ComEdit")->isEnabled()); // busy
+    ASSERT_TRUE(finished.wait(30000));
+    EXPECT_EQ(model.cell(0), 77);
+    EXPECT_EQ(model.cell(85), 123);
+    EXPECT_EQ(session.cdt(), 1);
+    ASSERT_NE(window->samplingWindow(), nullptr);
+    EXPECT_EQ(window->samplingWindow()->windowTitle(), "Calibration");
+    EXPECT_EQ(window->samplingState().cal, 16);
+    EXPECT_TRUE(window->findChild<QPushButton*>("ComEdit")->isEnabled());
+}
+
+TEST_F(MainWindowTest, EditReadsThenOpensTheForm)
+{
+    window->startUp();
+    model.setCell(6, 200);
+    QSignalSpy read(&session, &session::SelectorSession::readFinished);
+    window->findChild<QPushButton*>("ComEdit")->click();
+    EXPECT_FALSE(window->findChild<QAction*>("mnuCom2")->isEnabled());
+    ASSERT_TRUE(read.wait(30000));
+    ASSERT_NE(window->settingsForm(), nullptr);
+    EXPECT_EQ(window->settingsForm()->windowTitle(), "Edit");
+    EXPECT_EQ(window->settingsForm()->findChild<QLineEdit*>("TextDollar1")->text(), "200");
+}
+
+TEST_F(MainWindowTest, LoadDefaultValueReopensTheForm)
+{
+    window->startUp();
+    window->findChild<QPushButton*>("ComTeach")->click();
+    SettingsForm* teach = window->settingsForm();
+    ASSERT_NE(teach, nullptr);
+    teach->findChild<QPushButton*>("ComDefault")->click();
+    SettingsForm* reopened = window->settingsForm();
+    ASSERT_NE(reopened, nullptr);
+    EXPECT_NE(reopened, teach);
+    EXPECT_EQ(reopened->windowTitle(), "Setting");
+    EXPECT_FALSE(reopened->findChild<QPushButton*>("ComDefault")->isVisible());
+    EXPECT_TRUE(reopened->findChild<QPushButton*>("ComOK")->isVisible());
+    EXPECT_EQ(reopened->findChild<QComboBox*>("ComboOutputMode")->currentText(),
+              "2. Pulse output with INHIBIT");
+    EXPECT_EQ(reopened->findChild<QComboBox*>("ComboToleranceA1")->currentText(), "0");
+}
+
+TEST(PortNames, FixedEntriesMapToPlatformNames)
+{
+    const struct
+    {
+        int port;
+        const char* windows;
+        const char* linux;
+    } cases[] = {
+        {1, "COM1", "/dev/ttyS0"}, {4, "COM4", "/dev/ttyS3"}, {9, "COM9", "/dev/ttyS8"}, {5, "", ""}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(fixedPortName(c.port, Platform::Windows), c.windows);
+        EXPECT_EQ(fixedPortName(c.port, Platform::Linux), c.linux);
+    }
+}
+
+TEST(WindowGeometry, WindowOffEveryScreenComesBack)
+{
+    const QList<QRect> screens{QRect(0, 0, 1920, 1080), QRect(1920, 0, 1280, 1024)};
+    EXPECT_EQ(keepOnScreen(QRect(2000, 100, 600, 400), screens), QRect(2000, 100, 600, 400));
+    const QRect back = keepOnScreen(QRect(5000, -900, 600, 400), screens);
+    EXPECT_TRUE(screens.first().contains(back));
+    EXPECT_EQ(back.size(), QSize(600, 400));
+    EXPECT_EQ(twipsToPixels(6500, 96), 433);
+    EXPECT_EQ(pixelsToTwips(433, 96), 6495);
+}
+
+} // namespace
+} // namespace quarvel

@@ -1,0 +1,38 @@
+// The virtual selector window's fault plan box, driven like a user.
+#include "ui/sim/virtual_selector_window.h"
+#include "session/selector_session.h"
+#include "sim/virtual_selector.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace quarvel {
+namespace {
+
+TEST(VirtualSelectorWindow, ATypedPlanThatDoesNotReadIsKeptAndNamed)
+{
+    session::SelectorSession session;
+    ASSERT_TRUE(session.openVirtualSelector());
+    VirtualSelectorWindow window(session);
+    auto* plan = window.findChild<QLineEdit*>("faultPlan");
+    auto* active = window.findChild<QLabel*>("activePlan");
+    const QString typed = QStringLiteral("drop:2,,late:3");
+    plan->setText(typed);
+
+    // Neither adding a fault nor setting the plan may replace or half-apply what was typed.
+    for (const char* button : {"addFault", "setPlan"}) {
+        active->clear();
+        QTest::mouseClick(window.findChild<QPushButton*>(button), Qt::LeftButton);
+        EXPECT_EQ(plan->text(), typed) << button;
+        EXPECT_FALSE(active->text().isEmpty()) << button;
+        EXPECT_TRUE(active->styleSheet().contains("#FF0000")) << button;
+    }
+    EXPECT_TRUE(session.virtualSelector()->faultPlan().isEmpty());
+}
+
+} // namespace
+} // namespace quarvel
