@@ -37,17 +37,7 @@ const char* commandNameOf(CommandKind kind)
 DeviceCommand::DeviceCommand(const Invocation& invocation, QObject* parent)
     : QObject(parent), m_invocation(invocation), m_printer(std::cerr, printerMode(m_invocation))
 {
-    link::SerialLink& line = m_session.link();
-    connect(&line, &link::SerialLink::transferStarted, this, [this] {
-        m_printer.transferStarted();
-        // Programming runs as three transfers, one for each range.
-        if (m_rangesStarted > 0)
-            m_printer.setPhase(QStringLiteral("Programming %1/3").arg(m_rangesStarted++).toStdString());
-    });
-    connect(&line, &link::SerialLink::reported, this,
-            [this](const link::Report& report) { m_printer.report(report); });
-    connect(&line, &link::SerialLink::transferFinished, this,
-            [this](link::Outcome outcome) { m_printer.transferFinished(outcome); });
+    connect(&m_session, &session::SelectorSession::operationStarted, this, &DeviceCommand::follow);
     connect(&m_session, &session::SelectorSession::portLost, this, [this](const QString& message) {
         if (!m_interrupted) m_printer.line(message.toStdString());
     });
@@ -65,6 +55,20 @@ void DeviceCommand::start()
     }
     if (!open()) return;
     begin();
+}
+
+void DeviceCommand::follow(const session::Operation* operation)
+{
+    connect(operation, &session::Operation::transferStarted, this, [this] {
+        m_printer.transferStarted();
+        // Programming runs as three transfers, one for each range.
+        if (m_rangesStarted > 0)
+            m_printer.setPhase(QStringLiteral("Programming %1/3").arg(m_rangesStarted++).toStdString());
+    });
+    connect(operation, &session::Operation::reported, this,
+            [this](const link::Report& report) { m_printer.report(report); });
+    connect(operation, &session::Operation::transferFinished, this,
+            [this](link::Outcome outcome) { m_printer.transferFinished(outcome); });
 }
 
 bool DeviceCommand::open()
@@ -106,27 +110,9 @@ void DeviceCommand::interrupt()
     finish(exit_code::kInterrupted);
 }
 
-bool DeviceCommand::startRead()
+void DeviceCommand::refused(const session::Refusal& refusal)
 {
-    QString refusal;
-    if (m_session.readSelector(&refusal)) return true;
-    refused(refusal);
-    return false;
-}
-
-bool DeviceCommand::startProgramming()
-{
-    m_rangesStarted = 1;
-    QString refusal;
-    if (m_session.programSelector(&refusal)) return true;
-    m_rangesStarted = 0;
-    refused(refusal);
-    return false;
-}
-
-void DeviceCommand::refused(const QString& refusal)
-{
-    error(refusal);
+    error(session::refusalText(refusal));
     finish(exit_code::kDevice);
 }
 
@@ -198,12 +184,17 @@ const char* DeviceCommand::commandName() const
     return commandNameOf(m_invocation.command);
 }
 
-std::optional<int> DeviceCommand::checkProgrammable(const ParameterImage& image, const QString& path)
+std::optional<int> DeviceCommand::loadProgrammable(const QString& path, ImageFile& file)
 {
-    const auto unprogrammable = unprogrammableCells(image);
-    if (unprogrammable.empty()) return std::nullopt;
+    session::CoinDataCheck check = session::checkCoinDataFile(path, true);
+    if (!check) {
+        error(session::refusalText(*check.refusal));
+        return exit_code::kUsageOrFile;
+    }
+    file = std::move(*check.file);
+    if (check.unprogrammable.empty()) return std::nullopt;
     QString list;
-    for (const auto& cell : unprogrammable)
+    for (const auto& cell : check.unprogrammable)
         list += QStringLiteral("\n  cell %1 %2 would be sent as %3")
                     .arg(cell.address)
                     .arg(QString::fromStdString(printableCellText(cell.text)))

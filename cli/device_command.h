@@ -4,6 +4,7 @@
 #include "progress_printer.h"
 
 #include "link/transfer.h"
+#include "session/document_files.h"
 #include "session/selector_session.h"
 
 #include <QObject>
@@ -52,15 +53,19 @@ protected:
     const char* commandName() const;
     bool wasInterrupted() const { return m_interrupted; }
 
-    // Refuses an image whose programmed cells the selector cannot hold (text such as "12ab",
-    // "-1" or "300" would reach it as some other byte), unless --force is given; then it notes
-    // what will be sent. path names the image's file.
-    std::optional<int> checkProgrammable(const ParameterImage& image, const QString& path);
-    // Start the session's read or programming; false (after finishing) when it was refused.
-    bool startRead();
-    bool startProgramming();
+    // Start the session's read, programming or sampling run; its result goes to the member
+    // given. False (after finishing) when it was refused.
+    template <class Command>
+    bool startRead(void (Command::*finished)(const session::ReadResult&));
+    template <class Command>
+    bool startProgramming(void (Command::*finished)(const session::ProgramResult&));
+    template <class Command>
+    bool startSampling(int channel, void (Command::*finished)(const session::SamplingResult&));
     // The error line and exit of an operation the session would not start.
-    void refused(const QString& refusal);
+    void refused(const session::Refusal& refusal);
+    // Loads a coin data file to be programmed, refusing what the session's check refuses and
+    // (unless --force) cells the selector cannot hold. An exit code when refused.
+    std::optional<int> loadProgrammable(const QString& path, ImageFile& file);
     // The result line and exit code of a programming run; nullopt when it succeeded.
     std::optional<int> programmingFailure(const session::ProgramResult& result, bool verifyPlanned);
 
@@ -72,10 +77,45 @@ protected:
 
 private:
     bool open();
+    void follow(const session::Operation* operation);
+    template <class Op, class Command, class Result>
+    bool started(session::Started<Op> start, void (Command::*finished)(const Result&));
 
     bool m_finished = false;
     bool m_interrupted = false;
     int m_rangesStarted = 0;
 };
+
+template <class Op, class Command, class Result>
+bool DeviceCommand::started(session::Started<Op> start, void (Command::*finished)(const Result&))
+{
+    if (!start) {
+        refused(*start.refusal);
+        return false;
+    }
+    connect(start.operation, &Op::finished, static_cast<Command*>(this), finished);
+    return true;
+}
+
+template <class Command>
+bool DeviceCommand::startRead(void (Command::*finished)(const session::ReadResult&))
+{
+    return started(m_session.readSelector(), finished);
+}
+
+template <class Command>
+bool DeviceCommand::startProgramming(void (Command::*finished)(const session::ProgramResult&))
+{
+    m_rangesStarted = 1;
+    if (started(m_session.programSelector(), finished)) return true;
+    m_rangesStarted = 0;
+    return false;
+}
+
+template <class Command>
+bool DeviceCommand::startSampling(int channel, void (Command::*finished)(const session::SamplingResult&))
+{
+    return started(m_session.startSampling(channel), finished);
+}
 
 } // namespace quarvel::cli

@@ -3,7 +3,6 @@
 #include "exit_codes.h"
 #include "program_verify.h"
 
-#include "image/qt/image_file.h"
 
 #include <iostream>
 
@@ -12,32 +11,20 @@ namespace quarvel::cli {
 ProgramCommand::ProgramCommand(const Invocation& invocation, QObject* parent)
     : DeviceCommand(invocation, parent)
 {
-    connect(&m_session, &session::SelectorSession::programFinished, this, &ProgramCommand::programFinished);
-    connect(&m_session, &session::SelectorSession::readFinished, this, &ProgramCommand::verifyFinished);
 }
 
 std::optional<int> ProgramCommand::check()
 {
-    const QString& path = m_invocation.files.constFirst();
-    ImageFileRead read = readImageFile(path);
-    if (!read.file) {
-        error(read.error);
-        return exit_code::kUsageOrFile;
-    }
-    // A short file would program the default image's cells as if they were the file's.
-    if (const QString tooShort = tooShortToProgram(path, *read.file); !tooShort.isEmpty()) {
-        error(tooShort);
-        return exit_code::kUsageOrFile;
-    }
-    if (const auto refused = checkProgrammable(read.file->image, path)) return refused;
-    m_file = std::move(read.file->image);
+    ImageFile file;
+    if (const auto refused = loadProgrammable(m_invocation.files.constFirst(), file)) return refused;
+    m_file = std::move(file.image);
     return std::nullopt;
 }
 
 void ProgramCommand::begin()
 {
     m_session.image() = m_file;
-    if (!startProgramming()) return;
+    if (!startProgramming(&ProgramCommand::programFinished)) return;
     m_programmed = m_session.image();
 }
 
@@ -54,7 +41,7 @@ void ProgramCommand::programFinished(const session::ProgramResult& result)
         return;
     }
     m_printer.setPhase("Verifying");
-    startRead();
+    startRead(&ProgramCommand::verifyFinished);
 }
 
 void ProgramCommand::verifyFinished(const session::ReadResult& result)

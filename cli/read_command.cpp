@@ -17,13 +17,12 @@ ReadCommand::ReadCommand(const Invocation& invocation, QObject* parent) : Device
 {
     // As after the desktop program's start-up without a recent file.
     loadMainDefault(m_session.image());
-    connect(&m_session, &session::SelectorSession::readFinished, this, &ReadCommand::readFinished);
 }
 
 void ReadCommand::begin()
 {
     m_printer.setPhase("Reading");
-    startRead();
+    startRead(&ReadCommand::readFinished);
 }
 
 void ReadCommand::readFinished(const session::ReadResult& result)

@@ -5,7 +5,6 @@
 
 #include "image/coin_data_file.h"
 #include "image/default_image.h"
-#include "image/qt/image_file.h"
 #include "sampling/channel_reference.h"
 #include "sim/qt/coin_feeder.h"
 
@@ -17,8 +16,6 @@ namespace quarvel::cli {
 
 TeachCommand::TeachCommand(const Invocation& invocation, QObject* parent) : DeviceCommand(invocation, parent)
 {
-    connect(&m_session, &session::SelectorSession::samplingFinished, this, &TeachCommand::samplingFinished);
-    connect(&m_session, &session::SelectorSession::programFinished, this, &TeachCommand::programFinished);
 }
 
 TeachCommand::~TeachCommand() = default;
@@ -29,24 +26,27 @@ std::optional<int> TeachCommand::check()
         loadMainDefault(m_start);
         return std::nullopt;
     }
-    ImageFileRead read = readImageFile(m_invocation.fromFile);
-    if (!read.file) {
-        error(read.error);
-        return exit_code::kUsageOrFile;
-    }
-    if (const QString note = shortFileNote(m_invocation.fromFile, *read.file); !note.isEmpty()) error(note);
     // Checked before the run, so a refusal costs the technician no coins.
     if (m_invocation.programAfter) {
-        if (const auto refused = checkProgrammable(read.file->image, m_invocation.fromFile)) return refused;
+        ImageFile file;
+        if (const auto refused = loadProgrammable(m_invocation.fromFile, file)) return refused;
+        m_start = std::move(file.image);
+        return std::nullopt;
     }
-    m_start = std::move(read.file->image);
+    const session::CoinDataCheck check = session::checkCoinDataFile(m_invocation.fromFile, false);
+    if (!check) {
+        error(session::refusalText(*check.refusal));
+        return exit_code::kUsageOrFile;
+    }
+    if (const QString note = shortFileNote(m_invocation.fromFile, *check.file); !note.isEmpty()) error(note);
+    m_start = check.file->image;
     return std::nullopt;
 }
 
 void TeachCommand::begin()
 {
     m_session.image() = m_start;
-    m_session.setCdt(m_invocation.calibrate ? 1 : 0);
+    m_session.setCdt(m_invocation.calibrate ? sampling::ReferenceStore::Calibrated : sampling::ReferenceStore::Taught);
     m_printer.setPhase(QStringLiteral("Channel %1: insert 12 coins").arg(m_invocation.channel).toStdString());
     if (auto* port = m_session.virtualPort()) {
         // Nobody stands at a virtual selector: feed it the channel's coins as a hand would.
@@ -54,8 +54,7 @@ void TeachCommand::begin()
         const int coinType = m_invocation.coinType >= 0 ? m_invocation.coinType : m_invocation.channel - 1;
         m_feeder->feed(coinType, sampling::ChannelReference::kSampleCount);
     }
-    QString refusal;
-    if (!m_session.startSampling(m_invocation.channel, &refusal)) refused(refusal);
+    startSampling(m_invocation.channel, &TeachCommand::samplingFinished);
 }
 
 void TeachCommand::samplingFinished(const session::SamplingResult& result)
@@ -86,7 +85,7 @@ void TeachCommand::samplingFinished(const session::SamplingResult& result)
             m_saved = QStringLiteral("; saved %1").arg(QDir::toNativeSeparators(m_invocation.outputFile));
     }
     if (m_invocation.programAfter) {
-        startProgramming();
+        startProgramming(&TeachCommand::programFinished);
         return;
     }
     note(QStringLiteral("Channel %1 taught%2").arg(m_invocation.channel).arg(m_saved));

@@ -77,6 +77,12 @@ LinkEngine::Actions LinkEngine::abort(Transfer::AbortReason reason, std::int64_t
 {
     Actions out;
     const bool portLost = reason == Transfer::AbortReason::PortLost;
+    // Whatever the reason, the jobs not yet started never start: a cancelled programming run
+    // must not go on with its next range.
+    if (m_running && m_nextJob < m_queue.size()) {
+        m_allSucceeded = false;
+        m_queue.resize(m_nextJob);
+    }
     if (m_state == State::Waiting) {
         stopTimer(out);
         Step step = m_current->abort(reason);

@@ -119,10 +119,10 @@ public:
 
     Actions timerFired(TimerTag tag, std::int64_t nowMs);
 
-    // UserCancel ends the running transfer (sending its closing frame, if its abort step has
-    // one); the queue goes on after its closing pause. PortLost ends it without a send, drops
-    // the jobs not yet started and finishes the run at once; the run counts as succeeded only
-    // if every job had already run and succeeded.
+    // Both reasons drop the jobs not yet started. UserCancel ends the running transfer (sending
+    // its closing frame, if its abort step has one) and finishes the run after the closing
+    // pause; PortLost ends it without a send and finishes the run at once. The run counts as
+    // succeeded only if every job had already run and succeeded.
     Actions abort(Transfer::AbortReason reason, std::int64_t nowMs);
 
     // Bytes received but not yet taken (for tests and diagnostics).

@@ -67,9 +67,6 @@ Step ProgramTransfer::start()
     // A range the selector does not have would send bytes to addresses that mean nothing to it:
     // refuse it outright. Nothing was sent, so no settling pause is needed.
     if (!validRange()) return fail(std::move(reports), Pause::None, EndReason::Refused);
-    // Stamped here, not in the constructor: jobs are queued, and each range must see the image
-    // as it is when that range starts.
-    stampFixedCells(m_image);
     m_state = State::Waiting;
     m_failures = 0;
     m_summary = {};
@@ -152,6 +149,7 @@ Step ProgramTransfer::fail(std::vector<Report> reports, Pause pause, EndReason r
     m_state = State::Done;
     m_outcome = Outcome::Failed;
     m_summary.reason = reason;
+    m_summary.text = texts::kProgramError;
     reports.emplace_back(ShowText{texts::kProgramError, StatusColour::Red});
     Step step;
     step.reports = std::move(reports);

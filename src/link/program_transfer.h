@@ -12,9 +12,8 @@
 namespace quarvel::link {
 
 // Writes the image cells begin..total (inclusive) into the selector, one write exchange per
-// cell, and closes the range with the end-of-programming frame. Before sending anything it
-// stamps the fixed identification cells into the image, so every programmed selector (and
-// every file saved afterwards) carries them.
+// cell, and closes the range with the end-of-programming frame. The image is sent as it is:
+// whoever programs stamps the fixed identification cells into it first (stampFixedCells).
 class ProgramTransfer final : public Transfer
 {
 public:

@@ -105,6 +105,7 @@ Step ReadTransfer::fail(std::vector<Report> reports, EndReason reason, const cha
 {
     m_state = State::Done;
     m_summary.reason = reason;
+    m_summary.text = text;
     reports.emplace_back(ShowText{text, StatusColour::Red});
     Step step;
     step.reports = std::move(reports);

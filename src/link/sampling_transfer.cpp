@@ -162,6 +162,9 @@ Step SamplingTransfer::finish(std::vector<Report> reports, EndReason reason, boo
     // A run that did not finish leaves nothing behind: no partial series reaches the owner.
     // The summary still says how far it got.
     if (reason != EndReason::Succeeded) m_samples.clear();
+    // The failure's text is the last red one the run showed.
+    if (reason != EndReason::Succeeded && !reports.empty())
+        if (const auto* shown = std::get_if<ShowText>(&reports.back())) m_summary.text = shown->text;
     Step step;
     step.reports = std::move(reports);
     if (endFrame) step.send = endSamplingFrame();

@@ -75,6 +75,7 @@ struct TransferSummary
     EndReason reason = EndReason::None;
     int cellsDone = 0;           // cells read or written and acknowledged; coins accepted when sampling
     std::array<int, 4> faults{}; // failed exchanges, indexed by ExchangeFault
+    std::string text;            // the failure as the user was told it ("" when it succeeded)
     bool operator==(const TransferSummary&) const = default;
 
     int count(ExchangeFault fault) const { return faults[static_cast<std::size_t>(fault)]; }

@@ -28,7 +28,8 @@ std::string channelText(int channel)
 
 } // namespace
 
-void storeReference(ParameterImage& image, int channelIndex, const ChannelReference& reference, int cdt)
+void storeReference(ParameterImage& image, int channelIndex, const ChannelReference& reference,
+                    ReferenceStore store)
 {
     const int channel = channelOf(channelIndex);
     if (!address::isValidChannel(channel)) return;
@@ -36,7 +37,7 @@ void storeReference(ParameterImage& image, int channelIndex, const ChannelRefere
     const auto byte = [](int value) { return std::clamp(value, 0, 255); };
     image.setNumber(address::refALow(channel), byte(reference.aLow));
     image.setNumber(address::refAHigh(channel), byte(reference.aHigh));
-    if (cdt != 1) image.setNumber(address::sigmaA(channel), byte(reference.aWindow));
+    if (store == ReferenceStore::Taught) image.setNumber(address::sigmaA(channel), byte(reference.aWindow));
     image.setNumber(address::refX(channel), byte(reference.xReference));
     image.setNumber(address::refY(channel), byte(reference.yReference));
     image.setNumber(address::refDH(channel), byte(reference.dhReference));

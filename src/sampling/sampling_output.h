@@ -15,10 +15,19 @@ namespace quarvel::sampling {
 
 constexpr int kChannelCount = address::kChannelCount;
 
+// How a run's references are stored, the main window's cdt: a taught channel (cdt 0) gets the
+// computed A window; after Open & Program (cdt 1) the loaded file's window is kept.
+enum class ReferenceStore
+{
+    Taught,
+    Calibrated
+};
+
 // Stores the references of channel index 0..11 (channel index + 1) as decimal text: A low and
-// high, the A window (only when cdt is 0: a loaded file's window is kept after Open & Program),
-// X, Y and dH. Y and dH are limited to 255. Nothing happens for a bad index.
-void storeReference(ParameterImage& image, int channelIndex, const ChannelReference& reference, int cdt);
+// high, the A window (Taught only), X, Y and dH. Y and dH are limited to 255. Nothing happens
+// for a bad index.
+void storeReference(ParameterImage& image, int channelIndex, const ChannelReference& reference,
+                    ReferenceStore store);
 
 // The money texts of the twelve channels at the window's load: CoinValue x multiply / divide
 // of the channel's bank when both divide factors (cells 88 and 91) are nonzero, otherwise

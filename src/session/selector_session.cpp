@@ -6,16 +6,12 @@
 #include "link/program_transfer.h"
 #include "link/read_transfer.h"
 #include "link/sampling_transfer.h"
-#include "sampling/sampling_output.h"
-#include "session/guarded_job.h"
 #include "sim/qt/virtual_port.h"
 #include "sim/virtual_selector.h"
 
-#include <QStringList>
-
 #include <algorithm>
+#include <functional>
 #include <cstdint>
-#include <type_traits>
 #include <utility>
 
 namespace quarvel::session {
@@ -24,46 +20,6 @@ namespace {
 
 const char kVirtualName[] = "virtual selector";
 const char kVirtualFailed[] = "The virtual selector could not be started: %1";
-const char kBadChannel[] = "There is no coin channel %1; channels are 1 to 12.";
-
-enum Operation : int
-{
-    None,
-    Read,
-    Program,
-    Sampling
-};
-
-QString plural(int count, const char* one, const char* many)
-{
-    return QStringLiteral("%1 %2").arg(count).arg(QLatin1String(count == 1 ? one : many));
-}
-
-// "5 time-outs", "3 time-outs, 2 bad checksums", "port lost".
-QString whyNotProgrammed(const RangeResult& range)
-{
-    switch (range.reason) {
-    case link::EndReason::Cancelled:
-        return QStringLiteral("cancelled");
-    case link::EndReason::PortLost:
-        return QStringLiteral("port lost");
-    case link::EndReason::Refused:
-        return QStringLiteral("refused");
-    default:
-        break;
-    }
-    QStringList parts;
-    const auto count = [&](link::ExchangeFault fault) {
-        return range.faults[static_cast<std::size_t>(fault)];
-    };
-    if (const int n = count(link::ExchangeFault::TimeOut)) parts << plural(n, "time-out", "time-outs");
-    if (const int n = count(link::ExchangeFault::BadChecksum))
-        parts << plural(n, "bad checksum", "bad checksums");
-    if (const int n = count(link::ExchangeFault::WrongEcho)) parts << plural(n, "wrong echo", "wrong echoes");
-    if (const int n = count(link::ExchangeFault::Echoed))
-        parts << plural(n, "echoed request", "echoed requests");
-    return parts.isEmpty() ? QStringLiteral("failed") : parts.join(QStringLiteral(", "));
-}
 
 } // namespace
 
@@ -72,62 +28,23 @@ struct SelectorSession::Private
     std::unique_ptr<sim::VirtualSelector> model;
     std::unique_ptr<sim::VirtualPort> port;
 
-    Operation operation = Operation::None;
-    std::shared_ptr<bool> cancelled;
-    std::vector<std::shared_ptr<JobRecord>> records;
-    QString lastRedText;
+    std::vector<link::TransferSummary> summaries; // of the current operation's ended transfers
     QString lostMessage;
+    bool starting = false; // inside a start call: results wait until its caller has the handle
+    int queued = 0;        // signals of the current operation waiting for the event loop
 
     ParameterImage scratch;  // a read lands here first
     ParameterImage snapshot; // what programming sends
-    int channel = 0;
     std::vector<sampling::Sample> samples;
 };
 
-int ProgramResult::cellsInRanges()
-{
-    int cells = 0;
-    for (const auto& range : link::kProgramRanges)
-        cells += range.last - range.first + 1;
-    return cells;
-}
+Operation::Operation(Kind kind, int channel, SelectorSession& session)
+    : QObject(&session), m_session(session), m_kind(kind), m_channel(channel)
+{}
 
-bool ProgramResult::succeeded() const
+void Operation::cancel()
 {
-    if (ranges.size() != link::kProgramRanges.size()) return false;
-    return std::all_of(ranges.begin(), ranges.end(),
-                       [](const RangeResult& r) { return r.reason == link::EndReason::Succeeded; });
-}
-
-int ProgramResult::cellsWritten() const
-{
-    int cells = 0;
-    for (const auto& range : ranges)
-        cells += range.cellsWritten;
-    return cells;
-}
-
-QString ProgramResult::failureSummary() const
-{
-    QStringList lines;
-    for (std::size_t i = 0; i < link::kProgramRanges.size(); ++i) {
-        const auto& expected = link::kProgramRanges[i];
-        if (i >= ranges.size()) {
-            lines << QStringLiteral("cells %1-%2 not programmed (not reached)")
-                         .arg(expected.first)
-                         .arg(expected.last);
-            continue;
-        }
-        const RangeResult& range = ranges[i];
-        if (range.reason == link::EndReason::Succeeded) continue;
-        // Cells before the failing one were acknowledged; the rest of the range was not sent.
-        const int from = std::min(range.first + range.cellsWritten, range.last);
-        lines << QStringLiteral("cells %1-%2 not programmed (%3)")
-                     .arg(from)
-                     .arg(range.last)
-                     .arg(whyNotProgrammed(range));
-    }
-    return lines.join(QStringLiteral("; "));
+    if (!m_ended && m_session.current() == this) m_session.cancel();
 }
 
 SelectorSession::SelectorSession(QObject* parent) : QObject(parent), d(std::make_unique<Private>())
@@ -138,12 +55,15 @@ SelectorSession::SelectorSession(QObject* parent) : QObject(parent), d(std::make
     qRegisterMetaType<quarvel::link::TrafficEntry>("quarvel::link::TrafficEntry");
 
     connect(&m_link, &link::SerialLink::runFinished, this, [this](bool) { finishOperation(); });
+    connect(&m_link, &link::SerialLink::transferStarted, this,
+            [this] { toCurrent([](Operation* op) { emit op->transferStarted(); }); });
     connect(&m_link, &link::SerialLink::reported, this, [this](const link::Report& report) {
-        if (const auto* text = std::get_if<link::ShowText>(&report)) {
-            if (text->colour == link::StatusColour::Red) d->lastRedText = QString::fromStdString(text->text);
-        } else if (const auto* progress = std::get_if<link::SetProgress>(&report)) {
-            if (d->operation == Operation::Sampling) emit samplingProgress(d->channel, progress->value);
-        }
+        toCurrent([report](Operation* op) { emit op->reported(report); });
+    });
+    connect(&m_link, &link::SerialLink::transferEnded, this,
+            [this](const link::TransferSummary& summary) { d->summaries.push_back(summary); });
+    connect(&m_link, &link::SerialLink::transferFinished, this, [this](link::Outcome outcome) {
+        toCurrent([outcome](Operation* op) { emit op->transferFinished(outcome); });
     });
     connect(&m_link, &link::SerialLink::portLost, this, [this](const QString& message) {
         d->lostMessage = message;
@@ -201,8 +121,7 @@ bool SelectorSession::loadMemoryFile(sim::VirtualSelector& model, const QString&
     }
     // Each value as programming would send it, so the selector holds what a real one
     // programmed from the same file would.
-    const std::size_t count =
-        std::min<std::size_t>(read.file->values.size(), sim::VirtualSelector::kCellCount);
+    const std::size_t count = std::min<std::size_t>(read.file->values.size(), sim::VirtualSelector::kCellCount);
     std::vector<std::uint8_t> bytes;
     bytes.reserve(count);
     for (std::size_t i = 0; i < count; ++i)
@@ -248,179 +167,212 @@ sim::VirtualPort* SelectorSession::virtualPort()
     return d->port.get();
 }
 
+bool SelectorSession::insertCoin(int coinType, bool irregular)
+{
+    return d->port && d->port->insertCoin(coinType, irregular);
+}
+
 bool SelectorSession::isBusy() const
 {
-    return d->operation != Operation::None || m_link.isBusy();
+    return m_current != nullptr || m_link.isBusy();
 }
 
-int SelectorSession::samplingChannel() const
-{
-    return d->operation == Operation::Sampling ? d->channel : 0;
-}
-
-bool SelectorSession::readSelector(QString* refusal)
+Started<ReadOperation> SelectorSession::readSelector()
 {
     // Refused before the scratch is touched: a read already running is filling it.
-    if (!canBegin(refusal)) return false;
+    if (auto refusal = refusalToBegin()) return {nullptr, refusal};
     // Cells from 189 up are the tool's own; the read only replaces 0..188.
     d->scratch = m_image;
     std::vector<std::unique_ptr<link::Transfer>> jobs;
     jobs.push_back(std::make_unique<link::ReadTransfer>(d->scratch));
-    return begin(Operation::Read, std::move(jobs), refusal);
+    return begin(new ReadOperation(*this), std::move(jobs));
 }
 
-bool SelectorSession::programSelector(QString* refusal)
+Started<ProgramOperation> SelectorSession::programSelector()
 {
-    if (!canBegin(refusal)) return false;
+    if (auto refusal = refusalToBegin()) return {nullptr, refusal};
+    // Every programmed selector, and every file saved afterwards, carries the identification.
+    link::stampFixedCells(m_image);
     // The event loop stays live while programming runs: an edit made meanwhile must not reach
     // the selector half-way through, so the ranges are sent from a copy.
     d->snapshot = m_image;
-    link::stampFixedCells(d->snapshot);
-    link::stampFixedCells(m_image);
-    std::vector<std::unique_ptr<link::Transfer>> jobs = link::programJobs(d->snapshot);
-    const bool started = begin(Operation::Program, std::move(jobs), refusal);
+    auto started = begin(new ProgramOperation(*this), link::programJobs(d->snapshot));
     if (started) emit imageChanged();
     return started;
 }
 
-bool SelectorSession::startSampling(int channel, QString* refusal)
+Started<SamplingOperation> SelectorSession::startSampling(int channel)
 {
-    if (!address::isValidChannel(channel)) {
-        if (refusal) *refusal = QString::fromLatin1(kBadChannel).arg(channel);
-        return false;
-    }
-    if (!canBegin(refusal)) return false;
-    d->channel = channel;
+    if (!address::isValidChannel(channel)) return {nullptr, Refusal{Refusal::Kind::BadChannel, channel, {}}};
+    if (auto refusal = refusalToBegin()) return {nullptr, refusal};
     d->samples.clear();
     std::vector<std::unique_ptr<link::Transfer>> jobs;
     jobs.push_back(std::make_unique<link::SamplingTransfer>(d->samples));
-    return begin(Operation::Sampling, std::move(jobs), refusal);
+    return begin(new SamplingOperation(channel, *this), std::move(jobs));
 }
 
-bool SelectorSession::sendTsmr(QString* refusal)
+std::optional<Refusal> SelectorSession::sendTsmr()
 {
-    if (!canBegin(refusal)) return false;
-    return m_link.sendFrame(link::tsmrFrame(), refusal);
+    if (auto refusal = refusalToBegin()) return refusal;
+    if (!m_link.sendFrame(link::tsmrFrame())) return Refusal{Refusal::Kind::Busy, 0, {}};
+    return std::nullopt;
 }
 
 void SelectorSession::cancel()
 {
-    if (d->operation == Operation::None) return;
-    *d->cancelled = true;
-    m_link.cancel();
+    if (m_current) m_link.cancel();
 }
 
-bool SelectorSession::canBegin(QString* refusal) const
+std::optional<Refusal> SelectorSession::refusalToBegin() const
 {
-    if (!isOpen()) {
-        if (refusal) *refusal = link::SerialLink::noPortText();
-        return false;
-    }
-    if (isBusy()) {
-        if (refusal) *refusal = link::SerialLink::busyText();
-        return false;
-    }
-    return true;
+    if (!isOpen()) return Refusal{Refusal::Kind::NoPort, 0, {}};
+    if (isBusy()) return Refusal{Refusal::Kind::Busy, 0, {}};
+    return std::nullopt;
 }
 
-bool SelectorSession::begin(int operation, std::vector<std::unique_ptr<link::Transfer>> jobs,
-                            QString* refusal)
+template <class Op>
+Started<Op> SelectorSession::begin(Op* operation, std::vector<std::unique_ptr<link::Transfer>> jobs)
 {
-    if (!canBegin(refusal)) return false;
-    d->operation = static_cast<Operation>(operation);
-    d->cancelled = std::make_shared<bool>(false);
-    d->records.clear();
-    d->lastRedText.clear();
+    m_current = operation;
+    d->summaries.clear();
     d->lostMessage.clear();
-    std::vector<std::unique_ptr<link::Transfer>> guarded;
-    for (auto& job : jobs) {
-        d->records.push_back(std::make_shared<JobRecord>());
-        guarded.push_back(std::make_unique<GuardedJob>(std::move(job), d->cancelled, d->records.back()));
-    }
     emit busyChanged(true);
-    // The run may finish inside this call (a port that is gone); finishOperation then reports.
-    if (!m_link.run(std::move(guarded), refusal)) {
-        d->operation = Operation::None;
+    emit operationStarted(operation);
+    // The run may finish inside this call (a port that is gone); finishOperation then holds
+    // the result back until the caller has the handle.
+    d->starting = true;
+    const bool running = m_link.run(std::move(jobs));
+    d->starting = false;
+    if (!running) {
+        m_current = nullptr;
+        operation->m_ended = true;
+        operation->deleteLater();
         emit busyChanged(false);
-        return false;
+        return {nullptr, isOpen() ? Refusal{Refusal::Kind::Busy, 0, {}} : Refusal{Refusal::Kind::NoPort, 0, {}}};
     }
-    return true;
+    return {operation, std::nullopt};
+}
+
+void SelectorSession::toCurrent(const std::function<void(Operation*)>& signal)
+{
+    if (Operation* operation = m_current) post(operation, [operation, signal] { signal(operation); });
+}
+
+void SelectorSession::post(Operation* operation, std::function<void()> signal)
+{
+    // Inside a start call the caller has no handle yet to listen on: it hears from the next
+    // pass of the event loop. Whatever follows while any is still queued queues behind it, so
+    // the order holds.
+    if (!d->starting && d->queued == 0) {
+        signal();
+        return;
+    }
+    ++d->queued;
+    QMetaObject::invokeMethod(
+        operation,
+        [this, signal = std::move(signal)] {
+            --d->queued;
+            signal();
+        },
+        Qt::QueuedConnection);
+}
+
+QString SelectorSession::failureText() const
+{
+    if (!d->lostMessage.isEmpty()) return d->lostMessage;
+    return d->summaries.empty() ? QString() : QString::fromStdString(d->summaries.back().text);
 }
 
 void SelectorSession::finishOperation()
 {
-    const Operation operation = std::exchange(d->operation, Operation::None);
-    if (operation == Operation::None) return;
-    const auto reasonOf = [this](std::size_t job) {
-        if (job >= d->records.size() || !d->records[job]->ended) return link::EndReason::PortLost;
-        return d->records[job]->summary.reason;
-    };
-    const QString failureText = !d->lostMessage.isEmpty() ? d->lostMessage : d->lastRedText;
+    Operation* operation = std::exchange(m_current, nullptr);
+    if (!operation) return;
+    operation->m_ended = true;
+    // The result is taken now, before anyone hears of the end and starts something new.
+    std::function<void()> announce;
+    bool imageCommitted = false;
+    switch (operation->kind()) {
+    case Operation::Kind::Read: {
+        const ReadResult result = finishRead();
+        imageCommitted = result.succeeded();
+        announce = [operation, result] { emit static_cast<ReadOperation*>(operation)->finished(result); };
+        break;
+    }
+    case Operation::Kind::Program: {
+        const ProgramResult result = finishProgram();
+        announce = [operation, result] { emit static_cast<ProgramOperation*>(operation)->finished(result); };
+        break;
+    }
+    case Operation::Kind::Sampling: {
+        const SamplingResult result = finishSampling(operation->channel());
+        imageCommitted = result.succeeded();
+        announce = [operation, result] { emit static_cast<SamplingOperation*>(operation)->finished(result); };
+        break;
+    }
+    }
+    emit busyChanged(false);
+    if (imageCommitted) emit imageChanged();
+    post(operation, [operation, announce] {
+        announce();
+        emit operation->ended();
+        operation->deleteLater();
+    });
+}
 
-    switch (operation) {
-    case Operation::Read: {
-        ReadResult result;
-        result.reason = reasonOf(0);
-        if (result.succeeded()) {
-            for (int a = 0; a < ParameterImage::kSelectorCells; ++a)
-                m_image.setText(a, d->scratch.text(a));
+ReadResult SelectorSession::finishRead()
+{
+    ReadResult result;
+    result.reason = d->summaries.empty() ? link::EndReason::PortLost : d->summaries.front().reason;
+    if (result.succeeded()) {
+        for (int a = 0; a < ParameterImage::kSelectorCells; ++a)
+            m_image.setText(a, d->scratch.text(a));
+    } else {
+        result.message = failureText();
+    }
+    return result;
+}
+
+ProgramResult SelectorSession::finishProgram() const
+{
+    ProgramResult result;
+    for (std::size_t i = 0; i < d->summaries.size() && i < link::kProgramRanges.size(); ++i) {
+        const link::TransferSummary& summary = d->summaries[i];
+        RangeResult range;
+        range.first = link::kProgramRanges[i].first;
+        range.last = link::kProgramRanges[i].last;
+        range.reason = summary.reason;
+        range.cellsWritten = summary.cellsDone;
+        range.faults = summary.faults;
+        result.ranges.push_back(range);
+    }
+    return result;
+}
+
+SamplingResult SelectorSession::finishSampling(int channel)
+{
+    SamplingResult result;
+    result.channel = channel;
+    result.reason = d->summaries.empty() ? link::EndReason::PortLost : d->summaries.front().reason;
+    if (result.succeeded()) {
+        result.samples = d->samples;
+        std::vector<float> a;
+        std::vector<std::int16_t> x, y, dh;
+        for (const auto& sample : d->samples) {
+            a.push_back(static_cast<float>(sample.a));
+            x.push_back(static_cast<std::int16_t>(sample.x));
+            y.push_back(static_cast<std::int16_t>(sample.y));
+            dh.push_back(static_cast<std::int16_t>(sample.dh));
+        }
+        result.reference = sampling::ChannelReference::compute(a, x, y, dh);
+        if (result.reference) {
+            sampling::storeReference(m_image, channel - 1, *result.reference, m_cdt);
+            result.successText = QString::fromStdString(result.reference->successText());
         } else {
-            result.message = failureText;
+            result.reason = link::EndReason::Refused;
         }
-        emit busyChanged(false);
-        if (result.succeeded()) emit imageChanged();
-        emit readFinished(result);
-        break;
     }
-    case Operation::Program: {
-        ProgramResult result;
-        for (std::size_t i = 0; i < d->records.size() && i < link::kProgramRanges.size(); ++i) {
-            const JobRecord& record = *d->records[i];
-            if (!record.started) continue;
-            RangeResult range;
-            range.first = link::kProgramRanges[i].first;
-            range.last = link::kProgramRanges[i].last;
-            range.reason = record.ended ? record.summary.reason : link::EndReason::PortLost;
-            range.cellsWritten = record.summary.cellsDone;
-            range.faults = record.summary.faults;
-            result.ranges.push_back(range);
-        }
-        emit busyChanged(false);
-        emit programFinished(result);
-        break;
-    }
-    case Operation::Sampling: {
-        SamplingResult result;
-        result.channel = d->channel;
-        result.reason = reasonOf(0);
-        if (result.succeeded()) {
-            result.samples = d->samples;
-            std::vector<float> a;
-            std::vector<std::int16_t> x, y, dh;
-            for (const auto& sample : d->samples) {
-                a.push_back(static_cast<float>(sample.a));
-                x.push_back(static_cast<std::int16_t>(sample.x));
-                y.push_back(static_cast<std::int16_t>(sample.y));
-                dh.push_back(static_cast<std::int16_t>(sample.dh));
-            }
-            result.reference = sampling::ChannelReference::compute(a, x, y, dh);
-            if (result.reference) {
-                sampling::storeReference(m_image, d->channel - 1, *result.reference, m_cdt);
-                result.successText = QString::fromStdString(result.reference->successText());
-            } else {
-                result.reason = link::EndReason::Refused;
-            }
-        }
-        result.message = result.succeeded() ? QString() : failureText;
-        d->channel = 0;
-        emit busyChanged(false);
-        if (result.succeeded()) emit imageChanged();
-        emit samplingFinished(result);
-        break;
-    }
-    case Operation::None:
-        break;
-    }
+    result.message = result.succeeded() ? QString() : failureText();
+    return result;
 }
 
 } // namespace quarvel::session

@@ -4,17 +4,18 @@
 #include "link/qt/serial_link.h"
 #include "link/traffic.h"
 #include "link/transfer.h"
-#include "sampling/channel_reference.h"
-#include "sampling/measurement_record.h"
+#include "sampling/sampling_output.h"
+#include "session/operation.h"
+#include "session/results.h"
 #include "sim/fault_plan.h"
 
 #include <QObject>
+#include <QPointer>
 #include <QString>
 
-#include <array>
+#include <functional>
 #include <memory>
 #include <optional>
-#include <vector>
 
 namespace quarvel::sim {
 class VirtualSelector;
@@ -22,46 +23,6 @@ class VirtualPort;
 } // namespace quarvel::sim
 
 namespace quarvel::session {
-
-// How a full read ended. The document changes only when it succeeded.
-struct ReadResult
-{
-    link::EndReason reason = link::EndReason::None;
-    QString message; // user text when it failed ("" on success)
-    bool succeeded() const { return reason == link::EndReason::Succeeded; }
-};
-
-// One range of a programming run and how it ended.
-struct RangeResult
-{
-    int first = 0;
-    int last = 0;
-    link::EndReason reason = link::EndReason::None;
-    int cellsWritten = 0;        // cells of the range the selector acknowledged
-    std::array<int, 4> faults{}; // failed exchanges, indexed by link::ExchangeFault
-};
-
-struct ProgramResult
-{
-    static int cellsInRanges();      // 184: what a full programming writes
-    std::vector<RangeResult> ranges; // in the order run; a range not reached is absent
-    bool succeeded() const;          // every range of the run ended Succeeded
-    int cellsWritten() const;
-    // "" when it succeeded; otherwise one line naming the ranges not programmed and why,
-    // e.g. "cells 86-123 not programmed (5 time-outs)".
-    QString failureSummary() const;
-};
-
-struct SamplingResult
-{
-    int channel = 0; // 1..12
-    link::EndReason reason = link::EndReason::None;
-    std::vector<sampling::Sample> samples;               // the accepted samples, in order
-    std::optional<sampling::ChannelReference> reference; // set when the run succeeded
-    QString successText; // "Sampling ok :..." when succeeded (what the window shows in green)
-    QString message;     // the last red text (or the lost port) when it failed
-    bool succeeded() const { return reason == link::EndReason::Succeeded; }
-};
 
 // How the in-process virtual selector starts: factory memory, or the values of a coin data
 // file over it (as programming would send them), with a fault plan and 19200-baud pacing.
@@ -73,10 +34,9 @@ struct VirtualSelectorOptions
 };
 
 // The one place that holds the document image and talks to the selector, for both front
-// ends. Device operations are asynchronous and one at a time: each returns false with a
-// visible refusal text when one is already running or no port is open, otherwise true, and
-// later emits its *Finished signal exactly once. Progress and status texts come through the
-// link's own signals (link()), which the status window and the console follow.
+// ends. Device operations are asynchronous and one at a time: each start returns the
+// operation's handle, which reports to whoever started it, or a refusal when one is already
+// running or no port is open. Busy state, traffic and the port stay session-wide.
 class SelectorSession : public QObject
 {
     Q_OBJECT
@@ -89,10 +49,10 @@ public:
     ParameterImage& image() { return m_image; }
     const ParameterImage& image() const { return m_image; }
 
-    // Coin data file rule: 1 after "Open & Program", 0 after Teach. With 1, sampling keeps
-    // each channel's SigmaA.
-    int cdt() const { return m_cdt; }
-    void setCdt(int cdt) { m_cdt = cdt; }
+    // cdt: how a sampling run stores its references. Calibrated after "Open & Program" (each
+    // channel's SigmaA is kept), Taught after Teach.
+    sampling::ReferenceStore cdt() const { return m_cdt; }
+    void setCdt(sampling::ReferenceStore store) { m_cdt = store; }
 
     // Ports. Opening closes whatever was open (a running operation ends as failed).
     bool openPort(const QString& nameOrPath, QString* error = nullptr);
@@ -110,27 +70,28 @@ public:
     bool isVirtual() const;                  // the in-process virtual selector is the port
     sim::VirtualSelector* virtualSelector(); // null unless isVirtual()
     sim::VirtualPort* virtualPort();         // null unless isVirtual()
+    // A coin dropped into the virtual selector; false when the port is not the virtual selector
+    // or it is not sampling.
+    bool insertCoin(int coinType, bool irregular);
 
+    // The driver, for quarvelctl's timing and trace and for tests; windows use the session.
     link::SerialLink& link() { return m_link; }
     bool isBusy() const;
-    // The channel of the sampling run going on, 0 when none.
-    int samplingChannel() const;
+    // The operation running, or null.
+    Operation* current() const { return m_current; }
 
     // Full read of cells 0..188 into a scratch image; committed to the document only on
-    // success (then imageChanged). Emits readFinished.
-    bool readSelector(QString* refusal = nullptr);
+    // success (then imageChanged).
+    Started<ReadOperation> readSelector();
     // The three ranges 0-84, 86-123, 128-188 from a snapshot of the document taken now; the
-    // fixed stamps go into the document as well. Emits programFinished.
-    bool programSelector(QString* refusal = nullptr);
+    // fixed identification cells are stamped into the document first.
+    Started<ProgramOperation> programSelector();
     // One sampling run of channel 1..12. On success the references are stored into the
-    // document with the cdt rule (then imageChanged). Emits samplingProgress and
-    // samplingFinished.
-    bool startSampling(int channel, QString* refusal = nullptr);
+    // document as cdt says (then imageChanged).
+    Started<SamplingOperation> startSampling(int channel);
     // The TSMR frame, nothing awaited.
-    bool sendTsmr(QString* refusal = nullptr);
-    // Ends the running operation as the user asked: the running transfer stops and those queued
-    // behind it (the remaining programming ranges) are not started. Sampling still sends its
-    // end frame.
+    std::optional<Refusal> sendTsmr();
+    // Cancels the running operation, if any (see Operation::cancel).
     void cancel();
 
 signals:
@@ -138,23 +99,30 @@ signals:
     void portChanged();
     void portLost(const QString& message);
     void imageChanged();
-    void readFinished(const quarvel::session::ReadResult& result);
-    void programFinished(const quarvel::session::ProgramResult& result);
-    void samplingProgress(int channel, int coins); // coins accepted so far, of 12
-    void samplingFinished(const quarvel::session::SamplingResult& result);
+    // An operation has begun, whoever started it (the status window and a console follow all).
+    void operationStarted(quarvel::session::Operation* operation);
     // Every frame sent and taken, with its meaning.
     void traffic(const quarvel::link::TrafficEntry& entry);
 
 private:
-    bool canBegin(QString* refusal) const;
-    bool begin(int operation, std::vector<std::unique_ptr<link::Transfer>> jobs, QString* refusal);
+    std::optional<Refusal> refusalToBegin() const;
+    template <class Op>
+    Started<Op> begin(Op* operation, std::vector<std::unique_ptr<link::Transfer>> jobs);
     void finishOperation();
+    ReadResult finishRead();
+    ProgramResult finishProgram() const;
+    SamplingResult finishSampling(int channel);
+    // The failure text of the operation that just ended: the lost port, else its last transfer's.
+    QString failureText() const;
+    void toCurrent(const std::function<void(Operation*)>& signal);
+    void post(Operation* operation, std::function<void()> signal);
 
     struct Private;
     std::unique_ptr<Private> d;
     ParameterImage m_image;
     link::SerialLink m_link;
-    int m_cdt = 0;
+    sampling::ReferenceStore m_cdt = sampling::ReferenceStore::Taught;
+    QPointer<Operation> m_current;
 };
 
 } // namespace quarvel::session

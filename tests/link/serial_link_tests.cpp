@@ -370,6 +370,7 @@ TEST(SerialLinkPty, FullProgramming)
         image.setNumber(a, (a * 29 + 5) % 256);
     image.setText(7, "300");  // sent as 44
     image.setText(8, "12.5"); // sent as 12
+    stampFixedCells(image);
     ASSERT_TRUE(b.link.run(programJobs(image)));
     ASSERT_TRUE(b.spy.finish());
 

@@ -249,7 +249,7 @@ TEST(ProgramTransfer, CleanRangeWritesEveryCellThenEndFrame)
                                                    SetProgress{0, 189}, kBlue, at(0)}));
 }
 
-TEST(ProgramTransfer, StampsFixedCellsBeforeSendingWhateverTheRange)
+TEST(ProgramTransfer, StampedFixedCellsAreSentWhateverTheRange)
 {
     const std::vector<std::pair<int, std::string>> stamps{{120, "4"},  {121, "52"}, {122, "107"}, {123, "61"},
                                                           {177, "84"}, {178, "69"}, {179, "83"},  {180, "77"},
@@ -258,6 +258,7 @@ TEST(ProgramTransfer, StampsFixedCellsBeforeSendingWhateverTheRange)
         SCOPED_TRACE(begin);
         FakeSelector selector;
         ParameterImage image = markedImage();
+        stampFixedCells(image);
         ProgramTransfer program(image, begin, total);
         drive(program, selector);
         for (const auto& [address, text] : stamps) {

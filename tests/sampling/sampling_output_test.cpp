@@ -20,22 +20,22 @@ ChannelReference reference()
 
 TEST(SamplingOutput, StoresChannelCellsAndKeepsTheWindowAfterOpenAndProgram)
 {
-    for (const int cdt : {0, 1}) {
-        SCOPED_TRACE(cdt);
+    for (const auto store : {ReferenceStore::Taught, ReferenceStore::Calibrated}) {
+        SCOPED_TRACE(static_cast<int>(store));
         ParameterImage image;
         for (int cell = 0; cell < ParameterImage::kCellCount; ++cell)
             image.setText(cell, "old");
-        storeReference(image, 11, reference(), cdt);
+        storeReference(image, 11, reference(), store);
         std::vector<std::pair<int, std::string>> changed;
         for (int cell = 0; cell < ParameterImage::kCellCount; ++cell)
             if (image.text(cell) != "old") changed.emplace_back(cell, image.text(cell));
         std::vector<std::pair<int, std::string>> expected{{77, "191"}, {78, "19"},  {79, "10"},
                                                           {82, "41"},  {118, "42"}, {119, "255"}};
-        if (cdt == 1) expected.erase(expected.begin() + 2);
+        if (store == ReferenceStore::Calibrated) expected.erase(expected.begin() + 2);
         EXPECT_EQ(changed, expected);
     }
     ParameterImage untouched;
-    storeReference(untouched, 12, reference(), 0);
+    storeReference(untouched, 12, reference(), ReferenceStore::Taught);
     EXPECT_EQ(untouched, ParameterImage{});
 }
 

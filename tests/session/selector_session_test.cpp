@@ -38,12 +38,15 @@ protected:
         m_session.image() = markedImage();
     }
 
-    template <typename Result, typename Signal>
-    Result await(Signal signal, const std::function<bool()>& start)
+    // The result the operation reports to whoever started it.
+    template <typename Op>
+    static typename Op::Result await(Started<Op> started)
     {
-        QSignalSpy spy(&m_session, signal);
-        EXPECT_TRUE(start());
-        EXPECT_TRUE(spy.count() > 0 || spy.wait(kWaitMs));
+        using Result = typename Op::Result;
+        EXPECT_TRUE(started) << started.refusalText().toStdString();
+        if (!started) return Result{};
+        QSignalSpy spy(started.operation, &Op::finished);
+        EXPECT_TRUE(spy.wait(kWaitMs));
         return spy.isEmpty() ? Result{} : spy.takeFirst().at(0).template value<Result>();
     }
 
@@ -71,8 +74,7 @@ TEST_F(SessionTest, AReadReachesTheDocumentOnlyWhenItSucceeded)
                 EXPECT_FALSE(m_session.readSelector());
             }
         });
-        const auto result =
-            await<ReadResult>(&SelectorSession::readFinished, [&] { return m_session.readSelector(); });
+        const auto result = await(m_session.readSelector());
         QObject::disconnect(again);
         EXPECT_EQ(result.succeeded(), c.succeeded);
         ParameterImage expected = before;
@@ -91,13 +93,11 @@ TEST_F(SessionTest, AnEditMadeWhileProgrammingDoesNotReachTheSelector)
 {
     open();
     const ParameterImage sent = m_session.image();
-    QSignalSpy done(&m_session, &SelectorSession::programFinished);
-    ASSERT_TRUE(m_session.programSelector());
+    const auto started = m_session.programSelector();
     // The document already carries the stamps; cell 150 is edited before its range is sent.
     EXPECT_EQ(m_session.image().text(177), "84");
     m_session.image().setText(150, "1");
-    ASSERT_TRUE(done.wait(kWaitMs));
-    const auto result = done.takeFirst().at(0).value<ProgramResult>();
+    const auto result = await(started);
     EXPECT_TRUE(result.succeeded()) << result.failureSummary().toStdString();
     EXPECT_EQ(result.cellsWritten(), ProgramResult::cellsInRanges());
     EXPECT_EQ(m_session.virtualSelector()->cell(150), sent.integer(150));
@@ -106,15 +106,12 @@ TEST_F(SessionTest, AnEditMadeWhileProgrammingDoesNotReachTheSelector)
 TEST_F(SessionTest, CancelStopsTheRangesStillQueuedAndSaysHowFarItGot)
 {
     open();
-    QSignalSpy done(&m_session, &SelectorSession::programFinished);
     // Cancelled as the tenth write goes out: nine were acknowledged.
     int sent = 0;
     QObject::connect(&m_session.link(), &link::SerialLink::frameSent, &m_session, [&] {
-        if (++sent == 10) m_session.cancel();
+        if (++sent == 10) m_session.current()->cancel();
     });
-    ASSERT_TRUE(m_session.programSelector());
-    ASSERT_TRUE(done.count() > 0 || done.wait(kWaitMs));
-    const auto result = done.takeFirst().at(0).value<ProgramResult>();
+    const auto result = await(m_session.programSelector());
     ASSERT_EQ(result.ranges.size(), 1u);
     EXPECT_EQ(result.ranges[0].reason, link::EndReason::Cancelled);
     EXPECT_EQ(result.cellsWritten(), 9);
@@ -134,18 +131,17 @@ TEST_F(SessionTest, ASamplingRunStoresItsChannelAndRefusesASecondOperation)
     sim::CoinFeeder feeder(*m_session.virtualPort());
     feeder.setPace(1, 5);
     feeder.feed(2, 12);
-    QSignalSpy progress(&m_session, &SelectorSession::samplingProgress);
-    QSignalSpy done(&m_session, &SelectorSession::samplingFinished);
-    ASSERT_TRUE(m_session.startSampling(3));
-    QString refusal;
-    EXPECT_FALSE(m_session.readSelector(&refusal));
-    EXPECT_EQ(refusal, link::SerialLink::busyText());
-    ASSERT_TRUE(done.wait(kWaitMs));
-    const auto result = done.takeFirst().at(0).value<SamplingResult>();
+    const auto started = m_session.startSampling(3);
+    ASSERT_TRUE(started);
+    QSignalSpy progress(started.operation, &Operation::reported);
+    const auto again = m_session.readSelector();
+    ASSERT_TRUE(again.refusal);
+    EXPECT_EQ(again.refusal->kind, Refusal::Kind::Busy);
+    const auto result = await(started);
     ASSERT_TRUE(result.succeeded()) << result.message.toStdString();
     ASSERT_TRUE(result.reference);
     EXPECT_EQ(result.samples.size(), 12u);
-    EXPECT_EQ(progress.constLast().at(1).toInt(), 12);
+    EXPECT_EQ(progress.constLast().at(0).value<link::Report>(), (link::Report{link::SetProgress{12, 12}}));
     EXPECT_TRUE(result.successText.startsWith(QStringLiteral("Sampling ok :")));
     const ParameterImage& image = m_session.image();
     EXPECT_EQ(image.integer(address::refAHigh(3)) * 256 + image.integer(address::refALow(3)),

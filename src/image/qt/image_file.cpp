@@ -29,13 +29,4 @@ QString shortFileNote(const QString& path, const ImageFile& file)
         .arg(ParameterImage::kFileCells - 1);
 }
 
-QString tooShortToProgram(const QString& path, const ImageFile& file)
-{
-    if (file.coversSelector()) return {};
-    return QStringLiteral("%1 holds %2 values; programming needs %3")
-        .arg(QDir::toNativeSeparators(path))
-        .arg(file.valueCount())
-        .arg(ParameterImage::kSelectorCells);
-}
-
 } // namespace quarvel

@@ -39,8 +39,5 @@ ImageFileRead readImageFile(const QString& path);
 // than 256 values, otherwise empty.
 QString shortFileNote(const QString& path, const ImageFile& file);
 
-// "FILE holds 120 values; programming needs 189" for a file that does not cover the selector,
-// otherwise empty.
-QString tooShortToProgram(const QString& path, const ImageFile& file);
 
 } // namespace quarvel

@@ -1,11 +1,7 @@
 #include "ui/main/main_window.h"
 
-#include "image/coin_data_file.h"
-#include "image/qt/coin_data_io.h"
 #include "image/default_image.h"
-#include "image/qt/image_file.h"
-#include "image/settings_model.h"
-#include "image/qt/state_file_io.h"
+#include "session/document_files.h"
 #include "ui/main/coin_picture.h"
 #include "ui/main/main_texts.h"
 #include "ui/main/port_names.h"
@@ -28,7 +24,6 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
-#include <QSerialPortInfo>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QVBoxLayout>
@@ -42,8 +37,6 @@ namespace t = main_texts;
 namespace {
 
 constexpr char kSection[] = "Settings";
-constexpr char kRememberedPort[] = "Settings/Port";
-constexpr char kVirtualMarker[] = ":virtual";
 
 // Stored position and size in twips, with the defaults a first run gets.
 struct StoredGeometry
@@ -65,12 +58,6 @@ QString q(const char* text)
     return QString::fromUtf8(text);
 }
 
-// "com2" in the port texts, but the ninth port warns as "COM9".
-QString portWord(int port, bool warning)
-{
-    return (warning && port == 9 ? QStringLiteral("COM%1") : QStringLiteral("com%1")).arg(port);
-}
-
 double screenDpi(const QWidget* widget)
 {
     const QScreen* screen = widget->screen() ? widget->screen() : QGuiApplication::primaryScreen();
@@ -80,7 +67,8 @@ double screenDpi(const QWidget* widget)
 } // namespace
 
 MainWindow::MainWindow(session::SelectorSession& session, QWidget* parent)
-    : QMainWindow(parent), m_session(session), m_presenter(this), m_chooser(dialogFileChooser())
+    : QMainWindow(parent), m_session(session), m_presenter(this), m_chooser(dialogFileChooser()),
+      m_ports(session, [this](int port) { return fixedName(port); })
 {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(q(t::kCaption));
@@ -95,10 +83,8 @@ MainWindow::MainWindow(session::SelectorSession& session, QWidget* parent)
     buildWidgets();
     buildMenus();
 
-    m_presenter.follow(m_session.link());
+    m_presenter.follow(m_session);
     connect(&m_session, &session::SelectorSession::busyChanged, this, &MainWindow::setBusy);
-    connect(&m_session, &session::SelectorSession::readFinished, this, &MainWindow::readFinished);
-    connect(&m_session, &session::SelectorSession::programFinished, this, &MainWindow::programFinished);
     connect(&m_session, &session::SelectorSession::traffic, m_trafficLog, &TrafficLogWindow::append);
     connect(&m_session, &session::SelectorSession::portChanged, this, &MainWindow::updatePortMarks);
     connect(&m_session, &session::SelectorSession::portLost, this,
@@ -210,7 +196,7 @@ void MainWindow::startUp(const StartPort& port)
 
 void MainWindow::loadStateFile()
 {
-    const StateFileLoad loaded = quarvel::loadStateFile(stateFilePath());
+    const StateFileLoad loaded = session::loadState();
     if (!loaded.found) return;
     const StateFile windowsDefaults;
     const std::string name1 = m_state.recentName1;
@@ -221,50 +207,9 @@ void MainWindow::loadStateFile()
     if (m_state.recentName2 == windowsDefaults.recentName2) m_state.recentName2 = name2;
 }
 
-bool MainWindow::openStartPort(const StartPort& port)
-{
-    QString error;
-    switch (port.kind) {
-    case StartPort::Kind::Virtual:
-        m_fixedPort.reset();
-        if (m_session.openVirtualSelector(&error)) return true;
-        showStatus(q(t::kPortFailed).arg(q(t::kVirtualPortName)), link::StatusColour::Red);
-        return false;
-    case StartPort::Kind::Path:
-        m_fixedPort.reset();
-        return openPortByName(port.path);
-    case StartPort::Kind::Remembered:
-        break;
-    }
-    const QString remembered = QSettings().value(QLatin1String(kRememberedPort)).toString();
-    if (remembered == QLatin1String(kVirtualMarker)) {
-        m_fixedPort.reset();
-        if (m_session.openVirtualSelector(&error)) return true;
-    } else if (!remembered.isEmpty() && QFileInfo::exists(remembered)) {
-        m_fixedPort.reset();
-        if (m_session.openPort(remembered)) return true;
-    }
-    m_fixedPort = m_state.startupPort();
-    return openPortByName(fixedName(*m_fixedPort));
-}
-
-QString MainWindow::fixedName(int port) const
-{
-    return m_fixedPortNames ? m_fixedPortNames(port)
-                            : QString::fromStdString(fixedPortName(port, hostPlatform()));
-}
-
-// Opens a port; a failure is said in red and the program goes on with the port closed.
-bool MainWindow::openPortByName(const QString& nameOrPath)
-{
-    if (m_session.openPort(nameOrPath)) return true;
-    showStatus(q(t::kPortFailed).arg(nameOrPath), link::StatusColour::Red);
-    return false;
-}
-
 void MainWindow::mnuFileExit_Click()
 {
-    const FileSaveResult saved = saveStateFile(stateFilePath(), m_state);
+    const FileSaveResult saved = session::saveState(m_state);
     if (!saved.saved) {
         // The choices of this run would be lost without a word: say so before closing.
         showStatus(saved.error, link::StatusColour::Red);
@@ -329,121 +274,6 @@ void MainWindow::saveGeometryToSettings()
     settings.setValue(QLatin1String(kHeight.key), pixelsToTwips(r.height(), dpi));
 }
 
-// ----- ports -----
-
-void MainWindow::chooseFixedPort(int port)
-{
-    m_fixedPort = port;
-    m_state.choosePort(port);
-    QSettings().remove(QLatin1String(kRememberedPort));
-    m_session.closePort();
-    const QString name = fixedName(port);
-    if (m_session.openPort(name)) {
-        showStatus(q(t::kPortInUse).arg(portWord(port, false)), link::StatusColour::Blue);
-    } else if (port == 1) {
-        showStatus(q(t::kPortFailed).arg(portWord(port, true)), link::StatusColour::Red);
-    } else {
-        fallBackToPort1(q(t::kPortFailed).arg(portWord(port, true)));
-    }
-    updatePortMarks();
-}
-
-void MainWindow::fallBackToPort1(const QString& failureText)
-{
-    m_fixedPort = 1;
-    m_state.choosePort(1);
-    m_session.openPort(fixedName(1));
-    showStatus(failureText, link::StatusColour::Red);
-}
-
-void MainWindow::chooseOtherPort(const QString& path)
-{
-    m_session.closePort();
-    if (m_session.openPort(path)) {
-        m_fixedPort.reset();
-        QSettings().setValue(QLatin1String(kRememberedPort), path);
-        showStatus(q(t::kPortInUse).arg(path), link::StatusColour::Blue);
-    } else {
-        // Back to the port the marks name; they stay as they were.
-        const QString failure = q(t::kPortFailed).arg(path);
-        m_fixedPort = m_state.startupPort();
-        m_session.openPort(fixedName(*m_fixedPort));
-        showStatus(failure, link::StatusColour::Red);
-    }
-    updatePortMarks();
-}
-
-void MainWindow::chooseVirtualSelector()
-{
-    QString error;
-    if (m_session.openVirtualSelector(&error)) {
-        m_fixedPort.reset();
-        QSettings().setValue(QLatin1String(kRememberedPort), QLatin1String(kVirtualMarker));
-        showStatus(q(t::kPortInUse).arg(q(t::kVirtualPortName)), link::StatusColour::Blue);
-    } else {
-        showStatus(q(t::kPortFailed).arg(q(t::kVirtualPortName)), link::StatusColour::Red);
-    }
-    updatePortMarks();
-}
-
-void MainWindow::askOtherPort()
-{
-    auto* dialog = new QInputDialog(this);
-    dialog->setAttribute(Qt::WA_DeleteOnClose);
-    dialog->setWindowTitle(q(t::kOtherPort));
-    dialog->setLabelText(QStringLiteral("Serial port name or device path:"));
-    dialog->setTextValue(m_fixedPort ? QString() : m_session.portName());
-    connect(dialog, &QInputDialog::textValueSelected, this, [this](const QString& path) {
-        if (!path.trimmed().isEmpty()) chooseOtherPort(path.trimmed());
-    });
-    dialog->open();
-}
-
-void MainWindow::refreshSystemMenu()
-{
-    for (QAction* action : m_foundActions)
-        delete action;
-    m_foundActions.clear();
-    QStringList fixedNames;
-    for (const int port : kFixedPorts)
-        fixedNames.append(fixedName(port));
-    const bool busy = m_session.isBusy();
-    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
-        const QString path = info.systemLocation();
-        if (fixedNames.contains(path) || fixedNames.contains(info.portName())) continue;
-        QString text = info.portName();
-        if (!info.description().isEmpty()) text += QStringLiteral(" \u2013 ") + info.description();
-        if (!info.serialNumber().isEmpty()) text += QStringLiteral(" (%1)").arg(info.serialNumber());
-        auto* action = new QAction(text, m_systemMenu);
-        action->setCheckable(true);
-        action->setChecked(!m_fixedPort && !m_session.isVirtual() && m_session.portName() == path);
-        action->setEnabled(!busy);
-        connect(action, &QAction::triggered, this, [this, path] { chooseOtherPort(path); });
-        m_systemMenu->insertAction(m_otherPort, action);
-        m_foundActions.append(action);
-    }
-}
-
-void MainWindow::updatePortMarks()
-{
-    for (std::size_t i = 0; i < kFixedPorts.size(); ++i)
-        m_fixedActions[static_cast<qsizetype>(i)]->setChecked(m_fixedPort == kFixedPorts[i]);
-    m_virtualPort->setChecked(m_session.isVirtual());
-    m_virtualWindowAction->setEnabled(m_session.isVirtual());
-}
-
-void MainWindow::openVirtualSelectorWindow()
-{
-    if (!m_session.isVirtual()) return;
-    if (!m_virtualWindow) {
-        auto* window = new VirtualSelectorWindow(m_session, this);
-        m_virtualWindow = window;
-        registerWindow(window);
-    }
-    m_virtualWindow->show();
-    m_virtualWindow->raise();
-}
-
 // ----- the status line -----
 
 void MainWindow::showStatus(const QString& text, link::StatusColour colour)
@@ -477,43 +307,34 @@ void MainWindow::setBusy(bool busy)
 
 void MainWindow::ComTeach_Click()
 {
-    m_session.setCdt(0);
-    m_samplingState.cal = 20;
+    m_session.setCdt(sampling::ReferenceStore::Taught);
     openSettings(SettingsOpener::Teach);
 }
 
 void MainWindow::ComEdit_Click()
 {
-    readThen(AfterRead::Edit);
+    readThen(SettingsOpener::Edit);
 }
 
 void MainWindow::ComCal_Click()
 {
-    readThen(AfterRead::Calibration);
+    readThen(SettingsOpener::Calibration);
 }
 
-void MainWindow::readThen(AfterRead next)
+void MainWindow::readThen(SettingsOpener opener)
 {
-    QString refusal;
-    m_afterRead = next;
-    if (!m_session.readSelector(&refusal)) {
-        m_afterRead = AfterRead::Nothing;
-        showStatus(refusal, link::StatusColour::Red);
+    const auto started = m_session.readSelector();
+    if (!started) {
+        showStatus(started.refusalText(), link::StatusColour::Red);
+        return;
     }
-}
-
-void MainWindow::readFinished(const session::ReadResult& result)
-{
-    const AfterRead next = std::exchange(m_afterRead, AfterRead::Nothing);
-    m_opened = result.succeeded();
-    // The editor opens only on what was really read; the status window tells a failure.
-    if (!result.succeeded()) return;
-    if (next == AfterRead::Edit) {
-        openSettings(SettingsOpener::Edit);
-    } else if (next == AfterRead::Calibration) {
-        m_samplingState.cal = 20;
-        openSettings(SettingsOpener::Calibration);
-    }
+    connect(started.operation, &session::ReadOperation::finished, this,
+            [this, opener](const session::ReadResult& result) {
+                m_opened = result.succeeded();
+                // The editor opens only on what was really read; the status window tells a failure.
+                if (!result.succeeded()) return;
+                openSettings(opener);
+            });
 }
 
 void MainWindow::openSettings(SettingsOpener opener)
@@ -541,21 +362,19 @@ SettingsForm* MainWindow::settingsForm() const
 
 bool MainWindow::programToSelector(std::function<void(const session::ProgramResult&)> then)
 {
-    QString refusal;
-    if (!m_session.programSelector(&refusal)) {
-        showStatus(refusal, link::StatusColour::Red);
+    const auto started = m_session.programSelector();
+    if (!started) {
+        showStatus(started.refusalText(), link::StatusColour::Red);
         return false;
     }
-    m_afterProgram = std::move(then);
+    connect(started.operation, &session::ProgramOperation::finished, this,
+            [this, then = std::move(then)](const session::ProgramResult& result) {
+                // The status window of a later range that succeeded closes and would hide an
+                // earlier failure: the main window keeps it.
+                if (!result.succeeded()) showStatus(result.failureSummary(), link::StatusColour::Red);
+                if (then) then(result);
+            });
     return true;
-}
-
-void MainWindow::programFinished(const session::ProgramResult& result)
-{
-    // The status window of a later range that succeeded closes and would hide an earlier
-    // failure: the main window keeps it.
-    if (!result.succeeded()) showStatus(result.failureSummary(), link::StatusColour::Red);
-    if (auto then = std::exchange(m_afterProgram, nullptr)) then(result);
 }
 
 void MainWindow::openSampling(bool calibration)
@@ -583,112 +402,5 @@ void MainWindow::setFileChooser(FileChooser chooser)
     m_trafficLog->setFileChooser(std::move(chooser));
 }
 
-// ----- files -----
-
-void MainWindow::mnuName1_Click()
-{
-    const QString path = QString::fromStdString(m_state.recentName1);
-    // A most recent file that is gone is normal (first run, another machine's path).
-    if (!QFileInfo::exists(path)) return;
-    const ImageFileRead read = readImageFile(path);
-    if (!read.file) {
-        showStatus(read.error, link::StatusColour::Red);
-        return;
-    }
-    storeCoinData(read.file->values, m_session.image());
-}
-
-bool MainWindow::mnuFileSave_Click()
-{
-    const FileSaveResult saved =
-        saveCoinDataFile(QString::fromStdString(m_state.recentName1), m_session.image());
-    if (!saved.saved) showStatus(saved.error, link::StatusColour::Red);
-    return saved.saved;
-}
-
-void MainWindow::mnuSaveAs_Click(std::function<void(bool)> done)
-{
-    m_chooser(this, FileChoice::Save, q(t::kSaveTitle), q(t::kCdtFilter), [this, done](const QString& path) {
-        bool saved = false;
-        if (!path.isEmpty()) {
-            m_state.setMostRecent(path.toStdString());
-            saved = mnuFileSave_Click();
-        }
-        if (done) done(saved);
-    });
-}
-
-void MainWindow::mnuFileOpen_Click(std::function<void(bool)> done)
-{
-    m_opened = false;
-    m_chooser(this, FileChoice::Open, q(t::kOpenTitle), q(t::kCdtFilter), [this, done](const QString& path) {
-        if (path.isEmpty()) {
-            if (done) done(false);
-            return;
-        }
-        loadCheckedFile(path, false, done);
-    });
-}
-
-// A file that is not a coin data file, or for programming does not reach every selector cell,
-// is neither loaded nor made the most recent: a later save would otherwise write the image
-// over it.
-void MainWindow::loadCheckedFile(const QString& path, bool forProgramming, std::function<void(bool)> done)
-{
-    const ImageFileRead read = readImageFile(path);
-    QString refusal = read.error;
-    if (read.file && forProgramming) refusal = tooShortToProgram(path, *read.file);
-    if (!read.file || !refusal.isEmpty()) {
-        showStatus(refusal, link::StatusColour::Red);
-        if (done) done(false);
-        return;
-    }
-    m_state.setMostRecent(path.toStdString());
-    storeCoinData(read.file->values, m_session.image());
-    m_opened = true;
-    if (done) done(true);
-}
-
-void MainWindow::mnuOpen_Program_Click()
-{
-    m_session.setCdt(1);
-    m_opened = false;
-    m_chooser(this, FileChoice::Open, q(t::kOpenTitle), q(t::kCdtFilter), [this](const QString& path) {
-        if (path.isEmpty()) return;
-        loadCheckedFile(path, true, [this](bool opened) {
-            if (!opened) return;
-            programAfterConfirmation(
-                [this] { programToSelector([this](const session::ProgramResult&) { openSampling(true); }); });
-        });
-    });
-}
-
-// Cells the selector cannot hold as written are listed before anything is sent.
-void MainWindow::programAfterConfirmation(std::function<void()> program)
-{
-    const std::vector<UnprogrammableCell> cells = unprogrammableCells(m_session.image());
-    if (cells.empty()) {
-        program();
-        return;
-    }
-    QStringList lines;
-    for (const UnprogrammableCell& cell : cells)
-        lines.append(QStringLiteral("cell %1 \"%2\" would be sent as %3")
-                         .arg(cell.address)
-                         .arg(QString::fromStdString(cell.text))
-                         .arg(cell.sent));
-    auto* box = new QMessageBox(QMessageBox::Warning, windowTitle(),
-                                QStringLiteral("These cells do not hold numbers the selector can take:"),
-                                QMessageBox::Yes | QMessageBox::No, this);
-    box->setObjectName(QStringLiteral("ConfirmCells"));
-    box->setInformativeText(QStringLiteral("Program the selector anyway?"));
-    box->setDetailedText(lines.join(QLatin1Char('\n')));
-    box->setDefaultButton(QMessageBox::No);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    connect(box, &QMessageBox::finished, this, [program](int answer) {
-        if (answer == QMessageBox::Yes) program();
-    });
-    box->open();
-}
 
 } // namespace quarvel

@@ -1,10 +1,13 @@
 #pragma once
 
+#include "image/settings_model.h"
 #include "image/state_file.h"
 #include "link/transfer.h"
 #include "ui/main/file_chooser.h"
 #include "ui/main/status_presenter.h"
 #include "ui/sampling/sampling_state.h"
+#include "session/document_files.h"
+#include "session/port_choice.h"
 #include "session/selector_session.h"
 #include "ui/settings/settings_form.h"
 
@@ -72,8 +75,9 @@ public:
     // "Open & Program": a chosen coin data file, checked, programmed, then sampling.
     void mnuOpen_Program_Click();
 
-    // The three ranges; a refusal (busy, no port) is shown in red and returns false. When a
-    // range failed, the status line says in red which cells were not programmed.
+    // program_to_selector: the three ranges; a refusal (busy, no port) is shown in red and
+    // returns false. When a range failed, the status line says in red which cells were not
+    // programmed; then follows the result either way.
     bool programToSelector(std::function<void(const session::ProgramResult&)> then = {});
 
     // ----- the other windows -----
@@ -113,47 +117,33 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    enum class AfterRead
-    {
-        Nothing,
-        Edit,
-        Calibration
-    };
-
     void buildWidgets();
     void buildMenus();
     void restoreGeometryFromSettings();
     void saveGeometryToSettings();
     void loadStateFile();
     QString fixedName(int port) const;
-    bool openStartPort(const StartPort& port);
-    bool openPortByName(const QString& nameOrPath);
-    void fallBackToPort1(const QString& failureText);
+    void openStartPort(const StartPort& port);
     void refreshSystemMenu();
     void updatePortMarks();
     void askOtherPort();
     void setBusy(bool busy);
     void openSettings(SettingsOpener opener);
-    // A full read; the form the read was for opens when it succeeds.
-    void readThen(AfterRead next);
-    void readFinished(const session::ReadResult& result);
-    void programFinished(const session::ProgramResult& result);
-    void loadCheckedFile(const QString& path, bool forProgramming, std::function<void(bool opened)> done);
-    void programAfterConfirmation(std::function<void()> program);
+    // A full read; then opens the form the read was for when it succeeded.
+    void readThen(SettingsOpener opener);
+    session::CoinDataCheck loadCheckedFile(const QString& path, bool forProgramming);
+    void programAfterConfirmation(const std::vector<UnprogrammableCell>& cells, std::function<void()> program);
 
     session::SelectorSession& m_session;
     StatusPresenter m_presenter;
     StateFile m_state;
     FileChooser m_chooser;
     std::function<QString(int)> m_fixedPortNames;
+    session::PortChoice m_ports;
     SamplingState m_samplingState;
     QPointer<SamplingWindow> m_sampling;
     QPointer<QWidget> m_virtualWindow;
-    std::function<void(const session::ProgramResult&)> m_afterProgram;
-    AfterRead m_afterRead = AfterRead::Nothing;
     bool m_opened = false;
-    // The fixed entry in use (1..4, 9), or none for a found port, a path or the virtual selector.
-    std::optional<int> m_fixedPort;
 
     QPushButton* m_comTeach = nullptr;
     QPushButton* m_comEdit = nullptr;

@@ -1,5 +1,7 @@
 #include "ui/main/status_presenter.h"
 
+#include "session/selector_session.h"
+
 #include <QString>
 
 #include <type_traits>
@@ -16,11 +18,17 @@ StatusPresenter::~StatusPresenter()
     delete m_window.data();
 }
 
-void StatusPresenter::follow(const link::SerialLink& serialLink)
+void StatusPresenter::follow(const session::SelectorSession& session)
 {
-    connect(&serialLink, &link::SerialLink::transferStarted, this, &StatusPresenter::transferStarted);
-    connect(&serialLink, &link::SerialLink::reported, this, &StatusPresenter::apply);
-    connect(&serialLink, &link::SerialLink::transferFinished, this, &StatusPresenter::transferFinished);
+    connect(&session, &session::SelectorSession::operationStarted, this,
+            [this](const session::Operation* operation) { follow(operation); });
+}
+
+void StatusPresenter::follow(const session::Operation* operation)
+{
+    connect(operation, &session::Operation::transferStarted, this, &StatusPresenter::transferStarted);
+    connect(operation, &session::Operation::reported, this, &StatusPresenter::apply);
+    connect(operation, &session::Operation::transferFinished, this, &StatusPresenter::transferFinished);
 }
 
 void StatusPresenter::transferStarted()

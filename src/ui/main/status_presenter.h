@@ -1,8 +1,12 @@
 #pragma once
 
-#include "link/qt/serial_link.h"
 #include "link/transfer.h"
 #include "ui/main/status_window.h"
+
+namespace quarvel::session {
+class Operation;
+class SelectorSession;
+} // namespace quarvel::session
 
 #include <QObject>
 #include <QPointer>
@@ -22,8 +26,10 @@ public:
     explicit StatusPresenter(QWidget* windowParent = nullptr, QObject* parent = nullptr);
     ~StatusPresenter() override;
 
-    // Shows every transfer the link runs from now on.
-    void follow(const link::SerialLink& serialLink);
+    // Shows every operation the session runs from now on.
+    void follow(const session::SelectorSession& session);
+    // Shows the transfers of this one operation.
+    void follow(const session::Operation* operation);
 
     // The open status window, or null.
     StatusWindow* window() const { return m_window; }

@@ -1,6 +1,6 @@
 #include "ui/main/traffic_log_window.h"
 
-#include "image/qt/text_file_io.h"
+#include "session/document_files.h"
 #include "ui/main/status_window.h"
 
 #include <QFontDatabase>
@@ -101,7 +101,7 @@ void TrafficLogWindow::saveAsText()
               QStringLiteral("Text (*.txt);;All (*)"), [this](const QString& path) {
                   if (path.isEmpty()) return;
                   const QByteArray bytes = (text() + QLatin1Char('\n')).toUtf8();
-                  const FileSaveResult saved = saveFileAtomically(
+                  const FileSaveResult saved = session::saveTextFile(
                       path, std::string_view(bytes.constData(), static_cast<size_t>(bytes.size())));
                   QPalette palette = m_result->palette();
                   palette.setColor(QPalette::WindowText,

@@ -6,8 +6,15 @@ namespace quarvel {
 // window keeps one), so they survive its closing, and storing them does not create it.
 struct SamplingState
 {
-    int cal = 0;       // coins per run; every run sets it to 12 first
-    int operation = 0; // 0 teach mode, nonzero (-1) calibration mode
+    // operation: teach mode (opened from the settings form) or calibration mode (after Open &
+    // Program).
+    enum class Mode
+    {
+        Teach,
+        Calibration
+    };
+    int cal = 0; // coins per run: set to 12 by every run, so nothing else need set it
+    Mode operation = Mode::Teach;
 };
 
 } // namespace quarvel

@@ -1,7 +1,6 @@
 #include "ui/sampling/sampling_window.h"
 
 #include "image/address_map.h"
-#include "link/qt/serial_link.h"
 #include "sampling/sampling_output.h"
 #include "sampling/teach_quality.h"
 #include "ui/sampling/teach_quality_view.h"
@@ -64,7 +63,6 @@ constexpr std::array<RowSpec, SamplingWindow::kChannels> kRowSpecs{{
     {"Label7", "Coin12: $ "},
 }};
 
-constexpr int kCalibrationCal = 16;
 constexpr int kServiceButtonGap = 24;
 const QColor kAmber(0xB0, 0x60, 0x00);
 
@@ -118,9 +116,6 @@ SamplingWindow::SamplingWindow(session::SelectorSession& session, SamplingState&
     setAttribute(Qt::WA_DeleteOnClose);
     build();
 
-    connect(&m_session.link(), &link::SerialLink::reported, this, &SamplingWindow::onReported);
-    connect(&m_session, &session::SelectorSession::samplingProgress, this, &SamplingWindow::onProgress);
-    connect(&m_session, &session::SelectorSession::samplingFinished, this, &SamplingWindow::onFinished);
     connect(&m_session, &session::SelectorSession::imageChanged, this, &SamplingWindow::refreshQuality);
     // A run ends without a text of its own when the port goes; the user looks here, not at the
     // main window.
@@ -141,13 +136,10 @@ SamplingWindow::~SamplingWindow()
     // A run must not outlive its window: the selector gets its end frame. What the cancel
     // reports has no window left to show it in.
     m_session.disconnect(this);
-    m_session.link().disconnect(this);
-    if (runningChannel() != 0) m_session.cancel();
-}
-
-int SamplingWindow::runningChannel() const
-{
-    return m_session.samplingChannel();
+    if (m_run) {
+        m_run->disconnect(this);
+        m_run->cancel();
+    }
 }
 
 SamplingWindow* SamplingWindow::present(QPointer<SamplingWindow>& slot, session::SelectorSession& session,
@@ -155,12 +147,7 @@ SamplingWindow* SamplingWindow::present(QPointer<SamplingWindow>& slot, session:
 {
     // The public values are stored first, so a window created now loads in that mode; an open
     // window keeps the mode its load step saw.
-    if (calibration) {
-        state.cal = kCalibrationCal;
-        state.operation = -1;
-    } else {
-        state.operation = 0;
-    }
+    state.operation = calibration ? SamplingState::Mode::Calibration : SamplingState::Mode::Teach;
     const bool existing = !slot.isNull();
     if (!existing) slot = new SamplingWindow(session, state, std::move(hooks), parent);
     if (calibration) slot->setWindowTitle(calibrationCaption());
@@ -316,7 +303,7 @@ void SamplingWindow::load()
         m_rows[i].label->setText(QString::fromLatin1(kRowSpecs[i].caption));
     }
 
-    if (m_state.operation == 0) {
+    if (m_state.operation == SamplingState::Mode::Teach) {
         m_strch2->hide();
         showStatus(QString::fromLatin1(kTeachPrompt), std::nullopt);
     } else {
@@ -350,7 +337,7 @@ bool SamplingWindow::refuseWhileRunning()
 {
     // Two transfers would share the line and corrupt each other.
     if (!m_session.isBusy()) return false;
-    showStatus(link::SerialLink::busyText(), link::StatusColour::Red);
+    showStatus(session::refusalText({session::Refusal::Kind::Busy, 0, {}}), link::StatusColour::Red);
     return true;
 }
 
@@ -366,32 +353,34 @@ void SamplingWindow::insertClicked(int index)
     m_text1->setText(QStringLiteral("0"));
     m_text2->setText(QString::number(kCoinsPerRun));
 
-    QString refusal;
-    if (!m_session.startSampling(index + 1, &refusal)) {
+    const auto started = m_session.startSampling(index + 1);
+    if (!started) {
         setRunVisible(false);
-        showStatus(refusal, link::StatusColour::Red);
+        showStatus(started.refusalText(), link::StatusColour::Red);
+        return;
     }
+    m_run = started.operation;
+    connect(m_run, &session::Operation::reported, this, &SamplingWindow::onReported);
+    connect(m_run, &session::SamplingOperation::finished, this, &SamplingWindow::onFinished);
 }
 
 void SamplingWindow::interreptClicked()
 {
     m_interrept->hide();
-    if (runningChannel() != 0) m_session.cancel();
+    if (m_run) m_run->cancel();
 }
 
 void SamplingWindow::onReported(const link::Report& report)
 {
-    if (runningChannel() == 0) return; // another window's transfer
-    if (const auto* show = std::get_if<link::ShowText>(&report))
+    if (const auto* show = std::get_if<link::ShowText>(&report)) {
         showStatus(QString::fromStdString(show->text), show->colour);
-    else if (const auto* colour = std::get_if<link::SetColour>(&report))
+    } else if (const auto* colour = std::get_if<link::SetColour>(&report)) {
         setTextColour(m_labelStats, colourOf(colour->colour));
-}
-
-void SamplingWindow::onProgress(int channel, int coins)
-{
-    m_text1->setText(QString::number(coins));
-    m_rows[static_cast<std::size_t>(channel - 1)].bar->setValue(coins);
+    } else if (const auto* progress = std::get_if<link::SetProgress>(&report); progress && m_run) {
+        // Coins accepted so far, in the row of the channel this run teaches.
+        m_text1->setText(QString::number(progress->value));
+        m_rows[static_cast<std::size_t>(m_run->channel() - 1)].bar->setValue(progress->value);
+    }
 }
 
 void SamplingWindow::onFinished(const session::SamplingResult& result)
@@ -433,14 +422,13 @@ void SamplingWindow::programClicked()
         m_hooks.program();
         return;
     }
-    QString refusal;
-    if (!m_session.programSelector(&refusal)) showStatus(refusal, link::StatusColour::Red);
+    const auto started = m_session.programSelector();
+    if (!started) showStatus(started.refusalText(), link::StatusColour::Red);
 }
 
 void SamplingWindow::tsmrClicked()
 {
-    QString refusal;
-    if (!m_session.sendTsmr(&refusal)) showStatus(refusal, link::StatusColour::Red);
+    if (const auto refusal = m_session.sendTsmr()) showStatus(session::refusalText(*refusal), link::StatusColour::Red);
 }
 
 void SamplingWindow::exitClicked()

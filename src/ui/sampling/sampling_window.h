@@ -3,6 +3,7 @@
 #include "link/transfer.h"
 #include "sampling/channel_reference.h"
 #include "sampling/measurement_record.h"
+#include "session/operation.h"
 #include "ui/sampling/sampling_state.h"
 
 #include <QPointer>
@@ -21,7 +22,6 @@ class QPushButton;
 
 namespace quarvel::session {
 class SelectorSession;
-struct SamplingResult;
 } // namespace quarvel::session
 
 namespace quarvel {
@@ -60,14 +60,14 @@ public:
                    QWidget* parent = nullptr);
     ~SamplingWindow() override;
 
-    // Shows the window of slot, creating it when there is none: teach mode (operation 0,
-    // caption "Sampling") or calibration mode (operation -1, cal 16, caption "Calibration").
+    // Shows the window of slot, creating it when there is none: teach mode (caption
+    // "Sampling") or calibration mode (caption "Calibration").
     // An open window keeps its mode, as its load step has run.
     static SamplingWindow* present(QPointer<SamplingWindow>& slot, session::SelectorSession& session,
                                    SamplingState& state, Hooks hooks, bool calibration,
                                    QWidget* parent = nullptr);
 
-    int runningChannel() const; // 1..12, 0 when idle
+    bool isSampling() const { return m_run != nullptr; }
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -95,7 +95,6 @@ private:
     void exitClicked();
     void tsmrClicked();
     void onReported(const link::Report& report);
-    void onProgress(int channel, int coins);
     void onFinished(const session::SamplingResult& result);
     void refreshQuality();
     void setRunVisible(bool visible);
@@ -106,6 +105,7 @@ private:
     session::SelectorSession& m_session;
     SamplingState& m_state;
     Hooks m_hooks;
+    QPointer<session::SamplingOperation> m_run; // the run this window started, while it lasts
     int m_normalWidth = 0;
 
     std::array<Row, kChannels> m_rows;

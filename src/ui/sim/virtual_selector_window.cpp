@@ -3,7 +3,6 @@
 #include "session/selector_session.h"
 #include "sim/qt/coin_feeder.h"
 #include "sim/coin_types.h"
-#include "sim/qt/virtual_port.h"
 #include "sim/virtual_selector.h"
 
 #include <QComboBox>
@@ -72,10 +71,7 @@ VirtualSelectorWindow::VirtualSelectorWindow(session::SelectorSession& session, 
 
     // The port may be reopened while the window is up, so every coin asks for the current one.
     m_feeder = new sim::CoinFeeder(
-        [this](int coinType, bool irregular) {
-            sim::VirtualPort* port = m_session.virtualPort();
-            return port != nullptr && port->insertCoin(coinType, irregular);
-        },
+        [this](int coinType, bool irregular) { return m_session.insertCoin(coinType, irregular); },
         this);
 
     auto* outer = new QVBoxLayout(this);

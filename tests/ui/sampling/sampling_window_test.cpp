@@ -73,7 +73,7 @@ TEST(SamplingWindow, LoadTextsInBothModes)
     // The public values outlive the window, and storing them alone creates nothing.
     cal.window->close();
     ASSERT_TRUE(QTest::qWaitFor([&] { return cal.window.isNull(); }));
-    EXPECT_EQ(cal.state.operation, -1);
+    EXPECT_EQ(cal.state.operation, SamplingState::Mode::Calibration);
 }
 
 TEST(SamplingWindow, CoinValuesBothWaysAndRefusal)
@@ -124,7 +124,7 @@ TEST(SamplingWindow, CancelBeforeAnyCoinAndSecondInsertRefused)
     ASSERT_TRUE(b.sampling());
     EXPECT_TRUE(b.find("interrept")->isVisible());
     EXPECT_EQ(b.find<QLineEdit>("Text2")->text(), "12");
-    EXPECT_EQ(b.status(), "Insert 12 Coins !!");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return b.status() == "Insert 12 Coins !!"; }));
 
     // A second run, or programming, while this one goes: refused where the user looks.
     for (const char* other : {"insert_4", "Command2"}) {
@@ -132,10 +132,10 @@ TEST(SamplingWindow, CancelBeforeAnyCoinAndSecondInsertRefused)
         EXPECT_EQ(b.status(), link::SerialLink::busyText()) << other;
         EXPECT_EQ(b.statusColour(), kRed);
     }
-    EXPECT_EQ(b.window->runningChannel(), 3);
+    EXPECT_TRUE(b.window->isSampling());
 
     b.click("interrept");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return b.window->runningChannel() == 0; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !b.window->isSampling(); }, 5000));
     EXPECT_EQ(b.status(), "User terminate Insert !");
     EXPECT_EQ(b.statusColour(), kRed);
     EXPECT_TRUE(QTest::qWaitFor([&] { return b.session.virtualSelector()->counts().samplingEnds == 1; }));
@@ -162,7 +162,7 @@ TEST(SamplingWindow, ALostPortIsShownWhereTheRunWas)
     b.session.virtualSelector()->setFaultPlan(*sim::FaultPlan::parse("gone:1").plan);
     QSignalSpy lost(&b.session, &session::SelectorSession::portLost);
     b.click("insert_0");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return b.window->runningChannel() == 0; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !b.window->isSampling(); }, 5000));
     ASSERT_EQ(lost.count(), 1);
     EXPECT_EQ(b.status(), lost.at(0).at(0).toString());
     EXPECT_EQ(b.statusColour(), kRed);
@@ -177,7 +177,7 @@ TEST(SamplingWindow, TwelveCoinsStoreReferencesAndShowTheirQuality)
     ASSERT_TRUE(b.sampling());
     for (int coin = 0; coin < 12; ++coin)
         b.session.virtualPort()->insertCoin(0, coin == 5);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return b.window->runningChannel() == 0; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !b.window->isSampling(); }, 5000));
     EXPECT_TRUE(b.status().startsWith("Sampling ok :")) << b.status().toStdString();
     EXPECT_EQ(b.statusColour(), kGreen);
     EXPECT_EQ(b.find<QProgressBar>("bar_0")->value(), 12);

@@ -1,0 +1,105 @@
+#pragma once
+
+#include "link/transfer.h"
+#include "session/results.h"
+
+#include <QObject>
+
+#include <optional>
+
+namespace quarvel::session {
+
+class SelectorSession;
+
+// One device operation the session started, reporting to whoever started it, like a network
+// reply: the status texts and progress of its transfers as they come, then its own typed
+// result exactly once (the finished signal of its kind), then ended(). The session owns it and
+// deletes it once it has ended.
+class Operation : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum class Kind
+    {
+        Read,
+        Program,
+        Sampling
+    };
+
+    Kind kind() const { return m_kind; }
+    // The coin channel of a sampling run (1..12); 0 for the others.
+    int channel() const { return m_channel; }
+    bool hasEnded() const { return m_ended; }
+    // Ends it as the user asked: the running transfer stops, those queued behind it never
+    // start, and a sampling run still sends its end frame. Nothing once it has ended.
+    void cancel();
+
+signals:
+    // Each transfer of the operation (programming runs one per range).
+    void transferStarted();
+    void reported(const quarvel::link::Report& report);
+    void transferFinished(quarvel::link::Outcome outcome);
+    // After the typed result, for those that follow any operation.
+    void ended();
+
+protected:
+    Operation(Kind kind, int channel, SelectorSession& session);
+
+private:
+    friend class SelectorSession;
+
+    SelectorSession& m_session;
+    Kind m_kind;
+    int m_channel;
+    bool m_ended = false;
+};
+
+class ReadOperation final : public Operation
+{
+    Q_OBJECT
+
+public:
+    using Result = ReadResult;
+    explicit ReadOperation(SelectorSession& session) : Operation(Kind::Read, 0, session) {}
+
+signals:
+    void finished(const quarvel::session::ReadResult& result);
+};
+
+class ProgramOperation final : public Operation
+{
+    Q_OBJECT
+
+public:
+    using Result = ProgramResult;
+    explicit ProgramOperation(SelectorSession& session) : Operation(Kind::Program, 0, session) {}
+
+signals:
+    void finished(const quarvel::session::ProgramResult& result);
+};
+
+class SamplingOperation final : public Operation
+{
+    Q_OBJECT
+
+public:
+    using Result = SamplingResult;
+    SamplingOperation(int channel, SelectorSession& session) : Operation(Kind::Sampling, channel, session) {}
+
+signals:
+    void finished(const quarvel::session::SamplingResult& result);
+};
+
+// What starting an operation gave: its handle, or why it did not start.
+template <class Op>
+struct Started
+{
+    Op* operation = nullptr;
+    std::optional<Refusal> refusal; // set exactly when operation is null
+
+    explicit operator bool() const { return operation != nullptr; }
+    QString refusalText() const { return refusal ? session::refusalText(*refusal) : QString(); }
+};
+
+} // namespace quarvel::session

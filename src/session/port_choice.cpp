@@ -1,0 +1,59 @@
+#include "session/port_choice.h"
+
+#include "session/selector_session.h"
+
+#include <QFileInfo>
+
+namespace quarvel::session {
+
+PortChoice::PortChoice(SelectorSession& session, FixedNames names) : m_session(session), m_names(std::move(names))
+{}
+
+PortChoice::Result PortChoice::chooseFixed(int port)
+{
+    m_fixedPort = port;
+    m_session.closePort();
+    if (m_session.openPort(m_names(port))) return {true, std::nullopt};
+    if (port == 1) return {};
+    m_fixedPort = 1;
+    m_session.openPort(m_names(1));
+    return {false, 1};
+}
+
+PortChoice::Result PortChoice::choosePath(const QString& path, std::optional<int> markedPort)
+{
+    m_session.closePort();
+    if (m_session.openPort(path)) {
+        m_fixedPort.reset();
+        return {true, std::nullopt};
+    }
+    m_fixedPort = markedPort;
+    if (markedPort) m_session.openPort(m_names(*markedPort));
+    return {false, markedPort};
+}
+
+PortChoice::Result PortChoice::chooseVirtual()
+{
+    if (!m_session.openVirtualSelector()) return {};
+    m_fixedPort.reset();
+    return {true, std::nullopt};
+}
+
+PortChoice::Result PortChoice::start(const QString& remembered, int markedPort)
+{
+    if (remembered == QLatin1String(kVirtualMarker)) {
+        if (m_session.openVirtualSelector()) {
+            m_fixedPort.reset();
+            return {true, std::nullopt};
+        }
+    } else if (!remembered.isEmpty() && QFileInfo::exists(remembered)) {
+        if (m_session.openPort(remembered)) {
+            m_fixedPort.reset();
+            return {true, std::nullopt};
+        }
+    }
+    m_fixedPort = markedPort;
+    return {m_session.openPort(m_names(markedPort)), std::nullopt};
+}
+
+} // namespace quarvel::session

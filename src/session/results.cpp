@@ -1,0 +1,107 @@
+#include "session/results.h"
+
+#include "image/parameter_image.h"
+#include "link/program_transfer.h"
+#include "link/qt/serial_link.h"
+
+#include <QStringList>
+
+#include <algorithm>
+
+namespace quarvel::session {
+
+namespace {
+
+QString plural(int count, const char* one, const char* many)
+{
+    return QStringLiteral("%1 %2").arg(count).arg(QLatin1String(count == 1 ? one : many));
+}
+
+// "5 time-outs", "3 time-outs, 2 bad checksums", "port lost".
+QString whyNotProgrammed(const RangeResult& range)
+{
+    switch (range.reason) {
+    case link::EndReason::Cancelled:
+        return QStringLiteral("cancelled");
+    case link::EndReason::PortLost:
+        return QStringLiteral("port lost");
+    case link::EndReason::Refused:
+        return QStringLiteral("refused");
+    default:
+        break;
+    }
+    QStringList parts;
+    const auto count = [&](link::ExchangeFault fault) { return range.faults[static_cast<std::size_t>(fault)]; };
+    if (const int n = count(link::ExchangeFault::TimeOut)) parts << plural(n, "time-out", "time-outs");
+    if (const int n = count(link::ExchangeFault::BadChecksum))
+        parts << plural(n, "bad checksum", "bad checksums");
+    if (const int n = count(link::ExchangeFault::WrongEcho)) parts << plural(n, "wrong echo", "wrong echoes");
+    if (const int n = count(link::ExchangeFault::Echoed))
+        parts << plural(n, "echoed request", "echoed requests");
+    return parts.isEmpty() ? QStringLiteral("failed") : parts.join(QStringLiteral(", "));
+}
+
+} // namespace
+
+QString refusalText(const Refusal& refusal)
+{
+    switch (refusal.kind) {
+    case Refusal::Kind::NoPort:
+        return link::SerialLink::noPortText();
+    case Refusal::Kind::Busy:
+        return link::SerialLink::busyText();
+    case Refusal::Kind::BadChannel:
+        return QStringLiteral("There is no coin channel %1; channels are 1 to 12.").arg(refusal.number);
+    case Refusal::Kind::FileUnreadable:
+        return refusal.detail;
+    case Refusal::Kind::FileTooShort:
+        return QStringLiteral("%1 holds %2 values; programming needs %3")
+            .arg(refusal.detail)
+            .arg(refusal.number)
+            .arg(ParameterImage::kSelectorCells);
+    }
+    return {};
+}
+
+int ProgramResult::cellsInRanges()
+{
+    int cells = 0;
+    for (const auto& range : link::kProgramRanges)
+        cells += range.last - range.first + 1;
+    return cells;
+}
+
+bool ProgramResult::succeeded() const
+{
+    if (ranges.size() != link::kProgramRanges.size()) return false;
+    return std::all_of(ranges.begin(), ranges.end(),
+                       [](const RangeResult& r) { return r.reason == link::EndReason::Succeeded; });
+}
+
+int ProgramResult::cellsWritten() const
+{
+    int cells = 0;
+    for (const auto& range : ranges)
+        cells += range.cellsWritten;
+    return cells;
+}
+
+QString ProgramResult::failureSummary() const
+{
+    QStringList lines;
+    for (std::size_t i = 0; i < link::kProgramRanges.size(); ++i) {
+        const auto& expected = link::kProgramRanges[i];
+        if (i >= ranges.size()) {
+            lines << QStringLiteral("cells %1-%2 not programmed (not reached)").arg(expected.first).arg(expected.last);
+            continue;
+        }
+        const RangeResult& range = ranges[i];
+        if (range.reason == link::EndReason::Succeeded) continue;
+        // Cells before the failing one were acknowledged; the rest of the range was not sent.
+        const int from = std::min(range.first + range.cellsWritten, range.last);
+        lines << QStringLiteral("cells %1-%2 not programmed (%3)").arg(from).arg(range.last).arg(whyNotProgrammed(range));
+    }
+    return lines.join(QStringLiteral("; "));
+}
+
+} // namespace quarvel::session

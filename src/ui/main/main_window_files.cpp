@@ -1,0 +1,129 @@
+// The main window's file procedures, which other windows call too: the most recent file, Save,
+// Save As, Open, and Open & Program. Files are read, checked and written through the session.
+#include "ui/main/main_window.h"
+
+#include "image/coin_data_file.h"
+#include "session/document_files.h"
+#include "ui/main/main_texts.h"
+
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QStringList>
+
+namespace quarvel {
+
+namespace t = main_texts;
+
+namespace {
+
+QString q(const char* text)
+{
+    return QString::fromUtf8(text);
+}
+
+} // namespace
+
+void MainWindow::mnuName1_Click()
+{
+    const QString path = QString::fromStdString(m_state.recentName1);
+    // A most recent file that is gone is normal (first run, another machine's path).
+    if (!QFileInfo::exists(path)) return;
+    const session::CoinDataCheck check = session::checkCoinDataFile(path, false);
+    if (!check) {
+        showStatus(session::refusalText(*check.refusal), link::StatusColour::Red);
+        return;
+    }
+    storeCoinData(check.file->values, m_session.image());
+}
+
+bool MainWindow::mnuFileSave_Click()
+{
+    const FileSaveResult saved = session::saveCoinData(QString::fromStdString(m_state.recentName1), m_session.image());
+    if (!saved.saved) showStatus(saved.error, link::StatusColour::Red);
+    return saved.saved;
+}
+
+void MainWindow::mnuSaveAs_Click(std::function<void(bool)> done)
+{
+    m_chooser(this, FileChoice::Save, q(t::kSaveTitle), q(t::kCdtFilter), [this, done](const QString& path) {
+        bool saved = false;
+        if (!path.isEmpty()) {
+            m_state.setMostRecent(path.toStdString());
+            saved = mnuFileSave_Click();
+        }
+        if (done) done(saved);
+    });
+}
+
+void MainWindow::mnuFileOpen_Click(std::function<void(bool)> done)
+{
+    m_opened = false;
+    m_chooser(this, FileChoice::Open, q(t::kOpenTitle), q(t::kCdtFilter), [this, done](const QString& path) {
+        if (path.isEmpty()) {
+            if (done) done(false);
+            return;
+        }
+        const bool opened = static_cast<bool>(loadCheckedFile(path, false));
+        if (done) done(opened);
+    });
+}
+
+// A file that is not a coin data file, or for programming does not reach every selector cell,
+// is neither loaded nor made the most recent: a later save would otherwise write the image
+// over it.
+session::CoinDataCheck MainWindow::loadCheckedFile(const QString& path, bool forProgramming)
+{
+    session::CoinDataCheck check = session::checkCoinDataFile(path, forProgramming);
+    if (!check) {
+        showStatus(session::refusalText(*check.refusal), link::StatusColour::Red);
+        return check;
+    }
+    m_state.setMostRecent(path.toStdString());
+    storeCoinData(check.file->values, m_session.image());
+    m_opened = true;
+    return check;
+}
+
+void MainWindow::mnuOpen_Program_Click()
+{
+    m_session.setCdt(sampling::ReferenceStore::Calibrated);
+    m_opened = false;
+    m_chooser(this, FileChoice::Open, q(t::kOpenTitle), q(t::kCdtFilter), [this](const QString& path) {
+        if (path.isEmpty()) return;
+        const session::CoinDataCheck check = loadCheckedFile(path, true);
+        if (!check) return;
+        programAfterConfirmation(check.unprogrammable, [this] {
+            programToSelector([this](const session::ProgramResult&) { openSampling(true); });
+        });
+    });
+}
+
+// Cells the selector cannot hold as written are listed before anything is sent.
+void MainWindow::programAfterConfirmation(const std::vector<UnprogrammableCell>& cells,
+                                          std::function<void()> program)
+{
+    if (cells.empty()) {
+        program();
+        return;
+    }
+    QStringList lines;
+    for (const UnprogrammableCell& cell : cells)
+        lines.append(QStringLiteral("cell %1 \"%2\" would be sent as %3")
+                         .arg(cell.address)
+                         .arg(QString::fromStdString(cell.text))
+                         .arg(cell.sent));
+    auto* box = new QMessageBox(QMessageBox::Warning, windowTitle(),
+                                QStringLiteral("These cells do not hold numbers the selector can take:"),
+                                QMessageBox::Yes | QMessageBox::No, this);
+    box->setObjectName(QStringLiteral("ConfirmCells"));
+    box->setInformativeText(QStringLiteral("Program the selector anyway?"));
+    box->setDetailedText(lines.join(QLatin1Char('\n')));
+    box->setDefaultButton(QMessageBox::No);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    connect(box, &QMessageBox::finished, this, [program](int answer) {
+        if (answer == QMessageBox::Yes) program();
+    });
+    box->open();
+}
+
+} // namespace quarvel

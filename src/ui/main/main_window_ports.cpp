@@ -1,0 +1,156 @@
+// The main window's System menu: the fixed ports, the ports found on the machine, a port by
+// path and the virtual selector. The fall-back rules live in session::PortChoice.
+#include "ui/main/main_window.h"
+
+#include "ui/main/main_texts.h"
+#include "ui/main/port_names.h"
+#include "ui/sim/virtual_selector_window.h"
+
+#include <QAction>
+#include <QInputDialog>
+#include <QMenu>
+#include <QSerialPortInfo>
+#include <QSettings>
+
+namespace quarvel {
+
+namespace t = main_texts;
+
+namespace {
+
+constexpr char kRememberedPort[] = "Settings/Port";
+
+QString q(const char* text)
+{
+    return QString::fromUtf8(text);
+}
+
+// "com2" in the port texts, but the ninth port warns as "COM9".
+QString portWord(int port, bool warning)
+{
+    return (warning && port == 9 ? QStringLiteral("COM%1") : QStringLiteral("com%1")).arg(port);
+}
+
+} // namespace
+
+void MainWindow::openStartPort(const StartPort& port)
+{
+    switch (port.kind) {
+    case StartPort::Kind::Virtual:
+        if (!m_ports.chooseVirtual().opened)
+            showStatus(q(t::kPortFailed).arg(q(t::kVirtualPortName)), link::StatusColour::Red);
+        return;
+    case StartPort::Kind::Path:
+        if (!m_ports.choosePath(port.path, std::nullopt).opened)
+            showStatus(q(t::kPortFailed).arg(port.path), link::StatusColour::Red);
+        return;
+    case StartPort::Kind::Remembered:
+        break;
+    }
+    const QString remembered = QSettings().value(QLatin1String(kRememberedPort)).toString();
+    const int marked = m_state.startupPort();
+    if (!m_ports.start(remembered, marked).opened)
+        showStatus(q(t::kPortFailed).arg(fixedName(marked)), link::StatusColour::Red);
+}
+
+QString MainWindow::fixedName(int port) const
+{
+    return m_fixedPortNames ? m_fixedPortNames(port) : QString::fromStdString(fixedPortName(port, hostPlatform()));
+}
+
+void MainWindow::chooseFixedPort(int port)
+{
+    m_state.choosePort(port);
+    QSettings().remove(QLatin1String(kRememberedPort));
+    const auto result = m_ports.chooseFixed(port);
+    if (result.opened) {
+        showStatus(q(t::kPortInUse).arg(portWord(port, false)), link::StatusColour::Blue);
+    } else {
+        if (result.fellBackTo) m_state.choosePort(*result.fellBackTo);
+        showStatus(q(t::kPortFailed).arg(portWord(port, true)), link::StatusColour::Red);
+    }
+    updatePortMarks();
+}
+
+void MainWindow::chooseOtherPort(const QString& path)
+{
+    if (m_ports.choosePath(path, m_state.startupPort()).opened) {
+        QSettings().setValue(QLatin1String(kRememberedPort), path);
+        showStatus(q(t::kPortInUse).arg(path), link::StatusColour::Blue);
+    } else {
+        // Back to the port the marks name; they stay as they were.
+        showStatus(q(t::kPortFailed).arg(path), link::StatusColour::Red);
+    }
+    updatePortMarks();
+}
+
+void MainWindow::chooseVirtualSelector()
+{
+    if (m_ports.chooseVirtual().opened) {
+        QSettings().setValue(QLatin1String(kRememberedPort), QLatin1String(session::PortChoice::kVirtualMarker));
+        showStatus(q(t::kPortInUse).arg(q(t::kVirtualPortName)), link::StatusColour::Blue);
+    } else {
+        showStatus(q(t::kPortFailed).arg(q(t::kVirtualPortName)), link::StatusColour::Red);
+    }
+    updatePortMarks();
+}
+
+void MainWindow::askOtherPort()
+{
+    auto* dialog = new QInputDialog(this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setWindowTitle(q(t::kOtherPort));
+    dialog->setLabelText(QStringLiteral("Serial port name or device path:"));
+    dialog->setTextValue(m_ports.fixedPort() ? QString() : m_session.portName());
+    connect(dialog, &QInputDialog::textValueSelected, this, [this](const QString& path) {
+        if (!path.trimmed().isEmpty()) chooseOtherPort(path.trimmed());
+    });
+    dialog->open();
+}
+
+void MainWindow::refreshSystemMenu()
+{
+    for (QAction* action : m_foundActions)
+        delete action;
+    m_foundActions.clear();
+    QStringList fixedNames;
+    for (const int port : kFixedPorts)
+        fixedNames.append(fixedName(port));
+    const bool busy = m_session.isBusy();
+    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
+        const QString path = info.systemLocation();
+        if (fixedNames.contains(path) || fixedNames.contains(info.portName())) continue;
+        QString text = info.portName();
+        if (!info.description().isEmpty()) text += QStringLiteral(" \u2013 ") + info.description();
+        if (!info.serialNumber().isEmpty()) text += QStringLiteral(" (%1)").arg(info.serialNumber());
+        auto* action = new QAction(text, m_systemMenu);
+        action->setCheckable(true);
+        action->setChecked(!m_ports.fixedPort() && !m_session.isVirtual() && m_session.portName() == path);
+        action->setEnabled(!busy);
+        connect(action, &QAction::triggered, this, [this, path] { chooseOtherPort(path); });
+        m_systemMenu->insertAction(m_otherPort, action);
+        m_foundActions.append(action);
+    }
+}
+
+void MainWindow::updatePortMarks()
+{
+    for (std::size_t i = 0; i < kFixedPorts.size(); ++i)
+        m_fixedActions[static_cast<qsizetype>(i)]->setChecked(m_ports.fixedPort() == kFixedPorts[i]);
+    m_virtualPort->setChecked(m_session.isVirtual());
+    m_virtualWindowAction->setEnabled(m_session.isVirtual());
+}
+
+void MainWindow::openVirtualSelectorWindow()
+{
+    if (!m_session.isVirtual()) return;
+    if (!m_virtualWindow) {
+        auto* window = new VirtualSelectorWindow(m_session, this);
+        m_virtualWindow = window;
+        registerWindow(window);
+    }
+    m_virtualWindow->show();
+    m_virtualWindow->raise();
+}
+
+} // namespace quarvel
