@@ -1,13 +1,12 @@
 #include "command_line.h"
 
+#include "command_table.h"
 #include "exit_codes.h"
 
 #include "sim/coin_types.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
-
-#include <array>
 
 #ifndef QUARVEL_VERSION
 #define QUARVEL_VERSION "unknown"
@@ -18,83 +17,6 @@ namespace quarvel::cli {
 namespace {
 
 constexpr char kProgram[] = "quarvelctl";
-
-struct CommandInfo
-{
-    CommandKind kind;
-    const char* name;
-    const char* arguments; // after [options] in the usage line
-    const char* summary;   // one line for the command list
-    const char* description;
-};
-
-const std::array<CommandInfo, 7> kCommands{{
-    {CommandKind::Ports, "ports", "", "list the serial ports found",
-     "Lists the serial ports found: name, description, manufacturer, USB vendor:product and serial\n"
-     "number. Pseudo-terminals are not listed; give their path to --port all the same."},
-    {CommandKind::Read, "read", "--port PORT", "read the selector's memory",
-     "Reads the selector's memory, addresses 0 to 188. With -o, writes a coin data file holding the\n"
-     "image the desktop program has after starting without a recent file and reading: its default\n"
-     "image, then cells 0..188 from the selector. Without -o, prints the settings as 'show' does.\n"
-     "No file is written unless the whole read succeeds. A port that sends back every request as\n"
-     "it is (a loopback plug, a modem) is not taken for a selector: the read fails."},
-    {CommandKind::Program, "program", "--port PORT FILE", "program a coin data file into the selector",
-     "Programs FILE into the selector as Open & Program does: cells 0-84, 86-123 and 128-188, each\n"
-     "range closed by the end-of-programming frame and every range attempted whatever happened to\n"
-     "the one before. Cells 120-123 and 177-182 receive the fixed identification values. FILE must\n"
-     "hold at least 189 values, and every programmed cell must be empty or a number 0..255 (a\n"
-     "fraction such as 12.5 is rounded); otherwise nothing is sent unless --force is given.\n"
-     "A port that echoes what it is sent would acknowledge every write: --verify reads the\n"
-     "selector back and catches it."},
-    {CommandKind::Show, "show", "FILE", "print a coin data file as named settings",
-     "Prints a coin data file as the settings form shows it: output mode, inhibit level, signal time,\n"
-     "timer scales, prices and factors of both banks, and per coin its value, tolerances, disable\n"
-     "switch, separator and references. Cells whose text is not a whole number 0..255 are listed\n"
-     "after that, with the byte programming would send for them."},
-    {CommandKind::Diff, "diff", "FILE_A FILE_B", "compare two coin data files",
-     "Lists the cells whose texts differ, with field names and decoded values.\n"
-     "Exit code 0 when the files hold the same cells, 1 when they differ, 2 when a file cannot be\n"
-     "read or the arguments are wrong (as cmp and diff do)."},
-    {CommandKind::Simulate, "simulate", "", "run the virtual selector",
-     "Runs the virtual selector until SIGINT/SIGTERM arrives, then prints a one-line summary of the\n"
-     "frames it received and exits with 0.\n"
-     "With --pty it serves a pseudo-terminal: the first line on standard output is its path, to be\n"
-     "given to --port; the summary follows at the end. Standard input takes coin insertions, one\n"
-     "command a line, typed on a terminal or sent through a pipe:\n"
-     "  coin 3              one coin of the coin table's type 3 (the coin of channel 3)\n"
-     "  coin 3 x12          twelve of them, at the pace of a hand feeding the slot\n"
-     "  coin 5 irregular    one coin of irregular speed\n"
-     "A coin waits until the selector samples. On a terminal Ctrl-D ends serving as well; from a\n"
-     "pipe or a file it serves on after the input ends, until a signal. In a script:\n"
-     "  quarvelctl simulate --pty > sim.txt &\n"
-     "  sim=$!; sleep 1; port=$(head -n 1 sim.txt)\n"
-     "  quarvelctl read --port \"$port\" -o out.cdt\n"
-     "  kill $sim; wait $sim    # the summary is now the last line of sim.txt\n"
-     "Without --pty the line is standard input and output themselves (bytes in, bytes out; e.g.\n"
-     "behind socat): it serves until standard input ends, and the summary goes to standard error."
-#ifndef Q_OS_UNIX
-     "\nNeeds a POSIX system: on Windows it exits with 1. Use --port sim with read or program there."
-#endif
-    },
-    {CommandKind::Teach, "teach", "--port PORT --channel N", "teach the selector one coin channel",
-     "Teaches channel N (1..12) as the sampling window's Insert does: sends the start of sampling,\n"
-     "takes twelve coins of the channel's kind, reduces them to reference values and stores them in\n"
-     "the image, with the 'Sampling ok :' line on standard output. The image comes from --from FILE\n"
-     "(default: the built-in default image); the selector is not read, so the first frame on the\n"
-     "line is the start of sampling. -o writes the taught image, --program then programs it as\n"
-     "'program' does, refusing cells the selector cannot hold unless --force is given.\n"
-     "--calibrate keeps each channel's A window (SigmaA), as after Open & Program.\n"
-     "Ctrl-C cancels: the end of sampling is sent, nothing is written, exit code 130. With --port\n"
-     "sim the virtual selector is fed twelve coins of the channel's kind, or of --coin NAME."},
-}};
-
-const CommandInfo* findCommand(const QString& name)
-{
-    for (const auto& info : kCommands) {
-        if (name == QLatin1String(info.name)) return &info;
-    }
-    return nullptr;
-}
 
 QString topLevelHelp()
 {

@@ -176,6 +176,7 @@ private:
         m_started = 0;
         m_allSucceeded = true;
         m_portLost = false;
+        m_aborted = false;
         apply(*actions);
     }
 
@@ -264,6 +265,8 @@ private:
     void abort(link::Transfer::AbortReason reason)
     {
         if (reason == link::Transfer::AbortReason::PortLost && m_engine.isRunning()) m_portLost = true;
+        // Either way the jobs not yet started never start.
+        if (m_engine.isRunning()) m_aborted = true;
         apply(m_engine.abort(reason, m_now));
     }
 
@@ -499,7 +502,7 @@ private:
         check(!m_inTransfer);
         check(m_accepted == m_finished + 1);
         ++m_finished;
-        if (!m_portLost) check(m_started == m_jobs.size());
+        if (!m_aborted) check(m_started == m_jobs.size());
         check(allSucceeded == (m_allSucceeded && m_started == m_jobs.size()));
     }
 
@@ -515,7 +518,7 @@ private:
 
     Input& m_in;
     // Declared before the engine: its jobs refer to them. Reads get their own image, since a
-    // programming job that starts in the same call as a read ends stamps its cells at once.
+    // programming job may start in the same call as a read ends.
     ParameterImage m_image;
     ParameterImage m_readImage;
     Engine m_engine;
@@ -528,6 +531,7 @@ private:
     std::size_t m_started = 0;
     bool m_allSucceeded = true;
     bool m_portLost = false;
+    bool m_aborted = false; // a cancel or a lost port during the run
 
     bool m_inTransfer = false;
     JobInfo m_current;

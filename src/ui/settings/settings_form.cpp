@@ -327,8 +327,8 @@ void SettingsForm::markInvalid(const ScrollPair& pair)
 void SettingsForm::comOkClicked()
 {
     if (!tranback()) return;
-    // Case matters: only the caption "edit" stays out of sampling.
-    if (windowTitle() != QStringLiteral("edit")) emit samplingRequested();
+    // OK is shown only by the openers that lead on to sampling (editing hides it).
+    emit samplingRequested();
     close();
 }
 
