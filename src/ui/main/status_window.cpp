@@ -1,5 +1,7 @@
 #include "ui/main/status_window.h"
 
+#include "ui/status_colour.h"
+
 #include "ui/main/window_geometry.h"
 
 #include <QFont>
@@ -100,15 +102,7 @@ StatusWindow::StatusWindow(QWidget* parent)
 
 QColor StatusWindow::colourOf(link::StatusColour colour)
 {
-    switch (colour) {
-    case link::StatusColour::Blue:
-        return QColor(0x00, 0x00, 0xFF);
-    case link::StatusColour::Red:
-        return QColor(0xFF, 0x00, 0x00);
-    case link::StatusColour::Green:
-        return QColor(0x00, 0xFF, 0x00);
-    }
-    return QColor(0x00, 0x00, 0xFF);
+    return statusColour(colour);
 }
 
 void StatusWindow::setStatusText(const QString& text, link::StatusColour colour)

@@ -98,7 +98,7 @@ void SamplingWindow::load()
         // Nothing fills the main window's channel string, so the box stays empty.
         m_strch2->show();
         m_strch2->clear();
-        setTextColour(m_strch2, colourOf(link::StatusColour::Blue));
+        setTextColour(m_strch2, statusColour(link::StatusColour::Blue));
         showStatus(QString::fromLatin1(kCalibrationPrompt), link::StatusColour::Red);
     }
     for (Row& row : m_rows)
@@ -116,7 +116,7 @@ void SamplingWindow::showStatus(const QString& text, std::optional<link::StatusC
 {
     m_labelStats->setText(text);
     if (colour)
-        setTextColour(m_labelStats, colourOf(*colour));
+        setTextColour(m_labelStats, statusColour(*colour));
     else
         m_labelStats->setPalette(QPalette());
 }
@@ -163,7 +163,7 @@ void SamplingWindow::onReported(const link::Report& report)
     if (const auto* show = std::get_if<link::ShowText>(&report)) {
         showStatus(QString::fromStdString(show->text), show->colour);
     } else if (const auto* colour = std::get_if<link::SetColour>(&report)) {
-        setTextColour(m_labelStats, colourOf(colour->colour));
+        setTextColour(m_labelStats, statusColour(colour->colour));
     } else if (const auto* progress = std::get_if<link::SetProgress>(&report); progress && m_run) {
         // Coins accepted so far, in the row of the channel this run teaches.
         m_text1->setText(QString::number(progress->value));

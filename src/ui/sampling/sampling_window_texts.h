@@ -2,6 +2,7 @@
 
 #include "link/transfer.h"
 #include "ui/sampling/sampling_window.h"
+#include "ui/status_colour.h"
 
 #include <QColor>
 #include <QPalette>
@@ -54,19 +55,6 @@ inline constexpr std::array<RowSpec, SamplingWindow::kChannels> kRowSpecs{{
 
 inline constexpr int kServiceButtonGap = 24;
 inline const QColor kAmber(0xB0, 0x60, 0x00);
-
-inline QColor colourOf(link::StatusColour colour)
-{
-    switch (colour) {
-    case link::StatusColour::Blue:
-        return QColor(0x00, 0x00, 0xFF);
-    case link::StatusColour::Red:
-        return QColor(0xFF, 0x00, 0x00);
-    case link::StatusColour::Green:
-        return QColor(0x00, 0xFF, 0x00);
-    }
-    return {};
-}
 
 inline void setTextColour(QWidget* w, const QColor& colour)
 {

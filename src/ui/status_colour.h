@@ -1,0 +1,23 @@
+#pragma once
+
+#include "link/transfer.h"
+
+#include <QColor>
+
+namespace quarvel {
+
+// The colours every status line uses: blue progress, red warning or failure, green success.
+inline QColor statusColour(link::StatusColour colour)
+{
+    switch (colour) {
+    case link::StatusColour::Blue:
+        return QColor(0x00, 0x00, 0xFF);
+    case link::StatusColour::Red:
+        return QColor(0xFF, 0x00, 0x00);
+    case link::StatusColour::Green:
+        return QColor(0x00, 0xFF, 0x00);
+    }
+    return QColor(0x00, 0x00, 0xFF);
+}
+
+} // namespace quarvel
