@@ -390,6 +390,7 @@ void SamplingWindow::onReported(const link::Report& report)
 
 void SamplingWindow::onProgress(int channel, int coins)
 {
+    if (channel < 1 || channel > kChannels) return; // no sampling run: no row to move
     m_text1->setText(QString::number(coins));
     m_rows[static_cast<std::size_t>(channel - 1)].bar->setValue(coins);
 }

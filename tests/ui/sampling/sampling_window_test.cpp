@@ -115,6 +115,14 @@ TEST(SamplingWindow, CoinValuesBothWaysAndRefusal)
     }
 }
 
+TEST(SamplingWindow, ProgressThatNamesNoChannelMovesNothing)
+{
+    Bench b;
+    const QString counter = b.find<QLineEdit>("Text1")->text();
+    emit b.session.samplingProgress(0, 5);
+    EXPECT_EQ(b.find<QLineEdit>("Text1")->text(), counter);
+}
+
 TEST(SamplingWindow, CancelBeforeAnyCoinAndSecondInsertRefused)
 {
     Bench b;
