@@ -568,12 +568,13 @@ TEST_F(QuarvelctlTest, TeachInProcessStoresTheChannelAndShowShowsIt)
         static_cast<int>(image.integer(address::refAHigh(3)) * 256 + image.integer(address::refALow(3)));
     const auto& coin = sim::coinTypes()[2];
     EXPECT_NEAR(refA, coin.meanA, 4 * coin.spreadA);
-    // Nothing but channel 3's references changed in the default image.
+    // Nothing but channel 3's references changed in the default image; its A window is 10.
     ParameterImage expected;
     loadMainDefault(expected);
-    for (int cell : {address::refALow(3), address::refAHigh(3), address::sigmaA(3), address::refX(3),
-                     address::refY(3), address::refDH(3)})
+    for (int cell :
+         {address::refALow(3), address::refAHigh(3), address::refX(3), address::refY(3), address::refDH(3)})
         expected.setText(cell, image.text(cell));
+    expected.setText(address::sigmaA(3), "10");
     EXPECT_EQ(image, expected);
 
     const Outcome shown = run({"show", path("t.cdt")});
@@ -623,7 +624,8 @@ TEST_F(QuarvelctlTest, TeachOverAPtyStartsAndEndsSamplingOnTheLineEvenWhenInterr
     const auto teach = [&](bool interrupt) {
         QProcess process;
         prepare(process, m_dir);
-        process.setArguments({"teach", "--port", bridge.slavePath(), "--channel", "3", "-o", path("t.cdt")});
+        process.setArguments(
+            {"teach", "--port", bridge.slavePath(), "--channel", "3", "-o", path("t.cdt"), "--calibrate"});
         QEventLoop loop;
         QObject::connect(&process, &QProcess::finished, &loop, &QEventLoop::quit);
         // The first status text means the handshake is under way and Ctrl-C is watched for.
@@ -659,7 +661,9 @@ TEST_F(QuarvelctlTest, TeachOverAPtyStartsAndEndsSamplingOnTheLineEvenWhenInterr
     feeder.feed(2, 12);
     const Outcome taught = teach(false);
     EXPECT_EQ(taught.exitCode, 0) << show(taught);
-    EXPECT_TRUE(QFile::exists(path("t.cdt")));
+    ParameterImage image;
+    ASSERT_GT(loadCoinData(fileBytes(path("t.cdt")).toStdString(), image), 0);
+    EXPECT_EQ(image.text(address::sigmaA(3)), "0"); // --calibrate keeps the A window
     EXPECT_EQ(frames(), (std::vector<std::uint8_t>{0xE3, 0x84}));
     EXPECT_EQ(model.counts().coins, 12);
 }

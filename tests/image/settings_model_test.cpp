@@ -31,6 +31,7 @@ TEST(SettingsModel, ShowsWhatProgrammingSends)
         {6, "12ab", {{"value", "12"}}},
         {6, "", {{"value", "0"}}},
         {4, "255", {{"toleranceA", "15"}, {"separator", "3"}, {"disable", "Yes"}}},
+        {81, "255", {{"disable", "Yes"}}}, // coin 12
         // -1 is sent as 255, so it shows as 255 does (the leading number alone would say "No").
         {4, "-1", {{"toleranceA", "15"}, {"separator", "3"}, {"disable", "Yes"}}},
         {129, "4000", {{"toleranceB", "0"}, {"toleranceC", "10"}}}, // sent as 160

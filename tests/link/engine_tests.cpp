@@ -217,6 +217,23 @@ TEST(LinkEngine, RepliesAreTakenWholeFromWhatArrived)
     }
 }
 
+// Nothing takes bytes while no job waits: a chattering line leaves only its newest 4096.
+TEST(LinkEngine, BufferStaysBoundedWhileNoJobWaits)
+{
+    Bench b;
+    Bytes chatter(5000);
+    for (std::size_t i = 0; i < chatter.size(); ++i)
+        chatter[i] = static_cast<std::uint8_t>(i % 251);
+    b.feed(chatter);
+    EXPECT_EQ(b.engine.bufferedBytes(), 4096u);
+    Engine::Jobs jobs;
+    b.add(jobs, "a");
+    b.run(std::move(jobs));
+    const auto traffic = only<Engine::Traffic>(b.all);
+    ASSERT_FALSE(traffic.empty());
+    EXPECT_EQ(traffic.front().entry.bytes, part(chatter, 5000 - 4096, 5000));
+}
+
 TEST(LinkEngine, ClosingPauseLength)
 {
     struct Case

@@ -75,6 +75,22 @@ TEST(SamplingOutput, MoneyShownAtLoad)
     EXPECT_EQ(plainDecimal(1e20), "100000000000000000000");
 }
 
+// Channel 6 is bank A's last coin, channel 7 bank B's first.
+TEST(SamplingOutput, EachChannelConvertsWithItsOwnBank)
+{
+    ParameterImage image = bankImage("2", "4", "3", "1");
+    image.setText(address::coinValue(6), "20");
+    image.setText(address::coinValue(7), "20");
+    std::array<std::string, kChannelCount> money = moneyTexts(image);
+    EXPECT_EQ(money[5], "10");
+    EXPECT_EQ(money[6], "60");
+    money[5] = "5";
+    money[6] = "30";
+    ASSERT_EQ(takeBackCoinValues(image, money).outcome, CoinValueTakeBack::Outcome::Written);
+    EXPECT_EQ(image.text(address::coinValue(6)), "10");
+    EXPECT_EQ(image.text(address::coinValue(7)), "10");
+}
+
 TEST(SamplingOutput, CoinValuesTakenBackAllOrNothing)
 {
     using Outcome = CoinValueTakeBack::Outcome;
@@ -93,6 +109,7 @@ TEST(SamplingOutput, CoinValuesTakenBackAllOrNothing)
         {"not a number", bankImage("1", "1", "1", "1"), "12ab", Outcome::Refused, "6"},
         {"empty", bankImage("1", "1", "1", "1"), "", Outcome::Refused, "6"},
         {"exponent", bankImage("1", "1", "1", "1"), "1e2", Outcome::Refused, "6"},
+        {"point without a fraction", bankImage("1", "1", "1", "1"), "12.", Outcome::Refused, "6"},
         {"above a byte", bankImage("2", "4", "1", "1"), "128", Outcome::Refused, "6"},
         {"negative", bankImage("1", "1", "1", "1"), "-1", Outcome::Refused, "6"},
     };

@@ -150,5 +150,35 @@ TEST_F(SessionTest, ASamplingRunStoresItsChannelAndRefusesASecondOperation)
     EXPECT_EQ(image.text(address::refX(2)), markedImage().text(address::refX(2)));
 }
 
+// Twelve equal coins whose A, X, Y and dH all differ, so a reference taken from the wrong series
+// shows. After Open & Program or a calibrating teach (cdt 1) the channel keeps its A window.
+TEST_F(SessionTest, ATeachStoresEachReferenceFromItsOwnSeries)
+{
+    const struct
+    {
+        sampling::ReferenceStore cdt;
+        std::string sigmaA;
+    } cases[] = {{sampling::ReferenceStore::Taught, "10"},
+                 {sampling::ReferenceStore::Calibrated, markedImage().text(address::sigmaA(4))}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.cdt));
+        open();
+        m_session.setCdt(c.cdt);
+        const sim::CoinSample coin{0x91, 5055, 7, 0, 41, 60, 80};
+        sim::CoinFeeder feeder([&](int, bool) { return m_session.virtualPort()->insertCoin(coin); });
+        feeder.setPace(1, 5);
+        feeder.feed(0, 12);
+        const auto result = await(m_session.startSampling(4));
+        ASSERT_TRUE(result.succeeded()) << result.message.toStdString();
+        const ParameterImage& image = m_session.image();
+        EXPECT_EQ(image.text(address::refALow(4)), "191");
+        EXPECT_EQ(image.text(address::refAHigh(4)), "19");
+        EXPECT_EQ(image.text(address::refX(4)), "41");
+        EXPECT_EQ(image.text(address::refY(4)), "61");
+        EXPECT_EQ(image.text(address::refDH(4)), "81");
+        EXPECT_EQ(image.text(address::sigmaA(4)), c.sigmaA);
+    }
+}
+
 } // namespace
 } // namespace quarvel::session

@@ -115,6 +115,19 @@ TEST(SamplingWindow, CoinValuesBothWaysAndRefusal)
     }
 }
 
+// Only the run this window started moves its rows: a read's progress (cells, not coins, and no
+// channel) would index a row that does not exist.
+TEST(SamplingWindow, ProgressOfAReadMovesNothing)
+{
+    Bench b;
+    const QString counter = b.find<QLineEdit>("Text1")->text();
+    const auto read = b.session.readSelector();
+    ASSERT_TRUE(read);
+    QSignalSpy done(read.operation, &session::ReadOperation::finished);
+    ASSERT_TRUE(done.wait(20000));
+    EXPECT_EQ(b.find<QLineEdit>("Text1")->text(), counter);
+}
+
 TEST(SamplingWindow, CancelBeforeAnyCoinAndSecondInsertRefused)
 {
     Bench b;
