@@ -95,6 +95,8 @@ TEST(SamplingOutput, CoinValuesTakenBackAllOrNothing)
         {"exponent", bankImage("1", "1", "1", "1"), "1e2", Outcome::Refused, "6"},
         {"above a byte", bankImage("2", "4", "1", "1"), "128", Outcome::Refused, "6"},
         {"negative", bankImage("1", "1", "1", "1"), "-1", Outcome::Refused, "6"},
+        // The boxes show "255" without being the image's values: only the typed one goes back.
+        {"cell 91 zero", bankImage("1", "1", "1", "0"), "7", Outcome::Written, "7"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -104,7 +106,10 @@ TEST(SamplingOutput, CoinValuesTakenBackAllOrNothing)
         std::array<std::string, kChannelCount> money = moneyTexts(image);
         money[2] = c.money;
         const ParameterImage before = image;
-        const CoinValueTakeBack result = takeBackCoinValues(image, money);
+        std::array<bool, kChannelCount> taken;
+        taken.fill(moneyFromImage(image));
+        taken[2] = true;
+        const CoinValueTakeBack result = takeBackCoinValues(image, money, taken);
         EXPECT_EQ(result.outcome, c.outcome);
         EXPECT_EQ(image.text(20), c.coinValue3);
         if (c.outcome == Outcome::Refused) {
@@ -114,6 +119,7 @@ TEST(SamplingOutput, CoinValuesTakenBackAllOrNothing)
         }
         if (c.outcome == Outcome::Written) {
             EXPECT_EQ(image.text(6), "6"); // the others go back as they were
+            EXPECT_EQ(image.text(83), "6");
         }
     }
 }
