@@ -2,7 +2,11 @@
 
 #include "image/address_map.h"
 #include "image/default_image.h"
+#include "ui/settings/ask.h"
 #include "ui/settings/byte_text.h"
+
+#include <QCloseEvent>
+#include <QKeyEvent>
 
 #include <QComboBox>
 #include <QGridLayout>
@@ -86,6 +90,7 @@ SettingsForm::SettingsForm(ParameterImage& image, QWidget* parent)
     QPalette red = m_message->palette();
     red.setColor(QPalette::WindowText, QColor(0xFF, 0x00, 0x00));
     m_message->setPalette(red);
+    m_messageRed = red;
     right->addWidget(m_message);
     right->addWidget(buildButtons());
 
@@ -251,7 +256,9 @@ QWidget* SettingsForm::buildButtons()
 
     connect(m_comOk, &QPushButton::clicked, this, &SettingsForm::comOkClicked);
     connect(m_command2, &QPushButton::clicked, this, &SettingsForm::command2Clicked);
-    connect(m_comExit, &QPushButton::clicked, this, &QWidget::close);
+    connect(m_comExit, &QPushButton::clicked, this, &SettingsForm::exitClicked);
+    for (QPushButton* b : {m_comOk, m_comSave, m_command2, m_comExit, m_comDefault})
+        b->setAutoDefault(true); // Enter presses the button that has the focus
     connect(m_comDefault, &QPushButton::clicked, this, &SettingsForm::comDefaultClicked);
     return box;
 }
@@ -272,6 +279,76 @@ void SettingsForm::load()
         pair.scroll->setValue(std::clamp(fieldValue(m_image, pair.field), 0, kScrollMax));
     for (const ListControl& c : m_lists)
         select(c.list, fieldValue(m_image, c.field));
+    m_loaded = controlState();
+}
+
+QList<QString> SettingsForm::controlState() const
+{
+    QList<QString> state;
+    for (const ScrollPair& pair : m_pairs)
+        state << pair.text->text();
+    for (const ListControl& c : m_lists)
+        state << QString::number(c.list->currentIndex());
+    return state;
+}
+
+bool SettingsForm::hasEdits() const
+{
+    return controlState() != m_loaded;
+}
+
+void SettingsForm::reload()
+{
+    for (const ListControl& c : m_lists)
+        c.list->clear();
+    for (const ScrollPair& pair : m_pairs)
+        pair.text->setPalette(QPalette());
+    m_message->clear();
+    m_message->setPalette(m_messageRed);
+    load();
+}
+
+void SettingsForm::showOutcome(bool succeeded, const QString& text)
+{
+    QPalette palette = m_message->palette();
+    palette.setColor(QPalette::WindowText, succeeded ? QColor(0x00, 0x80, 0x00) : QColor(0xFF, 0x00, 0x00));
+    m_message->setPalette(palette);
+    m_message->setText(text);
+}
+
+void SettingsForm::exitClicked()
+{
+    if (!hasEdits()) {
+        m_leaving = true;
+        close();
+        return;
+    }
+    ask(this, "ConfirmDiscard", QStringLiteral("The settings hold changes that were not taken back. Discard them?"),
+        QStringLiteral("&Discard"), QStringLiteral("&Keep editing"), [this] {
+            m_leaving = true;
+            close();
+        });
+}
+
+void SettingsForm::keyPressEvent(QKeyEvent* event)
+{
+    // Escape leaves as Exit does; the calibration opener hides Exit, and Escape with it.
+    if (event->key() == Qt::Key_Escape && m_comExit->isVisible()) {
+        exitClicked();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void SettingsForm::closeEvent(QCloseEvent* event)
+{
+    // The close box acts like Exit, question included.
+    if (event->spontaneous() && !m_leaving && hasEdits()) {
+        event->ignore();
+        exitClicked();
+        return;
+    }
+    QWidget::closeEvent(event);
 }
 
 void SettingsForm::applyOpener(SettingsOpener opener)
@@ -303,6 +380,7 @@ bool SettingsForm::tranback()
     // CoinControl together keep its bit 6.
     for (const ListControl& c : m_lists)
         setFieldValue(m_image, c.field, c.list->currentIndex());
+    m_loaded = controlState();
     return true;
 }
 
@@ -329,6 +407,7 @@ void SettingsForm::comOkClicked()
     if (!tranback()) return;
     // OK is shown only by the openers that lead on to sampling (editing hides it).
     emit samplingRequested();
+    m_leaving = true;
     close();
 }
 
@@ -340,6 +419,7 @@ void SettingsForm::command2Clicked()
 void SettingsForm::comDefaultClicked()
 {
     loadSettingsDefault(m_image);
+    m_leaving = true;
     close();
     emit defaultLoaded();
 }
