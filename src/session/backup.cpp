@@ -98,6 +98,7 @@ Started<ReadOperation> backUpSelector(SelectorSession& session, const QString& t
                              done(result);
                              return;
                          }
+                         result.read = true;
                          result.image = *read.image;
                          const bool folder = isFolderTarget(target);
                          const BackupFolder backups(target);

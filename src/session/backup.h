@@ -49,6 +49,7 @@ private:
 struct BackupResult
 {
     bool saved = false;
+    bool read = false;       // the selector was read (a failure was then the save's)
     QString path;            // the file written
     QString error;           // why not: the read's failure or the save's
     ParameterImage image;    // what was read (cells 0..188 from the selector)
