@@ -101,7 +101,7 @@ void MainWindow::askOtherPort()
 {
     auto* dialog = new QInputDialog(this);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
-    dialog->setWindowTitle(q(t::kOtherPort));
+    dialog->setWindowTitle(q(t::kOtherPort).remove(QLatin1Char('&')));
     dialog->setLabelText(QStringLiteral("Serial port name or device path:"));
     dialog->setTextValue(m_ports.fixedPort() ? QString() : m_session.portName());
     connect(dialog, &QInputDialog::textValueSelected, this, [this](const QString& path) {

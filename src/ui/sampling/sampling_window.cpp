@@ -5,6 +5,7 @@
 #include "sampling/teach_quality.h"
 #include "ui/sampling/sampling_window_texts.h"
 #include "ui/sampling/teach_quality_view.h"
+#include "ui/settings/fitting_scroll_area.h"
 #include "session/selector_session.h"
 
 #include <QLabel>
@@ -50,7 +51,7 @@ SamplingWindow::SamplingWindow(session::SelectorSession& session, SamplingState&
     const QSize content = m_content->sizeHint();
     m_normalWidth = content.width();
     setMinimumSize(m_content->minimumSizeHint());
-    resize(content);
+    resize(content.boundedTo(availableSize(this)));
 }
 
 SamplingWindow::~SamplingWindow()

@@ -80,6 +80,8 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    // Sizes are taken again once the style has polished every widget.
+    void showEvent(QShowEvent* event) override;
 
 private:
     struct Row
@@ -117,6 +119,7 @@ private:
     Hooks m_hooks;
     QPointer<session::SamplingOperation> m_run; // the run this window started, while it lasts
     int m_normalWidth = 0;
+    bool m_sized = false;
 
     std::array<Row, kChannels> m_rows;
     QWidget* m_content = nullptr;

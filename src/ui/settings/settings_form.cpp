@@ -3,6 +3,7 @@
 #include "image/address_map.h"
 #include "image/default_image.h"
 #include "ui/settings/ask.h"
+#include "ui/settings/fitting_scroll_area.h"
 #include "ui/settings/byte_text.h"
 
 #include <QCloseEvent>
@@ -81,6 +82,7 @@ SettingsForm::SettingsForm(ParameterImage& image, QWidget* parent)
     banks->addWidget(frame1);
     banks->addWidget(frame2);
 
+    auto* body = new QWidget(this);
     auto* right = new QVBoxLayout;
     right->addWidget(buildOutputGroup());
     right->addStretch(1);
@@ -91,14 +93,20 @@ SettingsForm::SettingsForm(ParameterImage& image, QWidget* parent)
     red.setColor(QPalette::WindowText, QColor(0xFF, 0x00, 0x00));
     m_message->setPalette(red);
     m_messageRed = red;
-    right->addWidget(m_message);
-    right->addWidget(buildButtons());
-
-    auto* top = new QHBoxLayout(this);
+    auto* top = new QHBoxLayout(body);
     top->addLayout(banks, 1);
     top->addLayout(right);
 
+    // The controls scroll on a small screen; the message and the buttons stay in view.
+    auto* bottom = new QHBoxLayout;
+    bottom->addWidget(m_message, 1);
+    bottom->addWidget(buildButtons());
+    auto* outer = new QVBoxLayout(this);
+    outer->addWidget(new FittingScrollArea(body, this), 1);
+    outer->addLayout(bottom);
+
     load();
+    resize(sizeHint().boundedTo(availableSize(this)));
 }
 
 QGroupBox* SettingsForm::buildBank(address::Bank bank)
@@ -237,7 +245,7 @@ QWidget* SettingsForm::buildOutputGroup()
 QWidget* SettingsForm::buildButtons()
 {
     auto* box = new QWidget(this);
-    auto* column = new QVBoxLayout(box);
+    auto* column = new QHBoxLayout(box);
     column->setContentsMargins(0, 0, 0, 0);
     const auto button = [&](const char* name, const char* caption) {
         auto* b = new QPushButton(QLatin1String(caption), box);
