@@ -96,6 +96,8 @@ void MainWindow::mnuOpen_Program_Click()
         if (path.isEmpty()) return;
         const session::CoinDataCheck check = loadCheckedFile(path, true);
         if (!check) return;
+        // An open form would otherwise show, and program, what the document held before.
+        if (SettingsForm* form = settingsForm(); form && !form->hasEdits()) form->reload();
         programAfterConfirmation(check.unprogrammable, [this] {
             // A failure stays in view with its ranges; calibrating a half-programmed selector
             // would hide it. Open & Program again retries.

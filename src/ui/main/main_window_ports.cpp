@@ -12,6 +12,8 @@
 #include <QSerialPortInfo>
 #include <QSettings>
 
+#include <algorithm>
+
 namespace quarvel {
 
 namespace t = main_texts;
@@ -133,6 +135,10 @@ void MainWindow::refreshSystemMenu()
         m_systemMenu->insertAction(m_otherPort, action);
         m_foundActions.append(action);
     }
+    // "Other port…" marks a path in use that is not listed above.
+    const bool listed = std::any_of(m_foundActions.begin(), m_foundActions.end(),
+                                    [](const QAction* a) { return a->isChecked(); });
+    m_otherPort->setChecked(m_otherPort->isChecked() && !listed);
 }
 
 void MainWindow::updatePortMarks()

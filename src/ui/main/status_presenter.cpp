@@ -22,6 +22,13 @@ void StatusPresenter::follow(const session::SelectorSession& session)
 {
     connect(&session, &session::SelectorSession::operationStarted, this,
             [this](session::Operation* operation) { follow(operation); });
+    // A pulled adapter is named in the window of the run it ended.
+    connect(&session, &session::SelectorSession::portLost, this, [this](const QString& message) {
+        if (!m_window || !m_operation) return;
+        m_window->setStatusText(message, link::StatusColour::Red);
+        m_window->enableClose();
+        m_window->setCancelVisible(false);
+    });
 }
 
 void StatusPresenter::follow(session::Operation* operation)
