@@ -14,32 +14,101 @@
 #include <cstdio>
 #include <memory>
 
-int main(int argc, char** argv)
+namespace {
+
+struct Options
 {
-    QApplication app(argc, argv);
+    QCommandLineOption simulator{QStringLiteral("simulator"),
+                                 QStringLiteral("Start on the in-process virtual selector (no hardware).")};
+    QCommandLineOption port{QStringLiteral("port"),
+                            QStringLiteral("Start on this serial port or device path (COM3, /dev/ttyUSB0)."),
+                            QStringLiteral("PATH")};
+    QCommandLineOption script{QStringLiteral("script"), QStringLiteral("Run the steps of FILE."),
+                              QStringLiteral("FILE")};
+
+    void addTo(QCommandLineParser& parser)
+    {
+        parser.setApplicationDescription(QStringLiteral("Coin Selector programmer"));
+        parser.addHelpOption();
+        parser.addVersionOption();
+        script.setFlags(QCommandLineOption::HiddenFromHelp);
+        parser.addOptions({simulator, port, script});
+    }
+};
+
+void nameApplication()
+{
     QCoreApplication::setOrganizationName(QStringLiteral("quarvel"));
     QCoreApplication::setApplicationName(QStringLiteral("quarvel"));
     QCoreApplication::setApplicationVersion(QStringLiteral(QUARVEL_VERSION));
+}
+
+// Help and version need no window: they are answered before any display is asked for.
+bool asksOnlyForText(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray a(argv[i]);
+        if (a == "--help" || a == "-h" || a == "-?" || a == "--help-all" || a == "--version" || a == "-v")
+            return true;
+    }
+    return false;
+}
+
+// Without a display QApplication aborts with a core dump; say what to do instead.
+bool noDisplay(int argc, char** argv)
+{
+#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
+    for (int i = 1; i < argc; ++i)
+        if (QByteArray(argv[i]) == "-platform") return false;
+    const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+    const bool x11 = !qEnvironmentVariableIsEmpty("DISPLAY");
+    const bool wayland = !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+    if (platform.startsWith("xcb")) return !x11;
+    if (platform.startsWith("wayland")) return !wayland;
+    if (!platform.isEmpty()) return false; // offscreen, vnc and the like need no display
+    return !x11 && !wayland;
+#else
+    Q_UNUSED(argc);
+    Q_UNUSED(argv);
+    return false;
+#endif
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (asksOnlyForText(argc, argv)) {
+        QCoreApplication app(argc, argv);
+        nameApplication();
+        QCommandLineParser parser;
+        Options options;
+        options.addTo(parser);
+        parser.process(app); // prints and exits
+        return 0;
+    }
+    if (noDisplay(argc, argv)) {
+        std::fprintf(stderr,
+                     "quarvel: no display to open its window on (DISPLAY and WAYLAND_DISPLAY are not set).\n"
+                     "Start it from a desktop session, or without one:\n"
+                     "  xvfb-run -a quarvel --simulator     a virtual screen\n"
+                     "  quarvelctl read --port sim           the command-line tool\n");
+        return 1;
+    }
+
+    QApplication app(argc, argv);
+    nameApplication();
     QGuiApplication::setDesktopFileName(QStringLiteral("quarvel"));
     QApplication::setWindowIcon(quarvel::appIcon());
     // The traffic log window shows the line; the console stays quiet unless QT_LOGGING_RULES says.
     QLoggingCategory::setFilterRules(QStringLiteral("quarvel.link.debug=false"));
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Coin Selector programmer"));
-    parser.addHelpOption();
-    parser.addVersionOption();
-    const QCommandLineOption simulator(
-        QStringLiteral("simulator"),
-        QStringLiteral("Start on the in-process virtual selector (no hardware)."));
-    const QCommandLineOption port(
-        QStringLiteral("port"),
-        QStringLiteral("Start on this serial port or device path (COM3, /dev/ttyUSB0)."),
-        QStringLiteral("PATH"));
-    QCommandLineOption script(QStringLiteral("script"), QStringLiteral("Run the steps of FILE."),
-                              QStringLiteral("FILE"));
-    script.setFlags(QCommandLineOption::HiddenFromHelp);
-    parser.addOptions({simulator, port, script});
+    Options options;
+    options.addTo(parser);
+    const QCommandLineOption& simulator = options.simulator;
+    const QCommandLineOption& port = options.port;
+    const QCommandLineOption& script = options.script;
     parser.process(app);
     if (parser.isSet(simulator) && parser.isSet(port)) {
         std::fprintf(stderr, "quarvel: --simulator and --port exclude each other\n");

@@ -101,6 +101,11 @@ struct Options
     QCommandLineOption force{QStringLiteral("force"),
                              QStringLiteral("Program cells that are not numbers 0..255 all the same, as the "
                                             "bytes listed.")};
+    QCommandLineOption backup{
+        QStringLiteral("backup"),
+        QStringLiteral("Before programming, read the selector and save its memory to FILE, or as a new "
+                       "file in DIR (named by date, time and port); nothing is programmed when that fails."),
+        QStringLiteral("FILE|DIR")};
     QCommandLineOption channel{QStringLiteral("channel"),
                                QStringLiteral("The coin channel to teach, 1 to 12."), QStringLiteral("N")};
     QCommandLineOption from{QStringLiteral("from"),
@@ -151,12 +156,14 @@ void addOptions(QCommandLineParser& parser, const Options& o, CommandKind kind)
         parser.addOption(o.calibrate);
         parser.addOption(o.coin);
         parser.addOption(o.force);
+        parser.addOption(o.backup);
     }
     if (kind == CommandKind::Read || kind == CommandKind::Show || kind == CommandKind::Ports)
         parser.addOption(o.json);
     if (kind == CommandKind::Program) {
         parser.addOption(o.verify);
         parser.addOption(o.force);
+        parser.addOption(o.backup);
         parser.addPositionalArgument(QStringLiteral("FILE"),
                                      QStringLiteral("The coin data file to program."));
     }
@@ -294,6 +301,10 @@ ParseResult parseCommand(const CommandInfo& command, const QStringList& argument
     if (info->kind == CommandKind::Program || info->kind == CommandKind::Teach)
         inv.force = parser.isSet(o.force);
     if (takesPort(info->kind)) inv.trace = parser.isSet(o.trace);
+    if ((info->kind == CommandKind::Program || info->kind == CommandKind::Teach) && parser.isSet(o.backup)) {
+        inv.backup = parser.value(o.backup);
+        if (inv.backup.isEmpty()) return usageError(info, QStringLiteral("--backup needs a file or folder"));
+    }
     if (info->kind == CommandKind::Teach) {
         if (!parser.isSet(o.channel)) return usageError(info, QStringLiteral("--channel is required"));
         bool number = false;
@@ -306,6 +317,8 @@ ParseResult parseCommand(const CommandInfo& command, const QStringList& argument
             if (inv.fromFile.isEmpty()) return usageError(info, QStringLiteral("--from needs a file name"));
         }
         inv.programAfter = parser.isSet(o.programAfter);
+        if (!inv.backup.isEmpty() && !inv.programAfter)
+            return usageError(info, QStringLiteral("--backup goes with --program"));
         inv.calibrate = parser.isSet(o.calibrate);
         if (parser.isSet(o.coin)) {
             if (!inv.usesSimPort()) return usageError(info, QStringLiteral("--coin needs --port sim"));

@@ -46,6 +46,7 @@ struct Invocation
     bool pty = false;
     bool trace = false;        // device commands: every frame on the line to stderr
     bool force = false;        // program: send cells that are not numbers the selector can hold
+    QString backup;            // program, teach --program: back the selector up here first (file or folder)
     int channel = 0;           // teach: 1..12
     QString fromFile;          // teach: the image to start from (empty: the main default image)
     bool programAfter = false; // teach: program the three ranges afterwards

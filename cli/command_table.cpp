@@ -19,7 +19,11 @@ const std::array<CommandInfo, 7> kCommands{{
      "hold at least 189 values, and every programmed cell must be empty or a number 0..255 (a\n"
      "fraction such as 12.5 is rounded); otherwise nothing is sent unless --force is given.\n"
      "A port that echoes what it is sent would acknowledge every write: --verify reads the\n"
-     "selector back and catches it."},
+     "selector back and catches it.\n"
+     "--backup FILE|DIR first reads the selector and saves its memory as a coin data file (in DIR\n"
+     "named by date, time and port); nothing is programmed when that fails. Off by default, so\n"
+     "scripts keep their timing. To restore a selector, program a backup: one --backup wrote, or\n"
+     "one the desktop program keeps in its backups folder before each programming."},
     {CommandKind::Show, "show", "FILE", "print a coin data file as named settings",
      "Prints a coin data file as the settings form shows it: output mode, inhibit level, signal time,\n"
      "timer scales, prices and factors of both banks, and per coin its value, tolerances, disable\n"
@@ -56,7 +60,8 @@ const std::array<CommandInfo, 7> kCommands{{
      "the image, with the 'Sampling ok :' line on standard output. The image comes from --from FILE\n"
      "(default: the built-in default image); the selector is not read, so the first frame on the\n"
      "line is the start of sampling. -o writes the taught image, --program then programs it as\n"
-     "'program' does, refusing cells the selector cannot hold unless --force is given.\n"
+     "'program' does, refusing cells the selector cannot hold unless --force is given; with\n"
+     "--backup FILE|DIR the selector is backed up first, as 'program' does.\n"
      "--calibrate keeps each channel's A window (SigmaA), as after Open & Program.\n"
      "Ctrl-C cancels: the end of sampling is sent, nothing is written, exit code 130. With --port\n"
      "sim the virtual selector is fed twelve coins of the channel's kind, or of --coin NAME."},

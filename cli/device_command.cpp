@@ -8,6 +8,8 @@
 #include "image/settings_model.h"
 #include "link/traffic.h"
 
+#include <QDir>
+
 #include <iostream>
 
 namespace quarvel::cli {
@@ -133,6 +135,24 @@ std::optional<int> DeviceCommand::programmingFailure(const session::ProgramResul
     say(QStringLiteral("FAILED: %1%2")
             .arg(result.failureSummary(), verifyPlanned ? QStringLiteral("; verify skipped") : QString()));
     return exit_code::kDevice;
+}
+
+QString DeviceCommand::backupNote() const
+{
+    return m_backupPath.isEmpty() ? QString()
+                                  : QStringLiteral("; backup in %1").arg(QDir::toNativeSeparators(m_backupPath));
+}
+
+void DeviceCommand::backupFailed(const session::BackupResult& backup)
+{
+    if (m_interrupted) {
+        say(QStringLiteral("Interrupted: nothing was programmed"));
+        finish(exit_code::kInterrupted);
+        return;
+    }
+    sayFailed(backup.error, QStringLiteral("the selector could not be backed up"),
+              QStringLiteral("nothing was programmed"));
+    finish(backup.read ? exit_code::kUsageOrFile : exit_code::kDevice);
 }
 
 int DeviceCommand::exitCodeFor(link::EndReason reason)

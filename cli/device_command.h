@@ -4,9 +4,11 @@
 #include "progress_printer.h"
 
 #include "link/transfer.h"
+#include "session/backup.h"
 #include "session/document_files.h"
 #include "session/selector_session.h"
 
+#include <QDir>
 #include <QObject>
 #include <QString>
 
@@ -61,6 +63,12 @@ protected:
     bool startProgramming(void (Command::*finished)(const session::ProgramResult&));
     template <class Command>
     bool startSampling(int channel, void (Command::*finished)(const session::SamplingResult&));
+    // Programming as startProgramming() does, after a backup of the selector when --backup
+    // asks; a backup that fails programs nothing.
+    template <class Command>
+    void programAfterBackup(void (Command::*finished)(const session::ProgramResult&));
+    // "; backup in PATH" once a backup was saved, for the result line.
+    QString backupNote() const;
     // The error line and exit of an operation the session would not start.
     void refused(const session::Refusal& refusal);
     // Loads a coin data file to be programmed, refusing what the session's check refuses and
@@ -81,6 +89,9 @@ private:
     template <class Op, class Command, class Result>
     bool started(session::Started<Op> start, void (Command::*finished)(const Result&));
 
+    void backupFailed(const session::BackupResult& backup);
+
+    QString m_backupPath;
     bool m_finished = false;
     bool m_interrupted = false;
     int m_rangesStarted = 0;
@@ -110,6 +121,28 @@ bool DeviceCommand::startProgramming(void (Command::*finished)(const session::Pr
     if (started(m_session.programSelector(), finished)) return true;
     m_rangesStarted = 0;
     return false;
+}
+
+template <class Command>
+void DeviceCommand::programAfterBackup(void (Command::*finished)(const session::ProgramResult&))
+{
+    if (m_invocation.backup.isEmpty()) {
+        startProgramming(finished);
+        return;
+    }
+    m_printer.setPhase("Backing up");
+    const auto started =
+        session::backUpSelector(m_session, m_invocation.backup, [this, finished](const session::BackupResult& backup) {
+            m_printer.setPhase({});
+            if (!backup.saved) {
+                backupFailed(backup);
+                return;
+            }
+            m_backupPath = backup.path;
+            note(QStringLiteral("Backed up the selector to %1").arg(QDir::toNativeSeparators(m_backupPath)));
+            startProgramming(finished);
+        });
+    if (!started) refused(*started.refusal);
 }
 
 template <class Command>

@@ -3,6 +3,8 @@
 #include "exit_codes.h"
 #include "program_verify.h"
 
+#include "link/program_transfer.h"
+
 
 #include <iostream>
 
@@ -24,8 +26,10 @@ std::optional<int> ProgramCommand::check()
 void ProgramCommand::begin()
 {
     m_session.image() = m_file;
-    if (!startProgramming(&ProgramCommand::programFinished)) return;
-    m_programmed = m_session.image();
+    // What is sent, stamped as programming stamps it; the document is not read into by a backup.
+    m_programmed = m_file;
+    link::stampFixedCells(m_programmed);
+    programAfterBackup(&ProgramCommand::programFinished);
 }
 
 void ProgramCommand::programFinished(const session::ProgramResult& result)
@@ -36,7 +40,7 @@ void ProgramCommand::programFinished(const session::ProgramResult& result)
     }
     const int cells = session::ProgramResult::cellsInRanges();
     if (!m_invocation.verify) {
-        note(QStringLiteral("Programmed %1 cells").arg(cells));
+        note(QStringLiteral("Programmed %1 cells%2").arg(cells).arg(backupNote()));
         finish(exit_code::kSuccess);
         return;
     }
@@ -62,7 +66,7 @@ void ProgramCommand::verifyFinished(const session::ReadResult& result)
     }
     const auto mismatches = verifyProgrammed(m_programmed, m_session.image());
     if (mismatches.empty()) {
-        note(QStringLiteral("Programmed %1 cells; verified").arg(cells));
+        note(QStringLiteral("Programmed %1 cells; verified%2").arg(cells).arg(backupNote()));
         finish(exit_code::kSuccess);
         return;
     }

@@ -85,7 +85,7 @@ void TeachCommand::samplingFinished(const session::SamplingResult& result)
             m_saved = QStringLiteral("; saved %1").arg(QDir::toNativeSeparators(m_invocation.outputFile));
     }
     if (m_invocation.programAfter) {
-        startProgramming(&TeachCommand::programFinished);
+        programAfterBackup(&TeachCommand::programFinished);
         return;
     }
     note(QStringLiteral("Channel %1 taught%2").arg(m_invocation.channel).arg(m_saved));
@@ -98,10 +98,11 @@ void TeachCommand::programFinished(const session::ProgramResult& result)
         finish(*failed);
         return;
     }
-    note(QStringLiteral("Channel %1 taught%2; programmed %3 cells")
+    note(QStringLiteral("Channel %1 taught%2; programmed %3 cells%4")
              .arg(m_invocation.channel)
              .arg(m_saved)
-             .arg(session::ProgramResult::cellsInRanges()));
+             .arg(session::ProgramResult::cellsInRanges())
+             .arg(backupNote()));
     finish(exit_code::kSuccess);
 }
 

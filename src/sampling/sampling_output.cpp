@@ -43,11 +43,15 @@ void storeReference(ParameterImage& image, int channelIndex, const ChannelRefere
     image.setNumber(address::refDH(channel), byte(reference.dhReference));
 }
 
+bool moneyFromImage(const ParameterImage& image)
+{
+    return image.number(address::divideFactor(Bank::A)) != 0.0 && image.number(address::divideFactor(Bank::B)) != 0.0;
+}
+
 std::array<std::string, kChannelCount> moneyTexts(const ParameterImage& image)
 {
     std::array<std::string, kChannelCount> texts;
-    const bool scaled = image.number(address::divideFactor(Bank::A)) != 0.0 &&
-                        image.number(address::divideFactor(Bank::B)) != 0.0;
+    const bool scaled = moneyFromImage(image);
     for (int index = 0; index < kChannelCount; ++index) {
         const int channel = channelOf(index);
         const Bank bank = address::bankOf(channel);
@@ -100,15 +104,18 @@ std::string plainDecimal(double value)
 }
 
 CoinValueTakeBack takeBackCoinValues(ParameterImage& image,
-                                     const std::array<std::string, kChannelCount>& money)
+                                     const std::array<std::string, kChannelCount>& money,
+                                     const std::array<bool, kChannelCount>& taken)
 {
     CoinValueTakeBack result;
     if (image.number(address::multiplyFactor(Bank::A)) == 0.0 ||
         image.number(address::multiplyFactor(Bank::B)) == 0.0)
         return result;
 
-    std::array<std::string, kChannelCount> values;
+    std::array<std::optional<std::string>, kChannelCount> values;
     for (int index = 0; index < kChannelCount; ++index) {
+        // A box the image never filled shows a placeholder, not a coin value.
+        if (!taken[static_cast<std::size_t>(index)]) continue;
         const int channel = channelOf(index);
         const Bank bank = address::bankOf(channel);
         const std::string& text = money[static_cast<std::size_t>(index)];
@@ -130,7 +137,8 @@ CoinValueTakeBack takeBackCoinValues(ParameterImage& image,
         values[static_cast<std::size_t>(index)] = value;
     }
     for (int index = 0; index < kChannelCount; ++index)
-        image.setText(address::coinValue(channelOf(index)), values[static_cast<std::size_t>(index)]);
+        if (const auto& value = values[static_cast<std::size_t>(index)])
+            image.setText(address::coinValue(channelOf(index)), *value);
     result.outcome = CoinValueTakeBack::Outcome::Written;
     return result;
 }

@@ -33,6 +33,8 @@ void storeReference(ParameterImage& image, int channelIndex, const ChannelRefere
 // of the channel's bank when both divide factors (cells 88 and 91) are nonzero, otherwise
 // every box "255". Plain decimal text: "12.5", "10", no exponent.
 std::array<std::string, kChannelCount> moneyTexts(const ParameterImage& image);
+// Whether moneyTexts() converts the image's coin values (both divide factors nonzero).
+bool moneyFromImage(const ParameterImage& image);
 
 // A plain decimal number: optional blanks around it, an optional sign, digits with an optional
 // fraction. Nothing else: no exponent, no "inf", no trailing text, not empty.
@@ -54,10 +56,12 @@ struct CoinValueTakeBack
     std::string message; // why, for the window's red status line
 };
 
-// Takes the money texts back into CoinValue (money x divide / multiply of the bank) when both
-// multiply factors are nonzero. All or nothing: a text that is not a number, or whose coin
-// value would not be a programmable byte 0..255, refuses the whole take-back.
+// Takes the money texts of the channels marked in taken back into CoinValue (money x divide /
+// multiply of the bank) when both multiply factors are nonzero; a channel not marked keeps its
+// coin value. All or nothing: a text that is not a number, or whose coin value would not be a
+// programmable byte 0..255, refuses the whole take-back.
 CoinValueTakeBack takeBackCoinValues(ParameterImage& image,
-                                     const std::array<std::string, kChannelCount>& money);
+                                     const std::array<std::string, kChannelCount>& money,
+                                     const std::array<bool, kChannelCount>& taken);
 
 } // namespace quarvel::sampling

@@ -20,16 +20,12 @@ PortChoice::Result PortChoice::chooseFixed(int port)
     return {false, 1};
 }
 
-PortChoice::Result PortChoice::choosePath(const QString& path, std::optional<int> markedPort)
+PortChoice::Result PortChoice::choosePath(const QString& path)
 {
-    m_session.closePort();
-    if (m_session.openPort(path)) {
-        m_fixedPort.reset();
-        return {true, std::nullopt};
-    }
-    m_fixedPort = markedPort;
-    if (markedPort) m_session.openPort(m_names(*markedPort));
-    return {false, markedPort};
+    // A mistyped path must not take the technician off the port in use (and its lock).
+    if (!m_session.openPort(path)) return {};
+    m_fixedPort.reset();
+    return {true, std::nullopt};
 }
 
 PortChoice::Result PortChoice::chooseVirtual()

@@ -10,8 +10,8 @@ namespace quarvel::session {
 class SelectorSession;
 
 // The desktop program's port rules in one place. A fixed entry (Com1..Com4, Com9) that cannot
-// be opened falls back to port 1; a path port that cannot be opened goes back to the fixed port
-// the marks name; the virtual selector has no fall-back. fixedPort() names the fixed entry in
+// be opened falls back to port 1; a path port or the virtual selector that cannot be opened
+// leaves the connection in use open and marked. fixedPort() names the fixed entry in
 // use, none for a path or the virtual selector.
 class PortChoice
 {
@@ -27,8 +27,7 @@ public:
     PortChoice(SelectorSession& session, FixedNames names);
 
     Result chooseFixed(int port);
-    // Without a marked port (a path given on the command line) a failure falls back to nothing.
-    Result choosePath(const QString& path, std::optional<int> markedPort);
+    Result choosePath(const QString& path);
     Result chooseVirtual();
 
     // At start-up: the remembered choice (a path that still exists, or the virtual selector),

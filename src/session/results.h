@@ -1,5 +1,6 @@
 #pragma once
 
+#include "image/parameter_image.h"
 #include "link/transfer.h"
 #include "sampling/channel_reference.h"
 #include "sampling/measurement_record.h"
@@ -37,6 +38,8 @@ struct ReadResult
 {
     link::EndReason reason = link::EndReason::None;
     QString message; // user text when it failed ("" on success)
+    // A read into the result only: the document's image with cells 0..188 as read.
+    std::optional<ParameterImage> image;
     bool succeeded() const { return reason == link::EndReason::Succeeded; }
 };
 

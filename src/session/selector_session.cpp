@@ -34,6 +34,8 @@ struct SelectorSession::Private
     int queued = 0;        // signals of the current operation waiting for the event loop
 
     ParameterImage scratch;  // a read lands here first
+    ReadInto readInto = ReadInto::Document;
+    int rangeProgress = 0;   // cells of the running range acknowledged, as its progress says
     ParameterImage snapshot; // what programming sends
     std::vector<sampling::Sample> samples;
 };
@@ -58,10 +60,19 @@ SelectorSession::SelectorSession(QObject* parent) : QObject(parent), d(std::make
     connect(&m_link, &link::SerialLink::transferStarted, this,
             [this] { toCurrent([](Operation* op) { emit op->transferStarted(); }); });
     connect(&m_link, &link::SerialLink::reported, this, [this](const link::Report& report) {
+        // Programming shows the address about to be written: those before it in the range are done.
+        const auto* progress = std::get_if<link::SetProgress>(&report);
+        const std::size_t range = d->summaries.size();
+        if (progress && m_current && m_current->kind() == Operation::Kind::Program &&
+            range < link::kProgramRanges.size())
+            d->rangeProgress = std::max(0, progress->value - link::kProgramRanges[range].first);
         toCurrent([report](Operation* op) { emit op->reported(report); });
     });
     connect(&m_link, &link::SerialLink::transferEnded, this,
-            [this](const link::TransferSummary& summary) { d->summaries.push_back(summary); });
+            [this](const link::TransferSummary& summary) {
+                d->summaries.push_back(summary);
+                d->rangeProgress = 0;
+            });
     connect(&m_link, &link::SerialLink::transferFinished, this, [this](link::Outcome outcome) {
         toCurrent([outcome](Operation* op) { emit op->transferFinished(outcome); });
     });
@@ -82,10 +93,19 @@ SelectorSession::~SelectorSession()
 
 bool SelectorSession::openPort(const QString& nameOrPath, QString* error)
 {
-    closePort();
     const bool opened = m_link.openPort(nameOrPath, error);
+    // The link has let go of the virtual selector's port by now; the model goes with it.
+    if (opened) releaseVirtual();
     emit portChanged();
     return opened;
+}
+
+void SelectorSession::releaseVirtual()
+{
+    if (!d->port) return;
+    d->port->close();
+    d->port.reset();
+    d->model.reset();
 }
 
 bool SelectorSession::openVirtualSelector(QString* error)
@@ -95,7 +115,7 @@ bool SelectorSession::openVirtualSelector(QString* error)
 
 bool SelectorSession::openVirtualSelector(const VirtualSelectorOptions& options, QString* error)
 {
-    closePort();
+    // Built and opened before the connection in use is closed, which a failure keeps.
     auto model = std::make_unique<sim::VirtualSelector>();
     if (!options.memoryFile.isEmpty() && !loadMemoryFile(*model, options.memoryFile, error)) return false;
     model->setFaultPlan(options.faults);
@@ -105,6 +125,7 @@ bool SelectorSession::openVirtualSelector(const VirtualSelectorOptions& options,
         if (error) *error = QString::fromLatin1(kVirtualFailed).arg(port->errorString());
         return false;
     }
+    closePort();
     d->model = std::move(model);
     d->port = std::move(port);
     m_link.attachDevice(d->port.get(), QString::fromLatin1(kVirtualName));
@@ -135,9 +156,7 @@ void SelectorSession::closePort()
     // The link lets go of the device (ending a running operation) before the device goes.
     m_link.closePort();
     if (d->port) {
-        d->port->close();
-        d->port.reset();
-        d->model.reset();
+        releaseVirtual();
         emit portChanged();
     }
 }
@@ -177,12 +196,13 @@ bool SelectorSession::isBusy() const
     return m_current != nullptr || m_link.isBusy();
 }
 
-Started<ReadOperation> SelectorSession::readSelector()
+Started<ReadOperation> SelectorSession::readSelector(ReadInto into)
 {
     // Refused before the scratch is touched: a read already running is filling it.
     if (auto refusal = refusalToBegin()) return {nullptr, refusal};
     // Cells from 189 up are the tool's own; the read only replaces 0..188.
     d->scratch = m_image;
+    d->readInto = into;
     std::vector<std::unique_ptr<link::Transfer>> jobs;
     jobs.push_back(std::make_unique<link::ReadTransfer>(d->scratch));
     return begin(new ReadOperation(*this), std::move(jobs));
@@ -193,12 +213,29 @@ Started<ProgramOperation> SelectorSession::programSelector()
     if (auto refusal = refusalToBegin()) return {nullptr, refusal};
     // Every programmed selector, and every file saved afterwards, carries the identification.
     link::stampFixedCells(m_image);
-    // The event loop stays live while programming runs: an edit made meanwhile must not reach
-    // the selector half-way through, so the ranges are sent from a copy.
-    d->snapshot = m_image;
-    auto started = begin(new ProgramOperation(*this), link::programJobs(d->snapshot));
+    auto started = programImage(m_image);
     if (started) emit imageChanged();
     return started;
+}
+
+Started<ProgramOperation> SelectorSession::programImage(const ParameterImage& image)
+{
+    if (auto refusal = refusalToBegin()) return {nullptr, refusal};
+    // The event loop stays live while programming runs: an edit made meanwhile must not reach
+    // the selector half-way through, so the ranges are sent from a copy.
+    d->snapshot = image;
+    link::stampFixedCells(d->snapshot);
+    d->rangeProgress = 0;
+    return begin(new ProgramOperation(*this), link::programJobs(d->snapshot));
+}
+
+int SelectorSession::cellsProgrammed() const
+{
+    if (!m_current || m_current->kind() != Operation::Kind::Program) return 0;
+    int done = d->rangeProgress;
+    for (const link::TransferSummary& summary : d->summaries)
+        done += summary.cellsDone;
+    return done;
 }
 
 Started<SamplingOperation> SelectorSession::startSampling(int channel)
@@ -294,7 +331,7 @@ void SelectorSession::finishOperation()
     switch (operation->kind()) {
     case Operation::Kind::Read: {
         const ReadResult result = finishRead();
-        imageCommitted = result.succeeded();
+        imageCommitted = result.succeeded() && !result.image;
         announce = [operation, result] { emit static_cast<ReadOperation*>(operation)->finished(result); };
         break;
     }
@@ -323,7 +360,9 @@ ReadResult SelectorSession::finishRead()
 {
     ReadResult result;
     result.reason = d->summaries.empty() ? link::EndReason::PortLost : d->summaries.front().reason;
-    if (result.succeeded()) {
+    if (result.succeeded() && d->readInto == ReadInto::ResultOnly) {
+        result.image = d->scratch;
+    } else if (result.succeeded()) {
         for (int a = 0; a < ParameterImage::kSelectorCells; ++a)
             m_image.setText(a, d->scratch.text(a));
     } else {

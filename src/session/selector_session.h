@@ -55,11 +55,12 @@ public:
     void setCdt(sampling::ReferenceStore store) { m_cdt = store; }
 
     // Ports. Opening closes whatever was open (a running operation ends as failed).
+    // A port that cannot be opened leaves the connection in use as it was.
     bool openPort(const QString& nameOrPath, QString* error = nullptr);
     // The in-process virtual selector, factory memory unless memory is given.
     bool openVirtualSelector(QString* error = nullptr);
     // The same, shaped by options; false with a message naming the memory file when it is not
-    // a usable coin data file.
+    // a usable coin data file (the connection in use then stays).
     bool openVirtualSelector(const VirtualSelectorOptions& options, QString* error = nullptr);
     void closePort();
     // Gives a virtual selector the values of a coin data file over its memory, each as
@@ -80,12 +81,23 @@ public:
     // The operation running, or null.
     Operation* current() const { return m_current; }
 
+    // Where a full read lands: the document (on success only), or nowhere but the result's
+    // image (a backup, which must never change what the user is editing).
+    enum class ReadInto
+    {
+        Document,
+        ResultOnly
+    };
     // Full read of cells 0..188 into a scratch image; committed to the document only on
-    // success (then imageChanged).
-    Started<ReadOperation> readSelector();
+    // success (then imageChanged), unless into says the result keeps it.
+    Started<ReadOperation> readSelector(ReadInto into = ReadInto::Document);
     // The three ranges 0-84, 86-123, 128-188 from a snapshot of the document taken now; the
     // fixed identification cells are stamped into the document first.
     Started<ProgramOperation> programSelector();
+    // The same from another image (a backup being restored); the document stays as it is.
+    Started<ProgramOperation> programImage(const ParameterImage& image);
+    // Cells the running programming has had acknowledged so far; 0 when none runs.
+    int cellsProgrammed() const;
     // One sampling run of channel 1..12. On success the references are stored into the
     // document as cdt says (then imageChanged).
     Started<SamplingOperation> startSampling(int channel);
@@ -110,6 +122,7 @@ private:
     Started<Op> begin(Op* operation, std::vector<std::unique_ptr<link::Transfer>> jobs);
     void finishOperation();
     ReadResult finishRead();
+    void releaseVirtual();
     ProgramResult finishProgram() const;
     SamplingResult finishSampling(int channel);
     // The failure text of the operation that just ended: the lost port, else its last transfer's.

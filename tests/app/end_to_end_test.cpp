@@ -9,6 +9,9 @@
 
 #include <QTemporaryDir>
 
+#include <QProcess>
+#include <QProcessEnvironment>
+
 #include <gtest/gtest.h>
 
 namespace quarvel {
@@ -63,4 +66,29 @@ TEST(QuarvelProgram, FailedStepIsNotMaskedByQuit)
 }
 
 } // namespace
+TEST(QuarvelProgram, WithoutADisplayItSaysWhatToDo)
+{
+    const struct
+    {
+        QStringList arguments;
+        int exitCode;
+        const char* says;
+    } cases[] = {
+        {{QStringLiteral("--version")}, 0, "quarvel "},
+        {{}, 1, "xvfb-run"},
+    };
+    for (const auto& c : cases) {
+        QProcess process;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            env.remove(QLatin1String(name));
+        process.setProcessEnvironment(env);
+        process.start(QStringLiteral(QUARVEL_BINARY), c.arguments);
+        ASSERT_TRUE(process.waitForFinished(20000));
+        EXPECT_EQ(process.exitStatus(), QProcess::NormalExit); // no abort, no core
+        EXPECT_EQ(process.exitCode(), c.exitCode);
+        EXPECT_TRUE((process.readAllStandardOutput() + process.readAllStandardError()).contains(c.says));
+    }
+}
+
 } // namespace quarvel

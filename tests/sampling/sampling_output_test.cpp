@@ -86,7 +86,9 @@ TEST(SamplingOutput, EachChannelConvertsWithItsOwnBank)
     EXPECT_EQ(money[6], "60");
     money[5] = "5";
     money[6] = "30";
-    ASSERT_EQ(takeBackCoinValues(image, money).outcome, CoinValueTakeBack::Outcome::Written);
+    std::array<bool, kChannelCount> taken{};
+    taken[5] = taken[6] = true;
+    ASSERT_EQ(takeBackCoinValues(image, money, taken).outcome, CoinValueTakeBack::Outcome::Written);
     EXPECT_EQ(image.text(address::coinValue(6)), "10");
     EXPECT_EQ(image.text(address::coinValue(7)), "10");
 }
@@ -112,6 +114,8 @@ TEST(SamplingOutput, CoinValuesTakenBackAllOrNothing)
         {"point without a fraction", bankImage("1", "1", "1", "1"), "12.", Outcome::Refused, "6"},
         {"above a byte", bankImage("2", "4", "1", "1"), "128", Outcome::Refused, "6"},
         {"negative", bankImage("1", "1", "1", "1"), "-1", Outcome::Refused, "6"},
+        // The boxes show "255" without being the image's values: only the typed one goes back.
+        {"cell 91 zero", bankImage("1", "1", "1", "0"), "7", Outcome::Written, "7"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -121,7 +125,10 @@ TEST(SamplingOutput, CoinValuesTakenBackAllOrNothing)
         std::array<std::string, kChannelCount> money = moneyTexts(image);
         money[2] = c.money;
         const ParameterImage before = image;
-        const CoinValueTakeBack result = takeBackCoinValues(image, money);
+        std::array<bool, kChannelCount> taken;
+        taken.fill(moneyFromImage(image));
+        taken[2] = true;
+        const CoinValueTakeBack result = takeBackCoinValues(image, money, taken);
         EXPECT_EQ(result.outcome, c.outcome);
         EXPECT_EQ(image.text(20), c.coinValue3);
         if (c.outcome == Outcome::Refused) {
@@ -131,6 +138,7 @@ TEST(SamplingOutput, CoinValuesTakenBackAllOrNothing)
         }
         if (c.outcome == Outcome::Written) {
             EXPECT_EQ(image.text(6), "6"); // the others go back as they were
+            EXPECT_EQ(image.text(83), "6");
         }
     }
 }

@@ -2,6 +2,8 @@
 // the document, what programming sends when the document changes under it, what a cancel stops.
 #include "session/selector_session.h"
 
+#include "session/backup.h"
+
 #include "image/address_map.h"
 #include "sim/qt/coin_feeder.h"
 #include "sim/qt/virtual_port.h"
@@ -108,13 +110,17 @@ TEST_F(SessionTest, CancelStopsTheRangesStillQueuedAndSaysHowFarItGot)
     open();
     // Cancelled as the tenth write goes out: nine were acknowledged.
     int sent = 0;
+    QString question;
     QObject::connect(&m_session.link(), &link::SerialLink::frameSent, &m_session, [&] {
-        if (++sent == 10) m_session.current()->cancel();
+        if (++sent != 10) return;
+        question = stopProgrammingQuestion(m_session);
+        m_session.current()->cancel();
     });
     const auto result = await(m_session.programSelector());
     ASSERT_EQ(result.ranges.size(), 1u);
     EXPECT_EQ(result.ranges[0].reason, link::EndReason::Cancelled);
     EXPECT_EQ(result.cellsWritten(), 9);
+    EXPECT_TRUE(question.startsWith(QStringLiteral("Programming is not finished (9 of 184 cells)."))) << question.toStdString();
     const auto* model = m_session.virtualSelector();
     EXPECT_EQ(model->counts().endOfProgramming, 0);
     EXPECT_EQ(

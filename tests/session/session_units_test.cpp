@@ -62,11 +62,21 @@ TEST(PortChoice, FallsBackAsEachKindOfPortSays)
          false},
         {"falling back to a port 1 that fails leaves none open", [](PortChoice& c) { return c.chooseFixed(4); },
          false, 1, 1, false, false},
-        {"a path", [&](PortChoice& c) { return c.choosePath(good, 2); }, true, {}, {}, true},
-        {"a path that fails goes back to the marked port",
-         [&](PortChoice& c) { return c.choosePath(missing, 3); }, false, 3, 3, true},
-        {"a path from the command line has no fall-back",
-         [&](PortChoice& c) { return c.choosePath(missing, std::nullopt); }, false, {}, {}, false},
+        {"a path", [&](PortChoice& c) { return c.choosePath(good); }, true, {}, {}, true},
+        {"a path that fails keeps the fixed port in use",
+         [&](PortChoice& c) {
+             c.chooseFixed(3);
+             return c.choosePath(missing);
+         },
+         false, {}, 3, true},
+        {"a path that fails keeps the virtual selector in use",
+         [&](PortChoice& c) {
+             c.chooseVirtual();
+             return c.choosePath(missing);
+         },
+         false, {}, {}, true},
+        {"a path from the command line has no fall-back", [&](PortChoice& c) { return c.choosePath(missing); },
+         false, {}, {}, false},
         {"the virtual selector", [](PortChoice& c) { return c.chooseVirtual(); }, true, {}, {}, true},
         {"start-up on a remembered path that is gone uses the marked port",
          [&](PortChoice& c) { return c.start(missing, 3); }, true, {}, 3, true},

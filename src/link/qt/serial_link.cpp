@@ -77,7 +77,9 @@ QString SerialLink::noPortText()
 
 bool SerialLink::openPort(const QString& nameOrPath, QString* error)
 {
-    closePort();
+    // The same device cannot be opened twice (its lock is ours); any other stays in use until
+    // the new one is open, so a name that fails to open loses nothing.
+    if (nameOrPath == m_portName) closePort();
     auto port = std::make_unique<QSerialPort>();
     port->setPortName(nameOrPath);
     port->setBaudRate(kBaudRate);
@@ -93,6 +95,7 @@ bool SerialLink::openPort(const QString& nameOrPath, QString* error)
     port->setDataTerminalReady(true);
     port->clearError();
 
+    closePort();
     m_ownedPort = std::move(port);
     m_device = m_ownedPort.get();
     m_portName = nameOrPath;

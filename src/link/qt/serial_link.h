@@ -53,8 +53,8 @@ public:
     Timing timing() const;
 
     // Opens a serial port by platform name or device path (COM3, /dev/ttyUSB0, /dev/pts/7) at
-    // 19200 baud, 8N1, no flow control. Closes whatever was open first. On failure returns
-    // false and says why in error.
+    // 19200 baud, 8N1, no flow control. Whatever was open is closed once the new port is open;
+    // on failure it stays in use, and this returns false and says why in error.
     bool openPort(const QString& nameOrPath, QString* error = nullptr);
     // Runs on a device that is already open and stays owned by the caller (the in-process
     // virtual port). name is what messages call it; empty uses the device's objectName.

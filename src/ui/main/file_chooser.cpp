@@ -1,6 +1,7 @@
 #include "ui/main/file_chooser.h"
 
 #include <QFileDialog>
+#include <QRegularExpression>
 
 namespace quarvel {
 
@@ -12,7 +13,10 @@ FileChooser dialogFileChooser()
         dialog->setAttribute(Qt::WA_DeleteOnClose);
         dialog->setAcceptMode(choice == FileChoice::Save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
         dialog->setFileMode(choice == FileChoice::Save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
-        // The name is used as typed: no extension added.
+        // A name typed without an extension gets the filter's (".cdt", ".txt"), so the file
+        // shows up in the next Open dialog.
+        static const QRegularExpression pattern(QStringLiteral("\\*\\.(\\w+)"));
+        if (const auto match = pattern.match(filter); match.hasMatch()) dialog->setDefaultSuffix(match.captured(1));
         auto answered = std::make_shared<bool>(false);
         QObject::connect(dialog, &QFileDialog::fileSelected, dialog, [done, answered](const QString& path) {
             *answered = true;

@@ -18,10 +18,11 @@ inline constexpr char kStatus[] = "Status:";
 inline constexpr char kFileMenu[] = "File(&F)";
 inline constexpr char kOpenProgram[] = "Open & Program";
 inline constexpr char kSystemMenu[] = "System(&s)";
-inline constexpr char kOtherPort[] = "Other port\u2026";
-inline constexpr char kVirtualSelector[] = "Virtual selector";
-inline constexpr char kVirtualSelectorWindow[] = "Virtual selector\u2026";
-inline constexpr char kTrafficLog[] = "Traffic log";
+// Entries of our own carry an Alt letter; the given ones keep their captions.
+inline constexpr char kOtherPort[] = "&Other port\u2026";
+inline constexpr char kVirtualSelector[] = "&Virtual selector";
+inline constexpr char kVirtualSelectorWindow[] = "Virtual selector &window\u2026";
+inline constexpr char kTrafficLog[] = "&Traffic log";
 
 // Port texts take the port: "com2", or for the ninth "COM9" in the warning.
 inline constexpr char kPortInUse[] = "commucation port use %1:";

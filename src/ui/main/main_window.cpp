@@ -1,6 +1,7 @@
 #include "ui/main/main_window.h"
 
 #include "image/default_image.h"
+#include "session/backup.h"
 #include "session/document_files.h"
 #include "ui/main/coin_picture.h"
 #include "ui/main/main_texts.h"
@@ -10,6 +11,7 @@
 #include "ui/sim/virtual_selector_window.h"
 #include "ui/main/window_geometry.h"
 #include "ui/sampling/sampling_window.h"
+#include "ui/settings/ask.h"
 
 #include <QCloseEvent>
 #include <QDir>
@@ -68,7 +70,8 @@ double screenDpi(const QWidget* widget)
 
 MainWindow::MainWindow(session::SelectorSession& session, QWidget* parent)
     : QMainWindow(parent), m_session(session), m_presenter(this), m_chooser(dialogFileChooser()),
-      m_ports(session, [this](int port) { return fixedName(port); })
+      m_ports(session, [this](int port) { return fixedName(port); }),
+      m_backupFolder(session::BackupFolder::standardPath())
 {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(q(t::kCaption));
@@ -87,6 +90,10 @@ MainWindow::MainWindow(session::SelectorSession& session, QWidget* parent)
     connect(&m_session, &session::SelectorSession::busyChanged, this, &MainWindow::setBusy);
     connect(&m_session, &session::SelectorSession::traffic, m_trafficLog, &TrafficLogWindow::append);
     connect(&m_session, &session::SelectorSession::portChanged, this, &MainWindow::updatePortMarks);
+    // Whatever the line said before belongs to what ran before.
+    connect(&m_session, &session::SelectorSession::operationStarted, this,
+            [this] { showStatus(QString(), link::StatusColour::Blue); });
+    m_presenter.setStopGuard([this](std::function<void()> stop) { confirmStopProgramming(std::move(stop)); });
     connect(&m_session, &session::SelectorSession::portLost, this,
             [this](const QString& message) { showStatus(message, link::StatusColour::Red); });
 }
@@ -120,12 +127,17 @@ void MainWindow::buildWidgets()
     label1->setObjectName(QStringLiteral("Label1"));
     m_labelStats = new QLabel(QStringLiteral("standby"), central);
     m_labelStats->setObjectName(QStringLiteral("labelStats"));
-    m_labelStats->setAccessibleName(QStringLiteral("Status"));
+    // No accessible name: a screen reader reads the label's own text, which a name would hide.
+    m_labelStats->setAccessibleDescription(QStringLiteral("Status"));
     m_labelStats->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_labelStats->setWordWrap(true);
+    label1->setBuddy(m_labelStats);
+    m_portLabel = new QLabel(central);
+    m_portLabel->setObjectName(QStringLiteral("LabelPort"));
     auto* status = new QHBoxLayout;
     status->addWidget(label1);
     status->addWidget(m_labelStats, 1);
+    status->addWidget(m_portLabel);
     grid->addLayout(status, 5, 0, 1, 2);
     setCentralWidget(central);
 
@@ -133,6 +145,8 @@ void MainWindow::buildWidgets()
     connect(m_comEdit, &QPushButton::clicked, this, &MainWindow::ComEdit_Click);
     connect(m_comCal, &QPushButton::clicked, this, &MainWindow::ComCal_Click);
     connect(m_comExit, &QPushButton::clicked, this, &MainWindow::mnuFileExit_Click);
+    for (QPushButton* b : {m_comTeach, m_comEdit, m_comCal, m_comExit})
+        b->setAutoDefault(true); // Enter presses the button that has the focus
     setTabOrder(m_comTeach, m_comEdit);
     setTabOrder(m_comEdit, m_comCal);
     setTabOrder(m_comCal, m_comExit);
@@ -146,6 +160,7 @@ void MainWindow::buildMenus()
     m_openProgram = file->addAction(q(t::kOpenProgram).replace(QLatin1Char('&'), QStringLiteral("&&")), this,
                                     &MainWindow::mnuOpen_Program_Click);
     m_openProgram->setObjectName(QStringLiteral("mnuOpen_Program"));
+    buildSafetyMenu(file);
 
     m_systemMenu = menuBar()->addMenu(q(t::kSystemMenu));
     m_systemMenu->setObjectName(QStringLiteral("mnuSystem"));
@@ -209,6 +224,14 @@ void MainWindow::loadStateFile()
 
 void MainWindow::mnuFileExit_Click()
 {
+    if (!m_closeConfirmed && !session::stopProgrammingQuestion(m_session).isEmpty()) {
+        confirmStopProgramming([this] {
+            m_closeConfirmed = true;
+            mnuFileExit_Click();
+        });
+        return;
+    }
+    m_closeConfirmed = true;
     const FileSaveResult saved = session::saveState(m_state);
     if (!saved.saved) {
         // The choices of this run would be lost without a word: say so before closing.
@@ -228,6 +251,15 @@ void MainWindow::mnuFileExit_Click()
 
 void MainWindow::closeEvent(QCloseEvent* event)
 {
+    // A half-programmed selector is worse than a running program: ask before stopping it.
+    if (!m_closeConfirmed && !session::stopProgrammingQuestion(m_session).isEmpty()) {
+        event->ignore();
+        confirmStopProgramming([this] {
+            m_closeConfirmed = true;
+            close();
+        });
+        return;
+    }
     // A transfer still running ends here, cleanly, before its windows go.
     if (m_session.isBusy()) m_session.cancel();
     for (auto it = m_windows.rbegin(); it != m_windows.rend(); ++it)
@@ -303,91 +335,6 @@ void MainWindow::setBusy(bool busy)
         action->setEnabled(!busy);
     m_otherPort->setEnabled(!busy);
     m_virtualPort->setEnabled(!busy);
-}
-
-void MainWindow::ComTeach_Click()
-{
-    m_session.setCdt(sampling::ReferenceStore::Taught);
-    openSettings(SettingsOpener::Teach);
-}
-
-void MainWindow::ComEdit_Click()
-{
-    readThen(SettingsOpener::Edit);
-}
-
-void MainWindow::ComCal_Click()
-{
-    readThen(SettingsOpener::Calibration);
-}
-
-void MainWindow::readThen(SettingsOpener opener)
-{
-    const auto started = m_session.readSelector();
-    if (!started) {
-        showStatus(started.refusalText(), link::StatusColour::Red);
-        return;
-    }
-    connect(started.operation, &session::ReadOperation::finished, this,
-            [this, opener](const session::ReadResult& result) {
-                m_opened = result.succeeded();
-                // The editor opens only on what was really read; the status window tells a failure.
-                if (!result.succeeded()) return;
-                openSettings(opener);
-            });
-}
-
-void MainWindow::openSettings(SettingsOpener opener)
-{
-    // A form that was closed is on its way out: the opener makes a new one, loaded afresh.
-    if (!m_settings || !m_settings->isVisible()) {
-        m_settings = new SettingsForm(m_session.image(), this);
-        connect(m_settings, &SettingsForm::samplingRequested, this, [this] { openSampling(false); });
-        connect(m_settings, &SettingsForm::programRequested, this, [this] { programToSelector(); });
-        connect(m_settings, &SettingsForm::defaultLoaded, this, [this] {
-            m_settings = nullptr;
-            openSettings(SettingsOpener::LoadDefault);
-        });
-    }
-    m_settings->applyOpener(opener);
-    m_settings->show();
-    m_settings->raise();
-    m_settings->activateWindow();
-}
-
-SettingsForm* MainWindow::settingsForm() const
-{
-    return m_settings && m_settings->isVisible() ? m_settings.data() : nullptr;
-}
-
-bool MainWindow::programToSelector(std::function<void(const session::ProgramResult&)> then)
-{
-    const auto started = m_session.programSelector();
-    if (!started) {
-        showStatus(started.refusalText(), link::StatusColour::Red);
-        return false;
-    }
-    connect(started.operation, &session::ProgramOperation::finished, this,
-            [this, then = std::move(then)](const session::ProgramResult& result) {
-                // The status window of a later range that succeeded closes and would hide an
-                // earlier failure: the main window keeps it.
-                if (!result.succeeded()) showStatus(result.failureSummary(), link::StatusColour::Red);
-                if (then) then(result);
-            });
-    return true;
-}
-
-void MainWindow::openSampling(bool calibration)
-{
-    const bool existed = m_sampling;
-    SamplingWindow::Hooks hooks{[this] { mnuSaveAs_Click(); }, [this] { programToSelector(); }};
-    SamplingWindow::present(m_sampling, m_session, m_samplingState, std::move(hooks), calibration, this);
-    if (!existed && m_sampling) registerWindow(m_sampling);
-}
-
-SamplingWindow* MainWindow::samplingWindow() const
-{
-    return m_sampling;
 }
 
 void MainWindow::registerWindow(QWidget* window)

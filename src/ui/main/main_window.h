@@ -50,6 +50,9 @@ class MainWindow : public QMainWindow
     Q_OBJECT
 
 public:
+    // How a programming or a save ended, worded for the window where the user acted.
+    using Done = std::function<void(bool succeeded, const QString& text)>;
+
     explicit MainWindow(session::SelectorSession& session, QWidget* parent = nullptr);
     ~MainWindow() override;
 
@@ -68,17 +71,26 @@ public:
     void mnuName1_Click();
     // Saves the image to the most recent file; a failure is shown in red. Returns success.
     bool mnuFileSave_Click();
-    // Asks for a name ("save file"), makes it the most recent, saves. done(saved) follows.
-    void mnuSaveAs_Click(std::function<void(bool saved)> done = {});
+    // Asks for a name ("save file"), makes it the most recent, saves. done follows a save
+    // (with the file or the failure), not a cancelled dialog.
+    void mnuSaveAs_Click(Done done = {});
     // Asks for a file ("open"), makes it the most recent, loads it. done(opened) follows.
     void mnuFileOpen_Click(std::function<void(bool opened)> done = {});
     // "Open & Program": a chosen coin data file, checked, programmed, then sampling.
     void mnuOpen_Program_Click();
 
-    // program_to_selector: the three ranges; a refusal (busy, no port) is shown in red and
-    // returns false. When a range failed, the status line says in red which cells were not
-    // programmed; then follows the result either way.
-    bool programToSelector(std::function<void(const session::ProgramResult&)> then = {});
+    // program_to_selector: the three ranges, after a backup of the selector's memory when
+    // "Back up before programming" is on (asking when the selector cannot be read). The status
+    // line says how it ended ("Programmed 184 cells; backup in …", or which cells were not),
+    // and so does done. A refusal (busy, no port) ends it at once.
+    void programToSelector(Done done = {});
+    // "Restore Selector…": a backup chosen from the list, programmed after a confirmation.
+    void mnuRestore_Click();
+    bool backUpBeforeProgramming() const;
+    // Where backups go; the data folder's "backups" unless a test says otherwise.
+    void setBackupFolder(const QString& folder) { m_backupFolder = folder; }
+    // "Port: /dev/ttyUSB0 (FT232R A12345)", "Virtual selector", or that none is open.
+    QString connectionText() const;
 
     // ----- the other windows -----
     // The sampling window in teach mode, or in calibration mode after Open & Program.
@@ -133,6 +145,13 @@ private:
     void readThen(SettingsOpener opener);
     session::CoinDataCheck loadCheckedFile(const QString& path, bool forProgramming);
     void programAfterConfirmation(const std::vector<UnprogrammableCell>& cells, std::function<void()> program);
+    // The programming itself, from the document or (a restore) from image.
+    void startProgramming(const std::optional<ParameterImage>& image, const QString& backupPath, Done done);
+    void programWithBackup(const std::optional<ParameterImage>& image, Done done);
+    // Runs stop after the user agreed to leave a programming unfinished; at once when none runs.
+    void confirmStopProgramming(std::function<void()> stop);
+    void buildSafetyMenu(QMenu* file);
+    void showConnection();
 
     session::SelectorSession& m_session;
     StatusPresenter m_presenter;
@@ -144,6 +163,10 @@ private:
     QPointer<SamplingWindow> m_sampling;
     QPointer<QWidget> m_virtualWindow;
     bool m_opened = false;
+    bool m_closeConfirmed = false;
+    QString m_backupFolder;
+    QAction* m_backupAction = nullptr;
+    QLabel* m_portLabel = nullptr;
 
     QPushButton* m_comTeach = nullptr;
     QPushButton* m_comEdit = nullptr;

@@ -6,6 +6,7 @@
 #include "session/document_files.h"
 #include "ui/main/main_texts.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QStringList>
@@ -38,20 +39,23 @@ void MainWindow::mnuName1_Click()
 
 bool MainWindow::mnuFileSave_Click()
 {
-    const FileSaveResult saved = session::saveCoinData(QString::fromStdString(m_state.recentName1), m_session.image());
-    if (!saved.saved) showStatus(saved.error, link::StatusColour::Red);
+    const QString path = QString::fromStdString(m_state.recentName1);
+    const FileSaveResult saved = session::saveCoinData(path, m_session.image());
+    if (!saved.saved)
+        showStatus(saved.error, link::StatusColour::Red);
+    else
+        showStatus(QStringLiteral("Saved %1").arg(QDir::toNativeSeparators(path)), link::StatusColour::Green);
     return saved.saved;
 }
 
-void MainWindow::mnuSaveAs_Click(std::function<void(bool)> done)
+void MainWindow::mnuSaveAs_Click(Done done)
 {
     m_chooser(this, FileChoice::Save, q(t::kSaveTitle), q(t::kCdtFilter), [this, done](const QString& path) {
-        bool saved = false;
-        if (!path.isEmpty()) {
-            m_state.setMostRecent(path.toStdString());
-            saved = mnuFileSave_Click();
-        }
-        if (done) done(saved);
+        if (path.isEmpty()) return;
+        m_state.setMostRecent(path.toStdString());
+        const bool saved = mnuFileSave_Click();
+        // The status line now holds the outcome, worded for whoever asked.
+        if (done) done(saved, statusText());
     });
 }
 
@@ -92,8 +96,14 @@ void MainWindow::mnuOpen_Program_Click()
         if (path.isEmpty()) return;
         const session::CoinDataCheck check = loadCheckedFile(path, true);
         if (!check) return;
+        // An open form would otherwise show, and program, what the document held before.
+        if (SettingsForm* form = settingsForm(); form && !form->hasEdits()) form->reload();
         programAfterConfirmation(check.unprogrammable, [this] {
-            programToSelector([this](const session::ProgramResult&) { openSampling(true); });
+            // A failure stays in view with its ranges; calibrating a half-programmed selector
+            // would hide it. Open & Program again retries.
+            programToSelector([this](bool programmed, const QString&) {
+                if (programmed) openSampling(true);
+            });
         });
     });
 }

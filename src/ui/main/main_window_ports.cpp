@@ -12,6 +12,8 @@
 #include <QSerialPortInfo>
 #include <QSettings>
 
+#include <algorithm>
+
 namespace quarvel {
 
 namespace t = main_texts;
@@ -41,7 +43,7 @@ void MainWindow::openStartPort(const StartPort& port)
             showStatus(q(t::kPortFailed).arg(q(t::kVirtualPortName)), link::StatusColour::Red);
         return;
     case StartPort::Kind::Path:
-        if (!m_ports.choosePath(port.path, std::nullopt).opened)
+        if (!m_ports.choosePath(port.path).opened)
             showStatus(q(t::kPortFailed).arg(port.path), link::StatusColour::Red);
         return;
     case StartPort::Kind::Remembered:
@@ -74,12 +76,13 @@ void MainWindow::chooseFixedPort(int port)
 
 void MainWindow::chooseOtherPort(const QString& path)
 {
-    if (m_ports.choosePath(path, m_state.startupPort()).opened) {
+    if (m_ports.choosePath(path).opened) {
         QSettings().setValue(QLatin1String(kRememberedPort), path);
         showStatus(q(t::kPortInUse).arg(path), link::StatusColour::Blue);
     } else {
-        // Back to the port the marks name; they stay as they were.
-        showStatus(q(t::kPortFailed).arg(path), link::StatusColour::Red);
+        // The connection in use stays, and the line says which it is.
+        showStatus(q(t::kPortFailed).arg(path) + QStringLiteral("; still using %1").arg(connectionText()),
+                   link::StatusColour::Red);
     }
     updatePortMarks();
 }
@@ -90,7 +93,8 @@ void MainWindow::chooseVirtualSelector()
         QSettings().setValue(QLatin1String(kRememberedPort), QLatin1String(session::PortChoice::kVirtualMarker));
         showStatus(q(t::kPortInUse).arg(q(t::kVirtualPortName)), link::StatusColour::Blue);
     } else {
-        showStatus(q(t::kPortFailed).arg(q(t::kVirtualPortName)), link::StatusColour::Red);
+        showStatus(q(t::kPortFailed).arg(q(t::kVirtualPortName)) + QStringLiteral("; still using %1").arg(connectionText()),
+                   link::StatusColour::Red);
     }
     updatePortMarks();
 }
@@ -99,7 +103,7 @@ void MainWindow::askOtherPort()
 {
     auto* dialog = new QInputDialog(this);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
-    dialog->setWindowTitle(q(t::kOtherPort));
+    dialog->setWindowTitle(q(t::kOtherPort).remove(QLatin1Char('&')));
     dialog->setLabelText(QStringLiteral("Serial port name or device path:"));
     dialog->setTextValue(m_ports.fixedPort() ? QString() : m_session.portName());
     connect(dialog, &QInputDialog::textValueSelected, this, [this](const QString& path) {
@@ -131,6 +135,10 @@ void MainWindow::refreshSystemMenu()
         m_systemMenu->insertAction(m_otherPort, action);
         m_foundActions.append(action);
     }
+    // "Other port…" marks a path in use that is not listed above.
+    const bool listed = std::any_of(m_foundActions.begin(), m_foundActions.end(),
+                                    [](const QAction* a) { return a->isChecked(); });
+    m_otherPort->setChecked(m_otherPort->isChecked() && !listed);
 }
 
 void MainWindow::updatePortMarks()
@@ -138,7 +146,11 @@ void MainWindow::updatePortMarks()
     for (std::size_t i = 0; i < kFixedPorts.size(); ++i)
         m_fixedActions[static_cast<qsizetype>(i)]->setChecked(m_ports.fixedPort() == kFixedPorts[i]);
     m_virtualPort->setChecked(m_session.isVirtual());
+    // A path port in use is marked on the entry that chose it.
+    m_otherPort->setCheckable(true);
+    m_otherPort->setChecked(m_session.isOpen() && !m_session.isVirtual() && !m_ports.fixedPort());
     m_virtualWindowAction->setEnabled(m_session.isVirtual());
+    showConnection();
 }
 
 void MainWindow::openVirtualSelectorWindow()

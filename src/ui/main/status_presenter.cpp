@@ -21,11 +21,21 @@ StatusPresenter::~StatusPresenter()
 void StatusPresenter::follow(const session::SelectorSession& session)
 {
     connect(&session, &session::SelectorSession::operationStarted, this,
-            [this](const session::Operation* operation) { follow(operation); });
+            [this](session::Operation* operation) { follow(operation); });
+    // A pulled adapter is named in the window of the run it ended.
+    connect(&session, &session::SelectorSession::portLost, this, [this](const QString& message) {
+        if (!m_window || !m_operation) return;
+        m_window->setStatusText(message, link::StatusColour::Red);
+        m_window->enableClose();
+        m_window->setCancelVisible(false);
+    });
 }
 
-void StatusPresenter::follow(const session::Operation* operation)
+void StatusPresenter::follow(session::Operation* operation)
 {
+    // A sampling run reports in the sampling window, where the user waits with the coins.
+    if (operation->kind() == session::Operation::Kind::Sampling) return;
+    m_operation = operation;
     connect(operation, &session::Operation::transferStarted, this, &StatusPresenter::transferStarted);
     connect(operation, &session::Operation::reported, this, &StatusPresenter::apply);
     connect(operation, &session::Operation::transferFinished, this, &StatusPresenter::transferFinished);
@@ -33,7 +43,7 @@ void StatusPresenter::follow(const session::Operation* operation)
 
 void StatusPresenter::transferStarted()
 {
-    ensureWindow();
+    ensureWindow()->setCancelVisible(m_operation && !m_operation->hasEnded());
 }
 
 void StatusPresenter::apply(const link::Report& report)
@@ -61,15 +71,33 @@ void StatusPresenter::transferFinished(link::Outcome outcome)
     case link::Outcome::Failed:
         // The failure stays on screen until the user closes it.
         ensureWindow()->enableClose();
+        m_window->setCancelVisible(false);
         break;
     case link::Outcome::Running:
         break;
     }
 }
 
+void StatusPresenter::cancelClicked()
+{
+    session::Operation* running = m_operation;
+    if (!running || running->hasEnded()) return;
+    QPointer<session::Operation> op(running);
+    const auto stop = [op] {
+        if (op) op->cancel();
+    };
+    if (running->kind() == session::Operation::Kind::Program && m_stopGuard)
+        m_stopGuard(stop);
+    else
+        stop();
+}
+
 StatusWindow* StatusPresenter::ensureWindow()
 {
-    if (!m_window) m_window = new StatusWindow(m_windowParent);
+    if (!m_window) {
+        m_window = new StatusWindow(m_windowParent);
+        connect(m_window, &StatusWindow::cancelRequested, this, &StatusPresenter::cancelClicked);
+    }
     // Modeless: the other windows stay usable while a transfer runs.
     if (!m_window->isVisible()) m_window->show();
     return m_window;

@@ -8,8 +8,12 @@ class Operation;
 class SelectorSession;
 } // namespace quarvel::session
 
+#include "session/operation.h"
+
 #include <QObject>
 #include <QPointer>
+
+#include <functional>
 
 namespace quarvel {
 
@@ -28,8 +32,12 @@ public:
 
     // Shows every operation the session runs from now on.
     void follow(const session::SelectorSession& session);
-    // Shows the transfers of this one operation.
-    void follow(const session::Operation* operation);
+    // Shows the transfers of this one operation. A sampling run has a window of its own and
+    // is not shown here.
+    void follow(session::Operation* operation);
+    // Asked before Cancel stops a programming run: it calls stop once the user agrees.
+    using StopGuard = std::function<void(std::function<void()> stop)>;
+    void setStopGuard(StopGuard guard) { m_stopGuard = std::move(guard); }
 
     // The open status window, or null.
     StatusWindow* window() const { return m_window; }
@@ -43,8 +51,12 @@ private:
     // The open window, created and shown when there is none, so that no report goes unseen.
     StatusWindow* ensureWindow();
 
+    void cancelClicked();
+
     QPointer<QWidget> m_windowParent;
     QPointer<StatusWindow> m_window;
+    QPointer<session::Operation> m_operation; // the one being shown, while it runs
+    StopGuard m_stopGuard;
 };
 
 } // namespace quarvel

@@ -5,6 +5,7 @@
 #include "ui/main/window_geometry.h"
 
 #include <QFont>
+#include <QKeyEvent>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QPainter>
@@ -69,7 +70,7 @@ protected:
 
 StatusWindow::StatusWindow(QWidget* parent)
     : QWidget(parent, Qt::Tool), m_bar(new FlatProgressBar(this)), m_labelStats(new QLabel(this)),
-      m_comExit(new QPushButton(this))
+      m_comExit(new QPushButton(this)), m_comCancel(new QPushButton(QStringLiteral("&Cancel"), this))
 {
     setObjectName(QStringLiteral("ff"));
     setWindowTitle(QString::fromLatin1(kCaption));
@@ -88,6 +89,11 @@ StatusWindow::StatusWindow(QWidget* parent)
 
     m_comExit->setObjectName(QStringLiteral("ComExit"));
     connect(m_comExit, &QPushButton::clicked, this, &QWidget::close);
+    m_comCancel->setObjectName(QStringLiteral("ComCancel"));
+    m_comCancel->hide();
+    connect(m_comCancel, &QPushButton::clicked, this, &StatusWindow::cancelRequested);
+    for (QPushButton* b : {m_comExit, m_comCancel})
+        b->setAutoDefault(true); // Enter presses the button that has the focus
 
     const auto place = [this](QWidget* w, const TwipRect& r) {
         w->setGeometry(px(r.left), px(r.top), px(r.width), px(r.height));
@@ -96,6 +102,8 @@ StatusWindow::StatusWindow(QWidget* parent)
     place(m_bar, kBar);
     place(m_labelStats, kLabelStats);
     place(m_comExit, kComExit);
+    // Cancel takes the close button's place while the run can still be stopped.
+    place(m_comCancel, kComExit);
 
     load();
 }
@@ -128,6 +136,21 @@ void StatusWindow::setProgress(int value, std::optional<int> maximum)
 void StatusWindow::enableClose()
 {
     m_comExit->setEnabled(true);
+}
+
+void StatusWindow::setCancelVisible(bool visible)
+{
+    m_comCancel->setVisible(visible);
+    m_comExit->setVisible(!visible);
+}
+
+void StatusWindow::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Escape && m_comExit->isEnabled()) {
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void StatusWindow::load()

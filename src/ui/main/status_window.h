@@ -9,6 +9,7 @@
 
 class QLabel;
 class QProgressBar;
+class QKeyEvent;
 class QPushButton;
 class QScreen;
 
@@ -32,6 +33,18 @@ public:
     // The maximum, when given, is set before the value; values outside the range are clamped.
     void setProgress(int value, std::optional<int> maximum = std::nullopt);
     void enableClose();
+    // Cancel, shown while a run can be stopped; it only asks (cancelRequested).
+    void setCancelVisible(bool visible);
+    QPushButton* comCancel() const { return m_comCancel; }
+
+signals:
+    void cancelRequested();
+
+protected:
+    // Escape closes the window once its close button is enabled.
+    void keyPressEvent(QKeyEvent* event) override;
+
+public:
 
     QProgressBar* bar() const { return m_bar; }
     QLabel* labelStats() const { return m_labelStats; }
@@ -46,6 +59,7 @@ private:
     QProgressBar* m_bar;
     QLabel* m_labelStats;
     QPushButton* m_comExit;
+    QPushButton* m_comCancel;
 };
 
 } // namespace quarvel

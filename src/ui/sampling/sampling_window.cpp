@@ -5,6 +5,7 @@
 #include "sampling/teach_quality.h"
 #include "ui/sampling/sampling_window_texts.h"
 #include "ui/sampling/teach_quality_view.h"
+#include "ui/settings/fitting_scroll_area.h"
 #include "session/selector_session.h"
 
 #include <QLabel>
@@ -50,7 +51,7 @@ SamplingWindow::SamplingWindow(session::SelectorSession& session, SamplingState&
     const QSize content = m_content->sizeHint();
     m_normalWidth = content.width();
     setMinimumSize(m_content->minimumSizeHint());
-    resize(content);
+    resize(content.boundedTo(availableSize(this)));
 }
 
 SamplingWindow::~SamplingWindow()
@@ -67,12 +68,18 @@ SamplingWindow::~SamplingWindow()
 SamplingWindow* SamplingWindow::present(QPointer<SamplingWindow>& slot, session::SelectorSession& session,
                                         SamplingState& state, Hooks hooks, bool calibration, QWidget* parent)
 {
-    // The public values are stored first, so a window created now loads in that mode; an open
-    // window keeps the mode its load step saw.
-    state.operation = calibration ? SamplingState::Mode::Calibration : SamplingState::Mode::Teach;
+    // The public values are stored first, so a window created now loads in that mode. An open
+    // window loads again: its money boxes and mode must not outlive the document they came from
+    // (a stale box would be written back by exit).
     const bool existing = !slot.isNull();
+    if (existing && slot->isSampling()) {
+        slot->raise();
+        return slot;
+    }
+    state.operation = calibration ? SamplingState::Mode::Calibration : SamplingState::Mode::Teach;
     if (!existing) slot = new SamplingWindow(session, state, std::move(hooks), parent);
-    if (calibration) slot->setWindowTitle(calibrationCaption());
+    else slot->reload();
+    slot->setWindowTitle(calibration ? calibrationCaption() : teachCaption());
     slot->show();
     if (existing) {
         slot->raise();
@@ -81,13 +88,26 @@ SamplingWindow* SamplingWindow::present(QPointer<SamplingWindow>& slot, session:
     return slot;
 }
 
+void SamplingWindow::reload()
+{
+    if (isSampling()) return;
+    load();
+}
+
+void SamplingWindow::showOutcome(bool succeeded, const QString& text)
+{
+    showStatus(text, succeeded ? link::StatusColour::Green : link::StatusColour::Red);
+}
+
 void SamplingWindow::load()
 {
     setRunVisible(false);
 
     const std::array<std::string, kChannels> money = sampling::moneyTexts(m_session.image());
+    const bool fromImage = sampling::moneyFromImage(m_session.image());
     for (std::size_t i = 0; i < m_rows.size(); ++i) {
         m_rows[i].money->setText(QString::fromStdString(money[i]));
+        m_rows[i].moneyTaken = fromImage;
         m_rows[i].label->setText(QString::fromLatin1(kRowSpecs[i].caption));
     }
 
@@ -200,14 +220,20 @@ void SamplingWindow::refreshQuality()
 
 void SamplingWindow::saveClicked()
 {
-    if (m_hooks.saveAs) m_hooks.saveAs();
+    QPointer<SamplingWindow> self(this);
+    if (m_hooks.saveAs) m_hooks.saveAs([self](bool saved, const QString& text) {
+        if (self) self->showOutcome(saved, text);
+    });
 }
 
 void SamplingWindow::programClicked()
 {
     if (refuseWhileRunning()) return;
+    QPointer<SamplingWindow> self(this);
     if (m_hooks.program) {
-        m_hooks.program();
+        m_hooks.program([self](bool programmed, const QString& text) {
+            if (self) self->showOutcome(programmed, text);
+        });
         return;
     }
     const auto started = m_session.programSelector();
@@ -222,9 +248,12 @@ void SamplingWindow::tsmrClicked()
 void SamplingWindow::exitClicked()
 {
     std::array<std::string, kChannels> money;
-    for (std::size_t i = 0; i < m_rows.size(); ++i)
+    std::array<bool, kChannels> taken{};
+    for (std::size_t i = 0; i < m_rows.size(); ++i) {
         money[i] = m_rows[i].money->text().toStdString();
-    const sampling::CoinValueTakeBack back = sampling::takeBackCoinValues(m_session.image(), money);
+        taken[i] = m_rows[i].moneyTaken;
+    }
+    const sampling::CoinValueTakeBack back = sampling::takeBackCoinValues(m_session.image(), money, taken);
     if (back.outcome == sampling::CoinValueTakeBack::Outcome::Refused) {
         showStatus(QString::fromStdString(back.message), link::StatusColour::Red);
         m_rows[static_cast<std::size_t>(back.channel - 1)].money->setFocus();

@@ -43,13 +43,16 @@ public:
     static constexpr int kChannels = 12;
     static constexpr int kCoinsPerRun = 12;
 
+    // How an asked-for save or programming ended, worded for this window's status line.
+    using Done = std::function<void(bool succeeded, const QString& text)>;
     // What the window asks of its opener: the main window's save dialog and its programming
-    // of the three ranges (which reports a failed range on the main window). Without them,
-    // Save does nothing and Program runs the session's programming directly.
+    // of the three ranges (with its backup). Each tells the window how it ended (a cancelled
+    // dialog says nothing). Without them, Save does nothing and Program runs the session's
+    // programming directly.
     struct Hooks
     {
-        std::function<void()> saveAs;
-        std::function<void()> program;
+        std::function<void(Done)> saveAs;
+        std::function<void(Done)> program;
     };
 
     static QString teachCaption();       // "Sampling"
@@ -62,15 +65,23 @@ public:
 
     // Shows the window of slot, creating it when there is none: teach mode (caption
     // "Sampling") or calibration mode (caption "Calibration").
-    // An open window keeps its mode, as its load step has run.
+    // An open window is loaded afresh from the document in the new mode, unless a run is
+    // going on in it.
     static SamplingWindow* present(QPointer<SamplingWindow>& slot, session::SelectorSession& session,
                                    SamplingState& state, Hooks hooks, bool calibration,
                                    QWidget* parent = nullptr);
 
     bool isSampling() const { return m_run != nullptr; }
+    // The money boxes and mode texts from the document again (an opener changed it); nothing
+    // while a run goes on.
+    void reload();
+    // A result of something started here, on the status line.
+    void showOutcome(bool succeeded, const QString& text);
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    // Sizes are taken again once the style has polished every widget.
+    void showEvent(QShowEvent* event) override;
 
 private:
     struct Row
@@ -80,6 +91,7 @@ private:
         QPushButton* insert = nullptr;
         QProgressBar* bar = nullptr;
         TeachQualityView* quality = nullptr;
+        bool moneyTaken = false; // exit takes the box back: the image filled it, or the user typed
         QLabel* warnings = nullptr;
         std::vector<sampling::Sample> samples; // of the last finished run
         std::optional<sampling::ChannelReference> reference;
@@ -107,6 +119,7 @@ private:
     Hooks m_hooks;
     QPointer<session::SamplingOperation> m_run; // the run this window started, while it lasts
     int m_normalWidth = 0;
+    bool m_sized = false;
 
     std::array<Row, kChannels> m_rows;
     QWidget* m_content = nullptr;

@@ -4,6 +4,7 @@
 
 #include "ui/sampling/sampling_window_texts.h"
 #include "ui/sampling/teach_quality_view.h"
+#include "ui/settings/fitting_scroll_area.h"
 
 #include <QFontMetrics>
 #include <QGridLayout>
@@ -14,6 +15,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QResizeEvent>
+#include <QScrollArea>
 #include <QVBoxLayout>
 
 namespace quarvel {
@@ -24,9 +26,14 @@ void SamplingWindow::build()
 {
     m_content = new QWidget(this);
     auto* outer = new QVBoxLayout(m_content);
+    // The channel rows scroll on a small screen; the run's controls, the status line and the
+    // buttons stay in view.
+    auto* banks = new QWidget(m_content);
+    auto* banksLayout = new QVBoxLayout(banks);
+    banksLayout->setContentsMargins(0, 0, 0, 0);
 
     for (int bank = 0; bank < 2; ++bank) {
-        auto* frame = new QGroupBox(QString::fromLatin1(kFrameCaption), m_content);
+        auto* frame = new QGroupBox(QString::fromLatin1(kFrameCaption), banks);
         frame->setObjectName(bank == 0 ? QStringLiteral("Frame1") : QStringLiteral("Frame2"));
         auto* grid = new QGridLayout(frame);
         grid->setVerticalSpacing(2);
@@ -47,6 +54,7 @@ void SamplingWindow::build()
             row.label->setBuddy(row.money);
             row.insert = arrayMember<QPushButton>(frame, "insert", index);
             row.insert->setAccessibleName(tr("Insert %1").arg(coin));
+            row.insert->setAutoDefault(true);
             row.bar = arrayMember<QProgressBar>(frame, "bar", index);
             row.bar->setRange(0, kCoinsPerRun);
             row.bar->setValue(0);
@@ -62,10 +70,12 @@ void SamplingWindow::build()
             row.warnings->setWordWrap(true);
             row.warnings->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
             row.warnings->setMinimumWidth(row.warnings->fontMetrics().horizontalAdvance(QLatin1Char('x')) *
-                                          34);
+                                          20);
             setTextColour(row.warnings, kAmber);
 
             connect(row.insert, &QPushButton::clicked, this, [this, index] { insertClicked(index); });
+            connect(row.money, &QLineEdit::textEdited, this,
+                    [this, index] { m_rows[static_cast<std::size_t>(index)].moneyTaken = true; });
 
             grid->addWidget(row.label, r, 0);
             grid->addWidget(row.money, r, 1);
@@ -75,14 +85,16 @@ void SamplingWindow::build()
             grid->addWidget(row.warnings, r, 5);
         }
         grid->setColumnStretch(5, 1);
-        outer->addWidget(frame);
+        banksLayout->addWidget(frame);
     }
+    outer->addWidget(new FittingScrollArea(banks, m_content), 1);
 
     auto* runRow = new QHBoxLayout;
     m_counter = buildCounter();
     runRow->addWidget(m_counter);
     m_interrept = new QPushButton(QString::fromLatin1(kCancel), m_content);
     m_interrept->setObjectName(QStringLiteral("interrept"));
+    m_interrept->setAutoDefault(true);
     connect(m_interrept, &QPushButton::clicked, this, &SamplingWindow::interreptClicked);
     runRow->addWidget(m_interrept);
     runRow->addStretch();
@@ -105,6 +117,7 @@ void SamplingWindow::build()
     const auto button = [&](const char* name, const char* caption, void (SamplingWindow::*slot)()) {
         auto* b = new QPushButton(QString::fromLatin1(caption), m_content);
         b->setObjectName(QString::fromLatin1(name));
+        b->setAutoDefault(true); // Enter presses the button that has the focus
         connect(b, &QPushButton::clicked, this, slot);
         buttons->addWidget(b);
         return b;
@@ -152,6 +165,19 @@ QWidget* SamplingWindow::buildCounter()
     }
     counter->setFixedSize(m_label13->width(), boxHeight);
     return counter;
+}
+
+void SamplingWindow::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (m_sized) return;
+    m_sized = true;
+    // The scroll area does not tell the layout that its rows grew while they were polished.
+    m_content->findChild<QScrollArea*>()->updateGeometry();
+    m_content->layout()->invalidate();
+    const QSize content = m_content->sizeHint();
+    m_normalWidth = content.width();
+    resize(content.boundedTo(availableSize(this)));
 }
 
 void SamplingWindow::resizeEvent(QResizeEvent* event)

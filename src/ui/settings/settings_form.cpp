@@ -2,7 +2,9 @@
 
 #include "image/address_map.h"
 #include "image/default_image.h"
+#include "ui/settings/fitting_scroll_area.h"
 #include "ui/settings/byte_text.h"
+
 
 #include <QComboBox>
 #include <QGridLayout>
@@ -77,6 +79,7 @@ SettingsForm::SettingsForm(ParameterImage& image, QWidget* parent)
     banks->addWidget(frame1);
     banks->addWidget(frame2);
 
+    auto* body = new QWidget(this);
     auto* right = new QVBoxLayout;
     right->addWidget(buildOutputGroup());
     right->addStretch(1);
@@ -86,14 +89,21 @@ SettingsForm::SettingsForm(ParameterImage& image, QWidget* parent)
     QPalette red = m_message->palette();
     red.setColor(QPalette::WindowText, QColor(0xFF, 0x00, 0x00));
     m_message->setPalette(red);
-    right->addWidget(m_message);
-    right->addWidget(buildButtons());
-
-    auto* top = new QHBoxLayout(this);
+    m_messageRed = red;
+    auto* top = new QHBoxLayout(body);
     top->addLayout(banks, 1);
     top->addLayout(right);
 
+    // The controls scroll on a small screen; the message and the buttons stay in view.
+    auto* bottom = new QHBoxLayout;
+    bottom->addWidget(m_message, 1);
+    bottom->addWidget(buildButtons());
+    auto* outer = new QVBoxLayout(this);
+    outer->addWidget(new FittingScrollArea(body, this), 1);
+    outer->addLayout(bottom);
+
     load();
+    resize(sizeHint().boundedTo(availableSize(this)));
 }
 
 QGroupBox* SettingsForm::buildBank(address::Bank bank)
@@ -232,7 +242,7 @@ QWidget* SettingsForm::buildOutputGroup()
 QWidget* SettingsForm::buildButtons()
 {
     auto* box = new QWidget(this);
-    auto* column = new QVBoxLayout(box);
+    auto* column = new QHBoxLayout(box);
     column->setContentsMargins(0, 0, 0, 0);
     const auto button = [&](const char* name, const char* caption) {
         auto* b = new QPushButton(QLatin1String(caption), box);
@@ -251,7 +261,9 @@ QWidget* SettingsForm::buildButtons()
 
     connect(m_comOk, &QPushButton::clicked, this, &SettingsForm::comOkClicked);
     connect(m_command2, &QPushButton::clicked, this, &SettingsForm::command2Clicked);
-    connect(m_comExit, &QPushButton::clicked, this, &QWidget::close);
+    connect(m_comExit, &QPushButton::clicked, this, &SettingsForm::exitClicked);
+    for (QPushButton* b : {m_comOk, m_comSave, m_command2, m_comExit, m_comDefault})
+        b->setAutoDefault(true); // Enter presses the button that has the focus
     connect(m_comDefault, &QPushButton::clicked, this, &SettingsForm::comDefaultClicked);
     return box;
 }
@@ -272,6 +284,7 @@ void SettingsForm::load()
         pair.scroll->setValue(std::clamp(fieldValue(m_image, pair.field), 0, kScrollMax));
     for (const ListControl& c : m_lists)
         select(c.list, fieldValue(m_image, c.field));
+    m_loaded = controlState();
 }
 
 void SettingsForm::applyOpener(SettingsOpener opener)
@@ -303,6 +316,7 @@ bool SettingsForm::tranback()
     // CoinControl together keep its bit 6.
     for (const ListControl& c : m_lists)
         setFieldValue(m_image, c.field, c.list->currentIndex());
+    m_loaded = controlState();
     return true;
 }
 
@@ -329,6 +343,7 @@ void SettingsForm::comOkClicked()
     if (!tranback()) return;
     // OK is shown only by the openers that lead on to sampling (editing hides it).
     emit samplingRequested();
+    m_leaving = true;
     close();
 }
 
@@ -340,6 +355,7 @@ void SettingsForm::command2Clicked()
 void SettingsForm::comDefaultClicked()
 {
     loadSettingsDefault(m_image);
+    m_leaving = true;
     close();
     emit defaultLoaded();
 }

@@ -3,6 +3,8 @@
 #include "image/parameter_image.h"
 #include "image/settings_model.h"
 
+#include <QList>
+#include <QPalette>
 #include <QString>
 #include <QWidget>
 
@@ -51,6 +53,13 @@ public:
     // The validation text shown after a refused tranback(), empty otherwise.
     QString message() const;
 
+    // Whether the controls hold changes that tranback() has not written.
+    bool hasEdits() const;
+    // The controls from the image again (an opener changed it); edits are dropped.
+    void reload();
+    // How a programming started here ended: green when it succeeded, else red.
+    void showOutcome(bool succeeded, const QString& text);
+
 signals:
     // "OK" wrote the image and the form was not opened for editing: sampling comes next.
     void samplingRequested();
@@ -85,11 +94,23 @@ private:
     void comOkClicked();
     void command2Clicked();
     void comDefaultClicked();
+    // Exit, Escape and the close box: edits not taken back are dropped only when the user says.
+    void exitClicked();
+    QList<QString> controlState() const;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    QList<QString> m_loaded; // controlState() as loaded or last written
+    bool m_leaving = false;
 
     ParameterImage& m_image;
     std::vector<ScrollPair> m_pairs; // in loading order
     std::vector<ListControl> m_lists;
     QLabel* m_message = nullptr;
+    QPalette m_messageRed;
     QPushButton* m_comOk = nullptr;
     QPushButton* m_comSave = nullptr;
     QPushButton* m_command2 = nullptr;

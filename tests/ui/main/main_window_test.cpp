@@ -9,6 +9,8 @@
 #include "ui/sampling/sampling_window.h"
 #include "sim/qt/pty_bridge.h"
 #include "sim/virtual_selector.h"
+#include "session/backup.h"
+#include "sim/fault_plan.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -17,6 +19,7 @@
 #include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSettings>
 #include <QSignalSpy>
@@ -190,6 +193,66 @@ TEST_F(MainWindowTest, OpenAndProgramProgramsThenCalibrates)
     EXPECT_EQ(window->samplingWindow()->windowTitle(), "Calibration");
     EXPECT_EQ(window->samplingState().operation, SamplingState::Mode::Calibration);
     EXPECT_TRUE(window->findChild<QPushButton*>("ComEdit")->isEnabled());
+}
+
+TEST_F(MainWindowTest, ProgrammingThatFailedOpensNoCalibration)
+{
+    window->startUp();
+    window->findChild<QAction*>("mnuBackup")->setChecked(false);
+    session.link().setTiming({.replyTimeoutMs = 40, .closingPauseMs = 5});
+    model.setFaultPlan(*sim::FaultPlan::parse("gone:1").plan);
+    chosen = writeFile(files.filePath("good.cdt"), coinData(256, 77));
+    window->findChild<QAction*>("mnuOpen_Program")->trigger();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !session.isBusy(); }, 30000));
+    QTest::qWait(50);
+    EXPECT_EQ(window->samplingWindow(), nullptr);
+    EXPECT_EQ(statusColour(), QColor(255, 0, 0));
+    EXPECT_TRUE(status().contains("not programmed")) << status().toStdString();
+}
+
+TEST_F(MainWindowTest, ExitWhileProgrammingAsksAndKeepProgrammingFinishesWithABackup)
+{
+    window->startUp();
+    QTemporaryDir backups;
+    window->setBackupFolder(backups.path());
+    bridge.setWireTime(true); // slow enough to close in the middle
+    window->show();
+    bool ended = false;
+    QString said;
+    window->programToSelector([&](bool ok, const QString& text) {
+        ended = ok;
+        said = text;
+    });
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return session.current() && session.current()->kind() == session::Operation::Kind::Program; }, 30000));
+    window->close();
+    auto* ask = window->findChild<QMessageBox*>("ConfirmStop");
+    ASSERT_NE(ask, nullptr);
+    EXPECT_TRUE(window->isVisible());
+    ask->defaultButton()->click(); // keep programming
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ended; }, 30000)) << said.toStdString();
+    EXPECT_EQ(model.counts().endOfProgramming, 3);
+    EXPECT_EQ(session::BackupFolder(backups.path()).entries().size(), 1u);
+    EXPECT_TRUE(said.startsWith("Programmed 184 cells; backup in ")) << said.toStdString();
+    EXPECT_EQ(status(), said);
+}
+
+TEST_F(MainWindowTest, AnOpenerReloadsTheFormItFindsAndAsksBeforeDroppingEdits)
+{
+    window->startUp();
+    window->findChild<QPushButton*>("ComTeach")->click();
+    SettingsForm* form = window->settingsForm();
+    ASSERT_NE(form, nullptr);
+    model.setCell(6, 200);
+    window->findChild<QPushButton*>("ComEdit")->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form->windowTitle() == "Edit"; }, 30000));
+    auto* dollar = form->findChild<QLineEdit*>("TextDollar1");
+    EXPECT_EQ(dollar->text(), "200");
+    dollar->setText("7");
+    window->findChild<QPushButton*>("ComTeach")->click();
+    EXPECT_NE(form->findChild<QMessageBox*>("ConfirmReload"), nullptr);
+    EXPECT_EQ(dollar->text(), "7");
+    EXPECT_EQ(form->windowTitle(), "Edit");
 }
 
 TEST_F(MainWindowTest, EditReadsThenOpensTheForm)

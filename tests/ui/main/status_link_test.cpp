@@ -10,6 +10,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -78,6 +79,28 @@ TEST(StatusWindowFollowsLink, FailedFirstRangeStaysVisibleUntilTheNextRangeSucce
     EXPECT_EQ(b.presenter.window(), nullptr); // the last range closed it
     EXPECT_EQ(b.model().cell(100), 77);
     EXPECT_EQ(b.model().cell(180), 'M');
+}
+
+TEST(StatusWindowFollowsLink, CancelStopsARunOnADeadLineAndSamplingHasNoStatusWindow)
+{
+    Bench b("drop:1");
+    b.session.link().setTiming({.replyTimeoutMs = 3000, .closingPauseMs = 10});
+    const auto read = b.session.readSelector();
+    ASSERT_TRUE(read);
+    QSignalSpy done(read.operation, &session::ReadOperation::finished);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return b.presenter.window() && b.presenter.window()->comCancel()->isVisible(); }));
+    b.presenter.window()->comCancel()->click();
+    ASSERT_TRUE(done.wait(1000));
+    EXPECT_EQ(done.first().first().value<session::ReadResult>().reason, link::EndReason::Cancelled);
+    b.presenter.window()->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+
+    // A sampling run waits for coins in its own window.
+    const auto run = b.session.startSampling(1);
+    ASSERT_TRUE(run);
+    QTest::qWait(300);
+    EXPECT_EQ(b.presenter.window(), nullptr);
+    run.operation->cancel();
 }
 
 } // namespace

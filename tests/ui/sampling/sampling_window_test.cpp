@@ -128,6 +128,16 @@ TEST(SamplingWindow, ProgressOfAReadMovesNothing)
     EXPECT_EQ(b.find<QLineEdit>("Text1")->text(), counter);
 }
 
+TEST(SamplingWindow, AnOpenerReloadsAnOpenWindowInItsNewMode)
+{
+    Bench b;
+    b.session.image().setNumber(address::coinValue(1), 40);
+    b.open(true);
+    EXPECT_EQ(b.find<QLineEdit>("money_0")->text(), "20"); // not the stale 10
+    EXPECT_EQ(b.window->windowTitle(), "Calibration");
+    EXPECT_EQ(b.status(), "Press \"Insert\" for channels:");
+}
+
 TEST(SamplingWindow, CancelBeforeAnyCoinAndSecondInsertRefused)
 {
     Bench b;

@@ -4,6 +4,7 @@
 #include "ui/settings/settings_form.h"
 
 #include <QComboBox>
+#include <QMessageBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -141,6 +142,11 @@ TEST(SettingsFormButtons, ExitLeavesTheImageAsItWas)
     control<QScrollBar>(*form, "HScrollDollar5")->setValue(99);
     EXPECT_FALSE(control<QPushButton>(*form, "ComOK")->isVisible());
     control<QPushButton>(*form, "ComExit")->click();
+    // Edits not taken back are dropped only when the user says so.
+    auto* ask = form->findChild<QMessageBox*>("ConfirmDiscard");
+    ASSERT_NE(ask, nullptr);
+    EXPECT_TRUE(form->isVisible());
+    ask->buttons().at(0)->click(); // Discard
     EXPECT_EQ(image, before);
     EXPECT_FALSE(form->isVisible());
 }

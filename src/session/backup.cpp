@@ -1,0 +1,165 @@
+#include "session/backup.h"
+
+#include "image/address_map.h"
+#include "image/cell_byte.h"
+#include "image/settings_model.h"
+#include "session/document_files.h"
+#include "session/selector_session.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QStandardPaths>
+
+#include <set>
+
+namespace quarvel::session {
+
+namespace {
+
+const char kStamp[] = "yyyy-MM-dd_HHmmss";
+
+QRegularExpression backupName()
+{
+    // Date, time, port, and a count when one second saw two backups.
+    static const QRegularExpression re(
+        QStringLiteral("^(\\d{4}-\\d{2}-\\d{2}_\\d{6})_([^_]+)(?:_(\\d+))?\\.cdt$"));
+    return re;
+}
+
+// A port name as a file name may hold it: "/dev/ttyUSB0" -> "dev-ttyUSB0". No "_", which
+// separates the parts of the name.
+QString portPart(const QString& port)
+{
+    QString part;
+    for (const QChar c : port)
+        part += c.isLetterOrNumber() || c == QLatin1Char('.') ? c : QLatin1Char('-');
+    while (part.startsWith(QLatin1Char('-')))
+        part.remove(0, 1);
+    return part.isEmpty() ? QStringLiteral("port") : part;
+}
+
+bool isFolderTarget(const QString& target)
+{
+    return target.endsWith(QLatin1Char('/')) || target.endsWith(QDir::separator()) || QFileInfo(target).isDir();
+}
+
+} // namespace
+
+QString BackupFolder::standardPath()
+{
+    return QDir(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)).filePath(QStringLiteral("backups"));
+}
+
+QString BackupFolder::newFile(const QDateTime& taken, const QString& port) const
+{
+    const QString stem = taken.toString(QLatin1String(kStamp)) + QLatin1Char('_') + portPart(port);
+    const QDir dir(m_path);
+    QString name = stem + QStringLiteral(".cdt");
+    for (int n = 2; QFileInfo::exists(dir.filePath(name)); ++n)
+        name = stem + QStringLiteral("_%1.cdt").arg(n);
+    return dir.filePath(name);
+}
+
+std::vector<BackupEntry> BackupFolder::entries() const
+{
+    std::vector<BackupEntry> list;
+    const QDir dir(m_path);
+    // Names sort by time; newest first.
+    for (const QString& name : dir.entryList({QStringLiteral("*.cdt")}, QDir::Files, QDir::Name | QDir::Reversed)) {
+        const auto match = backupName().match(name);
+        if (!match.hasMatch()) continue;
+        const QDateTime taken = QDateTime::fromString(match.captured(1), QLatin1String(kStamp));
+        if (!taken.isValid()) continue;
+        list.push_back({dir.filePath(name), taken, match.captured(2)});
+    }
+    return list;
+}
+
+void BackupFolder::prune() const
+{
+    const auto list = entries();
+    for (std::size_t i = kKept; i < list.size(); ++i)
+        QFile::remove(list[i].path);
+}
+
+Started<ReadOperation> backUpSelector(SelectorSession& session, const QString& target,
+                                      std::function<void(const BackupResult&)> done)
+{
+    const QString port = session.portName();
+    auto started = session.readSelector(SelectorSession::ReadInto::ResultOnly);
+    if (!started) return started;
+    QObject::connect(started.operation, &ReadOperation::finished, started.operation,
+                     [target, port, done = std::move(done)](const ReadResult& read) {
+                         BackupResult result;
+                         if (!read.succeeded() || !read.image) {
+                             result.error = read.message.isEmpty() ? QStringLiteral("Read selector error")
+                                                                   : read.message;
+                             done(result);
+                             return;
+                         }
+                         result.read = true;
+                         result.image = *read.image;
+                         const bool folder = isFolderTarget(target);
+                         const BackupFolder backups(target);
+                         if (folder && !QDir().mkpath(target)) {
+                             result.error = QStringLiteral("Cannot create the backup folder %1")
+                                                .arg(QDir::toNativeSeparators(target));
+                             done(result);
+                             return;
+                         }
+                         result.path = folder ? backups.newFile(QDateTime::currentDateTime(), port) : target;
+                         const FileSaveResult saved = saveCoinData(result.path, result.image);
+                         result.saved = saved.saved;
+                         result.error = saved.error;
+                         if (folder && saved.saved) backups.prune();
+                         done(result);
+                     });
+    return started;
+}
+
+QString programmingSummary(const ProgramResult& result, const QString& backupPath)
+{
+    const QString backup =
+        backupPath.isEmpty() ? QString() : QStringLiteral("; backup in %1").arg(QDir::toNativeSeparators(backupPath));
+    if (result.succeeded()) return QStringLiteral("Programmed %1 cells%2").arg(result.cellsWritten()).arg(backup);
+    return result.failureSummary() + backup;
+}
+
+QString stopProgrammingQuestion(const SelectorSession& session)
+{
+    const Operation* running = session.current();
+    if (!running || running->kind() != Operation::Kind::Program) return {};
+    return QStringLiteral("Programming is not finished (%1 of %2 cells). Stop and leave the selector partly "
+                          "programmed?")
+        .arg(session.cellsProgrammed())
+        .arg(ProgramResult::cellsInRanges());
+}
+
+QStringList differingFields(const ParameterImage& a, const ParameterImage& b)
+{
+    QStringList names;
+    std::set<int> covered;
+    for (const SettingField& field : allFields()) {
+        covered.insert(field.cell);
+        if (fieldText(a, field) != fieldText(b, field))
+            names << QString::fromStdString(fieldLabel(field)).simplified().remove(QLatin1Char(':'));
+    }
+    for (int channel = 1; channel <= address::kChannelCount; ++channel) {
+        const int cells[] = {address::refALow(channel), address::refAHigh(channel), address::sigmaA(channel),
+                             address::coinTLD(channel), address::refX(channel),    address::refY(channel),
+                             address::refDH(channel)};
+        bool differs = false;
+        for (const int cell : cells) {
+            covered.insert(cell);
+            differs = differs || cellByte(a.text(cell)) != cellByte(b.text(cell));
+        }
+        if (differs) names << QStringLiteral("Coin %1 references").arg(channel);
+    }
+    for (int cell = 0; cell < ParameterImage::kSelectorCells; ++cell)
+        if (!covered.count(cell) && cellByte(a.text(cell)) != cellByte(b.text(cell)))
+            names << QStringLiteral("cell %1").arg(cell);
+    return names;
+}
+
+} // namespace quarvel::session

@@ -1,0 +1,89 @@
+#include "ui/main/restore_dialog.h"
+
+#include "session/backup.h"
+#include "session/document_files.h"
+
+#include <QDialogButtonBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+namespace quarvel {
+
+namespace {
+
+constexpr int kPathRole = Qt::UserRole;
+constexpr int kShownDifferences = 6;
+
+QString differencesText(const QStringList& names)
+{
+    if (names.isEmpty()) return QStringLiteral("same as the document");
+    QStringList shown = names.mid(0, kShownDifferences);
+    if (names.size() > kShownDifferences) shown << QStringLiteral("%1 more").arg(names.size() - kShownDifferences);
+    return shown.join(QStringLiteral(", "));
+}
+
+} // namespace
+
+RestoreDialog::RestoreDialog(const QString& folder, const ParameterImage& document, QWidget* parent)
+    : QDialog(parent), m_list(new QTreeWidget(this))
+{
+    setObjectName(QStringLiteral("RestoreSelector"));
+    setWindowTitle(QStringLiteral("Restore Selector"));
+    setAttribute(Qt::WA_DeleteOnClose);
+
+    auto* intro = new QLabel(QStringLiteral("&Backups of the selector's memory, newest first:"), this);
+    intro->setBuddy(m_list);
+    m_list->setObjectName(QStringLiteral("ListBackups"));
+    m_list->setRootIsDecorated(false);
+    m_list->setHeaderLabels({QStringLiteral("Date"), QStringLiteral("Time"), QStringLiteral("Port"),
+                             QStringLiteral("Differs from the document in")});
+    for (const session::BackupEntry& entry : session::BackupFolder(folder).entries()) {
+        const session::CoinDataCheck file = session::checkCoinDataFile(entry.path, true);
+        // A backup that cannot be read back is listed, and cannot be chosen.
+        const QString differences =
+            file ? differencesText(session::differingFields(file.file->image, document))
+                 : session::refusalText(*file.refusal);
+        auto* item = new QTreeWidgetItem(m_list, {entry.taken.date().toString(Qt::ISODate),
+                                                  entry.taken.time().toString(QStringLiteral("HH:mm:ss")),
+                                                  entry.port, differences});
+        item->setData(0, kPathRole, entry.path);
+        item->setToolTip(3, differences);
+        if (!file) item->setFlags(item->flags() & ~Qt::ItemIsEnabled);
+    }
+    m_list->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    m_list->header()->setStretchLastSection(true);
+    if (m_list->topLevelItemCount() > 0) m_list->setCurrentItem(m_list->topLevelItem(0));
+
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Cancel, this);
+    QPushButton* restore = buttons->addButton(QStringLiteral("&Restore…"), QDialogButtonBox::AcceptRole);
+    restore->setObjectName(QStringLiteral("ComRestore"));
+    restore->setEnabled(m_list->currentItem() != nullptr);
+    connect(m_list, &QTreeWidget::currentItemChanged, restore,
+            [restore](QTreeWidgetItem* item) { restore->setEnabled(item && (item->flags() & Qt::ItemIsEnabled)); });
+    connect(m_list, &QTreeWidget::itemActivated, this, [this] { accept(); });
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    connect(this, &QDialog::accepted, this, &RestoreDialog::accepted);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(intro);
+    layout->addWidget(m_list, 1);
+    layout->addWidget(buttons);
+    resize(720, 360);
+}
+
+int RestoreDialog::count() const
+{
+    return m_list->topLevelItemCount();
+}
+
+void RestoreDialog::accepted()
+{
+    const QTreeWidgetItem* item = m_list->currentItem();
+    if (item && (item->flags() & Qt::ItemIsEnabled)) emit chosen(item->data(0, kPathRole).toString());
+}
+
+} // namespace quarvel
