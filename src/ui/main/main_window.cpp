@@ -240,7 +240,8 @@ bool MainWindow::openStartPort(const StartPort& port)
     if (remembered == QLatin1String(kVirtualMarker)) {
         m_fixedPort.reset();
         if (m_session.openVirtualSelector(&error)) return true;
-    } else if (!remembered.isEmpty() && QFileInfo::exists(remembered)) {
+    } else if (!remembered.isEmpty() &&
+               (isDeviceName(remembered.toStdString(), hostPlatform()) || QFileInfo::exists(remembered))) {
         m_fixedPort.reset();
         if (m_session.openPort(remembered)) return true;
     }
