@@ -2,6 +2,7 @@
 // selector with.
 #include "app_icon.h"
 #include "exit_when_shown.h"
+#include "image/qt/state_file_io.h"
 #include "ui/main/main_window.h"
 #include "script_runner.h"
 #include "session/selector_session.h"
@@ -20,6 +21,7 @@ int main(int argc, char** argv)
     QCoreApplication::setOrganizationName(QStringLiteral("quarvel"));
     QCoreApplication::setApplicationName(QStringLiteral("quarvel"));
     QCoreApplication::setApplicationVersion(QStringLiteral(QUARVEL_VERSION));
+    quarvel::keepSettingsInDataFolder();
     QGuiApplication::setDesktopFileName(QStringLiteral("quarvel"));
     QApplication::setWindowIcon(quarvel::appIcon());
     // The traffic log window shows the line; the console stays quiet unless QT_LOGGING_RULES says.
