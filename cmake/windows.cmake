@@ -27,11 +27,16 @@ install(FILES $<TARGET_FILE:Qt6::QWindowsVistaStylePlugin> DESTINATION ${CMAKE_I
 # The compiler's own run-time libraries; their folders also serve Wine below.
 set(quarvel_runtime_dirs)
 if(MINGW)
+  # Debian keeps them among the compiler's libraries, a MinGW on Windows beside the compiler.
+  get_filename_component(compiler_dir ${CMAKE_CXX_COMPILER} DIRECTORY)
   foreach(dll libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll)
     execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${dll}
                     OUTPUT_VARIABLE path OUTPUT_STRIP_TRAILING_WHITESPACE)
     if(NOT IS_ABSOLUTE "${path}" OR NOT EXISTS "${path}")
-      message(FATAL_ERROR "${dll}: the compiler does not know where it is (${CMAKE_CXX_COMPILER})")
+      set(path ${compiler_dir}/${dll})
+    endif()
+    if(NOT EXISTS "${path}")
+      message(FATAL_ERROR "${dll}: neither the compiler nor its folder has it (${CMAKE_CXX_COMPILER})")
     endif()
     get_filename_component(path "${path}" REALPATH)
     get_filename_component(dir "${path}" DIRECTORY)
@@ -80,6 +85,8 @@ set(quarvel_nsis_template ${CMAKE_ROOT}/Modules/Internal/CPack/NSIS.template.in)
 file(READ ${quarvel_nsis_template} template)
 set(patched "${template}")
 string(REPLACE "RequestExecutionLevel admin" "RequestExecutionLevel user" patched "${patched}")
+# A 64-bit installer for a 64-bit program (and one that Wine runs without its 32-bit half).
+string(REPLACE "; CPack install script" "Target amd64-unicode\n; CPack install script" patched "${patched}")
 string(REPLACE "SetShellVarContext all" "SetShellVarContext current" patched "${patched}")
 string(REPLACE "StrCpy $SV_ALLUSERS \"AllUsers\"" "StrCpy $SV_ALLUSERS \"JustMe\"" patched "${patched}")
 string(REPLACE "$DOCUMENTS\\@CPACK_PACKAGE_INSTALL_DIRECTORY@" "$LOCALAPPDATA\\Programs\\@CPACK_PACKAGE_INSTALL_DIRECTORY@"
@@ -87,6 +94,10 @@ string(REPLACE "$DOCUMENTS\\@CPACK_PACKAGE_INSTALL_DIRECTORY@" "$LOCALAPPDATA\\P
 # The earlier version to remove first was installed per user as well.
 string(REPLACE "ReadRegStr $0 HKLM \"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall"
        "ReadRegStr $0 SHCTX \"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall" patched "${patched}")
+string(FIND "${patched}" "Target amd64-unicode" at)
+if(at EQUAL -1)
+  message(FATAL_ERROR "CPack's NSIS script changed: its first line was not found")
+endif()
 foreach(gone "RequestExecutionLevel admin" "SetShellVarContext all" "StrCpy $SV_ALLUSERS \"AllUsers\"" "$DOCUMENTS"
         "ReadRegStr $0 HKLM \"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall")
   string(FIND "${patched}" "${gone}" at)
