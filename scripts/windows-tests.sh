@@ -36,6 +36,7 @@ check() { # check WHAT COMMAND...: passes when the command succeeds
   if "$@"; then pass "$what"; else fail "$what"; fi
 }
 same() { cmp -s "$1" "$2"; }
+quiet() { "$@" >/dev/null; }
 started=()
 stop_started() {
   local pid
@@ -74,7 +75,7 @@ printf '#!/bin/sh\nWINEPATH= exec "%s" "%s" "$@"\n' "$run" "$installed/quarvelct
 chmod +x ctl
 ctl=$out/ctl
 ctl() { "$ctl" "$@"; }
-check "installed quarvelctl.exe starts on its own DLLs" ctl --version >/dev/null
+check "installed quarvelctl.exe starts on its own DLLs" quiet ctl --version
 
 # ----- 3. files -----
 "$linctl" read --port sim -q -o sim-linux.cdt

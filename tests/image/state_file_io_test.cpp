@@ -59,7 +59,8 @@ TEST_F(StateFileIo, LivesInTheConfigurationFolder)
     const QString path = stateFilePath();
 #ifdef Q_OS_WIN
     // The user's own folder, writable without administrator rights, and not the root of C:.
-    EXPECT_TRUE(path.startsWith(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + '/'))
+    EXPECT_TRUE(
+        path.startsWith(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + '/'))
         << path.toStdString();
 #else
     EXPECT_TRUE(path.startsWith(m_home.path() + '/')) << path.toStdString();

@@ -36,7 +36,8 @@ const char kErrorSlot[] = "onDeviceError(QSerialPort::SerialPortError)";
 QString systemPortName(const QString& nameOrPath)
 {
 #ifdef Q_OS_WIN
-    static const QRegularExpression com(QStringLiteral("^com(\\d+)$"), QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression com(QStringLiteral("^com(\\d+)$"),
+                                        QRegularExpression::CaseInsensitiveOption);
     const QRegularExpressionMatch match = com.match(nameOrPath);
     if (match.hasMatch()) return QStringLiteral("COM") + match.captured(1);
 #endif

@@ -18,7 +18,8 @@ bool isDeviceName(std::string_view name, Platform platform)
     for (const std::string_view prefix : {"\\\\.\\", "//./"})
         if (name.substr(0, prefix.size()) == prefix) name.remove_prefix(prefix.size());
     const auto lower = [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); };
-    if (name.size() < 4 || lower(name[0]) != 'c' || lower(name[1]) != 'o' || lower(name[2]) != 'm') return false;
+    if (name.size() < 4 || lower(name[0]) != 'c' || lower(name[1]) != 'o' || lower(name[2]) != 'm')
+        return false;
     return std::all_of(name.begin() + 3, name.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 

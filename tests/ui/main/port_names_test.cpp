@@ -12,8 +12,8 @@ TEST(PortNames, WindowsPortNamesAreDevicesNotPaths)
     {
         const char* name;
         bool windows;
-    } cases[] = {{"COM12", true},      {"com3", true},   {"\\\\.\\COM12", true}, {"//./com7", true},
-                 {"COM", false},       {"COMX", false},  {"COM1a", false},       {"C:\\COM12", false},
+    } cases[] = {{"COM12", true},       {"com3", true},  {"\\\\.\\COM12", true}, {"//./com7", true},
+                 {"COM", false},        {"COMX", false}, {"COM1a", false},       {"C:\\COM12", false},
                  {"/dev/ttyS0", false}, {"", false}};
     for (const auto& c : cases) {
         EXPECT_EQ(isDeviceName(c.name, Platform::Windows), c.windows) << c.name;
