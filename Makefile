@@ -1,13 +1,15 @@
 # Quick start:  make run   (build and start the desktop program)
 #               make test  (build and run the whole test suite)
+#               make windows, make test-windows  (Windows build, installer, tests under Wine)
 # Each target installs what it needs first.
 
 BUILD    ?= build
+WINBUILD ?= build-windows
 SANITIZE ?= OFF
 JOBS     ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build run package test test-sanitize fuzz bench format clean
+.PHONY: all deps configure build run package test test-sanitize fuzz bench windows test-windows format clean
 
 all: build
 
@@ -49,8 +51,26 @@ bench: configure
 		minimal_window quarvel quarvelctl -j $(JOBS)
 	@bench/run_benches.sh $(BUILD)
 
+# Windows x86-64, cross-built with MinGW-w64 and Qt for it (scripts/windows-toolchain.sh), in
+# $(WINBUILD): quarvel.exe and quarvelctl.exe, the folder they deploy to (deploy/), the installer
+# quarvel-<version>-win64-setup.exe, the portable quarvel-<version>-win64.zip and the test programs.
+windows:
+	@scripts/install-windows-deps.sh
+	@toolchain=$$(scripts/windows-toolchain.sh) && \
+		cmake -S . -B $(WINBUILD) -G Ninja -DCMAKE_TOOLCHAIN_FILE=$$toolchain >/dev/null
+	@cmake --build $(WINBUILD) -j $(JOBS)
+	@rm -rf $(WINBUILD)/deploy
+	@cmake --install $(WINBUILD) --prefix $(WINBUILD)/deploy --strip >/dev/null
+	@cd $(WINBUILD) && { cpack >cpack.log || { cat cpack.log; exit 1; }; } && grep 'package:' cpack.log
+
+# The Windows build under Wine: its test programs, the installer, quarvelctl.exe on a COM port and
+# quarvel.exe under Xvfb, held against the Linux build's quarvelctl.
+test-windows: windows configure
+	@cmake --build $(BUILD) --target quarvelctl -j $(JOBS)
+	@scripts/windows-tests.sh $(WINBUILD) $(BUILD)
+
 format:
 	@find src tests cli app bench fuzz -name '*.cpp' -o -name '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf build build-sanitize build-fuzz
+	rm -rf build build-sanitize build-fuzz build-windows

@@ -2,6 +2,7 @@
 // selector with.
 #include "app_icon.h"
 #include "exit_when_shown.h"
+#include "image/qt/state_file_io.h"
 #include "ui/main/main_window.h"
 #include "script_runner.h"
 #include "session/selector_session.h"
@@ -41,6 +42,7 @@ void nameApplication()
     QCoreApplication::setOrganizationName(QStringLiteral("quarvel"));
     QCoreApplication::setApplicationName(QStringLiteral("quarvel"));
     QCoreApplication::setApplicationVersion(QStringLiteral(QUARVEL_VERSION));
+    quarvel::keepSettingsInDataFolder();
 }
 
 // Help and version need no window: they are answered before any display is asked for.

@@ -13,6 +13,10 @@
 #include <cstring>
 #include <fcntl.h>
 #endif
+#ifdef Q_OS_WIN
+#include <fcntl.h>
+#include <io.h>
+#endif
 
 namespace quarvel::cli {
 
@@ -43,10 +47,22 @@ QString writeStraight(QFile& file, const QString& path, std::string_view bytes)
 QString writeOutput(const QString& path, std::string_view bytes)
 {
     if (path == QLatin1String(kStandardOutput)) {
+#ifdef Q_OS_WIN
+        // Standard output is in text mode: each LF of the file's CR LF would gain a CR of its own.
+        std::fflush(stdout);
+        const int mode = _setmode(_fileno(stdout), _O_BINARY);
+#endif
         QFile out;
+        QString error;
         if (!out.open(stdout, QIODevice::WriteOnly))
-            return cannotSave(QStringLiteral("standard output"), out.errorString());
-        return writeStraight(out, QStringLiteral("standard output"), bytes);
+            error = cannotSave(QStringLiteral("standard output"), out.errorString());
+        else
+            error = writeStraight(out, QStringLiteral("standard output"), bytes);
+#ifdef Q_OS_WIN
+        out.close();
+        if (mode != -1) _setmode(_fileno(stdout), mode);
+#endif
+        return error;
     }
     const QFileInfo info(path);
     const bool replaceable = !isSpecialPath(path) && (!info.exists() || info.isFile());

@@ -1,5 +1,6 @@
 #include "session/port_choice.h"
 
+#include "session/port_names.h"
 #include "session/selector_session.h"
 
 #include <QFileInfo>
@@ -42,7 +43,8 @@ PortChoice::Result PortChoice::start(const QString& remembered, int markedPort)
             m_fixedPort.reset();
             return {true, std::nullopt};
         }
-    } else if (!remembered.isEmpty() && QFileInfo::exists(remembered)) {
+    } else if (!remembered.isEmpty() &&
+               (isDeviceName(remembered.toStdString(), hostPlatform()) || QFileInfo::exists(remembered))) {
         if (m_session.openPort(remembered)) {
             m_fixedPort.reset();
             return {true, std::nullopt};

@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtGlobal>
 
@@ -12,13 +13,18 @@
 namespace quarvel {
 namespace {
 
-// Points the per-user folders at a temporary one for the length of a test.
+// Points the per-user folders at a temporary one for the length of a test. Windows takes its
+// folders from the system, not the environment: there Qt's test folders stand in, emptied.
 class StateFileIo : public ::testing::Test
 {
 protected:
     void SetUp() override
     {
         ASSERT_TRUE(m_home.isValid());
+#ifdef Q_OS_WIN
+        QStandardPaths::setTestModeEnabled(true);
+        QDir(QFileInfo(stateFilePath()).absolutePath()).removeRecursively();
+#endif
         for (const char* name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME"}) {
             m_saved.push_back({name, qgetenv(name), qEnvironmentVariableIsSet(name)});
             qputenv(name, QFile::encodeName(m_home.path()));
@@ -26,6 +32,10 @@ protected:
     }
     void TearDown() override
     {
+#ifdef Q_OS_WIN
+        QDir(QFileInfo(stateFilePath()).absolutePath()).removeRecursively();
+        QStandardPaths::setTestModeEnabled(false);
+#endif
         for (const Saved& saved : m_saved) {
             if (saved.wasSet)
                 qputenv(saved.name, saved.value);
@@ -47,7 +57,14 @@ protected:
 TEST_F(StateFileIo, LivesInTheConfigurationFolder)
 {
     const QString path = stateFilePath();
+#ifdef Q_OS_WIN
+    // The user's own folder, writable without administrator rights, and not the root of C:.
+    EXPECT_TRUE(
+        path.startsWith(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + '/'))
+        << path.toStdString();
+#else
     EXPECT_TRUE(path.startsWith(m_home.path() + '/')) << path.toStdString();
+#endif
     EXPECT_TRUE(path.endsWith(QStringLiteral("/cmose.sys"))) << path.toStdString();
 }
 
@@ -62,7 +79,7 @@ TEST_F(StateFileIo, MissingFileGivesTheDefaultsWithoutError)
 TEST_F(StateFileIo, SaveCreatesTheFolderAndLoadReadsItBack)
 {
     StateFile state;
-    state.setMostRecent("/bench/ch 1.cdt");
+    state.setMostRecent("ch 1.cdt");
     state.choosePort(9);
     const QString path = stateFilePath();
     ASSERT_FALSE(QFileInfo::exists(QFileInfo(path).absolutePath()));
@@ -72,13 +89,27 @@ TEST_F(StateFileIo, SaveCreatesTheFolderAndLoadReadsItBack)
     QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(file.readAll(),
-              "\"/bench/ch 1.cdt\"\r\n\"c:\\coin.syn\"\r\n#FALSE#\r\n#FALSE#\r\n#FALSE#\r\n#FALSE#\r\n");
+              "\"ch 1.cdt\"\r\n\"c:\\coin.syn\"\r\n#FALSE#\r\n#FALSE#\r\n#FALSE#\r\n#FALSE#\r\n");
 
     const StateFileLoad load = loadStateFile(path);
     EXPECT_TRUE(load.found);
     EXPECT_TRUE(load.error.isEmpty());
     EXPECT_EQ(load.state, state);
     EXPECT_EQ(load.state.startupPort(), 1);
+}
+
+TEST_F(StateFileIo, FileNamesAreWrittenWithThePlatformsSeparators)
+{
+    StateFile state;
+    state.setMostRecent("C:/bench/a.cdt");
+    ASSERT_TRUE(saveStateFile(stateFilePath(), state).saved);
+    QFile file(stateFilePath());
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+#ifdef Q_OS_WIN
+    EXPECT_TRUE(file.readAll().startsWith("\"C:\\bench\\a.cdt\"\r\n\"c:\\coin.syn\""));
+#else
+    EXPECT_TRUE(file.readAll().startsWith("\"C:/bench/a.cdt\"\r\n\"c:\\coin.syn\""));
+#endif
 }
 
 TEST_F(StateFileIo, UnwritableFolderIsReported)

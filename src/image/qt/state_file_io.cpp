@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QSettings>
 #include <QStandardPaths>
 
 namespace quarvel {
@@ -16,6 +17,16 @@ constexpr std::size_t kMaxStateBytes = std::size_t{64} * 1024;
 QString stateFilePath()
 {
     return QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation) + QStringLiteral("/cmose.sys");
+}
+
+void keepSettingsInDataFolder()
+{
+#ifdef Q_OS_WIN
+    // %LOCALAPPDATA%\<organization>\<application>.ini, next to the state file's folder.
+    QSettings::setDefaultFormat(QSettings::IniFormat);
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope,
+                       QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation));
+#endif
 }
 
 StateFileLoad loadStateFile(const QString& path)
@@ -38,7 +49,10 @@ FileSaveResult saveStateFile(const QString& path, const StateFile& state)
                            .arg(QDir::toNativeSeparators(path), QDir::toNativeSeparators(folder));
         return result;
     }
-    return saveFileAtomically(path, serializeStateFile(state));
+    StateFile stored = state;
+    for (std::string* name : {&stored.recentName1, &stored.recentName2})
+        *name = QDir::toNativeSeparators(QString::fromStdString(*name)).toStdString();
+    return saveFileAtomically(path, serializeStateFile(stored));
 }
 
 } // namespace quarvel

@@ -2,6 +2,7 @@
 
 #include <QIODevice>
 #include <QMetaMethod>
+#include <QRegularExpression>
 
 #ifdef Q_OS_UNIX
 #include <poll.h>
@@ -29,6 +30,19 @@ const char kUnnamedDevice[] = "(unnamed device)";
 
 const char kErrorSignal[] = "errorOccurred(QSerialPort::SerialPortError)";
 const char kErrorSlot[] = "onDeviceError(QSerialPort::SerialPortError)";
+
+// QSerialPort opens a name through \\.\ only when it is written "COM"; "com12" typed by hand
+// would go to the system as it is, which reaches COM1..COM9 only.
+QString systemPortName(const QString& nameOrPath)
+{
+#ifdef Q_OS_WIN
+    static const QRegularExpression com(QStringLiteral("^com(\\d+)$"),
+                                        QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch match = com.match(nameOrPath);
+    if (match.hasMatch()) return QStringLiteral("COM") + match.captured(1);
+#endif
+    return nameOrPath;
+}
 
 } // namespace
 
@@ -81,7 +95,7 @@ bool SerialLink::openPort(const QString& nameOrPath, QString* error)
     // the new one is open, so a name that fails to open loses nothing.
     if (nameOrPath == m_portName) closePort();
     auto port = std::make_unique<QSerialPort>();
-    port->setPortName(nameOrPath);
+    port->setPortName(systemPortName(nameOrPath));
     port->setBaudRate(kBaudRate);
     port->setDataBits(QSerialPort::Data8);
     port->setParity(QSerialPort::NoParity);

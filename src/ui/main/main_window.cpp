@@ -5,7 +5,7 @@
 #include "session/document_files.h"
 #include "ui/main/coin_picture.h"
 #include "ui/main/main_texts.h"
-#include "ui/main/port_names.h"
+#include "session/port_names.h"
 #include "ui/main/status_window.h"
 #include "ui/main/traffic_log_window.h"
 #include "ui/sim/virtual_selector_window.h"

@@ -3,7 +3,7 @@
 #include "ui/main/main_window.h"
 
 #include "ui/main/main_texts.h"
-#include "ui/main/port_names.h"
+#include "session/port_names.h"
 #include "ui/sim/virtual_selector_window.h"
 
 #include <QAction>

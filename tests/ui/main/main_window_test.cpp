@@ -4,7 +4,7 @@
 #include "image/default_image.h"
 #include "image/qt/state_file_io.h"
 #include "ui/main/main_window.h"
-#include "ui/main/port_names.h"
+#include "session/port_names.h"
 #include "ui/main/window_geometry.h"
 #include "ui/sampling/sampling_window.h"
 #include "sim/qt/pty_bridge.h"

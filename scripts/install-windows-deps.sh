@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Installs what the Windows build and its tests under Wine need on Debian 12, on top of
+# install-deps.sh: the MinGW-w64 compiler (posix threads, which Qt's build for it assumes),
+# GoogleTest's sources to compile for that target, Wine to run the results and NSIS for the
+# installer. Idempotent: packages already present are not fetched again.
+# Debian's wine64 runs 64-bit programs alone; without i386 packages `wine` only warns that
+# wine32 is missing, so no foreign architecture is added.
+set -euo pipefail
+cd "$(dirname "$0")"
+./install-deps.sh
+
+packages=(
+  g++-mingw-w64-x86-64-posix
+  googletest
+  wine wine64
+  nsis
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+if [ "$(id -u)" -eq 0 ]; then
+  sudo=()
+elif command -v sudo >/dev/null 2>&1; then
+  sudo=(sudo)
+else
+  echo "install-windows-deps: need root or sudo to install: ${missing[*]}" >&2
+  exit 1
+fi
+
+echo "install-windows-deps: installing ${missing[*]}" >&2
+export DEBIAN_FRONTEND=noninteractive
+"${sudo[@]}" apt-get update -q
+"${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"

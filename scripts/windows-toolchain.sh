@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Makes Qt 6.4.2 for x86_64-w64-mingw32 available and prints the CMake toolchain file to build
+# QUARVEL for Windows with. A prebuilt archive (qt6.4.2-mingw64.tar.xz) is unpacked when one is
+# found; otherwise scripts/build-qt6-mingw64.sh builds the same from Debian's sources (about half
+# an hour on two cores, once). Either way the result is kept in the cache folder and reused.
+#   QUARVEL_QT_MINGW       where Qt goes   (default ~/.cache/quarvel/qt6-mingw64)
+#   QUARVEL_TOOLCHAINS     a folder holding the prebuilt archive (and qtserialport's sources)
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+prefix=${QUARVEL_QT_MINGW:-${XDG_CACHE_HOME:-$HOME/.cache}/quarvel/qt6-mingw64}
+toolchain=$prefix/lib/cmake/Qt6/qt.toolchain.cmake
+
+if [ ! -f "$toolchain" ]; then
+  # Beside the checkout is where a shared machine keeps it.
+  archive=
+  for dir in ${QUARVEL_TOOLCHAINS:-} "$here/../../shared/toolchains"; do
+    if [ -f "$dir/qt6.4.2-mingw64.tar.xz" ]; then
+      archive=$dir/qt6.4.2-mingw64.tar.xz
+      export QT_SERIALPORT_TARBALL=$dir/qtserialport-everywhere-src-6.4.2.tar.xz
+      break
+    fi
+  done
+  rm -rf "$prefix" "$prefix.partial"
+  mkdir -p "$prefix.partial"
+  if [ -n "$archive" ]; then
+    echo "windows-toolchain: unpacking $archive" >&2
+    tar xJf "$archive" -C "$prefix.partial" --strip-components=1
+  else
+    echo "windows-toolchain: no prebuilt Qt for MinGW found; building it from source (about 30 minutes)" >&2
+    work=$(mktemp -d)
+    "$here/build-qt6-mingw64.sh" "$prefix.partial" "$work" >&2
+    rm -rf "$work"
+  fi
+  # Only a complete tree takes the final name, so an interrupted run starts again next time.
+  mv "$prefix.partial" "$prefix"
+fi
+echo "$toolchain"
