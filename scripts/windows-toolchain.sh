@@ -11,9 +11,10 @@ prefix=${QUARVEL_QT_MINGW:-${XDG_CACHE_HOME:-$HOME/.cache}/quarvel/qt6-mingw64}
 toolchain=$prefix/lib/cmake/Qt6/qt.toolchain.cmake
 
 if [ ! -f "$toolchain" ]; then
-  # Beside the checkout is where a shared machine keeps it.
+  # Beside the checkout is where a shared machine keeps it (or the workplace's shared folder,
+  # for a clone made elsewhere on the same machine).
   archive=
-  for dir in ${QUARVEL_TOOLCHAINS:-} "$here/../../shared/toolchains"; do
+  for dir in ${QUARVEL_TOOLCHAINS:-} "$here/../../shared/toolchains" /work/shared/toolchains; do
     if [ -f "$dir/qt6.4.2-mingw64.tar.xz" ]; then
       archive=$dir/qt6.4.2-mingw64.tar.xz
       export QT_SERIALPORT_TARBALL=$dir/qtserialport-everywhere-src-6.4.2.tar.xz
