@@ -27,6 +27,8 @@ const char* commandNameOf(CommandKind kind)
         return "program";
     case CommandKind::Teach:
         return "teach";
+    case CommandKind::Check:
+        return "check";
     default:
         return "read";
     }
@@ -91,6 +93,9 @@ bool DeviceCommand::open()
         finish(exit_code::kDevice);
         return false;
     }
+    if (m_invocation.trace)
+        m_printer.line(m_session.link().lowLatency() ? "low latency: granted by the serial driver"
+                                                     : "low latency: not granted (the driver has none, as a pty)");
     return true;
 }
 
