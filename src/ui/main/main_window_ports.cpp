@@ -2,6 +2,7 @@
 // path and the virtual selector. The fall-back rules live in session::PortChoice.
 #include "ui/main/main_window.h"
 
+#include "ui/main/link_check_dialog.h"
 #include "ui/main/main_texts.h"
 #include "ui/main/port_names.h"
 #include "ui/sim/virtual_selector_window.h"
@@ -131,6 +132,7 @@ void MainWindow::refreshSystemMenu()
         m_systemMenu->insertAction(m_otherPort, action);
         m_foundActions.append(action);
     }
+    ensureCheckLinkAction(*m_systemMenu, m_session, this);
 }
 
 void MainWindow::updatePortMarks()
