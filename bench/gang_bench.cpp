@@ -32,7 +32,8 @@ using bench::printRow;
 
 namespace {
 
-constexpr double kExchangeSeconds = (10 * bench::WireSelector::kByteNs + bench::WireSelector::kTurnaroundNs) / 1e9;
+constexpr double kExchangeSeconds =
+    (10 * bench::WireSelector::kByteNs + bench::WireSelector::kTurnaroundNs) / 1e9;
 
 double processCpuSeconds()
 {
@@ -118,16 +119,18 @@ void gang(int ports, bool againstSingles, double& slowestSingle)
     const GangFigures f = runGang(selectors.paths, selectors);
     const double ratio = f.wall / slowestSingle;
     const double cpu = f.hostCpu / f.wall;
-    std::printf("gang of %d, program and verify: %d passed, wall %.2f s, slowest single alone %.2f s, ratio %.3f, "
-                "host CPU/wall %.3f\n",
-                ports, f.passed, f.wall, slowestSingle, ratio, cpu);
+    std::printf(
+        "gang of %d, program and verify: %d passed, wall %.2f s, slowest single alone %.2f s, ratio %.3f, "
+        "host CPU/wall %.3f\n",
+        ports, f.passed, f.wall, slowestSingle, ratio, cpu);
     const std::string name = "gang of " + std::to_string(ports) + " ptys, program+verify";
     if (againstSingles) {
-        printRow(name + ", wall / slowest single", "<= 1.05", format("%.3f", ratio), ratio <= 1.05 && f.passed == ports);
+        printRow(name + ", wall / slowest single", "<= 1.05", format("%.3f", ratio),
+                 ratio <= 1.05 && f.passed == ports);
         printRow(name + ", CPU / wall", "<= 0.10", format("%.3f", cpu), cpu <= 0.10);
     } else {
-        printRow(name + ", wall / slowest single", "reported", format("%.3f", ratio) + " (" +
-                 std::to_string(f.passed) + " passed)");
+        printRow(name + ", wall / slowest single", "reported",
+                 format("%.3f", ratio) + " (" + std::to_string(f.passed) + " passed)");
         printRow(name + ", CPU / wall", "reported", format("%.3f", cpu));
     }
 }
@@ -157,8 +160,8 @@ void latencyTimer()
         const auto result = checkDone.isEmpty() ? session::CheckResult{}
                                                 : checkDone.takeFirst().at(0).value<session::CheckResult>();
         const std::string label = latencyMs ? "16 ms latency timer" : "wire-exact, no latency timer";
-        std::printf("%s: full read %.2f s, %.2f x the line bound; check median %.2f ms: %s\n", label.c_str(), seconds,
-                    seconds / bound, result.report.medianMs, result.report.text.c_str());
+        std::printf("%s: full read %.2f s, %.2f x the line bound; check median %.2f ms: %s\n", label.c_str(),
+                    seconds, seconds / bound, result.report.medianMs, result.report.text.c_str());
         printRow("full read, " + label + ", / line bound", "reported", format("%.2f", seconds / bound));
         const auto expected = latencyMs ? link::LineDiagnosis::LatencyTimer : link::LineDiagnosis::Healthy;
         printRow("check diagnosis, " + label, latencyMs ? "latency timer" : "line healthy",

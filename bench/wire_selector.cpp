@@ -183,7 +183,8 @@ void WireSelector::writeReply(const std::vector<std::uint8_t>& bytes, std::int64
     if (m_latencyNs > 0) {
         // The adapter passes on what it holds only when its timer runs out.
         const std::int64_t complete = first + static_cast<std::int64_t>(bytes.size()) * kByteNs;
-        const std::int64_t release = m_epochNs + (complete - m_epochNs + m_latencyNs - 1) / m_latencyNs * m_latencyNs;
+        const std::int64_t release =
+            m_epochNs + (complete - m_epochNs + m_latencyNs - 1) / m_latencyNs * m_latencyNs;
         sleepUntil(release, m_spin);
         [[maybe_unused]] const auto n = ::write(m_master, bytes.data(), bytes.size());
         m_deviceLineFreeNs = complete;

@@ -120,13 +120,16 @@ struct Options
         QStringLiteral("verify"),
         QStringLiteral("Read the selector back afterwards and list every programmed cell that "
                        "differs (exit code 3).")};
-    QCommandLineOption backup{QStringLiteral("backup"),
-                              QStringLiteral("Read each selector into a coin data file in this folder first."),
-                              QStringLiteral("DIR")};
-    QCommandLineOption log{QStringLiteral("log"), QStringLiteral("Append one CSV row per selector to this file."),
+    QCommandLineOption backup{
+        QStringLiteral("backup"),
+        QStringLiteral("Read each selector into a coin data file in this folder first."),
+        QStringLiteral("DIR")};
+    QCommandLineOption log{QStringLiteral("log"),
+                           QStringLiteral("Append one CSV row per selector to this file."),
                            QStringLiteral("FILE.csv")};
-    QCommandLineOption wait{QStringLiteral("wait"),
-                            QStringLiteral("Station mode: program each next selector on a port, until Ctrl-C.")};
+    QCommandLineOption wait{
+        QStringLiteral("wait"),
+        QStringLiteral("Station mode: program each next selector on a port, until Ctrl-C.")};
     QCommandLineOption count{QStringLiteral("count"), QStringLiteral("Read exchanges to send (default 50)."),
                              QStringLiteral("N")};
     QCommandLineOption pty{QStringLiteral("pty"), QStringLiteral("Serve the selector on a pseudo-terminal.")};
@@ -307,20 +310,24 @@ ParseResult parseCommand(const CommandInfo& command, const QStringList& argument
     if (parser.optionNames().contains(QStringLiteral("json"))) inv.json = parser.isSet(o.json);
     if (inv.json && !inv.outputFile.isEmpty())
         return usageError(info, QStringLiteral("--json prints the settings; it cannot go with -o"));
-    if (info->kind == CommandKind::Program || info->kind == CommandKind::Gang) inv.verify = parser.isSet(o.verify);
-    if (info->kind == CommandKind::Program || info->kind == CommandKind::Teach || info->kind == CommandKind::Gang)
+    if (info->kind == CommandKind::Program || info->kind == CommandKind::Gang)
+        inv.verify = parser.isSet(o.verify);
+    if (info->kind == CommandKind::Program || info->kind == CommandKind::Teach ||
+        info->kind == CommandKind::Gang)
         inv.force = parser.isSet(o.force);
     if (info->kind == CommandKind::Gang) {
         inv.ports = parser.values(o.port);
         for (int i = 0; i < inv.ports.size(); ++i) {
-            if (inv.ports.at(i).isEmpty()) return usageError(info, QStringLiteral("--port needs a port name"));
+            if (inv.ports.at(i).isEmpty())
+                return usageError(info, QStringLiteral("--port needs a port name"));
             // Two runs on one port would corrupt each other's exchanges.
             if (inv.ports.indexOf(inv.ports.at(i)) != i)
                 return usageError(info, QStringLiteral("port %1 is given twice").arg(inv.ports.at(i)));
         }
         inv.backupDir = parser.value(o.backup);
         inv.logFile = parser.value(o.log);
-        if ((parser.isSet(o.backup) && inv.backupDir.isEmpty()) || (parser.isSet(o.log) && inv.logFile.isEmpty()))
+        if ((parser.isSet(o.backup) && inv.backupDir.isEmpty()) ||
+            (parser.isSet(o.log) && inv.logFile.isEmpty()))
             return usageError(info, QStringLiteral("--backup and --log need a name"));
         inv.wait = parser.isSet(o.wait);
     }
@@ -328,7 +335,8 @@ ParseResult parseCommand(const CommandInfo& command, const QStringList& argument
         bool number = false;
         inv.count = parser.value(o.count).toInt(&number);
         if (!number || inv.count < 1 || inv.count > 100000)
-            return usageError(info, QStringLiteral("--count must be 1 to 100000, not '%1'").arg(parser.value(o.count)));
+            return usageError(
+                info, QStringLiteral("--count must be 1 to 100000, not '%1'").arg(parser.value(o.count)));
     }
     if (takesPort(info->kind)) inv.trace = parser.isSet(o.trace);
     if (info->kind == CommandKind::Teach) {

@@ -94,8 +94,9 @@ bool DeviceCommand::open()
         return false;
     }
     if (m_invocation.trace)
-        m_printer.line(m_session.link().lowLatency() ? "low latency: granted by the serial driver"
-                                                     : "low latency: not granted (the driver has none, as a pty)");
+        m_printer.line(m_session.link().lowLatency()
+                           ? "low latency: granted by the serial driver"
+                           : "low latency: not granted (the driver has none, as a pty)");
     return true;
 }
 

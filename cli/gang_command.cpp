@@ -21,7 +21,8 @@ namespace {
 constexpr int kRedrawMs = 100;
 } // namespace
 
-GangCommand::GangCommand(const Invocation& invocation, QObject* parent) : QObject(parent), m_invocation(invocation)
+GangCommand::GangCommand(const Invocation& invocation, QObject* parent)
+    : QObject(parent), m_invocation(invocation)
 {
     m_progressShown = !invocation.quiet && stderrIsTerminal();
     m_redraw.setSingleShot(true);
@@ -58,8 +59,8 @@ std::optional<int> GangCommand::prepare(session::GangJob& job)
             return exit_code::kUsageOrFile;
         }
         if (!m_invocation.quiet)
-            std::cerr << "note: sending cells that are not numbers 0..255, as --force asks:" << list.toStdString()
-                      << std::endl;
+            std::cerr << "note: sending cells that are not numbers 0..255, as --force asks:"
+                      << list.toStdString() << std::endl;
     }
     job.image = check.file->image;
     job.verify = m_invocation.verify;
@@ -116,7 +117,8 @@ void GangCommand::start()
             if (!s.isOpen() || s.isVirtual()) return;
             clearProgress();
             std::cerr << port.toStdString() << "  low latency: "
-                      << (s.link().lowLatency() ? "granted by the serial driver" : "not granted (the driver has none, as a pty)")
+                      << (s.link().lowLatency() ? "granted by the serial driver"
+                                                : "not granted (the driver has none, as a pty)")
                       << std::endl;
         });
     }
@@ -137,11 +139,12 @@ void GangCommand::interrupt()
 void GangCommand::unitFinished(const session::GangUnitResult& result)
 {
     clearProgress();
-    std::cout << (result.passed ? "PASS " : "FAIL ") << result.port.toStdString() << "  " << result.text.toStdString()
-              << std::endl;
+    std::cout << (result.passed ? "PASS " : "FAIL ") << result.port.toStdString() << "  "
+              << result.text.toStdString() << std::endl;
     if (m_log.isOpen()) {
         const auto adapter = m_adapters.value(result.port);
-        if (!m_log.append(result, adapter.first, adapter.second)) error(QStringLiteral("the log could not be written"));
+        if (!m_log.append(result, adapter.first, adapter.second))
+            error(QStringLiteral("the log could not be written"));
     }
     if (m_progressShown && !m_redraw.isActive()) m_redraw.start(kRedrawMs);
 }

@@ -10,8 +10,8 @@ namespace {
 // RFC 4180: a field with a comma, quote or line break is quoted, its quotes doubled.
 QString field(QString text)
 {
-    if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"')) && !text.contains(QLatin1Char('\n')) &&
-        !text.contains(QLatin1Char('\r')))
+    if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"')) &&
+        !text.contains(QLatin1Char('\n')) && !text.contains(QLatin1Char('\r')))
         return text;
     text.replace(QLatin1String("\""), QLatin1String("\"\""));
     return QLatin1Char('"') + text + QLatin1Char('"');
@@ -48,7 +48,8 @@ QString GangLog::row(const session::GangUnitResult& r, const QString& adapter, c
     return out.join(QLatin1Char(',')) + QLatin1Char('\n');
 }
 
-bool GangLog::open(const QString& path, const QString& coinFile, const QByteArray& coinFileSha256, QString* error)
+bool GangLog::open(const QString& path, const QString& coinFile, const QByteArray& coinFileSha256,
+                   QString* error)
 {
     m_coinFile = QFileInfo(coinFile).fileName();
     m_sha256 = QString::fromLatin1(coinFileSha256.toHex());

@@ -46,8 +46,8 @@ Step CheckTransfer::start()
     m_figures = {};
     m_summary = {};
     Step step = next({});
-    step.reports.insert(step.reports.begin(), {ShowText{texts::kTryToCommunicate, StatusColour::Blue},
-                                               SetProgress{0, m_count}});
+    step.reports.insert(step.reports.begin(),
+                        {ShowText{texts::kTryToCommunicate, StatusColour::Blue}, SetProgress{0, m_count}});
     return step;
 }
 

@@ -18,9 +18,11 @@ GangRun::GangRun(const QStringList& ports, const GangJob& job, PortOpener opener
     qRegisterMetaType<quarvel::session::GangUnitResult>("quarvel::session::GangUnitResult");
     for (int i = 0; i < ports.size(); ++i) {
         const QString port = ports.at(i);
-        PortOpener open = opener ? opener : [port](SelectorSession& s, QString* e) { return openByName(port, s, e); };
+        PortOpener open =
+            opener ? opener : [port](SelectorSession& s, QString* e) { return openByName(port, s, e); };
         auto station = std::make_unique<GangStation>(port, job, std::move(open));
-        connect(station.get(), &GangStation::progress, this, [this, i](const QString& text) { emit progress(i, text); });
+        connect(station.get(), &GangStation::progress, this,
+                [this, i](const QString& text) { emit progress(i, text); });
         connect(station.get(), &GangStation::unitFinished, this, [this](const GangUnitResult& result) {
             ++(result.passed ? m_passed : m_failed);
             emit unitFinished(result);

@@ -36,7 +36,8 @@ QString backupPath(const QString& dir, const QString& port)
     }
     while (name.startsWith(QLatin1Char('_')))
         name.remove(0, 1);
-    const QString stem = QDir(dir).filePath(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss-")) + name);
+    const QString stem =
+        QDir(dir).filePath(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss-")) + name);
     QString path = stem + QStringLiteral(".cdt");
     for (int n = 2; QFileInfo::exists(path); ++n)
         path = stem + QStringLiteral("-%1.cdt").arg(n);
@@ -153,7 +154,9 @@ void GangStation::programmed(const ProgramResult& result)
         if (!m_interrupted) return fail(result.failureSummary());
         return fail(m_unit.cellsProgrammed == 0
                         ? QStringLiteral("interrupted; nothing programmed")
-                        : QStringLiteral("interrupted; partly programmed (%1 of %2 cells)").arg(m_unit.cellsProgrammed).arg(all));
+                        : QStringLiteral("interrupted; partly programmed (%1 of %2 cells)")
+                              .arg(m_unit.cellsProgrammed)
+                              .arg(all));
     }
     if (m_job.verify && m_interrupted)
         return fail(QStringLiteral("%1 cells programmed; interrupted before verifying").arg(all));

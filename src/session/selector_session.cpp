@@ -11,8 +11,8 @@
 
 #include <algorithm>
 #include <chrono>
-#include <functional>
 #include <cstdint>
+#include <functional>
 #include <utility>
 
 namespace quarvel::session {

@@ -56,7 +56,8 @@ TEST(LinkCheck, TransferCountsEachExchangeOnTheFakeClock)
 {
     std::int64_t nowUs = 0;
     CheckFigures f;
-    CheckTransfer check(4, [&] { return nowUs; }, f);
+    CheckTransfer check(
+        4, [&] { return nowUs; }, f);
     Step step = check.start();
     ASSERT_TRUE(step.send);
     EXPECT_EQ(*step.send, readRequest(0));

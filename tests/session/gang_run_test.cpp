@@ -65,7 +65,8 @@ TEST(GangRun, APulledAndAFaultedPortLeaveTheOthersToPass)
     QSignalSpy finished(&run, &GangRun::finished);
     // A station lets go of its port (and here its selector) once it is done: look before.
     std::map<QString, bool> holds;
-    QObject::connect(&run, &GangRun::unitFinished, [&](const GangUnitResult& r) { holds[r.port] = holdsFile(*models[r.port]); });
+    QObject::connect(&run, &GangRun::unitFinished,
+                     [&](const GangUnitResult& r) { holds[r.port] = holdsFile(*models[r.port]); });
     run.start();
     ASSERT_TRUE(finished.count() > 0 || finished.wait(20000));
     EXPECT_EQ(run.passed(), 2);

@@ -150,7 +150,8 @@ void SerialLink::closePort()
     m_portName.clear();
     m_lost = false;
     if (m_ownedPort) {
-        if (m_savedSerialFlags) restoreSerialFlags(static_cast<int>(m_ownedPort->handle()), *m_savedSerialFlags);
+        if (m_savedSerialFlags)
+            restoreSerialFlags(static_cast<int>(m_ownedPort->handle()), *m_savedSerialFlags);
         m_savedSerialFlags.reset();
         m_ownedPort->close();
         // We may be inside one of the port's own signals: let it finish before it is deleted.

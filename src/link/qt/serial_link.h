@@ -121,7 +121,7 @@ private:
     LinkEngine::TimerTag m_timerTag = 0;
 
     std::unique_ptr<QSerialPort> m_ownedPort;
-    std::optional<int> m_savedSerialFlags; // the driver's flags before low latency was asked
+    std::optional<int> m_savedSerialFlags;          // the driver's flags before low latency was asked
     std::unique_ptr<QSocketNotifier> m_hangUpWatch; // Unix: notices a port that hung up
     QPointer<QIODevice> m_device;
     QString m_portName;
