@@ -27,7 +27,8 @@ PortOpener virtualOpener(std::map<QString, sim::VirtualSelector*>* models)
     return [models](SelectorSession& session, QString* error) {
         const QString plan = session.objectName();
         VirtualSelectorOptions options;
-        options.faults = *sim::FaultPlan::parse(plan.toStdString()).plan;
+        options.wireTime = plan == QLatin1String("wire");
+        if (!options.wireTime) options.faults = *sim::FaultPlan::parse(plan.toStdString()).plan;
         if (!session.openVirtualSelector(options, error)) return false;
         session.link().setTiming({20, 5});
         (*models)[plan] = session.virtualSelector();
@@ -113,6 +114,29 @@ TEST(GangRun, AStationProgramsEachNewSelectorOnce)
     run.interrupt();
     ASSERT_TRUE(finished.count() > 0 || finished.wait(5000));
     EXPECT_EQ(run.passed(), 2);
+}
+
+// Ctrl-C in the middle of programming: the unit is reported as partly programmed, never passed
+// or dropped.
+TEST(GangRun, AnInterruptedRunReportsHowFarProgrammingGot)
+{
+    GangJob job;
+    job.image = fileImage();
+    std::map<QString, sim::VirtualSelector*> models;
+    auto runner = makeRun({"wire"}, job, &models);
+    QSignalSpy units(runner.get(), &GangRun::unitFinished);
+    QSignalSpy finished(runner.get(), &GangRun::finished);
+    runner->start();
+    QTest::qWait(300);
+    runner->interrupt();
+    ASSERT_TRUE(finished.count() > 0 || finished.wait(5000));
+    ASSERT_EQ(units.count(), 1);
+    const auto unit = units.at(0).at(0).value<GangUnitResult>();
+    EXPECT_FALSE(unit.passed);
+    EXPECT_TRUE(unit.interrupted);
+    EXPECT_GT(unit.cellsProgrammed, 0);
+    EXPECT_LT(unit.cellsProgrammed, 184);
+    EXPECT_EQ(unit.text, QStringLiteral("interrupted; partly programmed (%1 of 184 cells)").arg(unit.cellsProgrammed));
 }
 
 } // namespace
