@@ -57,7 +57,8 @@ void ensureCheckLinkAction(QMenu& menu, session::SelectorSession& session, QWidg
 {
     auto* action = menu.findChild<QAction*>(QLatin1String(kActionName));
     if (!action) {
-        action = menu.addAction(QStringLiteral("Check Link..."), parent, [&session, parent] {
+        action = menu.addAction(QStringLiteral("Check Link..."));
+        QObject::connect(action, &QAction::triggered, action, [&session, parent] {
             auto* dialog = new LinkCheckDialog(session, parent);
             dialog->setAttribute(Qt::WA_DeleteOnClose);
             dialog->open();
