@@ -15,10 +15,11 @@ TEST(GangLog, RowsQuoteWhatWouldSplitAField)
     r.timeOuts = 5;
     r.durationMs = 1234;
     r.backupFile = QStringLiteral("b/\"x\".cdt");
-    EXPECT_EQ(GangLog::row(r, QStringLiteral("FT232R USB UART"), QStringLiteral("A12"), QStringLiteral("coins.cdt"),
-                           QStringLiteral("ab12")),
-              QStringLiteral("2025-01-14T09:30:12.005+01:00,\"/dev/serial/by-id/usb-A,B\",FT232R USB UART,A12,FAIL,59,"
-                             "no,5,0,1234,\"b/\"\"x\"\".cdt\",coins.cdt,ab12\n"));
+    EXPECT_EQ(GangLog::row(r, QStringLiteral("FT232R USB UART"), QStringLiteral("A12"),
+                           QStringLiteral("coins.cdt"), QStringLiteral("ab12")),
+              QStringLiteral(
+                  "2025-01-14T09:30:12.005+01:00,\"/dev/serial/by-id/usb-A,B\",FT232R USB UART,A12,FAIL,59,"
+                  "no,5,0,1234,\"b/\"\"x\"\".cdt\",coins.cdt,ab12\n"));
     EXPECT_EQ(GangLog::header().count(QLatin1Char(',')), 12);
 }
 

@@ -136,7 +136,8 @@ TEST(GangRun, AnInterruptedRunReportsHowFarProgrammingGot)
     EXPECT_TRUE(unit.interrupted);
     EXPECT_GT(unit.cellsProgrammed, 0);
     EXPECT_LT(unit.cellsProgrammed, 184);
-    EXPECT_EQ(unit.text, QStringLiteral("interrupted; partly programmed (%1 of 184 cells)").arg(unit.cellsProgrammed));
+    EXPECT_EQ(unit.text,
+              QStringLiteral("interrupted; partly programmed (%1 of 184 cells)").arg(unit.cellsProgrammed));
 }
 
 } // namespace
