@@ -47,7 +47,7 @@ fuzz: deps
 # Builds only what the benchmarks need, runs them and prints one table of figures against
 # their targets (about two minutes; figures from a quiet machine mean most).
 bench: configure
-	@cmake --build $(BUILD) --target link_bench desktop_link_bench sampling_idle_bench cores_bench startup_bench \
+	@cmake --build $(BUILD) --target link_bench gang_bench desktop_link_bench sampling_idle_bench cores_bench startup_bench \
 		minimal_window quarvel quarvelctl -j $(JOBS)
 	@bench/run_benches.sh $(BUILD)
 

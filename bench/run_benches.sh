@@ -25,6 +25,7 @@ echo "QUARVEL benchmarks: $(nproc) cores, load average $load before the run; det
 
 run "$bin/cores_bench"
 run "$bin/link_bench" --rounds 3
+run "$bin/gang_bench" --ports 8 --large 32
 QT_QPA_PLATFORM=offscreen run "$bin/desktop_link_bench" --rounds 3
 QT_QPA_PLATFORM=offscreen run "$bin/sampling_idle_bench" 10
 if command -v xvfb-run >/dev/null 2>&1; then

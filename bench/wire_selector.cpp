@@ -32,9 +32,9 @@ namespace {
 // before a deadline is spun so the line's timing is the host's, not this thread's.
 constexpr std::int64_t kSpinNs = 200000;
 
-void sleepUntil(std::int64_t ns)
+void sleepUntil(std::int64_t ns, bool spin = true)
 {
-    const std::int64_t wake = ns - kSpinNs;
+    const std::int64_t wake = ns - (spin ? kSpinNs : 0);
     timespec ts{static_cast<time_t>(wake / 1000000000), static_cast<long>(wake % 1000000000)};
     while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) == EINTR) {
     }
@@ -80,6 +80,7 @@ bool WireSelector::start(std::string* error)
     ::cfmakeraw(&tio);
     if (::tcsetattr(m_slave, TCSANOW, &tio) < 0) return fail("tcsetattr");
     if (::pipe2(m_stopPipe, O_CLOEXEC) < 0) return fail("pipe2");
+    m_epochNs = monotonicNs();
     m_thread = std::thread([this] { serve(); });
     while (!m_cpuClockReady.load())
         std::this_thread::yield();
@@ -155,7 +156,7 @@ void WireSelector::serve()
             // Bytes written while earlier ones are still on the line queue behind them.
             hostLineFreeNs = std::max(seenNs, hostLineFreeNs) + n * kByteNs;
             arrivalNs = hostLineFreeNs;
-            sleepUntil(arrivalNs);
+            sleepUntil(arrivalNs, m_spin);
         }
         const auto emissions =
             m_model.receive(std::span(buffer.data(), static_cast<std::size_t>(n)), arrivalNs / 1000000);
@@ -174,15 +175,25 @@ void WireSelector::serve()
 void WireSelector::writeReply(const std::vector<std::uint8_t>& bytes, std::int64_t startNs)
 {
     if (!m_wireTime) {
-        if (startNs > monotonicNs()) sleepUntil(startNs);
+        if (startNs > monotonicNs()) sleepUntil(startNs, m_spin);
         [[maybe_unused]] const auto n = ::write(m_master, bytes.data(), bytes.size());
         return;
     }
-    // Each byte goes to the host when its stop bit would be done.
     const std::int64_t first = std::max(startNs, m_deviceLineFreeNs);
+    if (m_latencyNs > 0) {
+        // The adapter passes on what it holds only when its timer runs out.
+        const std::int64_t complete = first + static_cast<std::int64_t>(bytes.size()) * kByteNs;
+        const std::int64_t release =
+            m_epochNs + (complete - m_epochNs + m_latencyNs - 1) / m_latencyNs * m_latencyNs;
+        sleepUntil(release, m_spin);
+        [[maybe_unused]] const auto n = ::write(m_master, bytes.data(), bytes.size());
+        m_deviceLineFreeNs = complete;
+        return;
+    }
+    // Each byte goes to the host when its stop bit would be done.
     for (std::size_t i = 0; i < bytes.size(); ++i) {
         const std::int64_t due = first + static_cast<std::int64_t>(i + 1) * kByteNs;
-        sleepUntil(due);
+        sleepUntil(due, m_spin);
         [[maybe_unused]] const auto n = ::write(m_master, &bytes[i], 1);
         if (i + 1 == bytes.size()) {
             std::lock_guard lock(m_mutex);

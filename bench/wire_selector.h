@@ -33,6 +33,13 @@ public:
     WireSelector(const WireSelector&) = delete;
     WireSelector& operator=(const WireSelector&) = delete;
 
+    // Replies held and released together on boundaries of this many ms, as a USB adapter's
+    // latency timer does (FTDI: 16 ms by default); 0, the default, passes each byte on at once.
+    void setLatencyTimerMs(int ms) { m_latencyNs = static_cast<std::int64_t>(ms) * 1000000; }
+    // Spinning the last stretch before each deadline costs a core per selector while bytes are
+    // due; many selectors at once sleep to the deadline instead (wake-ups some tens of us late).
+    void setSpin(bool on) { m_spin = on; }
+
     // Creates the pty and starts serving it. False with a reason when that fails.
     bool start(std::string* error);
     void stop();
@@ -53,6 +60,9 @@ private:
     void writeReply(const std::vector<std::uint8_t>& bytes, std::int64_t startNs);
 
     bool m_wireTime;
+    std::int64_t m_latencyNs = 0;
+    bool m_spin = true;
+    std::int64_t m_epochNs = 0; // the latency timer's boundaries count from here
     sim::VirtualSelector m_model;
     int m_master = -1;
     int m_slave = -1;

@@ -55,7 +55,8 @@ ParseResult usageError(const CommandInfo* info, const QString& message)
 
 bool takesPort(CommandKind kind)
 {
-    return kind == CommandKind::Read || kind == CommandKind::Program || kind == CommandKind::Teach;
+    return kind == CommandKind::Read || kind == CommandKind::Program || kind == CommandKind::Teach ||
+           kind == CommandKind::Gang || kind == CommandKind::Check;
 }
 
 QString coinNames()
@@ -79,7 +80,7 @@ int coinTypeNamed(const QString& name)
 
 bool takesSimOptions(CommandKind kind)
 {
-    return takesPort(kind) || kind == CommandKind::Simulate;
+    return (takesPort(kind) && kind != CommandKind::Gang) || kind == CommandKind::Simulate;
 }
 
 struct Options
@@ -104,7 +105,8 @@ struct Options
     QCommandLineOption backup{
         QStringLiteral("backup"),
         QStringLiteral("Before programming, read the selector and save its memory to FILE, or as a new "
-                       "file in DIR (named by date, time and port); nothing is programmed when that fails."),
+                       "file in DIR (named by date, time and port); nothing is programmed when that fails. "
+                       "gang takes a DIR and keeps one file per selector."),
         QStringLiteral("FILE|DIR")};
     QCommandLineOption channel{QStringLiteral("channel"),
                                QStringLiteral("The coin channel to teach, 1 to 12."), QStringLiteral("N")};
@@ -124,6 +126,14 @@ struct Options
         QStringLiteral("verify"),
         QStringLiteral("Read the selector back afterwards and list every programmed cell that "
                        "differs (exit code 3).")};
+    QCommandLineOption log{QStringLiteral("log"),
+                           QStringLiteral("Append one CSV row per selector to this file."),
+                           QStringLiteral("FILE.csv")};
+    QCommandLineOption wait{
+        QStringLiteral("wait"),
+        QStringLiteral("Station mode: program each next selector on a port, until Ctrl-C.")};
+    QCommandLineOption count{QStringLiteral("count"), QStringLiteral("Read exchanges to send (default 50)."),
+                             QStringLiteral("N")};
     QCommandLineOption pty{QStringLiteral("pty"), QStringLiteral("Serve the selector on a pseudo-terminal.")};
     QCommandLineOption memory{
         QStringLiteral("memory"),
@@ -160,7 +170,12 @@ void addOptions(QCommandLineParser& parser, const Options& o, CommandKind kind)
     }
     if (kind == CommandKind::Read || kind == CommandKind::Show || kind == CommandKind::Ports)
         parser.addOption(o.json);
-    if (kind == CommandKind::Program) {
+    if (kind == CommandKind::Gang) {
+        parser.addOption(o.log);
+        parser.addOption(o.wait);
+    }
+    if (kind == CommandKind::Check) parser.addOption(o.count);
+    if (kind == CommandKind::Program || kind == CommandKind::Gang) {
         parser.addOption(o.verify);
         parser.addOption(o.force);
         parser.addOption(o.backup);
@@ -195,7 +210,7 @@ QString commandHelp(const CommandInfo& info, const QCommandLineParser& parser)
     if (*info.arguments) usage += QLatin1Char(' ') + QLatin1String(info.arguments);
     QString text =
         usage + QStringLiteral("\n\n") + QLatin1String(info.description) + QStringLiteral("\n") + generated;
-    if (takesPort(info.kind)) {
+    if (takesPort(info.kind) && takesSimOptions(info.kind)) {
         text += QStringLiteral(
             "\nWith --port sim a virtual selector inside quarvelctl answers; it starts from its "
             "factory\nmemory, or from --memory FILE, and --wire-time and --fault shape it as "
@@ -261,6 +276,7 @@ ParseResult parseCommand(const CommandInfo& command, const QStringList& argument
     int wanted = 0;
     switch (info->kind) {
     case CommandKind::Program:
+    case CommandKind::Gang:
     case CommandKind::Show:
         wanted = 1;
         break;
@@ -297,9 +313,34 @@ ParseResult parseCommand(const CommandInfo& command, const QStringList& argument
     if (parser.optionNames().contains(QStringLiteral("json"))) inv.json = parser.isSet(o.json);
     if (inv.json && !inv.outputFile.isEmpty())
         return usageError(info, QStringLiteral("--json prints the settings; it cannot go with -o"));
-    if (info->kind == CommandKind::Program) inv.verify = parser.isSet(o.verify);
-    if (info->kind == CommandKind::Program || info->kind == CommandKind::Teach)
+    if (info->kind == CommandKind::Program || info->kind == CommandKind::Gang)
+        inv.verify = parser.isSet(o.verify);
+    if (info->kind == CommandKind::Program || info->kind == CommandKind::Teach ||
+        info->kind == CommandKind::Gang)
         inv.force = parser.isSet(o.force);
+    if (info->kind == CommandKind::Gang) {
+        inv.ports = parser.values(o.port);
+        for (int i = 0; i < inv.ports.size(); ++i) {
+            if (inv.ports.at(i).isEmpty())
+                return usageError(info, QStringLiteral("--port needs a port name"));
+            // Two runs on one port would corrupt each other's exchanges.
+            if (inv.ports.indexOf(inv.ports.at(i)) != i)
+                return usageError(info, QStringLiteral("port %1 is given twice").arg(inv.ports.at(i)));
+        }
+        inv.backupDir = parser.value(o.backup);
+        inv.logFile = parser.value(o.log);
+        if ((parser.isSet(o.backup) && inv.backupDir.isEmpty()) ||
+            (parser.isSet(o.log) && inv.logFile.isEmpty()))
+            return usageError(info, QStringLiteral("--backup and --log need a name"));
+        inv.wait = parser.isSet(o.wait);
+    }
+    if (info->kind == CommandKind::Check && parser.isSet(o.count)) {
+        bool number = false;
+        inv.count = parser.value(o.count).toInt(&number);
+        if (!number || inv.count < 1 || inv.count > 100000)
+            return usageError(
+                info, QStringLiteral("--count must be 1 to 100000, not '%1'").arg(parser.value(o.count)));
+    }
     if (takesPort(info->kind)) inv.trace = parser.isSet(o.trace);
     if ((info->kind == CommandKind::Program || info->kind == CommandKind::Teach) && parser.isSet(o.backup)) {
         inv.backup = parser.value(o.backup);

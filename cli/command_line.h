@@ -18,7 +18,9 @@ enum class CommandKind
     Show,
     Diff,
     Simulate,
-    Teach
+    Teach,
+    Gang,
+    Check
 };
 
 // The port name that selects the in-process virtual selector.
@@ -53,6 +55,11 @@ struct Invocation
     bool calibrate = false;    // teach: keep each channel's SigmaA, as after Open & Program
     int coinType = -1;         // teach --port sim: index into the coin table (-1: the channel's own)
     SimOptions sim;
+    QStringList ports; // gang: every --port, in order
+    QString backupDir; // gang: read each selector into a file here before programming
+    QString logFile;   // gang: one CSV row per selector
+    bool wait = false; // gang: station mode
+    int count = 50;    // check: read exchanges
 
     bool usesSimPort() const { return port == QLatin1String(kSimPort); }
 };

@@ -2,7 +2,7 @@
 
 namespace quarvel::cli {
 
-const std::array<CommandInfo, 7> kCommands{{
+const std::array<CommandInfo, 9> kCommands{{
     {CommandKind::Ports, "ports", "", "list the serial ports found",
      "Lists the serial ports found: name, description, manufacturer, USB vendor:product and serial\n"
      "number. Pseudo-terminals are not listed; give their path to --port all the same."},
@@ -65,6 +65,29 @@ const std::array<CommandInfo, 7> kCommands{{
      "--calibrate keeps each channel's A window (SigmaA), as after Open & Program.\n"
      "Ctrl-C cancels: the end of sampling is sent, nothing is written, exit code 130. With --port\n"
      "sim the virtual selector is fed twelve coins of the channel's kind, or of --coin NAME."},
+    {CommandKind::Gang, "gang", "--port PORT --port PORT ... FILE", "program several selectors at once",
+     "Programs FILE into the selectors on all the given ports at once, as 'program' does on each,\n"
+     "and with --verify reads each back. One line per port as it finishes:\n"
+     "  PASS /dev/ttyUSB0  184 cells, verified, 3.42 s\n"
+     "  FAIL /dev/ttyUSB1  cells 86-123 not programmed (5 time-outs)\n"
+     "then a summary line. A port that fails, hangs or is pulled never holds up the others.\n"
+     "Exit code 0 when every port passed, 2 when any failed, 1 for bad arguments or a bad file\n"
+     "(nothing is then sent); FILE is checked as 'program' checks it, --force included.\n"
+     "--backup DIR first reads each selector into a coin data file in DIR, named by date, time and\n"
+     "port; a selector that cannot be read is not programmed.\n"
+     "--wait is station mode: after a port's result it waits for the next selector on that port\n"
+     "(one read of cell 0 every 500 ms; a selector is new once the port has seen no answer for at\n"
+     "least one poll), programs it, and goes on until Ctrl-C, which ends each running transfer in\n"
+     "order (a programming run cut short is reported as partly programmed) and prints the summary.\n"
+     "--log FILE.csv appends one row per selector (a header first when the file is new): time, port,\n"
+     "adapter, serial number, result, cells programmed, verified, time-outs, bad checksums,\n"
+     "duration in ms, backup file, coin data file and its SHA-256; each row is flushed at once."},
+    {CommandKind::Check, "check", "--port PORT", "measure the health of the line to the selector",
+     "Sends --count reads of cell 0 (default 50), none retried, and prints the round trip (min,\n"
+     "median, p99, max) against the line time of one exchange, the failures by kind and a\n"
+     "diagnosis: line healthy; replies held back by a USB adapter's latency timer; no answer; a\n"
+     "port that echoes what is sent; an unreliable line. Exit code 0 when the line is healthy,\n"
+     "2 otherwise."},
 }};
 
 const CommandInfo* findCommand(const QString& name)

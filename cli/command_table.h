@@ -16,7 +16,7 @@ struct CommandInfo
     const char* description;
 };
 
-extern const std::array<CommandInfo, 7> kCommands;
+extern const std::array<CommandInfo, 9> kCommands;
 
 const CommandInfo* findCommand(const QString& name);
 

@@ -1,5 +1,7 @@
 #include "commands.h"
 
+#include "check_command.h"
+#include "gang_command.h"
 #include "program_command.h"
 #include "read_command.h"
 #include "signal_watcher.h"
@@ -46,6 +48,10 @@ int runInvocation(const Invocation& invocation)
         return runOnEventLoop(std::make_unique<SimulateCommand>(invocation));
     case CommandKind::Teach:
         return runOnEventLoop(std::make_unique<TeachCommand>(invocation));
+    case CommandKind::Check:
+        return runOnEventLoop(std::make_unique<CheckCommand>(invocation));
+    case CommandKind::Gang:
+        return runOnEventLoop(std::make_unique<GangCommand>(invocation));
     }
     return 1;
 }

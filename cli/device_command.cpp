@@ -29,6 +29,8 @@ const char* commandNameOf(CommandKind kind)
         return "program";
     case CommandKind::Teach:
         return "teach";
+    case CommandKind::Check:
+        return "check";
     default:
         return "read";
     }
@@ -93,6 +95,10 @@ bool DeviceCommand::open()
         finish(exit_code::kDevice);
         return false;
     }
+    if (m_invocation.trace)
+        m_printer.line(m_session.link().lowLatency()
+                           ? "low latency: granted by the serial driver"
+                           : "low latency: not granted (the driver has none, as a pty)");
     return true;
 }
 

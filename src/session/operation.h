@@ -1,5 +1,6 @@
 #pragma once
 
+#include "link/check_transfer.h"
 #include "link/transfer.h"
 #include "session/results.h"
 
@@ -24,7 +25,8 @@ public:
     {
         Read,
         Program,
-        Sampling
+        Sampling,
+        Check
     };
 
     Kind kind() const { return m_kind; }
@@ -89,6 +91,23 @@ public:
 
 signals:
     void finished(const quarvel::session::SamplingResult& result);
+};
+
+// A link check: read exchanges of cell 0, timed, none retried (see link::CheckTransfer).
+class CheckOperation final : public Operation
+{
+    Q_OBJECT
+
+public:
+    using Result = CheckResult;
+    explicit CheckOperation(SelectorSession& session) : Operation(Kind::Check, 0, session) {}
+
+signals:
+    void finished(const quarvel::session::CheckResult& result);
+
+private:
+    friend class SelectorSession;
+    link::CheckFigures m_figures; // filled by the running transfer
 };
 
 // What starting an operation gave: its handle, or why it did not start.

@@ -104,4 +104,28 @@ QString ProgramResult::failureSummary() const
     return lines.join(QStringLiteral("; "));
 }
 
+QStringList CheckResult::lines() const
+{
+    const auto ms = [](double v) { return QString::number(v, 'f', 2); };
+    const auto count = [this](link::ExchangeFault fault) { return figures.count(fault); };
+    QStringList lines;
+    lines << QStringLiteral(
+                 "round trip of %1 answers to %2 reads of cell 0: min %3 ms, median %4 ms, p99 %5 ms, "
+                 "max %6 ms")
+                 .arg(figures.answered())
+                 .arg(figures.asked)
+                 .arg(ms(report.minMs), ms(report.medianMs), ms(report.p99Ms), ms(report.maxMs));
+    lines << QStringLiteral("line time of one exchange: %1 ms (%2 ms at 19200 8N1 plus %3 ms turnaround)")
+                 .arg(ms(report.lineMs), QString::number(link::kExchangeWireMs, 'f', 3),
+                      ms(link::kTurnaroundMs));
+    lines << QStringLiteral("failures: %1, %2, %3")
+                 .arg(plural(count(link::ExchangeFault::TimeOut), "time-out", "time-outs"),
+                      plural(count(link::ExchangeFault::BadChecksum), "bad checksum", "bad checksums"),
+                      plural(count(link::ExchangeFault::WrongEcho) + count(link::ExchangeFault::Echoed),
+                             "wrong echo", "wrong echoes"));
+    if (!succeeded()) lines << QStringLiteral("check not finished: %1").arg(message);
+    lines << QStringLiteral("diagnosis: %1").arg(QString::fromStdString(report.text));
+    return lines;
+}
+
 } // namespace quarvel::session

@@ -1,11 +1,13 @@
 #pragma once
 
 #include "image/parameter_image.h"
+#include "link/check_transfer.h"
 #include "link/transfer.h"
 #include "sampling/channel_reference.h"
 #include "sampling/measurement_record.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <array>
 #include <optional>
@@ -40,6 +42,7 @@ struct ReadResult
     QString message; // user text when it failed ("" on success)
     // A read into the result only: the document's image with cells 0..188 as read.
     std::optional<ParameterImage> image;
+    std::array<int, 4> faults{}; // failed exchanges, indexed by link::ExchangeFault
     bool succeeded() const { return reason == link::EndReason::Succeeded; }
 };
 
@@ -73,6 +76,24 @@ struct SamplingResult
     QString successText; // "Sampling ok :..." when succeeded (what the window shows in green)
     QString message;     // the run's failure text (or the lost port) when it failed
     bool succeeded() const { return reason == link::EndReason::Succeeded; }
+};
+
+} // namespace quarvel::session
+
+namespace quarvel::session {
+
+// How a link check ended: its figures and what they say about the line. A check that ran to
+// the end succeeded whatever the line did; report.diagnosis says whether the line is healthy.
+struct CheckResult
+{
+    link::EndReason reason = link::EndReason::None;
+    QString message; // the lost port or cancel, when it did not run to the end
+    link::CheckFigures figures;
+    link::CheckReport report;
+    bool succeeded() const { return reason == link::EndReason::Succeeded; }
+    bool healthy() const { return succeeded() && report.diagnosis == link::LineDiagnosis::Healthy; }
+    // The figures and the diagnosis as quarvelctl prints them and the desktop program shows them.
+    QStringList lines() const;
 };
 
 } // namespace quarvel::session

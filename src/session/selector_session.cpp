@@ -10,8 +10,9 @@
 #include "sim/virtual_selector.h"
 
 #include <algorithm>
-#include <functional>
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <utility>
 
 namespace quarvel::session {
@@ -248,6 +249,19 @@ Started<SamplingOperation> SelectorSession::startSampling(int channel)
     return begin(new SamplingOperation(channel, *this), std::move(jobs));
 }
 
+Started<CheckOperation> SelectorSession::checkLink(int count)
+{
+    if (auto refusal = refusalToBegin()) return {nullptr, refusal};
+    auto* operation = new CheckOperation(*this);
+    const auto clockUs = [] {
+        using namespace std::chrono;
+        return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
+    };
+    std::vector<std::unique_ptr<link::Transfer>> jobs;
+    jobs.push_back(std::make_unique<link::CheckTransfer>(count, clockUs, operation->m_figures));
+    return begin(operation, std::move(jobs));
+}
+
 std::optional<Refusal> SelectorSession::sendTsmr()
 {
     if (auto refusal = refusalToBegin()) return refusal;
@@ -340,6 +354,16 @@ void SelectorSession::finishOperation()
         announce = [operation, result] { emit static_cast<ProgramOperation*>(operation)->finished(result); };
         break;
     }
+    case Operation::Kind::Check: {
+        auto* check = static_cast<CheckOperation*>(operation);
+        CheckResult result;
+        result.reason = d->summaries.empty() ? link::EndReason::PortLost : d->summaries.front().reason;
+        result.message = result.succeeded() ? QString() : failureText();
+        result.figures = check->m_figures;
+        result.report = link::diagnoseLink(result.figures, portName().toStdString());
+        announce = [check, result] { emit check->finished(result); };
+        break;
+    }
     case Operation::Kind::Sampling: {
         const SamplingResult result = finishSampling(operation->channel());
         imageCommitted = result.succeeded();
@@ -360,6 +384,7 @@ ReadResult SelectorSession::finishRead()
 {
     ReadResult result;
     result.reason = d->summaries.empty() ? link::EndReason::PortLost : d->summaries.front().reason;
+    if (!d->summaries.empty()) result.faults = d->summaries.front().faults;
     if (result.succeeded() && d->readInto == ReadInto::ResultOnly) {
         result.image = d->scratch;
     } else if (result.succeeded()) {

@@ -101,6 +101,8 @@ public:
     // One sampling run of channel 1..12. On success the references are stored into the
     // document as cdt says (then imageChanged).
     Started<SamplingOperation> startSampling(int channel);
+    // count read exchanges of cell 0, timed and none retried: how healthy the line is.
+    Started<CheckOperation> checkLink(int count);
     // The TSMR frame, nothing awaited.
     std::optional<Refusal> sendTsmr();
     // Cancels the running operation, if any (see Operation::cancel).

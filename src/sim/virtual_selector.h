@@ -110,6 +110,12 @@ public:
     // Gone: unplugged, by the plan or by disappear(). Nothing is answered or sent any more.
     bool isGone() const { return m_gone; }
     void disappear() { m_gone = true; }
+    // Another selector on the same line (a station's next unit): factory memory, answering.
+    void plugInNew()
+    {
+        m_gone = false;
+        m_memory = factoryMemory();
+    }
 
     // A coin inserted while sampling: its measurement record, sent at once. Nothing when the
     // selector is not sampling, is gone, or the coin type index (0..11) is out of range.

@@ -8,6 +8,8 @@
 #include "sim/qt/pty_bridge.h"
 #include "sim/virtual_selector.h"
 
+#include <QCryptographicHash>
+#include <QDateTime>
 #include <QEventLoop>
 #include <QFile>
 #include <QJsonArray>
@@ -709,6 +711,43 @@ TEST_F(QuarvelctlTest, OutputGoesStraightToWhatIsNotARegularFile)
     const Outcome stdoutFile = run({"read", "--port", "sim", "-q", "-o", "-"});
     EXPECT_EQ(stdoutFile.exitCode, 0) << show(stdoutFile);
     EXPECT_EQ(stdoutFile.rawOut, expectedReadFile(sim::VirtualSelector::factoryMemory()));
+}
+
+TEST_F(QuarvelctlTest, GangProgramsTwoPtysWhileOneLosesItsLineAndLogsBoth)
+{
+    Simulator good(m_dir, {});
+    Simulator dying(m_dir, {"--fault", "gone:60"});
+    const QString file = writeImage(QStringLiteral("coins.cdt"), patternImage(5));
+    const Outcome gang = run(
+        {"gang", "--port", good.path(), "--port", dying.path(), file, "--verify", "--log", path("run.csv")});
+    EXPECT_EQ(gang.exitCode, 2) << show(gang);
+    EXPECT_TRUE(
+        gang.out.contains(QRegularExpression("PASS " + good.path() + "  184 cells, verified, [0-9.]+ s\n")))
+        << show(gang);
+    EXPECT_TRUE(gang.out.contains("FAIL " + dying.path() + "  cells ")) << show(gang);
+    EXPECT_TRUE(gang.out.endsWith("1 passed, 1 failed\n")) << show(gang);
+
+    const QStringList lines = QString::fromUtf8(fileBytes(path("run.csv"))).split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 3);
+    EXPECT_TRUE(lines[0].startsWith("time,port,adapter,serial_number,result,cells_programmed,verified"));
+    const QByteArray sha = QCryptographicHash::hash(fileBytes(file), QCryptographicHash::Sha256).toHex();
+    for (const QString& line : lines.mid(1)) {
+        const QStringList f = line.split(',');
+        ASSERT_EQ(f.size(), 13) << line.toStdString();
+        EXPECT_TRUE(QDateTime::fromString(f[0], Qt::ISODateWithMs).isValid()) << line.toStdString();
+        const bool passed = f[1] == good.path();
+        EXPECT_EQ(f[4], passed ? "PASS" : "FAIL");
+        if (passed)
+            EXPECT_EQ(f[5], "184");
+        else
+            EXPECT_EQ(f[5], "59"); // the 60th reply never came: cells 0..58 were acknowledged
+        EXPECT_EQ(f[6], passed ? "yes" : "no");
+        EXPECT_EQ(f[11], "coins.cdt");
+        EXPECT_EQ(f[12], QString::fromLatin1(sha));
+    }
+    const Outcome served = good.stop();
+    EXPECT_NE(served.out.indexOf(QStringLiteral("reads 189, writes 184, end-of-programming 3,")), -1)
+        << show(served);
 }
 
 } // namespace

@@ -1,5 +1,7 @@
 #include "link/qt/serial_link.h"
 
+#include "link/qt/low_latency.h"
+
 #include <QIODevice>
 #include <QMetaMethod>
 #include <QRegularExpression>
@@ -66,6 +68,8 @@ SerialLink::~SerialLink()
     disconnectDevice();
     m_timer.stop();
     m_hangUpWatch.reset();
+    if (m_ownedPort && m_savedSerialFlags)
+        restoreSerialFlags(static_cast<int>(m_ownedPort->handle()), *m_savedSerialFlags);
     if (m_ownedPort) m_ownedPort->close();
 }
 
@@ -108,6 +112,7 @@ bool SerialLink::openPort(const QString& nameOrPath, QString* error)
     // Raise DTR as the selector's cable expects; a pty refuses modem lines and that is fine.
     port->setDataTerminalReady(true);
     port->clearError();
+    m_savedSerialFlags = requestLowLatency(static_cast<int>(port->handle()));
 
     closePort();
     m_ownedPort = std::move(port);
@@ -162,6 +167,9 @@ void SerialLink::closePort()
     m_portName.clear();
     m_lost = false;
     if (m_ownedPort) {
+        if (m_savedSerialFlags)
+            restoreSerialFlags(static_cast<int>(m_ownedPort->handle()), *m_savedSerialFlags);
+        m_savedSerialFlags.reset();
         m_ownedPort->close();
         // We may be inside one of the port's own signals: let it finish before it is deleted.
         m_ownedPort.release()->deleteLater();

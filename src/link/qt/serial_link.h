@@ -21,6 +21,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class QIODevice;
@@ -64,6 +65,8 @@ public:
 
     bool isOpen() const;
     QString portName() const;
+    // Whether the serial driver of the open port agreed to pass bytes on without delay.
+    bool lowLatency() const { return m_savedSerialFlags.has_value(); }
     bool isBusy() const;
 
     // Starts the jobs one after the other. Refused while a run is active or without an open
@@ -118,6 +121,7 @@ private:
     LinkEngine::TimerTag m_timerTag = 0;
 
     std::unique_ptr<QSerialPort> m_ownedPort;
+    std::optional<int> m_savedSerialFlags;          // the driver's flags before low latency was asked
     std::unique_ptr<QSocketNotifier> m_hangUpWatch; // Unix: notices a port that hung up
     QPointer<QIODevice> m_device;
     QString m_portName;

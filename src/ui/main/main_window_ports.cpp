@@ -2,6 +2,7 @@
 // path and the virtual selector. The fall-back rules live in session::PortChoice.
 #include "ui/main/main_window.h"
 
+#include "ui/main/link_check_dialog.h"
 #include "ui/main/main_texts.h"
 #include "session/port_names.h"
 #include "ui/sim/virtual_selector_window.h"
@@ -139,6 +140,7 @@ void MainWindow::refreshSystemMenu()
     const bool listed = std::any_of(m_foundActions.begin(), m_foundActions.end(),
                                     [](const QAction* a) { return a->isChecked(); });
     m_otherPort->setChecked(m_otherPort->isChecked() && !listed);
+    ensureCheckLinkAction(*m_systemMenu, m_session, this);
 }
 
 void MainWindow::updatePortMarks()

@@ -1,0 +1,182 @@
+#include "gang_command.h"
+
+#include "console.h"
+#include "exit_codes.h"
+#include "settings_text.h"
+
+#include "link/traffic.h"
+#include "session/document_files.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QSerialPortInfo>
+
+#include <iostream>
+
+namespace quarvel::cli {
+
+namespace {
+// A terminal redrawn more often than this only flickers.
+constexpr int kRedrawMs = 100;
+} // namespace
+
+GangCommand::GangCommand(const Invocation& invocation, QObject* parent)
+    : QObject(parent), m_invocation(invocation)
+{
+    m_progressShown = !invocation.quiet && stderrIsTerminal();
+    m_redraw.setSingleShot(true);
+    connect(&m_redraw, &QTimer::timeout, this, &GangCommand::drawProgress);
+}
+
+GangCommand::~GangCommand() = default;
+
+void GangCommand::error(const QString& message)
+{
+    clearProgress();
+    std::cerr << "quarvelctl gang: " << message.toStdString() << std::endl;
+}
+
+std::optional<int> GangCommand::prepare(session::GangJob& job)
+{
+    const QString path = m_invocation.files.constFirst();
+    session::CoinDataCheck check = session::checkCoinDataFile(path, true);
+    if (!check) {
+        error(session::refusalText(*check.refusal));
+        return exit_code::kUsageOrFile;
+    }
+    if (!check.unprogrammable.empty()) {
+        QString list;
+        for (const auto& cell : check.unprogrammable)
+            list += QStringLiteral("\n  cell %1 %2 would be sent as %3")
+                        .arg(cell.address)
+                        .arg(QString::fromStdString(printableCellText(cell.text)))
+                        .arg(cell.sent);
+        if (!m_invocation.force) {
+            error(QStringLiteral("%1 has cells that are not numbers 0..255; nothing was sent (--force sends "
+                                 "them as listed):%2")
+                      .arg(path, list));
+            return exit_code::kUsageOrFile;
+        }
+        if (!m_invocation.quiet)
+            std::cerr << "note: sending cells that are not numbers 0..255, as --force asks:"
+                      << list.toStdString() << std::endl;
+    }
+    job.image = check.file->image;
+    job.verify = m_invocation.verify;
+    job.wait = m_invocation.wait;
+    job.backupDir = m_invocation.backupDir;
+    if (!job.backupDir.isEmpty() && !QDir().mkpath(job.backupDir)) {
+        error(QStringLiteral("Cannot create the backup folder %1").arg(job.backupDir));
+        return exit_code::kUsageOrFile;
+    }
+    if (!m_invocation.logFile.isEmpty()) {
+        // The same bytes the check read: the hash names the file as it was programmed.
+        QFile file(path);
+        QCryptographicHash sha(QCryptographicHash::Sha256);
+        if (!file.open(QIODevice::ReadOnly) || !sha.addData(&file)) {
+            error(QStringLiteral("Cannot read %1: %2").arg(path, file.errorString()));
+            return exit_code::kUsageOrFile;
+        }
+        QString why;
+        if (!m_log.open(m_invocation.logFile, path, sha.result(), &why)) {
+            error(why);
+            return exit_code::kUsageOrFile;
+        }
+        for (const QString& port : m_invocation.ports) {
+            const QSerialPortInfo info(port);
+            m_adapters.insert(port, {info.description(), info.serialNumber()});
+        }
+    }
+    return std::nullopt;
+}
+
+void GangCommand::start()
+{
+    if (m_invocation.ports.isEmpty()) {
+        error(QStringLiteral("--port is required"));
+        emit finished(exit_code::kUsageOrFile);
+        return;
+    }
+    session::GangJob job;
+    if (const auto refused = prepare(job)) {
+        emit finished(*refused);
+        return;
+    }
+    m_run = std::make_unique<session::GangRun>(m_invocation.ports, job);
+    for (int i = 0; i < m_run->size(); ++i) {
+        m_progress << QStringLiteral("%1  starting").arg(m_invocation.ports.at(i));
+        if (!m_invocation.trace) continue;
+        const QString port = m_invocation.ports.at(i);
+        session::SelectorSession& s = m_run->station(i).session();
+        connect(&s, &session::SelectorSession::traffic, this, [this, port](const link::TrafficEntry& entry) {
+            clearProgress();
+            std::cerr << port.toStdString() << "  " << link::formatTraffic(entry) << '\n';
+        });
+        connect(&s, &session::SelectorSession::portChanged, this, [this, port, &s] {
+            if (!s.isOpen() || s.isVirtual()) return;
+            clearProgress();
+            std::cerr << port.toStdString() << "  low latency: "
+                      << (s.link().lowLatency() ? "granted by the serial driver"
+                                                : "not granted (the driver has none, as a pty)")
+                      << std::endl;
+        });
+    }
+    connect(m_run.get(), &session::GangRun::unitFinished, this, &GangCommand::unitFinished);
+    connect(m_run.get(), &session::GangRun::finished, this, &GangCommand::allDone);
+    connect(m_run.get(), &session::GangRun::progress, this, [this](int i, const QString& text) {
+        m_progress[i] = QStringLiteral("%1  %2").arg(m_invocation.ports.at(i), text);
+        if (m_progressShown && !m_redraw.isActive()) m_redraw.start(kRedrawMs);
+    });
+    m_run->start();
+}
+
+void GangCommand::interrupt()
+{
+    if (m_run) m_run->interrupt();
+}
+
+void GangCommand::unitFinished(const session::GangUnitResult& result)
+{
+    clearProgress();
+    std::cout << (result.passed ? "PASS " : "FAIL ") << result.port.toStdString() << "  "
+              << result.text.toStdString() << std::endl;
+    if (m_log.isOpen()) {
+        const auto adapter = m_adapters.value(result.port);
+        if (!m_log.append(result, adapter.first, adapter.second))
+            error(QStringLiteral("the log could not be written"));
+    }
+    if (m_progressShown && !m_redraw.isActive()) m_redraw.start(kRedrawMs);
+}
+
+void GangCommand::allDone()
+{
+    m_redraw.stop();
+    clearProgress();
+    m_progressShown = false;
+    const int failed = m_run->failed();
+    std::cout << m_run->passed() << " passed, " << failed << " failed" << std::endl;
+    int code = failed > 0 ? exit_code::kDevice : exit_code::kSuccess;
+    // Without station mode an interrupt cuts the run short; in station mode it is the way out.
+    if (m_run->wasInterrupted() && !m_invocation.wait) code = exit_code::kInterrupted;
+    emit finished(code);
+}
+
+void GangCommand::clearProgress()
+{
+    if (m_linesDrawn == 0) return;
+    std::cerr << "\x1b[" << m_linesDrawn << "F\x1b[J" << std::flush;
+    m_linesDrawn = 0;
+}
+
+void GangCommand::drawProgress()
+{
+    if (!m_progressShown) return;
+    clearProgress();
+    for (const QString& line : std::as_const(m_progress))
+        std::cerr << line.left(100).toStdString() << '\n';
+    std::cerr << std::flush;
+    m_linesDrawn = static_cast<int>(m_progress.size());
+}
+
+} // namespace quarvel::cli

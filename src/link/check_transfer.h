@@ -1,0 +1,78 @@
+#pragma once
+
+#include "link/transfer.h"
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace quarvel::link {
+
+// What a link check saw: the round trip of every good answer and every failed exchange.
+struct CheckFigures
+{
+    int asked = 0;                          // exchanges sent
+    std::vector<std::int64_t> roundTripsUs; // good answers, request sent to reply taken
+    std::array<int, 4> faults{};            // indexed by ExchangeFault
+    int count(ExchangeFault fault) const { return faults[static_cast<std::size_t>(fault)]; }
+    int answered() const { return static_cast<int>(roundTripsUs.size()); }
+};
+
+// A fixed number of read exchanges of cell 0, one after the other, none retried: every
+// exchange counts, good or not, so the figures say how the line behaves and not how well
+// retries hide it. Reading cell 0 changes nothing on the selector. The clock (monotonic,
+// microseconds) comes from the driver.
+class CheckTransfer final : public Transfer
+{
+public:
+    using Clock = std::function<std::int64_t()>;
+
+    // figures must outlive the transfer.
+    CheckTransfer(int count, Clock clock, CheckFigures& figures);
+
+    Step start() override;
+    Step reply(std::span<const std::uint8_t> bytes) override;
+    Step timeout() override;
+    Step abort(AbortReason reason) override;
+    TransferSummary summary() const override { return m_summary; }
+
+private:
+    Step next(std::vector<Taken> taken);
+
+    int m_count;
+    Clock m_clock;
+    CheckFigures& m_figures;
+    bool m_waiting = false;
+    bool m_done = false;
+    std::int64_t m_sentUs = 0;
+    TransferSummary m_summary;
+};
+
+// How the line looks after a check, worst first.
+enum class LineDiagnosis
+{
+    Echoes,       // the port sends back what it is sent
+    NoAnswer,     // nothing came back at all
+    LatencyTimer, // answers come, but held back by a USB adapter's buffering
+    Unreliable,   // some exchanges failed
+    Healthy
+};
+
+struct CheckReport
+{
+    double minMs = 0, medianMs = 0, p99Ms = 0, maxMs = 0; // round trips of good answers
+    double lineMs = 0;                                    // what the line itself needs
+    LineDiagnosis diagnosis = LineDiagnosis::NoAnswer;
+    std::string text; // the diagnosis as the user reads it
+};
+
+// One exchange on the wire at 19200 8N1: ten bytes of 520.8 us, plus the selector's turnaround.
+inline constexpr double kExchangeWireMs = 5.208;
+inline constexpr double kTurnaroundMs = 1.0;
+
+// portName only shapes the advice (which adapter's latency timer to set).
+CheckReport diagnoseLink(const CheckFigures& figures, const std::string& portName);
+
+} // namespace quarvel::link

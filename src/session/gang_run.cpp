@@ -1,0 +1,64 @@
+#include "session/gang_run.h"
+
+namespace quarvel::session {
+
+namespace {
+
+bool openByName(const QString& port, SelectorSession& session, QString* error)
+{
+    if (port == QLatin1String("sim")) return session.openVirtualSelector(error);
+    return session.openPort(port, error);
+}
+
+} // namespace
+
+GangRun::GangRun(const QStringList& ports, const GangJob& job, PortOpener opener, QObject* parent)
+    : QObject(parent)
+{
+    qRegisterMetaType<quarvel::session::GangUnitResult>("quarvel::session::GangUnitResult");
+    for (int i = 0; i < ports.size(); ++i) {
+        const QString port = ports.at(i);
+        PortOpener open =
+            opener ? opener : [port](SelectorSession& s, QString* e) { return openByName(port, s, e); };
+        auto station = std::make_unique<GangStation>(port, job, std::move(open));
+        connect(station.get(), &GangStation::progress, this,
+                [this, i](const QString& text) { emit progress(i, text); });
+        connect(station.get(), &GangStation::unitFinished, this, [this](const GangUnitResult& result) {
+            ++(result.passed ? m_passed : m_failed);
+            emit unitFinished(result);
+        });
+        connect(station.get(), &GangStation::done, this, &GangRun::stationDone);
+        m_stations.push_back(std::move(station));
+    }
+}
+
+GangRun::~GangRun()
+{
+    // Quietly: whoever listens may be going away with us.
+    for (auto& station : m_stations)
+        station->disconnect(this);
+}
+
+void GangRun::start()
+{
+    if (m_stations.empty()) {
+        emit finished();
+        return;
+    }
+    for (auto& station : m_stations)
+        station->start();
+}
+
+void GangRun::interrupt()
+{
+    m_interrupted = true;
+    for (auto& station : m_stations)
+        station->interrupt();
+}
+
+void GangRun::stationDone()
+{
+    if (++m_done == size()) emit finished();
+}
+
+} // namespace quarvel::session

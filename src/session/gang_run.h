@@ -1,0 +1,49 @@
+#pragma once
+
+#include "session/gang_station.h"
+
+#include <QObject>
+#include <QStringList>
+
+#include <memory>
+#include <vector>
+
+namespace quarvel::session {
+
+// The same coin data on several ports at once: one station (and session) per port, all on
+// this thread's event loop. A port that fails, hangs or is pulled only ends its own station.
+class GangRun : public QObject
+{
+    Q_OBJECT
+
+public:
+    // opener: how a station opens its port; empty opens the port by name ("sim": the virtual
+    // selector).
+    GangRun(const QStringList& ports, const GangJob& job, PortOpener opener = {}, QObject* parent = nullptr);
+    ~GangRun() override;
+
+    void start();
+    // Ends every station in order; finished() follows once all have.
+    void interrupt();
+    int passed() const { return m_passed; }
+    int failed() const { return m_failed; }
+    bool wasInterrupted() const { return m_interrupted; }
+    GangStation& station(int index) { return *m_stations.at(static_cast<std::size_t>(index)); }
+    int size() const { return static_cast<int>(m_stations.size()); }
+
+signals:
+    void progress(int station, const QString& text);
+    void unitFinished(const quarvel::session::GangUnitResult& result);
+    void finished();
+
+private:
+    void stationDone();
+
+    std::vector<std::unique_ptr<GangStation>> m_stations;
+    int m_passed = 0;
+    int m_failed = 0;
+    int m_done = 0;
+    bool m_interrupted = false;
+};
+
+} // namespace quarvel::session

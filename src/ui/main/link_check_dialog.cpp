@@ -1,0 +1,72 @@
+#include "ui/main/link_check_dialog.h"
+
+#include "session/selector_session.h"
+
+#include <QAction>
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace quarvel {
+
+namespace {
+constexpr int kExchanges = 50;
+const char kActionName[] = "mnuCheckLink";
+} // namespace
+
+LinkCheckDialog::LinkCheckDialog(session::SelectorSession& session, QWidget* parent)
+    : QDialog(parent), m_session(session), m_text(new QLabel(this))
+{
+    setObjectName(QStringLiteral("frmCheckLink"));
+    setWindowTitle(QStringLiteral("Check Link"));
+    m_text->setObjectName(QStringLiteral("labelCheck"));
+    m_text->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_text->setWordWrap(true);
+    m_text->setMinimumWidth(520);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
+    m_again = buttons->addButton(QStringLiteral("Check again"), QDialogButtonBox::ActionRole);
+    m_again->setObjectName(QStringLiteral("cmdCheckAgain"));
+    connect(m_again, &QPushButton::clicked, this, &LinkCheckDialog::runCheck);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(m_text);
+    layout->addWidget(buttons);
+}
+
+void LinkCheckDialog::runCheck()
+{
+    auto started = m_session.checkLink(kExchanges);
+    if (!started) {
+        m_text->setText(started.refusalText());
+        return;
+    }
+    m_again->setEnabled(false);
+    m_text->setText(QStringLiteral("Checking %1 ...").arg(m_session.portName()));
+    connect(started.operation, &session::CheckOperation::finished, this, &LinkCheckDialog::showResult);
+}
+
+void LinkCheckDialog::showResult(const session::CheckResult& result)
+{
+    m_again->setEnabled(true);
+    m_text->setText(m_session.portName() + QLatin1Char('\n') + result.lines().join(QLatin1Char('\n')));
+}
+
+void ensureCheckLinkAction(QMenu& menu, session::SelectorSession& session, QWidget* parent)
+{
+    auto* action = menu.findChild<QAction*>(QLatin1String(kActionName));
+    if (!action) {
+        action = menu.addAction(QStringLiteral("Check Link..."));
+        QObject::connect(action, &QAction::triggered, action, [&session, parent] {
+            auto* dialog = new LinkCheckDialog(session, parent);
+            dialog->setAttribute(Qt::WA_DeleteOnClose);
+            dialog->open();
+            dialog->runCheck();
+        });
+        action->setObjectName(QLatin1String(kActionName));
+    }
+    action->setEnabled(session.isOpen() && !session.isBusy());
+}
+
+} // namespace quarvel

@@ -1,0 +1,27 @@
+#include "gang_log.h"
+
+#include <gtest/gtest.h>
+
+namespace quarvel::cli {
+namespace {
+
+// A spreadsheet must read the row back field for field, whatever a path holds.
+TEST(GangLog, RowsQuoteWhatWouldSplitAField)
+{
+    session::GangUnitResult r;
+    r.port = QStringLiteral("/dev/serial/by-id/usb-A,B");
+    r.finishedAt = QDateTime(QDate(2025, 1, 14), QTime(9, 30, 12, 5), Qt::OffsetFromUTC, 3600);
+    r.cellsProgrammed = 59;
+    r.timeOuts = 5;
+    r.durationMs = 1234;
+    r.backupFile = QStringLiteral("b/\"x\".cdt");
+    EXPECT_EQ(GangLog::row(r, QStringLiteral("FT232R USB UART"), QStringLiteral("A12"),
+                           QStringLiteral("coins.cdt"), QStringLiteral("ab12")),
+              QStringLiteral(
+                  "2025-01-14T09:30:12.005+01:00,\"/dev/serial/by-id/usb-A,B\",FT232R USB UART,A12,FAIL,59,"
+                  "no,5,0,1234,\"b/\"\"x\"\".cdt\",coins.cdt,ab12\n"));
+    EXPECT_EQ(GangLog::header().count(QLatin1Char(',')), 12);
+}
+
+} // namespace
+} // namespace quarvel::cli

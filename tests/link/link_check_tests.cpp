@@ -1,0 +1,80 @@
+#include "link/check_transfer.h"
+
+#include <gtest/gtest.h>
+
+using namespace quarvel::link;
+
+namespace {
+
+CheckFigures figures(int asked, std::vector<std::int64_t> roundTripsUs, std::array<int, 4> faults = {})
+{
+    CheckFigures f;
+    f.asked = asked;
+    f.roundTripsUs = std::move(roundTripsUs);
+    f.faults = faults;
+    return f;
+}
+
+TEST(LinkCheck, DiagnosisRules)
+{
+    const std::vector<std::int64_t> wire(50, 6400), burst(50, 16100);
+    const struct
+    {
+        const char* name;
+        CheckFigures figures;
+        LineDiagnosis expected;
+    } cases[] = {
+        {"wire-time answers", figures(50, wire), LineDiagnosis::Healthy},
+        {"answers well under the line time (a pty)", figures(50, std::vector<std::int64_t>(50, 90)),
+         LineDiagnosis::Healthy},
+        {"16 ms bursts", figures(50, burst), LineDiagnosis::LatencyTimer},
+        {"bursts win over a lost exchange", figures(50, std::vector<std::int64_t>(49, 16100), {1, 0, 0, 0}),
+         LineDiagnosis::LatencyTimer},
+        {"just under the margin", figures(50, std::vector<std::int64_t>(50, 11100)), LineDiagnosis::Healthy},
+        {"every exchange timed out", figures(50, {}, {50, 0, 0, 0}), LineDiagnosis::NoAnswer},
+        {"only garbage", figures(50, {}, {0, 50, 0, 0}), LineDiagnosis::Unreliable},
+        {"one bad checksum", figures(50, std::vector<std::int64_t>(49, 6400), {0, 1, 0, 0}),
+         LineDiagnosis::Unreliable},
+        {"a loopback", figures(50, {}, {0, 0, 0, 50}), LineDiagnosis::Echoes},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(diagnoseLink(c.figures, "/dev/ttyUSB2").diagnosis, c.expected) << c.name;
+}
+
+TEST(LinkCheck, LatencyAdviceNamesTheAdapterAndFiguresAreInMilliseconds)
+{
+    const CheckReport report = diagnoseLink(figures(3, {16000, 17000, 30000}), "/dev/ttyUSB2");
+    EXPECT_NE(report.text.find("/sys/bus/usb-serial/devices/ttyUSB2/latency_timer"), std::string::npos);
+    EXPECT_DOUBLE_EQ(report.minMs, 16.0);
+    EXPECT_DOUBLE_EQ(report.medianMs, 17.0);
+    EXPECT_DOUBLE_EQ(report.maxMs, 30.0);
+    EXPECT_NEAR(report.lineMs, 6.208, 1e-9);
+}
+
+// Every exchange counts once, whatever it brings; round trips come from the driver's clock.
+TEST(LinkCheck, TransferCountsEachExchangeOnTheFakeClock)
+{
+    std::int64_t nowUs = 0;
+    CheckFigures f;
+    CheckTransfer check(
+        4, [&] { return nowUs; }, f);
+    Step step = check.start();
+    ASSERT_TRUE(step.send);
+    EXPECT_EQ(*step.send, readRequest(0));
+    const Frame good = makeFrame(command::kRead, 0, 0, 42);
+    nowUs += 6300;
+    step = check.reply(good);
+    step = check.timeout();
+    const Frame echo = readRequest(0);
+    step = check.reply(echo);
+    nowUs += 100;
+    const Frame corrupt{command::kRead, 0, 0, 42, 0};
+    step = check.reply(corrupt);
+    EXPECT_EQ(step.outcome, Outcome::Succeeded);
+    EXPECT_FALSE(step.send);
+    EXPECT_EQ(f.asked, 4);
+    EXPECT_EQ(f.roundTripsUs, std::vector<std::int64_t>{6300});
+    EXPECT_EQ(f.faults, (std::array<int, 4>{1, 1, 0, 1}));
+}
+
+} // namespace

@@ -1,0 +1,144 @@
+// The gang on in-process virtual selectors: ports that fail leave the others alone, and a
+// station finds its next selector.
+#include "session/gang_run.h"
+
+#include "image/cell_byte.h"
+#include "sim/virtual_selector.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace quarvel::session {
+namespace {
+
+ParameterImage fileImage()
+{
+    ParameterImage image;
+    for (int a = 0; a < ParameterImage::kCellCount; ++a)
+        image.setNumber(a, (a * 7 + 3) % 200);
+    return image;
+}
+
+// Each port name is a fault plan for its virtual selector.
+PortOpener virtualOpener(std::map<QString, sim::VirtualSelector*>* models)
+{
+    return [models](SelectorSession& session, QString* error) {
+        const QString plan = session.objectName();
+        VirtualSelectorOptions options;
+        options.wireTime = plan == QLatin1String("wire");
+        if (!options.wireTime) options.faults = *sim::FaultPlan::parse(plan.toStdString()).plan;
+        if (!session.openVirtualSelector(options, error)) return false;
+        session.link().setTiming({20, 5});
+        (*models)[plan] = session.virtualSelector();
+        return true;
+    };
+}
+
+std::unique_ptr<GangRun> makeRun(const QStringList& plans, const GangJob& job,
+                                 std::map<QString, sim::VirtualSelector*>* models)
+{
+    auto run = std::make_unique<GangRun>(plans, job, virtualOpener(models));
+    for (int i = 0; i < run->size(); ++i)
+        run->station(i).session().setObjectName(plans.at(i));
+    return run;
+}
+
+bool holdsFile(const sim::VirtualSelector& model)
+{
+    const ParameterImage file = fileImage();
+    for (int cell : {0, 84, 86, 119, 128, 176, 188})
+        if (model.cell(cell) != cellByte(file.text(cell))) return false;
+    return true;
+}
+
+TEST(GangRun, APulledAndAFaultedPortLeaveTheOthersToPass)
+{
+    GangJob job;
+    job.image = fileImage();
+    job.verify = true;
+    std::map<QString, sim::VirtualSelector*> models;
+    const QStringList plans{"", "gone:40", "drop:100,drop:101,drop:102,drop:103,drop:104", "seed:2"};
+    auto runner = makeRun(plans, job, &models);
+    GangRun& run = *runner;
+    QSignalSpy units(&run, &GangRun::unitFinished);
+    QSignalSpy finished(&run, &GangRun::finished);
+    // A station lets go of its port (and here its selector) once it is done: look before.
+    std::map<QString, bool> holds;
+    QObject::connect(&run, &GangRun::unitFinished,
+                     [&](const GangUnitResult& r) { holds[r.port] = holdsFile(*models[r.port]); });
+    run.start();
+    ASSERT_TRUE(finished.count() > 0 || finished.wait(20000));
+    EXPECT_EQ(run.passed(), 2);
+    EXPECT_EQ(run.failed(), 2);
+    std::map<QString, GangUnitResult> byPort;
+    for (const auto& args : units)
+        byPort[args.at(0).value<GangUnitResult>().port] = args.at(0).value<GangUnitResult>();
+    EXPECT_TRUE(byPort[""].passed && byPort[""].verified);
+    EXPECT_TRUE(byPort["seed:2"].passed && byPort["seed:2"].verified);
+    EXPECT_EQ(byPort["drop:100,drop:101,drop:102,drop:103,drop:104"].text,
+              "cells 100-123 not programmed (5 time-outs)");
+    EXPECT_EQ(byPort["drop:100,drop:101,drop:102,drop:103,drop:104"].timeOuts, 5);
+    EXPECT_FALSE(byPort["gone:40"].passed);
+    EXPECT_TRUE(holds[""] && holds["seed:2"]);
+}
+
+// The selector just programmed answers every poll and is left alone; only one that answers
+// after a poll without answer is new.
+TEST(GangRun, AStationProgramsEachNewSelectorOnce)
+{
+    GangJob job;
+    job.image = fileImage();
+    job.wait = true;
+    job.pollMs = 30;
+    std::map<QString, sim::VirtualSelector*> models;
+    auto runner = makeRun({"station"}, job, &models);
+    GangRun& run = *runner;
+    QSignalSpy units(&run, &GangRun::unitFinished);
+    run.start();
+    ASSERT_TRUE(units.wait(20000));
+    sim::VirtualSelector& model = *models["station"];
+    EXPECT_TRUE(holdsFile(model));
+    model.setCell(0, 250); // a programmed selector that polls would reprogram would show it
+    QTest::qWait(400);
+    EXPECT_EQ(units.count(), 1);
+    EXPECT_EQ(model.cell(0), 250);
+    model.disappear();
+    QTest::qWait(200);
+    model.plugInNew();
+    ASSERT_TRUE(units.wait(20000));
+    EXPECT_EQ(units.count(), 2);
+    EXPECT_TRUE(holdsFile(model));
+    QSignalSpy finished(&run, &GangRun::finished);
+    run.interrupt();
+    ASSERT_TRUE(finished.count() > 0 || finished.wait(5000));
+    EXPECT_EQ(run.passed(), 2);
+}
+
+// Ctrl-C in the middle of programming: the unit is reported as partly programmed, never passed
+// or dropped.
+TEST(GangRun, AnInterruptedRunReportsHowFarProgrammingGot)
+{
+    GangJob job;
+    job.image = fileImage();
+    std::map<QString, sim::VirtualSelector*> models;
+    auto runner = makeRun({"wire"}, job, &models);
+    QSignalSpy units(runner.get(), &GangRun::unitFinished);
+    QSignalSpy finished(runner.get(), &GangRun::finished);
+    runner->start();
+    QTest::qWait(300);
+    runner->interrupt();
+    ASSERT_TRUE(finished.count() > 0 || finished.wait(5000));
+    ASSERT_EQ(units.count(), 1);
+    const auto unit = units.at(0).at(0).value<GangUnitResult>();
+    EXPECT_FALSE(unit.passed);
+    EXPECT_TRUE(unit.interrupted);
+    EXPECT_GT(unit.cellsProgrammed, 0);
+    EXPECT_LT(unit.cellsProgrammed, 184);
+    EXPECT_EQ(unit.text,
+              QStringLiteral("interrupted; partly programmed (%1 of 184 cells)").arg(unit.cellsProgrammed));
+}
+
+} // namespace
+} // namespace quarvel::session
