@@ -1,5 +1,7 @@
 #include "session/selector_session.h"
 
+#include "session/selector_session_private.h"
+
 #include "image/address_map.h"
 #include "image/cell_byte.h"
 #include "image/qt/image_file.h"
@@ -17,29 +19,6 @@
 
 namespace quarvel::session {
 
-namespace {
-
-const char kVirtualName[] = "virtual selector";
-const char kVirtualFailed[] = "The virtual selector could not be started: %1";
-
-} // namespace
-
-struct SelectorSession::Private
-{
-    std::unique_ptr<sim::VirtualSelector> model;
-    std::unique_ptr<sim::VirtualPort> port;
-
-    std::vector<link::TransferSummary> summaries; // of the current operation's ended transfers
-    QString lostMessage;
-    bool starting = false; // inside a start call: results wait until its caller has the handle
-    int queued = 0;        // signals of the current operation waiting for the event loop
-
-    ParameterImage scratch;  // a read lands here first
-    ReadInto readInto = ReadInto::Document;
-    int rangeProgress = 0;   // cells of the running range acknowledged, as its progress says
-    ParameterImage snapshot; // what programming sends
-    std::vector<sampling::Sample> samples;
-};
 
 Operation::Operation(Kind kind, int channel, SelectorSession& session)
     : QObject(&session), m_session(session), m_kind(kind), m_channel(channel)
@@ -90,106 +69,6 @@ SelectorSession::~SelectorSession()
     // Quietly: whoever listens may be going away with us.
     m_link.disconnect(this);
     m_link.closePort();
-}
-
-bool SelectorSession::openPort(const QString& nameOrPath, QString* error)
-{
-    const bool opened = m_link.openPort(nameOrPath, error);
-    // The link has let go of the virtual selector's port by now; the model goes with it.
-    if (opened) releaseVirtual();
-    emit portChanged();
-    return opened;
-}
-
-void SelectorSession::releaseVirtual()
-{
-    if (!d->port) return;
-    d->port->close();
-    d->port.reset();
-    d->model.reset();
-}
-
-bool SelectorSession::openVirtualSelector(QString* error)
-{
-    return openVirtualSelector(VirtualSelectorOptions{}, error);
-}
-
-bool SelectorSession::openVirtualSelector(const VirtualSelectorOptions& options, QString* error)
-{
-    // Built and opened before the connection in use is closed, which a failure keeps.
-    auto model = std::make_unique<sim::VirtualSelector>();
-    if (!options.memoryFile.isEmpty() && !loadMemoryFile(*model, options.memoryFile, error)) return false;
-    model->setFaultPlan(options.faults);
-    auto port = std::make_unique<sim::VirtualPort>(*model);
-    port->setWireTime(options.wireTime);
-    if (!port->open(QIODevice::ReadWrite)) {
-        if (error) *error = QString::fromLatin1(kVirtualFailed).arg(port->errorString());
-        return false;
-    }
-    closePort();
-    d->model = std::move(model);
-    d->port = std::move(port);
-    m_link.attachDevice(d->port.get(), QString::fromLatin1(kVirtualName));
-    emit portChanged();
-    return true;
-}
-
-bool SelectorSession::loadMemoryFile(sim::VirtualSelector& model, const QString& path, QString* error)
-{
-    const ImageFileRead read = readImageFile(path);
-    if (!read.file) {
-        if (error) *error = read.error;
-        return false;
-    }
-    // Each value as programming would send it, so the selector holds what a real one
-    // programmed from the same file would.
-    const std::size_t count = std::min<std::size_t>(read.file->values.size(), sim::VirtualSelector::kCellCount);
-    std::vector<std::uint8_t> bytes;
-    bytes.reserve(count);
-    for (std::size_t i = 0; i < count; ++i)
-        bytes.push_back(cellByte(read.file->values[i]));
-    model.loadMemory(bytes);
-    return true;
-}
-
-void SelectorSession::closePort()
-{
-    // The link lets go of the device (ending a running operation) before the device goes.
-    m_link.closePort();
-    if (d->port) {
-        releaseVirtual();
-        emit portChanged();
-    }
-}
-
-bool SelectorSession::isOpen() const
-{
-    return m_link.isOpen();
-}
-
-QString SelectorSession::portName() const
-{
-    return m_link.portName();
-}
-
-bool SelectorSession::isVirtual() const
-{
-    return d->port != nullptr;
-}
-
-sim::VirtualSelector* SelectorSession::virtualSelector()
-{
-    return d->model.get();
-}
-
-sim::VirtualPort* SelectorSession::virtualPort()
-{
-    return d->port.get();
-}
-
-bool SelectorSession::insertCoin(int coinType, bool irregular)
-{
-    return d->port && d->port->insertCoin(coinType, irregular);
 }
 
 bool SelectorSession::isBusy() const
