@@ -55,7 +55,7 @@ bench: configure
 # $(WINBUILD): quarvel.exe and quarvelctl.exe, the folder they deploy to (deploy/), the installer
 # quarvel-<version>-win64-setup.exe, the portable quarvel-<version>-win64.zip and the test programs.
 windows:
-	@scripts/install-windows-deps.sh
+	@scripts/install-deps.sh --windows
 	@toolchain=$$(scripts/windows-toolchain.sh) && \
 		cmake -S . -B $(WINBUILD) -G Ninja -DCMAKE_TOOLCHAIN_FILE=$$toolchain >/dev/null
 	@cmake --build $(WINBUILD) -j $(JOBS)

@@ -118,6 +118,20 @@ void DeviceCommand::interrupt()
     finish(exit_code::kInterrupted);
 }
 
+QString unprogrammableText(const QString& path, const std::vector<UnprogrammableCell>& cells, bool force)
+{
+    QString list;
+    for (const auto& cell : cells)
+        list += QStringLiteral("\n  cell %1 %2 would be sent as %3")
+                    .arg(cell.address)
+                    .arg(QString::fromStdString(printableCellText(cell.text)))
+                    .arg(cell.sent);
+    if (force) return QStringLiteral("note: sending cells that are not numbers 0..255, as --force asks:%1").arg(list);
+    return QStringLiteral("%1 has cells that are not numbers 0..255; nothing was sent (--force sends them as "
+                          "listed):%2")
+        .arg(path, list);
+}
+
 void DeviceCommand::refused(const session::Refusal& refusal)
 {
     error(session::refusalText(refusal));
@@ -219,19 +233,12 @@ std::optional<int> DeviceCommand::loadProgrammable(const QString& path, ImageFil
     }
     file = std::move(*check.file);
     if (check.unprogrammable.empty()) return std::nullopt;
-    QString list;
-    for (const auto& cell : check.unprogrammable)
-        list += QStringLiteral("\n  cell %1 %2 would be sent as %3")
-                    .arg(cell.address)
-                    .arg(QString::fromStdString(printableCellText(cell.text)))
-                    .arg(cell.sent);
+    const QString said = unprogrammableText(path, check.unprogrammable, m_invocation.force);
     if (!m_invocation.force) {
-        error(QStringLiteral("%1 has cells that are not numbers 0..255; nothing was sent (--force sends "
-                             "them as listed):%2")
-                  .arg(path, list));
+        error(said);
         return exit_code::kUsageOrFile;
     }
-    note(QStringLiteral("note: sending cells that are not numbers 0..255, as --force asks:%1").arg(list));
+    note(said);
     return std::nullopt;
 }
 

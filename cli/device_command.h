@@ -16,6 +16,10 @@
 
 namespace quarvel::cli {
 
+// What quarvelctl says of a file's cells that the selector cannot hold: the refusal naming path,
+// or with force the note of what will be sent.
+QString unprogrammableText(const QString& path, const std::vector<UnprogrammableCell>& cells, bool force);
+
 // A command that talks to a selector through the session: checks its files first, then opens
 // the port and runs operations on the event loop. Emits finished() once with the exit code,
 // after one result line on stderr.

@@ -1,8 +1,8 @@
 #include "gang_command.h"
 
 #include "console.h"
+#include "device_command.h"
 #include "exit_codes.h"
-#include "settings_text.h"
 
 #include "link/traffic.h"
 #include "session/document_files.h"
@@ -46,21 +46,12 @@ std::optional<int> GangCommand::prepare(session::GangJob& job)
         return exit_code::kUsageOrFile;
     }
     if (!check.unprogrammable.empty()) {
-        QString list;
-        for (const auto& cell : check.unprogrammable)
-            list += QStringLiteral("\n  cell %1 %2 would be sent as %3")
-                        .arg(cell.address)
-                        .arg(QString::fromStdString(printableCellText(cell.text)))
-                        .arg(cell.sent);
+        const QString said = unprogrammableText(path, check.unprogrammable, m_invocation.force);
         if (!m_invocation.force) {
-            error(QStringLiteral("%1 has cells that are not numbers 0..255; nothing was sent (--force sends "
-                                 "them as listed):%2")
-                      .arg(path, list));
+            error(said);
             return exit_code::kUsageOrFile;
         }
-        if (!m_invocation.quiet)
-            std::cerr << "note: sending cells that are not numbers 0..255, as --force asks:"
-                      << list.toStdString() << std::endl;
+        if (!m_invocation.quiet) std::cerr << said.toStdString() << std::endl;
     }
     job.image = check.file->image;
     job.verify = m_invocation.verify;

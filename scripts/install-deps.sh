@@ -1,5 +1,9 @@
 #!/usr/bin/env bash
-# Installs every package needed to build, run and test QUARVEL on Debian 12.
+# Installs every package needed to build, run and test QUARVEL on Debian 12; with --windows also
+# what the Windows build and its tests under Wine need: the MinGW-w64 compiler (posix threads,
+# which Qt's build for it assumes), GoogleTest's sources to compile for that target, Wine to run
+# the results and NSIS for the installer. Debian's wine64 runs 64-bit programs alone; without i386
+# packages `wine` only warns that wine32 is missing, so no foreign architecture is added.
 # Idempotent: packages already present are not fetched again.
 set -euo pipefail
 
@@ -10,6 +14,9 @@ packages=(
   clang clang-format clang-tidy libclang-rt-14-dev
   xvfb xauth imagemagick fonts-dejavu-core
 )
+if [ "${1:-}" = --windows ]; then
+  packages+=(g++-mingw-w64-x86-64-posix googletest wine wine64 nsis)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

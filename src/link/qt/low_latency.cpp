@@ -7,9 +7,10 @@
 
 namespace quarvel::link {
 
-std::optional<int> requestLowLatency([[maybe_unused]] int fd)
+std::optional<int> requestLowLatency([[maybe_unused]] QSerialPort& port)
 {
 #ifdef __linux__
+    const int fd = static_cast<int>(port.handle());
     serial_struct serial{};
     if (fd < 0 || ::ioctl(fd, TIOCGSERIAL, &serial) != 0) return std::nullopt;
     const int before = serial.flags;
@@ -22,9 +23,10 @@ std::optional<int> requestLowLatency([[maybe_unused]] int fd)
 #endif
 }
 
-void restoreSerialFlags([[maybe_unused]] int fd, [[maybe_unused]] int flags)
+void restoreSerialFlags([[maybe_unused]] QSerialPort& port, [[maybe_unused]] int flags)
 {
 #ifdef __linux__
+    const int fd = static_cast<int>(port.handle());
     serial_struct serial{};
     if (fd < 0 || ::ioctl(fd, TIOCGSERIAL, &serial) != 0 || serial.flags == flags) return;
     serial.flags = flags;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QSerialPort>
+
 #include <optional>
 
 namespace quarvel::link {
@@ -8,7 +10,7 @@ namespace quarvel::link {
 // Linux driver's low-latency flag asks it to pass them on at once. Returns the driver's flags
 // from before, to be given back on close, or nothing when the driver has no such flag (a pty,
 // other systems). A driver that refuses is no error: the line only gets slower.
-std::optional<int> requestLowLatency(int fd);
-void restoreSerialFlags(int fd, int flags);
+std::optional<int> requestLowLatency(QSerialPort& port);
+void restoreSerialFlags(QSerialPort& port, int flags);
 
 } // namespace quarvel::link

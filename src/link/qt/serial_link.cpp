@@ -69,7 +69,7 @@ SerialLink::~SerialLink()
     m_timer.stop();
     m_hangUpWatch.reset();
     if (m_ownedPort && m_savedSerialFlags)
-        restoreSerialFlags(static_cast<int>(m_ownedPort->handle()), *m_savedSerialFlags);
+        restoreSerialFlags(*m_ownedPort, *m_savedSerialFlags);
     if (m_ownedPort) m_ownedPort->close();
 }
 
@@ -112,7 +112,7 @@ bool SerialLink::openPort(const QString& nameOrPath, QString* error)
     // Raise DTR as the selector's cable expects; a pty refuses modem lines and that is fine.
     port->setDataTerminalReady(true);
     port->clearError();
-    m_savedSerialFlags = requestLowLatency(static_cast<int>(port->handle()));
+    m_savedSerialFlags = requestLowLatency(*port);
 
     closePort();
     m_ownedPort = std::move(port);
@@ -168,7 +168,7 @@ void SerialLink::closePort()
     m_lost = false;
     if (m_ownedPort) {
         if (m_savedSerialFlags)
-            restoreSerialFlags(static_cast<int>(m_ownedPort->handle()), *m_savedSerialFlags);
+            restoreSerialFlags(*m_ownedPort, *m_savedSerialFlags);
         m_savedSerialFlags.reset();
         m_ownedPort->close();
         // We may be inside one of the port's own signals: let it finish before it is deleted.
