@@ -108,7 +108,7 @@ TEST(Operation, ReportsOneResultToItsStarterThenGoes)
     // starter, once, after it had the handle.
     operation->cancel();
     operation->cancel();
-    EXPECT_TRUE(finished.wait(5000));
+    EXPECT_TRUE(finished.count() > 0 || finished.wait(5000));
     EXPECT_EQ(finished.size(), 1);
     EXPECT_EQ(ended.size(), 1);
     EXPECT_EQ(finished.first().first().value<ReadResult>().reason, link::EndReason::Cancelled);

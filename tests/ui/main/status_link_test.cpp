@@ -90,7 +90,8 @@ TEST(StatusWindowFollowsLink, CancelStopsARunOnADeadLineAndSamplingHasNoStatusWi
     QSignalSpy done(read.operation, &session::ReadOperation::finished);
     ASSERT_TRUE(QTest::qWaitFor([&] { return b.presenter.window() && b.presenter.window()->comCancel()->isVisible(); }));
     b.presenter.window()->comCancel()->click();
-    ASSERT_TRUE(done.wait(1000));
+    // With no closing pause left the result comes within the click.
+    ASSERT_TRUE(done.count() > 0 || done.wait(5000));
     EXPECT_EQ(done.first().first().value<session::ReadResult>().reason, link::EndReason::Cancelled);
     b.presenter.window()->close();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
