@@ -4,6 +4,7 @@
 #include "session/document_files.h"
 
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
@@ -55,14 +56,20 @@ RestoreDialog::RestoreDialog(const QString& folder, const ParameterImage& docume
     }
     m_list->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
     m_list->header()->setStretchLastSection(true);
-    if (m_list->topLevelItemCount() > 0) m_list->setCurrentItem(m_list->topLevelItem(0));
+    if (m_list->topLevelItemCount() > 0)
+        m_list->setCurrentItem(m_list->topLevelItem(0));
+    else
+        intro->setText(QStringLiteral("No backups yet in %1: one is taken before every programming.")
+                           .arg(QDir::toNativeSeparators(folder)));
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Cancel, this);
     QPushButton* restore = buttons->addButton(QStringLiteral("&Restore…"), QDialogButtonBox::AcceptRole);
     restore->setObjectName(QStringLiteral("ComRestore"));
-    restore->setEnabled(m_list->currentItem() != nullptr);
+    // A backup that cannot be read back cannot be chosen.
+    const auto choosable = [](const QTreeWidgetItem* item) { return item && (item->flags() & Qt::ItemIsEnabled); };
+    restore->setEnabled(choosable(m_list->currentItem()));
     connect(m_list, &QTreeWidget::currentItemChanged, restore,
-            [restore](QTreeWidgetItem* item) { restore->setEnabled(item && (item->flags() & Qt::ItemIsEnabled)); });
+            [restore, choosable](QTreeWidgetItem* item) { restore->setEnabled(choosable(item)); });
     connect(m_list, &QTreeWidget::itemActivated, this, [this] { accept(); });
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
