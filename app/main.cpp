@@ -61,7 +61,7 @@ bool noDisplay(int argc, char** argv)
 {
 #if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
     for (int i = 1; i < argc; ++i)
-        if (QByteArray(argv[i]) == "-platform") return false;
+        if (QByteArray(argv[i]) == "-platform" || QByteArray(argv[i]) == "--platform") return false;
     const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
     const bool x11 = !qEnvironmentVariableIsEmpty("DISPLAY");
     const bool wayland = !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");

@@ -135,8 +135,10 @@ void DeviceCommand::programAfterBackup(void (Command::*finished)(const session::
         return;
     }
     m_printer.setPhase("Backing up");
-    const auto started =
-        session::backUpSelector(m_session, m_invocation.backup, [this, finished](const session::BackupResult& backup) {
+    // A folder a script names keeps every backup: pruning it could delete another unit's.
+    const auto started = session::backUpSelector(
+        m_session, m_invocation.backup,
+        [this, finished](const session::BackupResult& backup) {
             m_printer.setPhase({});
             if (!backup.saved) {
                 backupFailed(backup);
@@ -145,7 +147,8 @@ void DeviceCommand::programAfterBackup(void (Command::*finished)(const session::
             m_backupPath = backup.path;
             note(QStringLiteral("Backed up the selector to %1").arg(QDir::toNativeSeparators(m_backupPath)));
             startProgramming(finished);
-        });
+        },
+        session::KeepBackups::All);
     if (!started) refused(*started.refusal);
 }
 

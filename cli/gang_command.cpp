@@ -84,11 +84,6 @@ std::optional<int> GangCommand::prepare(session::GangJob& job)
 
 void GangCommand::start()
 {
-    if (m_invocation.ports.isEmpty()) {
-        error(QStringLiteral("--port is required"));
-        emit finished(exit_code::kUsageOrFile);
-        return;
-    }
     session::GangJob job;
     if (const auto refused = prepare(job)) {
         emit finished(*refused);
@@ -134,8 +129,11 @@ void GangCommand::unitFinished(const session::GangUnitResult& result)
               << result.text.toStdString() << std::endl;
     if (m_log.isOpen()) {
         const auto adapter = m_adapters.value(result.port);
-        if (!m_log.append(result, adapter.first, adapter.second))
+        if (!m_log.append(result, adapter.first, adapter.second)) {
+            // A unit missing from the log is a failed run, however its selector went.
             error(QStringLiteral("the log could not be written"));
+            m_logFailed = true;
+        }
     }
     if (m_progressShown && !m_redraw.isActive()) m_redraw.start(kRedrawMs);
 }
@@ -147,7 +145,7 @@ void GangCommand::allDone()
     m_progressShown = false;
     const int failed = m_run->failed();
     std::cout << m_run->passed() << " passed, " << failed << " failed" << std::endl;
-    int code = failed > 0 ? exit_code::kDevice : exit_code::kSuccess;
+    int code = failed > 0 || m_logFailed ? exit_code::kDevice : exit_code::kSuccess;
     // Without station mode an interrupt cuts the run short; in station mode it is the way out.
     if (m_run->wasInterrupted() && !m_invocation.wait) code = exit_code::kInterrupted;
     emit finished(code);

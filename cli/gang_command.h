@@ -43,6 +43,7 @@ private:
     const Invocation m_invocation;
     std::unique_ptr<session::GangRun> m_run;
     GangLog m_log;
+    bool m_logFailed = false;
     QHash<QString, QPair<QString, QString>> m_adapters; // port -> description, serial number
     bool m_progressShown = false;
     QStringList m_progress; // one line per port

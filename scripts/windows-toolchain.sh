@@ -15,12 +15,17 @@ if [ ! -f "$toolchain" ]; then
   # for a clone made elsewhere on the same machine).
   archive=
   for dir in ${QUARVEL_TOOLCHAINS:-} "$here/../../shared/toolchains" /work/shared/toolchains; do
-    if [ -f "$dir/qt6.4.2-mingw64.tar.xz" ]; then
-      archive=$dir/qt6.4.2-mingw64.tar.xz
+    [ -z "$archive" ] && [ -f "$dir/qt6.4.2-mingw64.tar.xz" ] && archive=$dir/qt6.4.2-mingw64.tar.xz
+    # The source build takes qtserialport from here when it is there.
+    if [ -z "${QT_SERIALPORT_TARBALL:-}" ] && [ -f "$dir/qtserialport-everywhere-src-6.4.2.tar.xz" ]; then
       export QT_SERIALPORT_TARBALL=$dir/qtserialport-everywhere-src-6.4.2.tar.xz
-      break
     fi
   done
+  # A folder that holds something else is never wiped: it may be one the user named by mistake.
+  if [ -e "$prefix" ] && [ -n "$(ls -A "$prefix" 2>/dev/null)" ]; then
+    echo "windows-toolchain: $prefix holds no Qt for MinGW but is not empty; remove it or set QUARVEL_QT_MINGW" >&2
+    exit 1
+  fi
   rm -rf "$prefix" "$prefix.partial"
   mkdir -p "$prefix.partial"
   if [ -n "$archive" ]; then

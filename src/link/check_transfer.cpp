@@ -89,6 +89,7 @@ Step CheckTransfer::abort(AbortReason reason)
     m_done = true;
     m_waiting = false;
     m_summary.reason = reason == AbortReason::PortLost ? EndReason::PortLost : EndReason::Cancelled;
+    m_summary.text = reason == AbortReason::PortLost ? "port lost" : "cancelled";
     m_figures.faults = m_summary.faults;
     step.pause = Pause::FromLastSend;
     return step;

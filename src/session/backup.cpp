@@ -84,13 +84,14 @@ void BackupFolder::prune() const
 }
 
 Started<ReadOperation> backUpSelector(SelectorSession& session, const QString& target,
-                                      std::function<void(const BackupResult&)> done)
+                                      std::function<void(const BackupResult&)> done, KeepBackups keep)
 {
+    const bool prune = keep == KeepBackups::Newest;
     const QString port = session.portName();
     auto started = session.readSelector(SelectorSession::ReadInto::ResultOnly);
     if (!started) return started;
     QObject::connect(started.operation, &ReadOperation::finished, started.operation,
-                     [target, port, done = std::move(done)](const ReadResult& read) {
+                     [target, port, prune, done = std::move(done)](const ReadResult& read) {
                          BackupResult result;
                          if (!read.succeeded() || !read.image) {
                              result.error = read.message.isEmpty() ? QStringLiteral("Read selector error")
@@ -112,7 +113,7 @@ Started<ReadOperation> backUpSelector(SelectorSession& session, const QString& t
                          const FileSaveResult saved = saveCoinData(result.path, result.image);
                          result.saved = saved.saved;
                          result.error = saved.error;
-                         if (folder && saved.saved) backups.prune();
+                         if (folder && saved.saved && prune) backups.prune();
                          done(result);
                      });
     return started;

@@ -57,10 +57,17 @@ struct BackupResult
 
 // Reads the selector into a scratch image (the document is never touched) and saves it as a
 // coin data file: to target when it is a file, or when it is a folder (existing, or ending in
-// a separator) as a new file of that folder, pruned to its newest backups. done runs once,
-// unless the read is refused (see the returned refusal).
+// a separator) as a new file of that folder. done runs once, unless the read is refused (see
+// the returned refusal). Newest prunes the folder to its newest backups (the desktop program's
+// own folder); All keeps every file (a folder a script named, or a restore about to program the
+// oldest backup).
+enum class KeepBackups
+{
+    Newest,
+    All
+};
 Started<ReadOperation> backUpSelector(SelectorSession& session, const QString& target,
-                                      std::function<void(const BackupResult&)> done);
+                                      std::function<void(const BackupResult&)> done, KeepBackups keep);
 
 // The result line of a programming run, with where its backup went:
 // "Programmed 184 cells; backup in /…/2026-12-07_151303_dev-ttyUSB0.cdt".

@@ -167,12 +167,13 @@ Started<Op> SelectorSession::begin(Op* operation, std::vector<std::unique_ptr<li
     d->summaries.clear();
     d->lostMessage.clear();
     emit busyChanged(true);
-    emit operationStarted(operation);
     // The run may finish inside this call (a port that is gone); finishOperation then holds
-    // the result back until the caller has the handle.
+    // the result back until the caller has the handle, as it does what the run reports.
     d->starting = true;
     const bool running = m_link.run(std::move(jobs));
     d->starting = false;
+    // Followers hear only of an operation that really started, and still hear all of it.
+    if (running) emit operationStarted(operation);
     if (!running) {
         m_current = nullptr;
         operation->m_ended = true;

@@ -45,10 +45,13 @@ TEST(Backup, RestoresEveryCellOfASelectorProgrammedOver)
     QTemporaryDir dir;
     BackupResult backup;
     bool done = false;
-    ASSERT_TRUE(backUpSelector(session, dir.path() + QLatin1Char('/'), [&](const BackupResult& r) {
-        backup = r;
-        done = true;
-    }));
+    ASSERT_TRUE(backUpSelector(
+        session, dir.path() + QLatin1Char('/'),
+        [&](const BackupResult& r) {
+            backup = r;
+            done = true;
+        },
+        KeepBackups::Newest));
     QTRY_VERIFY_WITH_TIMEOUT(done, 20000);
     ASSERT_TRUE(backup.saved) << backup.error.toStdString();
     EXPECT_EQ(session.image(), document); // the backup never reaches the document

@@ -112,9 +112,11 @@ bool SerialLink::openPort(const QString& nameOrPath, QString* error)
     // Raise DTR as the selector's cable expects; a pty refuses modem lines and that is fine.
     port->setDataTerminalReady(true);
     port->clearError();
-    m_savedSerialFlags = requestLowLatency(*port);
+    const std::optional<int> flags = requestLowLatency(*port);
 
+    // The old port gets its own flags back as it closes; only then are the new one's kept.
     closePort();
+    m_savedSerialFlags = flags;
     m_ownedPort = std::move(port);
     m_device = m_ownedPort.get();
     m_portName = nameOrPath;

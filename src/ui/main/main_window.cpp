@@ -11,7 +11,6 @@
 #include "ui/sim/virtual_selector_window.h"
 #include "ui/main/window_geometry.h"
 #include "ui/sampling/sampling_window.h"
-#include "ui/settings/ask.h"
 
 #include <QCloseEvent>
 #include <QDir>

@@ -55,8 +55,10 @@ void MainWindow::programWithBackup(const std::optional<ParameterImage>& image, D
         startProgramming(image, QString(), report);
         return;
     }
+    // Before a restore nothing is pruned: the backup being restored may be the oldest.
     const auto started = session::backUpSelector(
-        m_session, m_backupFolder + QLatin1Char('/'), [this, image, report](const session::BackupResult& backup) {
+        m_session, m_backupFolder + QLatin1Char('/'),
+        [this, image, report](const session::BackupResult& backup) {
             if (backup.saved) {
                 startProgramming(image, backup.path, report);
                 return;
@@ -66,7 +68,8 @@ void MainWindow::programWithBackup(const std::optional<ParameterImage>& image, D
                 QStringLiteral("Could not read the selector's memory to back it up. Program anyway?"),
                 QStringLiteral("&Yes"), QStringLiteral("&No"),
                 [this, image, report] { startProgramming(image, QString(), report); });
-        });
+        },
+        image ? session::KeepBackups::All : session::KeepBackups::Newest);
     if (!started) report(false, started.refusalText());
 }
 
