@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QString>
+
 // What the main window says, exactly as the user sees it.
 namespace quarvel::main_texts {
 
@@ -33,5 +35,11 @@ inline constexpr char kSaveTitle[] = "save file";
 inline constexpr char kCdtFilter[] = " (*.cdt)";
 
 inline constexpr char kVirtualPortName[] = "virtual selector";
+
+// The texts above as QString.
+inline QString q(const char* text)
+{
+    return QString::fromUtf8(text);
+}
 
 } // namespace quarvel::main_texts

@@ -7,6 +7,7 @@
 #include "ui/main/main_texts.h"
 #include "session/port_names.h"
 #include "ui/main/status_window.h"
+#include "ui/status_colour.h"
 #include "ui/main/traffic_log_window.h"
 #include "ui/sim/virtual_selector_window.h"
 #include "ui/main/window_geometry.h"
@@ -34,6 +35,7 @@
 namespace quarvel {
 
 namespace t = main_texts;
+using main_texts::q;
 
 namespace {
 
@@ -53,11 +55,6 @@ constexpr StoredGeometry kHeight{"MainHeight", 6500};
 // Button size in twips, as the window was drawn.
 constexpr int kButtonWidth = 3495;
 constexpr int kButtonHeight = 615;
-
-QString q(const char* text)
-{
-    return QString::fromUtf8(text);
-}
 
 double screenDpi(const QWidget* widget)
 {
@@ -310,7 +307,7 @@ void MainWindow::saveGeometryToSettings()
 void MainWindow::showStatus(const QString& text, link::StatusColour colour)
 {
     QPalette palette = m_labelStats->palette();
-    palette.setColor(QPalette::WindowText, StatusWindow::colourOf(colour));
+    palette.setColor(QPalette::WindowText, statusColour(colour));
     m_labelStats->setPalette(palette);
     m_labelStats->setText(text);
 }

@@ -14,15 +14,7 @@
 namespace quarvel {
 
 namespace t = main_texts;
-
-namespace {
-
-QString q(const char* text)
-{
-    return QString::fromUtf8(text);
-}
-
-} // namespace
+using main_texts::q;
 
 void MainWindow::mnuName1_Click()
 {

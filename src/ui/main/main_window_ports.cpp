@@ -18,15 +18,11 @@
 namespace quarvel {
 
 namespace t = main_texts;
+using main_texts::q;
 
 namespace {
 
 constexpr char kRememberedPort[] = "Settings/Port";
-
-QString q(const char* text)
-{
-    return QString::fromUtf8(text);
-}
 
 // "com2" in the port texts, but the ninth port warns as "COM9".
 QString portWord(int port, bool warning)

@@ -108,11 +108,6 @@ StatusWindow::StatusWindow(QWidget* parent)
     load();
 }
 
-QColor StatusWindow::colourOf(link::StatusColour colour)
-{
-    return statusColour(colour);
-}
-
 void StatusWindow::setStatusText(const QString& text, link::StatusColour colour)
 {
     m_labelStats->setText(text);
@@ -122,7 +117,7 @@ void StatusWindow::setStatusText(const QString& text, link::StatusColour colour)
 void StatusWindow::setStatusColour(link::StatusColour colour)
 {
     QPalette palette = m_labelStats->palette();
-    palette.setColor(QPalette::WindowText, colourOf(colour));
+    palette.setColor(QPalette::WindowText, statusColour(colour));
     m_labelStats->setPalette(palette);
 }
 

@@ -25,7 +25,6 @@ class StatusWindow : public QWidget
 public:
     explicit StatusWindow(QWidget* parent = nullptr);
 
-    static QColor colourOf(link::StatusColour colour);
 
     // The status line's text and colour. The colour is the label's WindowText palette entry.
     void setStatusText(const QString& text, link::StatusColour colour);

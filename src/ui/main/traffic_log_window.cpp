@@ -2,6 +2,7 @@
 
 #include "session/document_files.h"
 #include "ui/main/status_window.h"
+#include "ui/status_colour.h"
 
 #include <QFontDatabase>
 #include <QHBoxLayout>
@@ -105,7 +106,7 @@ void TrafficLogWindow::saveAsText()
                       path, std::string_view(bytes.constData(), static_cast<size_t>(bytes.size())));
                   QPalette palette = m_result->palette();
                   palette.setColor(QPalette::WindowText,
-                                   StatusWindow::colourOf(saved.saved ? link::StatusColour::Blue
+                                   statusColour(saved.saved ? link::StatusColour::Blue
                                                                       : link::StatusColour::Red));
                   m_result->setPalette(palette);
                   m_result->setText(saved.saved ? QStringLiteral("saved %1").arg(path) : saved.error);
