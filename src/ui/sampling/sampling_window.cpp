@@ -5,6 +5,7 @@
 #include "sampling/teach_quality.h"
 #include "ui/sampling/sampling_window_texts.h"
 #include "ui/sampling/teach_quality_view.h"
+#include "ui/settings/ask.h"
 #include "ui/settings/fitting_scroll_area.h"
 #include "session/selector_session.h"
 
@@ -14,6 +15,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 
+#include <algorithm>
 #include <variant>
 
 namespace quarvel {
@@ -91,7 +93,20 @@ SamplingWindow* SamplingWindow::present(QPointer<SamplingWindow>& slot, session:
 void SamplingWindow::reload()
 {
     if (isSampling()) return;
-    load();
+    // Coin values typed but not yet taken back with exit go only if the user says so.
+    const bool typed = std::any_of(m_rows.begin(), m_rows.end(),
+                                   [](const Row& row) { return row.money->text() != row.loadedMoney; });
+    if (!typed) {
+        load();
+        return;
+    }
+    raise();
+    ask(this, "ConfirmReload",
+        QStringLiteral("The coin values typed here were not taken back with exit. Discard them and load "
+                       "the coin values again?"),
+        QStringLiteral("&Discard"), QStringLiteral("&Keep editing"), [this] {
+            if (!isSampling()) load();
+        });
 }
 
 void SamplingWindow::showOutcome(bool succeeded, const QString& text)
@@ -106,7 +121,8 @@ void SamplingWindow::load()
     const std::array<std::string, kChannels> money = sampling::moneyTexts(m_session.image());
     const bool fromImage = sampling::moneyFromImage(m_session.image());
     for (std::size_t i = 0; i < m_rows.size(); ++i) {
-        m_rows[i].money->setText(QString::fromStdString(money[i]));
+        m_rows[i].loadedMoney = QString::fromStdString(money[i]);
+        m_rows[i].money->setText(m_rows[i].loadedMoney);
         m_rows[i].moneyTaken = fromImage;
         m_rows[i].label->setText(QString::fromLatin1(kRowSpecs[i].caption));
     }

@@ -9,6 +9,7 @@
 
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -136,6 +137,20 @@ TEST(SamplingWindow, AnOpenerReloadsAnOpenWindowInItsNewMode)
     EXPECT_EQ(b.find<QLineEdit>("money_0")->text(), "20"); // not the stale 10
     EXPECT_EQ(b.window->windowTitle(), "Calibration");
     EXPECT_EQ(b.status(), "Press \"Insert\" for channels:");
+}
+
+// A coin value typed but not yet taken back is not lost to an opener without asking.
+TEST(SamplingWindow, AnOpenerAsksBeforeDroppingTypedCoinValues)
+{
+    Bench b;
+    b.find<QLineEdit>("money_0")->setText("33");
+    b.open(false);
+    EXPECT_EQ(b.find<QLineEdit>("money_0")->text(), "33");
+    auto* question = b.window->findChild<QMessageBox*>("ConfirmReload");
+    ASSERT_NE(question, nullptr);
+    for (QAbstractButton* button : question->buttons())
+        if (button->text() == "&Discard") button->click();
+    EXPECT_EQ(b.find<QLineEdit>("money_0")->text(), "10");
 }
 
 TEST(SamplingWindow, CancelBeforeAnyCoinAndSecondInsertRefused)
