@@ -3,9 +3,9 @@
 #include "app_icon.h"
 #include "exit_when_shown.h"
 #include "image/qt/state_file_io.h"
-#include "ui/main/main_window.h"
 #include "script_runner.h"
 #include "session/selector_session.h"
+#include "ui/main/main_window.h"
 
 #include <QApplication>
 #include <QCommandLineOption>

@@ -7,8 +7,8 @@
 #include "bench_row.h"
 #include "wire_selector.h"
 
-#include "ui/main/main_window.h"
 #include "session/selector_session.h"
+#include "ui/main/main_window.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

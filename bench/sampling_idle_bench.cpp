@@ -6,9 +6,9 @@
 //
 //   sampling_idle_bench [seconds]       (default 10; needs a display or QT_QPA_PLATFORM)
 #include "bench_row.h"
-#include "ui/sampling/sampling_window.h"
 #include "session/selector_session.h"
 #include "sim/virtual_selector.h"
+#include "ui/sampling/sampling_window.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -126,7 +126,9 @@ QString unprogrammableText(const QString& path, const std::vector<Unprogrammable
                     .arg(cell.address)
                     .arg(QString::fromStdString(printableCellText(cell.text)))
                     .arg(cell.sent);
-    if (force) return QStringLiteral("note: sending cells that are not numbers 0..255, as --force asks:%1").arg(list);
+    if (force)
+        return QStringLiteral("note: sending cells that are not numbers 0..255, as --force asks:%1")
+            .arg(list);
     return QStringLiteral("%1 has cells that are not numbers 0..255; nothing was sent (--force sends them as "
                           "listed):%2")
         .arg(path, list);
@@ -159,8 +161,9 @@ std::optional<int> DeviceCommand::programmingFailure(const session::ProgramResul
 
 QString DeviceCommand::backupNote() const
 {
-    return m_backupPath.isEmpty() ? QString()
-                                  : QStringLiteral("; backup in %1").arg(QDir::toNativeSeparators(m_backupPath));
+    return m_backupPath.isEmpty()
+               ? QString()
+               : QStringLiteral("; backup in %1").arg(QDir::toNativeSeparators(m_backupPath));
 }
 
 void DeviceCommand::backupFailed(const session::BackupResult& backup)

@@ -61,10 +61,8 @@ protected:
 
     // Start the session's read, programming or sampling run; its result goes to the member
     // given. False (after finishing) when it was refused.
-    template <class Command>
-    bool startRead(void (Command::*finished)(const session::ReadResult&));
-    template <class Command>
-    bool startProgramming(void (Command::*finished)(const session::ProgramResult&));
+    template <class Command> bool startRead(void (Command::*finished)(const session::ReadResult&));
+    template <class Command> bool startProgramming(void (Command::*finished)(const session::ProgramResult&));
     template <class Command>
     bool startSampling(int channel, void (Command::*finished)(const session::SamplingResult&));
     // Programming as startProgramming() does, after a backup of the selector when --backup
@@ -112,8 +110,7 @@ bool DeviceCommand::started(session::Started<Op> start, void (Command::*finished
     return true;
 }
 
-template <class Command>
-bool DeviceCommand::startRead(void (Command::*finished)(const session::ReadResult&))
+template <class Command> bool DeviceCommand::startRead(void (Command::*finished)(const session::ReadResult&))
 {
     return started(m_session.readSelector(), finished);
 }

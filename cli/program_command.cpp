@@ -5,15 +5,13 @@
 
 #include "link/program_transfer.h"
 
-
 #include <iostream>
 
 namespace quarvel::cli {
 
 ProgramCommand::ProgramCommand(const Invocation& invocation, QObject* parent)
     : DeviceCommand(invocation, parent)
-{
-}
+{}
 
 std::optional<int> ProgramCommand::check()
 {

@@ -15,8 +15,7 @@
 namespace quarvel::cli {
 
 TeachCommand::TeachCommand(const Invocation& invocation, QObject* parent) : DeviceCommand(invocation, parent)
-{
-}
+{}
 
 TeachCommand::~TeachCommand() = default;
 
@@ -46,7 +45,8 @@ std::optional<int> TeachCommand::check()
 void TeachCommand::begin()
 {
     m_session.image() = m_start;
-    m_session.setCdt(m_invocation.calibrate ? sampling::ReferenceStore::Calibrated : sampling::ReferenceStore::Taught);
+    m_session.setCdt(m_invocation.calibrate ? sampling::ReferenceStore::Calibrated
+                                            : sampling::ReferenceStore::Taught);
     m_printer.setPhase(QStringLiteral("Channel %1: insert 12 coins").arg(m_invocation.channel).toStdString());
     if (auto* port = m_session.virtualPort()) {
         // Nobody stands at a virtual selector: feed it the channel's coins as a hand would.

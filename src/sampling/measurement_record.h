@@ -26,16 +26,16 @@ struct Sample
 enum class RecordCheck
 {
     Accepted,
-    BadChecksum,  // either half's checksum is wrong: skip silently
-    UnknownType,  // both checksums pass but byte 0 is no record type: not a record boundary
-    AOutOfRange   // A high byte 128 or more: does not fit the A value; rejected
+    BadChecksum, // either half's checksum is wrong: skip silently
+    UnknownType, // both checksums pass but byte 0 is no record type: not a record boundary
+    AOutOfRange  // A high byte 128 or more: does not fit the A value; rejected
 };
 
 struct DecodedRecord
 {
     RecordCheck check = RecordCheck::BadChecksum;
-    Sample sample;          // meaningful when Accepted
-    std::string speedText;  // "speed strange : A=..B=..C=..X=..Y=..dH=.." for type 0x92, else ""
+    Sample sample;         // meaningful when Accepted
+    std::string speedText; // "speed strange : A=..B=..C=..X=..Y=..dH=.." for type 0x92, else ""
 };
 
 DecodedRecord decodeRecord(std::span<const std::uint8_t, kRecordSize> record);

@@ -45,7 +45,8 @@ void storeReference(ParameterImage& image, int channelIndex, const ChannelRefere
 
 bool moneyFromImage(const ParameterImage& image)
 {
-    return image.number(address::divideFactor(Bank::A)) != 0.0 && image.number(address::divideFactor(Bank::B)) != 0.0;
+    return image.number(address::divideFactor(Bank::A)) != 0.0 &&
+           image.number(address::divideFactor(Bank::B)) != 0.0;
 }
 
 std::array<std::string, kChannelCount> moneyTexts(const ParameterImage& image)

@@ -41,14 +41,16 @@ QString portPart(const QString& port)
 
 bool isFolderTarget(const QString& target)
 {
-    return target.endsWith(QLatin1Char('/')) || target.endsWith(QDir::separator()) || QFileInfo(target).isDir();
+    return target.endsWith(QLatin1Char('/')) || target.endsWith(QDir::separator()) ||
+           QFileInfo(target).isDir();
 }
 
 } // namespace
 
 QString BackupFolder::standardPath()
 {
-    return QDir(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)).filePath(QStringLiteral("backups"));
+    return QDir(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation))
+        .filePath(QStringLiteral("backups"));
 }
 
 QString BackupFolder::newFile(const QDateTime& taken, const QString& port) const
@@ -66,7 +68,8 @@ std::vector<BackupEntry> BackupFolder::entries() const
     std::vector<BackupEntry> list;
     const QDir dir(m_path);
     // Names sort by time; newest first.
-    for (const QString& name : dir.entryList({QStringLiteral("*.cdt")}, QDir::Files, QDir::Name | QDir::Reversed)) {
+    for (const QString& name :
+         dir.entryList({QStringLiteral("*.cdt")}, QDir::Files, QDir::Name | QDir::Reversed)) {
         const auto match = backupName().match(name);
         if (!match.hasMatch()) continue;
         const QDateTime taken = QDateTime::fromString(match.captured(1), QLatin1String(kStamp));
@@ -121,9 +124,11 @@ Started<ReadOperation> backUpSelector(SelectorSession& session, const QString& t
 
 QString programmingSummary(const ProgramResult& result, const QString& backupPath)
 {
-    const QString backup =
-        backupPath.isEmpty() ? QString() : QStringLiteral("; backup in %1").arg(QDir::toNativeSeparators(backupPath));
-    if (result.succeeded()) return QStringLiteral("Programmed %1 cells%2").arg(result.cellsWritten()).arg(backup);
+    const QString backup = backupPath.isEmpty()
+                               ? QString()
+                               : QStringLiteral("; backup in %1").arg(QDir::toNativeSeparators(backupPath));
+    if (result.succeeded())
+        return QStringLiteral("Programmed %1 cells%2").arg(result.cellsWritten()).arg(backup);
     return result.failureSummary() + backup;
 }
 
@@ -148,7 +153,7 @@ QStringList differingFields(const ParameterImage& a, const ParameterImage& b)
     }
     for (int channel = 1; channel <= address::kChannelCount; ++channel) {
         const int cells[] = {address::refALow(channel), address::refAHigh(channel), address::sigmaA(channel),
-                             address::coinTLD(channel), address::refX(channel),    address::refY(channel),
+                             address::coinTLD(channel), address::refX(channel),     address::refY(channel),
                              address::refDH(channel)};
         bool differs = false;
         for (const int cell : cells) {

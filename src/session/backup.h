@@ -49,10 +49,10 @@ private:
 struct BackupResult
 {
     bool saved = false;
-    bool read = false;       // the selector was read (a failure was then the save's)
-    QString path;            // the file written
-    QString error;           // why not: the read's failure or the save's
-    ParameterImage image;    // what was read (cells 0..188 from the selector)
+    bool read = false;    // the selector was read (a failure was then the save's)
+    QString path;         // the file written
+    QString error;        // why not: the read's failure or the save's
+    ParameterImage image; // what was read (cells 0..188 from the selector)
 };
 
 // Reads the selector into a scratch image (the document is never touched) and saves it as a

@@ -111,8 +111,7 @@ private:
 };
 
 // What starting an operation gave: its handle, or why it did not start.
-template <class Op>
-struct Started
+template <class Op> struct Started
 {
     Op* operation = nullptr;
     std::optional<Refusal> refusal; // set exactly when operation is null

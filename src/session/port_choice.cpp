@@ -7,7 +7,8 @@
 
 namespace quarvel::session {
 
-PortChoice::PortChoice(SelectorSession& session, FixedNames names) : m_session(session), m_names(std::move(names))
+PortChoice::PortChoice(SelectorSession& session, FixedNames names)
+    : m_session(session), m_names(std::move(names))
 {}
 
 PortChoice::Result PortChoice::chooseFixed(int port)

@@ -20,7 +20,7 @@ public:
 
     struct Result
     {
-        bool opened = false;          // the port asked for is open
+        bool opened = false;           // the port asked for is open
         std::optional<int> fellBackTo; // the fixed port opened instead (whether or not it opened)
     };
 

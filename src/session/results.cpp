@@ -31,7 +31,9 @@ QString whyNotProgrammed(const RangeResult& range)
         break;
     }
     QStringList parts;
-    const auto count = [&](link::ExchangeFault fault) { return range.faults[static_cast<std::size_t>(fault)]; };
+    const auto count = [&](link::ExchangeFault fault) {
+        return range.faults[static_cast<std::size_t>(fault)];
+    };
     if (const int n = count(link::ExchangeFault::TimeOut)) parts << plural(n, "time-out", "time-outs");
     if (const int n = count(link::ExchangeFault::BadChecksum))
         parts << plural(n, "bad checksum", "bad checksums");
@@ -92,14 +94,19 @@ QString ProgramResult::failureSummary() const
     for (std::size_t i = 0; i < link::kProgramRanges.size(); ++i) {
         const auto& expected = link::kProgramRanges[i];
         if (i >= ranges.size()) {
-            lines << QStringLiteral("cells %1-%2 not programmed (not reached)").arg(expected.first).arg(expected.last);
+            lines << QStringLiteral("cells %1-%2 not programmed (not reached)")
+                         .arg(expected.first)
+                         .arg(expected.last);
             continue;
         }
         const RangeResult& range = ranges[i];
         if (range.reason == link::EndReason::Succeeded) continue;
         // Cells before the failing one were acknowledged; the rest of the range was not sent.
         const int from = std::min(range.first + range.cellsWritten, range.last);
-        lines << QStringLiteral("cells %1-%2 not programmed (%3)").arg(from).arg(range.last).arg(whyNotProgrammed(range));
+        lines << QStringLiteral("cells %1-%2 not programmed (%3)")
+                     .arg(from)
+                     .arg(range.last)
+                     .arg(whyNotProgrammed(range));
     }
     return lines.join(QStringLiteral("; "));
 }

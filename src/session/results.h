@@ -27,8 +27,8 @@ struct Refusal
         FileTooShort    // fewer values than the selector's cells
     };
     Kind kind = Kind::Busy;
-    int number = 0;  // BadChannel: the channel asked for; FileTooShort: the file's value count
-    QString detail;  // FileUnreadable: the reader's own text; FileTooShort: the file's path
+    int number = 0; // BadChannel: the channel asked for; FileTooShort: the file's value count
+    QString detail; // FileUnreadable: the reader's own text; FileTooShort: the file's path
     bool operator==(const Refusal&) const = default;
 };
 

@@ -19,7 +19,6 @@
 
 namespace quarvel::session {
 
-
 Operation::Operation(Kind kind, int channel, SelectorSession& session)
     : QObject(&session), m_session(session), m_kind(kind), m_channel(channel)
 {}
@@ -48,11 +47,10 @@ SelectorSession::SelectorSession(QObject* parent) : QObject(parent), d(std::make
             d->rangeProgress = std::max(0, progress->value - link::kProgramRanges[range].first);
         toCurrent([report](Operation* op) { emit op->reported(report); });
     });
-    connect(&m_link, &link::SerialLink::transferEnded, this,
-            [this](const link::TransferSummary& summary) {
-                d->summaries.push_back(summary);
-                d->rangeProgress = 0;
-            });
+    connect(&m_link, &link::SerialLink::transferEnded, this, [this](const link::TransferSummary& summary) {
+        d->summaries.push_back(summary);
+        d->rangeProgress = 0;
+    });
     connect(&m_link, &link::SerialLink::transferFinished, this, [this](link::Outcome outcome) {
         toCurrent([outcome](Operation* op) { emit op->transferFinished(outcome); });
     });
@@ -179,7 +177,8 @@ Started<Op> SelectorSession::begin(Op* operation, std::vector<std::unique_ptr<li
         operation->m_ended = true;
         operation->deleteLater();
         emit busyChanged(false);
-        return {nullptr, isOpen() ? Refusal{Refusal::Kind::Busy, 0, {}} : Refusal{Refusal::Kind::NoPort, 0, {}}};
+        return {nullptr,
+                isOpen() ? Refusal{Refusal::Kind::Busy, 0, {}} : Refusal{Refusal::Kind::NoPort, 0, {}}};
     }
     return {operation, std::nullopt};
 }

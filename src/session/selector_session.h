@@ -120,8 +120,7 @@ signals:
 
 private:
     std::optional<Refusal> refusalToBegin() const;
-    template <class Op>
-    Started<Op> begin(Op* operation, std::vector<std::unique_ptr<link::Transfer>> jobs);
+    template <class Op> Started<Op> begin(Op* operation, std::vector<std::unique_ptr<link::Transfer>> jobs);
     void finishOperation();
     ReadResult finishRead();
     void releaseVirtual();

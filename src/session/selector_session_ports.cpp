@@ -68,7 +68,8 @@ bool SelectorSession::loadMemoryFile(sim::VirtualSelector& model, const QString&
     }
     // Each value as programming would send it, so the selector holds what a real one
     // programmed from the same file would.
-    const std::size_t count = std::min<std::size_t>(read.file->values.size(), sim::VirtualSelector::kCellCount);
+    const std::size_t count =
+        std::min<std::size_t>(read.file->values.size(), sim::VirtualSelector::kCellCount);
     std::vector<std::uint8_t> bytes;
     bytes.reserve(count);
     for (std::size_t i = 0; i < count; ++i)

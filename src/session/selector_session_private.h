@@ -21,7 +21,7 @@ struct SelectorSession::Private
     bool starting = false; // inside a start call: results wait until its caller has the handle
     int queued = 0;        // signals of the current operation waiting for the event loop
 
-    ParameterImage scratch;  // a read lands here first
+    ParameterImage scratch; // a read lands here first
     ReadInto readInto = ReadInto::Document;
     int rangeProgress = 0;   // cells of the running range acknowledged, as its progress says
     ParameterImage snapshot; // what programming sends

@@ -3,8 +3,8 @@
 #include "image/address_map.h"
 #include "image/coin_data_file.h"
 #include "image/default_image.h"
-#include "sim/qt/coin_feeder.h"
 #include "sim/coin_types.h"
+#include "sim/qt/coin_feeder.h"
 #include "sim/qt/pty_bridge.h"
 #include "sim/virtual_selector.h"
 
@@ -293,14 +293,17 @@ TEST_F(QuarvelctlTest, ABackupTakenBeforeProgrammingRestoresTheSelector)
     Simulator simulator(m_dir, {});
     ASSERT_EQ(run({"read", "--port", simulator.path(), "-q", "-o", path("before.cdt")}).exitCode, 0);
     const QString file = writeImage(QStringLiteral("program.cdt"), patternImage(5));
-    const Outcome program = run({"program", "--port", simulator.path(), "--backup", path("backups") + "/", file});
+    const Outcome program =
+        run({"program", "--port", simulator.path(), "--backup", path("backups") + "/", file});
     EXPECT_EQ(program.exitCode, 0) << show(program);
     const QStringList backups = QDir(path("backups")).entryList(QDir::Files);
     ASSERT_EQ(backups.size(), 1) << show(program);
-    EXPECT_NE(program.err.indexOf("Programmed 184 cells; backup in " + path("backups/") + backups.first()), -1)
+    EXPECT_NE(program.err.indexOf("Programmed 184 cells; backup in " + path("backups/") + backups.first()),
+              -1)
         << show(program);
     // Restoring is programming the backup.
-    EXPECT_EQ(run({"program", "--port", simulator.path(), "-q", path("backups/") + backups.first()}).exitCode, 0);
+    EXPECT_EQ(run({"program", "--port", simulator.path(), "-q", path("backups/") + backups.first()}).exitCode,
+              0);
     ASSERT_EQ(run({"read", "--port", simulator.path(), "-q", "-o", path("after.cdt")}).exitCode, 0);
     EXPECT_EQ(run({"diff", path("before.cdt"), path("after.cdt")}).exitCode, 0);
 }

@@ -41,8 +41,7 @@ protected:
     }
 
     // The result the operation reports to whoever started it.
-    template <typename Op>
-    static typename Op::Result await(Started<Op> started)
+    template <typename Op> static typename Op::Result await(Started<Op> started)
     {
         using Result = typename Op::Result;
         EXPECT_TRUE(started) << started.refusalText().toStdString();
@@ -120,7 +119,8 @@ TEST_F(SessionTest, CancelStopsTheRangesStillQueuedAndSaysHowFarItGot)
     ASSERT_EQ(result.ranges.size(), 1u);
     EXPECT_EQ(result.ranges[0].reason, link::EndReason::Cancelled);
     EXPECT_EQ(result.cellsWritten(), 9);
-    EXPECT_TRUE(question.startsWith(QStringLiteral("Programming is not finished (9 of 184 cells)."))) << question.toStdString();
+    EXPECT_TRUE(question.startsWith(QStringLiteral("Programming is not finished (9 of 184 cells).")))
+        << question.toStdString();
     const auto* model = m_session.virtualSelector();
     EXPECT_EQ(model->counts().endOfProgramming, 0);
     EXPECT_EQ(

@@ -24,7 +24,8 @@ TEST(Refusal, EachKindIsWordedForTheUser)
         {{Refusal::Kind::BadChannel, 13, {}}, "There is no coin channel 13; channels are 1 to 12."},
         {{Refusal::Kind::FileUnreadable, 0, QStringLiteral("x.cdt is not a coin data file")},
          "x.cdt is not a coin data file"},
-        {{Refusal::Kind::FileTooShort, 120, QStringLiteral("x.cdt")}, "x.cdt holds 120 values; programming needs 189"},
+        {{Refusal::Kind::FileTooShort, 120, QStringLiteral("x.cdt")},
+         "x.cdt holds 120 values; programming needs 189"},
     };
     for (const auto& [refusal, text] : cases)
         EXPECT_EQ(refusalText(refusal), QString::fromUtf8(text));
@@ -56,30 +57,49 @@ TEST(PortChoice, FallsBackAsEachKindOfPortSays)
     };
     const Case cases[] = {
         {"a fixed port", [](PortChoice& c) { return c.chooseFixed(3); }, true, {}, 3, true},
-        {"a fixed port that fails falls back to port 1", [](PortChoice& c) { return c.chooseFixed(2); }, false, 1, 1,
-         true},
-        {"port 1 failing has nowhere to go", [](PortChoice& c) { return c.chooseFixed(1); }, false, {}, 1, false,
+        {"a fixed port that fails falls back to port 1", [](PortChoice& c) { return c.chooseFixed(2); },
+         false, 1, 1, true},
+        {"port 1 failing has nowhere to go",
+         [](PortChoice& c) { return c.chooseFixed(1); },
+         false,
+         {},
+         1,
+         false,
          false},
-        {"falling back to a port 1 that fails leaves none open", [](PortChoice& c) { return c.chooseFixed(4); },
-         false, 1, 1, false, false},
+        {"falling back to a port 1 that fails leaves none open",
+         [](PortChoice& c) { return c.chooseFixed(4); }, false, 1, 1, false, false},
         {"a path", [&](PortChoice& c) { return c.choosePath(good); }, true, {}, {}, true},
         {"a path that fails keeps the fixed port in use",
          [&](PortChoice& c) {
              c.chooseFixed(3);
              return c.choosePath(missing);
          },
-         false, {}, 3, true},
+         false,
+         {},
+         3,
+         true},
         {"a path that fails keeps the virtual selector in use",
          [&](PortChoice& c) {
              c.chooseVirtual();
              return c.choosePath(missing);
          },
-         false, {}, {}, true},
-        {"a path from the command line has no fall-back", [&](PortChoice& c) { return c.choosePath(missing); },
-         false, {}, {}, false},
+         false,
+         {},
+         {},
+         true},
+        {"a path from the command line has no fall-back",
+         [&](PortChoice& c) { return c.choosePath(missing); },
+         false,
+         {},
+         {},
+         false},
         {"the virtual selector", [](PortChoice& c) { return c.chooseVirtual(); }, true, {}, {}, true},
         {"start-up on a remembered path that is gone uses the marked port",
-         [&](PortChoice& c) { return c.start(missing, 3); }, true, {}, 3, true},
+         [&](PortChoice& c) { return c.start(missing, 3); },
+         true,
+         {},
+         3,
+         true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -1,7 +1,7 @@
 #include "image/qt/image_file.h"
 
-#include "image/qt/coin_data_io.h"
 #include "image/default_image.h"
+#include "image/qt/coin_data_io.h"
 
 #include <QDir>
 

@@ -39,5 +39,4 @@ ImageFileRead readImageFile(const QString& path);
 // than 256 values, otherwise empty.
 QString shortFileNote(const QString& path, const ImageFile& file);
 
-
 } // namespace quarvel

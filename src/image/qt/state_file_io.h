@@ -1,7 +1,7 @@
 #pragma once
 
-#include "image/state_file.h"
 #include "image/qt/text_file_io.h"
+#include "image/state_file.h"
 
 #include <QString>
 

@@ -68,8 +68,7 @@ SerialLink::~SerialLink()
     disconnectDevice();
     m_timer.stop();
     m_hangUpWatch.reset();
-    if (m_ownedPort && m_savedSerialFlags)
-        restoreSerialFlags(*m_ownedPort, *m_savedSerialFlags);
+    if (m_ownedPort && m_savedSerialFlags) restoreSerialFlags(*m_ownedPort, *m_savedSerialFlags);
     if (m_ownedPort) m_ownedPort->close();
 }
 
@@ -169,8 +168,7 @@ void SerialLink::closePort()
     m_portName.clear();
     m_lost = false;
     if (m_ownedPort) {
-        if (m_savedSerialFlags)
-            restoreSerialFlags(*m_ownedPort, *m_savedSerialFlags);
+        if (m_savedSerialFlags) restoreSerialFlags(*m_ownedPort, *m_savedSerialFlags);
         m_savedSerialFlags.reset();
         m_ownedPort->close();
         // We may be inside one of the port's own signals: let it finish before it is deleted.

@@ -1,7 +1,7 @@
 #include "sim/qt/coin_feeder.h"
 
-#include "sim/seeded_random.h"
 #include "sim/qt/virtual_port.h"
+#include "sim/seeded_random.h"
 
 #ifdef Q_OS_UNIX
 #include "sim/qt/pty_bridge.h"

@@ -16,7 +16,8 @@ FileChooser dialogFileChooser()
         // A name typed without an extension gets the filter's (".cdt", ".txt"), so the file
         // shows up in the next Open dialog.
         static const QRegularExpression pattern(QStringLiteral("\\*\\.(\\w+)"));
-        if (const auto match = pattern.match(filter); match.hasMatch()) dialog->setDefaultSuffix(match.captured(1));
+        if (const auto match = pattern.match(filter); match.hasMatch())
+            dialog->setDefaultSuffix(match.captured(1));
         auto answered = std::make_shared<bool>(false);
         QObject::connect(dialog, &QFileDialog::fileSelected, dialog, [done, answered](const QString& path) {
             *answered = true;

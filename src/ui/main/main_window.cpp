@@ -3,15 +3,15 @@
 #include "image/default_image.h"
 #include "session/backup.h"
 #include "session/document_files.h"
+#include "session/port_names.h"
 #include "ui/main/coin_picture.h"
 #include "ui/main/main_texts.h"
-#include "session/port_names.h"
 #include "ui/main/status_window.h"
-#include "ui/status_colour.h"
 #include "ui/main/traffic_log_window.h"
-#include "ui/sim/virtual_selector_window.h"
 #include "ui/main/window_geometry.h"
 #include "ui/sampling/sampling_window.h"
+#include "ui/sim/virtual_selector_window.h"
+#include "ui/status_colour.h"
 
 #include <QCloseEvent>
 #include <QDir>
@@ -344,6 +344,5 @@ void MainWindow::setFileChooser(FileChooser chooser)
     m_chooser = chooser;
     m_trafficLog->setFileChooser(std::move(chooser));
 }
-
 
 } // namespace quarvel

@@ -3,12 +3,12 @@
 #include "image/settings_model.h"
 #include "image/state_file.h"
 #include "link/transfer.h"
-#include "ui/main/file_chooser.h"
-#include "ui/main/status_presenter.h"
-#include "ui/sampling/sampling_state.h"
 #include "session/document_files.h"
 #include "session/port_choice.h"
 #include "session/selector_session.h"
+#include "ui/main/file_chooser.h"
+#include "ui/main/status_presenter.h"
+#include "ui/sampling/sampling_state.h"
 #include "ui/settings/settings_form.h"
 
 #include <QList>
@@ -144,7 +144,8 @@ private:
     // A full read; then opens the form the read was for when it succeeded.
     void readThen(SettingsOpener opener);
     session::CoinDataCheck loadCheckedFile(const QString& path, bool forProgramming);
-    void programAfterConfirmation(const std::vector<UnprogrammableCell>& cells, std::function<void()> program);
+    void programAfterConfirmation(const std::vector<UnprogrammableCell>& cells,
+                                  std::function<void()> program);
     // The programming itself, from the document or (a restore) from image.
     void startProgramming(const std::optional<ParameterImage>& image, const QString& backupPath, Done done);
     void programWithBackup(const std::optional<ParameterImage>& image, Done done);

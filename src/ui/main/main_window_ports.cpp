@@ -2,9 +2,9 @@
 // path and the virtual selector. The fall-back rules live in session::PortChoice.
 #include "ui/main/main_window.h"
 
+#include "session/port_names.h"
 #include "ui/main/link_check_dialog.h"
 #include "ui/main/main_texts.h"
-#include "session/port_names.h"
 #include "ui/sim/virtual_selector_window.h"
 
 #include <QAction>
@@ -54,7 +54,8 @@ void MainWindow::openStartPort(const StartPort& port)
 
 QString MainWindow::fixedName(int port) const
 {
-    return m_fixedPortNames ? m_fixedPortNames(port) : QString::fromStdString(fixedPortName(port, hostPlatform()));
+    return m_fixedPortNames ? m_fixedPortNames(port)
+                            : QString::fromStdString(fixedPortName(port, hostPlatform()));
 }
 
 void MainWindow::chooseFixedPort(int port)
@@ -87,10 +88,12 @@ void MainWindow::chooseOtherPort(const QString& path)
 void MainWindow::chooseVirtualSelector()
 {
     if (m_ports.chooseVirtual().opened) {
-        QSettings().setValue(QLatin1String(kRememberedPort), QLatin1String(session::PortChoice::kVirtualMarker));
+        QSettings().setValue(QLatin1String(kRememberedPort),
+                             QLatin1String(session::PortChoice::kVirtualMarker));
         showStatus(q(t::kPortInUse).arg(q(t::kVirtualPortName)), link::StatusColour::Blue);
     } else {
-        showStatus(q(t::kPortFailed).arg(q(t::kVirtualPortName)) + QStringLiteral("; still using %1").arg(connectionText()),
+        showStatus(q(t::kPortFailed).arg(q(t::kVirtualPortName)) +
+                       QStringLiteral("; still using %1").arg(connectionText()),
                    link::StatusColour::Red);
     }
     updatePortMarks();

@@ -30,7 +30,8 @@ void MainWindow::buildSafetyMenu(QMenu* file)
     m_backupAction->setChecked(QSettings().value(QLatin1String(kBackupSetting), true).toBool());
     connect(m_backupAction, &QAction::toggled, this,
             [](bool on) { QSettings().setValue(QLatin1String(kBackupSetting), on); });
-    QAction* restore = file->addAction(QStringLiteral("&Restore Selector\u2026"), this, &MainWindow::mnuRestore_Click);
+    QAction* restore =
+        file->addAction(QStringLiteral("&Restore Selector\u2026"), this, &MainWindow::mnuRestore_Click);
     restore->setObjectName(QStringLiteral("mnuRestore"));
 }
 
@@ -73,7 +74,8 @@ void MainWindow::programWithBackup(const std::optional<ParameterImage>& image, D
     if (!started) report(false, started.refusalText());
 }
 
-void MainWindow::startProgramming(const std::optional<ParameterImage>& image, const QString& backupPath, Done done)
+void MainWindow::startProgramming(const std::optional<ParameterImage>& image, const QString& backupPath,
+                                  Done done)
 {
     const auto started = image ? m_session.programImage(*image) : m_session.programSelector();
     if (!started) {
@@ -112,7 +114,8 @@ void MainWindow::mnuRestore_Click()
         const ParameterImage image = check.file->image;
         ask(this, "ConfirmRestore",
             QStringLiteral("Program the selector with the backup %1?").arg(QDir::toNativeSeparators(path)),
-            QStringLiteral("&Program"), QStringLiteral("&Cancel"), [this, image] { programWithBackup(image, {}); });
+            QStringLiteral("&Program"), QStringLiteral("&Cancel"),
+            [this, image] { programWithBackup(image, {}); });
     });
     dialog->open();
 }

@@ -22,7 +22,8 @@ QString differencesText(const QStringList& names)
 {
     if (names.isEmpty()) return QStringLiteral("same as the document");
     QStringList shown = names.mid(0, kShownDifferences);
-    if (names.size() > kShownDifferences) shown << QStringLiteral("%1 more").arg(names.size() - kShownDifferences);
+    if (names.size() > kShownDifferences)
+        shown << QStringLiteral("%1 more").arg(names.size() - kShownDifferences);
     return shown.join(QStringLiteral(", "));
 }
 
@@ -66,7 +67,9 @@ RestoreDialog::RestoreDialog(const QString& folder, const ParameterImage& docume
     QPushButton* restore = buttons->addButton(QStringLiteral("&Restore…"), QDialogButtonBox::AcceptRole);
     restore->setObjectName(QStringLiteral("ComRestore"));
     // A backup that cannot be read back cannot be chosen.
-    const auto choosable = [](const QTreeWidgetItem* item) { return item && (item->flags() & Qt::ItemIsEnabled); };
+    const auto choosable = [](const QTreeWidgetItem* item) {
+        return item && (item->flags() & Qt::ItemIsEnabled);
+    };
     restore->setEnabled(choosable(m_list->currentItem()));
     connect(m_list, &QTreeWidget::currentItemChanged, restore,
             [restore, choosable](QTreeWidgetItem* item) { restore->setEnabled(choosable(item)); });

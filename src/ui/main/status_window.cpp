@@ -5,8 +5,8 @@
 #include "ui/main/window_geometry.h"
 
 #include <QFont>
-#include <QKeyEvent>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPainter>
 #include <QPalette>

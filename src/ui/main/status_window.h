@@ -25,7 +25,6 @@ class StatusWindow : public QWidget
 public:
     explicit StatusWindow(QWidget* parent = nullptr);
 
-
     // The status line's text and colour. The colour is the label's WindowText palette entry.
     void setStatusText(const QString& text, link::StatusColour colour);
     void setStatusColour(link::StatusColour colour);
@@ -44,7 +43,6 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 public:
-
     QProgressBar* bar() const { return m_bar; }
     QLabel* labelStats() const { return m_labelStats; }
     QPushButton* comExit() const { return m_comExit; }

@@ -105,9 +105,8 @@ void TrafficLogWindow::saveAsText()
                   const FileSaveResult saved = session::saveTextFile(
                       path, std::string_view(bytes.constData(), static_cast<size_t>(bytes.size())));
                   QPalette palette = m_result->palette();
-                  palette.setColor(QPalette::WindowText,
-                                   statusColour(saved.saved ? link::StatusColour::Blue
-                                                                      : link::StatusColour::Red));
+                  palette.setColor(QPalette::WindowText, statusColour(saved.saved ? link::StatusColour::Blue
+                                                                                  : link::StatusColour::Red));
                   m_result->setPalette(palette);
                   m_result->setText(saved.saved ? QStringLiteral("saved %1").arg(path) : saved.error);
               });

@@ -3,11 +3,11 @@
 #include "image/address_map.h"
 #include "sampling/sampling_output.h"
 #include "sampling/teach_quality.h"
+#include "session/selector_session.h"
 #include "ui/sampling/sampling_window_texts.h"
 #include "ui/sampling/teach_quality_view.h"
 #include "ui/settings/ask.h"
 #include "ui/settings/fitting_scroll_area.h"
-#include "session/selector_session.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -79,8 +79,10 @@ SamplingWindow* SamplingWindow::present(QPointer<SamplingWindow>& slot, session:
         return slot;
     }
     state.operation = calibration ? SamplingState::Mode::Calibration : SamplingState::Mode::Teach;
-    if (!existing) slot = new SamplingWindow(session, state, std::move(hooks), parent);
-    else slot->reload();
+    if (!existing)
+        slot = new SamplingWindow(session, state, std::move(hooks), parent);
+    else
+        slot->reload();
     slot->setWindowTitle(calibration ? calibrationCaption() : teachCaption());
     slot->show();
     if (existing) {
@@ -237,9 +239,10 @@ void SamplingWindow::refreshQuality()
 void SamplingWindow::saveClicked()
 {
     QPointer<SamplingWindow> self(this);
-    if (m_hooks.saveAs) m_hooks.saveAs([self](bool saved, const QString& text) {
-        if (self) self->showOutcome(saved, text);
-    });
+    if (m_hooks.saveAs)
+        m_hooks.saveAs([self](bool saved, const QString& text) {
+            if (self) self->showOutcome(saved, text);
+        });
 }
 
 void SamplingWindow::programClicked()
@@ -258,7 +261,8 @@ void SamplingWindow::programClicked()
 
 void SamplingWindow::tsmrClicked()
 {
-    if (const auto refusal = m_session.sendTsmr()) showStatus(session::refusalText(*refusal), link::StatusColour::Red);
+    if (const auto refusal = m_session.sendTsmr())
+        showStatus(session::refusalText(*refusal), link::StatusColour::Red);
 }
 
 void SamplingWindow::exitClicked()

@@ -64,14 +64,12 @@ inline void setTextColour(QWidget* w, const QColor& colour)
     w->setPalette(p);
 }
 
-template <typename W>
-W* arrayMember(QWidget* parent, const char* name, int index)
+template <typename W> W* arrayMember(QWidget* parent, const char* name, int index)
 {
     auto* w = new W(parent);
     w->setObjectName(QStringLiteral("%1_%2").arg(QLatin1String(name)).arg(index));
     w->setProperty("index", index);
     return w;
 }
-
 
 } // namespace quarvel::sampling_window

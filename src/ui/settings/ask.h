@@ -10,8 +10,8 @@ namespace quarvel {
 
 // A question that does not block: the window stays live and yes runs only on the first answer.
 // The safe answer (no) is the default, so Enter keeps what is there; Escape answers no.
-inline QMessageBox* ask(QWidget* parent, const char* objectName, const QString& question, const QString& yesText,
-                        const QString& noText, std::function<void()> yes)
+inline QMessageBox* ask(QWidget* parent, const char* objectName, const QString& question,
+                        const QString& yesText, const QString& noText, std::function<void()> yes)
 {
     auto* box = new QMessageBox(QMessageBox::Question, parent->window()->windowTitle(), question,
                                 QMessageBox::NoButton, parent);

@@ -2,9 +2,8 @@
 
 #include "image/address_map.h"
 #include "image/default_image.h"
-#include "ui/settings/fitting_scroll_area.h"
 #include "ui/settings/byte_text.h"
-
+#include "ui/settings/fitting_scroll_area.h"
 
 #include <QComboBox>
 #include <QGridLayout>

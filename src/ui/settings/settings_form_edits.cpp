@@ -54,7 +54,8 @@ void SettingsForm::exitClicked()
         close();
         return;
     }
-    ask(this, "ConfirmDiscard", QStringLiteral("The settings hold changes that were not taken back. Discard them?"),
+    ask(this, "ConfirmDiscard",
+        QStringLiteral("The settings hold changes that were not taken back. Discard them?"),
         QStringLiteral("&Discard"), QStringLiteral("&Keep editing"), [this] {
             m_leaving = true;
             close();

@@ -1,8 +1,8 @@
 #include "ui/sim/virtual_selector_window.h"
 
 #include "session/selector_session.h"
-#include "sim/qt/coin_feeder.h"
 #include "sim/coin_types.h"
+#include "sim/qt/coin_feeder.h"
 #include "sim/virtual_selector.h"
 
 #include <QComboBox>
@@ -71,8 +71,7 @@ VirtualSelectorWindow::VirtualSelectorWindow(session::SelectorSession& session, 
 
     // The port may be reopened while the window is up, so every coin asks for the current one.
     m_feeder = new sim::CoinFeeder(
-        [this](int coinType, bool irregular) { return m_session.insertCoin(coinType, irregular); },
-        this);
+        [this](int coinType, bool irregular) { return m_session.insertCoin(coinType, irregular); }, this);
 
     auto* outer = new QVBoxLayout(this);
     buildCoins(outer);

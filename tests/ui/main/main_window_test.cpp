@@ -3,28 +3,28 @@
 #include "image/coin_data_file.h"
 #include "image/default_image.h"
 #include "image/qt/state_file_io.h"
-#include "ui/main/main_window.h"
+#include "session/backup.h"
 #include "session/port_names.h"
-#include "ui/main/window_geometry.h"
-#include "ui/sampling/sampling_window.h"
+#include "sim/fault_plan.h"
 #include "sim/qt/pty_bridge.h"
 #include "sim/virtual_selector.h"
-#include "session/backup.h"
-#include "sim/fault_plan.h"
+#include "ui/main/main_window.h"
+#include "ui/main/window_geometry.h"
+#include "ui/sampling/sampling_window.h"
 
 #include <QAction>
 #include <QComboBox>
-#include <QLineEdit>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSettings>
 #include <QSignalSpy>
-#include <QTest>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -224,7 +224,8 @@ TEST_F(MainWindowTest, ExitWhileProgrammingAsksAndKeepProgrammingFinishesWithABa
         said = text;
     });
     ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return session.current() && session.current()->kind() == session::Operation::Kind::Program; }, 30000));
+        [&] { return session.current() && session.current()->kind() == session::Operation::Kind::Program; },
+        30000));
     window->close();
     auto* ask = window->findChild<QMessageBox*>("ConfirmStop");
     ASSERT_NE(ask, nullptr);

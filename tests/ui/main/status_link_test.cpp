@@ -32,8 +32,7 @@ struct Bench
         presenter.follow(session);
     }
 
-    template <class Op>
-    bool runToEnd(session::Started<Op> started)
+    template <class Op> bool runToEnd(session::Started<Op> started)
     {
         if (!started) return false;
         QSignalSpy done(started.operation, &Op::finished);
@@ -88,7 +87,8 @@ TEST(StatusWindowFollowsLink, CancelStopsARunOnADeadLineAndSamplingHasNoStatusWi
     const auto read = b.session.readSelector();
     ASSERT_TRUE(read);
     QSignalSpy done(read.operation, &session::ReadOperation::finished);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return b.presenter.window() && b.presenter.window()->comCancel()->isVisible(); }));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return b.presenter.window() && b.presenter.window()->comCancel()->isVisible(); }));
     b.presenter.window()->comCancel()->click();
     // With no closing pause left the result comes within the click.
     ASSERT_TRUE(done.count() > 0 || done.wait(5000));

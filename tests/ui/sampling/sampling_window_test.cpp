@@ -1,11 +1,11 @@
 // The sampling window driven like a user, against the in-process virtual selector.
 #include "image/address_map.h"
 #include "link/qt/serial_link.h"
-#include "ui/sampling/sampling_window.h"
-#include "ui/sampling/teach_quality_view.h"
 #include "session/selector_session.h"
 #include "sim/qt/virtual_port.h"
 #include "sim/virtual_selector.h"
+#include "ui/sampling/sampling_window.h"
+#include "ui/sampling/teach_quality_view.h"
 
 #include <QLabel>
 #include <QLineEdit>

@@ -3,8 +3,8 @@
 // Program of that file, which ends in the calibration window.
 #include "image/address_map.h"
 #include "image/qt/image_file.h"
-#include "sim/qt/coin_feeder.h"
 #include "sim/coin_types.h"
+#include "sim/qt/coin_feeder.h"
 #include "sim/qt/pty_bridge.h"
 #include "sim/virtual_selector.h"
 

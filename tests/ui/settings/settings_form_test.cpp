@@ -4,9 +4,9 @@
 #include "ui/settings/settings_form.h"
 
 #include <QComboBox>
-#include <QMessageBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSignalSpy>

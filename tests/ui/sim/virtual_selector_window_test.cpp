@@ -1,7 +1,7 @@
 // The virtual selector window's fault plan box, driven like a user.
-#include "ui/sim/virtual_selector_window.h"
 #include "session/selector_session.h"
 #include "sim/virtual_selector.h"
+#include "ui/sim/virtual_selector_window.h"
 
 #include <QLabel>
 #include <QLineEdit>
