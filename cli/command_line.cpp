@@ -143,6 +143,11 @@ struct Options
     QCommandLineOption wireTime{
         QStringLiteral("wire-time"),
         QStringLiteral("Pace the virtual selector's bytes as a 19200-baud line would.")};
+    QCommandLineOption recordType{
+        QStringLiteral("record-type"),
+        QStringLiteral("Type byte of a regular coin's measurement record, 0..255 or 0x00..0xFF "
+                       "(default 0)."),
+        QStringLiteral("N")};
     QCommandLineOption fault{
         QStringLiteral("fault"),
         QStringLiteral("Faults for the virtual selector to commit (see below); may be given "
@@ -192,6 +197,7 @@ void addOptions(QCommandLineParser& parser, const Options& o, CommandKind kind)
     if (takesSimOptions(kind)) {
         parser.addOption(o.memory);
         parser.addOption(o.wireTime);
+        parser.addOption(o.recordType);
         parser.addOption(o.fault);
     }
 }
@@ -213,8 +219,8 @@ QString commandHelp(const CommandInfo& info, const QCommandLineParser& parser)
     if (takesPort(info.kind) && takesSimOptions(info.kind)) {
         text += QStringLiteral(
             "\nWith --port sim a virtual selector inside quarvelctl answers; it starts from its "
-            "factory\nmemory, or from --memory FILE, and --wire-time and --fault shape it as "
-            "for 'simulate'.\nThose three options need --port sim.\n");
+            "factory\nmemory, or from --memory FILE, and --wire-time, --record-type and --fault shape "
+            "it as\nfor 'simulate'. Those options need --port sim.\n");
     }
     if (info.kind == CommandKind::Teach)
         text += QStringLiteral("\nCoin names for --coin: %1.\n").arg(coinNames());
@@ -372,9 +378,19 @@ ParseResult parseCommand(const CommandInfo& command, const QStringList& argument
     if (info->kind == CommandKind::Simulate) inv.pty = parser.isSet(o.pty);
 
     if (takesSimOptions(info->kind)) {
-        inv.sim.given = parser.isSet(o.memory) || parser.isSet(o.wireTime) || parser.isSet(o.fault);
+        inv.sim.given = parser.isSet(o.memory) || parser.isSet(o.wireTime) || parser.isSet(o.fault) ||
+                        parser.isSet(o.recordType);
         if (inv.sim.given && takesPort(info->kind) && !inv.usesSimPort())
-            return usageError(info, QStringLiteral("--memory, --wire-time and --fault need --port sim"));
+            return usageError(
+                info, QStringLiteral("--memory, --wire-time, --record-type and --fault need --port sim"));
+        if (parser.isSet(o.recordType)) {
+            bool ok = false;
+            const uint type = parser.value(o.recordType).toUInt(&ok, 0);
+            if (!ok || type > 255)
+                return usageError(info, QStringLiteral("--record-type takes 0..255 (or 0x00..0xFF), not '%1'")
+                                            .arg(parser.value(o.recordType)));
+            inv.sim.recordType = static_cast<std::uint8_t>(type);
+        }
         if (parser.isSet(o.memory)) {
             inv.sim.memoryFile = parser.values(o.memory).constLast();
             if (inv.sim.memoryFile.isEmpty())

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "sim/coin_types.h"
 #include "sim/fault_plan.h"
 
 #include <QString>
@@ -33,7 +34,8 @@ struct SimOptions
     QString memoryFile;
     bool wireTime = false;
     sim::FaultPlan faults;
-    bool given = false; // any of the three was on the command line
+    std::uint8_t recordType = sim::kDefaultRecordType; // of a regular coin's measurement record
+    bool given = false;                                // any of them was on the command line
 };
 
 struct Invocation

@@ -83,6 +83,7 @@ bool DeviceCommand::open()
         options.memoryFile = m_invocation.sim.memoryFile;
         options.faults = m_invocation.sim.faults;
         options.wireTime = m_invocation.sim.wireTime;
+        options.recordType = m_invocation.sim.recordType;
         if (!m_session.openVirtualSelector(options, &message)) {
             error(message);
             finish(exit_code::kUsageOrFile);

@@ -68,6 +68,7 @@ void SimulateCommand::start()
         return;
     }
     m_model.setFaultPlan(m_invocation.sim.faults);
+    m_model.setRecordType(m_invocation.sim.recordType);
     if (!(m_invocation.pty ? startPty() : startStdio())) return;
     watchStdin();
 #else

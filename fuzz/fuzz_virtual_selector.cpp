@@ -188,14 +188,20 @@ private:
     {
         const int type = m_in.byte() % 14 - 1;
         const bool irregular = m_in.byte() % 2 == 1;
+        m_selector.setRecordType(m_in.byte());
+        m_selector.setSpareByte(m_in.byte());
         const bool answers = m_selector.isSampling() && !m_selector.isGone() && type >= 0 && type < 12;
+        const bool planned = !m_selector.faultPlan().isEmpty();
         const auto record = m_selector.insertCoin(type, irregular);
         check(record.has_value() == answers);
-        if (!record) return;
-        const auto& bytes = record->bytes;
-        check(record->delayMs == 0);
+        // A fault plan may drop, spoil, delay or split the record like any reply.
+        if (!record || planned) return;
+        check(record->size() == 1);
+        const auto& bytes = record->front().bytes;
+        check(record->front().delayMs == 0);
         check(bytes.size() == static_cast<std::size_t>(sim::kMeasurementRecordSize));
-        check(bytes[0] == (irregular ? sim::kIrregularRecordType : sim::kRegularRecordType));
+        check(bytes[0] == (irregular ? sim::kIrregularRecordType : m_selector.recordType()));
+        check(bytes[5] == m_selector.spareByte());
         check(link::hasValidChecksum(std::span<const std::uint8_t>(bytes).first(5)));
         check(link::hasValidChecksum(std::span<const std::uint8_t>(bytes).subspan(5)));
     }

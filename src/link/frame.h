@@ -10,6 +10,13 @@ namespace quarvel::link {
 using Frame = std::array<std::uint8_t, 5>;
 constexpr int kFrameSize = 5;
 
+// How long the line must stay silent for what the selector was sending to be over. A selector
+// sends a frame, or a measurement record, as one burst (ten bytes take about 5.2 ms at 19200
+// baud), and coins pass far further apart than that; a USB adapter may still hand over one
+// burst in two chunks one 16 ms latency-timer tick apart. So: well over one tick, and well
+// under the time between two coins.
+constexpr std::int64_t kLineQuietMs = 40;
+
 // Low 8 bits of the sum of the four bytes before it.
 constexpr std::uint8_t checksum(std::uint8_t b0, std::uint8_t b1, std::uint8_t b2, std::uint8_t b3)
 {

@@ -1,6 +1,7 @@
 #include "link/link_engine.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace quarvel::link {
 
@@ -50,6 +51,23 @@ std::optional<LinkEngine::Actions> LinkEngine::sendFrame(const Frame& frame, std
 LinkEngine::Actions LinkEngine::bytesArrived(std::span<const std::uint8_t> bytes, std::int64_t nowMs)
 {
     Actions out;
+    if (bytes.empty()) return out;
+    m_lastArrivalMs = nowMs;
+    if (m_state == State::Settling) {
+        reportReceived(bytes, kStaleDropped, nowMs, out);
+        const int left = quietLeft(nowMs);
+        if (left > 0) {
+            armTimer(left, out);
+        } else {
+            m_state = State::Waiting;
+            advance(std::exchange(m_held, Step{}), nowMs, out);
+        }
+        return out;
+    }
+    if (m_state == State::Waiting && m_receive == Receive::Stream) {
+        advance(m_current->arrived(bytes, nowMs), nowMs, out);
+        return out;
+    }
     m_buffer.insert(m_buffer.end(), bytes.begin(), bytes.end());
     if (m_state == State::Waiting && m_awaitBytes > 0 &&
         m_buffer.size() >= static_cast<std::size_t>(m_awaitBytes))
@@ -64,7 +82,15 @@ LinkEngine::Actions LinkEngine::timerFired(TimerTag tag, std::int64_t nowMs)
     Actions out;
     if (!m_armedTag || *m_armedTag != tag) return out;
     m_armedTag.reset();
-    if (m_state == State::Waiting) {
+    if (m_state == State::Settling) {
+        const int left = quietLeft(nowMs);
+        if (left > 0) {
+            armTimer(left, out);
+        } else {
+            m_state = State::Waiting;
+            advance(std::exchange(m_held, Step{}), nowMs, out);
+        }
+    } else if (m_state == State::Waiting) {
         advance(m_current->timeout(), nowMs, out);
     } else if (m_state == State::Pausing) {
         Step first;
@@ -83,8 +109,9 @@ LinkEngine::Actions LinkEngine::abort(Transfer::AbortReason reason, std::int64_t
         m_allSucceeded = false;
         m_queue.resize(m_nextJob);
     }
-    if (m_state == State::Waiting) {
+    if (m_state == State::Waiting || m_state == State::Settling) {
         stopTimer(out);
+        m_held = Step{};
         Step step = m_current->abort(reason);
         for (auto& report : step.reports)
             out.emplace_back(Status{std::move(report)});
@@ -115,9 +142,15 @@ LinkEngine::Actions LinkEngine::abort(Transfer::AbortReason reason, std::int64_t
 void LinkEngine::advance(Step step, std::int64_t nowMs, Actions& out)
 {
     for (;;) {
+        for (const Seen& seen : step.seen)
+            reportReceived(seen.bytes, seen.meaning, nowMs, out);
         for (auto& report : step.reports)
             out.emplace_back(Status{std::move(report)});
-        if (step.send) write(*step.send, nowMs, out);
+        if (step.send) {
+            if (holdUntilQuiet(step, nowMs, out)) return;
+            dropBuffered(nowMs, out);
+            write(*step.send, nowMs, out);
+        }
 
         if (step.outcome != Outcome::Running) {
             finishJob(step.outcome, out);
@@ -134,14 +167,15 @@ void LinkEngine::advance(Step step, std::int64_t nowMs, Actions& out)
         m_state = State::Waiting;
         m_awaitBytes = std::max(0, step.replyBytes);
         m_receive = step.receive;
-        if (m_awaitBytes > 0 && m_buffer.size() >= static_cast<std::size_t>(m_awaitBytes)) {
-            // Enough bytes were already waiting (a late reply to an earlier request, or the
-            // next record of a stream).
+        if (m_receive == Receive::Reply && m_awaitBytes > 0 &&
+            m_buffer.size() >= static_cast<std::size_t>(m_awaitBytes)) {
+            // Enough bytes were already waiting for a step that sent nothing new.
             step = takeReply(nowMs, out);
             continue;
         }
+        if (step.keepTimer && m_armedTag) return;
         if (step.timed) {
-            armTimer(m_timing.replyTimeoutMs, out);
+            armTimer(step.timeoutMs > 0 ? step.timeoutMs : m_timing.replyTimeoutMs, out);
             return;
         }
         stopTimer(out);
@@ -172,18 +206,42 @@ bool LinkEngine::startNextJob(std::int64_t nowMs, Actions& out, Step& first)
     return true;
 }
 
+bool LinkEngine::holdUntilQuiet(Step& step, std::int64_t nowMs, Actions& out)
+{
+    if (!step.quietFirst) return false;
+    step.quietFirst = false;
+    m_settleStartMs = nowMs;
+    const int left = quietLeft(nowMs);
+    if (left <= 0) return false;
+    dropBuffered(nowMs, out);
+    step.reports.clear();
+    step.seen.clear();
+    m_held = std::move(step);
+    m_state = State::Settling;
+    armTimer(left, out);
+    return true;
+}
+
+// How much longer to wait for the line to fall quiet; the wait ends anyway once a whole
+// exchange time-out has passed, as a line that chatters for ever cannot be waited out.
+int LinkEngine::quietLeft(std::int64_t nowMs) const
+{
+    if (!m_lastArrivalMs) return 0;
+    const std::int64_t quiet = *m_lastArrivalMs + kLineQuietMs - nowMs;
+    const std::int64_t cap = m_settleStartMs + std::max(m_timing.replyTimeoutMs, 1) - nowMs;
+    return static_cast<int>(std::max<std::int64_t>(0, std::min(quiet, cap)));
+}
+
+void LinkEngine::dropBuffered(std::int64_t nowMs, Actions& out)
+{
+    if (m_buffer.empty()) return;
+    reportReceived(m_buffer, kStaleDropped, nowMs, out);
+    m_buffer.clear();
+}
+
 Step LinkEngine::takeReply(std::int64_t nowMs, Actions& out)
 {
     stopTimer(out);
-    if (m_receive == Receive::Stream) {
-        // The transfer sees all that arrived and names what it used; the rest waits its turn.
-        const std::vector<std::uint8_t> offered = m_buffer;
-        Step step = m_current->reply(offered);
-        std::size_t used = reportTaken(offered, step.taken, nowMs, out);
-        if (used == 0) used = offered.size();
-        m_buffer.erase(m_buffer.begin(), m_buffer.begin() + static_cast<std::ptrdiff_t>(used));
-        return step;
-    }
     // The whole take is consumed: the reply is its first m_awaitBytes bytes, the rest is dropped.
     const auto end = m_buffer.begin() + m_awaitBytes;
     const std::vector<std::uint8_t> taken(m_buffer.begin(), end);

@@ -34,9 +34,13 @@ struct LinkTiming
 // move on, so the engine ends that transfer as failed.
 //
 // Receive::Reply hands the transfer exactly replyBytes bytes and drops the rest of the take.
-// Receive::Stream hands over everything buffered; the transfer does any sliding past noise
-// and says which leading bytes it used up, and the engine keeps the rest and offers it again
-// as soon as replyBytes bytes are there, so records may arrive split, merged or after noise.
+// Bytes waiting when a request is sent are never its reply. Receive::Stream hands every arrival
+// to the transfer at once with its time; the transfer frames and keeps what it has not settled.
+//
+// A step marked quietFirst sends only once the line has been silent for kLineQuietMs (or the
+// exchange time-out has passed, on a line that never falls quiet), and drops what comes
+// meanwhile: the late answer to an earlier attempt must not be taken for the next request's,
+// or every exchange after it would read the answer of the one before.
 //
 // Every frame written and every run of bytes taken or thrown away is also reported as a
 // Traffic action (stamped with the time of the call), with its meaning for a trace.
@@ -132,11 +136,15 @@ private:
     enum class State
     {
         Idle,
+        Settling, // holding a quietFirst step until the line falls quiet
         Waiting,
         Pausing
     };
 
     void advance(Step step, std::int64_t nowMs, Actions& out);
+    bool holdUntilQuiet(Step& step, std::int64_t nowMs, Actions& out);
+    int quietLeft(std::int64_t nowMs) const;
+    void dropBuffered(std::int64_t nowMs, Actions& out);
     bool startNextJob(std::int64_t nowMs, Actions& out, Step& first);
     Step takeReply(std::int64_t nowMs, Actions& out);
     void write(const Frame& frame, std::int64_t nowMs, Actions& out);
@@ -166,6 +174,9 @@ private:
     TimerTag m_lastTag = 0;
     std::optional<TimerTag> m_armedTag;
     std::optional<std::int64_t> m_lastSendMs;
+    std::optional<std::int64_t> m_lastArrivalMs;
+    Step m_held; // while Settling: the step to send once the line is quiet
+    std::int64_t m_settleStartMs = 0;
 };
 
 } // namespace quarvel::link

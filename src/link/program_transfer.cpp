@@ -69,6 +69,7 @@ Step ProgramTransfer::start()
     if (!validRange()) return fail(std::move(reports), Pause::None, EndReason::Refused);
     m_state = State::Waiting;
     m_failures = 0;
+    m_retrying = false;
     m_summary = {};
     m_address = m_begin;
     m_request =
@@ -105,6 +106,7 @@ Step ProgramTransfer::reply(std::span<const std::uint8_t> bytes)
     m_request =
         writeRequest(static_cast<std::uint8_t>(m_address), quarvel::cellByte(m_image.text(m_address)));
     Step step = send({});
+    m_retrying = false;
     step.taken = taken;
     return step;
 }
@@ -131,6 +133,9 @@ Step ProgramTransfer::send(std::vector<Report> reports) const
     step.reports = std::move(reports);
     step.send = m_request;
     step.replyBytes = kFrameSize;
+    // After a failed exchange, the repeat and the write after it wait for the line to fall
+    // quiet: the answer to the attempt that failed may still come.
+    step.quietFirst = m_retrying;
     return step;
 }
 
@@ -139,6 +144,7 @@ Step ProgramTransfer::countFailure(std::vector<Report> reports)
     // The budget covers the whole range; a good exchange never gives failures back.
     if (++m_failures >= kFailureBudget)
         return fail(std::move(reports), Pause::FromNow, EndReason::RetriesUsedUp);
+    m_retrying = true;
     return send(std::move(reports));
 }
 

@@ -53,6 +53,7 @@ private:
     int m_failures = 0;
     Frame m_request{}; // kept so a retry repeats the exact bytes, even if the cell is edited meanwhile
     TransferSummary m_summary;
+    bool m_retrying = false; // the exchange in hand follows a failed one
 };
 
 // Stamps the identification every programmed selector carries (cells 120..123 and the name in

@@ -19,6 +19,7 @@ Step ReadTransfer::start()
     m_state = State::Waiting;
     m_address = 0;
     m_failures = 0;
+    m_retrying = false;
     m_opened = false;
     m_summary = {};
     return request({ShowText{texts::kTryToCommunicate, StatusColour::Blue},
@@ -62,6 +63,7 @@ Step ReadTransfer::reply(std::span<const std::uint8_t> bytes)
     }
     ++m_address;
     Step step = request({});
+    m_retrying = false;
     step.taken = taken;
     return step;
 }
@@ -83,6 +85,8 @@ Step ReadTransfer::abort(AbortReason reason)
     return step;
 }
 
+// After a failed exchange, the request that repeats it and the one after it wait for the line
+// to fall quiet: the answer to the attempt that failed may still come.
 Step ReadTransfer::request(std::vector<Report> reports) const
 {
     reports.emplace_back(SetColour{StatusColour::Blue});
@@ -91,6 +95,7 @@ Step ReadTransfer::request(std::vector<Report> reports) const
     step.reports = std::move(reports);
     step.send = readRequest(static_cast<std::uint8_t>(m_address));
     step.replyBytes = kFrameSize;
+    step.quietFirst = m_retrying;
     return step;
 }
 
@@ -98,6 +103,7 @@ Step ReadTransfer::countFailure(std::vector<Report> reports)
 {
     // The budget covers the whole read; a good exchange never gives failures back.
     if (++m_failures >= kFailureBudget) return fail(std::move(reports), EndReason::RetriesUsedUp);
+    m_retrying = true;
     return request(std::move(reports));
 }
 

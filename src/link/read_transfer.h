@@ -51,6 +51,7 @@ private:
     int m_failures = 0;
     bool m_opened = false;
     TransferSummary m_summary;
+    bool m_retrying = false; // the exchange in hand follows a failed one
 };
 
 } // namespace quarvel::link

@@ -17,11 +17,6 @@ std::string recordMeaning(const sampling::Sample& s)
            " X=" + std::to_string(s.x) + " Y=" + std::to_string(s.y) + " dH=" + std::to_string(s.dh);
 }
 
-bool isHandshakeAnswer(std::span<const std::uint8_t> half)
-{
-    return half.size() >= kFrameSize && half[0] == command::kStartSampling && hasValidChecksum(half);
-}
-
 } // namespace
 
 SamplingTransfer::SamplingTransfer(std::vector<sampling::Sample>& samples) : m_samples(samples) {}
@@ -32,34 +27,57 @@ Step SamplingTransfer::start()
     m_samples.clear();
     m_summary = {};
     m_attempts = 0;
+    m_answer.clear();
+    m_framer.reset();
     m_state = State::Handshake;
-    return handshake({ShowText{texts::kInsertCoins, StatusColour::Blue}, SetProgress{0, kCoins}});
+    return handshake({ShowText{texts::kInsertCoins, StatusColour::Blue}, SetProgress{0, kCoins}}, false);
 }
 
+// Every byte of a sampling run comes through arrived(); reply() is there for the interface.
 Step SamplingTransfer::reply(std::span<const std::uint8_t> bytes)
 {
-    if (m_state == State::Collecting) return collect(bytes);
+    return arrived(bytes, m_nowMs);
+}
+
+Step SamplingTransfer::arrived(std::span<const std::uint8_t> bytes, std::int64_t nowMs)
+{
+    m_nowMs = nowMs;
+    if (m_state == State::Collecting) return collect(m_framer.arrived(bytes, nowMs), nowMs);
     if (m_state != State::Handshake) return settled();
+    m_answer.insert(m_answer.end(), bytes.begin(), bytes.end());
+    if (m_answer.size() < static_cast<std::size_t>(kFrameSize)) {
+        Step wait = handshake({}, false);
+        wait.send.reset();
+        wait.keepTimer = true;
+        return wait;
+    }
+    const auto answer = std::span<const std::uint8_t>(m_answer).first<kFrameSize>();
+    const std::vector<std::uint8_t> rest(m_answer.begin() + kFrameSize, m_answer.end());
+    m_answer.clear();
     // Only the echo and the checksum matter; the selector's other bytes carry nothing for us.
-    const bool goodSum = hasValidChecksum(bytes);
-    if (!goodSum || bytes[0] != command::kStartSampling) {
+    const bool goodSum = hasValidChecksum(answer);
+    if (!goodSum || answer[0] != command::kStartSampling) {
         const ExchangeFault fault = goodSum ? ExchangeFault::WrongEcho : ExchangeFault::BadChecksum;
         Step step = handshakeFailed({}, fault);
-        // A bad answer and anything after it is stale for the next attempt.
-        const int n = static_cast<int>(std::min<std::size_t>(bytes.size(), kFrameSize));
-        step.taken = {{n, faultMeaning(fault)}, {static_cast<int>(bytes.size()) - n, kNoiseDropped}};
+        step.seen.push_back({{answer.begin(), answer.end()}, faultMeaning(fault)});
+        if (!rest.empty()) step.seen.push_back({rest, kNoiseDropped});
         return step;
     }
     m_state = State::Collecting;
-    // A coin inserted at once may already be behind the answer: keep those bytes.
-    return awaitRecords({}, {{kFrameSize, "sampling started"}});
+    // A coin inserted at once may already be behind the answer: its bytes open the first burst.
+    std::vector<RecordFramer::Event> events;
+    if (!rest.empty()) events = m_framer.arrived(rest, nowMs);
+    Step step = collect(std::move(events), nowMs);
+    step.seen.insert(step.seen.begin(), Seen{{answer.begin(), answer.end()}, "sampling started"});
+    return step;
 }
 
 Step SamplingTransfer::timeout()
 {
-    // The collection has no time limit; a time-out can only belong to the handshake.
-    if (m_state == State::Collecting) return awaitRecords({}, {});
+    // The collection has no time limit; its timer only marks the end of a burst to be judged.
+    if (m_state == State::Collecting) return collect(m_framer.silence(), m_nowMs);
     if (m_state != State::Handshake) return settled();
+    m_answer.clear();
     return handshakeFailed({ShowText{texts::kSamplingTimeOut, StatusColour::Red}}, ExchangeFault::TimeOut);
 }
 
@@ -71,87 +89,75 @@ Step SamplingTransfer::abort(AbortReason reason)
                   Pause::FromNow);
 }
 
-Step SamplingTransfer::handshake(std::vector<Report> reports) const
+Step SamplingTransfer::handshake(std::vector<Report> reports, bool quietFirst) const
 {
     Step step;
     step.reports = std::move(reports);
     step.send = startSamplingFrame();
     step.replyBytes = kFrameSize;
     step.receive = Receive::Stream;
+    step.quietFirst = quietFirst;
     return step;
 }
 
 Step SamplingTransfer::handshakeFailed(std::vector<Report> reports, ExchangeFault fault)
 {
     m_summary.add(fault);
-    if (++m_attempts < kHandshakeAttempts) return handshake(std::move(reports));
+    // The answer to the failed attempt may still be on its way: let it pass before asking again.
+    if (++m_attempts < kHandshakeAttempts) return handshake(std::move(reports), true);
     reports.emplace_back(ShowText{texts::kCoinSelectorError, StatusColour::Red});
     return finish(std::move(reports), EndReason::HandshakeFailed, true, Pause::FromNow);
 }
 
-Step SamplingTransfer::collect(std::span<const std::uint8_t> bytes)
+Step SamplingTransfer::collect(std::vector<RecordFramer::Event> events, std::int64_t nowMs)
 {
-    constexpr auto kSize = static_cast<std::size_t>(sampling::kRecordSize);
-    std::vector<Taken> taken;
-    std::size_t used = 0; // bytes already named in taken
-    // What is dropped before a record (or for want of one) is a corrupted record when its first
-    // half checks out, and noise otherwise.
-    const auto dropUpTo = [&](std::size_t at) {
-        if (at <= used) return;
-        const bool halfGood = hasValidChecksum(bytes.subspan(used));
-        taken.push_back({static_cast<int>(at - used),
-                         halfGood ? faultMeaning(ExchangeFault::BadChecksum) : kNoiseDropped});
-        m_summary.add(ExchangeFault::BadChecksum);
-        used = at;
-    };
-    for (std::size_t at = 0; at + kFrameSize <= bytes.size(); ++at) {
-        // A handshake answered twice (late, or once per attempt) leaves a second answer in the
-        // stream. It is five bytes with a good checksum, so read as half a record it would
-        // shift every record after it by five bytes for good.
-        if (isHandshakeAnswer(bytes.subspan(at, kFrameSize))) {
-            dropUpTo(at);
-            taken.push_back({static_cast<int>(kFrameSize), kLateHandshakeAnswer});
-            used = at + kFrameSize;
-            at = used - 1;
+    using Kind = RecordFramer::Event::Kind;
+    std::vector<Report> reports;
+    std::vector<Seen> seen;
+    for (auto& event : events) {
+        if (event.kind == Kind::LateAnswer) {
+            seen.push_back({std::move(event.bytes), kLateHandshakeAnswer});
             continue;
         }
-        if (at + kSize > bytes.size()) continue;
-        const auto decoded = sampling::decodeRecord(bytes.subspan(at).first<sampling::kRecordSize>());
-        if (decoded.check == sampling::RecordCheck::BadChecksum ||
-            decoded.check == sampling::RecordCheck::UnknownType ||
-            isHandshakeAnswer(bytes.subspan(at + kFrameSize, kFrameSize)))
+        if (event.kind != Kind::Record) {
+            m_summary.add(ExchangeFault::BadChecksum);
+            const bool noise = event.kind == Kind::Noise;
+            seen.push_back(
+                {std::move(event.bytes), noise ? kNoiseDropped : faultMeaning(ExchangeFault::BadChecksum)});
             continue;
-        dropUpTo(at);
-
-        std::vector<Report> reports;
+        }
+        const auto& decoded = event.decoded;
         // The checksums passed: the selector really did flag this coin's speed.
         if (!decoded.speedText.empty()) reports.emplace_back(ShowText{decoded.speedText, StatusColour::Red});
         if (decoded.check == sampling::RecordCheck::AOutOfRange) {
-            taken.push_back({sampling::kRecordSize, "record rejected: A out of range"});
-            return awaitRecords(std::move(reports), std::move(taken));
+            seen.push_back({std::move(event.bytes), "record rejected: A out of range"});
+            continue;
         }
         m_samples.push_back(decoded.sample);
         m_summary.cellsDone = static_cast<int>(m_samples.size());
-        taken.push_back({sampling::kRecordSize, recordMeaning(decoded.sample)});
+        seen.push_back({std::move(event.bytes), recordMeaning(decoded.sample)});
         reports.emplace_back(SetProgress{m_summary.cellsDone, kCoins});
-        if (m_summary.cellsDone < kCoins) return awaitRecords(std::move(reports), std::move(taken));
-        Step done = finish(std::move(reports), EndReason::Succeeded, true, Pause::FromNow);
-        done.taken = std::move(taken);
-        return done;
+        if (m_summary.cellsDone == kCoins) {
+            Step done = finish(std::move(reports), EndReason::Succeeded, true, Pause::FromNow);
+            done.seen = std::move(seen);
+            return done;
+        }
     }
-    // No record in sight: keep the last nine bytes, which may be the start of one.
-    if (bytes.size() > used + kSize - 1) dropUpTo(bytes.size() - (kSize - 1));
-    return awaitRecords({}, std::move(taken));
+    return awaitRecords(std::move(reports), std::move(seen), nowMs);
 }
 
-Step SamplingTransfer::awaitRecords(std::vector<Report> reports, std::vector<Taken> taken) const
+Step SamplingTransfer::awaitRecords(std::vector<Report> reports, std::vector<Seen> seen,
+                                    std::int64_t nowMs) const
 {
     Step step;
     step.reports = std::move(reports);
+    step.seen = std::move(seen);
     step.replyBytes = sampling::kRecordSize;
-    step.timed = false;
     step.receive = Receive::Stream;
-    step.taken = std::move(taken);
+    // Untimed, unless a burst waits to be judged by the silence after it.
+    const auto due = m_framer.decisionDueMs();
+    step.timed = due.has_value();
+    if (due) step.timeoutMs = static_cast<int>(std::max<std::int64_t>(1, *due - nowMs));
     return step;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "link/record_framer.h"
 #include "link/transfer.h"
 #include "sampling/measurement_record.h"
 
@@ -15,10 +16,9 @@ namespace quarvel::link {
 // count so far; a run that does not succeed leaves it empty.
 //
 // Records come unrequested and with no time limit, so the collection waits untimed in Stream
-// mode, and this transfer does the resynchronising: from what arrived it takes the first ten
-// bytes that pass both checksums, drops what lies before them, and leaves the rest for the
-// next take. With no good record in sight it keeps the last nine bytes (the start of one
-// perhaps) and drops the others, so one stray byte costs no later coin.
+// mode and frames the records by the line's silence (RecordFramer): whatever a record's type
+// byte holds, and however noise, a lost byte or a late start answer spoil one burst, the
+// next burst starts clean.
 class SamplingTransfer final : public Transfer
 {
 public:
@@ -30,6 +30,7 @@ public:
 
     Step start() override;
     Step reply(std::span<const std::uint8_t> bytes) override;
+    Step arrived(std::span<const std::uint8_t> bytes, std::int64_t nowMs) override;
     Step timeout() override;
     Step abort(AbortReason reason) override;
     TransferSummary summary() const override { return m_summary; }
@@ -43,14 +44,17 @@ private:
         Done
     };
 
-    Step handshake(std::vector<Report> reports) const;
+    Step handshake(std::vector<Report> reports, bool quietFirst) const;
     Step handshakeFailed(std::vector<Report> reports, ExchangeFault fault);
-    Step collect(std::span<const std::uint8_t> bytes);
-    Step awaitRecords(std::vector<Report> reports, std::vector<Taken> taken) const;
+    Step collect(std::vector<RecordFramer::Event> events, std::int64_t nowMs);
+    Step awaitRecords(std::vector<Report> reports, std::vector<Seen> seen, std::int64_t nowMs) const;
     Step finish(std::vector<Report> reports, EndReason reason, bool endFrame, Pause pause);
     Step settled() const;
 
     std::vector<sampling::Sample>& m_samples;
+    RecordFramer m_framer;
+    std::vector<std::uint8_t> m_answer; // the start answer, while it comes in
+    std::int64_t m_nowMs = 0;           // of the last arrival
     State m_state = State::Idle;
     int m_attempts = 0;
     TransferSummary m_summary;

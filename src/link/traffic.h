@@ -30,6 +30,9 @@ struct TrafficEntry
 
 // What a run of bytes was when it was not a good reply.
 inline constexpr char kNoiseDropped[] = "noise dropped";
+// Bytes that came while the line was to fall quiet, or before a request went out: the late
+// answer to an earlier request, never this one's.
+inline constexpr char kStaleDropped[] = "stale bytes dropped";
 // A second answer to the start of sampling, met among the measurement records.
 inline constexpr char kLateHandshakeAnswer[] = "late sampling answer dropped";
 // "time out", "bad checksum", "wrong echo", "echo of the request".

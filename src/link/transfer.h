@@ -88,9 +88,9 @@ enum class Receive
     // Request and reply: reply() gets exactly replyBytes bytes; whatever else arrived with
     // them is dropped, so a late or doubled answer cannot be taken for the next exchange.
     Reply,
-    // Unrequested records: reply() gets everything buffered (at least replyBytes). The
-    // transfer finds its records in it and slides past what it cannot use, naming in
-    // Step::taken the leading bytes it used up; the rest stays buffered for the next take.
+    // Unrequested data, framed by the line's timing: every arrival goes at once to arrived()
+    // with its time. The transfer keeps what it has not settled and names, in Step::seen, the
+    // bytes it has settled.
     Stream
 };
 
@@ -100,6 +100,14 @@ struct Taken
     int bytes = 0;
     std::string meaning; // "cell 17 = 44", "bad checksum", "noise dropped"
     bool operator==(const Taken&) const = default;
+};
+
+// Bytes a Stream transfer has settled, with what they were, for the traffic log.
+struct Seen
+{
+    std::vector<std::uint8_t> bytes;
+    std::string meaning;
+    bool operator==(const Seen&) const = default;
 };
 
 // Where the closing pause after a finished transfer is measured from.
@@ -113,27 +121,40 @@ enum class Pause
 // The next thing the driver must do, returned by every transfer event.
 struct Step
 {
-    std::vector<Report> reports;        // apply first, in order
-    std::optional<Frame> send;          // then send this frame...
-    int replyBytes = 0;                 // ...and wait for this many bytes (0: no reply awaited)
-    bool timed = true;                  // the wait ends with the exchange time-out
+    std::vector<Report> reports; // apply first, in order
+    std::optional<Frame> send;   // then send this frame...
+    int replyBytes = 0;          // ...and wait for this many bytes (0: no reply awaited;
+                                 // Stream: any number above 0 waits for arrivals)
+    bool timed = true;           // the wait ends with the exchange time-out
+    int timeoutMs = 0;           // a timed wait of this length instead (0: the exchange time-out)
+    bool keepTimer = false;      // Stream: the wait goes on under the time-out already running
+    // Let the line fall quiet before sending: after a failed exchange the answer to an earlier
+    // request may still be on its way, and it must not be taken for this one's.
+    bool quietFirst = false;
     Outcome outcome = Outcome::Running; // finished after the send (if any)
     Pause pause = Pause::None;          // closing pause once finished
     Receive receive = Receive::Reply;   // how the awaited bytes are taken
-    // Answering reply(): the bytes handed over, in order, with their meaning. In a Stream
-    // take these are the bytes used up (none named: all of them); at least one always is.
+    // Answering reply(): the bytes handed over, in order, with their meaning (none named: one
+    // "reply").
     std::vector<Taken> taken;
+    std::vector<Seen> seen; // Stream: bytes settled by this step
 };
 
-// A device operation as a pure state machine. The driver calls start() once, then reply()
-// with the bytes taken from the line as the step's Receive mode says, or timeout() when the
-// wait ran out, until a step's outcome is not Running. No clock, no I/O.
+// A device operation as a pure state machine. The driver calls start() once, then reply() or
+// arrived() with the bytes from the line as the step's Receive mode says, or timeout() when the
+// wait ran out, until a step's outcome is not Running. No clock, no I/O: time comes in.
 class Transfer
 {
 public:
     virtual ~Transfer() = default;
     virtual Step start() = 0;
     virtual Step reply(std::span<const std::uint8_t> bytes) = 0;
+    // Receive::Stream: bytes as they arrive, at nowMs on the driver's monotonic clock.
+    virtual Step arrived(std::span<const std::uint8_t> bytes, std::int64_t nowMs)
+    {
+        static_cast<void>(nowMs);
+        return reply(bytes);
+    }
     virtual Step timeout() = 0;
     // The transfer cannot go on: the user cancelled it, or the port went away. Returns the
     // transfer's failed step (its own failure text). The step may carry one closing frame,

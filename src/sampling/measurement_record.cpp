@@ -26,12 +26,6 @@ DecodedRecord decodeRecord(std::span<const std::uint8_t, kRecordSize> record)
         decoded.check = RecordCheck::BadChecksum;
         return decoded;
     }
-    // Two halves that each check out are not yet a record: the tail of one record and the
-    // head of the next pass both checksums too, so only a known type marks a true start.
-    if (record[0] != kRegularSpeed && record[0] != kIrregularSpeed) {
-        decoded.check = RecordCheck::UnknownType;
-        return decoded;
-    }
     // A is kept as a signed 16-bit quantity further on; a high byte of 128 or more would turn
     // negative there, so such a record is not a believable measurement.
     if (record[1] >= 128) {

@@ -8,8 +8,8 @@
 namespace quarvel::sampling {
 
 constexpr int kRecordSize = 10;
-// The record types a selector sends: one per coin, the second for a coin of irregular speed.
-constexpr std::uint8_t kRegularSpeed = 0x91;
+// The one record type with a meaning of its own: a coin of irregular speed. Every other value
+// of byte 0 is a record type too; selectors differ in what they send for a regular coin.
 constexpr std::uint8_t kIrregularSpeed = 0x92;
 
 // One accepted coin of a sampling run.

@@ -7,6 +7,7 @@
 #include "sampling/sampling_output.h"
 #include "session/operation.h"
 #include "session/results.h"
+#include "sim/coin_types.h"
 #include "sim/fault_plan.h"
 
 #include <QObject>
@@ -31,6 +32,7 @@ struct VirtualSelectorOptions
     QString memoryFile; // empty: factory memory
     sim::FaultPlan faults;
     bool wireTime = false;
+    std::uint8_t recordType = sim::kDefaultRecordType; // of a regular coin's measurement record
 };
 
 // The one place that holds the document image and talks to the selector, for both front

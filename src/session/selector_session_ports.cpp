@@ -45,6 +45,7 @@ bool SelectorSession::openVirtualSelector(const VirtualSelectorOptions& options,
     auto model = std::make_unique<sim::VirtualSelector>();
     if (!options.memoryFile.isEmpty() && !loadMemoryFile(*model, options.memoryFile, error)) return false;
     model->setFaultPlan(options.faults);
+    model->setRecordType(options.recordType);
     auto port = std::make_unique<sim::VirtualPort>(*model);
     port->setWireTime(options.wireTime);
     if (!port->open(QIODevice::ReadWrite)) {

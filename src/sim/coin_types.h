@@ -13,7 +13,7 @@ namespace quarvel::sim {
 // One coin as the selector's sensors measured it.
 struct CoinSample
 {
-    std::uint8_t type = 0x91; // 0x92 marks a coin of irregular speed
+    std::uint8_t type = 0x00; // 0x92 marks a coin of irregular speed
     std::uint16_t a = 0;      // sent as two bytes, high first; the host expects 0..32767
     std::uint8_t c = 0;
     std::uint8_t unused = 0;
@@ -23,7 +23,9 @@ struct CoinSample
     bool operator==(const CoinSample&) const = default;
 };
 
-constexpr std::uint8_t kRegularRecordType = sampling::kRegularSpeed;
+// A regular coin's record type is the selector's own choice, and a setting of the virtual
+// selector; its default is no value the program knows, so nothing can come to depend on one.
+constexpr std::uint8_t kDefaultRecordType = 0x00;
 constexpr std::uint8_t kIrregularRecordType = sampling::kIrregularSpeed;
 constexpr int kMeasurementRecordSize = 10;
 using MeasurementRecord = std::array<std::uint8_t, kMeasurementRecordSize>;
@@ -47,7 +49,8 @@ struct CoinType
 // Twelve coin types, one for each channel of the factory memory (index = channel - 1).
 std::span<const CoinType> coinTypes();
 
-// One insertion of a coin of the given type. Irregular coins are flagged 0x92 and measure
+// One insertion of a coin of the given type, of the default record type. Irregular coins are
+// flagged 0x92 and measure
 // with twice the usual spread, as a coin rolling too fast or too slow would.
 CoinSample drawSample(const CoinType& type, bool irregular, std::mt19937& rng);
 

@@ -194,7 +194,7 @@ void VirtualSelector::handleFrame(const link::Frame& frame, std::int64_t nowMs, 
     }
 }
 
-bool VirtualSelector::sendReply(const link::Frame& reply, std::vector<Emission>& out)
+bool VirtualSelector::sendReply(std::span<const std::uint8_t> reply, std::vector<Emission>& out)
 {
     ++m_replyIndex;
     ++m_counts.replies;
@@ -267,20 +267,24 @@ std::vector<std::uint8_t> VirtualSelector::noise(std::int64_t count)
     return bytes;
 }
 
-std::optional<Emission> VirtualSelector::insertCoin(const CoinSample& sample)
+std::optional<std::vector<Emission>> VirtualSelector::insertCoin(const CoinSample& sample)
 {
     if (!m_sampling || m_gone) return std::nullopt;
     ++m_counts.coins;
-    const auto record = measurementRecord(sample);
-    return Emission{0, std::vector<std::uint8_t>(record.begin(), record.end())};
+    std::vector<Emission> out;
+    sendReply(measurementRecord(sample), out);
+    return out;
 }
 
-std::optional<Emission> VirtualSelector::insertCoin(int coinType, bool irregular)
+std::optional<std::vector<Emission>> VirtualSelector::insertCoin(int coinType, bool irregular)
 {
     const auto types = coinTypes();
     if (!m_sampling || m_gone || coinType < 0 || coinType >= static_cast<int>(types.size()))
         return std::nullopt;
-    return insertCoin(drawSample(types[static_cast<std::size_t>(coinType)], irregular, m_sampleRng));
+    CoinSample sample = drawSample(types[static_cast<std::size_t>(coinType)], irregular, m_sampleRng);
+    if (!irregular) sample.type = m_recordType;
+    sample.unused = m_spareByte;
+    return insertCoin(sample);
 }
 
 std::string VirtualSelector::summary() const

@@ -117,10 +117,20 @@ public:
         m_memory = factoryMemory();
     }
 
-    // A coin inserted while sampling: its measurement record, sent at once. Nothing when the
-    // selector is not sampling, is gone, or the coin type index (0..11) is out of range.
-    std::optional<Emission> insertCoin(const CoinSample& sample);
-    std::optional<Emission> insertCoin(int coinType, bool irregular = false);
+    // A coin inserted while sampling: its measurement record, sent at once through the fault
+    // plan (which counts it as a reply, so it may drop, spoil, delay or split it). Nothing when
+    // the selector is not sampling, is gone, or the coin type index (0..11) is out of range.
+    std::optional<std::vector<Emission>> insertCoin(const CoinSample& sample);
+    // A coin of one of coinTypes(), its record of recordType() (0x92 when irregular) with the
+    // spare byte 5 set to spareByte().
+    std::optional<std::vector<Emission>> insertCoin(int coinType, bool irregular = false);
+
+    // What this selector puts in the bytes of a record that the host must not interpret: the
+    // type of a regular coin's record, and byte 5, which carries nothing.
+    void setRecordType(std::uint8_t type) { m_recordType = type; }
+    std::uint8_t recordType() const { return m_recordType; }
+    void setSpareByte(std::uint8_t value) { m_spareByte = value; }
+    std::uint8_t spareByte() const { return m_spareByte; }
 
     const std::vector<ReceivedFrame>& log() const { return m_log; }
     void clearLog() { m_log.clear(); }
@@ -131,7 +141,7 @@ public:
 private:
     void handleFrame(const link::Frame& frame, std::int64_t nowMs, std::vector<Emission>& out);
     // Sends a reply through the fault plan; false when the selector vanished at it.
-    bool sendReply(const link::Frame& reply, std::vector<Emission>& out);
+    bool sendReply(std::span<const std::uint8_t> reply, std::vector<Emission>& out);
     std::vector<std::uint8_t> noise(std::int64_t count);
 
     Memory m_memory{};
@@ -145,6 +155,8 @@ private:
     std::int64_t m_frameGapMs = kDefaultFrameGapMs;
     std::vector<std::uint8_t> m_pending;
     std::int64_t m_lastByteMs = 0;
+    std::uint8_t m_recordType = kDefaultRecordType;
+    std::uint8_t m_spareByte = 0;
     bool m_sampling = false;
     bool m_gone = false;
     std::vector<ReceivedFrame> m_log;

@@ -190,9 +190,9 @@ TEST(LinkEngine, RepliesAreTakenWholeFromWhatArrived)
          {},
          {{Feed, part(kReply, 0, 4)}, {Expire}},
          {"a: start", "a: timeout"}},
-        {"late reply ends the repeated wait",
+        {"bytes waiting when the request is repeated are never its reply",
          {},
-         {{Feed, part(kReply, 0, 3)}, {Expire}, {Feed, part(kReply, 3, 5)}},
+         {{Feed, part(kReply, 0, 3)}, {Expire}, {Feed, kReply}},
          {"a: start", "a: timeout", r}},
         {"stale time-out is ignored", {}, {{Feed, kReply}, {FireStale}}, {"a: start", r}},
     };
@@ -426,3 +426,44 @@ TEST(LinkTraffic, EngineReportsEveryByteOnce)
 }
 
 } // namespace
+
+// A step marked quietFirst goes out only once the line has been silent for kLineQuietMs, and
+// what comes meanwhile (the answer to an earlier attempt) is dropped; a line that never falls
+// quiet is waited for no longer than one exchange time-out.
+TEST(LinkEngine, QuietFirstWaitsForTheLineToFallSilent)
+{
+    struct Case
+    {
+        const char* name;
+        std::vector<std::int64_t> staleAt; // ms after the reply, three bytes each
+        std::int64_t sentAt;
+    };
+    const std::vector<Case> cases{
+        {"nothing more comes", {}, kLineQuietMs},
+        {"a late answer, split", {10, 30}, 30 + kLineQuietMs},
+        {"a chattering line", {10, 40, 70, 100, 130, 160, 190, 220}, 200},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Bench b;
+        Step next = ask();
+        next.quietFirst = true;
+        Engine::Jobs jobs;
+        b.add(jobs, "a", {ask(), next});
+        b.run(std::move(jobs));
+        b.feed(kReply);
+        const auto sent = [&] { return only<Engine::Write>(b.all).size() == 2; };
+        for (const std::int64_t at : c.staleAt) {
+            while (!sent() && b.timer && b.timerSetAt + b.timer->ms <= at)
+                b.expire();
+            if (sent()) break;
+            b.now = at;
+            b.feed(part(kReply, 0, 3));
+        }
+        if (!sent()) b.expire();
+        ASSERT_TRUE(sent());
+        EXPECT_EQ(b.now, c.sentAt);
+        b.feed(kReply);
+        EXPECT_EQ(b.log->back(), "a: reply " + decimal(kReply)) << "the next reply is taken whole";
+    }
+}

@@ -24,21 +24,13 @@ const Bytes kCoin{0x91, 0x13, 0xBF, 0x07, 0x6A, 0x00, 0x29, 0x2A, 0x30, 0x83};
 const sampling::Sample kCoinSample{5055, 41, 42, 48, false};
 
 // A valid record for coin n of a run, so that each accepted sample can be told apart.
-Bytes coin(int n, std::uint8_t type = 0x91, std::uint8_t aHigh = 0x13)
+Bytes coin(int n, std::uint8_t type = 0x00, std::uint8_t aHigh = 0x13, std::uint8_t spare = 0)
 {
-    Bytes r{type, aHigh, static_cast<std::uint8_t>(n), 7, 0, 0, static_cast<std::uint8_t>(40 + n), 42, 48, 0};
+    Bytes r{type, aHigh, static_cast<std::uint8_t>(n), 7, 0, spare, static_cast<std::uint8_t>(40 + n), 42,
+            48,   0};
     r[4] = static_cast<std::uint8_t>(r[0] + r[1] + r[2] + r[3]);
     r[9] = static_cast<std::uint8_t>(r[5] + r[6] + r[7] + r[8]);
     return r;
-}
-Bytes coins(int from, int to)
-{
-    Bytes all;
-    for (int n = from; n <= to; ++n) {
-        const Bytes r = coin(n);
-        all.insert(all.end(), r.begin(), r.end());
-    }
-    return all;
 }
 Bytes operator+(Bytes a, const Bytes& b)
 {
@@ -46,13 +38,15 @@ Bytes operator+(Bytes a, const Bytes& b)
     return a;
 }
 
-// One sampling job on the engine, on a clock that moves only when the test says so.
+// One sampling job on the engine, on a clock that moves only when the test says so; a timer
+// the engine armed fires when the clock passes it, as the driver's would.
 struct Bench
 {
     Engine engine;
     std::vector<sampling::Sample> samples;
     std::int64_t now = 0;
     std::optional<Engine::ArmTimer> timer;
+    std::int64_t timerDue = 0;
     std::vector<Frame> sent;
     std::vector<std::string> texts;
     std::vector<TrafficEntry> traffic;
@@ -67,7 +61,10 @@ struct Bench
     void apply(const Engine::Actions& actions)
     {
         for (const auto& action : actions) {
-            if (const auto* a = std::get_if<Engine::ArmTimer>(&action)) timer = *a;
+            if (const auto* a = std::get_if<Engine::ArmTimer>(&action)) {
+                timer = *a;
+                timerDue = now + a->ms;
+            }
             if (std::holds_alternative<Engine::StopTimer>(action)) timer.reset();
             if (const auto* w = std::get_if<Engine::Write>(&action)) sent.push_back(w->frame);
             if (const auto* t = std::get_if<Engine::Traffic>(&action)) traffic.push_back(t->entry);
@@ -76,20 +73,23 @@ struct Bench
                 if (const auto* shown = std::get_if<ShowText>(&s->report)) texts.push_back(shown->text);
         }
     }
-    void feed(const Bytes& bytes) { apply(engine.bytesArrived(bytes, now)); }
-    // In uneven pieces, as a serial driver may deliver them.
-    void trickle(const Bytes& bytes)
+    void wait(std::int64_t ms)
     {
-        for (std::size_t at = 0, n = 1; at < bytes.size(); at += n, n = n % 7 + 1)
-            feed(Bytes(bytes.begin() + at, bytes.begin() + std::min(bytes.size(), at + n)));
+        const std::int64_t until = now + ms;
+        while (timer && timerDue <= until) {
+            now = timerDue;
+            const auto tag = timer->tag;
+            timer.reset();
+            apply(engine.timerFired(tag, now));
+        }
+        now = until;
     }
+    void feed(const Bytes& bytes) { apply(engine.bytesArrived(bytes, now)); }
+    // Long enough for a quiet wait before a retry and the retry's own time-out.
     void expire()
     {
         ASSERT_TRUE(timer) << "nothing to time out";
-        now += timer->ms;
-        const auto tag = timer->tag;
-        timer.reset();
-        apply(engine.timerFired(tag, now));
+        wait(250);
     }
 };
 
@@ -102,8 +102,8 @@ TEST(SamplingTransfer, Runs)
 {
     enum Kind
     {
-        Feed,
-        Trickle,
+        Burst, // after a pause between coins
+        Chunk, // ms after the last bytes
         Expire,
         Cancel,
         Lose
@@ -112,6 +112,7 @@ TEST(SamplingTransfer, Runs)
     {
         Kind kind;
         Bytes bytes = {};
+        std::int64_t ms = 0;
     };
     struct Case
     {
@@ -122,67 +123,78 @@ TEST(SamplingTransfer, Runs)
         std::vector<std::string> texts;
         int startFrames;
     };
+    // Coins from..to, each as its own burst, of one record type.
+    const auto coins = [](int from, int to, std::uint8_t type = 0x00) {
+        std::vector<Event> events;
+        for (int n = from; n <= to; ++n)
+            events.push_back({Burst, coin(n, type)});
+        return events;
+    };
+    const auto join = [](std::vector<Event> a, const std::vector<Event>& b) {
+        a.insert(a.end(), b.begin(), b.end());
+        return a;
+    };
+    const auto started = [&](std::vector<Event> rest) { return join({{Chunk, kStarted, 1}}, rest); };
     Bytes badSecond = coin(99);
     ++badSecond[9];
+    Bytes lostByte = coin(98);
+    lostByte.erase(lostByte.begin() + 3);
+    const Bytes third = coin(3);
     const std::vector<int> all12{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
     const std::string speed = "speed strange : A=19B=12C=7X=52Y=42dH=48";
-    const std::vector<Case> cases{
-        {"handshake at the fifth attempt, then a coin per read",
-         {{Expire}, {Expire}, {Expire}, {Feed, kWrongEcho}, {Feed, kStarted}, {Feed, coins(1, 12)}},
+    std::vector<Case> cases;
+    // Byte 0 is the selector's own: only 0x92 means something, and no value may stop a run.
+    for (const std::uint8_t type : {0x00, 0x10, 0x90, 0x91, 0xE3, 0xFF})
+        cases.push_back(
+            {"regular record type", started(coins(1, 12, type)), EndReason::Succeeded, all12, {kInsert}, 1});
+    const std::vector<Case> more{
+        {"handshake at the fifth attempt",
+         join({{Expire}, {Expire}, {Expire}, {Chunk, kWrongEcho, 1}, {Chunk, kStarted, 50}}, coins(1, 12)),
          EndReason::Succeeded,
          all12,
          {kInsert, kTimeOut, kTimeOut, kTimeOut},
          5},
-        {"split, merged, after noise and one stray byte",
-         {{Feed, kStarted},
-          {Trickle,
-           Bytes{0x55, 0xAA, 0x00} + coins(1, 4) + Bytes{0xE3} + coins(5, 9) + Bytes{0x92} + coins(10, 12)}},
-         EndReason::Succeeded,
-         all12,
+        {"coins behind the handshake answer in one read, a record split 16 ms apart, two in one burst",
+         started({{Chunk, kStarted + coin(1) + coin(2)},
+                  {Burst, Bytes(third.begin(), third.begin() + 4)},
+                  {Chunk, Bytes(third.begin() + 4, third.end()), 16},
+                  {Burst, coin(4) + coin(5)}}),
+         EndReason::None,
+         {1, 2, 3, 4, 5},
          {kInsert},
          1},
-        {"records behind the handshake answer in one read",
-         {{Feed, kStarted + coins(1, 12)}},
-         EndReason::Succeeded,
-         all12,
-         {kInsert},
-         1},
-        {"irregular speed shows its text and counts",
-         {{Feed, kStarted}, {Feed, coins(1, 11)}, {Feed, coin(12, 0x92)}},
+        {"irregular speed shows its text and counts; byte 5 may be 0xE3",
+         started(join(coins(1, 10), {{Burst, coin(11, 0x00, 0x13, 0xE3)}, {Burst, coin(12, 0x92)}})),
          EndReason::Succeeded,
          all12,
          {kInsert, speed},
          1},
-        {"bad second checksum and A out of range are not counted",
-         {{Feed, kStarted}, {Trickle, coins(1, 3) + badSecond + coin(98, 0x91, 0x80) + coins(4, 12)}},
+        {"bad checksum, A out of range, a lost byte and noise cost only their own bursts",
+         started(join(coins(1, 3), join({{Burst, badSecond},
+                                         {Burst, coin(97, 0x00, 0x80)},
+                                         {Burst, lostByte},
+                                         {Burst, Bytes{0x55, 0xAA, 0x00}},
+                                         {Burst, Bytes{0x10, 0x20, 0x30, 0x40, 0xA0}}},
+                                        coins(4, 12)))),
          EndReason::Succeeded,
          all12,
          {kInsert},
          1},
-        // A second answer to the start must never be read as half a record: the stream would
-        // slip by five bytes and every later pair of halves would pass as a record.
-        {"handshake answered late, its second answer merged with the first coins",
-         {{Expire}, {Feed, kStarted}, {Trickle, kStarted + coins(1, 12)}},
+        {"handshake answered late: alone before the first coin, and merged into it",
+         join({{Expire}, {Chunk, kStarted, 1}, {Burst, kStarted}, {Burst, kStarted + coin(1)}},
+              coins(2, 12, 0xE3)),
          EndReason::Succeeded,
          all12,
          {kInsert, kTimeOut},
          2},
         {"handshake answer between two coins",
-         {{Feed, kStarted}, {Feed, coins(1, 6) + kStarted + coins(7, 12)}},
-         EndReason::Succeeded,
-         all12,
-         {kInsert},
-         1},
-        {"five stray bytes that pass a checksum, then a record of no known type",
-         {{Feed, kStarted},
-          {Trickle,
-           coins(1, 3) + Bytes{0x10, 0x20, 0x30, 0x40, 0xA0} + coins(4, 8) + coin(97, 0x01) + coins(9, 12)}},
+         started(join(coins(1, 6), join({{Burst, kStarted}}, coins(7, 12)))),
          EndReason::Succeeded,
          all12,
          {kInsert},
          1},
         {"cancel before any coin",
-         {{Feed, kStarted}, {Cancel}},
+         {{Chunk, kStarted, 1}, {Cancel}},
          EndReason::Cancelled,
          {},
          {kInsert, "User terminate Insert !"},
@@ -194,35 +206,42 @@ TEST(SamplingTransfer, Runs)
          {kInsert, kTimeOut, "User terminate Insert !"},
          2},
         {"five failed handshakes",
-         {{Expire}, {Feed, kWrongEcho}, {Expire}, {Feed, Bytes{0xE3, 0, 0, 0, 0}}, {Expire}},
+         {{Expire}, {Chunk, kWrongEcho, 1}, {Expire}, {Chunk, Bytes{0xE3, 0, 0, 0, 0}, 1}, {Expire}},
          EndReason::HandshakeFailed,
          {},
          {kInsert, kTimeOut, kTimeOut, kTimeOut, "Coin Selector error"},
          5},
         {"port lost with coins taken",
-         {{Feed, kStarted}, {Feed, coins(1, 5)}, {Lose}},
+         started(join(coins(1, 5), {{Lose}})),
          EndReason::PortLost,
          {},
          {kInsert},
          1},
     };
+    cases.insert(cases.end(), more.begin(), more.end());
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Bench b;
         for (const auto& e : c.events) {
-            if (e.kind == Feed) b.feed(e.bytes);
-            if (e.kind == Trickle) b.trickle(e.bytes);
+            if (e.kind == Burst) b.wait(1000);
+            if (e.kind == Chunk) b.wait(e.ms);
+            if (e.kind == Burst || e.kind == Chunk) b.feed(e.bytes);
             if (e.kind == Expire) b.expire();
             if (e.kind == Cancel) b.apply(b.engine.abort(Transfer::AbortReason::UserCancel, b.now));
             if (e.kind == Lose) b.apply(b.engine.abort(Transfer::AbortReason::PortLost, b.now));
         }
-        ASSERT_TRUE(b.end) << "the run did not end";
-        EXPECT_EQ(b.end->reason, c.reason);
+        b.wait(1000);
         std::vector<int> accepted;
         for (const auto& s : b.samples)
             accepted.push_back(s.x - 40);
         EXPECT_EQ(accepted, c.accepted);
         EXPECT_EQ(b.texts, c.texts);
+        if (c.reason == EndReason::None) {
+            EXPECT_FALSE(b.end);
+            continue;
+        }
+        ASSERT_TRUE(b.end) << "the run did not end";
+        EXPECT_EQ(b.end->reason, c.reason);
         // The end frame closes every run but one on a lost port; nothing is sent after it.
         std::vector<Frame> expected(c.startFrames, kStart);
         if (c.reason != EndReason::PortLost) expected.push_back(kEnd);
@@ -235,12 +254,15 @@ TEST(SamplingTransfer, CollectionWaitsWithoutTimeLimitAndReportsEachCoin)
     Bench b;
     b.feed(kStarted);
     EXPECT_FALSE(b.timer) << "coins may take as long as the technician needs";
-    b.now += 3'600'000;
+    b.wait(3'600'000);
     b.feed(kCoin);
     ASSERT_EQ(b.samples, std::vector{kCoinSample});
     EXPECT_FALSE(b.end);
     EXPECT_EQ(b.traffic.back().meaning, "record: A=5055 X=41 Y=42 dH=48");
-    b.feed(coins(2, 12));
+    for (int n = 2; n <= 12; ++n) {
+        b.wait(500);
+        b.feed(coin(n));
+    }
     ASSERT_TRUE(b.end);
     EXPECT_EQ(b.end->cellsDone, 12);
 }

@@ -50,10 +50,10 @@ TEST(MeasurementRecord, Decode)
          RecordCheck::BadChecksum,
          {},
          ""},
-        {"both halves check out but no record type",
-         {0x01, 0x13, 0xBF, 0x07, 0xDA, 0x00, 0x29, 0x2A, 0x30, 0x83},
-         RecordCheck::UnknownType,
-         {},
+        {"any other type byte, and anything in the unused byte 5",
+         {0x01, 0x13, 0xBF, 0x07, 0xDA, 0xE3, 0x29, 0x2A, 0x30, 0x66},
+         RecordCheck::Accepted,
+         {5055, 41, 42, 48, false},
          ""},
     };
     for (const auto& c : cases) {

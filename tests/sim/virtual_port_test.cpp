@@ -111,7 +111,7 @@ TEST(VirtualPortTest, InsertedCoinArrivesAsARecord)
     const auto record = collect(port, 10);
     ASSERT_EQ(record.size(), 10);
     const auto b = [&record](int i) { return static_cast<std::uint8_t>(record[i]); };
-    EXPECT_EQ(b(0), 0x91);
+    EXPECT_EQ(b(0), 0x00);
     EXPECT_EQ(b(4), link::checksum(b(0), b(1), b(2), b(3)));
     EXPECT_EQ(b(9), link::checksum(b(5), b(6), b(7), b(8)));
 }

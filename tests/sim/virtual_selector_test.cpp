@@ -372,6 +372,8 @@ TEST(MeasurementRecordTest, HandWrittenRecords)
 TEST(MeasurementRecordTest, InsertedCoinsCarryValidRecordsAroundTheTypeMean)
 {
     VirtualSelector model(42);
+    model.setRecordType(0x10);
+    model.setSpareByte(0xE3);
     model.receive(link::startSamplingFrame(), 0);
     const auto types = coinTypes();
     for (int t = 0; t < static_cast<int>(types.size()); ++t) {
@@ -380,10 +382,11 @@ TEST(MeasurementRecordTest, InsertedCoinsCarryValidRecordsAroundTheTypeMean)
         for (int i = 0; i < n; ++i) {
             const bool irregular = i % 10 == 0;
             const auto e = model.insertCoin(t, irregular);
-            ASSERT_TRUE(e.has_value());
-            const auto& r = e->bytes;
+            ASSERT_TRUE(e.has_value() && e->size() == 1);
+            const auto& r = e->front().bytes;
             ASSERT_EQ(r.size(), 10u);
-            EXPECT_EQ(r[0], irregular ? 0x92 : 0x91);
+            EXPECT_EQ(r[0], irregular ? 0x92 : 0x10);
+            EXPECT_EQ(r[5], 0xE3);
             EXPECT_EQ(r[4], link::checksum(r[0], r[1], r[2], r[3]));
             EXPECT_EQ(r[9], link::checksum(r[5], r[6], r[7], r[8]));
             EXPECT_LT(r[1], 128);
@@ -396,6 +399,22 @@ TEST(MeasurementRecordTest, InsertedCoinsCarryValidRecordsAroundTheTypeMean)
     EXPECT_FALSE(model.insertCoin(12).has_value());
     EXPECT_FALSE(model.insertCoin(-1).has_value());
     EXPECT_EQ(model.counts().coins, 12 * 60);
+}
+
+// Records count as replies for the fault plan: the start answer is reply 1.
+TEST(MeasurementRecordTest, FaultPlanReachesRecords)
+{
+    VirtualSelector model;
+    model.setFaultPlan(FaultPlan::parse("drop:2,split:3:2,late:4:30ms,gone:5").plan.value());
+    model.receive(link::startSamplingFrame(), 0);
+    EXPECT_EQ(model.insertCoin(0)->size(), 0u);
+    const auto split = model.insertCoin(0).value();
+    ASSERT_EQ(split.size(), 2u);
+    EXPECT_EQ(split[0].bytes.size() + split[1].bytes.size(), 10u);
+    EXPECT_EQ(model.insertCoin(0)->front().delayMs, 30);
+    EXPECT_EQ(model.insertCoin(0)->size(), 0u);
+    EXPECT_TRUE(model.isGone());
+    EXPECT_FALSE(model.insertCoin(0).has_value());
 }
 
 TEST(MeasurementRecordTest, SameSeedSameCoins)

@@ -103,16 +103,24 @@ void PtyBridge::close()
 
 bool PtyBridge::insertCoin(int coinType, bool irregular)
 {
-    const auto emission = m_model.insertCoin(coinType, irregular);
-    if (emission) schedule(nowUs(), {*emission});
-    return emission.has_value();
+    return sendRecord(m_model.insertCoin(coinType, irregular));
 }
 
 bool PtyBridge::insertCoin(const CoinSample& sample)
 {
-    const auto emission = m_model.insertCoin(sample);
-    if (emission) schedule(nowUs(), {*emission});
-    return emission.has_value();
+    return sendRecord(m_model.insertCoin(sample));
+}
+
+bool PtyBridge::sendRecord(const std::optional<std::vector<Emission>>& emissions)
+{
+    if (!emissions) return false;
+    schedule(nowUs(), *emissions);
+    // A fault plan may unplug the selector at this record, as at any reply.
+    if (m_model.isGone() && !m_goneReported) {
+        m_goneReported = true;
+        emit gone();
+    }
+    return true;
 }
 
 void PtyBridge::readMaster()

@@ -63,6 +63,7 @@ signals:
     void gone();
 
 private:
+    bool sendRecord(const std::optional<std::vector<Emission>>& emissions);
     std::int64_t nowUs() const { return m_clock.nsecsElapsed() / 1000; }
     void readMaster();
     void schedule(std::int64_t atUs, const std::vector<Emission>& emissions);

@@ -82,16 +82,21 @@ qint64 VirtualPort::writeData(const char* data, qint64 size)
 
 bool VirtualPort::insertCoin(int coinType, bool irregular)
 {
-    const auto emission = m_model.insertCoin(coinType, irregular);
-    if (emission) schedule(nowUs(), {*emission});
-    return emission.has_value();
+    return sendRecord(m_model.insertCoin(coinType, irregular));
 }
 
 bool VirtualPort::insertCoin(const CoinSample& sample)
 {
-    const auto emission = m_model.insertCoin(sample);
-    if (emission) schedule(nowUs(), {*emission});
-    return emission.has_value();
+    return sendRecord(m_model.insertCoin(sample));
+}
+
+bool VirtualPort::sendRecord(const std::optional<std::vector<Emission>>& emissions)
+{
+    if (!emissions) return false;
+    schedule(nowUs(), *emissions);
+    // A fault plan may unplug the selector at this record, as at any reply.
+    if (m_model.isGone() && !m_goneAtUs) noteGone(nowUs());
+    return true;
 }
 
 void VirtualPort::inject(const QByteArray& bytes)

@@ -64,6 +64,7 @@ protected:
     qint64 writeData(const char* data, qint64 size) override;
 
 private:
+    bool sendRecord(const std::optional<std::vector<Emission>>& emissions);
     std::int64_t nowUs() const { return m_clock.nsecsElapsed() / 1000; }
     void schedule(std::int64_t atUs, const std::vector<Emission>& emissions);
     void noteGone(std::int64_t atUs);

@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QSpinBox>
 #include <QTableWidget>
 #include <QVBoxLayout>
@@ -112,6 +113,18 @@ void VirtualSelectorWindow::buildCoins(QVBoxLayout* outer)
     form->addRow(tr("Coin &type:"), m_coinType);
     m_channel->setAccessibleName(tr("Channel"));
     m_coinType->setAccessibleName(tr("Coin type"));
+    // Selectors differ in the type byte of a regular coin's record; the program must take any.
+    m_recordType = new QSpinBox(box);
+    m_recordType->setObjectName(QStringLiteral("recordType"));
+    m_recordType->setAccessibleName(tr("Record type of a regular coin"));
+    m_recordType->setRange(0, 255);
+    m_recordType->setDisplayIntegerBase(16);
+    m_recordType->setPrefix(QStringLiteral("0x"));
+    form->addRow(tr("&Record type:"), m_recordType);
+    connect(m_recordType, &QSpinBox::valueChanged, this, [this](int type) {
+        if (sim::VirtualSelector* model = m_session.virtualSelector())
+            model->setRecordType(static_cast<std::uint8_t>(type));
+    });
 
     auto* buttons = new QHBoxLayout;
     connect(addButton(buttons, box, "insertOne", tr("Insert &one coin")), &QPushButton::clicked, this,
@@ -292,6 +305,10 @@ void VirtualSelectorWindow::refresh()
     for (int a = 0; a < sim::VirtualSelector::kCellCount; ++a)
         m_memory->item(a / kMemoryColumns, a % kMemoryColumns)->setText(QString::number(model->cell(a)));
     m_counts->setText(QString::fromStdString(model->summary()));
+    if (!m_recordType->hasFocus()) {
+        const QSignalBlocker quiet(m_recordType);
+        m_recordType->setValue(model->recordType());
+    }
 
     if (m_feeder->isFeeding())
         m_coinStatus->setText(model->isSampling()

@@ -55,6 +55,7 @@ private:
 
     QComboBox* m_channel = nullptr;
     QComboBox* m_coinType = nullptr;
+    QSpinBox* m_recordType = nullptr;
     QLabel* m_coinStatus = nullptr;
     QTableWidget* m_memory = nullptr;
     QLabel* m_counts = nullptr;

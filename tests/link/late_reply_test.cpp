@@ -1,0 +1,91 @@
+// A whole read against the virtual selector on a wire-time line and a fake clock, with one
+// reply later than the time-out: by then the request has gone out again, and the two answers
+// arrive one after the other, byte by byte.
+#include "image/parameter_image.h"
+#include "link/link_engine.h"
+#include "link/read_transfer.h"
+#include "sim/delivery_queue.h"
+#include "sim/line_schedule.h"
+#include "sim/virtual_selector.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+using namespace quarvel;
+using Engine = link::LinkEngine;
+
+namespace {
+
+struct Line
+{
+    sim::VirtualSelector model;
+    sim::LineSchedule schedule;
+    sim::DeliveryQueue toHost; // byte by byte, as a pty at wire pace gives them
+    Engine engine;
+    std::int64_t nowUs = 0;
+    std::optional<std::pair<std::int64_t, Engine::TimerTag>> timer; // due (us), tag
+    std::optional<link::TransferSummary> end;
+
+    void apply(const Engine::Actions& actions)
+    {
+        for (const auto& action : actions) {
+            if (const auto* w = std::get_if<Engine::Write>(&action)) {
+                const std::int64_t at = schedule.requestArrivalUs(nowUs, w->frame.size());
+                for (const auto& e : model.receive(w->frame, at / 1000)) {
+                    const auto slot = schedule.placeReply(at, e.delayMs * 1000, e.bytes.size());
+                    for (std::size_t i = 0; i < e.bytes.size(); ++i)
+                        toHost.push(slot.startUs + sim::LineSchedule::wireTimeUs(i + 1), {e.bytes[i]});
+                }
+            }
+            if (const auto* a = std::get_if<Engine::ArmTimer>(&action))
+                timer = {{nowUs + a->ms * 1000, a->tag}};
+            if (std::holds_alternative<Engine::StopTimer>(action)) timer.reset();
+            if (const auto* f = std::get_if<Engine::TransferFinished>(&action)) end = f->summary;
+        }
+    }
+    void runUntilFinished()
+    {
+        while (!end) {
+            const auto byteDue = toHost.nextDueUs();
+            if (!byteDue && !timer) return;
+            if (byteDue && (!timer || *byteDue <= timer->first)) {
+                nowUs = *byteDue;
+                apply(engine.bytesArrived(toHost.takeDue(nowUs), nowUs / 1000));
+            } else {
+                nowUs = timer->first;
+                const auto tag = timer->second;
+                timer.reset();
+                apply(engine.timerFired(tag, nowUs / 1000));
+            }
+        }
+    }
+};
+
+} // namespace
+
+TEST(LateReply, CostsOneRetryNotTheRead)
+{
+    for (const int lateMs : {205, 230, 260, 300, 400, 500, 595}) {
+        SCOPED_TRACE(lateMs);
+        Line line;
+        line.schedule.setWireTime(true);
+        line.model.setFaultPlan(
+            sim::FaultPlan::parse("late:5:" + std::to_string(lateMs) + "ms").plan.value());
+        ParameterImage image;
+        Engine::Jobs jobs;
+        jobs.push_back(std::make_unique<link::ReadTransfer>(image));
+        line.apply(line.engine.run(std::move(jobs), 0).value());
+        line.runUntilFinished();
+        ASSERT_TRUE(line.end);
+        EXPECT_EQ(line.end->reason, link::EndReason::Succeeded);
+        // The selector sends one thing at a time: the answer to the repeated request waits behind
+        // the late one, so every 200 ms that the late answer is still to come is one more time-out.
+        const int timeOuts = lateMs < 390 ? 1 : lateMs < 590 ? 2 : 3;
+        EXPECT_EQ(line.end->count(link::ExchangeFault::TimeOut), timeOuts);
+        EXPECT_EQ(line.end->count(link::ExchangeFault::WrongEcho) +
+                      line.end->count(link::ExchangeFault::BadChecksum),
+                  0);
+        EXPECT_EQ(image.number(188), line.model.cell(188));
+    }
+}
