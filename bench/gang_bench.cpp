@@ -4,7 +4,8 @@
 //    one event loop (session::GangRun), against the slowest of the same selectors done one at a
 //    time; and the host's CPU over wall during the gang (the selectors' own threads left out).
 // 2. A USB adapter's 16 ms latency timer, emulated: a full read against the line bound, and
-//    what the link check says of it (and of the same selector without it).
+//    what the link check says of it (and of the same selector without it); a teach run through
+//    it, whose records may come in two chunks a tick apart.
 //
 //   gang_bench [--ports N] [--large M]
 #include "bench_row.h"
@@ -171,6 +172,38 @@ void latencyTimer()
     }
 }
 
+// Teach over a pty, its records from a selector whose regular type is 0x10, through the
+// latency timer's chunks and without: both must give the same "Sampling ok" line.
+void teachThroughLatencyTimer()
+{
+    QString lines[2];
+    for (const int latencyMs : {16, 0}) {
+        bench::WireSelector selector(true);
+        selector.setLatencyTimerMs(latencyMs);
+        selector.feedCoinsWhileSampling(1, 12, 150, 0x10);
+        std::string error;
+        if (!selector.start(&error)) {
+            std::fprintf(stderr, "wire selector: %s\n", error.c_str());
+            return;
+        }
+        session::SelectorSession session;
+        if (!session.openPort(QString::fromStdString(selector.slavePath()))) return;
+        auto run = session.startSampling(2);
+        if (run.operation == nullptr) return;
+        QSignalSpy done(run.operation, &session::SamplingOperation::finished);
+        done.wait(20000);
+        const auto result = done.isEmpty() ? session::SamplingResult{}
+                                           : done.takeFirst().at(0).value<session::SamplingResult>();
+        lines[latencyMs ? 0 : 1] =
+            result.succeeded() ? result.successText : QStringLiteral("failed: ") + result.message;
+    }
+    std::printf("teach, record type 0x10, 16 ms latency timer: %s\nteach, record type 0x10, wire-exact: %s\n",
+                qPrintable(lines[0]), qPrintable(lines[1]));
+    printRow("teach through a 16 ms latency timer, record type 0x10", "Sampling ok, as wire-exact",
+             lines[0].toStdString(),
+             lines[0].startsWith(QLatin1String("Sampling ok")) && lines[0] == lines[1]);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -187,5 +220,6 @@ int main(int argc, char** argv)
     gang(ports, true, slowestSingle);
     if (large > 0) gang(large, false, slowestSingle);
     latencyTimer();
+    teachThroughLatencyTimer();
     return 0;
 }

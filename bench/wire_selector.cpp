@@ -138,11 +138,16 @@ void WireSelector::serve()
     std::array<std::uint8_t, 256> buffer{};
     for (;;) {
         std::array<pollfd, 2> fds{pollfd{m_master, POLLIN, 0}, pollfd{m_stopPipe[0], POLLIN, 0}};
-        if (::poll(fds.data(), fds.size(), -1) < 0) {
+        const int ready = ::poll(fds.data(), fds.size(), pollTimeoutMs());
+        if (ready < 0) {
             if (errno == EINTR) continue;
             return;
         }
         if (fds[1].revents != 0) return;
+        if (ready == 0) {
+            insertDueCoin();
+            continue;
+        }
         const std::int64_t seenNs = monotonicNs();
         const ssize_t n = ::read(m_master, buffer.data(), buffer.size());
         if (n <= 0) continue;
@@ -172,6 +177,27 @@ void WireSelector::serve()
     }
 }
 
+int WireSelector::pollTimeoutMs()
+{
+    if (m_coinsLeft <= 0 || !m_model.isSampling()) {
+        m_nextCoinNs = 0;
+        return -1;
+    }
+    if (m_nextCoinNs == 0) m_nextCoinNs = monotonicNs() + m_coinIntervalNs;
+    return static_cast<int>(std::max<std::int64_t>(0, (m_nextCoinNs - monotonicNs() + 999999) / 1000000));
+}
+
+void WireSelector::insertDueCoin()
+{
+    if (m_nextCoinNs == 0 || monotonicNs() < m_nextCoinNs) return;
+    m_nextCoinNs += m_coinIntervalNs;
+    --m_coinsLeft;
+    const std::int64_t now = monotonicNs();
+    if (const auto emissions = m_model.insertCoin(m_coinType))
+        for (const auto& e : *emissions)
+            writeReply(e.bytes, now + e.delayMs * 1000000);
+}
+
 void WireSelector::writeReply(const std::vector<std::uint8_t>& bytes, std::int64_t startNs)
 {
     if (!m_wireTime) {
@@ -181,13 +207,21 @@ void WireSelector::writeReply(const std::vector<std::uint8_t>& bytes, std::int64
     }
     const std::int64_t first = std::max(startNs, m_deviceLineFreeNs);
     if (m_latencyNs > 0) {
-        // The adapter passes on what it holds only when its timer runs out.
-        const std::int64_t complete = first + static_cast<std::int64_t>(bytes.size()) * kByteNs;
-        const std::int64_t release =
-            m_epochNs + (complete - m_epochNs + m_latencyNs - 1) / m_latencyNs * m_latencyNs;
-        sleepUntil(release, m_spin);
-        [[maybe_unused]] const auto n = ::write(m_master, bytes.data(), bytes.size());
-        m_deviceLineFreeNs = complete;
+        // The adapter passes on what it holds only when its timer runs out: the bytes complete
+        // before one boundary go together, the rest at the next.
+        const auto releaseOf = [&](std::size_t i) {
+            const std::int64_t complete = first + static_cast<std::int64_t>(i + 1) * kByteNs;
+            return m_epochNs + (complete - m_epochNs + m_latencyNs - 1) / m_latencyNs * m_latencyNs;
+        };
+        for (std::size_t from = 0; from < bytes.size();) {
+            std::size_t to = from + 1;
+            while (to < bytes.size() && releaseOf(to) == releaseOf(from))
+                ++to;
+            sleepUntil(releaseOf(from), m_spin);
+            [[maybe_unused]] const auto n = ::write(m_master, bytes.data() + from, to - from);
+            from = to;
+        }
+        m_deviceLineFreeNs = first + static_cast<std::int64_t>(bytes.size()) * kByteNs;
         return;
     }
     // Each byte goes to the host when its stop bit would be done.

@@ -33,12 +33,23 @@ public:
     WireSelector(const WireSelector&) = delete;
     WireSelector& operator=(const WireSelector&) = delete;
 
-    // Replies held and released together on boundaries of this many ms, as a USB adapter's
-    // latency timer does (FTDI: 16 ms by default); 0, the default, passes each byte on at once.
+    // Bytes held and released together on boundaries of this many ms, as a USB adapter's
+    // latency timer does (FTDI: 16 ms by default), so a reply or record that straddles a
+    // boundary comes in two chunks; 0, the default, passes each byte on at once.
     void setLatencyTimerMs(int ms) { m_latencyNs = static_cast<std::int64_t>(ms) * 1000000; }
     // Spinning the last stretch before each deadline costs a core per selector while bytes are
     // due; many selectors at once sleep to the deadline instead (wake-ups some tens of us late).
     void setSpin(bool on) { m_spin = on; }
+
+    // While it samples, the selector takes `count` coins of coinType (0..11), one every
+    // intervalMs, their records of the given regular type. Set before start().
+    void feedCoinsWhileSampling(int coinType, int count, int intervalMs, std::uint8_t recordType)
+    {
+        m_coinType = coinType;
+        m_coinsLeft = count;
+        m_coinIntervalNs = static_cast<std::int64_t>(intervalMs) * 1000000;
+        m_model.setRecordType(recordType);
+    }
 
     // Creates the pty and starts serving it. False with a reason when that fails.
     bool start(std::string* error);
@@ -58,6 +69,8 @@ public:
 private:
     void serve();
     void writeReply(const std::vector<std::uint8_t>& bytes, std::int64_t startNs);
+    int pollTimeoutMs();
+    void insertDueCoin();
 
     bool m_wireTime;
     std::int64_t m_latencyNs = 0;
@@ -74,6 +87,10 @@ private:
     clockid_t m_cpuClock{};
 
     std::int64_t m_deviceLineFreeNs = 0; // when the selector's own last byte is out
+    int m_coinType = 0;
+    int m_coinsLeft = 0;
+    std::int64_t m_coinIntervalNs = 0;
+    std::int64_t m_nextCoinNs = 0; // 0: sampling has not begun
 
     std::mutex m_mutex; // guards what follows
     bool m_awaitingRequest = false;

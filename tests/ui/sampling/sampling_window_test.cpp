@@ -209,23 +209,28 @@ TEST(SamplingWindow, ALostPortIsShownWhereTheRunWas)
 
 TEST(SamplingWindow, TwelveCoinsStoreReferencesAndShowTheirQuality)
 {
-    Bench b;
-    b.window->show();
-    b.click("insert_0");
-    ASSERT_TRUE(b.sampling());
-    for (int coin = 0; coin < 12; ++coin)
-        b.session.virtualPort()->insertCoin(0, coin == 5);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !b.window->isSampling(); }, 5000));
-    EXPECT_TRUE(b.status().startsWith("Sampling ok :")) << b.status().toStdString();
-    EXPECT_EQ(b.statusColour(), kGreen);
-    EXPECT_EQ(b.find<QProgressBar>("bar_0")->value(), 12);
-    EXPECT_FALSE(b.find("interrept")->isVisible());
+    // The type byte of a regular coin's record is the selector's own choice.
+    for (const std::uint8_t type : {0x10, 0xE3}) {
+        SCOPED_TRACE(type);
+        Bench b;
+        b.session.virtualSelector()->setRecordType(type);
+        b.window->show();
+        b.click("insert_0");
+        ASSERT_TRUE(b.sampling());
+        for (int coin = 0; coin < 12; ++coin)
+            b.session.virtualPort()->insertCoin(0, coin == 5);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !b.window->isSampling(); }, 5000));
+        EXPECT_TRUE(b.status().startsWith("Sampling ok :")) << b.status().toStdString();
+        EXPECT_EQ(b.statusColour(), kGreen);
+        EXPECT_EQ(b.find<QProgressBar>("bar_0")->value(), 12);
+        EXPECT_FALSE(b.find("interrept")->isVisible());
 
-    const auto& quality = b.find<TeachQualityView>("quality_0")->quality();
-    ASSERT_TRUE(quality.has_value());
-    EXPECT_EQ(quality->series[0].reference, b.session.image().integer(address::refAHigh(1)) * 256 +
-                                                b.session.image().integer(address::refALow(1)));
-    EXPECT_TRUE(b.find<QLabel>("warnings_0")->text().contains("irregular coin counted (1)"));
+        const auto& quality = b.find<TeachQualityView>("quality_0")->quality();
+        ASSERT_TRUE(quality.has_value());
+        EXPECT_EQ(quality->series[0].reference, b.session.image().integer(address::refAHigh(1)) * 256 +
+                                                    b.session.image().integer(address::refALow(1)));
+        EXPECT_TRUE(b.find<QLabel>("warnings_0")->text().contains("irregular coin counted (1)"));
+    }
 }
 
 } // namespace
