@@ -7,7 +7,7 @@
 //    what the link check says of it (and of the same selector without it); a teach run through
 //    it, whose records may come in two chunks a tick apart.
 //
-//   gang_bench [--ports N] [--large M]
+//   gang_bench [--ports N] [--large M]      (0 leaves that gang out)
 #include "bench_row.h"
 #include "wire_selector.h"
 
@@ -217,7 +217,7 @@ int main(int argc, char** argv)
         if (args[i] == QLatin1String("--large")) large = args[i + 1].toInt();
     }
     double slowestSingle = 0;
-    gang(ports, true, slowestSingle);
+    if (ports > 0) gang(ports, true, slowestSingle);
     if (large > 0) gang(large, false, slowestSingle);
     latencyTimer();
     teachThroughLatencyTimer();
