@@ -136,18 +136,24 @@ void gang(int ports, bool againstSingles, double& slowestSingle)
     }
 }
 
+// Starts the selector on its pty and opens that port in the session.
+bool serve(bench::WireSelector& selector, session::SelectorSession& session)
+{
+    std::string error;
+    if (!selector.start(&error)) {
+        std::fprintf(stderr, "wire selector: %s\n", error.c_str());
+        return false;
+    }
+    return session.openPort(QString::fromStdString(selector.slavePath()));
+}
+
 void latencyTimer()
 {
     for (const int latencyMs : {16, 0}) {
         bench::WireSelector selector(true);
         selector.setLatencyTimerMs(latencyMs);
-        std::string error;
-        if (!selector.start(&error)) {
-            std::fprintf(stderr, "wire selector: %s\n", error.c_str());
-            return;
-        }
         session::SelectorSession session;
-        if (!session.openPort(QString::fromStdString(selector.slavePath()))) return;
+        if (!serve(selector, session)) return;
         QElapsedTimer wall;
         wall.start();
         auto read = session.readSelector();
@@ -181,13 +187,8 @@ void teachThroughLatencyTimer()
         bench::WireSelector selector(true);
         selector.setLatencyTimerMs(latencyMs);
         selector.feedCoinsWhileSampling(1, 12, 150, 0x10);
-        std::string error;
-        if (!selector.start(&error)) {
-            std::fprintf(stderr, "wire selector: %s\n", error.c_str());
-            return;
-        }
         session::SelectorSession session;
-        if (!session.openPort(QString::fromStdString(selector.slavePath()))) return;
+        if (!serve(selector, session)) return;
         auto run = session.startSampling(2);
         if (run.operation == nullptr) return;
         QSignalSpy done(run.operation, &session::SamplingOperation::finished);

@@ -55,13 +55,7 @@ LinkEngine::Actions LinkEngine::bytesArrived(std::span<const std::uint8_t> bytes
     m_lastArrivalMs = nowMs;
     if (m_state == State::Settling) {
         reportReceived(bytes, kStaleDropped, nowMs, out);
-        const int left = quietLeft(nowMs);
-        if (left > 0) {
-            armTimer(left, out);
-        } else {
-            m_state = State::Waiting;
-            advance(std::exchange(m_held, Step{}), nowMs, out);
-        }
+        settle(nowMs, out);
         return out;
     }
     if (m_state == State::Waiting && m_receive == Receive::Stream) {
@@ -83,13 +77,7 @@ LinkEngine::Actions LinkEngine::timerFired(TimerTag tag, std::int64_t nowMs)
     if (!m_armedTag || *m_armedTag != tag) return out;
     m_armedTag.reset();
     if (m_state == State::Settling) {
-        const int left = quietLeft(nowMs);
-        if (left > 0) {
-            armTimer(left, out);
-        } else {
-            m_state = State::Waiting;
-            advance(std::exchange(m_held, Step{}), nowMs, out);
-        }
+        settle(nowMs, out);
     } else if (m_state == State::Waiting) {
         advance(m_current->timeout(), nowMs, out);
     } else if (m_state == State::Pausing) {
@@ -220,6 +208,18 @@ bool LinkEngine::holdUntilQuiet(Step& step, std::int64_t nowMs, Actions& out)
     m_state = State::Settling;
     armTimer(left, out);
     return true;
+}
+
+// Sends the held step once the line is quiet, or waits on.
+void LinkEngine::settle(std::int64_t nowMs, Actions& out)
+{
+    const int left = quietLeft(nowMs);
+    if (left > 0) {
+        armTimer(left, out);
+        return;
+    }
+    m_state = State::Waiting;
+    advance(std::exchange(m_held, Step{}), nowMs, out);
 }
 
 // How much longer to wait for the line to fall quiet; the wait ends anyway once a whole

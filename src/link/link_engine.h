@@ -143,6 +143,7 @@ private:
 
     void advance(Step step, std::int64_t nowMs, Actions& out);
     bool holdUntilQuiet(Step& step, std::int64_t nowMs, Actions& out);
+    void settle(std::int64_t nowMs, Actions& out);
     int quietLeft(std::int64_t nowMs) const;
     void dropBuffered(std::int64_t nowMs, Actions& out);
     bool startNextJob(std::int64_t nowMs, Actions& out, Step& first);
