@@ -192,6 +192,38 @@ void ownCostInProcess(int reads)
     reportOwnCost("in-process", ownCostRuns(serial, port, reads));
 }
 
+// Where the host's part of an exchange goes, from the driver's stamps held against the
+// selector's: each stamp belongs to the exchange whose reply ended last before it was seen.
+void reportTurnaround(const std::vector<link::SerialLink::TurnaroundStamp>& stamps,
+                      const std::vector<bench::WireSelector::Exchange>& exchanges)
+{
+    std::vector<std::int64_t> toSlot, engine, toDriver, toSelector, reports;
+    for (const auto& s : stamps) {
+        const auto after = std::upper_bound(exchanges.begin(), exchanges.end(), s.seenNs,
+                                            [](std::int64_t t, const auto& e) { return t < e.replyEndNs; });
+        if (after == exchanges.begin()) continue;
+        const auto& e = *std::prev(after);
+        if (e.requestSeenNs < s.writtenNs) continue; // not the request this reply led to
+        toSlot.push_back(s.seenNs - e.replyEndNs);
+        engine.push_back(s.decidedNs - s.seenNs);
+        toDriver.push_back(s.writtenNs - s.decidedNs);
+        toSelector.push_back(e.requestSeenNs - s.writtenNs);
+        reports.push_back(s.reportedNs - s.writtenNs);
+    }
+    const auto row = [](const char* what, const std::vector<std::int64_t>& ns) {
+        const double median = percentileUs(ns, 0.5);
+        std::printf("  turnaround, %-58s median %7.1f us  p99 %7.1f us\n", what, median,
+                    percentileUs(ns, 0.99));
+        printRow(std::string("  turnaround: ") + what + ", median", "report", format("%.1f us", median));
+    };
+    std::printf("turnaround over the pty, %zu exchanges stamped in the driver:\n", toSlot.size());
+    row("reply written -> our slot runs (kernel, event loop, QSerialPort)", toSlot);
+    row("our slot -> the engine has decided (read, engine)", engine);
+    row("decided -> next frame handed to the driver (queue, write, flush)", toDriver);
+    row("handed to the driver -> the selector reads it (kernel)", toSelector);
+    row("after the write: traffic and status reports (off the path)", reports);
+}
+
 bool ownCostPty(int reads)
 {
     bench::WireSelector selector(false);
@@ -206,7 +238,10 @@ bool ownCostPty(int reads)
         std::fprintf(stderr, "pty: %s\n", qPrintable(openError));
         return false;
     }
+    serial.setStampTurnaround(true);
+    selector.takeExchanges();
     reportOwnCost("pty", ownCostRuns(serial, selector, reads));
+    reportTurnaround(serial.takeTurnaroundStamps(), selector.takeExchanges());
     return true;
 }
 

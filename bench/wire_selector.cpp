@@ -107,6 +107,12 @@ std::vector<std::int64_t> WireSelector::takeGaps()
     return std::exchange(m_gaps, {});
 }
 
+std::vector<WireSelector::Exchange> WireSelector::takeExchanges()
+{
+    std::lock_guard lock(m_mutex);
+    return std::exchange(m_exchanges, {});
+}
+
 std::vector<std::int64_t> WireSelector::takeLates()
 {
     std::lock_guard lock(m_mutex);
@@ -153,7 +159,10 @@ void WireSelector::serve()
         if (n <= 0) continue;
         {
             std::lock_guard lock(m_mutex);
-            if (m_awaitingRequest) m_gaps.push_back(seenNs - m_lastReplyNs);
+            if (m_awaitingRequest) {
+                m_gaps.push_back(seenNs - m_lastReplyNs);
+                m_exchanges.push_back({m_lastReplyNs, seenNs});
+            }
             m_awaitingRequest = false;
         }
         std::int64_t arrivalNs = seenNs;

@@ -59,6 +59,14 @@ public:
     // Reply-to-next-request gaps in nanoseconds noted since the last call. A reply still waiting
     // for its next request is forgotten, so the gap across a closing pause never counts.
     std::vector<std::int64_t> takeGaps();
+    // The same gaps as their two ends on the monotonic clock: a reply's last byte written, the
+    // next request read. Kept beside the gaps, taken on their own.
+    struct Exchange
+    {
+        std::int64_t replyEndNs;
+        std::int64_t requestSeenNs;
+    };
+    std::vector<Exchange> takeExchanges();
     // How late the last byte of each reply was written, against its deadline, in nanoseconds.
     std::vector<std::int64_t> takeLates();
     // CPU time of the serving thread, so the host's share of the process can be told apart.
@@ -94,6 +102,7 @@ private:
 
     std::mutex m_mutex; // guards what follows
     bool m_awaitingRequest = false;
+    std::vector<Exchange> m_exchanges;
     std::int64_t m_lastReplyNs = 0;
     std::vector<std::int64_t> m_gaps;
     std::vector<std::int64_t> m_lates;

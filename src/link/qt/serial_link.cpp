@@ -11,6 +11,7 @@
 #endif
 
 #include <algorithm>
+#include <chrono>
 #include <span>
 #include <type_traits>
 #include <utility>
@@ -252,11 +253,26 @@ void SerialLink::disconnectDevice()
 void SerialLink::onReadyRead()
 {
     if (!m_device || m_lost) return;
+    const std::int64_t seenNs = m_stamping ? steadyNs() : 0;
     const QByteArray bytes = m_device->readAll();
     if (bytes.isEmpty()) return;
     emit bytesReceived(bytes);
     const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.constData());
-    execute(m_engine.bytesArrived(std::span(data, static_cast<std::size_t>(bytes.size())), now()));
+    auto actions = m_engine.bytesArrived(std::span(data, static_cast<std::size_t>(bytes.size())), now());
+    if (m_stamping) m_stamp = TurnaroundStamp{seenNs, steadyNs(), 0, 0};
+    execute(std::move(actions));
+    if (m_stamp && m_stamp->writtenNs != 0) {
+        m_stamp->reportedNs = steadyNs();
+        m_stamps.push_back(*m_stamp);
+    }
+    m_stamp.reset();
+}
+
+std::int64_t SerialLink::steadyNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
 void SerialLink::onTimer()
@@ -330,6 +346,7 @@ void SerialLink::writeToDevice(const Frame& frame)
     // QSerialPort only queues a write until its next pass of the event loop; the selector is
     // waiting, so hand the frame to the driver now.
     if (m_ownedPort && m_device == m_ownedPort.get()) m_ownedPort->flush();
+    if (m_stamp && m_stamp->writtenNs == 0) m_stamp->writtenNs = steadyNs();
 }
 
 // Runs queued work in order. A slot that calls back into the link while a signal is being

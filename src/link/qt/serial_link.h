@@ -22,6 +22,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
 #include <vector>
 
 class QIODevice;
@@ -80,6 +81,20 @@ public:
     static QString busyText();
     static QString noPortText();
 
+    // Where the host's time goes between a reply and the next request, for the benches: the
+    // steady clock (ns) when the reply's bytes were taken from the device, when the engine had
+    // decided, when the next frame was handed to the driver, and when everything that call
+    // reported (traffic, status) was done. Kept only while switched on.
+    struct TurnaroundStamp
+    {
+        std::int64_t seenNs = 0;
+        std::int64_t decidedNs = 0;
+        std::int64_t writtenNs = 0;
+        std::int64_t reportedNs = 0;
+    };
+    void setStampTurnaround(bool on) { m_stamping = on; }
+    std::vector<TurnaroundStamp> takeTurnaroundStamps() { return std::exchange(m_stamps, {}); }
+
 signals:
     void transferStarted();
     void reported(const quarvel::link::Report& report);
@@ -103,6 +118,7 @@ private slots:
 private:
     void watchForHangUp();
     std::int64_t now() const { return m_clock.elapsed(); }
+    static std::int64_t steadyNs();
     void emitTraffic(TrafficEntry entry);
     void connectDevice(QIODevice* device);
     void disconnectDevice();
@@ -129,6 +145,9 @@ private:
     bool m_lost = false;
     unsigned m_generation = 0; // changes with every open, attach and close
 
+    bool m_stamping = false;
+    std::optional<TurnaroundStamp> m_stamp; // of the reply being handled
+    std::vector<TurnaroundStamp> m_stamps;
     std::deque<std::function<void()>> m_pending;
     bool m_executing = false;
 };
