@@ -13,6 +13,8 @@ packages=(
   libgtest-dev libgmock-dev
   clang clang-format clang-tidy libclang-rt-14-dev
   xvfb xauth imagemagick fonts-dejavu-core
+  help2man python3 python3-markdown
+  lintian desktop-file-utils appstream
 )
 if [ "${1:-}" = --windows ]; then
   packages+=(g++-mingw-w64-x86-64-posix googletest wine wine64 nsis)
