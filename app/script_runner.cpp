@@ -10,6 +10,8 @@
 #include <QFile>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
 #include <QPixmap>
 #include <QTextStream>
 
@@ -89,6 +91,16 @@ bool ScriptRunner::run(const QString& step)
         }
         if (!action->isEnabled()) return false;
         action->trigger();
+        return true;
+    }
+    if (verb == QLatin1String("popup")) {
+        // As a click on the menu's title: the menu opens under it, its entries refreshed.
+        auto* menu = m_main.findChild<QMenu*>(name);
+        if (!menu) {
+            fail(QStringLiteral("no menu %1").arg(name));
+            return false;
+        }
+        m_main.menuBar()->setActiveAction(menu->menuAction());
         return true;
     }
     if (verb == QLatin1String("quit")) {
