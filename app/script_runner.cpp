@@ -141,6 +141,9 @@ bool ScriptRunner::run(const QString& step)
         return true;
     }
     if (verb == QLatin1String("grab")) {
+        // A window shown or changed in this tick is laid out, and its new children shown, only when
+        // its queued events run: the picture waits a tick, to show it as the screen will.
+        if (m_ticksOnStep == 0) return false;
         if (target->grab().save(words.value(2))) return true;
         // Not done: a later step in this tick (a quit) would otherwise replace the exit code.
         fail(QStringLiteral("cannot save %1").arg(words.value(2)));

@@ -21,10 +21,11 @@ trap 'rm -rf "$work"' EXIT
 export QT_QPA_PLATFORM=xcb QT_SCALE_FACTOR=1 LC_ALL=C.UTF-8
 for script in "$shots"/*.txt; do
   name=$(basename "$script" .txt)
-  home=$work/home-$name
+  # The paths the pictures show read as a technician's own.
+  home=$work/$name/technician
   mkdir -p "$home"
   sed -e "s|@WORK@|$work|g" -e "s|@OUT@|$output|g" "$script" >"$work/$name.steps"
-  if ! XDG_CONFIG_HOME=$home/config XDG_DATA_HOME=$home/data HOME=$home \
+  if ! XDG_CONFIG_HOME=$home/.config XDG_DATA_HOME=$home/.local/share HOME=$home \
     timeout 120 "$quarvel" --simulator --script "$work/$name.steps" >"$work/$name.log" 2>&1; then
     echo "make_screenshots: $name failed:" >&2
     cat "$work/$name.log" >&2

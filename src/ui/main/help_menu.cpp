@@ -32,7 +32,8 @@ void openManual(QMainWindow& window, const UrlOpener& open)
     if (index.isEmpty()) {
         QStringList places;
         for (const char* place : kManualPlaces)
-            places << QDir::toNativeSeparators(QDir::cleanPath(folder + QLatin1Char('/') + QLatin1String(place)));
+            places << QDir::toNativeSeparators(
+                QDir::cleanPath(folder + QLatin1Char('/') + QLatin1String(place)));
         QMessageBox::warning(&window, QLatin1String("QUARVEL"),
                              QLatin1String(kNoManual).arg(places.join(QStringLiteral(", "))));
         return;
@@ -47,8 +48,8 @@ void openManual(QMainWindow& window, const UrlOpener& open)
 QString findManual(const QString& programFolder)
 {
     for (const char* place : kManualPlaces) {
-        const QString index =
-            QDir::cleanPath(programFolder + QLatin1Char('/') + QLatin1String(place) + QStringLiteral("/index.html"));
+        const QString index = QDir::cleanPath(programFolder + QLatin1Char('/') + QLatin1String(place) +
+                                              QStringLiteral("/index.html"));
         if (QFileInfo(index).isFile()) return index;
     }
     return {};
@@ -59,7 +60,8 @@ void addHelpMenu(QMainWindow& window, UrlOpener open)
     if (!open) open = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
     QMenu* help = window.menuBar()->addMenu(QLatin1String(kHelpMenu));
     help->setObjectName(QStringLiteral("mnuHelp"));
-    QAction* manual = help->addAction(QLatin1String(kManual), &window, [&window, open] { openManual(window, open); });
+    QAction* manual =
+        help->addAction(QLatin1String(kManual), &window, [&window, open] { openManual(window, open); });
     manual->setObjectName(QStringLiteral("mnuManual"));
     manual->setShortcut(QKeySequence::HelpContents);
     manual->setShortcutContext(Qt::ApplicationShortcut); // F1 from the settings form or sampling window too

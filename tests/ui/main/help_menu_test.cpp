@@ -47,7 +47,8 @@ TEST(HelpMenu, FindsTheManualInEachLayout)
 TEST(AboutDialog, OpensTheBackupsFolderAndSaysWhenItCannot)
 {
     QTemporaryDir root;
-    const AboutPaths paths{root.filePath("cmose.sys"), root.filePath("quarvel.conf"), root.filePath("data/backups")};
+    const AboutPaths paths{root.filePath("cmose.sys"), root.filePath("quarvel.conf"),
+                           root.filePath("data/backups")};
     QList<QUrl> opened;
     bool opens = true;
     AboutDialog dialog(paths, [&](const QUrl& url) {
