@@ -38,5 +38,12 @@ for f in usr/share/man/man1/quarvel.1.gz usr/share/man/man1/quarvelctl.1.gz \
   [ -f "$unpacked/$f" ] || { echo "check-package: /$f is not in the package" >&2; status=1; }
 done
 
+# A new version needs its changelog entry (packaging/changelog) as well.
+version=$(dpkg-deb -f "$deb" Version)
+if ! zcat "$unpacked/usr/share/doc/quarvel/changelog.gz" | head -n 1 | grep -qF "quarvel ($version)"; then
+  echo "check-package: packaging/changelog does not begin with version $version" >&2
+  status=1
+fi
+
 [ $status -eq 0 ] && echo "check-package: lintian has no errors; desktop entry and metainfo are valid"
 exit $status
