@@ -9,7 +9,7 @@ SANITIZE ?= OFF
 JOBS     ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build run package test test-sanitize fuzz bench windows test-windows format clean
+.PHONY: all deps configure build run package manual check-package test test-sanitize fuzz bench windows test-windows format clean
 
 all: build
 
@@ -27,10 +27,19 @@ run: configure
 	@cmake --build $(BUILD) --target quarvel -j $(JOBS)
 	@scripts/run.sh $(BUILD)
 
-# A .deb with quarvel and quarvelctl, in $(BUILD).
+# The technician's manual in $(BUILD)/manual (pictures made by quarvel itself under Xvfb); fails on
+# a broken link, a missing picture or a troubleshooting message the programs do not say.
+manual: configure
+	@cmake --build $(BUILD) --target manual -j $(JOBS)
+
+# A .deb with quarvel and quarvelctl, their man pages, the manual, completion and metadata, in $(BUILD).
 package: configure
-	@cmake --build $(BUILD) --target quarvel quarvelctl -j $(JOBS)
+	@cmake --build $(BUILD) --target quarvel quarvelctl manpages changelog manual -j $(JOBS)
 	@cd $(BUILD) && cpack -G DEB
+
+# The .deb through lintian, desktop-file-validate and appstreamcli validate.
+check-package:
+	@scripts/check-package.sh $(BUILD)
 
 test: build
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 300
@@ -54,10 +63,12 @@ bench: configure
 # Windows x86-64, cross-built with MinGW-w64 and Qt for it (scripts/windows-toolchain.sh), in
 # $(WINBUILD): quarvel.exe and quarvelctl.exe, the folder they deploy to (deploy/), the installer
 # quarvel-<version>-win64-setup.exe, the portable quarvel-<version>-win64.zip and the test programs.
-windows:
+# The manual comes from the Linux build: its pictures are made by running the program.
+windows: manual
 	@scripts/install-deps.sh --windows
 	@toolchain=$$(scripts/windows-toolchain.sh) && \
-		cmake -S . -B $(WINBUILD) -G Ninja -DCMAKE_TOOLCHAIN_FILE=$$toolchain >/dev/null
+		cmake -S . -B $(WINBUILD) -G Ninja -DCMAKE_TOOLCHAIN_FILE=$$toolchain \
+		-DQUARVEL_MANUAL_DIR=$(abspath $(BUILD))/manual >/dev/null
 	@cmake --build $(WINBUILD) -j $(JOBS)
 	@rm -rf $(WINBUILD)/deploy
 	@cmake --install $(WINBUILD) --prefix $(WINBUILD)/deploy --strip >/dev/null

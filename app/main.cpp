@@ -5,6 +5,7 @@
 #include "image/qt/state_file_io.h"
 #include "script_runner.h"
 #include "session/selector_session.h"
+#include "ui/main/help_menu.h"
 #include "ui/main/main_window.h"
 
 #include <QApplication>
@@ -132,6 +133,7 @@ int main(int argc, char** argv)
 
     quarvel::session::SelectorSession session;
     quarvel::MainWindow window(session);
+    quarvel::addHelpMenu(window);
     window.startUp(start);
     // QUARVEL_EXIT_WHEN_SHOWN set: leave once the window has painted (bench/startup_bench).
     quarvel::ExitWhenShown exitWhenShown;

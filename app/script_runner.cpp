@@ -10,6 +10,8 @@
 #include <QFile>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
 #include <QPixmap>
 #include <QTextStream>
 
@@ -91,6 +93,16 @@ bool ScriptRunner::run(const QString& step)
         action->trigger();
         return true;
     }
+    if (verb == QLatin1String("popup")) {
+        // As a click on the menu's title: the menu opens under it, its entries refreshed.
+        auto* menu = m_main.findChild<QMenu*>(name);
+        if (!menu) {
+            fail(QStringLiteral("no menu %1").arg(name));
+            return false;
+        }
+        m_main.menuBar()->setActiveAction(menu->menuAction());
+        return true;
+    }
     if (verb == QLatin1String("quit")) {
         m_timer.stop();
         QApplication::exit(0);
@@ -129,6 +141,9 @@ bool ScriptRunner::run(const QString& step)
         return true;
     }
     if (verb == QLatin1String("grab")) {
+        // A window shown or changed in this tick is laid out, and its new children shown, only when
+        // its queued events run: the picture waits a tick, to show it as the screen will.
+        if (m_ticksOnStep == 0) return false;
         if (target->grab().save(words.value(2))) return true;
         // Not done: a later step in this tick (a quit) would otherwise replace the exit code.
         fail(QStringLiteral("cannot save %1").arg(words.value(2)));

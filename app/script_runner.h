@@ -21,6 +21,7 @@ class MainWindow;
 //   grab NAME FILE       save a picture of a window
 //   choose-file PATH     later file dialogs answer with PATH
 //   trigger NAME         a main-window menu entry ("mnuOpen_Program")
+//   popup NAME           open a main-window menu ("mnuSystem"); grab it by the same name
 //   show-traffic         open the traffic log
 //   quit                 end the program without Exit (the state file is not written)
 //

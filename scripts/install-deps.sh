@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Installs every package needed to build, run and test QUARVEL on Debian 12; with --windows also
+# Installs every package needed to build, run and test QUARVEL on Debian 12 (the manual and man
+# pages, and the package checks, included: python3-markdown, help2man, lintian, desktop-file-utils,
+# appstream); with --windows also
 # what the Windows build and its tests under Wine need: the MinGW-w64 compiler (posix threads,
 # which Qt's build for it assumes), GoogleTest's sources to compile for that target, Wine to run
 # the results and NSIS for the installer. Debian's wine64 runs 64-bit programs alone; without i386
@@ -13,6 +15,8 @@ packages=(
   libgtest-dev libgmock-dev
   clang clang-format clang-tidy libclang-rt-14-dev
   xvfb xauth imagemagick fonts-dejavu-core
+  help2man python3 python3-markdown
+  lintian desktop-file-utils appstream
 )
 if [ "${1:-}" = --windows ]; then
   packages+=(g++-mingw-w64-x86-64-posix googletest wine wine64 nsis)

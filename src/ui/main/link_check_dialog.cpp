@@ -51,6 +51,8 @@ void LinkCheckDialog::showResult(const session::CheckResult& result)
 {
     m_again->setEnabled(true);
     m_text->setText(m_session.portName() + QLatin1Char('\n') + result.lines().join(QLatin1Char('\n')));
+    // A wrapping label does not grow its window by itself: the diagnosis, the last line, was cut off.
+    adjustSize();
 }
 
 void ensureCheckLinkAction(QMenu& menu, session::SelectorSession& session, QWidget* parent)
