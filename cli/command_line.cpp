@@ -3,6 +3,7 @@
 #include "command_table.h"
 #include "exit_codes.h"
 
+#include "session/port_identity.h"
 #include "sim/coin_types.h"
 
 #include <QCommandLineOption>
@@ -302,6 +303,9 @@ ParseResult parseCommand(const CommandInfo& command, const QStringList& argument
 
     if (takesPort(info->kind)) {
         if (!parser.isSet(o.port)) return usageError(info, QStringLiteral("--port is required"));
+        if (info->kind != CommandKind::Gang && parser.values(o.port).size() > 1)
+            return usageError(info, QStringLiteral("%1 takes one --port; use gang for several")
+                                        .arg(QLatin1String(info->name)));
         inv.port = parser.values(o.port).constLast();
         if (inv.port.isEmpty()) return usageError(info, QStringLiteral("--port needs a port name"));
         inv.quiet = parser.isSet(o.quiet);
@@ -320,12 +324,20 @@ ParseResult parseCommand(const CommandInfo& command, const QStringList& argument
         inv.force = parser.isSet(o.force);
     if (info->kind == CommandKind::Gang) {
         inv.ports = parser.values(o.port);
-        for (int i = 0; i < inv.ports.size(); ++i) {
-            if (inv.ports.at(i).isEmpty())
-                return usageError(info, QStringLiteral("--port needs a port name"));
-            // Two runs on one port would corrupt each other's exchanges.
-            if (inv.ports.indexOf(inv.ports.at(i)) != i)
-                return usageError(info, QStringLiteral("port %1 is given twice").arg(inv.ports.at(i)));
+        // Two runs on one port would corrupt each other's exchanges, and so would one port
+        // named twice: a link and its target, or a by-id name and the device.
+        QStringList devices;
+        for (const QString& port : std::as_const(inv.ports)) {
+            if (port.isEmpty()) return usageError(info, QStringLiteral("--port needs a port name"));
+            const QString device = port == QLatin1String("sim") ? port : session::canonicalPortPath(port);
+            const auto twice = devices.indexOf(device);
+            if (twice >= 0) {
+                const QString first = inv.ports.at(twice);
+                return usageError(info, first == port ? QStringLiteral("port %1 is given twice").arg(port)
+                                                      : QStringLiteral("%1 and %2 are the same port (%3)")
+                                                            .arg(first, port, device));
+            }
+            devices << device;
         }
         inv.backupDir = parser.value(o.backup);
         inv.logFile = parser.value(o.log);

@@ -92,6 +92,7 @@ TEST(GangRun, AStationProgramsEachNewSelectorOnce)
     job.image = fileImage();
     job.wait = true;
     job.pollMs = 30;
+    job.absence = {3, 60};
     std::map<QString, sim::VirtualSelector*> models;
     auto runner = makeRun({"station"}, job, &models);
     GangRun& run = *runner;
@@ -114,6 +115,31 @@ TEST(GangRun, AStationProgramsEachNewSelectorOnce)
     run.interrupt();
     ASSERT_TRUE(finished.count() > 0 || finished.wait(5000));
     EXPECT_EQ(run.passed(), 2);
+}
+
+// Answers lost while the selector just programmed stays on: one lost poll is no absence, and
+// a longer silence ends in a read that knows the selector again. Either way it is programmed once.
+TEST(GangRun, AStationNeverProgramsTheSelectorLeftOnTwice)
+{
+    GangJob job;
+    job.image = fileImage();
+    job.wait = true;
+    job.pollMs = 30;
+    job.absence = {3, 60};
+    for (const char* plan : {"drop:420", "drop:420,drop:421,drop:422,drop:423,drop:424"}) {
+        std::map<QString, sim::VirtualSelector*> models;
+        auto runner = makeRun({plan}, job, &models);
+        QSignalSpy units(runner.get(), &GangRun::unitFinished);
+        runner->start();
+        ASSERT_TRUE(units.wait(20000)) << plan;
+        sim::VirtualSelector& model = *models[plan];
+        QTRY_VERIFY_WITH_TIMEOUT(model.counts().replies > 440, 20000);
+        EXPECT_EQ(model.counts().writes, 184) << plan; // read before the station lets go of it
+        QSignalSpy finished(runner.get(), &GangRun::finished);
+        runner->interrupt();
+        ASSERT_TRUE(finished.count() > 0 || finished.wait(5000));
+        EXPECT_EQ(units.count(), 1) << plan;
+    }
 }
 
 // Ctrl-C in the middle of programming: the unit is reported as partly programmed, never passed
