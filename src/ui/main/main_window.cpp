@@ -4,6 +4,7 @@
 #include "session/backup.h"
 #include "session/document_files.h"
 #include "session/port_names.h"
+#include "session/port_reconnector.h"
 #include "ui/main/coin_picture.h"
 #include "ui/main/main_texts.h"
 #include "ui/main/status_window.h"
@@ -92,6 +93,12 @@ MainWindow::MainWindow(session::SelectorSession& session, QWidget* parent)
     m_presenter.setStopGuard([this](std::function<void()> stop) { confirmStopProgramming(std::move(stop)); });
     connect(&m_session, &session::SelectorSession::portLost, this,
             [this](const QString& message) { showStatus(message, link::StatusColour::Red); });
+    // What the loss cut short stays said; the line only adds that the port is back.
+    auto* reconnector = new session::PortReconnector(m_session, this);
+    connect(reconnector, &session::PortReconnector::reconnected, this, [this](const QString& text) {
+        const QString before = statusText();
+        showStatus(before.isEmpty() ? text : before + QLatin1Char('\n') + text, link::StatusColour::Blue);
+    });
 }
 
 MainWindow::~MainWindow() = default;
