@@ -32,7 +32,7 @@ QString topLevelHelp()
                 "\nPORT is a platform name or path (COM3, /dev/ttyUSB0, /dev/pts/7), or sim for a virtual\n"
                 "selector inside quarvelctl.\n\n"
                 "Exit codes: 0 success, 1 usage or file error, 2 device failure, 3 verification\n"
-                "mismatch, 130 interrupted.\n\n"
+                "mismatch (program), 130 interrupted (gang station mode: see gang --help).\n\n"
                 "'%1 <command> --help' describes a command.\n")
                 .arg(QLatin1String(kProgram));
     return text;
@@ -127,6 +127,9 @@ struct Options
         QStringLiteral("verify"),
         QStringLiteral("Read the selector back afterwards and list every programmed cell that "
                        "differs (exit code 3).")};
+    QCommandLineOption gangVerify{
+        QStringLiteral("verify"),
+        QStringLiteral("Read each selector back afterwards; one whose programmed cells differ fails.")};
     QCommandLineOption log{QStringLiteral("log"),
                            QStringLiteral("Append one CSV row per selector to this file."),
                            QStringLiteral("FILE.csv")};
@@ -177,7 +180,8 @@ void addOptions(QCommandLineParser& parser, const Options& o, CommandKind kind)
     }
     if (kind == CommandKind::Check) parser.addOption(o.count);
     if (kind == CommandKind::Program || kind == CommandKind::Gang) {
-        parser.addOption(o.verify);
+        // A gang reports a difference as that selector's FAIL: exit code 2, never 3.
+        parser.addOption(kind == CommandKind::Gang ? o.gangVerify : o.verify);
         parser.addOption(o.force);
         parser.addOption(o.backup);
         parser.addPositionalArgument(QStringLiteral("FILE"),

@@ -62,7 +62,8 @@ bool GangLog::open(const QString& path, const QString& coinFile, const QByteArra
     m_coinFile = QFileInfo(coinFile).absoluteFilePath();
     m_sha256 = QString::fromLatin1(coinFileSha256.toHex());
     m_file.setFileName(path);
-    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text)) {
+    // Unbuffered: a write that fails must leave nothing behind to reach the file later.
+    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text | QIODevice::Unbuffered)) {
         if (error) *error = QStringLiteral("Cannot open the log %1: %2").arg(path, m_file.errorString());
         return false;
     }
@@ -104,7 +105,7 @@ bool GangLog::appendPortLost(const QString& port, const QDateTime& at, const QSt
 bool GangLog::writeWhole(const QByteArray& bytes)
 {
     const qint64 before = m_file.size();
-    if (m_file.write(bytes) == bytes.size() && m_file.flush()) return true;
+    if (m_file.write(bytes) == bytes.size()) return true;
     m_file.resize(before);
     return false;
 }

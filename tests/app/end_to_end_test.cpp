@@ -76,6 +76,7 @@ TEST(QuarvelProgram, WithoutADisplayItSaysWhatToDo)
     } cases[] = {
         {{QStringLiteral("--version")}, 0, "quarvel "},
         {{}, 1, "xvfb-run"},
+        {{QStringLiteral("--bogus")}, 1, "Unknown option 'bogus'"},
     };
     for (const auto& c : cases) {
         QProcess process;
