@@ -3,6 +3,7 @@
 #include "app_icon.h"
 #include "exit_when_shown.h"
 #include "image/qt/state_file_io.h"
+#include "image/qt/user_folders.h"
 #include "script_runner.h"
 #include "session/selector_session.h"
 #include "ui/main/main_window.h"
@@ -112,6 +113,10 @@ int main(int argc, char** argv)
 
     QApplication app(argc, argv);
     nameApplication();
+    // Once, after an update: the state file and the backups come along to the folders in use now.
+    if (const QString left = quarvel::moveOldUserFolders(); !left.isEmpty())
+        std::fprintf(stderr, "quarvel: left in the old folder, as the new one has them already: %s\n",
+                     qPrintable(left));
     QGuiApplication::setDesktopFileName(QStringLiteral("quarvel"));
     QApplication::setWindowIcon(quarvel::appIcon());
     // The traffic log window shows the line; the console stays quiet unless QT_LOGGING_RULES says.

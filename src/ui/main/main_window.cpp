@@ -1,6 +1,7 @@
 #include "ui/main/main_window.h"
 
 #include "image/default_image.h"
+#include "image/qt/user_folders.h"
 #include "session/backup.h"
 #include "session/document_files.h"
 #include "session/port_names.h"
@@ -28,7 +29,6 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QSettings>
-#include <QStandardPaths>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -74,7 +74,7 @@ MainWindow::MainWindow(session::SelectorSession& session, QWidget* parent)
     setWindowTitle(q(t::kCaption));
     if (hostPlatform() != Platform::Windows) {
         // There is no c:\ here: the same names in the program's data folder.
-        const QString data = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+        const QString data = userDataFolder();
         m_state.recentName1 = QDir(data).filePath(QStringLiteral("coin.syn")).toStdString();
         m_state.recentName2 = QDir(data).filePath(QStringLiteral("aaa.syn")).toStdString();
     }
