@@ -421,6 +421,12 @@ TEST_F(QuarvelctlTest, BadFilesAreRefusedBeforeAnythingIsSent)
     const Outcome teach =
         run({"teach", "--port", simulator.path(), "--channel", "2", "--from", unsendableFile, "--program"});
     EXPECT_EQ(teach.exitCode, 1) << show(teach);
+    // A read whose file could not be saved is refused before it starts.
+    for (const QString& output : {path("folder.cdt"), path("missing/x.cdt")}) {
+        const Outcome read = run({"read", "--port", simulator.path(), "-o", output});
+        EXPECT_EQ(read.exitCode, 1) << show(read);
+        EXPECT_TRUE(read.err.startsWith(QStringLiteral("quarvelctl read: Cannot save "))) << show(read);
+    }
     const Outcome served = simulator.stop();
     EXPECT_TRUE(served.out.startsWith(QStringLiteral("frames 0:"))) << show(served);
 
@@ -513,7 +519,7 @@ TEST_F(QuarvelctlTest, ShowAndDiff)
     EXPECT_EQ(same.exitCode, 0) << show(same);
     EXPECT_EQ(same.out, QString());
 
-    const Outcome different = run({"diff", a, b});
+    const Outcome different = run({"diff", a, "-"}, fileBytes(b)); // "-": standard input
     EXPECT_EQ(different.exitCode, 1) << show(different);
     EXPECT_EQ(different.out.toStdString(),
               std::string("  6  coin 1 CoinValue        \"25\" -> \"26\"\n"
