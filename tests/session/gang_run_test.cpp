@@ -6,7 +6,9 @@
 #include "sim/virtual_selector.h"
 
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -164,6 +166,54 @@ TEST(GangRun, AnInterruptedRunReportsHowFarProgrammingGot)
     EXPECT_LT(unit.cellsProgrammed, 184);
     EXPECT_EQ(unit.text,
               QStringLiteral("interrupted; partly programmed (%1 of 184 cells)").arg(unit.cellsProgrammed));
+}
+
+// Ctrl-C in the backup read, or between programming and verify: said as such, the running
+// transfer ended in order, and nothing that should not have been written was.
+TEST(GangRun, AnInterruptDuringBackupOrBeforeVerifyIsReportedAsSuch)
+{
+    QTemporaryDir backups;
+    GangJob job;
+    job.image = fileImage();
+    job.verify = true;
+    job.backupDir = backups.path();
+    const struct
+    {
+        Operation::Kind interruptAt; // when this operation starts (backup) or finishes (programming)
+        const char* text;
+        int writes;
+    } cases[] = {
+        {Operation::Kind::Read, "interrupted; nothing programmed", 0},
+        {Operation::Kind::Program, "184 cells programmed; interrupted before verifying", 184},
+    };
+    for (const auto& c : cases) {
+        std::map<QString, sim::VirtualSelector*> models;
+        auto runner = makeRun({"wire"}, job, &models);
+        SelectorSession& session = runner->station(0).session();
+        QObject::connect(&session, &SelectorSession::operationStarted, runner.get(), [&](Operation* op) {
+            if (op->kind() != c.interruptAt) return;
+            if (auto* program = qobject_cast<ProgramOperation*>(op))
+                QObject::connect(program, &ProgramOperation::finished, runner.get(), [&] { runner->interrupt(); });
+            else
+                QTimer::singleShot(200, runner.get(), [&] { runner->interrupt(); });
+        });
+        int writes = -1;
+        bool cancelledInOrder = false;
+        QObject::connect(runner.get(), &GangRun::unitFinished, [&] {
+            writes = models["wire"]->counts().writes;
+            cancelledInOrder = !session.isBusy();
+        });
+        QSignalSpy units(runner.get(), &GangRun::unitFinished);
+        QSignalSpy finished(runner.get(), &GangRun::finished);
+        runner->start();
+        ASSERT_TRUE(finished.wait(20000)) << c.text;
+        ASSERT_EQ(units.count(), 1);
+        const auto unit = units.at(0).at(0).value<GangUnitResult>();
+        EXPECT_EQ(unit.text, QString::fromLatin1(c.text));
+        EXPECT_TRUE(unit.interrupted);
+        EXPECT_EQ(writes, c.writes) << c.text;
+        EXPECT_TRUE(cancelledInOrder) << c.text;
+    }
 }
 
 } // namespace
