@@ -182,9 +182,10 @@ TEST(GangRun, AnInterruptDuringBackupOrBeforeVerifyIsReportedAsSuch)
         Operation::Kind interruptAt; // when this operation starts (backup) or finishes (programming)
         const char* text;
         int writes;
+        int mostReads; // the backup cut short; no verify read begun
     } cases[] = {
-        {Operation::Kind::Read, "interrupted; nothing programmed", 0},
-        {Operation::Kind::Program, "184 cells programmed; interrupted before verifying", 184},
+        {Operation::Kind::Read, "interrupted; nothing programmed", 0, 188},
+        {Operation::Kind::Program, "184 cells programmed; interrupted before verifying", 184, 189},
     };
     for (const auto& c : cases) {
         std::map<QString, sim::VirtualSelector*> models;
@@ -198,10 +199,10 @@ TEST(GangRun, AnInterruptDuringBackupOrBeforeVerifyIsReportedAsSuch)
                 QTimer::singleShot(200, runner.get(), [&] { runner->interrupt(); });
         });
         int writes = -1;
-        bool cancelledInOrder = false;
+        int reads = -1;
         QObject::connect(runner.get(), &GangRun::unitFinished, [&] {
             writes = models["wire"]->counts().writes;
-            cancelledInOrder = !session.isBusy();
+            reads = models["wire"]->counts().reads;
         });
         QSignalSpy units(runner.get(), &GangRun::unitFinished);
         QSignalSpy finished(runner.get(), &GangRun::finished);
@@ -212,7 +213,7 @@ TEST(GangRun, AnInterruptDuringBackupOrBeforeVerifyIsReportedAsSuch)
         EXPECT_EQ(unit.text, QString::fromLatin1(c.text));
         EXPECT_TRUE(unit.interrupted);
         EXPECT_EQ(writes, c.writes) << c.text;
-        EXPECT_TRUE(cancelledInOrder) << c.text;
+        EXPECT_LE(reads, c.mostReads) << c.text;
     }
 }
 
