@@ -14,6 +14,7 @@
 #include <QPalette>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QSignalBlocker>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -182,10 +183,18 @@ void SettingsForm::addFieldControls(QGridLayout* grid, int row, int column, cons
     scroll->setAccessibleName(name + QStringLiteral(" slider"));
     text->setAccessibleName(name);
     text->setFixedWidth(kTextWidth);
-    // Change and drag alike: the bar writes its text box; typing never moves the bar.
+    // Change and drag alike: the bar writes its text box. A whole number typed moves the bar
+    // along, quietly, so the text stays exactly as typed (it is stored unchanged).
     connect(scroll, &QScrollBar::valueChanged, text,
             [text](int value) { text->setText(QString::number(value)); });
-    connect(text, &QLineEdit::textEdited, text, [text] { text->setPalette(QPalette()); });
+    connect(text, &QLineEdit::textEdited, text, [text, scroll](const QString& typed) {
+        text->setPalette(QPalette());
+        bool number = false;
+        const int value = typed.trimmed().toInt(&number);
+        if (!number || value < scroll->minimum() || value > scroll->maximum()) return;
+        const QSignalBlocker quiet(scroll);
+        scroll->setValue(value);
+    });
     grid->addWidget(scroll, row, column);
     grid->addWidget(text, row, column + 1);
     m_pairs.push_back({scroll, text, field, name});

@@ -118,8 +118,15 @@ TEST(SettingsFormTranback, ScrollWritesTextAndTypedTextWins)
     control<QScrollBar>(form, "HScrollPriceA")->setValue(40);
     auto* price = control<QLineEdit>(form, "TextPriceA");
     price->selectAll();
+    QTest::keyClicks(price, "017");
+    EXPECT_EQ(control<QScrollBar>(form, "HScrollPriceA")->value(), 17); // the bar follows
+    EXPECT_EQ(price->text(), "017");                                    // and the text stays as typed
+    QTest::keyClicks(price, "0");                                       // 170
+    price->setText(price->text()); // the same text, set by no one typing: nothing moves
+    QTest::keyClicks(price, "x");  // not a number: the bar stays where it was
+    EXPECT_EQ(control<QScrollBar>(form, "HScrollPriceA")->value(), 170);
+    price->selectAll();
     QTest::keyClicks(price, "17");
-    EXPECT_EQ(control<QScrollBar>(form, "HScrollPriceA")->value(), 40);
 
     QSignalSpy sampling(&form, &SettingsForm::samplingRequested);
     form.applyOpener(SettingsOpener::Teach);
