@@ -121,9 +121,8 @@ TEST(SettingsFormTranback, ScrollWritesTextAndTypedTextWins)
     QTest::keyClicks(price, "017");
     EXPECT_EQ(control<QScrollBar>(form, "HScrollPriceA")->value(), 17); // the bar follows
     EXPECT_EQ(price->text(), "017");                                    // and the text stays as typed
-    QTest::keyClicks(price, "0");                                       // 170
-    price->setText(price->text()); // the same text, set by no one typing: nothing moves
-    QTest::keyClicks(price, "x");  // not a number: the bar stays where it was
+    QTest::keyClicks(price, "0"); // 0170
+    QTest::keyClicks(price, "x"); // not a number: the bar stays where it was
     EXPECT_EQ(control<QScrollBar>(form, "HScrollPriceA")->value(), 170);
     price->selectAll();
     QTest::keyClicks(price, "17");
