@@ -13,6 +13,7 @@
 #include "ui/main/window_geometry.h"
 #include "ui/sampling/sampling_window.h"
 #include "ui/sim/virtual_selector_window.h"
+#include "ui/alt_letter.h"
 #include "ui/status_colour.h"
 
 #include <QCloseEvent>
@@ -111,18 +112,18 @@ void MainWindow::buildWidgets()
 
     const int buttonWidth = twipsToPixels(kButtonWidth, screenDpi(this));
     const int buttonHeight = twipsToPixels(kButtonHeight, screenDpi(this));
-    const auto button = [&](const char* name, const char* caption, const char* tip, int row) {
-        auto* b = new QPushButton(q(caption), central);
+    const auto button = [&](const char* name, const char* caption, const char* tip, int row, char alt) {
+        auto* b = new QPushButton(withAltLetter(q(caption), QLatin1Char(alt)), central);
         b->setObjectName(QLatin1String(name));
         b->setToolTip(q(tip));
         b->setMinimumSize(buttonWidth, buttonHeight);
         grid->addWidget(b, row, 1);
         return b;
     };
-    m_comTeach = button("ComTeach", t::kTeach, t::kTeachTip, 0);
-    m_comEdit = button("ComEdit", t::kEdit, t::kEditTip, 1);
-    m_comCal = button("ComCal", t::kCal, t::kCalTip, 2);
-    m_comExit = button("ComExit", t::kExit, t::kExitTip, 3);
+    m_comTeach = button("ComTeach", t::kTeach, t::kTeachTip, 0, 'T');
+    m_comEdit = button("ComEdit", t::kEdit, t::kEditTip, 1, 'E');
+    m_comCal = button("ComCal", t::kCal, t::kCalTip, 2, 'C');
+    m_comExit = button("ComExit", t::kExit, t::kExitTip, 3, 'x');
     grid->setRowStretch(4, 1);
     grid->setColumnStretch(0, 1);
 
@@ -130,8 +131,8 @@ void MainWindow::buildWidgets()
     label1->setObjectName(QStringLiteral("Label1"));
     m_labelStats = new QLabel(QStringLiteral("standby"), central);
     m_labelStats->setObjectName(QStringLiteral("labelStats"));
-    // No accessible name: a screen reader reads the label's own text, which a name would hide.
-    m_labelStats->setAccessibleDescription(QStringLiteral("Status"));
+    // No accessible name: a screen reader reads the label's own text, which a name would hide;
+    // "Status:" comes from its buddy label, once.
     m_labelStats->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_labelStats->setWordWrap(true);
     label1->setBuddy(m_labelStats);
@@ -159,9 +160,9 @@ void MainWindow::buildMenus()
 {
     QMenu* file = menuBar()->addMenu(q(t::kFileMenu));
     file->setObjectName(QStringLiteral("mnuFile"));
-    // A single & would make the blank a mnemonic and drop the & from the caption.
-    m_openProgram = file->addAction(q(t::kOpenProgram).replace(QLatin1Char('&'), QStringLiteral("&&")), this,
-                                    &MainWindow::mnuOpen_Program_Click);
+    // The caption's own & stays a plain &; P is the Alt letter.
+    m_openProgram =
+        file->addAction(withAltLetter(q(t::kOpenProgram), QLatin1Char('P')), this, &MainWindow::mnuOpen_Program_Click);
     m_openProgram->setObjectName(QStringLiteral("mnuOpen_Program"));
     buildSafetyMenu(file);
 

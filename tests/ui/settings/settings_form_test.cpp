@@ -3,6 +3,7 @@
 #include "image/parameter_image.h"
 #include "ui/settings/settings_form.h"
 
+#include <QAccessible>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -61,6 +62,19 @@ TEST(SettingsFormLoad, TrickyCellsShowTheirDecodedValues)
     EXPECT_FALSE(control<QComboBox>(form, "ComboToleranceA1")->isEditable());
     EXPECT_FALSE(control<QLineEdit>(form, "TextHoldTime")->isVisibleTo(&form));
     EXPECT_EQ(control<QLineEdit>(form, "TextDollar3")->accessibleName(), "Coin 3 Value");
+}
+
+// A screen reader hears the form as a window and each list by its field, its entry as value.
+TEST(SettingsFormLoad, TheFormIsAWindowAndListsAreNamedByTheirField)
+{
+    ParameterImage image = mainDefault();
+    SettingsForm form(image);
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(&form)->role(), QAccessible::Window);
+    QAccessibleInterface* list = QAccessible::queryAccessibleInterface(control<QComboBox>(form, "ComboToleranceA1"));
+    EXPECT_EQ(list->role(), QAccessible::ComboBox);
+    EXPECT_EQ(list->text(QAccessible::Name), "Coin 1 Tol-A");
+    EXPECT_EQ(list->text(QAccessible::Value), listText(form, "ComboToleranceA1"));
+    EXPECT_EQ(list->childCount(), 1); // the entries to choose from
 }
 
 struct TranbackCase
