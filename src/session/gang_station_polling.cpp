@@ -30,7 +30,10 @@ void GangStation::poll()
             return schedulePoll();
         }
         if (m_portLost) {
+            // Whatever is on the port now is read before anything is programmed: the selector
+            // done last, come back with its adapter, is known again and left alone.
             m_portLost = false;
+            m_presence.reset(true);
             emit progress(QString::fromLatin1(kPortBack));
         }
     }

@@ -75,6 +75,9 @@ TEST_F(StateFileIo, LivesInTheConfigurationFolder)
 // What an earlier version kept in the doubled folders comes along; nothing is overwritten.
 TEST_F(StateFileIo, TheOldDoubledFoldersMoveIntoTheNewOnes)
 {
+    qputenv("XDG_DATA_HOME", QFile::encodeName(m_home.filePath(QStringLiteral("data"))));
+    const QString organization = QCoreApplication::organizationName();
+    const QString application = QCoreApplication::applicationName();
     QCoreApplication::setOrganizationName(QStringLiteral("quarvel"));
     QCoreApplication::setApplicationName(QStringLiteral("quarvel"));
     const QString oldConfig = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
@@ -90,8 +93,8 @@ TEST_F(StateFileIo, TheOldDoubledFoldersMoveIntoTheNewOnes)
     put(oldData + "/backups/b.cdt", "old b");
     put(userDataFolder() + "/backups/b.cdt", "new b");
     const QString left = moveOldUserFolders();
-    QCoreApplication::setOrganizationName({});
-    QCoreApplication::setApplicationName({});
+    QCoreApplication::setOrganizationName(organization);
+    QCoreApplication::setApplicationName(application);
     const auto bytes = [](const QString& path) {
         QFile file(path);
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
