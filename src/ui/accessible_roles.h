@@ -63,7 +63,8 @@ inline void mark(QWidget* widget, QAccessible::Role role)
 
 } // namespace accessible_detail
 
-// A top-level window on a plain QWidget: a frame (QAccessible::Window) or a dialog.
+// A top-level window on a plain QWidget: a frame (QAccessible::Window) or a dialog. Call it
+// before anything that tells accessibility of a change (a title set).
 inline void exposeAsWindow(QWidget* window, QAccessible::Role role = QAccessible::Window)
 {
     accessible_detail::mark(window, role);
@@ -72,8 +73,9 @@ inline void exposeAsWindow(QWidget* window, QAccessible::Role role = QAccessible
 // A list that a screen reader names by its field (its accessible name) on every platform.
 inline void nameListByField(QComboBox* list, const QString& field)
 {
-    list->setAccessibleName(field);
+    // Marked first: any accessibility event (a name set) makes Qt create and keep its own.
     accessible_detail::mark(list, QAccessible::ComboBox);
+    list->setAccessibleName(field);
 }
 
 } // namespace quarvel
