@@ -308,8 +308,9 @@ ParseResult parseCommand(const CommandInfo& command, const QStringList& argument
     if (takesPort(info->kind)) {
         if (!parser.isSet(o.port)) return usageError(info, QStringLiteral("--port is required"));
         if (info->kind != CommandKind::Gang && parser.values(o.port).size() > 1)
-            return usageError(info, QStringLiteral("%1 takes one --port; use gang for several")
-                                        .arg(QLatin1String(info->name)));
+            return usageError(
+                info,
+                QStringLiteral("%1 takes one --port; use gang for several").arg(QLatin1String(info->name)));
         inv.port = parser.values(o.port).constLast();
         if (inv.port.isEmpty()) return usageError(info, QStringLiteral("--port needs a port name"));
         inv.quiet = parser.isSet(o.quiet);
@@ -337,9 +338,10 @@ ParseResult parseCommand(const CommandInfo& command, const QStringList& argument
             const auto twice = devices.indexOf(device);
             if (twice >= 0) {
                 const QString first = inv.ports.at(twice);
-                return usageError(info, first == port ? QStringLiteral("port %1 is given twice").arg(port)
-                                                      : QStringLiteral("%1 and %2 are the same port (%3)")
-                                                            .arg(first, port, device));
+                return usageError(
+                    info, first == port
+                              ? QStringLiteral("port %1 is given twice").arg(port)
+                              : QStringLiteral("%1 and %2 are the same port (%3)").arg(first, port, device));
             }
             devices << device;
         }

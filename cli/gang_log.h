@@ -18,15 +18,17 @@ public:
     // adapter and serial: what the system knows of the port's USB adapter ("" when nothing).
     bool append(const session::GangUnitResult& result, const QString& adapter, const QString& serial);
     // Station mode: the port went away at this time; a row of its own.
-    bool appendPortLost(const QString& port, const QDateTime& at, const QString& adapter, const QString& serial);
+    bool appendPortLost(const QString& port, const QDateTime& at, const QString& adapter,
+                        const QString& serial);
 
     static QString header();
     static QString row(const session::GangUnitResult& result, const QString& adapter, const QString& serial,
                        const QString& coinFile, const QString& sha256Hex);
 
 private:
-    static QString row(const session::GangUnitResult& result, const QString& resultText, const QString& adapter,
-                       const QString& serial, const QString& coinFile, const QString& sha256Hex);
+    static QString row(const session::GangUnitResult& result, const QString& resultText,
+                       const QString& adapter, const QString& serial, const QString& coinFile,
+                       const QString& sha256Hex);
     bool writeWhole(const QByteArray& bytes);
 
     QFile m_file;

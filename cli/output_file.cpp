@@ -52,8 +52,9 @@ QString outputProblem(const QString& path)
     if (info.exists()) return {}; // a file, FIFO or device: its own open says more, and later
     const QFileInfo folder(info.absolutePath());
     if (!folder.isDir())
-        return cannotSave(path, QStringLiteral("the folder %1 does not exist")
-                                    .arg(QDir::toNativeSeparators(folder.filePath())));
+        return cannotSave(
+            path,
+            QStringLiteral("the folder %1 does not exist").arg(QDir::toNativeSeparators(folder.filePath())));
     if (!folder.isWritable())
         return cannotSave(path, QStringLiteral("the folder %1 cannot be written")
                                     .arg(QDir::toNativeSeparators(folder.filePath())));

@@ -15,9 +15,10 @@ const char kLatencyText[] =
     "(Linux: /sys/bus/usb-serial/devices/%s/latency_timer; Windows: the port's Advanced settings)";
 const char kSlowText[] = "slow line: replies take a steady %.0f ms where the line needs %.1f ms; look for a "
                          "slow converter, radio link or network port between the port and the selector";
-const char kLateText[] = "slow line: replies come about %.0f ms after the request, too late for the time-out; "
-                         "look for a slow converter, radio link or network port between the port and the "
-                         "selector";
+const char kLateText[] =
+    "slow line: replies come about %.0f ms after the request, too late for the time-out; "
+    "look for a slow converter, radio link or network port between the port and the "
+    "selector";
 
 // A round trip this much over the line's own time is no selector being slow (it answers
 // within its turnaround); something between the port and the selector holds the bytes back.

@@ -37,10 +37,11 @@ GangRun::GangRun(const QStringList& ports, const GangJob& job, PortOpener opener
             ++(result.passed ? m_passed : m_failed);
             emit unitFinished(result);
         });
-        connect(station.get(), &GangStation::portLost, this, [this](const QString& port, const QString& message) {
-            ++m_portsLost;
-            emit portLost(port, message);
-        });
+        connect(station.get(), &GangStation::portLost, this,
+                [this](const QString& port, const QString& message) {
+                    ++m_portsLost;
+                    emit portLost(port, message);
+                });
         connect(station.get(), &GangStation::done, this, &GangRun::stationDone);
         m_stations.push_back(std::move(station));
     }

@@ -104,9 +104,9 @@ private:
     SelectorSession m_session;
     State m_state = State::Idle;
     bool m_interrupted = false;
-    SelectorPresence m_presence;   // station mode: whether the last selector was taken off
-    SelectorFingerprint m_last;    // station mode: the selector done last, to know it again
-    bool m_portLost = false;       // station mode: waiting for the adapter to come back
+    SelectorPresence m_presence; // station mode: whether the last selector was taken off
+    SelectorFingerprint m_last;  // station mode: the selector done last, to know it again
+    bool m_portLost = false;     // station mode: waiting for the adapter to come back
     QElapsedTimer m_clock;
     GangUnitResult m_unit;
     ParameterImage m_sent; // what was programmed, its fixed cells stamped

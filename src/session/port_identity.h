@@ -12,9 +12,9 @@ QString canonicalPortPath(const QString& nameOrPath);
 // plugged in again often comes back under another name (/dev/ttyUSB1 for /dev/ttyUSB0).
 struct PortIdentity
 {
-    QString path;      // as the user gave it
-    QString byIdPath;  // Linux: the /dev/serial/by-id link to it, when there is one
-    bool usb = false;  // vendor and product below are known
+    QString path;     // as the user gave it
+    QString byIdPath; // Linux: the /dev/serial/by-id link to it, when there is one
+    bool usb = false; // vendor and product below are known
     quint16 vendor = 0;
     quint16 product = 0;
     QString serialNumber;

@@ -4,7 +4,8 @@
 
 namespace quarvel::session {
 
-PortReconnector::PortReconnector(SelectorSession& session, QObject* parent) : QObject(parent), m_session(session)
+PortReconnector::PortReconnector(SelectorSession& session, QObject* parent)
+    : QObject(parent), m_session(session)
 {
     m_look.setInterval(kLookMs);
     connect(&m_look, &QTimer::timeout, this, &PortReconnector::look);

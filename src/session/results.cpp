@@ -126,8 +126,8 @@ QStringList CheckResult::lines() const
     else
         lines << QStringLiteral("no answer in time to %1 reads of cell 0").arg(figures.asked);
     if (!figures.lateUs.empty())
-        lines << QStringLiteral("%1 after the time-out, not counted").arg(plural(
-                     static_cast<int>(figures.lateUs.size()), "answer came", "answers came"));
+        lines << QStringLiteral("%1 after the time-out, not counted")
+                     .arg(plural(static_cast<int>(figures.lateUs.size()), "answer came", "answers came"));
     lines << QStringLiteral("line time of one exchange: %1 ms (%2 ms at 19200 8N1 plus %3 ms turnaround)")
                  .arg(ms(report.lineMs), QString::number(link::kExchangeWireMs, 'f', 3),
                       ms(link::kTurnaroundMs));

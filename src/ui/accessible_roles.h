@@ -1,8 +1,8 @@
 #pragma once
 
+#include <QAbstractItemView>
 #include <QAccessible>
 #include <QAccessibleWidget>
-#include <QAbstractItemView>
 #include <QComboBox>
 #include <QVariant>
 #include <QWidget>

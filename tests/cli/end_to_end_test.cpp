@@ -556,7 +556,8 @@ TEST_F(QuarvelctlTest, SigtermAndSighupEndAReadWith130AndNoFile)
         ::kill(static_cast<pid_t>(process.processId()), signalNumber);
         const Outcome reading = finishedRun(process);
         EXPECT_EQ(reading.exitCode, 130) << show(reading);
-        EXPECT_TRUE(reading.err.endsWith(QStringLiteral("\nInterrupted: nothing was saved\n"))) << show(reading);
+        EXPECT_TRUE(reading.err.endsWith(QStringLiteral("\nInterrupted: nothing was saved\n")))
+            << show(reading);
         EXPECT_EQ(reading.err.count(QStringLiteral("Read selector error")), 0) << show(reading);
         EXPECT_FALSE(QFile::exists(path("out.cdt")));
     }
@@ -775,8 +776,9 @@ TEST_F(QuarvelctlTest, AGangLogThatCannotBeWrittenFailsTheRunAndKeepsWholeRows)
     prepare(process, m_dir);
     process.setProgram(QStringLiteral("/bin/bash"));
     // A file size limit of 1024 bytes (bash counts kilobytes) stands in for the full disk.
-    process.setArguments({"-c", "trap '' XFSZ; ulimit -f 1; exec \"$0\" \"$@\"", QStringLiteral(QUARVELCTL_PATH),
-                          "gang", "--port", "sim", file, "--log", path("run.csv")});
+    process.setArguments({"-c", "trap '' XFSZ; ulimit -f 1; exec \"$0\" \"$@\"",
+                          QStringLiteral(QUARVELCTL_PATH), "gang", "--port", "sim", file, "--log",
+                          path("run.csv")});
     process.start();
     const Outcome gang = finishedRun(process);
     EXPECT_EQ(gang.exitCode, 2) << show(gang);

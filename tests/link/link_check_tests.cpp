@@ -40,7 +40,8 @@ TEST(LinkCheck, DiagnosisRules)
          LineDiagnosis::Echoes},
         {"a few echoes", figures(50, std::vector<std::int64_t>(48, 6400), {0, 0, 0, 2}),
          LineDiagnosis::Unreliable},
-        {"bursts of two ticks", figures(50, std::vector<std::int64_t>(50, 32900)), LineDiagnosis::LatencyTimer},
+        {"bursts of two ticks", figures(50, std::vector<std::int64_t>(50, 32900)),
+         LineDiagnosis::LatencyTimer},
         {"a steady 20 ms", figures(50, std::vector<std::int64_t>(50, 20000)), LineDiagnosis::SlowLine},
         {"a steady 150 ms", figures(50, std::vector<std::int64_t>(50, 150000)), LineDiagnosis::SlowLine},
     };

@@ -351,7 +351,8 @@ TEST(SerialLinkPty, APortHeldElsewhereIsInUseNotAPermissionProblem)
     SerialLink second;
     QString error;
     EXPECT_FALSE(second.openPort(b.bridge.slavePath(), &error));
-    EXPECT_EQ(error, QStringLiteral("The serial port %1 is in use by another program.").arg(b.bridge.slavePath()));
+    EXPECT_EQ(error,
+              QStringLiteral("The serial port %1 is in use by another program.").arg(b.bridge.slavePath()));
 }
 
 TEST(SerialLinkPty, FullReadIgnoresAnAnswerLeftOnTheLine)

@@ -194,7 +194,8 @@ TEST(GangRun, AnInterruptDuringBackupOrBeforeVerifyIsReportedAsSuch)
         QObject::connect(&session, &SelectorSession::operationStarted, runner.get(), [&](Operation* op) {
             if (op->kind() != c.interruptAt) return;
             if (auto* program = qobject_cast<ProgramOperation*>(op))
-                QObject::connect(program, &ProgramOperation::finished, runner.get(), [&] { runner->interrupt(); });
+                QObject::connect(program, &ProgramOperation::finished, runner.get(),
+                                 [&] { runner->interrupt(); });
             else
                 QTimer::singleShot(200, runner.get(), [&] { runner->interrupt(); });
         });

@@ -99,8 +99,8 @@ FieldFileRead readFieldFile(const QString& path, std::size_t maxFields, std::siz
     FieldFileRead result;
     QFile file(path);
     // "-" is standard input, as command-line tools take it.
-    const bool opened = path == QLatin1String("-") ? file.open(stdin, QIODevice::ReadOnly)
-                                                   : file.open(QIODevice::ReadOnly);
+    const bool opened =
+        path == QLatin1String("-") ? file.open(stdin, QIODevice::ReadOnly) : file.open(QIODevice::ReadOnly);
     if (!opened) {
         result.error = QStringLiteral("Cannot open %1: %2").arg(shown(path), file.errorString());
         return result;

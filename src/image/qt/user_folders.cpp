@@ -20,7 +20,8 @@ void moveContents(const QString& from, const QString& to, QStringList* left)
     const QDir source(from);
     if (!source.exists() || QFileInfo(from).canonicalFilePath() == QFileInfo(to).canonicalFilePath()) return;
     QDir().mkpath(to);
-    const auto entries = source.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    const auto entries =
+        source.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     for (const QFileInfo& entry : entries) {
         const QString target = QDir(to).filePath(entry.fileName());
         if (entry.isDir() && !entry.isSymLink() && QFileInfo(target).isDir()) {
@@ -53,7 +54,8 @@ QString userDataFolder()
 QString moveOldUserFolders()
 {
     QStringList left;
-    moveContents(QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation), userConfigFolder(), &left);
+    moveContents(QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation), userConfigFolder(),
+                 &left);
     moveContents(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation), userDataFolder(), &left);
     return left.join(QStringLiteral(", "));
 }

@@ -57,8 +57,8 @@ bool heldByAnother(const QSerialPort& port, const QString& nameOrPath)
 {
     if (port.error() != QSerialPort::PermissionError) return false;
 #ifdef Q_OS_UNIX
-    const QString device = nameOrPath.startsWith(QLatin1Char('/')) ? nameOrPath
-                                                                   : QStringLiteral("/dev/") + nameOrPath;
+    const QString device =
+        nameOrPath.startsWith(QLatin1Char('/')) ? nameOrPath : QStringLiteral("/dev/") + nameOrPath;
     return ::access(QFile::encodeName(device).constData(), R_OK | W_OK) == 0;
 #else
     Q_UNUSED(nameOrPath);

@@ -6,6 +6,7 @@
 #include "session/document_files.h"
 #include "session/port_names.h"
 #include "session/port_reconnector.h"
+#include "ui/alt_letter.h"
 #include "ui/main/coin_picture.h"
 #include "ui/main/main_texts.h"
 #include "ui/main/status_window.h"
@@ -13,7 +14,6 @@
 #include "ui/main/window_geometry.h"
 #include "ui/sampling/sampling_window.h"
 #include "ui/sim/virtual_selector_window.h"
-#include "ui/alt_letter.h"
 #include "ui/status_colour.h"
 
 #include <QCloseEvent>
@@ -161,8 +161,8 @@ void MainWindow::buildMenus()
     QMenu* file = menuBar()->addMenu(q(t::kFileMenu));
     file->setObjectName(QStringLiteral("mnuFile"));
     // The caption's own & stays a plain &; P is the Alt letter.
-    m_openProgram =
-        file->addAction(withAltLetter(q(t::kOpenProgram), QLatin1Char('P')), this, &MainWindow::mnuOpen_Program_Click);
+    m_openProgram = file->addAction(withAltLetter(q(t::kOpenProgram), QLatin1Char('P')), this,
+                                    &MainWindow::mnuOpen_Program_Click);
     m_openProgram->setObjectName(QStringLiteral("mnuOpen_Program"));
     buildSafetyMenu(file);
 

@@ -115,8 +115,7 @@ void MainWindow::mnuRestore_Click()
         const ParameterImage image = check.file->image;
         ask(this, "ConfirmRestore",
             QStringLiteral("Program the selector with the backup %1?").arg(QDir::toNativeSeparators(path)),
-            QStringLiteral("&Program"), QStringLiteral("&Cancel"),
-            [this, image, path] {
+            QStringLiteral("&Program"), QStringLiteral("&Cancel"), [this, image, path] {
                 // The line names what was restored, not only the backup taken before it.
                 programWithBackup(image, [this, path](bool succeeded, const QString& text) {
                     showStatus(QStringLiteral("Restore of %1: %2").arg(QDir::toNativeSeparators(path), text),

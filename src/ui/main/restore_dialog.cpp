@@ -78,9 +78,10 @@ RestoreDialog::RestoreDialog(const QString& folder, const ParameterImage& docume
         return item && (item->flags() & Qt::ItemIsEnabled);
     };
     restore->setEnabled(choosable(m_list->currentItem()));
-    connect(m_list, &QTreeWidget::currentItemChanged, restore, [this, restore, choosable](QTreeWidgetItem* item) {
-        restore->setEnabled(choosable(item) && m_notice->isHidden());
-    });
+    connect(m_list, &QTreeWidget::currentItemChanged, restore,
+            [this, restore, choosable](QTreeWidgetItem* item) {
+                restore->setEnabled(choosable(item) && m_notice->isHidden());
+            });
     connect(m_list, &QTreeWidget::itemActivated, this, [this, restore] {
         if (restore->isEnabled()) accept();
     });
@@ -95,7 +96,8 @@ RestoreDialog::RestoreDialog(const QString& folder, const ParameterImage& docume
     layout->addWidget(buttons);
     // Room for the differences, within a 1024x768 screen at 1.5x (683x512 points) as well.
     QSize size(720, 360);
-    if (const QScreen* screen = this->screen()) size = size.boundedTo(screen->availableGeometry().size() * 0.9);
+    if (const QScreen* screen = this->screen())
+        size = size.boundedTo(screen->availableGeometry().size() * 0.9);
     resize(size);
 }
 

@@ -1,7 +1,7 @@
 #include "ui/main/status_window.h"
 
-#include "ui/status_colour.h"
 #include "ui/accessible_roles.h"
+#include "ui/status_colour.h"
 
 #include "ui/main/window_geometry.h"
 

@@ -135,7 +135,8 @@ TEST_F(MainWindowTest, PortEntriesSayWhatHappened)
 {
     window->startUp();
     window->findChild<QAction*>("MnuCom9")->trigger();
-    EXPECT_TRUE(status().startsWith("warning:something wrong to open COM9: The serial port ")) << status().toStdString();
+    EXPECT_TRUE(status().startsWith("warning:something wrong to open COM9: The serial port "))
+        << status().toStdString();
     EXPECT_EQ(statusColour(), QColor(255, 0, 0));
     EXPECT_TRUE(checked("mnuCom1"));
     EXPECT_FALSE(checked("MnuCom9"));

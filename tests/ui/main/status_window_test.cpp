@@ -1,6 +1,6 @@
 #include "ui/main/status_window.h"
-#include "ui/status_colour.h"
 #include "ui/main/window_geometry.h"
+#include "ui/status_colour.h"
 
 #include <QCoreApplication>
 #include <QEvent>
@@ -98,7 +98,9 @@ TEST(StatusWindow, LabelColoursAreExact)
 TEST(StatusWindow, TheGreenReadsAtAContrastOfAtLeast4_5)
 {
     const auto luminance = [](const QColor& c) {
-        const auto channel = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+        const auto channel = [](double v) {
+            return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+        };
         return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
     };
     StatusWindow w;

@@ -70,7 +70,8 @@ TEST(SettingsFormLoad, TheFormIsAWindowAndListsAreNamedByTheirField)
     ParameterImage image = mainDefault();
     SettingsForm form(image);
     EXPECT_EQ(QAccessible::queryAccessibleInterface(&form)->role(), QAccessible::Window);
-    QAccessibleInterface* list = QAccessible::queryAccessibleInterface(control<QComboBox>(form, "ComboToleranceA1"));
+    QAccessibleInterface* list =
+        QAccessible::queryAccessibleInterface(control<QComboBox>(form, "ComboToleranceA1"));
     EXPECT_EQ(list->role(), QAccessible::ComboBox);
     EXPECT_EQ(list->text(QAccessible::Name), "Coin 1 Tol-A");
     EXPECT_EQ(list->text(QAccessible::Value), listText(form, "ComboToleranceA1"));
@@ -135,7 +136,7 @@ TEST(SettingsFormTranback, ScrollWritesTextAndTypedTextWins)
     QTest::keyClicks(price, "017");
     EXPECT_EQ(control<QScrollBar>(form, "HScrollPriceA")->value(), 17); // the bar follows
     EXPECT_EQ(price->text(), "017");                                    // and the text stays as typed
-    QTest::keyClicks(price, "0"); // 0170
+    QTest::keyClicks(price, "0");                                       // 0170
     QTest::keyClicks(price, "x"); // not a number: the bar stays where it was
     EXPECT_EQ(control<QScrollBar>(form, "HScrollPriceA")->value(), 170);
     price->selectAll();
