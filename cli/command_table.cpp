@@ -34,8 +34,8 @@ const std::array<CommandInfo, 9> kCommands{{
      "Exit code 0 when the files hold the same cells, 1 when they differ, 2 when a file cannot be\n"
      "read or the arguments are wrong (as cmp and diff do)."},
     {CommandKind::Simulate, "simulate", "", "run the virtual selector",
-     "Runs the virtual selector until SIGINT/SIGTERM arrives, then prints a one-line summary of the\n"
-     "frames it received and exits with 0.\n"
+     "Runs the virtual selector until SIGINT, SIGTERM or SIGHUP arrives, then prints a one-line\n"
+     "summary of the frames it received and exits with 0.\n"
      "With --pty it serves a pseudo-terminal: the first line on standard output is its path, to be\n"
      "given to --port; the summary follows at the end. Standard input takes coin insertions, one\n"
      "command a line, typed on a terminal or sent through a pipe:\n"
