@@ -123,6 +123,8 @@ TEST(CommandLine, HelpAndVersionGoToStandardOutputWithSuccess)
         // Qt's own usage line would name the test binary.
         EXPECT_FALSE(result.text.contains(QStringLiteral("/usr/bin")));
     }
+    // A gang reports a difference as a FAIL (exit code 2): its help promises no 3.
+    EXPECT_FALSE(parse({"gang", "--help"}).text.contains(QStringLiteral("exit code 3")));
 }
 
 TEST(CommandLine, DeviceCommandsTakeTheirOptions)
