@@ -3,6 +3,7 @@
 #include "app_icon.h"
 #include "exit_when_shown.h"
 #include "image/qt/state_file_io.h"
+#include "image/qt/user_folders.h"
 #include "script_runner.h"
 #include "session/selector_session.h"
 #include "ui/main/help_menu.h"
@@ -23,7 +24,8 @@ struct Options
     QCommandLineOption simulator{QStringLiteral("simulator"),
                                  QStringLiteral("Start on the in-process virtual selector (no hardware).")};
     QCommandLineOption port{QStringLiteral("port"),
-                            QStringLiteral("Start on this serial port or device path (COM3, /dev/ttyUSB0)."),
+                            QStringLiteral("Start on this serial port or device path (COM3, /dev/ttyUSB0), "
+                                           "or sim for the virtual selector."),
                             QStringLiteral("PATH")};
     QCommandLineOption script{QStringLiteral("script"), QStringLiteral("Run the steps of FILE."),
                               QStringLiteral("FILE")};
@@ -91,6 +93,17 @@ int main(int argc, char** argv)
         return 0;
     }
     if (noDisplay(argc, argv)) {
+        // A mistyped option is the thing to hear about, display or not.
+        QStringList arguments;
+        for (int i = 0; i < argc; ++i)
+            arguments << QString::fromLocal8Bit(argv[i]);
+        QCommandLineParser parser;
+        Options options;
+        options.addTo(parser);
+        if (!parser.parse(arguments)) {
+            std::fprintf(stderr, "quarvel: %s\n", qPrintable(parser.errorText()));
+            return 1;
+        }
         std::fprintf(stderr,
                      "quarvel: no display to open its window on (DISPLAY and WAYLAND_DISPLAY are not set).\n"
                      "Start it from a desktop session, or without one:\n"
@@ -101,6 +114,10 @@ int main(int argc, char** argv)
 
     QApplication app(argc, argv);
     nameApplication();
+    // Once, after an update: the state file and the backups come along to the folders in use now.
+    if (const QString left = quarvel::moveOldUserFolders(); !left.isEmpty())
+        std::fprintf(stderr, "quarvel: left in the old folder, as the new one has them already: %s\n",
+                     qPrintable(left));
     QGuiApplication::setDesktopFileName(QStringLiteral("quarvel"));
     QApplication::setWindowIcon(quarvel::appIcon());
     // The traffic log window shows the line; the console stays quiet unless QT_LOGGING_RULES says.
@@ -120,7 +137,12 @@ int main(int argc, char** argv)
 
     quarvel::StartPort start;
     if (parser.isSet(simulator)) start.kind = quarvel::StartPort::Kind::Virtual;
-    if (parser.isSet(port)) start = {quarvel::StartPort::Kind::Path, parser.value(port)};
+    if (parser.isSet(port)) {
+        // "sim" is the virtual selector, as quarvelctl takes it.
+        const QString value = parser.value(port);
+        start = value == QLatin1String("sim") ? quarvel::StartPort{quarvel::StartPort::Kind::Virtual, {}}
+                                              : quarvel::StartPort{quarvel::StartPort::Kind::Path, value};
+    }
 
     QStringList steps;
     if (parser.isSet(script)) {

@@ -3,6 +3,7 @@
 #include "command_table.h"
 #include "exit_codes.h"
 
+#include "session/port_identity.h"
 #include "sim/coin_types.h"
 
 #include <QCommandLineOption>
@@ -31,7 +32,7 @@ QString topLevelHelp()
                 "\nPORT is a platform name or path (COM3, /dev/ttyUSB0, /dev/pts/7), or sim for a virtual\n"
                 "selector inside quarvelctl.\n\n"
                 "Exit codes: 0 success, 1 usage or file error, 2 device failure, 3 verification\n"
-                "mismatch, 130 interrupted.\n\n"
+                "mismatch (program), 130 interrupted (gang station mode: see gang --help).\n\n"
                 "'%1 <command> --help' describes a command.\n")
                 .arg(QLatin1String(kProgram));
     return text;
@@ -126,6 +127,9 @@ struct Options
         QStringLiteral("verify"),
         QStringLiteral("Read the selector back afterwards and list every programmed cell that "
                        "differs (exit code 3).")};
+    QCommandLineOption gangVerify{
+        QStringLiteral("verify"),
+        QStringLiteral("Read each selector back afterwards; one whose programmed cells differ fails.")};
     QCommandLineOption log{QStringLiteral("log"),
                            QStringLiteral("Append one CSV row per selector to this file."),
                            QStringLiteral("FILE.csv")};
@@ -181,7 +185,8 @@ void addOptions(QCommandLineParser& parser, const Options& o, CommandKind kind)
     }
     if (kind == CommandKind::Check) parser.addOption(o.count);
     if (kind == CommandKind::Program || kind == CommandKind::Gang) {
-        parser.addOption(o.verify);
+        // A gang reports a difference as that selector's FAIL: exit code 2, never 3.
+        parser.addOption(kind == CommandKind::Gang ? o.gangVerify : o.verify);
         parser.addOption(o.force);
         parser.addOption(o.backup);
         parser.addPositionalArgument(QStringLiteral("FILE"),
@@ -308,6 +313,10 @@ ParseResult parseCommand(const CommandInfo& command, const QStringList& argument
 
     if (takesPort(info->kind)) {
         if (!parser.isSet(o.port)) return usageError(info, QStringLiteral("--port is required"));
+        if (info->kind != CommandKind::Gang && parser.values(o.port).size() > 1)
+            return usageError(
+                info,
+                QStringLiteral("%1 takes one --port; use gang for several").arg(QLatin1String(info->name)));
         inv.port = parser.values(o.port).constLast();
         if (inv.port.isEmpty()) return usageError(info, QStringLiteral("--port needs a port name"));
         inv.quiet = parser.isSet(o.quiet);
@@ -326,12 +335,21 @@ ParseResult parseCommand(const CommandInfo& command, const QStringList& argument
         inv.force = parser.isSet(o.force);
     if (info->kind == CommandKind::Gang) {
         inv.ports = parser.values(o.port);
-        for (int i = 0; i < inv.ports.size(); ++i) {
-            if (inv.ports.at(i).isEmpty())
-                return usageError(info, QStringLiteral("--port needs a port name"));
-            // Two runs on one port would corrupt each other's exchanges.
-            if (inv.ports.indexOf(inv.ports.at(i)) != i)
-                return usageError(info, QStringLiteral("port %1 is given twice").arg(inv.ports.at(i)));
+        // Two runs on one port would corrupt each other's exchanges, and so would one port
+        // named twice: a link and its target, or a by-id name and the device.
+        QStringList devices;
+        for (const QString& port : std::as_const(inv.ports)) {
+            if (port.isEmpty()) return usageError(info, QStringLiteral("--port needs a port name"));
+            const QString device = port == QLatin1String("sim") ? port : session::canonicalPortPath(port);
+            const auto twice = devices.indexOf(device);
+            if (twice >= 0) {
+                const QString first = inv.ports.at(twice);
+                return usageError(
+                    info, first == port
+                              ? QStringLiteral("port %1 is given twice").arg(port)
+                              : QStringLiteral("%1 and %2 are the same port (%3)").arg(first, port, device));
+            }
+            devices << device;
         }
         inv.backupDir = parser.value(o.backup);
         inv.logFile = parser.value(o.log);

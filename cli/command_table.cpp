@@ -34,8 +34,8 @@ const std::array<CommandInfo, 9> kCommands{{
      "Exit code 0 when the files hold the same cells, 1 when they differ, 2 when a file cannot be\n"
      "read or the arguments are wrong (as cmp and diff do)."},
     {CommandKind::Simulate, "simulate", "", "run the virtual selector",
-     "Runs the virtual selector until SIGINT/SIGTERM arrives, then prints a one-line summary of the\n"
-     "frames it received and exits with 0.\n"
+     "Runs the virtual selector until SIGINT, SIGTERM or SIGHUP arrives, then prints a one-line\n"
+     "summary of the frames it received and exits with 0.\n"
      "With --pty it serves a pseudo-terminal: the first line on standard output is its path, to be\n"
      "given to --port; the summary follows at the end. Standard input takes coin insertions, one\n"
      "command a line, typed on a terminal or sent through a pipe:\n"
@@ -76,18 +76,26 @@ const std::array<CommandInfo, 9> kCommands{{
      "--backup DIR first reads each selector into a coin data file in DIR, named by date, time and\n"
      "port; a selector that cannot be read is not programmed.\n"
      "--wait is station mode: after a port's result it waits for the next selector on that port\n"
-     "(one read of cell 0 every 500 ms; a selector is new once the port has seen no answer for at\n"
-     "least one poll), programs it, and goes on until Ctrl-C, which ends each running transfer in\n"
-     "order (a programming run cut short is reported as partly programmed) and prints the summary.\n"
+     "(one read of cell 0 every 500 ms), programs it, and goes on until Ctrl-C, which ends each\n"
+     "running transfer in order (a programming run cut short is reported as partly programmed)\n"
+     "and prints the summary;\n"
+     "Ctrl-C being its way out, the exit code then says how the selectors went (0 or 2), not 130.\n"
+     "A selector counts as taken off after three polls without answer over at least a second; one\n"
+     "that answers then is read first, and the selector just done (same cells 85 and 124-127, same\n"
+     "memory) is never programmed again. A pulled adapter is reported (LOST line, log row, summary;\n"
+     "exit code 2) and the station goes on when it is back, found by its USB serial number.\n"
      "--log FILE.csv appends one row per selector (a header first when the file is new): time, port,\n"
      "adapter, serial number, result, cells programmed, verified, time-outs, bad checksums,\n"
-     "duration in ms, backup file, coin data file and its SHA-256; each row is flushed at once."},
+     "duration in ms, backup file, coin data file (both with absolute paths) and its SHA-256; each\n"
+     "row is written whole and flushed at once. A lost port is a row of its own (result PORT LOST).\n"
+     "Without a terminal, each port's status goes to stderr one line per change."},
     {CommandKind::Check, "check", "--port PORT", "measure the health of the line to the selector",
      "Sends --count reads of cell 0 (default 50), none retried, and prints the round trip (min,\n"
      "median, p99, max) against the line time of one exchange, the failures by kind and a\n"
-     "diagnosis: line healthy; replies held back by a USB adapter's latency timer; no answer; a\n"
-     "port that echoes what is sent; an unreliable line. Exit code 0 when the line is healthy,\n"
-     "2 otherwise."},
+     "diagnosis: line healthy; replies in bursts on a USB adapter's 16 ms latency timer ticks; a\n"
+     "slow line (a steady delay, or replies later than the time-out, which are waited out and\n"
+     "never taken for the next request's); no answer; a port that echoes what is sent; an\n"
+     "unreliable line. Exit code 0 when the line is healthy, 2 otherwise."},
 }};
 
 const CommandInfo* findCommand(const QString& name)

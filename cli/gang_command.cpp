@@ -110,8 +110,17 @@ void GangCommand::start()
     }
     connect(m_run.get(), &session::GangRun::unitFinished, this, &GangCommand::unitFinished);
     connect(m_run.get(), &session::GangRun::finished, this, &GangCommand::allDone);
+    connect(m_run.get(), &session::GangRun::portLost, this, &GangCommand::portLost);
     connect(m_run.get(), &session::GangRun::progress, this, [this](int i, const QString& text) {
-        m_progress[i] = QStringLiteral("%1  %2").arg(m_invocation.ports.at(i), text);
+        const QString line = QStringLiteral("%1  %2").arg(m_invocation.ports.at(i), text);
+        if (!m_progressShown && !m_invocation.quiet) {
+            // Without a terminal to redraw: each status once, on a line of its own, and not
+            // every cell of a transfer.
+            const QString status = line.section(QStringLiteral(" cell "), 0, 0);
+            if (status != m_progress[i].section(QStringLiteral(" cell "), 0, 0))
+                std::cerr << line.toStdString() << std::endl;
+        }
+        m_progress[i] = line;
         if (m_progressShown && !m_redraw.isActive()) m_redraw.start(kRedrawMs);
     });
     m_run->start();
@@ -138,14 +147,33 @@ void GangCommand::unitFinished(const session::GangUnitResult& result)
     if (m_progressShown && !m_redraw.isActive()) m_redraw.start(kRedrawMs);
 }
 
+void GangCommand::portLost(const QString& port, const QString& message)
+{
+    clearProgress();
+    Q_UNUSED(message);
+    std::cout << "LOST " << port.toStdString() << "  port lost; waiting for it to come back" << std::endl;
+    if (m_log.isOpen()) {
+        const auto adapter = m_adapters.value(port);
+        if (!m_log.appendPortLost(port, QDateTime::currentDateTime(), adapter.first, adapter.second)) {
+            error(QStringLiteral("the log could not be written"));
+            m_logFailed = true;
+        }
+    }
+    if (m_progressShown && !m_redraw.isActive()) m_redraw.start(kRedrawMs);
+}
+
 void GangCommand::allDone()
 {
     m_redraw.stop();
     clearProgress();
     m_progressShown = false;
     const int failed = m_run->failed();
-    std::cout << m_run->passed() << " passed, " << failed << " failed" << std::endl;
-    int code = failed > 0 || m_logFailed ? exit_code::kDevice : exit_code::kSuccess;
+    const int lost = m_run->portsLost();
+    std::cout << m_run->passed() << " passed, " << failed << " failed";
+    if (lost > 0) std::cout << ", port lost " << lost << (lost == 1 ? " time" : " times");
+    std::cout << std::endl;
+    // A port that went away is a device failure even when it came back and every unit passed.
+    int code = failed > 0 || lost > 0 || m_logFailed ? exit_code::kDevice : exit_code::kSuccess;
     // Without station mode an interrupt cuts the run short; in station mode it is the way out.
     if (m_run->wasInterrupted() && !m_invocation.wait) code = exit_code::kInterrupted;
     emit finished(code);

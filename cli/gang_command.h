@@ -35,6 +35,7 @@ private:
     // Everything that can be refused before a byte is sent; an exit code when refused.
     std::optional<int> prepare(session::GangJob& job);
     void unitFinished(const session::GangUnitResult& result);
+    void portLost(const QString& port, const QString& message);
     void allDone();
     void error(const QString& message);
     void clearProgress();

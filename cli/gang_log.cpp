@@ -28,12 +28,19 @@ QString GangLog::header()
 QString GangLog::row(const session::GangUnitResult& r, const QString& adapter, const QString& serial,
                      const QString& coinFile, const QString& sha256Hex)
 {
+    return row(r, r.passed ? QStringLiteral("PASS") : QStringLiteral("FAIL"), adapter, serial, coinFile,
+               sha256Hex);
+}
+
+QString GangLog::row(const session::GangUnitResult& r, const QString& result, const QString& adapter,
+                     const QString& serial, const QString& coinFile, const QString& sha256Hex)
+{
     const QDateTime at = r.finishedAt.toOffsetFromUtc(r.finishedAt.offsetFromUtc());
     const QStringList fields{at.toString(Qt::ISODateWithMs),
                              r.port,
                              adapter,
                              serial,
-                             r.passed ? QStringLiteral("PASS") : QStringLiteral("FAIL"),
+                             result,
                              QString::number(r.cellsProgrammed),
                              r.verified ? QStringLiteral("yes") : QStringLiteral("no"),
                              QString::number(r.timeOuts),
@@ -51,14 +58,25 @@ QString GangLog::row(const session::GangUnitResult& r, const QString& adapter, c
 bool GangLog::open(const QString& path, const QString& coinFile, const QByteArray& coinFileSha256,
                    QString* error)
 {
-    m_coinFile = QFileInfo(coinFile).fileName();
+    // Absolute, so a row still names its files when the log is read from elsewhere.
+    m_coinFile = QFileInfo(coinFile).absoluteFilePath();
     m_sha256 = QString::fromLatin1(coinFileSha256.toHex());
     m_file.setFileName(path);
-    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text)) {
+    // Unbuffered: a write that fails must leave nothing behind to reach the file later.
+    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text | QIODevice::Unbuffered)) {
         if (error) *error = QStringLiteral("Cannot open the log %1: %2").arg(path, m_file.errorString());
         return false;
     }
-    if (m_file.size() == 0 && (m_file.write(header().toUtf8()) < 0 || !m_file.flush())) {
+    // A row cut short by an earlier run (a full disk) must not swallow the first row of this one.
+    QString start;
+    if (m_file.size() == 0) {
+        start = header();
+    } else {
+        QFile tail(path);
+        if (tail.open(QIODevice::ReadOnly) && tail.seek(tail.size() - 1) && tail.read(1) != "\n")
+            start = QStringLiteral("\n");
+    }
+    if (!start.isEmpty() && !writeWhole(start.toUtf8())) {
         if (error) *error = QStringLiteral("Cannot write the log %1: %2").arg(path, m_file.errorString());
         return false;
     }
@@ -68,7 +86,28 @@ bool GangLog::open(const QString& path, const QString& coinFile, const QByteArra
 bool GangLog::append(const session::GangUnitResult& result, const QString& adapter, const QString& serial)
 {
     if (!m_file.isOpen()) return false;
-    return m_file.write(row(result, adapter, serial, m_coinFile, m_sha256).toUtf8()) >= 0 && m_file.flush();
+    session::GangUnitResult r = result;
+    if (!r.backupFile.isEmpty()) r.backupFile = QFileInfo(r.backupFile).absoluteFilePath();
+    return writeWhole(row(r, adapter, serial, m_coinFile, m_sha256).toUtf8());
+}
+
+bool GangLog::appendPortLost(const QString& port, const QDateTime& at, const QString& adapter,
+                             const QString& serial)
+{
+    if (!m_file.isOpen()) return false;
+    session::GangUnitResult r;
+    r.port = port;
+    r.finishedAt = at;
+    return writeWhole(row(r, QStringLiteral("PORT LOST"), adapter, serial, m_coinFile, m_sha256).toUtf8());
+}
+
+// A row is written whole or not at all: what a failed write left behind is cut off again.
+bool GangLog::writeWhole(const QByteArray& bytes)
+{
+    const qint64 before = m_file.size();
+    if (m_file.write(bytes) == bytes.size()) return true;
+    m_file.resize(before);
+    return false;
 }
 
 } // namespace quarvel::cli

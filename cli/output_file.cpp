@@ -44,6 +44,23 @@ QString writeStraight(QFile& file, const QString& path, std::string_view bytes)
 
 } // namespace
 
+QString outputProblem(const QString& path)
+{
+    if (path == QLatin1String(kStandardOutput) || isSpecialPath(path)) return {};
+    const QFileInfo info(path);
+    if (info.isDir()) return cannotSave(path, QStringLiteral("it is a folder"));
+    if (info.exists()) return {}; // a file, FIFO or device: its own open says more, and later
+    const QFileInfo folder(info.absolutePath());
+    if (!folder.isDir())
+        return cannotSave(
+            path,
+            QStringLiteral("the folder %1 does not exist").arg(QDir::toNativeSeparators(folder.filePath())));
+    if (!folder.isWritable())
+        return cannotSave(path, QStringLiteral("the folder %1 cannot be written")
+                                    .arg(QDir::toNativeSeparators(folder.filePath())));
+    return {};
+}
+
 QString writeOutput(const QString& path, std::string_view bytes)
 {
     if (path == QLatin1String(kStandardOutput)) {

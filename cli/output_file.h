@@ -15,4 +15,8 @@ inline constexpr char kStandardOutput[] = "-";
 // file; "-" is standard output. Returns "" on success, otherwise the error naming the path.
 QString writeOutput(const QString& path, std::string_view bytes);
 
+// Before anything is read: "" when writeOutput may succeed, else why it cannot (a folder, a
+// folder that does not exist, one that cannot be written), worded as writeOutput words it.
+QString outputProblem(const QString& path);
+
 } // namespace quarvel::cli

@@ -21,6 +21,13 @@ ReadCommand::ReadCommand(const Invocation& invocation, QObject* parent) : Device
 
 void ReadCommand::begin()
 {
+    // A file that could not be saved must not cost a read first.
+    if (const QString problem = outputProblem(m_invocation.outputFile);
+        !m_invocation.outputFile.isEmpty() && !problem.isEmpty()) {
+        error(problem);
+        finish(exit_code::kUsageOrFile);
+        return;
+    }
     m_printer.setPhase("Reading");
     startRead(&ReadCommand::readFinished);
 }

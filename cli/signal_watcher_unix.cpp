@@ -45,6 +45,11 @@ void setHandler(void (*handler)(int))
     action.sa_flags = SA_RESTART;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    // A closed terminal ends the command as SIGTERM does: in order, with its end frame. Started
+    // under nohup (the signal ignored), it keeps going.
+    struct sigaction hangUp = {};
+    sigaction(SIGHUP, nullptr, &hangUp);
+    if (hangUp.sa_handler != SIG_IGN) sigaction(SIGHUP, &action, nullptr);
 }
 
 } // namespace

@@ -44,6 +44,12 @@ std::optional<int> TeachCommand::check()
 
 void TeachCommand::begin()
 {
+    if (const QString problem = outputProblem(m_invocation.outputFile);
+        !m_invocation.outputFile.isEmpty() && !problem.isEmpty()) {
+        error(problem);
+        finish(exit_code::kUsageOrFile);
+        return;
+    }
     m_session.image() = m_start;
     m_session.setCdt(m_invocation.calibrate ? sampling::ReferenceStore::Calibrated
                                             : sampling::ReferenceStore::Taught);

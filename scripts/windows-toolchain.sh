@@ -11,10 +11,12 @@ prefix=${QUARVEL_QT_MINGW:-${XDG_CACHE_HOME:-$HOME/.cache}/quarvel/qt6-mingw64}
 toolchain=$prefix/lib/cmake/Qt6/qt.toolchain.cmake
 
 if [ ! -f "$toolchain" ]; then
-  # Beside the checkout is where a shared machine keeps it (or the workplace's shared folder,
-  # for a clone made elsewhere on the same machine).
+  # Where the user says, or beside the checkout, where a shared machine keeps it.
   archive=
-  for dir in ${QUARVEL_TOOLCHAINS:-} "$here/../../shared/toolchains" /work/shared/toolchains; do
+  searched=()
+  [ -n "${QUARVEL_TOOLCHAINS:-}" ] && searched+=("$QUARVEL_TOOLCHAINS")
+  searched+=("$(cd "$here/../.." && pwd)/shared/toolchains")
+  for dir in "${searched[@]}"; do
     [ -z "$archive" ] && [ -f "$dir/qt6.4.2-mingw64.tar.xz" ] && archive=$dir/qt6.4.2-mingw64.tar.xz
     # The source build takes qtserialport from here when it is there.
     if [ -z "${QT_SERIALPORT_TARBALL:-}" ] && [ -f "$dir/qtserialport-everywhere-src-6.4.2.tar.xz" ]; then
@@ -32,7 +34,8 @@ if [ ! -f "$toolchain" ]; then
     echo "windows-toolchain: unpacking $archive" >&2
     tar xJf "$archive" -C "$prefix.partial" --strip-components=1
   else
-    echo "windows-toolchain: no prebuilt Qt for MinGW found; building it from source (about 30 minutes)" >&2
+    echo "windows-toolchain: no qt6.4.2-mingw64.tar.xz in ${searched[*]} (set QUARVEL_TOOLCHAINS to its folder);" \
+      "building Qt for MinGW from source (about 30 minutes)" >&2
     work=$(mktemp -d)
     "$here/build-qt6-mingw64.sh" "$prefix.partial" "$work" >&2
     rm -rf "$work"

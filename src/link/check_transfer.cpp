@@ -13,10 +13,27 @@ namespace {
 const char kLatencyText[] =
     "replies arrive in bursts of about 16 ms: the USB adapter's latency timer buffers them; set it to 1 ms "
     "(Linux: /sys/bus/usb-serial/devices/%s/latency_timer; Windows: the port's Advanced settings)";
+const char kSlowText[] = "slow line: replies take a steady %.0f ms where the line needs %.1f ms; look for a "
+                         "slow converter, radio link or network port between the port and the selector";
+const char kLateText[] =
+    "slow line: replies come about %.0f ms after the request, too late for the time-out; "
+    "look for a slow converter, radio link or network port between the port and the "
+    "selector";
 
 // A round trip this much over the line's own time is no selector being slow (it answers
-// within its turnaround); it is the host side holding the bytes back.
+// within its turnaround); something between the port and the selector holds the bytes back.
 constexpr double kBufferedMarginMs = 5.0;
+// A USB adapter's latency timer passes buffered bytes on at its ticks: round trips land just
+// after a multiple of the tick, at most two ticks long. Anything else late is a slow line.
+constexpr double kLatencyTickMs = 16.0;
+constexpr double kTickSlackMs = 3.0;
+
+bool onTicks(double ms)
+{
+    if (ms > 2 * kLatencyTickMs + kTickSlackMs) return false;
+    const double past = ms - kLatencyTickMs * static_cast<int>(ms / kLatencyTickMs + 0.5);
+    return past > -kTickSlackMs && past < kTickSlackMs;
+}
 
 double percentileMs(std::vector<std::int64_t> us, double p)
 {
@@ -55,6 +72,13 @@ Step CheckTransfer::reply(std::span<const std::uint8_t> bytes)
 {
     if (!m_waiting) return {};
     const std::int64_t tookUs = m_clock() - m_sentUs;
+    if (m_draining) {
+        // The answer to the request that timed out: it tells how slow the line is, and it
+        // must not be taken for the answer to the next one.
+        m_draining = false;
+        m_figures.lateUs.push_back(tookUs);
+        return next({{kFrameSize, "late answer, not counted"}});
+    }
     const Frame asked = readRequest(0);
     std::string meaning;
     if (!hasValidChecksum(bytes)) {
@@ -77,8 +101,18 @@ Step CheckTransfer::reply(std::span<const std::uint8_t> bytes)
 Step CheckTransfer::timeout()
 {
     if (!m_waiting) return {};
+    if (m_draining) {
+        // Quiet for a whole time-out: nothing of the old request is still coming.
+        m_draining = false;
+        return next({});
+    }
     m_summary.add(ExchangeFault::TimeOut);
-    return next({});
+    m_figures.faults = m_summary.faults;
+    // Its reply may still be on the way; wait once more so it cannot meet the next request.
+    m_draining = true;
+    Step step;
+    step.replyBytes = kFrameSize;
+    return step;
 }
 
 Step CheckTransfer::abort(AbortReason reason)
@@ -88,6 +122,7 @@ Step CheckTransfer::abort(AbortReason reason)
     if (m_done) return step;
     m_done = true;
     m_waiting = false;
+    m_draining = false;
     m_summary.reason = reason == AbortReason::PortLost ? EndReason::PortLost : EndReason::Cancelled;
     m_summary.text = reason == AbortReason::PortLost ? "port lost" : "cancelled";
     m_figures.faults = m_summary.faults;
@@ -130,16 +165,25 @@ CheckReport diagnoseLink(const CheckFigures& figures, const std::string& portNam
     const int echoed = figures.count(ExchangeFault::Echoed);
     const int garbled = figures.count(ExchangeFault::BadChecksum) + figures.count(ExchangeFault::WrongEcho);
     const int failed = figures.count(ExchangeFault::TimeOut) + garbled + echoed;
+    const auto late = static_cast<int>(figures.lateUs.size());
+    char text[sizeof kLatencyText + 64];
     if (echoed > 0 && echoed * 2 >= figures.asked) {
         report.diagnosis = LineDiagnosis::Echoes;
         report.text = "the port echoes what is sent";
-    } else if (figures.answered() == 0 && garbled == 0) {
+    } else if (figures.answered() == 0 && garbled == 0 && late == 0) {
         report.diagnosis = LineDiagnosis::NoAnswer;
         report.text = "no answer: check the cable and the selector's power";
+    } else if (late > 0 && late >= figures.answered()) {
+        report.diagnosis = LineDiagnosis::SlowLine;
+        std::snprintf(text, sizeof text, kLateText, percentileMs(figures.lateUs, 0.5));
+        report.text = text;
     } else if (figures.answered() > 0 && report.medianMs >= report.lineMs + kBufferedMarginMs) {
-        report.diagnosis = LineDiagnosis::LatencyTimer;
-        char text[sizeof kLatencyText + 32];
-        std::snprintf(text, sizeof text, kLatencyText, adapterName(portName).c_str());
+        const bool ticks = onTicks(report.medianMs);
+        report.diagnosis = ticks ? LineDiagnosis::LatencyTimer : LineDiagnosis::SlowLine;
+        if (ticks)
+            std::snprintf(text, sizeof text, kLatencyText, adapterName(portName).c_str());
+        else
+            std::snprintf(text, sizeof text, kSlowText, report.medianMs, report.lineMs);
         report.text = text;
     } else if (failed > 0) {
         report.diagnosis = LineDiagnosis::Unreliable;

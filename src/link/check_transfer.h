@@ -15,6 +15,7 @@ struct CheckFigures
 {
     int asked = 0;                          // exchanges sent
     std::vector<std::int64_t> roundTripsUs; // good answers, request sent to reply taken
+    std::vector<std::int64_t> lateUs;       // answers after the time-out, request sent to reply taken
     std::array<int, 4> faults{};            // indexed by ExchangeFault
     int count(ExchangeFault fault) const { return faults[static_cast<std::size_t>(fault)]; }
     int answered() const { return static_cast<int>(roundTripsUs.size()); }
@@ -45,6 +46,7 @@ private:
     Clock m_clock;
     CheckFigures& m_figures;
     bool m_waiting = false;
+    bool m_draining = false; // after a time-out: waiting out a reply still on its way
     bool m_done = false;
     std::int64_t m_sentUs = 0;
     TransferSummary m_summary;
@@ -55,7 +57,8 @@ enum class LineDiagnosis
 {
     Echoes,       // the port sends back what it is sent
     NoAnswer,     // nothing came back at all
-    LatencyTimer, // answers come, but held back by a USB adapter's buffering
+    SlowLine,     // answers come, steadily late (a slow converter or link between port and selector)
+    LatencyTimer, // answers come in bursts on a USB adapter's 16 ms ticks
     Unreliable,   // some exchanges failed
     Healthy
 };

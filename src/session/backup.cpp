@@ -2,6 +2,7 @@
 
 #include "image/address_map.h"
 #include "image/cell_byte.h"
+#include "image/qt/user_folders.h"
 #include "image/settings_model.h"
 #include "session/document_files.h"
 #include "session/selector_session.h"
@@ -9,7 +10,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QStandardPaths>
 
 #include <set>
 
@@ -49,8 +49,7 @@ bool isFolderTarget(const QString& target)
 
 QString BackupFolder::standardPath()
 {
-    return QDir(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation))
-        .filePath(QStringLiteral("backups"));
+    return QDir(userDataFolder()).filePath(QStringLiteral("backups"));
 }
 
 QString BackupFolder::newFile(const QDateTime& taken, const QString& port) const

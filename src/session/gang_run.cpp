@@ -1,13 +1,24 @@
 #include "session/gang_run.h"
 
+#include "session/port_identity.h"
+
 namespace quarvel::session {
 
 namespace {
 
-bool openByName(const QString& port, SelectorSession& session, QString* error)
+// A pulled adapter that comes back, perhaps under another name, is found by what it is.
+PortOpener openerFor(const QString& port)
 {
-    if (port == QLatin1String("sim")) return session.openVirtualSelector(error);
-    return session.openPort(port, error);
+    if (port == QLatin1String("sim"))
+        return [](SelectorSession& session, QString* error) { return session.openVirtualSelector(error); };
+    return [identity = PortIdentity::of(port)](SelectorSession& session, QString* error) {
+        const QString where = identity.locate();
+        if (where.isEmpty()) {
+            if (error) *error = QStringLiteral("%1 is not there").arg(identity.path);
+            return false;
+        }
+        return session.openPort(where, error);
+    };
 }
 
 } // namespace
@@ -18,8 +29,7 @@ GangRun::GangRun(const QStringList& ports, const GangJob& job, PortOpener opener
     qRegisterMetaType<quarvel::session::GangUnitResult>("quarvel::session::GangUnitResult");
     for (int i = 0; i < ports.size(); ++i) {
         const QString port = ports.at(i);
-        PortOpener open =
-            opener ? opener : [port](SelectorSession& s, QString* e) { return openByName(port, s, e); };
+        PortOpener open = opener ? opener : openerFor(port);
         auto station = std::make_unique<GangStation>(port, job, std::move(open));
         connect(station.get(), &GangStation::progress, this,
                 [this, i](const QString& text) { emit progress(i, text); });
@@ -27,6 +37,11 @@ GangRun::GangRun(const QStringList& ports, const GangJob& job, PortOpener opener
             ++(result.passed ? m_passed : m_failed);
             emit unitFinished(result);
         });
+        connect(station.get(), &GangStation::portLost, this,
+                [this](const QString& port, const QString& message) {
+                    ++m_portsLost;
+                    emit portLost(port, message);
+                });
         connect(station.get(), &GangStation::done, this, &GangRun::stationDone);
         m_stations.push_back(std::move(station));
     }

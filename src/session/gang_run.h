@@ -27,6 +27,8 @@ public:
     void interrupt();
     int passed() const { return m_passed; }
     int failed() const { return m_failed; }
+    // Station mode: how often a port went away during the run.
+    int portsLost() const { return m_portsLost; }
     bool wasInterrupted() const { return m_interrupted; }
     GangStation& station(int index) { return *m_stations.at(static_cast<std::size_t>(index)); }
     int size() const { return static_cast<int>(m_stations.size()); }
@@ -34,6 +36,7 @@ public:
 signals:
     void progress(int station, const QString& text);
     void unitFinished(const quarvel::session::GangUnitResult& result);
+    void portLost(const QString& port, const QString& message);
     void finished();
 
 private:
@@ -43,6 +46,7 @@ private:
     int m_passed = 0;
     int m_failed = 0;
     int m_done = 0;
+    int m_portsLost = 0;
     bool m_interrupted = false;
 };
 

@@ -32,11 +32,13 @@ int differingCells(const ParameterImage& sent, const ParameterImage& readBack)
 } // namespace
 
 GangStation::GangStation(const QString& port, const GangJob& job, PortOpener opener, QObject* parent)
-    : QObject(parent), m_port(port), m_job(job), m_opener(std::move(opener))
+    : QObject(parent), m_port(port), m_job(job), m_opener(std::move(opener)), m_presence(job.absence)
 {
     m_pollTimer.setSingleShot(true);
     connect(&m_pollTimer, &QTimer::timeout, this, &GangStation::poll);
     connect(&m_session, &SelectorSession::operationStarted, this, &GangStation::follow);
+    connect(&m_session, &SelectorSession::portLost, this, &GangStation::portWentAway);
+    m_clock.start();
 }
 
 void GangStation::start()
@@ -45,7 +47,7 @@ void GangStation::start()
     const bool opened = m_opener(m_session, &error);
     if (m_job.wait) {
         // A station starts empty-handed: whatever answers first is the first selector.
-        m_sawAbsence = true;
+        m_presence.reset(true);
         if (!opened) emit progress(error);
         m_state = State::Polling;
         poll();
@@ -76,9 +78,11 @@ void GangStation::interrupt()
 void GangStation::follow(Operation* operation)
 {
     if (operation->kind() == Operation::Kind::Check) return;
-    const char* phase = m_state == State::BackingUp   ? "backing up"
-                        : m_state == State::Verifying ? "verifying"
-                                                      : "programming";
+    rememberMemory(operation);
+    const char* phase = m_state == State::BackingUp     ? "backing up"
+                        : m_state == State::Verifying   ? "verifying"
+                        : m_state == State::Identifying ? "reading"
+                                                        : "programming";
     connect(operation, &Operation::reported, this, [this, phase](const link::Report& report) {
         if (const auto* p = std::get_if<link::SetProgress>(&report); p && p->value > 0)
             emit progress(QStringLiteral("%1 cell %2").arg(QLatin1String(phase)).arg(p->value));
@@ -187,44 +191,10 @@ void GangStation::endUnit()
     m_unit.finishedAt = QDateTime::currentDateTime();
     emit unitFinished(m_unit);
     if (!m_job.wait || m_interrupted) return finish();
-    // The selector just programmed stays on the port until it is taken off.
-    m_sawAbsence = false;
+    // The selector just done stays on the port until it is taken off.
+    m_presence.reset(false);
     m_state = State::Polling;
     emit progress(QStringLiteral("waiting for the next selector"));
-    schedulePoll();
-}
-
-void GangStation::schedulePoll()
-{
-    if (m_interrupted) return finish();
-    const qint64 since = m_pollClock.isValid() ? m_pollClock.elapsed() : m_job.pollMs;
-    m_pollTimer.start(static_cast<int>(std::max<qint64>(0, m_job.pollMs - since)));
-}
-
-void GangStation::poll()
-{
-    m_pollClock.start();
-    QString error;
-    if (!m_session.isOpen() && !m_opener(m_session, &error)) {
-        // The adapter itself may be away; trying again is the poll.
-        m_sawAbsence = true;
-        return schedulePoll();
-    }
-    auto start = m_session.checkLink(1);
-    if (!start) {
-        m_sawAbsence = true;
-        return schedulePoll();
-    }
-    connect(start.operation, &CheckOperation::finished, this, &GangStation::polled);
-}
-
-void GangStation::polled(const CheckResult& result)
-{
-    if (m_interrupted) return finish();
-    const bool answered = result.figures.answered() > 0;
-    if (answered && m_sawAbsence) return beginUnit();
-    if (!answered && !m_sawAbsence) emit progress(QStringLiteral("waiting for the next selector"));
-    if (!answered) m_sawAbsence = true;
     schedulePoll();
 }
 

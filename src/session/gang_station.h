@@ -2,6 +2,7 @@
 
 #include "image/parameter_image.h"
 #include "session/selector_session.h"
+#include "session/station_presence.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -21,6 +22,7 @@ struct GangJob
     bool wait = false;    // station mode: go on with the next selector on the same port
     QString backupDir;    // read each selector into a coin data file here first ("" for none)
     int pollMs = 500;     // station mode: one read of cell 0 this often
+    AbsenceRule absence;  // station mode: when the selector on the port counts as taken off
 };
 
 // One selector's programming on one port, as the log and the result line tell it.
@@ -62,6 +64,8 @@ public:
 signals:
     void progress(const QString& text); // what the port is doing now
     void unitFinished(const quarvel::session::GangUnitResult& result);
+    // Station mode: the port went away (adapter pulled); the station waits for it to return.
+    void portLost(const QString& port, const QString& message);
     void done();
 
 private:
@@ -72,6 +76,7 @@ private:
         Programming,
         Verifying,
         Polling,
+        Identifying, // station mode: reading a selector that answered after an absence
         Done
     };
 
@@ -85,6 +90,10 @@ private:
     void schedulePoll();
     void poll();
     void polled(const CheckResult& result);
+    void identify();
+    void identified(const ReadResult& result);
+    void rememberMemory(Operation* operation);
+    void portWentAway(const QString& message);
     void finish();
     void follow(Operation* operation);
     void count(const std::array<int, 4>& faults);
@@ -95,7 +104,10 @@ private:
     SelectorSession m_session;
     State m_state = State::Idle;
     bool m_interrupted = false;
-    bool m_sawAbsence = false; // station mode: no answer since the last selector
+    SelectorPresence m_presence; // station mode: whether the last selector was taken off
+    SelectorFingerprint m_last;  // station mode: the selector done last, to know it again
+    bool m_portLost = false;     // station mode: waiting for the adapter to come back
+    QElapsedTimer m_clock;
     GangUnitResult m_unit;
     ParameterImage m_sent; // what was programmed, its fixed cells stamped
     QElapsedTimer m_unitClock;

@@ -15,26 +15,29 @@ PortChoice::Result PortChoice::chooseFixed(int port)
 {
     m_fixedPort = port;
     m_session.closePort();
-    if (m_session.openPort(m_names(port))) return {true, std::nullopt};
-    if (port == 1) return {};
+    QString error;
+    if (m_session.openPort(m_names(port), &error)) return {true, std::nullopt, {}};
+    if (port == 1) return {false, std::nullopt, error};
     m_fixedPort = 1;
     m_session.openPort(m_names(1));
-    return {false, 1};
+    return {false, 1, error};
 }
 
 PortChoice::Result PortChoice::choosePath(const QString& path)
 {
     // A mistyped path must not take the technician off the port in use (and its lock).
-    if (!m_session.openPort(path)) return {};
+    QString error;
+    if (!m_session.openPort(path, &error)) return {false, std::nullopt, error};
     m_fixedPort.reset();
-    return {true, std::nullopt};
+    return {true, std::nullopt, {}};
 }
 
 PortChoice::Result PortChoice::chooseVirtual()
 {
-    if (!m_session.openVirtualSelector()) return {};
+    QString error;
+    if (!m_session.openVirtualSelector(&error)) return {false, std::nullopt, error};
     m_fixedPort.reset();
-    return {true, std::nullopt};
+    return {true, std::nullopt, {}};
 }
 
 PortChoice::Result PortChoice::start(const QString& remembered, int markedPort)
@@ -42,17 +45,19 @@ PortChoice::Result PortChoice::start(const QString& remembered, int markedPort)
     if (remembered == QLatin1String(kVirtualMarker)) {
         if (m_session.openVirtualSelector()) {
             m_fixedPort.reset();
-            return {true, std::nullopt};
+            return {true, std::nullopt, {}};
         }
     } else if (!remembered.isEmpty() &&
                (isDeviceName(remembered.toStdString(), hostPlatform()) || QFileInfo::exists(remembered))) {
         if (m_session.openPort(remembered)) {
             m_fixedPort.reset();
-            return {true, std::nullopt};
+            return {true, std::nullopt, {}};
         }
     }
     m_fixedPort = markedPort;
-    return {m_session.openPort(m_names(markedPort)), std::nullopt};
+    QString error;
+    const bool opened = m_session.openPort(m_names(markedPort), &error);
+    return {opened, std::nullopt, error};
 }
 
 } // namespace quarvel::session

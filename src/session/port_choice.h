@@ -22,6 +22,7 @@ public:
     {
         bool opened = false;           // the port asked for is open
         std::optional<int> fellBackTo; // the fixed port opened instead (whether or not it opened)
+        QString error;                 // why the port asked for did not open
     };
 
     PortChoice(SelectorSession& session, FixedNames names);

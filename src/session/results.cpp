@@ -116,12 +116,18 @@ QStringList CheckResult::lines() const
     const auto ms = [](double v) { return QString::number(v, 'f', 2); };
     const auto count = [this](link::ExchangeFault fault) { return figures.count(fault); };
     QStringList lines;
-    lines << QStringLiteral(
-                 "round trip of %1 answers to %2 reads of cell 0: min %3 ms, median %4 ms, p99 %5 ms, "
-                 "max %6 ms")
-                 .arg(figures.answered())
-                 .arg(figures.asked)
-                 .arg(ms(report.minMs), ms(report.medianMs), ms(report.p99Ms), ms(report.maxMs));
+    if (figures.answered() > 0)
+        lines << QStringLiteral(
+                     "round trip of %1 answers to %2 reads of cell 0: min %3 ms, median %4 ms, p99 %5 ms, "
+                     "max %6 ms")
+                     .arg(figures.answered())
+                     .arg(figures.asked)
+                     .arg(ms(report.minMs), ms(report.medianMs), ms(report.p99Ms), ms(report.maxMs));
+    else
+        lines << QStringLiteral("no answer in time to %1 reads of cell 0").arg(figures.asked);
+    if (!figures.lateUs.empty())
+        lines << QStringLiteral("%1 after the time-out, not counted")
+                     .arg(plural(static_cast<int>(figures.lateUs.size()), "answer came", "answers came"));
     lines << QStringLiteral("line time of one exchange: %1 ms (%2 ms at 19200 8N1 plus %3 ms turnaround)")
                  .arg(ms(report.lineMs), QString::number(link::kExchangeWireMs, 'f', 3),
                       ms(link::kTurnaroundMs));

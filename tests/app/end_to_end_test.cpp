@@ -52,6 +52,17 @@ TEST(QuarvelProgram, EditChangeAndProgram)
     EXPECT_EQ(model.counts().endOfProgramming, 3);
 }
 
+// --port sim is the virtual selector, as quarvelctl takes it: its bench window can be opened.
+TEST(QuarvelProgram, PortSimStartsTheVirtualSelector)
+{
+    QTemporaryDir home;
+    EXPECT_EQ(testing::runQuarvelScript(QStringLiteral(QUARVEL_BINARY), home, QStringLiteral("sim"),
+                                        QStringLiteral("wait frmMain\ntrigger mnuVirtualSelectorWindow\n"
+                                                       "wait virtualSelector\nquit\n"),
+                                        30000),
+              0);
+}
+
 // A step that fails ends the run with its own code, even when a quit follows in the same tick.
 TEST(QuarvelProgram, FailedStepIsNotMaskedByQuit)
 {
@@ -76,6 +87,7 @@ TEST(QuarvelProgram, WithoutADisplayItSaysWhatToDo)
     } cases[] = {
         {{QStringLiteral("--version")}, 0, "quarvel "},
         {{}, 1, "xvfb-run"},
+        {{QStringLiteral("--bogus")}, 1, "Unknown option 'bogus'"},
     };
     for (const auto& c : cases) {
         QProcess process;

@@ -53,6 +53,12 @@ TEST(CommandLine, UsageErrorsSayWhatIsWrongAndWhereHelpIs)
         {{"gang", "-p", "/dev/pts/3", "-p", "/dev/pts/3", "f.cdt"},
          "quarvelctl gang: port /dev/pts/3 is given twice",
          "gang"},
+        {{"gang", "-p", "/dev/null", "-p", "/dev/../dev/null", "f.cdt"},
+         "quarvelctl gang: /dev/null and /dev/../dev/null are the same port (/dev/null)",
+         "gang"},
+        {{"program", "-p", "/dev/ttyUSB0", "-p", "/dev/ttyUSB1", "f.cdt"},
+         "quarvelctl program: program takes one --port; use gang for several",
+         "program"},
         {{"gang", "-p", "sim", "--wire-time", "f.cdt"},
          "quarvelctl gang: Unknown option 'wire-time'.",
          "gang"},
@@ -120,6 +126,8 @@ TEST(CommandLine, HelpAndVersionGoToStandardOutputWithSuccess)
         // Qt's own usage line would name the test binary.
         EXPECT_FALSE(result.text.contains(QStringLiteral("/usr/bin")));
     }
+    // A gang reports a difference as a FAIL (exit code 2): its help promises no 3.
+    EXPECT_FALSE(parse({"gang", "--help"}).text.contains(QStringLiteral("exit code 3")));
 }
 
 TEST(CommandLine, DeviceCommandsTakeTheirOptions)

@@ -25,6 +25,8 @@
 
 #include <optional>
 
+#include <csignal>
+
 namespace quarvel {
 namespace {
 
@@ -419,6 +421,12 @@ TEST_F(QuarvelctlTest, BadFilesAreRefusedBeforeAnythingIsSent)
     const Outcome teach =
         run({"teach", "--port", simulator.path(), "--channel", "2", "--from", unsendableFile, "--program"});
     EXPECT_EQ(teach.exitCode, 1) << show(teach);
+    // A read whose file could not be saved is refused before it starts.
+    for (const QString& output : {path("folder.cdt"), path("missing/x.cdt")}) {
+        const Outcome read = run({"read", "--port", simulator.path(), "-o", output});
+        EXPECT_EQ(read.exitCode, 1) << show(read);
+        EXPECT_TRUE(read.err.startsWith(QStringLiteral("quarvelctl read: Cannot save "))) << show(read);
+    }
     const Outcome served = simulator.stop();
     EXPECT_TRUE(served.out.startsWith(QStringLiteral("frames 0:"))) << show(served);
 
@@ -511,7 +519,7 @@ TEST_F(QuarvelctlTest, ShowAndDiff)
     EXPECT_EQ(same.exitCode, 0) << show(same);
     EXPECT_EQ(same.out, QString());
 
-    const Outcome different = run({"diff", a, b});
+    const Outcome different = run({"diff", a, "-"}, fileBytes(b)); // "-": standard input
     EXPECT_EQ(different.exitCode, 1) << show(different);
     EXPECT_EQ(different.out.toStdString(),
               std::string("  6  coin 1 CoinValue        \"25\" -> \"26\"\n"
@@ -533,22 +541,26 @@ TEST_F(QuarvelctlTest, ShowAndDiff)
     EXPECT_EQ(emptyFile.err, QStringLiteral("quarvelctl diff: %1 holds no values\n").arg(path("empty.cdt")));
 }
 
-TEST_F(QuarvelctlTest, SigtermEndsAReadWith130AndNoFile)
+// SIGHUP is a closed terminal: handled as SIGTERM, never an abrupt end.
+TEST_F(QuarvelctlTest, SigtermAndSighupEndAReadWith130AndNoFile)
 {
-    QProcess process;
-    prepare(process, m_dir);
-    // Wire time makes the read last about a second, long enough to interrupt it.
-    process.setArguments({"read", "--port", "sim", "--wire-time", "-o", path("out.cdt")});
-    process.start();
-    // The first status line means the transfer runs, and the signal handler is in place.
-    process.setReadChannel(QProcess::StandardError);
-    ASSERT_TRUE(process.waitForReadyRead(10000));
-    process.terminate();
-    const Outcome reading = finishedRun(process);
-    EXPECT_EQ(reading.exitCode, 130) << show(reading);
-    EXPECT_TRUE(reading.err.endsWith(QStringLiteral("\nInterrupted: nothing was saved\n"))) << show(reading);
-    EXPECT_EQ(reading.err.count(QStringLiteral("Read selector error")), 0) << show(reading);
-    EXPECT_FALSE(QFile::exists(path("out.cdt")));
+    for (const int signalNumber : {SIGTERM, SIGHUP}) {
+        QProcess process;
+        prepare(process, m_dir);
+        // Wire time makes the read last about a second, long enough to interrupt it.
+        process.setArguments({"read", "--port", "sim", "--wire-time", "-o", path("out.cdt")});
+        process.start();
+        // The first status line means the transfer runs, and the signal handler is in place.
+        process.setReadChannel(QProcess::StandardError);
+        ASSERT_TRUE(process.waitForReadyRead(10000));
+        ::kill(static_cast<pid_t>(process.processId()), signalNumber);
+        const Outcome reading = finishedRun(process);
+        EXPECT_EQ(reading.exitCode, 130) << show(reading);
+        EXPECT_TRUE(reading.err.endsWith(QStringLiteral("\nInterrupted: nothing was saved\n")))
+            << show(reading);
+        EXPECT_EQ(reading.err.count(QStringLiteral("Read selector error")), 0) << show(reading);
+        EXPECT_FALSE(QFile::exists(path("out.cdt")));
+    }
 }
 
 TEST_F(QuarvelctlTest, SimulateStopsOnSigtermAndServesStandardStreams)
@@ -761,12 +773,33 @@ TEST_F(QuarvelctlTest, GangProgramsTwoPtysWhileOneLosesItsLineAndLogsBoth)
         else
             EXPECT_EQ(f[5], "59"); // the 60th reply never came: cells 0..58 were acknowledged
         EXPECT_EQ(f[6], passed ? "yes" : "no");
-        EXPECT_EQ(f[11], "coins.cdt");
+        EXPECT_EQ(f[11], file); // absolute: the log may be read from anywhere
         EXPECT_EQ(f[12], QString::fromLatin1(sha));
     }
     const Outcome served = good.stop();
     EXPECT_NE(served.out.indexOf(QStringLiteral("reads 189, writes 184, end-of-programming 3,")), -1)
         << show(served);
+}
+
+// A log on a full disk: the row is written whole or not at all, the run fails with 2, and an
+// existing log gets no second header but a line end before the next row.
+TEST_F(QuarvelctlTest, AGangLogThatCannotBeWrittenFailsTheRunAndKeepsWholeRows)
+{
+    const QString file = writeImage(QStringLiteral("coins.cdt"), patternImage(5));
+    const QByteArray earlier = QByteArray(999, 'x'); // a row an earlier full disk cut short
+    writeFile(path("run.csv"), earlier);
+    QProcess process;
+    prepare(process, m_dir);
+    process.setProgram(QStringLiteral("/bin/bash"));
+    // A file size limit of 1024 bytes (bash counts kilobytes) stands in for the full disk.
+    process.setArguments({"-c", "trap '' XFSZ; ulimit -f 1; exec \"$0\" \"$@\"",
+                          QStringLiteral(QUARVELCTL_PATH), "gang", "--port", "sim", file, "--log",
+                          path("run.csv")});
+    process.start();
+    const Outcome gang = finishedRun(process);
+    EXPECT_EQ(gang.exitCode, 2) << show(gang);
+    EXPECT_TRUE(gang.err.contains("the log could not be written")) << show(gang);
+    EXPECT_EQ(fileBytes(path("run.csv")), earlier + '\n');
 }
 
 } // namespace

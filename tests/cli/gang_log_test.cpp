@@ -1,5 +1,8 @@
 #include "gang_log.h"
 
+#include <QFile>
+#include <QTemporaryDir>
+
 #include <gtest/gtest.h>
 
 namespace quarvel::cli {
@@ -21,6 +24,26 @@ TEST(GangLog, RowsQuoteWhatWouldSplitAField)
                   "2025-01-14T09:30:12.005+01:00,\"/dev/serial/by-id/usb-A,B\",FT232R USB UART,A12,FAIL,59,"
                   "no,5,0,1234,\"b/\"\"x\"\".cdt\",coins.cdt,ab12\n"));
     EXPECT_EQ(GangLog::header().count(QLatin1Char(',')), 12);
+}
+
+// A new log starts with the header; a line break in a field is quoted, paths are absolute.
+// (An existing log, and one cut short, are tested on quarvelctl itself.)
+TEST(GangLog, ANewLogGetsTheHeaderAndWholeQuotedRows)
+{
+    QTemporaryDir dir;
+    session::GangUnitResult r;
+    r.port = QStringLiteral("odd\nport");
+    {
+        GangLog log;
+        ASSERT_TRUE(log.open(dir.filePath("run.csv"), dir.filePath("coins.cdt"), "\x01", nullptr));
+        ASSERT_TRUE(log.append(r, {}, {}));
+    }
+    QFile file(dir.filePath("run.csv"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(file.readAll());
+    EXPECT_TRUE(text.startsWith(GangLog::header()));
+    EXPECT_TRUE(text.contains(QStringLiteral(",\"odd\nport\",")));
+    EXPECT_TRUE(text.endsWith(QLatin1Char(',') + dir.filePath("coins.cdt") + QStringLiteral(",01\n")));
 }
 
 } // namespace

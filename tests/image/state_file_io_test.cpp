@@ -1,4 +1,7 @@
 #include "image/qt/state_file_io.h"
+#include "image/qt/user_folders.h"
+
+#include <QCoreApplication>
 
 #include <QByteArray>
 #include <QDir>
@@ -63,9 +66,44 @@ TEST_F(StateFileIo, LivesInTheConfigurationFolder)
         path.startsWith(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + '/'))
         << path.toStdString();
 #else
-    EXPECT_TRUE(path.startsWith(m_home.path() + '/')) << path.toStdString();
+    // Once, not ~/.config/quarvel/quarvel as Qt's per-application folder would have it.
+    EXPECT_EQ(path, m_home.path() + QStringLiteral("/quarvel/cmose.sys"));
 #endif
     EXPECT_TRUE(path.endsWith(QStringLiteral("/cmose.sys"))) << path.toStdString();
+}
+
+// What an earlier version kept in the doubled folders comes along; nothing is overwritten.
+TEST_F(StateFileIo, TheOldDoubledFoldersMoveIntoTheNewOnes)
+{
+    qputenv("XDG_DATA_HOME", QFile::encodeName(m_home.filePath(QStringLiteral("data"))));
+    const QString organization = QCoreApplication::organizationName();
+    const QString application = QCoreApplication::applicationName();
+    QCoreApplication::setOrganizationName(QStringLiteral("quarvel"));
+    QCoreApplication::setApplicationName(QStringLiteral("quarvel"));
+    const QString oldConfig = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
+    const QString oldData = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    const auto put = [](const QString& path, const QByteArray& bytes) {
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+    };
+    put(oldConfig + "/cmose.sys", "old state");
+    put(oldData + "/backups/a.cdt", "a");
+    put(oldData + "/backups/b.cdt", "old b");
+    put(userDataFolder() + "/backups/b.cdt", "new b");
+    const QString left = moveOldUserFolders();
+    QCoreApplication::setOrganizationName(organization);
+    QCoreApplication::setApplicationName(application);
+    const auto bytes = [](const QString& path) {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+    EXPECT_EQ(bytes(stateFilePath()), "old state");
+    EXPECT_EQ(bytes(userDataFolder() + "/backups/a.cdt"), "a");
+    EXPECT_EQ(bytes(userDataFolder() + "/backups/b.cdt"), "new b");
+    EXPECT_EQ(left, oldData + "/backups/b.cdt");
+    EXPECT_FALSE(QFileInfo::exists(oldConfig));
 }
 
 TEST_F(StateFileIo, MissingFileGivesTheDefaultsWithoutError)

@@ -36,6 +36,14 @@ TEST(LinkCheck, DiagnosisRules)
         {"one bad checksum", figures(50, std::vector<std::int64_t>(49, 6400), {0, 1, 0, 0}),
          LineDiagnosis::Unreliable},
         {"a loopback", figures(50, {}, {0, 0, 0, 50}), LineDiagnosis::Echoes},
+        {"exactly half echoed", figures(50, std::vector<std::int64_t>(25, 6400), {0, 0, 0, 25}),
+         LineDiagnosis::Echoes},
+        {"a few echoes", figures(50, std::vector<std::int64_t>(48, 6400), {0, 0, 0, 2}),
+         LineDiagnosis::Unreliable},
+        {"bursts of two ticks", figures(50, std::vector<std::int64_t>(50, 32900)),
+         LineDiagnosis::LatencyTimer},
+        {"a steady 20 ms", figures(50, std::vector<std::int64_t>(50, 20000)), LineDiagnosis::SlowLine},
+        {"a steady 150 ms", figures(50, std::vector<std::int64_t>(50, 150000)), LineDiagnosis::SlowLine},
     };
     for (const auto& c : cases)
         EXPECT_EQ(diagnoseLink(c.figures, "/dev/ttyUSB2").diagnosis, c.expected) << c.name;
@@ -65,6 +73,7 @@ TEST(LinkCheck, TransferCountsEachExchangeOnTheFakeClock)
     nowUs += 6300;
     step = check.reply(good);
     step = check.timeout();
+    step = check.timeout(); // nothing late either: the next request goes out
     const Frame echo = readRequest(0);
     step = check.reply(echo);
     nowUs += 100;
@@ -75,6 +84,48 @@ TEST(LinkCheck, TransferCountsEachExchangeOnTheFakeClock)
     EXPECT_EQ(f.asked, 4);
     EXPECT_EQ(f.roundTripsUs, std::vector<std::int64_t>{6300});
     EXPECT_EQ(f.faults, (std::array<int, 4>{1, 1, 0, 1}));
+}
+
+// A reply later than the time-out belongs to its own request: it is waited out and counted as
+// late, never taken as the quick answer to the next one.
+TEST(LinkCheck, LateRepliesAreNeverPairedWithTheNextRequest)
+{
+    std::int64_t nowUs = 0;
+    CheckFigures f;
+    CheckTransfer check(
+        2, [&] { return nowUs; }, f);
+    check.start();
+    const Frame good = makeFrame(command::kRead, 0, 0, 42);
+    for (int i = 0; i < 2; ++i) {
+        nowUs += 200000;
+        Step step = check.timeout();
+        EXPECT_FALSE(step.send);
+        EXPECT_EQ(step.replyBytes, kFrameSize);
+        nowUs += 50000;
+        step = check.reply(good);
+        EXPECT_EQ(step.taken.at(0).meaning, "late answer, not counted");
+    }
+    EXPECT_TRUE(f.roundTripsUs.empty());
+    EXPECT_EQ(f.lateUs, (std::vector<std::int64_t>{250000, 250000}));
+    const CheckReport report = diagnoseLink(f, "/dev/ttyUSB0");
+    EXPECT_EQ(report.diagnosis, LineDiagnosis::SlowLine);
+    EXPECT_NE(report.text.find("250 ms"), std::string::npos);
+}
+
+TEST(LinkCheck, AnAnswerForAnotherCellIsAWrongEchoAndAPulledPortSaysSo)
+{
+    std::int64_t nowUs = 0;
+    CheckFigures f;
+    CheckTransfer check(
+        3, [&] { return nowUs; }, f);
+    check.start();
+    check.reply(makeFrame(command::kRead, 1, 0, 42));
+    EXPECT_TRUE(f.roundTripsUs.empty());
+    EXPECT_EQ(f.count(ExchangeFault::WrongEcho), 1);
+    const Step step = check.abort(Transfer::AbortReason::PortLost);
+    EXPECT_EQ(step.outcome, Outcome::Failed);
+    EXPECT_EQ(check.summary().text, "port lost");
+    EXPECT_EQ(check.summary().reason, EndReason::PortLost);
 }
 
 } // namespace

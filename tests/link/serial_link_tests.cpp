@@ -344,6 +344,17 @@ struct PtyBench
     }
 };
 
+// Qt calls a port another program holds a permission error; the user needs to hear it is busy.
+TEST(SerialLinkPty, APortHeldElsewhereIsInUseNotAPermissionProblem)
+{
+    PtyBench b;
+    SerialLink second;
+    QString error;
+    EXPECT_FALSE(second.openPort(b.bridge.slavePath(), &error));
+    EXPECT_EQ(error,
+              QStringLiteral("The serial port %1 is in use by another program.").arg(b.bridge.slavePath()));
+}
+
 TEST(SerialLinkPty, FullReadIgnoresAnAnswerLeftOnTheLine)
 {
     PtyBench b;

@@ -6,7 +6,9 @@
 #include "sim/virtual_selector.h"
 
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -92,6 +94,7 @@ TEST(GangRun, AStationProgramsEachNewSelectorOnce)
     job.image = fileImage();
     job.wait = true;
     job.pollMs = 30;
+    job.absence = {3, 60};
     std::map<QString, sim::VirtualSelector*> models;
     auto runner = makeRun({"station"}, job, &models);
     GangRun& run = *runner;
@@ -116,6 +119,31 @@ TEST(GangRun, AStationProgramsEachNewSelectorOnce)
     EXPECT_EQ(run.passed(), 2);
 }
 
+// Answers lost while the selector just programmed stays on: one lost poll is no absence, and
+// a longer silence ends in a read that knows the selector again. Either way it is programmed once.
+TEST(GangRun, AStationNeverProgramsTheSelectorLeftOnTwice)
+{
+    GangJob job;
+    job.image = fileImage();
+    job.wait = true;
+    job.pollMs = 30;
+    job.absence = {3, 60};
+    for (const char* plan : {"drop:420", "drop:420,drop:421,drop:422,drop:423,drop:424"}) {
+        std::map<QString, sim::VirtualSelector*> models;
+        auto runner = makeRun({plan}, job, &models);
+        QSignalSpy units(runner.get(), &GangRun::unitFinished);
+        runner->start();
+        ASSERT_TRUE(units.wait(20000)) << plan;
+        sim::VirtualSelector& model = *models[plan];
+        QTRY_VERIFY_WITH_TIMEOUT(model.counts().replies > 440, 20000);
+        EXPECT_EQ(model.counts().writes, 184) << plan; // read before the station lets go of it
+        QSignalSpy finished(runner.get(), &GangRun::finished);
+        runner->interrupt();
+        ASSERT_TRUE(finished.count() > 0 || finished.wait(5000));
+        EXPECT_EQ(units.count(), 1) << plan;
+    }
+}
+
 // Ctrl-C in the middle of programming: the unit is reported as partly programmed, never passed
 // or dropped.
 TEST(GangRun, AnInterruptedRunReportsHowFarProgrammingGot)
@@ -138,6 +166,56 @@ TEST(GangRun, AnInterruptedRunReportsHowFarProgrammingGot)
     EXPECT_LT(unit.cellsProgrammed, 184);
     EXPECT_EQ(unit.text,
               QStringLiteral("interrupted; partly programmed (%1 of 184 cells)").arg(unit.cellsProgrammed));
+}
+
+// Ctrl-C in the backup read, or between programming and verify: said as such, the running
+// transfer ended in order, and nothing that should not have been written was.
+TEST(GangRun, AnInterruptDuringBackupOrBeforeVerifyIsReportedAsSuch)
+{
+    QTemporaryDir backups;
+    GangJob job;
+    job.image = fileImage();
+    job.verify = true;
+    job.backupDir = backups.path();
+    const struct
+    {
+        Operation::Kind interruptAt; // when this operation starts (backup) or finishes (programming)
+        const char* text;
+        int writes;
+        int mostReads; // the backup cut short; no verify read begun
+    } cases[] = {
+        {Operation::Kind::Read, "interrupted; nothing programmed", 0, 188},
+        {Operation::Kind::Program, "184 cells programmed; interrupted before verifying", 184, 189},
+    };
+    for (const auto& c : cases) {
+        std::map<QString, sim::VirtualSelector*> models;
+        auto runner = makeRun({"wire"}, job, &models);
+        SelectorSession& session = runner->station(0).session();
+        QObject::connect(&session, &SelectorSession::operationStarted, runner.get(), [&](Operation* op) {
+            if (op->kind() != c.interruptAt) return;
+            if (auto* program = qobject_cast<ProgramOperation*>(op))
+                QObject::connect(program, &ProgramOperation::finished, runner.get(),
+                                 [&] { runner->interrupt(); });
+            else
+                QTimer::singleShot(200, runner.get(), [&] { runner->interrupt(); });
+        });
+        int writes = -1;
+        int reads = -1;
+        QObject::connect(runner.get(), &GangRun::unitFinished, [&] {
+            writes = models["wire"]->counts().writes;
+            reads = models["wire"]->counts().reads;
+        });
+        QSignalSpy units(runner.get(), &GangRun::unitFinished);
+        QSignalSpy finished(runner.get(), &GangRun::finished);
+        runner->start();
+        ASSERT_TRUE(finished.wait(20000)) << c.text;
+        ASSERT_EQ(units.count(), 1);
+        const auto unit = units.at(0).at(0).value<GangUnitResult>();
+        EXPECT_EQ(unit.text, QString::fromLatin1(c.text));
+        EXPECT_TRUE(unit.interrupted);
+        EXPECT_EQ(writes, c.writes) << c.text;
+        EXPECT_LE(reads, c.mostReads) << c.text;
+    }
 }
 
 } // namespace

@@ -1,5 +1,7 @@
 #include "image/qt/state_file_io.h"
 
+#include "image/qt/user_folders.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QSettings>
@@ -16,7 +18,7 @@ constexpr std::size_t kMaxStateBytes = std::size_t{64} * 1024;
 
 QString stateFilePath()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation) + QStringLiteral("/cmose.sys");
+    return userConfigFolder() + QStringLiteral("/cmose.sys");
 }
 
 void keepSettingsInDataFolder()

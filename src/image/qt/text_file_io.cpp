@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
 
 namespace quarvel {
 
@@ -15,7 +16,7 @@ namespace {
 
 QString shown(const QString& path)
 {
-    return QDir::toNativeSeparators(path);
+    return path == QLatin1String("-") ? QStringLiteral("standard input") : QDir::toNativeSeparators(path);
 }
 
 // Checks bytes piece by piece for well-formed UTF-8 without NUL; a sequence may span pieces.
@@ -97,7 +98,10 @@ FieldFileRead readFieldFile(const QString& path, std::size_t maxFields, std::siz
 {
     FieldFileRead result;
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
+    // "-" is standard input, as command-line tools take it.
+    const bool opened =
+        path == QLatin1String("-") ? file.open(stdin, QIODevice::ReadOnly) : file.open(QIODevice::ReadOnly);
+    if (!opened) {
         result.error = QStringLiteral("Cannot open %1: %2").arg(shown(path), file.errorString());
         return result;
     }

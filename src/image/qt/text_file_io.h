@@ -31,6 +31,7 @@ struct FieldFileRead
 // Reads values (see FieldReader) until maxFields are complete or the file ends, never more
 // than maxBytes bytes: a huge or binary file is read only as far as it can be useful. When the
 // limit is reached first, the values complete by then are kept and an error is given.
+// path "-" reads standard input.
 // A UTF-8 byte-order mark at the start is skipped: it would otherwise become part of the first
 // value. With requireText, a NUL byte or a byte sequence that is not UTF-8 among the bytes read
 // stops reading with notText and "<path> is not a coin data file"; UTF-16 and binary files end

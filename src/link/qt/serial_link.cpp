@@ -6,8 +6,11 @@
 #include <QMetaMethod>
 #include <QRegularExpression>
 
+#include <QFile>
+
 #ifdef Q_OS_UNIX
 #include <poll.h>
+#include <unistd.h>
 #endif
 
 #include <algorithm>
@@ -28,6 +31,7 @@ namespace {
 const char kBusyText[] = "Another device operation is still running.";
 const char kNoPortText[] = "No serial port is open.";
 const char kOpenFailedText[] = "The serial port %1 could not be opened: %2";
+const char kInUseText[] = "The serial port %1 is in use by another program.";
 const char kLostText[] = "The serial port %1 was disconnected.";
 const char kUnnamedDevice[] = "(unnamed device)";
 
@@ -45,6 +49,22 @@ QString systemPortName(const QString& nameOrPath)
     if (match.hasMatch()) return QStringLiteral("COM") + match.captured(1);
 #endif
     return nameOrPath;
+}
+
+// Qt reports a port locked or held open by another program as a permission error ("Permission
+// error while locking the device"), which sends people to the dialout group. When we may open
+// the device, the refusal can only be another program holding it.
+bool heldByAnother(const QSerialPort& port, const QString& nameOrPath)
+{
+    if (port.error() != QSerialPort::PermissionError) return false;
+#ifdef Q_OS_UNIX
+    const QString device =
+        nameOrPath.startsWith(QLatin1Char('/')) ? nameOrPath : QStringLiteral("/dev/") + nameOrPath;
+    return ::access(QFile::encodeName(device).constData(), R_OK | W_OK) == 0;
+#else
+    Q_UNUSED(nameOrPath);
+    return true; // a COM port is opened by one program at a time; there is no group to join
+#endif
 }
 
 } // namespace
@@ -106,7 +126,10 @@ bool SerialLink::openPort(const QString& nameOrPath, QString* error)
     port->setStopBits(QSerialPort::OneStop);
     port->setFlowControl(QSerialPort::NoFlowControl);
     if (!port->open(QIODevice::ReadWrite)) {
-        if (error) *error = QString::fromLatin1(kOpenFailedText).arg(nameOrPath, port->errorString());
+        if (error)
+            *error = heldByAnother(*port, nameOrPath)
+                         ? QString::fromLatin1(kInUseText).arg(nameOrPath)
+                         : QString::fromLatin1(kOpenFailedText).arg(nameOrPath, port->errorString());
         return false;
     }
     // Raise DTR as the selector's cable expects; a pty refuses modem lines and that is fine.

@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
+#include <QScreen>
 #include <QVBoxLayout>
 
 namespace quarvel {
@@ -24,42 +25,53 @@ LinkCheckDialog::LinkCheckDialog(session::SelectorSession& session, QWidget* par
     m_text->setObjectName(QStringLiteral("labelCheck"));
     m_text->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_text->setWordWrap(true);
-    m_text->setMinimumWidth(520);
+    // Wide enough for the figures' lines, narrow enough for 1024x768 at 1.5x (683 points).
+    m_text->setMinimumWidth(480);
+    m_text->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
-    m_again = buttons->addButton(QStringLiteral("Check again"), QDialogButtonBox::ActionRole);
+    buttons->button(QDialogButtonBox::Close)->setText(QStringLiteral("&Close"));
+    m_again = buttons->addButton(QStringLiteral("Check &again"), QDialogButtonBox::ActionRole);
     m_again->setObjectName(QStringLiteral("cmdCheckAgain"));
     connect(m_again, &QPushButton::clicked, this, &LinkCheckDialog::runCheck);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(m_text);
+    layout->addWidget(m_text, 1);
     layout->addWidget(buttons);
+}
+
+void LinkCheckDialog::setText(const QString& text)
+{
+    m_text->setText(text);
+    // The result has more lines than "Checking ...": the dialog grows with them (never past
+    // the screen), so the diagnosis below the figures is never cut off.
+    const QSize wanted = sizeHint().expandedTo(size());
+    const QRect screen = this->screen() ? this->screen()->availableGeometry() : QRect(0, 0, 1024, 768);
+    resize(wanted.boundedTo(screen.size()));
 }
 
 void LinkCheckDialog::runCheck()
 {
     auto started = m_session.checkLink(kExchanges);
     if (!started) {
-        m_text->setText(started.refusalText());
+        setText(started.refusalText());
         return;
     }
     m_again->setEnabled(false);
-    m_text->setText(QStringLiteral("Checking %1 ...").arg(m_session.portName()));
+    setText(QStringLiteral("Checking %1 ...").arg(m_session.portName()));
     connect(started.operation, &session::CheckOperation::finished, this, &LinkCheckDialog::showResult);
 }
 
 void LinkCheckDialog::showResult(const session::CheckResult& result)
 {
     m_again->setEnabled(true);
-    m_text->setText(m_session.portName() + QLatin1Char('\n') + result.lines().join(QLatin1Char('\n')));
-    // A wrapping label does not grow its window by itself: the diagnosis, the last line, was cut off.
-    adjustSize();
+    setText(m_session.portName() + QLatin1Char('\n') + result.lines().join(QLatin1Char('\n')));
 }
 
 void ensureCheckLinkAction(QMenu& menu, session::SelectorSession& session, QWidget* parent)
 {
     auto* action = menu.findChild<QAction*>(QLatin1String(kActionName));
     if (!action) {
-        action = menu.addAction(QStringLiteral("Check Link..."));
+        action = menu.addAction(QStringLiteral("Check &Link..."));
         QObject::connect(action, &QAction::triggered, action, [&session, parent] {
             auto* dialog = new LinkCheckDialog(session, parent);
             dialog->setAttribute(Qt::WA_DeleteOnClose);

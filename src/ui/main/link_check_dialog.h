@@ -27,6 +27,7 @@ public:
 
 private:
     void showResult(const session::CheckResult& result);
+    void setText(const QString& text);
 
     session::SelectorSession& m_session;
     QLabel* m_text;

@@ -1,9 +1,12 @@
 #include "ui/main/main_window.h"
 
 #include "image/default_image.h"
+#include "image/qt/user_folders.h"
 #include "session/backup.h"
 #include "session/document_files.h"
 #include "session/port_names.h"
+#include "session/port_reconnector.h"
+#include "ui/alt_letter.h"
 #include "ui/main/coin_picture.h"
 #include "ui/main/main_texts.h"
 #include "ui/main/status_window.h"
@@ -27,7 +30,6 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QSettings>
-#include <QStandardPaths>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -73,7 +75,7 @@ MainWindow::MainWindow(session::SelectorSession& session, QWidget* parent)
     setWindowTitle(q(t::kCaption));
     if (hostPlatform() != Platform::Windows) {
         // There is no c:\ here: the same names in the program's data folder.
-        const QString data = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+        const QString data = userDataFolder();
         m_state.recentName1 = QDir(data).filePath(QStringLiteral("coin.syn")).toStdString();
         m_state.recentName2 = QDir(data).filePath(QStringLiteral("aaa.syn")).toStdString();
     }
@@ -92,6 +94,12 @@ MainWindow::MainWindow(session::SelectorSession& session, QWidget* parent)
     m_presenter.setStopGuard([this](std::function<void()> stop) { confirmStopProgramming(std::move(stop)); });
     connect(&m_session, &session::SelectorSession::portLost, this,
             [this](const QString& message) { showStatus(message, link::StatusColour::Red); });
+    // What the loss cut short stays said; the line only adds that the port is back.
+    auto* reconnector = new session::PortReconnector(m_session, this);
+    connect(reconnector, &session::PortReconnector::reconnected, this, [this](const QString& text) {
+        const QString before = statusText();
+        showStatus(before.isEmpty() ? text : before + QLatin1Char('\n') + text, link::StatusColour::Blue);
+    });
 }
 
 MainWindow::~MainWindow() = default;
@@ -104,18 +112,18 @@ void MainWindow::buildWidgets()
 
     const int buttonWidth = twipsToPixels(kButtonWidth, screenDpi(this));
     const int buttonHeight = twipsToPixels(kButtonHeight, screenDpi(this));
-    const auto button = [&](const char* name, const char* caption, const char* tip, int row) {
-        auto* b = new QPushButton(q(caption), central);
+    const auto button = [&](const char* name, const char* caption, const char* tip, int row, char alt) {
+        auto* b = new QPushButton(withAltLetter(q(caption), QLatin1Char(alt)), central);
         b->setObjectName(QLatin1String(name));
         b->setToolTip(q(tip));
         b->setMinimumSize(buttonWidth, buttonHeight);
         grid->addWidget(b, row, 1);
         return b;
     };
-    m_comTeach = button("ComTeach", t::kTeach, t::kTeachTip, 0);
-    m_comEdit = button("ComEdit", t::kEdit, t::kEditTip, 1);
-    m_comCal = button("ComCal", t::kCal, t::kCalTip, 2);
-    m_comExit = button("ComExit", t::kExit, t::kExitTip, 3);
+    m_comTeach = button("ComTeach", t::kTeach, t::kTeachTip, 0, 'T');
+    m_comEdit = button("ComEdit", t::kEdit, t::kEditTip, 1, 'E');
+    m_comCal = button("ComCal", t::kCal, t::kCalTip, 2, 'C');
+    m_comExit = button("ComExit", t::kExit, t::kExitTip, 3, 'x');
     grid->setRowStretch(4, 1);
     grid->setColumnStretch(0, 1);
 
@@ -123,8 +131,8 @@ void MainWindow::buildWidgets()
     label1->setObjectName(QStringLiteral("Label1"));
     m_labelStats = new QLabel(QStringLiteral("standby"), central);
     m_labelStats->setObjectName(QStringLiteral("labelStats"));
-    // No accessible name: a screen reader reads the label's own text, which a name would hide.
-    m_labelStats->setAccessibleDescription(QStringLiteral("Status"));
+    // No accessible name: a screen reader reads the label's own text, which a name would hide;
+    // "Status:" comes from its buddy label, once.
     m_labelStats->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_labelStats->setWordWrap(true);
     label1->setBuddy(m_labelStats);
@@ -152,8 +160,8 @@ void MainWindow::buildMenus()
 {
     QMenu* file = menuBar()->addMenu(q(t::kFileMenu));
     file->setObjectName(QStringLiteral("mnuFile"));
-    // A single & would make the blank a mnemonic and drop the & from the caption.
-    m_openProgram = file->addAction(q(t::kOpenProgram).replace(QLatin1Char('&'), QStringLiteral("&&")), this,
+    // The caption's own & stays a plain &; P is the Alt letter.
+    m_openProgram = file->addAction(withAltLetter(q(t::kOpenProgram), QLatin1Char('P')), this,
                                     &MainWindow::mnuOpen_Program_Click);
     m_openProgram->setObjectName(QStringLiteral("mnuOpen_Program"));
     buildSafetyMenu(file);

@@ -30,26 +30,33 @@ QString portWord(int port, bool warning)
     return (warning && port == 9 ? QStringLiteral("COM%1") : QStringLiteral("com%1")).arg(port);
 }
 
+// The program's own warning, then the reason the system gave.
+QString failedText(const QString& port, const QString& reason)
+{
+    const QString warning = q(t::kPortFailed).arg(port);
+    return reason.isEmpty() ? warning : warning + QStringLiteral(": ") + reason;
+}
+
 } // namespace
 
 void MainWindow::openStartPort(const StartPort& port)
 {
     switch (port.kind) {
     case StartPort::Kind::Virtual:
-        if (!m_ports.chooseVirtual().opened)
-            showStatus(q(t::kPortFailed).arg(q(t::kVirtualPortName)), link::StatusColour::Red);
+        if (const auto result = m_ports.chooseVirtual(); !result.opened)
+            showStatus(failedText(q(t::kVirtualPortName), result.error), link::StatusColour::Red);
         return;
     case StartPort::Kind::Path:
-        if (!m_ports.choosePath(port.path).opened)
-            showStatus(q(t::kPortFailed).arg(port.path), link::StatusColour::Red);
+        if (const auto result = m_ports.choosePath(port.path); !result.opened)
+            showStatus(failedText(port.path, result.error), link::StatusColour::Red);
         return;
     case StartPort::Kind::Remembered:
         break;
     }
     const QString remembered = QSettings().value(QLatin1String(kRememberedPort)).toString();
     const int marked = m_state.startupPort();
-    if (!m_ports.start(remembered, marked).opened)
-        showStatus(q(t::kPortFailed).arg(fixedName(marked)), link::StatusColour::Red);
+    if (const auto result = m_ports.start(remembered, marked); !result.opened)
+        showStatus(failedText(fixedName(marked), result.error), link::StatusColour::Red);
 }
 
 QString MainWindow::fixedName(int port) const
@@ -67,19 +74,19 @@ void MainWindow::chooseFixedPort(int port)
         showStatus(q(t::kPortInUse).arg(portWord(port, false)), link::StatusColour::Blue);
     } else {
         if (result.fellBackTo) m_state.choosePort(*result.fellBackTo);
-        showStatus(q(t::kPortFailed).arg(portWord(port, true)), link::StatusColour::Red);
+        showStatus(failedText(portWord(port, true), result.error), link::StatusColour::Red);
     }
     updatePortMarks();
 }
 
 void MainWindow::chooseOtherPort(const QString& path)
 {
-    if (m_ports.choosePath(path).opened) {
+    if (const auto result = m_ports.choosePath(path); result.opened) {
         QSettings().setValue(QLatin1String(kRememberedPort), path);
         showStatus(q(t::kPortInUse).arg(path), link::StatusColour::Blue);
     } else {
         // The connection in use stays, and the line says which it is.
-        showStatus(q(t::kPortFailed).arg(path) + QStringLiteral("; still using %1").arg(connectionText()),
+        showStatus(failedText(path, result.error) + QStringLiteral("; still using %1").arg(connectionText()),
                    link::StatusColour::Red);
     }
     updatePortMarks();
@@ -87,12 +94,12 @@ void MainWindow::chooseOtherPort(const QString& path)
 
 void MainWindow::chooseVirtualSelector()
 {
-    if (m_ports.chooseVirtual().opened) {
+    if (const auto result = m_ports.chooseVirtual(); result.opened) {
         QSettings().setValue(QLatin1String(kRememberedPort),
                              QLatin1String(session::PortChoice::kVirtualMarker));
         showStatus(q(t::kPortInUse).arg(q(t::kVirtualPortName)), link::StatusColour::Blue);
     } else {
-        showStatus(q(t::kPortFailed).arg(q(t::kVirtualPortName)) +
+        showStatus(failedText(q(t::kVirtualPortName), result.error) +
                        QStringLiteral("; still using %1").arg(connectionText()),
                    link::StatusColour::Red);
     }

@@ -105,6 +105,7 @@ void MainWindow::confirmStopProgramming(std::function<void()> stop)
 void MainWindow::mnuRestore_Click()
 {
     auto* dialog = new RestoreDialog(m_backupFolder, m_session.image(), this);
+    if (!m_session.isOpen()) dialog->refuseRestore(link::SerialLink::noPortText());
     connect(dialog, &RestoreDialog::chosen, this, [this](const QString& path) {
         const session::CoinDataCheck check = session::checkCoinDataFile(path, true);
         if (!check) {
@@ -114,8 +115,13 @@ void MainWindow::mnuRestore_Click()
         const ParameterImage image = check.file->image;
         ask(this, "ConfirmRestore",
             QStringLiteral("Program the selector with the backup %1?").arg(QDir::toNativeSeparators(path)),
-            QStringLiteral("&Program"), QStringLiteral("&Cancel"),
-            [this, image] { programWithBackup(image, {}); });
+            QStringLiteral("&Program"), QStringLiteral("&Cancel"), [this, image, path] {
+                // The line names what was restored, not only the backup taken before it.
+                programWithBackup(image, [this, path](bool succeeded, const QString& text) {
+                    showStatus(QStringLiteral("Restore of %1: %2").arg(QDir::toNativeSeparators(path), text),
+                               succeeded ? link::StatusColour::Green : link::StatusColour::Red);
+                });
+            });
     });
     dialog->open();
 }

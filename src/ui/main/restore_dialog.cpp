@@ -8,6 +8,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -30,7 +31,7 @@ QString differencesText(const QStringList& names)
 } // namespace
 
 RestoreDialog::RestoreDialog(const QString& folder, const ParameterImage& document, QWidget* parent)
-    : QDialog(parent), m_list(new QTreeWidget(this))
+    : QDialog(parent), m_list(new QTreeWidget(this)), m_notice(new QLabel(this))
 {
     setObjectName(QStringLiteral("RestoreSelector"));
     setWindowTitle(QStringLiteral("Restore Selector"));
@@ -39,6 +40,10 @@ RestoreDialog::RestoreDialog(const QString& folder, const ParameterImage& docume
     auto* intro = new QLabel(QStringLiteral("&Backups of the selector's memory, newest first:"), this);
     intro->setBuddy(m_list);
     m_list->setObjectName(QStringLiteral("ListBackups"));
+    m_list->setAccessibleName(QStringLiteral("Backups"));
+    m_notice->setObjectName(QStringLiteral("LabelRestoreNotice"));
+    m_notice->setWordWrap(true);
+    m_notice->hide();
     m_list->setRootIsDecorated(false);
     m_list->setHeaderLabels({QStringLiteral("Date"), QStringLiteral("Time"), QStringLiteral("Port"),
                              QStringLiteral("Differs from the document in")});
@@ -64,7 +69,9 @@ RestoreDialog::RestoreDialog(const QString& folder, const ParameterImage& docume
                            .arg(QDir::toNativeSeparators(folder)));
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Cancel, this);
+    buttons->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("&Cancel"));
     QPushButton* restore = buttons->addButton(QStringLiteral("&Restore…"), QDialogButtonBox::AcceptRole);
+    m_restore = restore;
     restore->setObjectName(QStringLiteral("ComRestore"));
     // A backup that cannot be read back cannot be chosen.
     const auto choosable = [](const QTreeWidgetItem* item) {
@@ -72,17 +79,33 @@ RestoreDialog::RestoreDialog(const QString& folder, const ParameterImage& docume
     };
     restore->setEnabled(choosable(m_list->currentItem()));
     connect(m_list, &QTreeWidget::currentItemChanged, restore,
-            [restore, choosable](QTreeWidgetItem* item) { restore->setEnabled(choosable(item)); });
-    connect(m_list, &QTreeWidget::itemActivated, this, [this] { accept(); });
+            [this, restore, choosable](QTreeWidgetItem* item) {
+                restore->setEnabled(choosable(item) && m_notice->isHidden());
+            });
+    connect(m_list, &QTreeWidget::itemActivated, this, [this, restore] {
+        if (restore->isEnabled()) accept();
+    });
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     connect(this, &QDialog::accepted, this, &RestoreDialog::accepted);
 
     auto* layout = new QVBoxLayout(this);
+    layout->addWidget(m_notice);
     layout->addWidget(intro);
     layout->addWidget(m_list, 1);
     layout->addWidget(buttons);
-    resize(720, 360);
+    // Room for the differences, within a 1024x768 screen at 1.5x (683x512 points) as well.
+    QSize size(720, 360);
+    if (const QScreen* screen = this->screen())
+        size = size.boundedTo(screen->availableGeometry().size() * 0.9);
+    resize(size);
+}
+
+void RestoreDialog::refuseRestore(const QString& why)
+{
+    m_notice->setText(why);
+    m_notice->show();
+    m_restore->setEnabled(false);
 }
 
 int RestoreDialog::count() const

@@ -5,6 +5,8 @@
 #include <QDialog>
 #include <QString>
 
+class QLabel;
+class QPushButton;
 class QTreeWidget;
 
 namespace quarvel {
@@ -18,6 +20,8 @@ class RestoreDialog : public QDialog
 public:
     RestoreDialog(const QString& folder, const ParameterImage& document, QWidget* parent = nullptr);
     int count() const;
+    // Said above the list, and Restore… is off: nothing could be programmed (no port open).
+    void refuseRestore(const QString& why);
 
 signals:
     void chosen(const QString& path);
@@ -26,6 +30,8 @@ private:
     void accepted();
 
     QTreeWidget* m_list;
+    QLabel* m_notice;
+    QPushButton* m_restore = nullptr;
 };
 
 } // namespace quarvel

@@ -1,5 +1,6 @@
 #include "ui/main/status_window.h"
 
+#include "ui/accessible_roles.h"
 #include "ui/status_colour.h"
 
 #include "ui/main/window_geometry.h"
@@ -73,10 +74,12 @@ StatusWindow::StatusWindow(QWidget* parent)
       m_comExit(new QPushButton(this)), m_comCancel(new QPushButton(QStringLiteral("&Cancel"), this))
 {
     setObjectName(QStringLiteral("ff"));
+    exposeAsWindow(this, QAccessible::Dialog);
     setWindowTitle(QString::fromLatin1(kCaption));
     setAttribute(Qt::WA_DeleteOnClose);
 
     m_bar->setObjectName(QStringLiteral("bar"));
+    m_bar->setAccessibleName(QStringLiteral("Progress"));
     m_bar->setRange(0, kInitialMaximum);
     m_bar->setValue(0);
 
@@ -135,12 +138,26 @@ void StatusWindow::enableClose()
 
 void StatusWindow::setCancelVisible(bool visible)
 {
+    const bool hadFocus = isAncestorOf(focusWidget());
     m_comCancel->setVisible(visible);
     m_comExit->setVisible(!visible);
+    if (hadFocus || !focusWidget()) (visible ? m_comCancel : m_comExit)->setFocus();
+}
+
+void StatusWindow::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    // The keyboard follows the run: Escape and Enter reach this window's buttons.
+    activateWindow();
+    (m_comCancel->isVisible() ? m_comCancel : m_comExit)->setFocus();
 }
 
 void StatusWindow::keyPressEvent(QKeyEvent* event)
 {
+    if (event->key() == Qt::Key_Escape && m_comCancel->isVisible()) {
+        m_comCancel->click();
+        return;
+    }
     if (event->key() == Qt::Key_Escape && m_comExit->isEnabled()) {
         close();
         return;

@@ -10,6 +10,7 @@
 class QLabel;
 class QProgressBar;
 class QKeyEvent;
+class QShowEvent;
 class QPushButton;
 class QScreen;
 
@@ -39,8 +40,9 @@ signals:
     void cancelRequested();
 
 protected:
-    // Escape closes the window once its close button is enabled.
+    // Escape presses Cancel while it shows, and closes the window once its close button is enabled.
     void keyPressEvent(QKeyEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 public:
     QProgressBar* bar() const { return m_bar; }

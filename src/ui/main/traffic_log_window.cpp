@@ -1,6 +1,7 @@
 #include "ui/main/traffic_log_window.h"
 
 #include "session/document_files.h"
+#include "ui/accessible_roles.h"
 #include "ui/main/status_window.h"
 #include "ui/status_colour.h"
 
@@ -18,6 +19,7 @@ TrafficLogWindow::TrafficLogWindow(QWidget* parent)
     : QWidget(parent, Qt::Window), m_chooser(dialogFileChooser())
 {
     setObjectName(QStringLiteral("TrafficLog"));
+    exposeAsWindow(this);
     setWindowTitle(QStringLiteral("Traffic log"));
     resize(640, 420);
 }

@@ -4,6 +4,7 @@
 #include "sampling/sampling_output.h"
 #include "sampling/teach_quality.h"
 #include "session/selector_session.h"
+#include "ui/accessible_roles.h"
 #include "ui/sampling/sampling_window_texts.h"
 #include "ui/sampling/teach_quality_view.h"
 #include "ui/settings/ask.h"
@@ -37,6 +38,7 @@ SamplingWindow::SamplingWindow(session::SelectorSession& session, SamplingState&
     : QWidget(parent, Qt::Window), m_session(session), m_state(state), m_hooks(std::move(hooks))
 {
     setObjectName(QStringLiteral("sampling"));
+    exposeAsWindow(this);
     setWindowTitle(teachCaption());
     setAttribute(Qt::WA_DeleteOnClose);
     build();

@@ -2,6 +2,8 @@
 
 #include "image/address_map.h"
 #include "image/default_image.h"
+#include "ui/accessible_roles.h"
+#include "ui/alt_letter.h"
 #include "ui/settings/byte_text.h"
 #include "ui/settings/fitting_scroll_area.h"
 
@@ -14,6 +16,7 @@
 #include <QPalette>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QSignalBlocker>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -67,6 +70,7 @@ SettingsForm::SettingsForm(ParameterImage& image, QWidget* parent)
     : QWidget(parent, Qt::Window), m_image(image)
 {
     setObjectName(QStringLiteral("setting"));
+    exposeAsWindow(this);
     setWindowTitle(QString::fromLatin1(kDesignCaption));
     setAttribute(Qt::WA_DeleteOnClose);
 
@@ -159,10 +163,9 @@ void SettingsForm::addFieldControls(QGridLayout* grid, int row, int column, cons
     if (field.isList()) {
         auto* list = new QComboBox(parent);
         list->setObjectName(QString::fromStdString(controlName(field, "Combo")));
-        list->setAccessibleName(name);
-        // On Linux a screen reader takes a list's name from its current entry and its label
-        // from a buddy; these lists share column headings, so the field goes in the description.
-        list->setAccessibleDescription(name);
+        // Named by its field everywhere: on Linux Qt would name it by its current entry, and
+        // these lists share their column headings.
+        nameListByField(list, name);
         list->setEditable(false); // only the entries, no typed text
         grid->addWidget(list, row, column);
         m_lists.push_back({list, field});
@@ -182,10 +185,18 @@ void SettingsForm::addFieldControls(QGridLayout* grid, int row, int column, cons
     scroll->setAccessibleName(name + QStringLiteral(" slider"));
     text->setAccessibleName(name);
     text->setFixedWidth(kTextWidth);
-    // Change and drag alike: the bar writes its text box; typing never moves the bar.
+    // Change and drag alike: the bar writes its text box. A whole number typed moves the bar
+    // along, quietly, so the text stays exactly as typed (it is stored unchanged).
     connect(scroll, &QScrollBar::valueChanged, text,
             [text](int value) { text->setText(QString::number(value)); });
-    connect(text, &QLineEdit::textEdited, text, [text] { text->setPalette(QPalette()); });
+    connect(text, &QLineEdit::textEdited, text, [text, scroll](const QString& typed) {
+        text->setPalette(QPalette());
+        bool number = false;
+        const int value = typed.trimmed().toInt(&number);
+        if (!number || value < scroll->minimum() || value > scroll->maximum()) return;
+        const QSignalBlocker quiet(scroll);
+        scroll->setValue(value);
+    });
     grid->addWidget(scroll, row, column);
     grid->addWidget(text, row, column + 1);
     m_pairs.push_back({scroll, text, field, name});
@@ -243,17 +254,17 @@ QWidget* SettingsForm::buildButtons()
     auto* box = new QWidget(this);
     auto* column = new QHBoxLayout(box);
     column->setContentsMargins(0, 0, 0, 0);
-    const auto button = [&](const char* name, const char* caption) {
-        auto* b = new QPushButton(QLatin1String(caption), box);
+    const auto button = [&](const char* name, const char* caption, char alt) {
+        auto* b = new QPushButton(withAltLetter(QLatin1String(caption), QLatin1Char(alt)), box);
         b->setObjectName(QLatin1String(name));
         column->addWidget(b);
         return b;
     };
-    m_comOk = button("ComOK", "OK");
-    m_comSave = button("ComSave", "Save as a CDT file");
-    m_command2 = button("Command2", "Program to Coin Selector");
-    m_comExit = button("ComExit", "Exit");
-    m_comDefault = button("ComDefault", "Load Default Value");
+    m_comOk = button("ComOK", "OK", 'O');
+    m_comSave = button("ComSave", "Save as a CDT file", 'S');
+    m_command2 = button("Command2", "Program to Coin Selector", 'P');
+    m_comExit = button("ComExit", "Exit", 'x');
+    m_comDefault = button("ComDefault", "Load Default Value", 'D');
     // The form offers no saving of its own, and the default button shows only for teaching.
     m_comSave->hide();
     m_comDefault->hide();

@@ -4,6 +4,7 @@
 #include "sim/coin_types.h"
 #include "sim/qt/coin_feeder.h"
 #include "sim/virtual_selector.h"
+#include "ui/accessible_roles.h"
 
 #include <QComboBox>
 #include <QFormLayout>
@@ -67,6 +68,7 @@ VirtualSelectorWindow::VirtualSelectorWindow(session::SelectorSession& session, 
     : QWidget(parent, Qt::Window), m_session(session)
 {
     setObjectName(QStringLiteral("virtualSelector"));
+    exposeAsWindow(this);
     setWindowTitle(QString::fromLatin1(kCaption));
     setAttribute(Qt::WA_DeleteOnClose);
 
@@ -98,10 +100,12 @@ void VirtualSelectorWindow::buildCoins(QVBoxLayout* outer)
     auto* form = new QFormLayout(box);
     m_channel = new QComboBox(box);
     m_channel->setObjectName(QStringLiteral("comboChannel"));
+    nameListByField(m_channel, tr("Channel"));
     for (int ch = 1; ch <= 12; ++ch)
         m_channel->addItem(tr("Channel %1").arg(ch), ch);
     m_coinType = new QComboBox(box);
     m_coinType->setObjectName(QStringLiteral("comboCoinType"));
+    nameListByField(m_coinType, tr("Coin type"));
     const auto types = sim::coinTypes();
     for (std::size_t i = 0; i < types.size(); ++i)
         m_coinType->addItem(
@@ -111,8 +115,6 @@ void VirtualSelectorWindow::buildCoins(QVBoxLayout* outer)
     connect(m_channel, &QComboBox::currentIndexChanged, m_coinType, &QComboBox::setCurrentIndex);
     form->addRow(tr("&Channel:"), m_channel);
     form->addRow(tr("Coin &type:"), m_coinType);
-    m_channel->setAccessibleName(tr("Channel"));
-    m_coinType->setAccessibleName(tr("Coin type"));
     // Selectors differ in the type byte of a regular coin's record; the program must take any.
     m_recordType = new QSpinBox(box);
     m_recordType->setObjectName(QStringLiteral("recordType"));
@@ -190,7 +192,7 @@ void VirtualSelectorWindow::buildFaults(QVBoxLayout* outer)
     auto* row = new QHBoxLayout;
     m_faultKind = new QComboBox(box);
     m_faultKind->setObjectName(QStringLiteral("comboFault"));
-    m_faultKind->setAccessibleName(tr("Fault kind"));
+    nameListByField(m_faultKind, tr("Fault kind"));
     for (const KindEntry& k : kKinds)
         m_faultKind->addItem(tr(k.text));
     m_faultReply = new QSpinBox(box);

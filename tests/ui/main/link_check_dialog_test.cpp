@@ -36,7 +36,8 @@ TEST(LinkCheckDialog, MenuEntryRunsTheCheckOnTheCurrentPort)
     EXPECT_TRUE(QTest::qWaitFor([&] { return text->text().contains("diagnosis: line healthy"); }, 10000))
         << text->text().toStdString();
     EXPECT_TRUE(text->text().contains("round trip of 50 answers to 50 reads of cell 0"));
-    // Every line is in view, the diagnosis last of all.
+    // The dialog grew with the result: every line down to the diagnosis shows.
+    QApplication::processEvents();
     EXPECT_GE(text->height(), text->heightForWidth(text->width()));
     dialog->close();
 }

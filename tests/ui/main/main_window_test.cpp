@@ -124,7 +124,9 @@ TEST_F(MainWindowTest, StateFileNamesRecentFileAndHighestMarkedPort)
     EXPECT_FALSE(checked("mnuCom2"));
     EXPECT_EQ(session.image().text(0), "42");
     // Port 4 is not there: said in red, and the program goes on with the port closed.
-    EXPECT_EQ(status(), "warning:something wrong to open /nonexistent/port4");
+    // The program's own words first, then the reason, as quarvelctl gives it.
+    EXPECT_EQ(status(), "warning:something wrong to open /nonexistent/port4: The serial port "
+                        "/nonexistent/port4 could not be opened: No such file or directory");
     EXPECT_EQ(statusColour(), QColor(255, 0, 0));
     EXPECT_FALSE(session.isOpen());
 }
@@ -133,7 +135,8 @@ TEST_F(MainWindowTest, PortEntriesSayWhatHappened)
 {
     window->startUp();
     window->findChild<QAction*>("MnuCom9")->trigger();
-    EXPECT_EQ(status(), "warning:something wrong to open COM9");
+    EXPECT_TRUE(status().startsWith("warning:something wrong to open COM9: The serial port "))
+        << status().toStdString();
     EXPECT_EQ(statusColour(), QColor(255, 0, 0));
     EXPECT_TRUE(checked("mnuCom1"));
     EXPECT_FALSE(checked("MnuCom9"));

@@ -54,7 +54,9 @@ TEST(StatusWindowFollowsLink, SuccessfulReadLeavesNoWindow)
 
 TEST(StatusWindowFollowsLink, ExhaustedReadLeavesTheErrorWithAnEnabledCloseButton)
 {
-    Bench b("drop:1,drop:2,late:3:400ms,badcmd:4,drop:5");
+    // Every fault here ends its exchange at once or at the time-out: a late reply to one retry
+    // of cell 0 would be a good answer to the next whenever a loaded machine lets it catch up.
+    Bench b("drop:1,drop:2,badsum:3,badcmd:4,drop:5");
     EXPECT_FALSE(b.runToEnd(b.session.readSelector()));
     StatusWindow* w = b.presenter.window();
     ASSERT_NE(w, nullptr);

@@ -1,5 +1,6 @@
 #include "ui/main/status_window.h"
 #include "ui/main/window_geometry.h"
+#include "ui/status_colour.h"
 
 #include <QCoreApplication>
 #include <QEvent>
@@ -8,9 +9,12 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QSignalSpy>
 #include <QTest>
 
 #include <gtest/gtest.h>
+
+#include <cmath>
 
 #include <vector>
 
@@ -78,7 +82,7 @@ TEST(StatusWindow, LabelColoursAreExact)
         const char* name;
     };
     const std::vector<Case> cases{
-        {StatusColour::Blue, "#0000ff"}, {StatusColour::Red, "#ff0000"}, {StatusColour::Green, "#00ff00"}};
+        {StatusColour::Blue, "#0000ff"}, {StatusColour::Red, "#ff0000"}, {StatusColour::Green, "#006400"}};
     StatusWindow w;
     for (const Case& c : cases) {
         w.setStatusText("Communication time out !", c.colour);
@@ -88,6 +92,35 @@ TEST(StatusWindow, LabelColoursAreExact)
     w.setStatusColour(StatusColour::Blue);
     EXPECT_EQ(w.labelStats()->palette().color(QPalette::WindowText).name(), "#0000ff");
     EXPECT_EQ(w.labelStats()->text(), "Communication time out !");
+}
+
+// WCAG's contrast ratio: the green must read on the window's own background, and stay green.
+TEST(StatusWindow, TheGreenReadsAtAContrastOfAtLeast4_5)
+{
+    const auto luminance = [](const QColor& c) {
+        const auto channel = [](double v) {
+            return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
+    };
+    StatusWindow w;
+    const QColor green = statusColour(StatusColour::Green);
+    const double background = luminance(w.palette().color(QPalette::Window));
+    EXPECT_GE((background + 0.05) / (luminance(green) + 0.05), 4.5);
+    EXPECT_GT(green.green(), 2 * std::max(green.red(), green.blue()));
+}
+
+// While a run can be stopped the keyboard is in the window, and Escape is its Cancel.
+TEST(StatusWindow, EscapeReachesCancelWhileItShows)
+{
+    StatusWindow w;
+    w.setCancelVisible(true);
+    w.show();
+    QSignalSpy cancel(&w, &StatusWindow::cancelRequested);
+    EXPECT_EQ(w.focusWidget(), w.comCancel());
+    QTest::keyClick(&w, Qt::Key_Escape);
+    EXPECT_EQ(cancel.count(), 1);
+    EXPECT_TRUE(w.isVisible());
 }
 
 TEST(StatusWindow, Progress)

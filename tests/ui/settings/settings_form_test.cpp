@@ -3,6 +3,7 @@
 #include "image/parameter_image.h"
 #include "ui/settings/settings_form.h"
 
+#include <QAccessible>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -63,6 +64,20 @@ TEST(SettingsFormLoad, TrickyCellsShowTheirDecodedValues)
     EXPECT_EQ(control<QLineEdit>(form, "TextDollar3")->accessibleName(), "Coin 3 Value");
 }
 
+// A screen reader hears the form as a window and each list by its field, its entry as value.
+TEST(SettingsFormLoad, TheFormIsAWindowAndListsAreNamedByTheirField)
+{
+    ParameterImage image = mainDefault();
+    SettingsForm form(image);
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(&form)->role(), QAccessible::Window);
+    QAccessibleInterface* list =
+        QAccessible::queryAccessibleInterface(control<QComboBox>(form, "ComboToleranceA1"));
+    EXPECT_EQ(list->role(), QAccessible::ComboBox);
+    EXPECT_EQ(list->text(QAccessible::Name), "Coin 1 Tol-A");
+    EXPECT_EQ(list->text(QAccessible::Value), listText(form, "ComboToleranceA1"));
+    EXPECT_EQ(list->childCount(), 1); // the entries to choose from
+}
+
 struct TranbackCase
 {
     const char* name;
@@ -118,8 +133,14 @@ TEST(SettingsFormTranback, ScrollWritesTextAndTypedTextWins)
     control<QScrollBar>(form, "HScrollPriceA")->setValue(40);
     auto* price = control<QLineEdit>(form, "TextPriceA");
     price->selectAll();
+    QTest::keyClicks(price, "017");
+    EXPECT_EQ(control<QScrollBar>(form, "HScrollPriceA")->value(), 17); // the bar follows
+    EXPECT_EQ(price->text(), "017");                                    // and the text stays as typed
+    QTest::keyClicks(price, "0");                                       // 0170
+    QTest::keyClicks(price, "x"); // not a number: the bar stays where it was
+    EXPECT_EQ(control<QScrollBar>(form, "HScrollPriceA")->value(), 170);
+    price->selectAll();
     QTest::keyClicks(price, "17");
-    EXPECT_EQ(control<QScrollBar>(form, "HScrollPriceA")->value(), 40);
 
     QSignalSpy sampling(&form, &SettingsForm::samplingRequested);
     form.applyOpener(SettingsOpener::Teach);

@@ -1,0 +1,55 @@
+#include "session/port_identity.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSerialPortInfo>
+
+namespace quarvel::session {
+
+QString canonicalPortPath(const QString& nameOrPath)
+{
+    const QString canonical = QFileInfo(nameOrPath).canonicalFilePath();
+    return canonical.isEmpty() ? nameOrPath : canonical;
+}
+
+PortIdentity PortIdentity::of(const QString& path)
+{
+    PortIdentity id;
+    id.path = path;
+    const QString device = canonicalPortPath(path);
+#ifdef Q_OS_LINUX
+    const QDir byId(QStringLiteral("/dev/serial/by-id"));
+    for (const QFileInfo& link : byId.entryInfoList(QDir::System | QDir::Files | QDir::NoDotAndDotDot)) {
+        if (link.canonicalFilePath() == device) {
+            id.byIdPath = link.absoluteFilePath();
+            break;
+        }
+    }
+#endif
+    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
+        if (canonicalPortPath(info.systemLocation()) != device && info.portName() != path) continue;
+        id.usb = info.hasVendorIdentifier() && info.hasProductIdentifier();
+        id.vendor = info.vendorIdentifier();
+        id.product = info.productIdentifier();
+        id.serialNumber = info.serialNumber();
+        break;
+    }
+    return id;
+}
+
+QString PortIdentity::locate() const
+{
+    if (usb && !serialNumber.isEmpty()) {
+        for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts())
+            if (info.vendorIdentifier() == vendor && info.productIdentifier() == product &&
+                info.serialNumber() == serialNumber)
+                return info.systemLocation();
+    }
+    if (!byIdPath.isEmpty() && QFileInfo::exists(byIdPath)) return byIdPath;
+    // A link the user gave follows the adapter it names; a plain name is all there is to go by.
+    if (QFileInfo(path).isSymLink() || !usb || serialNumber.isEmpty())
+        return QFileInfo::exists(path) || !path.startsWith(QLatin1Char('/')) ? path : QString();
+    return {};
+}
+
+} // namespace quarvel::session

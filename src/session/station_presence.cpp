@@ -1,0 +1,52 @@
+#include "session/station_presence.h"
+
+#include "image/cell_byte.h"
+
+namespace quarvel::session {
+
+namespace {
+constexpr int kIdentityCells[] = {85, 124, 125, 126, 127};
+}
+
+bool SelectorPresence::unanswered(std::int64_t nowMs)
+{
+    if (m_missed++ == 0) m_firstMissMs = nowMs;
+    if (m_missed >= m_rule.polls && nowMs - m_firstMissMs >= m_rule.ms) m_gone = true;
+    return m_gone;
+}
+
+void SelectorPresence::reset(bool gone)
+{
+    m_gone = gone;
+    m_missed = 0;
+}
+
+void SelectorFingerprint::learn(const ParameterImage& read)
+{
+    for (int cell = 0; cell < ParameterImage::kSelectorCells; ++cell)
+        m_cells[static_cast<std::size_t>(cell)] = cellByte(read.text(cell));
+}
+
+void SelectorFingerprint::learnProgrammed(const ParameterImage& sent, const ProgramResult& result)
+{
+    for (const RangeResult& range : result.ranges) {
+        if (range.cellsWritten == 0) continue;
+        const bool whole = range.reason == link::EndReason::Succeeded;
+        for (int cell = range.first; cell <= range.last; ++cell)
+            m_cells[static_cast<std::size_t>(cell)] =
+                whole ? std::optional<std::uint8_t>(cellByte(sent.text(cell))) : std::nullopt;
+    }
+}
+
+bool SelectorFingerprint::matches(const ParameterImage& read) const
+{
+    for (const int cell : kIdentityCells)
+        if (!m_cells[static_cast<std::size_t>(cell)]) return false;
+    for (int cell = 0; cell < ParameterImage::kSelectorCells; ++cell) {
+        const auto& known = m_cells[static_cast<std::size_t>(cell)];
+        if (known && *known != cellByte(read.text(cell))) return false;
+    }
+    return true;
+}
+
+} // namespace quarvel::session

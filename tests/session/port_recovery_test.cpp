@@ -1,0 +1,95 @@
+// A USB adapter pulled and plugged in again, played by a by-id style link re-pointed from one
+// pseudo-terminal to a new one: the desktop program's session and a station both come back.
+#include "session/gang_run.h"
+#include "session/port_reconnector.h"
+#include "sim/qt/pty_bridge.h"
+
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace quarvel::session {
+namespace {
+
+#ifdef Q_OS_UNIX
+
+// One adapter at a time behind the link, each with a selector of its own.
+struct Adapter
+{
+    QString link;
+    sim::VirtualSelector model;
+    std::unique_ptr<sim::PtyBridge> bridge;
+
+    explicit Adapter(const QString& at) : link(at) {}
+    void plugIn()
+    {
+        model.plugInNew();
+        bridge = std::make_unique<sim::PtyBridge>(model);
+        ASSERT_TRUE(bridge->open());
+        QFile::remove(link);
+        ASSERT_TRUE(QFile::link(bridge->slavePath(), link));
+    }
+    void pull()
+    {
+        bridge->close();
+        QFile::remove(link);
+    }
+};
+
+TEST(PortRecovery, TheDesktopSessionReopensTheSameAdapter)
+{
+    QTemporaryDir dir;
+    Adapter adapter(dir.filePath(QStringLiteral("usb-FTDI_A12345-if00-port0")));
+    adapter.plugIn();
+    SelectorSession session;
+    PortReconnector reconnector(session);
+    QSignalSpy lost(&session, &SelectorSession::portLost);
+    QSignalSpy back(&reconnector, &PortReconnector::reconnected);
+    ASSERT_TRUE(session.openPort(adapter.link));
+    adapter.pull();
+    if (!lost.wait(3000)) GTEST_SKIP() << "this kernel reports a closed pty master as silence";
+    QTest::qWait(2 * PortReconnector::kLookMs); // away for a while: nothing opens, nothing spins
+    EXPECT_TRUE(back.isEmpty());
+    adapter.plugIn();
+    ASSERT_TRUE(back.wait(3 * PortReconnector::kLookMs));
+    EXPECT_EQ(back.at(0).at(0).toString(), QStringLiteral("Reconnected: %1").arg(adapter.link));
+    EXPECT_TRUE(session.isOpen());
+    EXPECT_FALSE(session.isBusy()); // nothing restarts by itself
+}
+
+TEST(PortRecovery, AStationReportsTheLostPortAndCarriesOn)
+{
+    QTemporaryDir dir;
+    Adapter adapter(dir.filePath(QStringLiteral("usb-FTDI_B777-if00-port0")));
+    adapter.plugIn();
+    GangJob job;
+    for (int a = 0; a < ParameterImage::kCellCount; ++a)
+        job.image.setNumber(a, (a * 7 + 3) % 200);
+    job.wait = true;
+    job.pollMs = 30;
+    job.absence = {3, 60};
+    GangRun run({adapter.link}, job);
+    run.station(0).session().link().setTiming({100, 5});
+    QSignalSpy units(&run, &GangRun::unitFinished);
+    QSignalSpy lost(&run, &GangRun::portLost);
+    run.start();
+    ASSERT_TRUE(units.wait(20000));
+    adapter.pull();
+    if (!lost.wait(3000)) GTEST_SKIP() << "this kernel reports a closed pty master as silence";
+    adapter.plugIn();
+    ASSERT_TRUE(units.wait(20000));
+    QSignalSpy finished(&run, &GangRun::finished);
+    run.interrupt();
+    ASSERT_TRUE(finished.count() > 0 || finished.wait(5000));
+    EXPECT_EQ(run.passed(), 2);
+    EXPECT_EQ(run.portsLost(), 1);
+    EXPECT_EQ(lost.at(0).at(0).toString(), adapter.link);
+}
+
+#endif
+
+} // namespace
+} // namespace quarvel::session

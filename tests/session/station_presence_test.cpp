@@ -1,0 +1,59 @@
+// When a station takes its selector for gone, and how it knows the selector just done.
+#include "session/station_presence.h"
+
+#include <gtest/gtest.h>
+
+namespace quarvel::session {
+namespace {
+
+TEST(StationPresence, GoneOnlyAfterEnoughMissedPollsOverTheInterval)
+{
+    const struct
+    {
+        const char* name;
+        std::vector<std::int64_t> misses; // times of unanswered polls; -1: an answered one
+        bool gone;
+    } cases[] = {
+        {"one lost answer", {0}, false},
+        {"three quick misses", {0, 100, 200}, false},
+        {"three misses over a second", {0, 500, 1000}, true},
+        {"a long gap but two misses", {0, 5000}, false},
+        {"an answer in between starts again", {0, 500, -1, 1000, 1500}, false},
+    };
+    for (const auto& c : cases) {
+        SelectorPresence presence({3, 1000});
+        for (const std::int64_t at : c.misses)
+            at < 0 ? presence.answered() : void(presence.unanswered(at));
+        EXPECT_EQ(presence.gone(), c.gone) << c.name;
+    }
+}
+
+TEST(StationPresence, TheFingerprintNeedsTheIdentityCellsAndEveryKnownCell)
+{
+    ParameterImage selector;
+    for (int cell = 0; cell < ParameterImage::kSelectorCells; ++cell)
+        selector.setNumber(cell, cell % 200);
+    SelectorFingerprint print;
+    EXPECT_FALSE(print.matches(selector)) << "nothing known";
+    print.learn(selector);
+    EXPECT_TRUE(print.matches(selector));
+    ParameterImage other = selector;
+    other.setNumber(125, 7); // another selector's calibration set
+    EXPECT_FALSE(print.matches(other));
+
+    // A range written in part holds something unknown; a whole one holds what was sent.
+    ParameterImage sent = selector;
+    sent.setNumber(10, 99);
+    sent.setNumber(100, 99);
+    ProgramResult result;
+    result.ranges = {{0, 84, link::EndReason::Succeeded, 85, {}},
+                     {86, 123, link::EndReason::RetriesUsedUp, 3, {}}};
+    print.learnProgrammed(sent, result);
+    ParameterImage after = sent;
+    after.setNumber(100, 55);
+    EXPECT_TRUE(print.matches(after));
+    EXPECT_FALSE(print.matches(selector)) << "cell 10 was programmed";
+}
+
+} // namespace
+} // namespace quarvel::session
