@@ -39,6 +39,7 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -193,34 +194,39 @@ void ownCostInProcess(int reads)
 }
 
 // Where the host's part of an exchange goes, from the driver's stamps held against the
-// selector's: each stamp belongs to the exchange whose reply ended last before it was seen.
+// selector's: each stamp belongs to the exchange whose reply ended last before it was seen. The
+// selector's thread may take the request before the write call has even returned, so the
+// kernel's part is counted from the start of the write.
 void reportTurnaround(const std::vector<link::SerialLink::TurnaroundStamp>& stamps,
                       const std::vector<bench::WireSelector::Exchange>& exchanges)
 {
-    std::vector<std::int64_t> toSlot, engine, toDriver, toSelector, reports;
+    std::vector<std::int64_t> toSlot, engine, toWrite, writeCall, toSelector, reports;
     for (const auto& s : stamps) {
         const auto after = std::upper_bound(exchanges.begin(), exchanges.end(), s.seenNs,
                                             [](std::int64_t t, const auto& e) { return t < e.replyEndNs; });
         if (after == exchanges.begin()) continue;
         const auto& e = *std::prev(after);
-        if (e.requestSeenNs < s.writtenNs) continue; // not the request this reply led to
+        if (e.requestSeenNs < s.writingNs) continue; // not the request this reply led to
         toSlot.push_back(s.seenNs - e.replyEndNs);
         engine.push_back(s.decidedNs - s.seenNs);
-        toDriver.push_back(s.writtenNs - s.decidedNs);
-        toSelector.push_back(e.requestSeenNs - s.writtenNs);
+        toWrite.push_back(s.writingNs - s.decidedNs);
+        writeCall.push_back(s.writtenNs - s.writingNs);
+        toSelector.push_back(e.requestSeenNs - s.writingNs);
         reports.push_back(s.reportedNs - s.writtenNs);
     }
     const auto row = [](const char* what, const std::vector<std::int64_t>& ns) {
         const double median = percentileUs(ns, 0.5);
-        std::printf("  turnaround, %-58s median %7.1f us  p99 %7.1f us\n", what, median,
+        std::printf("  turnaround, %-62s median %7.1f us  p99 %7.1f us\n", what, median,
                     percentileUs(ns, 0.99));
         printRow(std::string("  turnaround: ") + what + ", median", "report", format("%.1f us", median));
     };
-    std::printf("turnaround over the pty, %zu exchanges stamped in the driver:\n", toSlot.size());
+    std::printf("turnaround over the pty, %zu of %zu exchanges stamped in the driver:\n", toSlot.size(),
+                stamps.size());
     row("reply written -> our slot runs (kernel, event loop, QSerialPort)", toSlot);
     row("our slot -> the engine has decided (read, engine)", engine);
-    row("decided -> next frame handed to the driver (queue, write, flush)", toDriver);
-    row("handed to the driver -> the selector reads it (kernel)", toSelector);
+    row("decided -> the write begins (queue of actions)", toWrite);
+    row("the write call (the selector's thread may run inside it)", writeCall);
+    row("the write begins -> the selector reads it (kernel, its thread)", toSelector);
     row("after the write: traffic and status reports (off the path)", reports);
 }
 
@@ -248,7 +254,9 @@ bool ownCostPty(int reads)
 // The same exchanges from a plain blocking client with no event loop: what the pty and the
 // scheduler cost by themselves, the floor under the figure above.
 // Returns the mean time from one request to the next, in microseconds.
-double ptyFloor(int reads, bool wireTime)
+// With waitInPoll the client waits in poll() before each read, as every event loop does: what
+// waking through poll() costs the kernel's way, beside the blocking read.
+double ptyFloor(int reads, bool wireTime, bool waitInPoll = false)
 {
     bench::WireSelector selector(wireTime);
     std::string error;
@@ -267,6 +275,10 @@ double ptyFloor(int reads, bool wireTime)
         if (::write(fd, request.data(), request.size()) != static_cast<ssize_t>(request.size())) break;
         std::array<std::uint8_t, link::kFrameSize> reply{};
         for (std::size_t got = 0; got < reply.size();) {
+            if (waitInPoll) {
+                pollfd p{fd, POLLIN, 0};
+                ::poll(&p, 1, -1);
+            }
             const ssize_t n = ::read(fd, reply.data() + got, reply.size() - got);
             if (n <= 0) break;
             got += static_cast<std::size_t>(n);
@@ -275,9 +287,13 @@ double ptyFloor(int reads, bool wireTime)
     ::close(fd);
     const auto gaps = selector.takeGaps();
     const double median = percentileUs(gaps, 0.5);
-    std::printf("pty floor, blocking C client%s: %zu exchanges  median %7.1f us  p99 %7.1f us\n",
-                wireTime ? " on the wire-exact line" : "", gaps.size(), median, percentileUs(gaps, 0.99));
-    if (!wireTime)
+    std::printf("pty floor, %s C client%s: %zu exchanges  median %7.1f us  p99 %7.1f us\n",
+                waitInPoll ? "poll-waiting" : "blocking", wireTime ? " on the wire-exact line" : "",
+                gaps.size(), median, percentileUs(gaps, 0.99));
+    if (waitInPoll)
+        printRow("  floor: the same from a C client that waits in poll(), median", "report",
+                 format("%.1f us", median));
+    else if (!wireTime)
         printRow("  floor: the same over the pty from a blocking C client, median", "report",
                  format("%.1f us", median));
     else
@@ -479,6 +495,7 @@ int main(int argc, char** argv)
     ownCostInProcess(rounds);
     bool ok = ownCostPty(rounds);
     ptyFloor(rounds, false);
+    ptyFloor(rounds, false, true);
     ok = wireExact(rounds) && ok;
     silentRead();
     quietAfterLoss();

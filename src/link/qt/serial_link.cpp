@@ -282,7 +282,7 @@ void SerialLink::onReadyRead()
     emit bytesReceived(bytes);
     const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.constData());
     auto actions = m_engine.bytesArrived(std::span(data, static_cast<std::size_t>(bytes.size())), now());
-    if (m_stamping) m_stamp = TurnaroundStamp{seenNs, steadyNs(), 0, 0};
+    if (m_stamping) m_stamp = TurnaroundStamp{seenNs, steadyNs(), 0, 0, 0};
     execute(std::move(actions));
     if (m_stamp && m_stamp->writtenNs != 0) {
         m_stamp->reportedNs = steadyNs();
@@ -365,6 +365,24 @@ void SerialLink::execute(LinkEngine::Actions actions)
 void SerialLink::writeToDevice(const Frame& frame)
 {
     if (!m_device || m_lost) return;
+    if (m_stamp && m_stamp->writingNs == 0) m_stamp->writingNs = steadyNs();
+#ifdef Q_OS_UNIX
+    // Five bytes go straight to the driver: QSerialPort would copy them into its buffer, write
+    // them on flush() and wake the event loop once more for the write notifier it arms.
+    if (m_ownedPort && m_device == m_ownedPort.get() && m_ownedPort->bytesToWrite() == 0) {
+        const ssize_t n = ::write(static_cast<int>(m_ownedPort->handle()), frame.data(), kFrameSize);
+        if (n == kFrameSize) {
+            if (m_stamp && m_stamp->writtenNs == 0) m_stamp->writtenNs = steadyNs();
+            return;
+        }
+        if (n > 0) {
+            // The driver took part of it (it never does for five bytes): Qt sends the rest.
+            m_ownedPort->write(reinterpret_cast<const char*>(frame.data()) + n, kFrameSize - n);
+            m_ownedPort->flush();
+            return;
+        }
+    }
+#endif
     m_device->write(reinterpret_cast<const char*>(frame.data()), kFrameSize);
     // QSerialPort only queues a write until its next pass of the event loop; the selector is
     // waiting, so hand the frame to the driver now.

@@ -83,12 +83,13 @@ public:
 
     // Where the host's time goes between a reply and the next request, for the benches: the
     // steady clock (ns) when the reply's bytes were taken from the device, when the engine had
-    // decided, when the next frame was handed to the driver, and when everything that call
-    // reported (traffic, status) was done. Kept only while switched on.
+    // decided, when the write of the next frame began and when it returned, and when everything
+    // that call reported (traffic, status) was done. Kept only while switched on.
     struct TurnaroundStamp
     {
         std::int64_t seenNs = 0;
         std::int64_t decidedNs = 0;
+        std::int64_t writingNs = 0;
         std::int64_t writtenNs = 0;
         std::int64_t reportedNs = 0;
     };
