@@ -117,6 +117,8 @@ public:
     {
         for (int i = 0; i < 10000 && m_engine.isRunning(); ++i) {
             check(m_armed.has_value());
+            // The clock reaches each timer: a wait for the line to fall quiet ends only then.
+            m_now += std::max(0, m_armedMs);
             fire(*m_armed);
             checkAfterEvent();
         }
@@ -307,7 +309,8 @@ private:
 
     void deliver(std::span<const std::uint8_t> bytes)
     {
-        m_buffer.insert(m_buffer.end(), bytes.begin(), bytes.end());
+        // While the engine waits for the line to fall quiet, what comes is dropped as stale.
+        if (!m_settling) m_buffer.insert(m_buffer.end(), bytes.begin(), bytes.end());
         const bool takes = m_outstanding && m_buffer.size() >= static_cast<std::size_t>(link::kFrameSize);
         if (takes) take();
         const auto actions = m_engine.bytesArrived(bytes, m_now);
@@ -387,6 +390,9 @@ private:
     void onWrite(const link::Frame& frame)
     {
         check(m_inTransfer);
+        // Bytes waiting when a request goes out are never its reply.
+        m_settling = false;
+        m_buffer.clear();
         check(!m_outstanding);
         check(link::hasValidChecksum(frame));
         check(m_failures < kBudget); // the exchange that spends the budget ends the transfer
@@ -434,6 +440,12 @@ private:
         m_lastTag = arm.tag;
         if (m_outstanding) {
             check(arm.ms == m_timing.replyTimeoutMs);
+        } else if (m_inTransfer) {
+            // After a failed exchange the retry waits for the line to fall quiet; what waited
+            // in the buffer is stale, never the retry's answer.
+            check(arm.ms > 0 && arm.ms <= link::kLineQuietMs);
+            m_settling = true;
+            m_buffer.clear();
         } else {
             // A closing pause: only between transfers, never longer than the configured pause.
             check(!m_inTransfer);
@@ -494,6 +506,7 @@ private:
         if (!job.validRange()) check(!m_lastRequest); // refused before sending anything
         if (outcome != link::Outcome::Succeeded) m_allSucceeded = false;
         m_inTransfer = false;
+        m_settling = false;
         m_outstanding.reset();
     }
 
@@ -543,6 +556,7 @@ private:
     std::array<int, kCells> m_readValues{};
 
     std::vector<std::uint8_t> m_buffer;
+    bool m_settling = false; // a retry waits for the line to fall quiet
     std::optional<Engine::TimerTag> m_armed;
     int m_armedMs = 0;
     Engine::TimerTag m_lastTag = 0;
