@@ -77,8 +77,12 @@ Step SamplingTransfer::timeout()
     // The collection has no time limit; its timer only marks the end of a burst to be judged.
     if (m_state == State::Collecting) return collect(m_framer.silence(), m_nowMs);
     if (m_state != State::Handshake) return settled();
-    m_answer.clear();
-    return handshakeFailed({ShowText{texts::kSamplingTimeOut, StatusColour::Red}}, ExchangeFault::TimeOut);
+    // Part of an answer came, too little and too late: name it in the trace and let it go.
+    std::vector<std::uint8_t> partial = std::exchange(m_answer, {});
+    Step step =
+        handshakeFailed({ShowText{texts::kSamplingTimeOut, StatusColour::Red}}, ExchangeFault::TimeOut);
+    if (!partial.empty()) step.seen.insert(step.seen.begin(), Seen{std::move(partial), kNoiseDropped});
+    return step;
 }
 
 Step SamplingTransfer::abort(AbortReason reason)
