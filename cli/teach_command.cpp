@@ -26,6 +26,8 @@ std::optional<int> TeachCommand::check()
         return std::nullopt;
     }
     // Checked before the run, so a refusal costs the technician no coins.
+    if (m_invocation.programAfter)
+        if (const auto refused = checkBackupTarget(m_invocation.fromFile)) return refused;
     if (m_invocation.programAfter) {
         ImageFile file;
         if (const auto refused = loadProgrammable(m_invocation.fromFile, file)) return refused;
@@ -85,7 +87,8 @@ void TeachCommand::samplingFinished(const session::SamplingResult& result)
             m_saved = QStringLiteral("; saved %1").arg(QDir::toNativeSeparators(m_invocation.outputFile));
     }
     if (m_invocation.programAfter) {
-        programAfterBackup(&TeachCommand::programFinished);
+        // The document, as taught: its fixed cells are stamped as every programming stamps them.
+        startProgramming({}, &TeachCommand::programFinished);
         return;
     }
     note(QStringLiteral("Channel %1 taught%2").arg(m_invocation.channel).arg(m_saved));
@@ -94,15 +97,13 @@ void TeachCommand::samplingFinished(const session::SamplingResult& result)
 
 void TeachCommand::programFinished(const session::ProgramResult& result)
 {
-    if (const auto failed = programmingFailure(result, false)) {
+    if (const auto failed = programmingFailure(result)) {
         finish(*failed);
         return;
     }
-    note(QStringLiteral("Channel %1 taught%2; programmed %3 cells%4")
-             .arg(m_invocation.channel)
-             .arg(m_saved)
-             .arg(session::ProgramResult::cellsInRanges())
-             .arg(backupNote()));
+    QString summary = result.summary();
+    summary[0] = summary[0].toLower();
+    note(QStringLiteral("Channel %1 taught%2; %3").arg(m_invocation.channel).arg(m_saved).arg(summary));
     finish(exit_code::kSuccess);
 }
 

@@ -55,7 +55,6 @@ public:
     void start();
     // Ctrl-C: the running transfer ends in order and its unit is reported; then done().
     void interrupt();
-    bool isDone() const { return m_state == State::Done; }
     QString port() const { return m_port; }
     SelectorSession& session() { return m_session; }
 
@@ -68,18 +67,13 @@ private:
     enum class State
     {
         Idle,
-        BackingUp,
         Programming,
-        Verifying,
         Polling,
         Done
     };
 
     void beginUnit();
-    void backedUp(const ReadResult& result);
-    void program();
     void programmed(const ProgramResult& result);
-    void verified(const ReadResult& result);
     void fail(const QString& text);
     void endUnit();
     void schedulePoll();
@@ -87,7 +81,6 @@ private:
     void polled(const CheckResult& result);
     void finish();
     void follow(Operation* operation);
-    void count(const std::array<int, 4>& faults);
 
     QString m_port;
     GangJob m_job;
@@ -97,7 +90,6 @@ private:
     bool m_interrupted = false;
     bool m_sawAbsence = false; // station mode: no answer since the last selector
     GangUnitResult m_unit;
-    ParameterImage m_sent; // what was programmed, its fixed cells stamped
     QElapsedTimer m_unitClock;
     QElapsedTimer m_pollClock;
     QTimer m_pollTimer;

@@ -6,6 +6,7 @@
 #include "link/transfer.h"
 #include "sampling/sampling_output.h"
 #include "session/operation.h"
+#include "session/programming.h"
 #include "session/results.h"
 #include "sim/fault_plan.h"
 
@@ -16,6 +17,8 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
+#include <vector>
 
 namespace quarvel::sim {
 class VirtualSelector;
@@ -33,6 +36,30 @@ struct VirtualSelectorOptions
     bool wireTime = false;
 };
 
+// Where a change of the document came from.
+enum class ChangeSource
+{
+    Read,     // the selector's memory, read in full
+    File,     // a coin data file opened
+    Default,  // a default image loaded
+    Sampling, // a channel taught or calibrated
+    Edit,     // the user's edits taken back from a window
+    Stamp     // programming stamped the identification cells
+};
+
+// One announced change of the document: the selector cells whose text changed, and from where.
+struct DocumentChange
+{
+    std::vector<int> cells;
+    ChangeSource source = ChangeSource::Edit;
+    // Whatever the user had loaded is gone (a read, a file, a default), not edited in part.
+    bool replaced() const
+    {
+        return source == ChangeSource::Read || source == ChangeSource::File ||
+               source == ChangeSource::Default;
+    }
+};
+
 // The one place that holds the document image and talks to the selector, for both front
 // ends. Device operations are asynchronous and one at a time: each start returns the
 // operation's handle, which reports to whoever started it, or a refusal when one is already
@@ -45,9 +72,17 @@ public:
     explicit SelectorSession(QObject* parent = nullptr);
     ~SelectorSession() override;
 
-    // The document. Front ends read and edit it directly; emit nothing on their own edits.
+    // The document. Front ends read it, and edit it in place followed by announce(), or give
+    // it a whole new image with replaceDocument(); either way documentChanged() tells every
+    // window that follows it.
     ParameterImage& image() { return m_image; }
     const ParameterImage& image() const { return m_image; }
+    void replaceDocument(const ParameterImage& image, ChangeSource source);
+    // The cells changed in place since the last announcement, from source; nothing when none did.
+    void announce(ChangeSource source);
+    // Channels whose references or coin value the user taught or edited since the document
+    // was last replaced: programming spares them its question.
+    const std::set<int>& touchedChannels() const { return m_touched; }
 
     // cdt: how a sampling run stores its references. Calibrated after "Open & Program" (each
     // channel's SigmaA is kept), Taught after Teach.
@@ -89,17 +124,17 @@ public:
         ResultOnly
     };
     // Full read of cells 0..188 into a scratch image; committed to the document only on
-    // success (then imageChanged), unless into says the result keeps it.
+    // success (then documentChanged), unless into says the result keeps it.
     Started<ReadOperation> readSelector(ReadInto into = ReadInto::Document);
-    // The three ranges 0-84, 86-123, 128-188 from a snapshot of the document taken now; the
-    // fixed identification cells are stamped into the document first.
-    Started<ProgramOperation> programSelector();
-    // The same from another image (a backup being restored); the document stays as it is.
-    Started<ProgramOperation> programImage(const ParameterImage& image);
+    // The one programming operation: a line probe (a line that echoes is refused), the backup
+    // the request asks for, the three ranges 0-84, 86-123, 128-188 from a snapshot taken now
+    // (the document's fixed cells stamped first, unless exact), and verify. Refused before
+    // anything is sent when a backup target cannot be written.
+    Started<ProgramOperation> program(const ProgramRequest& request);
     // Cells the running programming has had acknowledged so far; 0 when none runs.
     int cellsProgrammed() const;
     // One sampling run of channel 1..12. On success the references are stored into the
-    // document as cdt says (then imageChanged).
+    // document as cdt says (then documentChanged).
     Started<SamplingOperation> startSampling(int channel);
     // count read exchanges of cell 0, timed and none retried: how healthy the line is.
     Started<CheckOperation> checkLink(int count);
@@ -112,7 +147,7 @@ signals:
     void busyChanged(bool busy);
     void portChanged();
     void portLost(const QString& message);
-    void imageChanged();
+    void documentChanged(const quarvel::session::DocumentChange& change);
     // An operation has begun, whoever started it (the status window and a console follow all).
     void operationStarted(quarvel::session::Operation* operation);
     // Every frame sent and taken, with its meaning.
@@ -124,7 +159,13 @@ private:
     void finishOperation();
     ReadResult finishRead();
     void releaseVirtual();
-    ProgramResult finishProgram() const;
+    void programStepEnded();
+    void startProgramStep();
+    void endProgramming(link::EndReason reason, const QString& message = {});
+    bool programBeforeWriting();
+    void saveBackup();
+    void answerProgramQuestion(bool proceed);
+    friend class ProgramOperation;
     SamplingResult finishSampling(int channel);
     // The failure text of the operation that just ended: the lost port, else its last transfer's.
     QString failureText() const;
@@ -134,6 +175,8 @@ private:
     struct Private;
     std::unique_ptr<Private> d;
     ParameterImage m_image;
+    ParameterImage m_announced; // the document as last announced
+    std::set<int> m_touched;
     link::SerialLink m_link;
     sampling::ReferenceStore m_cdt = sampling::ReferenceStore::Taught;
     QPointer<Operation> m_current;

@@ -65,9 +65,8 @@ double screenDpi(const QWidget* widget)
 } // namespace
 
 MainWindow::MainWindow(session::SelectorSession& session, QWidget* parent)
-    : QMainWindow(parent), m_session(session), m_presenter(this), m_chooser(dialogFileChooser()),
-      m_ports(session, [this](int port) { return fixedName(port); }),
-      m_backupFolder(session::BackupFolder::standardPath())
+    : QMainWindow(parent), m_session(session), m_safety(session, this), m_presenter(this),
+      m_chooser(dialogFileChooser()), m_ports(session, [this](int port) { return fixedName(port); })
 {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(q(t::kCaption));
@@ -86,10 +85,11 @@ MainWindow::MainWindow(session::SelectorSession& session, QWidget* parent)
     connect(&m_session, &session::SelectorSession::busyChanged, this, &MainWindow::setBusy);
     connect(&m_session, &session::SelectorSession::traffic, m_trafficLog, &TrafficLogWindow::append);
     connect(&m_session, &session::SelectorSession::portChanged, this, &MainWindow::updatePortMarks);
+    connect(&m_session, &session::SelectorSession::documentChanged, this, &MainWindow::followDocument);
     // Whatever the line said before belongs to what ran before.
     connect(&m_session, &session::SelectorSession::operationStarted, this,
             [this] { showStatus(QString(), link::StatusColour::Blue); });
-    m_presenter.setStopGuard([this](std::function<void()> stop) { confirmStopProgramming(std::move(stop)); });
+    m_presenter.setStopGuard([this](std::function<void()> stop) { m_safety.confirmStop(std::move(stop)); });
     connect(&m_session, &session::SelectorSession::portLost, this,
             [this](const QString& message) { showStatus(message, link::StatusColour::Red); });
 }
@@ -197,7 +197,9 @@ void MainWindow::startUp(const StartPort& port)
 {
     // The status line is emptied first, so that a file or port failure below stays readable.
     m_labelStats->clear();
-    loadMainDefault(m_session.image());
+    ParameterImage image = m_session.image();
+    loadMainDefault(image);
+    m_session.replaceDocument(image, session::ChangeSource::Default);
     restoreGeometryFromSettings();
     loadStateFile();
     mnuName1_Click();
@@ -221,7 +223,7 @@ void MainWindow::loadStateFile()
 void MainWindow::mnuFileExit_Click()
 {
     if (!m_closeConfirmed && !session::stopProgrammingQuestion(m_session).isEmpty()) {
-        confirmStopProgramming([this] {
+        m_safety.confirmStop([this] {
             m_closeConfirmed = true;
             mnuFileExit_Click();
         });
@@ -250,7 +252,7 @@ void MainWindow::closeEvent(QCloseEvent* event)
     // A half-programmed selector is worse than a running program: ask before stopping it.
     if (!m_closeConfirmed && !session::stopProgrammingQuestion(m_session).isEmpty()) {
         event->ignore();
-        confirmStopProgramming([this] {
+        m_safety.confirmStop([this] {
             m_closeConfirmed = true;
             close();
         });
@@ -325,6 +327,8 @@ void MainWindow::setBusy(bool busy)
     for (QWidget* w : std::initializer_list<QWidget*>{m_comTeach, m_comEdit, m_comCal})
         w->setEnabled(!busy);
     m_openProgram->setEnabled(!busy);
+    m_restoreAction->setEnabled(!busy);
+    if (m_settings) m_settings->setDeviceBusy(busy);
     for (QAction* action : m_fixedActions)
         action->setEnabled(!busy);
     for (QAction* action : m_foundActions)

@@ -6,6 +6,7 @@
 #include "session/operation.h"
 #include "ui/sampling/sampling_state.h"
 
+#include <QList>
 #include <QPointer>
 #include <QString>
 #include <QWidget>
@@ -22,6 +23,7 @@ class QPushButton;
 
 namespace quarvel::session {
 class SelectorSession;
+struct DocumentChange;
 } // namespace quarvel::session
 
 namespace quarvel {
@@ -109,6 +111,8 @@ private:
     void tsmrClicked();
     void onReported(const link::Report& report);
     void onFinished(const session::SamplingResult& result);
+    void followDocument(const session::DocumentChange& change);
+    void setDeviceBusy(bool busy);
     void refreshQuality();
     void setRunVisible(bool visible);
     bool refuseWhileRunning();
@@ -121,6 +125,8 @@ private:
     QPointer<session::SamplingOperation> m_run; // the run this window started, while it lasts
     int m_normalWidth = 0;
     bool m_sized = false;
+    bool m_stale = false;                // the document was replaced under typed coin values
+    QList<QPushButton*> m_deviceButtons; // Program and TSMR: they talk to the selector
 
     std::array<Row, kChannels> m_rows;
     QWidget* m_content = nullptr;
