@@ -115,7 +115,8 @@ struct ProgramResult
     std::array<int, 4> faults{};  // failed exchanges of every phase
     ParameterImage sent;          // the image sent (stamped unless exact)
 
-    bool succeeded() const { return reason == link::EndReason::Succeeded; }
+    // Every phase ran to its end and verify (when asked) found every cell as sent.
+    bool succeeded() const { return reason == link::EndReason::Succeeded && mismatches.empty(); }
     // Every range written and acknowledged.
     bool rangesWritten() const;
     int cellsWritten() const;
