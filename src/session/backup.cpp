@@ -86,7 +86,10 @@ void BackupFolder::prune() const
 QString stopProgrammingQuestion(const SelectorSession& session)
 {
     const Operation* running = session.current();
-    if (!running || running->kind() != Operation::Kind::Program) return {};
+    // Before the first write and after the last, stopping leaves the selector whole.
+    if (!running || running->kind() != Operation::Kind::Program ||
+        static_cast<const ProgramOperation*>(running)->phase() != ProgramResult::Phase::Writing)
+        return {};
     return QStringLiteral("Programming is not finished (%1 of %2 cells). Stop and leave the selector partly "
                           "programmed?")
         .arg(session.cellsProgrammed())

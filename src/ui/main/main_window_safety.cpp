@@ -57,6 +57,7 @@ void MainWindow::mnuRestore_Click()
         session::ProgramRequest request;
         request.image = check.file->image;
         request.exact = true;
+        request.verify = true; // "restored exactly", or the cells that differ
         request.sourceFile = path;
         ask(this, "ConfirmRestore",
             QStringLiteral("Program the selector with the backup %1?").arg(QDir::toNativeSeparators(path)),

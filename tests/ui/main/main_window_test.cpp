@@ -185,6 +185,13 @@ TEST_F(MainWindowTest, OpenAndProgramProgramsThenCalibrates)
     model.setCell(85, 123);
     chosen = writeFile(files.filePath("good.cdt"), coinData(256, 77));
     window->findChild<QAction*>("mnuOpen_Program")->trigger();
+    // Asked once before writing, naming the file and the port.
+    auto* ask = window->findChild<QMessageBox*>("ConfirmOpenProgram");
+    ASSERT_NE(ask, nullptr);
+    EXPECT_EQ(ask->text(),
+              QStringLiteral("Program the selector on %1 with %2?").arg(bridge.slavePath(), chosen));
+    EXPECT_FALSE(session.isBusy());
+    ask->buttons().constFirst()->click();
     EXPECT_FALSE(window->findChild<QPushButton*>("ComEdit")->isEnabled()); // busy
     ASSERT_TRUE(QTest::qWaitFor([&] { return window->samplingWindow() != nullptr; }, 30000));
     EXPECT_EQ(model.cell(0), 77);
@@ -200,9 +207,10 @@ TEST_F(MainWindowTest, ProgrammingThatFailedOpensNoCalibration)
     window->startUp();
     window->findChild<QAction*>("mnuBackup")->setChecked(false);
     session.link().setTiming({.replyTimeoutMs = 40, .closingPauseMs = 5});
-    model.setFaultPlan(*sim::FaultPlan::parse("gone:1").plan);
+    model.setFaultPlan(*sim::FaultPlan::parse("gone:3").plan); // after the line probe
     chosen = writeFile(files.filePath("good.cdt"), coinData(256, 77));
     window->findChild<QAction*>("mnuOpen_Program")->trigger();
+    window->findChild<QMessageBox*>("ConfirmOpenProgram")->buttons().constFirst()->click();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !session.isBusy(); }, 30000));
     QTest::qWait(50);
     EXPECT_EQ(window->samplingWindow(), nullptr);
@@ -223,9 +231,14 @@ TEST_F(MainWindowTest, ExitWhileProgrammingAsksAndKeepProgrammingFinishesWithABa
         ended = ok;
         said = text;
     });
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return session.current() && session.current()->kind() == session::Operation::Kind::Program; },
-        30000));
+    // The defaults would replace every taught channel of this selector: asked first.
+    QMessageBox* replace = nullptr;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return (replace = window->findChild<QMessageBox*>("ConfirmProgram")); },
+                                30000));
+    EXPECT_TRUE(replace->text().startsWith("Programming changes channels 1\u201312"))
+        << replace->text().toStdString();
+    replace->buttons().constFirst()->click();
+    ASSERT_FALSE(session::stopProgrammingQuestion(session).isEmpty());
     window->close();
     auto* ask = window->findChild<QMessageBox*>("ConfirmStop");
     ASSERT_NE(ask, nullptr);
