@@ -326,10 +326,13 @@ void SelectorSession::announce(ChangeSource source)
         if (m_image.text(a) != m_announced.text(a)) cells.push_back(a);
     m_announced = m_image;
     const DocumentChange change{std::move(cells), source};
-    if (change.replaced())
+    if (change.replaced()) {
         m_touched.clear();
-    else if (source != ChangeSource::Stamp)
+        m_modified = false;
+    } else if (source != ChangeSource::Stamp && !change.cells.empty()) {
         m_touched.merge(channelsOf(change.cells));
+        m_modified = true;
+    }
     // A replacement is news even when no cell changed: windows drop what they showed of the old.
     if (!change.cells.empty() || change.replaced()) emit documentChanged(change);
 }

@@ -83,6 +83,10 @@ public:
     // Channels whose references or coin value the user taught or edited since the document
     // was last replaced: programming spares them its question.
     const std::set<int>& touchedChannels() const { return m_touched; }
+    // Whether the document holds work not yet saved or programmed: edits and teaching since
+    // it was last loaded, saved or programmed.
+    bool documentModified() const { return m_modified; }
+    void markDocumentSaved() { m_modified = false; }
 
     // cdt: how a sampling run stores its references. Calibrated after "Open & Program" (each
     // channel's SigmaA is kept), Taught after Teach.
@@ -177,6 +181,7 @@ private:
     ParameterImage m_image;
     ParameterImage m_announced; // the document as last announced
     std::set<int> m_touched;
+    bool m_modified = false;
     link::SerialLink m_link;
     sampling::ReferenceStore m_cdt = sampling::ReferenceStore::Taught;
     QPointer<Operation> m_current;

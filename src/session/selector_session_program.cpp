@@ -170,6 +170,8 @@ void SelectorSession::programStepEnded()
                 run.result.notRestored = identityDifferences(run.result.sent, run.readBack);
         }
         run.result.endedIn = Phase::Done;
+        // The selector now holds the document: nothing of it is lost by leaving.
+        if (!run.request.image && run.result.mismatches.empty()) m_modified = false;
         return endProgramming(link::EndReason::Succeeded);
     }
     startProgramStep();

@@ -230,6 +230,7 @@ void MainWindow::mnuFileExit_Click()
         return;
     }
     m_closeConfirmed = true;
+    if (!askBeforeLosingWork([this] { mnuFileExit_Click(); })) return;
     const FileSaveResult saved = session::saveState(m_state);
     if (!saved.saved) {
         // The choices of this run would be lost without a word: say so before closing.
@@ -258,6 +259,10 @@ void MainWindow::closeEvent(QCloseEvent* event)
         });
         return;
     }
+    if (!askBeforeLosingWork([this] { close(); })) {
+        event->ignore();
+        return;
+    }
     // A transfer still running ends here, cleanly, before its windows go.
     if (m_session.isBusy()) m_session.cancel();
     for (auto it = m_windows.rbegin(); it != m_windows.rend(); ++it)
@@ -268,6 +273,38 @@ void MainWindow::closeEvent(QCloseEvent* event)
     m_trafficLog->close();
     if (!isMinimized()) saveGeometryToSettings();
     event->accept();
+}
+
+bool MainWindow::askBeforeLosingWork(std::function<void()> proceed)
+{
+    SettingsForm* form = settingsForm();
+    const bool pending = (form && form->hasEdits()) || (m_sampling && m_sampling->hasTypedValues()) ||
+                         m_session.documentModified();
+    if (!pending || m_workConfirmed) return true;
+    auto* box = new QMessageBox(
+        QMessageBox::Warning, windowTitle(),
+        QStringLiteral("The settings have changes that were neither saved nor programmed. Save "
+                       "them before closing?"),
+        QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, this);
+    box->setObjectName(QStringLiteral("ConfirmSaveChanges"));
+    box->setDefaultButton(QMessageBox::Cancel);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    connect(box, &QMessageBox::finished, this, [this, box, proceed = std::move(proceed)] {
+        const auto answer = box->standardButton(box->clickedButton());
+        if (answer == QMessageBox::Save) {
+            // Edits still in a window go into the document first; a refusal there stays in view.
+            if (SettingsForm* f = settingsForm(); f && f->hasEdits() && !f->tranback()) return;
+            if (m_sampling && !m_sampling->takeBackValues()) return;
+            if (!mnuFileSave_Click()) return;
+        } else if (answer != QMessageBox::Discard) {
+            m_closeConfirmed = false;
+            return;
+        }
+        m_workConfirmed = true;
+        proceed();
+    });
+    box->open();
+    return false;
 }
 
 void MainWindow::restoreGeometryFromSettings()

@@ -149,6 +149,10 @@ private:
     // Programming from here, its outcome on the status line and told to done.
     void runProgramming(const session::ProgramRequest& request, Done done);
     void buildSafetyMenu(QMenu* file);
+    // Asks Save / Discard / Cancel when closing would lose edits or a document not saved or
+    // programmed; true when nothing is at stake (or the user already answered), else proceed
+    // runs once the user let it close.
+    bool askBeforeLosingWork(std::function<void()> proceed);
     // Open windows follow the document: refreshed, or told when it was replaced under edits.
     void followDocument(const session::DocumentChange& change);
     void showConnection();
@@ -164,6 +168,7 @@ private:
     QPointer<SamplingWindow> m_sampling;
     QPointer<QWidget> m_virtualWindow;
     bool m_closeConfirmed = false;
+    bool m_workConfirmed = false;
     QAction* m_backupAction = nullptr;
     QAction* m_restoreAction = nullptr;
     QLabel* m_portLabel = nullptr;

@@ -40,6 +40,7 @@ bool MainWindow::mnuFileSave_Click()
         showStatus(saved.error, link::StatusColour::Red);
     else
         showStatus(QStringLiteral("Saved %1").arg(QDir::toNativeSeparators(path)), link::StatusColour::Green);
+    if (saved.saved) m_session.markDocumentSaved();
     return saved.saved;
 }
 

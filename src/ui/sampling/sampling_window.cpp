@@ -275,9 +275,7 @@ void SamplingWindow::followDocument(const session::DocumentChange& change)
     if (isSampling() || change.source == session::ChangeSource::Sampling ||
         change.source == session::ChangeSource::Edit || change.source == session::ChangeSource::Stamp)
         return;
-    const bool typed = std::any_of(m_rows.begin(), m_rows.end(),
-                                   [](const Row& row) { return row.money->text() != row.loadedMoney; });
-    if (!typed) {
+    if (!hasTypedValues()) {
         load();
         return;
     }
@@ -301,7 +299,18 @@ void SamplingWindow::tsmrClicked()
         showStatus(session::refusalText(*refusal), link::StatusColour::Red);
 }
 
+bool SamplingWindow::hasTypedValues() const
+{
+    return std::any_of(m_rows.begin(), m_rows.end(),
+                       [](const Row& row) { return row.money->text() != row.loadedMoney; });
+}
+
 void SamplingWindow::exitClicked()
+{
+    if (takeBackValues()) close();
+}
+
+bool SamplingWindow::takeBackValues()
 {
     std::array<std::string, kChannels> money;
     std::array<bool, kChannels> taken{};
@@ -313,10 +322,10 @@ void SamplingWindow::exitClicked()
     if (back.outcome == sampling::CoinValueTakeBack::Outcome::Refused) {
         showStatus(QString::fromStdString(back.message), link::StatusColour::Red);
         m_rows[static_cast<std::size_t>(back.channel - 1)].money->setFocus();
-        return;
+        return false;
     }
     m_session.announce(session::ChangeSource::Edit);
-    close();
+    return true;
 }
 
 } // namespace quarvel

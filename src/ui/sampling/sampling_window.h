@@ -77,6 +77,10 @@ public:
     // The money boxes and mode texts from the document again (an opener changed it); nothing
     // while a run goes on.
     void reload();
+    // Coin values typed here and not yet taken back into the document.
+    bool hasTypedValues() const;
+    // Takes them back as exit does; false (the refusal shown) when one is not a coin value.
+    bool takeBackValues();
     // A result of something started here, on the status line.
     void showOutcome(bool succeeded, const QString& text);
 

@@ -4,6 +4,7 @@
 #include "image/default_image.h"
 #include "image/qt/state_file_io.h"
 #include "session/backup.h"
+#include "session/document_files.h"
 #include "session/port_names.h"
 #include "sim/fault_plan.h"
 #include "sim/qt/pty_bridge.h"
@@ -267,6 +268,60 @@ TEST_F(MainWindowTest, AnOpenerReloadsTheFormItFindsAndAsksBeforeDroppingEdits)
     EXPECT_NE(form->findChild<QMessageBox*>("ConfirmReload"), nullptr);
     EXPECT_EQ(dollar->text(), "7");
     EXPECT_EQ(form->windowTitle(), "Edit");
+}
+
+TEST_F(MainWindowTest, ClosingWithWorkNeitherSavedNorProgrammedAsksSaveDiscardCancel)
+{
+    window->startUp();
+    window->show();
+    window->findChild<QPushButton*>("ComTeach")->click();
+    window->settingsForm()->findChild<QLineEdit*>("TextDollar1")->setText("7");
+    const auto answer = [&](QMessageBox::StandardButton button) {
+        auto* box = window->findChild<QMessageBox*>("ConfirmSaveChanges");
+        ASSERT_NE(box, nullptr);
+        box->button(button)->click();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    };
+    window->close();
+    answer(QMessageBox::Cancel);
+    EXPECT_TRUE(window->isVisible());
+    // Edits taken back into the document are still work to lose; Save writes the recent file.
+    ASSERT_TRUE(window->settingsForm()->tranback());
+    EXPECT_TRUE(session.documentModified());
+    window->findChild<QPushButton*>("ComExit")->click();
+    answer(QMessageBox::Save);
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_FALSE(session.documentModified());
+    const session::CoinDataCheck saved =
+        session::checkCoinDataFile(QString::fromStdString(window->state().recentName1), false);
+    ASSERT_TRUE(saved);
+    EXPECT_EQ(saved.file->image.text(6), session.image().text(6));
+}
+
+// Open & Program replaces the document under an Edit form: one without edits follows it, one
+// with edits is told, and its Program asks before writing its old values over the file's.
+TEST_F(MainWindowTest, AFormFollowsTheDocumentItDidNotChange)
+{
+    window->startUp();
+    window->findChild<QAction*>("mnuBackup")->setChecked(false);
+    window->findChild<QPushButton*>("ComEdit")->click();
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return window->settingsForm() != nullptr && !session.isBusy(); }, 30000));
+    SettingsForm* form = window->settingsForm();
+    chosen = writeFile(files.filePath("good.cdt"), coinData(256, 77));
+    window->findChild<QAction*>("mnuOpen_Program")->trigger();
+    EXPECT_EQ(form->findChild<QLineEdit*>("TextDollar1")->text(), QString::number((6 * 7) % 200));
+    window->findChild<QMessageBox*>("ConfirmOpenProgram")->buttons().constLast()->click(); // cancel
+
+    form->findChild<QLineEdit*>("TextDollar1")->setText("9");
+    window->findChild<QAction*>("mnuOpen_Program")->trigger();
+    EXPECT_EQ(form->findChild<QLineEdit*>("TextDollar1")->text(), "9");
+    EXPECT_TRUE(form->message().contains("the selector's settings were replaced"))
+        << form->message().toStdString();
+    window->findChild<QMessageBox*>("ConfirmOpenProgram")->buttons().constLast()->click();
+    form->findChild<QPushButton*>("Command2")->click();
+    EXPECT_NE(form->findChild<QMessageBox*>("ConfirmOverwrite"), nullptr);
+    EXPECT_FALSE(session.isBusy());
 }
 
 TEST_F(MainWindowTest, EditReadsThenOpensTheForm)
