@@ -102,9 +102,8 @@ bool DeviceCommand::open()
         return false;
     }
     if (m_invocation.trace)
-        m_printer.line(m_session.link().lowLatency()
-                           ? "low latency: granted by the serial driver"
-                           : "low latency: not granted (the driver has none, as a pty)");
+        m_printer.line(m_session.lowLatency() ? "low latency: granted by the serial driver"
+                                              : "low latency: not granted (the driver has none, as a pty)");
     return true;
 }
 

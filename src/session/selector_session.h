@@ -113,6 +113,14 @@ public:
     // A coin dropped into the virtual selector; false when the port is not the virtual selector
     // or it is not sampling.
     bool insertCoin(int coinType, bool irregular);
+    // count coins of a type dropped into the virtual selector one after another, as a hand
+    // would (each as insertCoin); a new feed replaces one still going.
+    void feedCoins(int coinType, int count, bool irregular = false);
+    void stopFeeding();
+    bool isFeeding() const;
+    int coinsToCome() const;
+    // Whether the serial driver of the open port passes bytes on without delay.
+    bool lowLatency() const { return m_link.lowLatency(); }
 
     // The driver, for quarvelctl's timing and trace and for tests; windows use the session.
     link::SerialLink& link() { return m_link; }
@@ -152,6 +160,8 @@ signals:
     void portChanged();
     void portLost(const QString& message);
     void documentChanged(const quarvel::session::DocumentChange& change);
+    // A coin of a feed went in.
+    void coinFed();
     // An operation has begun, whoever started it (the status window and a console follow all).
     void operationStarted(quarvel::session::Operation* operation);
     // Every frame sent and taken, with its meaning.

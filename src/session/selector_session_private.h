@@ -3,6 +3,7 @@
 // The session's own state, shared by the files that implement it.
 #include "session/selector_session.h"
 
+#include "sim/qt/coin_feeder.h"
 #include "sim/qt/virtual_port.h"
 #include "sim/virtual_selector.h"
 
@@ -46,6 +47,7 @@ struct SelectorSession::Private
     std::optional<ProgramRun> program;
     std::unique_ptr<sim::VirtualSelector> model;
     std::unique_ptr<sim::VirtualPort> port;
+    std::unique_ptr<sim::CoinFeeder> feeder;
 
     std::vector<link::TransferSummary> summaries; // of the current operation's ended transfers
     QString lostMessage;

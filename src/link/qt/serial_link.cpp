@@ -254,7 +254,6 @@ void SerialLink::onReadyRead()
     if (!m_device || m_lost) return;
     const QByteArray bytes = m_device->readAll();
     if (bytes.isEmpty()) return;
-    emit bytesReceived(bytes);
     const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.constData());
     execute(m_engine.bytesArrived(std::span(data, static_cast<std::size_t>(bytes.size())), now()));
 }

@@ -174,7 +174,6 @@ void SamplingWindow::insertClicked(int index)
 {
     if (refuseWhileRunning()) return;
     Row& row = m_rows[static_cast<std::size_t>(index)];
-    m_state.cal = kCoinsPerRun;
     // Shown before the start: a port that is gone ends the run inside it.
     setRunVisible(true);
     row.bar->setRange(0, kCoinsPerRun);
