@@ -21,7 +21,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QProcess>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -323,6 +325,46 @@ TEST_F(MainWindowTest, AFormFollowsTheDocumentItDidNotChange)
     EXPECT_NE(form->findChild<QMessageBox*>("ConfirmOverwrite"), nullptr);
     EXPECT_FALSE(session.isBusy());
 }
+
+#ifdef QUARVELCTL_PATH
+QString hexFrame(const link::Frame& frame)
+{
+    QStringList bytes;
+    for (const std::uint8_t b : frame)
+        bytes << QStringLiteral("%1").arg(b, 2, 16, QLatin1Char('0')).toUpper();
+    return bytes.join(' ');
+}
+
+// One operation for every front end: Open & Program with its backup, and quarvelctl program
+// with --backup, put the same frames on the line.
+TEST_F(MainWindowTest, TheDesktopAndQuarvelctlSendTheSameFrames)
+{
+    window->startUp();
+    QTemporaryDir backups;
+    window->setBackupFolder(backups.path());
+    QStringList desktop;
+    QObject::connect(&session.link(), &link::SerialLink::frameSent,
+                     [&](const link::Frame& frame) { desktop << hexFrame(frame); });
+    chosen = writeFile(files.filePath("same.cdt"), coinData(256, 77));
+    window->findChild<QAction*>("mnuOpen_Program")->trigger();
+    window->findChild<QMessageBox*>("ConfirmOpenProgram")->buttons().constFirst()->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->samplingWindow() != nullptr; }, 30000)) << status().toStdString();
+    session.closePort();
+
+    QProcess cli;
+    cli.setProgram(QStringLiteral(QUARVELCTL_PATH));
+    cli.setArguments({"program", "--port", bridge.slavePath(), chosen, "--backup", backups.path() + "/", "--trace"});
+    cli.start();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return cli.state() == QProcess::NotRunning; }, 30000)); // the bridge needs this loop
+    EXPECT_EQ(cli.exitCode(), 0);
+    QStringList quarvelctl;
+    static const QRegularExpression sent(QStringLiteral(" -> ((?:[0-9A-F]{2} ){4}[0-9A-F]{2})"));
+    for (const QString& line : QString::fromUtf8(cli.readAllStandardError()).split('\n'))
+        if (const auto match = sent.match(line); match.hasMatch()) quarvelctl << match.captured(1);
+    EXPECT_EQ(desktop.size(), 2 + 189 + 184 + 3);
+    EXPECT_EQ(quarvelctl, desktop);
+}
+#endif
 
 TEST_F(MainWindowTest, EditReadsThenOpensTheForm)
 {
