@@ -254,6 +254,42 @@ TEST_F(MainWindowTest, ExitWhileProgrammingAsksAndKeepProgrammingFinishesWithABa
     EXPECT_EQ(status(), said);
 }
 
+// A backup that could not be taken asks whether to program without one, saying which part
+// failed; the window where the user acted already says nothing was programmed.
+TEST_F(MainWindowTest, AFailedBackupSaysWhatFailedAndOffersToProgramWithoutOne)
+{
+    const QString notAFolder = writeFile(files.filePath("plain"), "x");
+    const struct
+    {
+        QString folder;
+        const char* faults;
+        const char* question;
+    } cases[] = {
+        {notAFolder + "/backups", "", "The backup could not be saved (Cannot create the backup folder"},
+        {files.filePath("backups"), "drop:3,drop:4,drop:5,drop:6,drop:7",
+         "Could not read the selector's memory to back it up. Program anyway?"},
+    };
+    window->startUp();
+    session.link().setTiming({.replyTimeoutMs = 40, .closingPauseMs = 5});
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.question);
+        window->setBackupFolder(c.folder);
+        model.setFaultPlan(*sim::FaultPlan::parse(c.faults).plan);
+        QStringList said;
+        window->programToSelector([&](bool, const QString& text) { said << text; });
+        QMessageBox* ask = nullptr;
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] { return (ask = window->findChild<QMessageBox*>("ConfirmNoBackup")); }, 30000));
+        EXPECT_TRUE(ask->text().startsWith(QLatin1String(c.question))) << ask->text().toStdString();
+        ASSERT_EQ(said.size(), 1);
+        EXPECT_TRUE(said[0].endsWith("; nothing was programmed")) << said[0].toStdString();
+        ask->buttons().constFirst()->click(); // program anyway
+        ASSERT_TRUE(QTest::qWaitFor([&] { return said.size() == 2; }, 30000));
+        EXPECT_EQ(said[1], "Programmed 184 cells");
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+}
+
 TEST_F(MainWindowTest, AnOpenerReloadsTheFormItFindsAndAsksBeforeDroppingEdits)
 {
     window->startUp();
@@ -348,14 +384,17 @@ TEST_F(MainWindowTest, TheDesktopAndQuarvelctlSendTheSameFrames)
     chosen = writeFile(files.filePath("same.cdt"), coinData(256, 77));
     window->findChild<QAction*>("mnuOpen_Program")->trigger();
     window->findChild<QMessageBox*>("ConfirmOpenProgram")->buttons().constFirst()->click();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return window->samplingWindow() != nullptr; }, 30000)) << status().toStdString();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->samplingWindow() != nullptr; }, 30000))
+        << status().toStdString();
     session.closePort();
 
     QProcess cli;
     cli.setProgram(QStringLiteral(QUARVELCTL_PATH));
-    cli.setArguments({"program", "--port", bridge.slavePath(), chosen, "--backup", backups.path() + "/", "--trace"});
+    cli.setArguments(
+        {"program", "--port", bridge.slavePath(), chosen, "--backup", backups.path() + "/", "--trace"});
     cli.start();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return cli.state() == QProcess::NotRunning; }, 30000)); // the bridge needs this loop
+    ASSERT_TRUE(QTest::qWaitFor([&] { return cli.state() == QProcess::NotRunning; },
+                                30000)); // the bridge needs this loop
     EXPECT_EQ(cli.exitCode(), 0);
     QStringList quarvelctl;
     static const QRegularExpression sent(QStringLiteral(" -> ((?:[0-9A-F]{2} ){4}[0-9A-F]{2})"));
