@@ -10,6 +10,7 @@
 
 #include <QBuffer>
 #include <QDir>
+#include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 
@@ -260,6 +261,24 @@ TEST_F(ProgramOperationTest, RestoreIsExactAndAsksBeforeAnotherSelectorsBackup)
         EXPECT_EQ(model.cell(cell), backup.integer(cell)) << cell;
     EXPECT_EQ(result.notRestored, std::vector<int>{address::kSerialNo});
     EXPECT_TRUE(result.summary().startsWith(QStringLiteral("Restored 184 cells; not restored")));
+}
+
+// The backup being restored may be the oldest of the folder: a restore never prunes it.
+TEST_F(ProgramOperationTest, ABackupBeforeARestorePrunesNothing)
+{
+    const BackupFolder folder(m_dir.path());
+    const QDateTime old(QDate(2020, 1, 1), QTime(0, 0));
+    for (int i = 0; i < BackupFolder::kKept; ++i) {
+        QFile f(folder.newFile(old.addSecs(i), QStringLiteral("COM1"), 0));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    }
+    open();
+    ProgramRequest request;
+    request.image = m_session.virtualSelector()->image();
+    request.exact = true;
+    request.backup = {BackupPolicy::Kind::Folder, m_dir.path(), false};
+    ASSERT_TRUE(await(m_session.program(request)).succeeded());
+    EXPECT_EQ(folder.entries().size(), std::size_t(BackupFolder::kKept + 1));
 }
 
 TEST_F(ProgramOperationTest, ChannelsNeitherTaughtNorEditedAreNotReplacedUnasked)

@@ -290,6 +290,29 @@ TEST_F(MainWindowTest, AFailedBackupSaysWhatFailedAndOffersToProgramWithoutOne)
     }
 }
 
+// The stop question speaks of a run going on: when the run ends first, the question goes and the
+// result is what the window shows; until then the status window keeps its Cancel.
+TEST_F(MainWindowTest, TheStopQuestionClosesWhenTheRunEndsFirst)
+{
+    window->startUp();
+    window->findChild<QAction*>("mnuBackup")->setChecked(false);
+    bridge.setWireTime(true);
+    window->show();
+    QString said;
+    window->programToSelector([&](bool, const QString& text) { said = text; });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !session::stopProgrammingQuestion(session).isEmpty(); }, 30000));
+    window->findChild<QPushButton*>("ComExit")->click();
+    QPointer<QMessageBox> ask = window->findChild<QMessageBox*>("ConfirmStop");
+    ASSERT_NE(ask, nullptr);
+    ASSERT_NE(window->statusPresenter().window(), nullptr);
+    EXPECT_TRUE(window->statusPresenter().window()->comCancel()->isVisible());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !said.isEmpty(); }, 30000));
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(ask.isNull());
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(status(), "Programmed 184 cells");
+}
+
 TEST_F(MainWindowTest, AnOpenerReloadsTheFormItFindsAndAsksBeforeDroppingEdits)
 {
     window->startUp();
