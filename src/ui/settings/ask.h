@@ -21,6 +21,9 @@ inline QMessageBox* ask(QWidget* parent, const char* objectName, const QString& 
     box->setAttribute(Qt::WA_DeleteOnClose);
     QPushButton* yesButton = box->addButton(yesText, QMessageBox::YesRole);
     QPushButton* noButton = box->addButton(noText, QMessageBox::NoRole);
+    // Named, so that a script (and a test) can answer as a user would.
+    yesButton->setObjectName(QStringLiteral("yes"));
+    noButton->setObjectName(QStringLiteral("no"));
     box->setDefaultButton(noButton);
     box->setEscapeButton(noButton);
     QObject::connect(box, &QMessageBox::finished, box,

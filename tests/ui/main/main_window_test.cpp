@@ -347,6 +347,7 @@ TEST_F(MainWindowTest, ClosingWithWorkNeitherSavedNorProgrammedAsksSaveDiscardCa
     answer(QMessageBox::Cancel);
     EXPECT_TRUE(window->isVisible());
     // Edits taken back into the document are still work to lose; Save writes the recent file.
+    QDir().mkpath(QFileInfo(QString::fromStdString(window->state().recentName1)).absolutePath());
     ASSERT_TRUE(window->settingsForm()->tranback());
     EXPECT_TRUE(session.documentModified());
     window->findChild<QPushButton*>("ComExit")->click();
