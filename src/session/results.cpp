@@ -77,15 +77,17 @@ QString readFailureText(const link::TransferSummary& summary, int firstCell)
 {
     const QString text = QString::fromStdString(summary.text);
     if (summary.reason != link::EndReason::RetriesUsedUp) return text;
+    // An answer that echoed its request was taken, not failed.
+    std::array<int, 4> faults = summary.faults;
+    faults[static_cast<std::size_t>(link::ExchangeFault::Echoed)] = 0;
     int failed = 0;
-    for (const int n : summary.faults)
+    for (const int n : faults)
         failed += n;
-    failed -= summary.count(link::ExchangeFault::Echoed); // an echo that passed is no failure
     return QStringLiteral("%1 at cell %2: %3 (%4)")
         .arg(text)
         .arg(firstCell + summary.cellsDone)
         .arg(plural(failed, "failed exchange", "failed exchanges"))
-        .arg(faultList(summary.faults));
+        .arg(faultList(faults));
 }
 
 int ProgramResult::cellsInRanges()
