@@ -122,7 +122,7 @@ public:
     // Whether the serial driver of the open port passes bytes on without delay.
     bool lowLatency() const { return m_link.lowLatency(); }
 
-    // The driver, for quarvelctl's timing and trace and for tests; windows use the session.
+    // The driver, for tests and benches; both front ends go through the session.
     link::SerialLink& link() { return m_link; }
     bool isBusy() const;
     // The operation running, or null.
