@@ -9,7 +9,7 @@ SANITIZE ?= OFF
 JOBS     ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build run package manual check-package test test-sanitize fuzz bench windows test-windows format clean
+.PHONY: all deps configure build run package manual check-package test test-sanitize fuzz bench windows test-windows format check-format ci clean
 
 all: build
 
@@ -82,6 +82,15 @@ test-windows: windows configure
 
 format:
 	@find src tests cli app bench fuzz -name '*.cpp' -o -name '*.h' | xargs clang-format -i
+
+# Fails, listing the files, when clang-format would change any.
+check-format:
+	@find src tests cli app bench fuzz -name '*.cpp' -o -name '*.h' | xargs clang-format --dry-run -Werror
+
+# What CI runs first: the tree formatted, the levels kept, and the suite built with warnings as errors.
+ci: check-format
+	@scripts/check-layers.sh
+	@$(MAKE) --no-print-directory test CMAKE_FLAGS="$(CMAKE_FLAGS) -DQUARVEL_WERROR=ON"
 
 clean:
 	rm -rf build build-sanitize build-fuzz build-windows

@@ -87,7 +87,7 @@ Outcome runDesktop(bool wireTime, int rounds)
         out.readCpuShares.push_back((processCpuSeconds() - selector.threadCpuSeconds() - cpu0) / read);
         auto gaps = selector.takeGaps();
         out.gaps.insert(out.gaps.end(), gaps.begin(), gaps.end());
-        const double program = timed(session, [&] { return session.programSelector(); });
+        const double program = timed(session, [&] { return session.program({}); });
         gaps = selector.takeGaps();
         out.gaps.insert(out.gaps.end(), gaps.begin(), gaps.end());
         out.ok = read > 0 && program > 0;

@@ -102,12 +102,14 @@ struct Options
                        "direction, bytes and meaning.")};
     QCommandLineOption force{QStringLiteral("force"),
                              QStringLiteral("Program cells that are not numbers 0..255 all the same, as the "
-                                            "bytes listed.")};
+                                            "bytes listed; let --backup replace an existing file.")};
     QCommandLineOption backup{
         QStringLiteral("backup"),
-        QStringLiteral("Before programming, read the selector and save its memory to FILE, or as a new "
-                       "file in DIR (named by date, time and port); nothing is programmed when that fails. "
-                       "gang takes a DIR and keeps one file per selector."),
+        QStringLiteral(
+            "Before programming, read the selector and save its memory to FILE, or as a new "
+            "file in DIR (named by date, time, port and serial number); nothing is programmed when "
+            "that fails. Never the file being programmed; an existing FILE only with --force. "
+            "gang takes a DIR and keeps one file per selector."),
         QStringLiteral("FILE|DIR")};
     QCommandLineOption channel{QStringLiteral("channel"),
                                QStringLiteral("The coin channel to teach, 1 to 12."), QStringLiteral("N")};

@@ -4,6 +4,7 @@
 #include "exit_codes.h"
 
 #include "settings_text.h"
+#include "text_columns.h"
 
 #include "image/settings_model.h"
 #include "link/traffic.h"
@@ -63,12 +64,17 @@ void DeviceCommand::start()
 
 void DeviceCommand::follow(const session::Operation* operation)
 {
-    connect(operation, &session::Operation::transferStarted, this, [this] {
-        m_printer.transferStarted();
-        // Programming runs as three transfers, one for each range.
-        if (m_rangesStarted > 0)
-            m_printer.setPhase(QStringLiteral("Programming %1/3").arg(m_rangesStarted++).toStdString());
-    });
+    connect(operation, &session::Operation::transferStarted, this, [this] { m_printer.transferStarted(); });
+    if (operation->kind() == session::Operation::Kind::Program) {
+        connect(static_cast<const session::ProgramOperation*>(operation),
+                &session::ProgramOperation::phaseChanged, this, [this](session::ProgramResult::Phase phase) {
+                    using Phase = session::ProgramResult::Phase;
+                    m_printer.setPhase(phase == Phase::Backup    ? "Backing up"
+                                       : phase == Phase::Writing ? "Programming"
+                                       : phase == Phase::Verify  ? "Verifying"
+                                                                 : "");
+                });
+    }
     connect(operation, &session::Operation::reported, this,
             [this](const link::Report& report) { m_printer.report(report); });
     connect(operation, &session::Operation::transferFinished, this,
@@ -97,9 +103,8 @@ bool DeviceCommand::open()
         return false;
     }
     if (m_invocation.trace)
-        m_printer.line(m_session.link().lowLatency()
-                           ? "low latency: granted by the serial driver"
-                           : "low latency: not granted (the driver has none, as a pty)");
+        m_printer.line(m_session.lowLatency() ? "low latency: granted by the serial driver"
+                                              : "low latency: not granted (the driver has none, as a pty)");
     return true;
 }
 
@@ -141,42 +146,68 @@ void DeviceCommand::refused(const session::Refusal& refusal)
     finish(exit_code::kDevice);
 }
 
-std::optional<int> DeviceCommand::programmingFailure(const session::ProgramResult& result, bool verifyPlanned)
+std::optional<int> DeviceCommand::programmingFailure(const session::ProgramResult& result)
 {
-    m_rangesStarted = 0;
+    using State = session::BackupOutcome::State;
     m_printer.setPhase({});
-    if (m_interrupted) {
-        const int written = result.cellsWritten();
-        say(written == 0 ? QStringLiteral("Interrupted: nothing was programmed")
-                         : QStringLiteral("Interrupted: the selector is partly programmed (%1 of %2 cells); "
-                                          "program it again")
-                               .arg(written)
-                               .arg(session::ProgramResult::cellsInRanges()));
+    if (result.succeeded()) return std::nullopt;
+    const int written = result.cellsWritten();
+    if (m_interrupted || result.reason == link::EndReason::Cancelled) {
+        if (written == 0)
+            say(QStringLiteral("Interrupted: nothing was programmed"));
+        else if (!result.rangesWritten())
+            say(QStringLiteral(
+                    "Interrupted: the selector is partly programmed (%1 of %2 cells); program it again")
+                    .arg(written)
+                    .arg(session::ProgramResult::cellsInRanges()));
+        else
+            say(QStringLiteral("Interrupted: programmed %1 cells; verify not finished").arg(written));
         return exit_code::kInterrupted;
     }
-    if (result.succeeded()) return std::nullopt;
-    say(QStringLiteral("FAILED: %1%2")
-            .arg(result.failureSummary(), verifyPlanned ? QStringLiteral("; verify skipped") : QString()));
-    return exit_code::kDevice;
-}
-
-QString DeviceCommand::backupNote() const
-{
-    return m_backupPath.isEmpty()
-               ? QString()
-               : QStringLiteral("; backup in %1").arg(QDir::toNativeSeparators(m_backupPath));
-}
-
-void DeviceCommand::backupFailed(const session::BackupResult& backup)
-{
-    if (m_interrupted) {
-        say(QStringLiteral("Interrupted: nothing was programmed"));
-        finish(exit_code::kInterrupted);
-        return;
+    if (result.ranges.empty()) {
+        sayFailed(result.message, QStringLiteral("the selector could not be read"),
+                  QStringLiteral("nothing was programmed"));
+        // A backup that could not be saved is the file's fault, not the selector's.
+        return result.backup.state == State::SaveFailed ? exit_code::kUsageOrFile : exit_code::kDevice;
     }
-    sayFailed(backup.error, QStringLiteral("the selector could not be backed up"),
-              QStringLiteral("nothing was programmed"));
-    finish(backup.read ? exit_code::kUsageOrFile : exit_code::kDevice);
+    if (!result.rangesWritten()) {
+        say(QStringLiteral("FAILED: %1%2")
+                .arg(result.failureSummary(),
+                     result.verifyAsked ? QStringLiteral("; verify skipped") : QString()));
+        return exit_code::kDevice;
+    }
+    if (!result.verified) {
+        sayFailed(QStringLiteral("programmed %1 cells, but reading them back failed: %2")
+                      .arg(written)
+                      .arg(result.message),
+                  {});
+        return exitCodeFor(result.reason);
+    }
+    std::cout << mismatchesText(result.mismatches) << std::flush;
+    error(QStringLiteral("verification failed: %1 of %2 programmed cells differ")
+              .arg(result.mismatches.size())
+              .arg(written));
+    return exit_code::kMismatch;
+}
+
+std::optional<int> DeviceCommand::checkBackupTarget(const QString& sourceFile)
+{
+    if (m_invocation.backup.isEmpty()) return std::nullopt;
+    const session::BackupTarget target = session::resolveBackupTarget(
+        {session::BackupPolicy::Kind::Target, m_invocation.backup, m_invocation.force}, sourceFile);
+    if (!target.refusal) return std::nullopt;
+    error(session::refusalText(*target.refusal));
+    return exit_code::kUsageOrFile;
+}
+
+std::string mismatchesText(const std::vector<session::VerifyMismatch>& mismatches)
+{
+    std::string out = "address  field                   expected  actual\n";
+    for (const auto& m : mismatches) {
+        out += padRight(std::to_string(m.cell), 9) + padRight(m.field.toStdString(), 24) +
+               padRight(std::to_string(m.expected), 10) + std::to_string(m.actual) + "\n";
+    }
+    return out;
 }
 
 int DeviceCommand::exitCodeFor(link::EndReason reason)

@@ -4,7 +4,6 @@
 #include "progress_printer.h"
 
 #include "link/transfer.h"
-#include "session/backup.h"
 #include "session/document_files.h"
 #include "session/selector_session.h"
 
@@ -13,12 +12,17 @@
 #include <QString>
 
 #include <optional>
+#include <string>
+#include <vector>
 
 namespace quarvel::cli {
 
 // What quarvelctl says of a file's cells that the selector cannot hold: the refusal naming path,
 // or with force the note of what will be sent.
 QString unprogrammableText(const QString& path, const std::vector<UnprogrammableCell>& cells, bool force);
+
+// A heading "address  field  expected  actual" and one line per mismatch.
+std::string mismatchesText(const std::vector<session::VerifyMismatch>& mismatches);
 
 // A command that talks to a selector through the session: checks its files first, then opens
 // the port and runs operations on the event loop. Emits finished() once with the exit code,
@@ -60,24 +64,23 @@ protected:
     bool wasInterrupted() const { return m_interrupted; }
 
     // Start the session's read, programming or sampling run; its result goes to the member
-    // given. False (after finishing) when it was refused.
+    // given. False (after finishing) when it was refused. Programming takes the backup
+    // --backup names first, and verifies with --verify.
     template <class Command> bool startRead(void (Command::*finished)(const session::ReadResult&));
-    template <class Command> bool startProgramming(void (Command::*finished)(const session::ProgramResult&));
+    template <class Command>
+    bool startProgramming(session::ProgramRequest request,
+                          void (Command::*finished)(const session::ProgramResult&));
     template <class Command>
     bool startSampling(int channel, void (Command::*finished)(const session::SamplingResult&));
-    // Programming as startProgramming() does, after a backup of the selector when --backup
-    // asks; a backup that fails programs nothing.
-    template <class Command>
-    void programAfterBackup(void (Command::*finished)(const session::ProgramResult&));
-    // "; backup in PATH" once a backup was saved, for the result line.
-    QString backupNote() const;
+    // Refuses a --backup target that cannot be written, before any port is opened.
+    std::optional<int> checkBackupTarget(const QString& sourceFile);
     // The error line and exit of an operation the session would not start.
     void refused(const session::Refusal& refusal);
     // Loads a coin data file to be programmed, refusing what the session's check refuses and
     // (unless --force) cells the selector cannot hold. An exit code when refused.
     std::optional<int> loadProgrammable(const QString& path, ImageFile& file);
-    // The result line and exit code of a programming run; nullopt when it succeeded.
-    std::optional<int> programmingFailure(const session::ProgramResult& result, bool verifyPlanned);
+    // The result line and exit code of a programming run that failed; nullopt when it succeeded.
+    std::optional<int> programmingFailure(const session::ProgramResult& result);
 
     static int exitCodeFor(link::EndReason reason);
 
@@ -91,12 +94,8 @@ private:
     template <class Op, class Command, class Result>
     bool started(session::Started<Op> start, void (Command::*finished)(const Result&));
 
-    void backupFailed(const session::BackupResult& backup);
-
-    QString m_backupPath;
     bool m_finished = false;
     bool m_interrupted = false;
-    int m_rangesStarted = 0;
 };
 
 template <class Op, class Command, class Result>
@@ -116,37 +115,14 @@ template <class Command> bool DeviceCommand::startRead(void (Command::*finished)
 }
 
 template <class Command>
-bool DeviceCommand::startProgramming(void (Command::*finished)(const session::ProgramResult&))
+bool DeviceCommand::startProgramming(session::ProgramRequest request,
+                                     void (Command::*finished)(const session::ProgramResult&))
 {
-    m_rangesStarted = 1;
-    if (started(m_session.programSelector(), finished)) return true;
-    m_rangesStarted = 0;
-    return false;
-}
-
-template <class Command>
-void DeviceCommand::programAfterBackup(void (Command::*finished)(const session::ProgramResult&))
-{
-    if (m_invocation.backup.isEmpty()) {
-        startProgramming(finished);
-        return;
-    }
-    m_printer.setPhase("Backing up");
-    // A folder a script names keeps every backup: pruning it could delete another unit's.
-    const auto started = session::backUpSelector(
-        m_session, m_invocation.backup,
-        [this, finished](const session::BackupResult& backup) {
-            m_printer.setPhase({});
-            if (!backup.saved) {
-                backupFailed(backup);
-                return;
-            }
-            m_backupPath = backup.path;
-            note(QStringLiteral("Backed up the selector to %1").arg(QDir::toNativeSeparators(m_backupPath)));
-            startProgramming(finished);
-        },
-        session::KeepBackups::All);
-    if (!started) refused(*started.refusal);
+    request.verify = m_invocation.verify;
+    // A file or folder a script names keeps every backup: pruning it could delete another unit's.
+    if (!m_invocation.backup.isEmpty())
+        request.backup = {session::BackupPolicy::Kind::Target, m_invocation.backup, m_invocation.force};
+    return started(m_session.program(request), finished);
 }
 
 template <class Command>

@@ -103,8 +103,8 @@ void GangCommand::start()
             if (!s.isOpen() || s.isVirtual()) return;
             clearProgress();
             std::cerr << port.toStdString() << "  low latency: "
-                      << (s.link().lowLatency() ? "granted by the serial driver"
-                                                : "not granted (the driver has none, as a pty)")
+                      << (s.lowLatency() ? "granted by the serial driver"
+                                         : "not granted (the driver has none, as a pty)")
                       << std::endl;
         });
     }

@@ -19,10 +19,8 @@ private:
     std::optional<int> check() override;
     void begin() override;
     void programFinished(const session::ProgramResult& result);
-    void verifyFinished(const session::ReadResult& result);
 
-    ParameterImage m_file;       // the file's image
-    ParameterImage m_programmed; // as sent, its fixed cells stamped
+    ParameterImage m_file; // the file's image
 };
 
 } // namespace quarvel::cli

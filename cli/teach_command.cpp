@@ -6,7 +6,7 @@
 #include "image/coin_data_file.h"
 #include "image/default_image.h"
 #include "sampling/channel_reference.h"
-#include "sim/qt/coin_feeder.h"
+#include "sampling/teach_quality.h"
 
 #include <QDir>
 
@@ -17,8 +17,6 @@ namespace quarvel::cli {
 TeachCommand::TeachCommand(const Invocation& invocation, QObject* parent) : DeviceCommand(invocation, parent)
 {}
 
-TeachCommand::~TeachCommand() = default;
-
 std::optional<int> TeachCommand::check()
 {
     if (m_invocation.fromFile.isEmpty()) {
@@ -26,6 +24,8 @@ std::optional<int> TeachCommand::check()
         return std::nullopt;
     }
     // Checked before the run, so a refusal costs the technician no coins.
+    if (m_invocation.programAfter)
+        if (const auto refused = checkBackupTarget(m_invocation.fromFile)) return refused;
     if (m_invocation.programAfter) {
         ImageFile file;
         if (const auto refused = loadProgrammable(m_invocation.fromFile, file)) return refused;
@@ -54,18 +54,17 @@ void TeachCommand::begin()
     m_session.setCdt(m_invocation.calibrate ? sampling::ReferenceStore::Calibrated
                                             : sampling::ReferenceStore::Taught);
     m_printer.setPhase(QStringLiteral("Channel %1: insert 12 coins").arg(m_invocation.channel).toStdString());
-    if (auto* port = m_session.virtualPort()) {
+    if (m_session.isVirtual()) {
         // Nobody stands at a virtual selector: feed it the channel's coins as a hand would.
-        m_feeder = std::make_unique<sim::CoinFeeder>(*port);
         const int coinType = m_invocation.coinType >= 0 ? m_invocation.coinType : m_invocation.channel - 1;
-        m_feeder->feed(coinType, sampling::ChannelReference::kSampleCount);
+        m_session.feedCoins(coinType, sampling::ChannelReference::kSampleCount);
     }
     startSampling(m_invocation.channel, &TeachCommand::samplingFinished);
 }
 
 void TeachCommand::samplingFinished(const session::SamplingResult& result)
 {
-    if (m_feeder) m_feeder->stop();
+    m_session.stopFeeding();
     m_printer.setPhase({});
     if (result.reason == link::EndReason::Cancelled || wasInterrupted()) {
         say(QStringLiteral("Interrupted: channel %1 not taught; nothing was written").arg(result.channel));
@@ -79,6 +78,12 @@ void TeachCommand::samplingFinished(const session::SamplingResult& result)
         return;
     }
     std::cout << result.successText.toStdString() << std::endl;
+    // The same warnings the sampling window shows beside the channel.
+    if (result.reference)
+        for (const std::string& warning :
+             sampling::assessTeach(result.channel, result.samples, *result.reference, m_session.image())
+                 .warningTexts())
+            say(QStringLiteral("warning: %1").arg(QString::fromStdString(warning)));
 
     if (!m_invocation.outputFile.isEmpty()) {
         const QString failed = writeOutput(m_invocation.outputFile, serializeCoinData(m_session.image()));
@@ -91,7 +96,8 @@ void TeachCommand::samplingFinished(const session::SamplingResult& result)
             m_saved = QStringLiteral("; saved %1").arg(QDir::toNativeSeparators(m_invocation.outputFile));
     }
     if (m_invocation.programAfter) {
-        programAfterBackup(&TeachCommand::programFinished);
+        // The document, as taught: its fixed cells are stamped as every programming stamps them.
+        startProgramming({}, &TeachCommand::programFinished);
         return;
     }
     note(QStringLiteral("Channel %1 taught%2").arg(m_invocation.channel).arg(m_saved));
@@ -100,15 +106,13 @@ void TeachCommand::samplingFinished(const session::SamplingResult& result)
 
 void TeachCommand::programFinished(const session::ProgramResult& result)
 {
-    if (const auto failed = programmingFailure(result, false)) {
+    if (const auto failed = programmingFailure(result)) {
         finish(*failed);
         return;
     }
-    note(QStringLiteral("Channel %1 taught%2; programmed %3 cells%4")
-             .arg(m_invocation.channel)
-             .arg(m_saved)
-             .arg(session::ProgramResult::cellsInRanges())
-             .arg(backupNote()));
+    QString summary = result.summary();
+    summary[0] = summary[0].toLower();
+    note(QStringLiteral("Channel %1 taught%2; %3").arg(m_invocation.channel).arg(m_saved).arg(summary));
     finish(exit_code::kSuccess);
 }
 

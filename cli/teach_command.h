@@ -6,10 +6,6 @@
 
 #include <memory>
 
-namespace quarvel::sim {
-class CoinFeeder;
-}
-
 namespace quarvel::cli {
 
 // teach: one sampling run of a channel from a file's image (or the default image), the
@@ -20,7 +16,6 @@ class TeachCommand final : public DeviceCommand
 
 public:
     explicit TeachCommand(const Invocation& invocation, QObject* parent = nullptr);
-    ~TeachCommand() override;
 
 private:
     std::optional<int> check() override;
@@ -30,7 +25,6 @@ private:
     void programFinished(const session::ProgramResult& result);
 
     ParameterImage m_start;
-    std::unique_ptr<sim::CoinFeeder> m_feeder;
     QString m_saved; // "; saved t.cdt" once written
 };
 

@@ -1,45 +1,84 @@
 #!/usr/bin/env bash
 # Checks the include graph against the levels of the source tree, bottom-up:
-#   image < sampling < link < sim < session < ui
-# A file may include its own level and those below, never one above; nothing under src/ includes
-# cli/ or app/; and the pure cores (every core folder outside its qt/ subfolder) include no Qt.
-# Prints each offending include and exits 1 when there is one.
+#   image < sampling < link < sim < session < ui < the front ends (cli, app)
+# Every include is resolved to the real file it names (from the including file's folder, then
+# from src/, as the compiler finds it, or from the root), so "../" and "qt/" spellings cannot hide a dependency.
+# A file may include its own level and those below, never one above; nothing under src/
+# includes cli/ or app/, and neither front end includes the other; the pure cores (every core
+# folder outside its qt/ subfolder) include no Qt, no Qt adapter and none of the headers that
+# bring a clock, threads, files or the operating system in. An include in quotes that names no
+# file of the tree is reported too. Prints each offending include and exits 1 when there is one.
 set -euo pipefail
-cd "$(dirname "$0")/../src"
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
 
-levels=(image sampling link sim session ui)
-level_of() {
+levels=(image sampling link sim session ui front)
+banned_in_pure='^(Q[A-Za-z]*|Qt.*|chrono|thread|fstream|unistd\.h)$'
+
+level_of() { # a path relative to the root
+  local top
+  case "$1" in
+    cli/* | app/*) echo 6; return ;;
+    src/*) top=${1#src/}; top=${top%%/*} ;;
+    *) echo -1; return ;;
+  esac
   local i
-  for i in "${!levels[@]}"; do [ "${levels[$i]}" = "$1" ] && { echo "$i"; return; }; done
+  for i in "${!levels[@]}"; do [ "${levels[$i]}" = "$top" ] && { echo "$i"; return; }; done
   echo -1
 }
 
-bad=0
-while IFS= read -r file; do
-  top=${file%%/*}
-  mine=$(level_of "$top")
-  pure=0
-  case "$file" in
-    image/qt/* | sampling/qt/* | link/qt/* | sim/qt/*) ;;
-    image/* | sampling/* | link/* | sim/*) pure=1 ;;
+is_pure() {
+  case "$1" in
+    src/image/qt/* | src/sampling/qt/* | src/link/qt/* | src/sim/qt/*) return 1 ;;
+    src/image/* | src/sampling/* | src/link/* | src/sim/*) return 0 ;;
   esac
+  return 1
+}
+
+# The file an include names, relative to the root; empty when it is none of the tree's.
+resolve() { # including file, include text, quoted?
+  local dir candidate
+  dir=$(dirname "$1")
+  for candidate in ${3:+"$dir/$2"} "src/$2" ${3:+"$2"}; do
+    if [ -f "$candidate" ]; then
+      realpath --relative-to="$root" "$candidate"
+      return
+    fi
+  done
+}
+
+bad=0
+report() { echo "$1"; bad=1; }
+while IFS= read -r file; do
+  mine=$(level_of "$file")
+  pure=0
+  is_pure "$file" && pure=1
   while IFS= read -r line; do
     inc=$(sed -E 's/^[[:space:]]*#[[:space:]]*include[[:space:]]*[<"]([^>"]+)[>"].*/\1/' <<<"$line")
-    if [ "$pure" = 1 ] && [[ "$inc" =~ ^Q[A-Za-z]*$|^Qt ]]; then
-      echo "$file: a pure core includes Qt: $inc"; bad=1; continue
+    quoted=
+    [[ "$line" == *\"* ]] && quoted=1
+    if [ "$pure" = 1 ] && [[ "$inc" =~ $banned_in_pure ]]; then
+      report "$file: a pure core includes $inc"
+      continue
     fi
-    case "$inc" in
-      cli/* | app/*) echo "$file: includes a front end: $inc"; bad=1; continue ;;
+    target=$(resolve "$file" "$inc" "$quoted")
+    if [ -z "$target" ]; then
+      [ -n "$quoted" ] && report "$file: includes a file that is not in the tree: $inc"
+      continue
+    fi
+    case "$target" in
+      cli/* | app/*)
+        if [ "$mine" -lt 6 ]; then report "$file: includes a front end: $inc"; continue; fi
+        if [ "${target%%/*}" != "${file%%/*}" ]; then report "$file: includes the other front end: $inc"; continue; fi
+        ;;
     esac
-    dir=${inc%%/*}
-    [ "$dir" = "$inc" ] && continue
-    theirs=$(level_of "$dir")
+    theirs=$(level_of "$target")
     [ "$theirs" -lt 0 ] && continue
     if [ "$theirs" -gt "$mine" ]; then
-      echo "$file: includes a higher level: $inc"; bad=1
-    elif [ "$pure" = 1 ] && [[ "$inc" == */qt/* ]]; then
-      echo "$file: a pure core includes a Qt adapter: $inc"; bad=1
+      report "$file: includes a higher level: $inc ($target)"
+    elif [ "$pure" = 1 ] && ! is_pure "$target"; then
+      report "$file: a pure core includes a Qt adapter: $inc ($target)"
     fi
   done < <(grep -E '^[[:space:]]*#[[:space:]]*include' "$file" || true)
-done < <(find . -name '*.cpp' -o -name '*.h' | sed 's|^\./||' | sort)
+done < <(find src cli app \( -name '*.cpp' -o -name '*.h' \) | sort)
 exit $bad

@@ -7,23 +7,21 @@
 
 namespace quarvel::link {
 
-namespace {
-constexpr int kLastAddress = ParameterImage::kSelectorCells - 1;
-}
-
-ReadTransfer::ReadTransfer(ParameterImage& image) : m_image(image) {}
+ReadTransfer::ReadTransfer(ParameterImage& image, int first, int last)
+    : m_image(image), m_first(first), m_last(last)
+{}
 
 Step ReadTransfer::start()
 {
     if (m_state != State::Idle) return settled();
     m_state = State::Waiting;
-    m_address = 0;
+    m_address = m_first;
     m_failures = 0;
     m_retrying = false;
     m_opened = false;
     m_summary = {};
     return request({ShowText{texts::kTryToCommunicate, StatusColour::Blue},
-                    SetProgress{0, ParameterImage::kSelectorCells}});
+                    SetProgress{m_first, ParameterImage::kSelectorCells}});
 }
 
 Step ReadTransfer::reply(std::span<const std::uint8_t> bytes)
@@ -40,14 +38,14 @@ Step ReadTransfer::reply(std::span<const std::uint8_t> bytes)
     const bool echoed = std::equal(asked.begin(), asked.end(), bytes.begin());
     if (echoed) m_summary.add(ExchangeFault::Echoed);
     m_image.setNumber(m_address, bytes[3]);
-    m_summary.cellsDone = m_address + 1;
+    m_summary.cellsDone = m_address - m_first + 1;
     const std::vector<Taken> taken{
         {kFrameSize, echoed ? faultMeaning(ExchangeFault::Echoed)
                             : "cell " + std::to_string(m_address) + " = " + std::to_string(bytes[3])}};
-    if (m_address == kLastAddress) {
+    if (m_address == m_last) {
         // Every answer was the request coming back: whatever is on this line, it is no selector,
         // and its "memory" is just the request's bytes.
-        if (m_summary.count(ExchangeFault::Echoed) == ParameterImage::kSelectorCells) {
+        if (m_summary.count(ExchangeFault::Echoed) == m_last - m_first + 1) {
             Step step = fail({}, EndReason::Refused, texts::kEchoingLine);
             step.taken = taken;
             return step;

@@ -8,19 +8,21 @@
 
 namespace quarvel::link {
 
-// Copies the selector's memory, addresses 0..188, into the image, one read exchange per cell.
-// Cells from 189 up are the tool's own and are never touched. A failed read keeps the cells
-// read so far and leaves the rest as they were; opened() tells callers whether to go on.
-// A line that only ever answers with the request itself (a loopback plug, an echoing modem)
-// would pass every check and fill the image with the request's bytes; such a read fails.
+// Copies the selector's memory, addresses 0..188 (or one range of them), into the image, one
+// read exchange per cell. Cells from 189 up are the tool's own and are never touched. A failed
+// read keeps the cells read so far and leaves the rest as they were; opened() tells callers
+// whether to go on. A line that only ever answers with the request itself (a loopback plug, an
+// echoing modem) would pass every check and fill the image with the request's bytes; a read
+// whose every answer was its request fails.
 class ReadTransfer final : public Transfer
 {
 public:
     // Failed exchanges a whole transfer absorbs; the one that reaches this count ends it.
     static constexpr int kFailureBudget = 5;
 
-    // The image must outlive the transfer.
-    explicit ReadTransfer(ParameterImage& image);
+    // The image must outlive the transfer. first..last lies within 0..188.
+    explicit ReadTransfer(ParameterImage& image, int first = 0,
+                          int last = ParameterImage::kSelectorCells - 1);
 
     Step start() override;
     Step reply(std::span<const std::uint8_t> bytes) override;
@@ -28,7 +30,7 @@ public:
     Step abort(AbortReason reason) override;
     TransferSummary summary() const override { return m_summary; }
 
-    // True only once every cell 0..188 has been stored by this transfer.
+    // True only once every cell of the range has been stored by this transfer.
     bool opened() const { return m_opened; }
 
 private:
@@ -46,6 +48,8 @@ private:
     std::optional<ExchangeFault> fault(std::span<const std::uint8_t> bytes) const;
 
     ParameterImage& m_image;
+    int m_first;
+    int m_last;
     State m_state = State::Idle;
     int m_address = 0;
     int m_failures = 0;

@@ -21,9 +21,9 @@ const char kStamp[] = "yyyy-MM-dd_HHmmss";
 
 QRegularExpression backupName()
 {
-    // Date, time, port, and a count when one second saw two backups.
+    // Date, time, port, serial number, and a count when one second saw two backups.
     static const QRegularExpression re(
-        QStringLiteral("^(\\d{4}-\\d{2}-\\d{2}_\\d{6})_([^_]+)(?:_(\\d+))?\\.cdt$"));
+        QStringLiteral("^(\\d{4}-\\d{2}-\\d{2}_\\d{6})_([^_]+)(?:_sn(\\d+))?(?:_(\\d+))?\\.cdt$"));
     return re;
 }
 
@@ -39,12 +39,6 @@ QString portPart(const QString& port)
     return part.isEmpty() ? QStringLiteral("port") : part;
 }
 
-bool isFolderTarget(const QString& target)
-{
-    return target.endsWith(QLatin1Char('/')) || target.endsWith(QDir::separator()) ||
-           QFileInfo(target).isDir();
-}
-
 } // namespace
 
 QString BackupFolder::standardPath()
@@ -52,9 +46,10 @@ QString BackupFolder::standardPath()
     return QDir(userDataFolder()).filePath(QStringLiteral("backups"));
 }
 
-QString BackupFolder::newFile(const QDateTime& taken, const QString& port) const
+QString BackupFolder::newFile(const QDateTime& taken, const QString& port, int serial) const
 {
-    const QString stem = taken.toString(QLatin1String(kStamp)) + QLatin1Char('_') + portPart(port);
+    const QString stem = taken.toString(QLatin1String(kStamp)) + QLatin1Char('_') + portPart(port) +
+                         QStringLiteral("_sn%1").arg(serial);
     const QDir dir(m_path);
     QString name = stem + QStringLiteral(".cdt");
     for (int n = 2; QFileInfo::exists(dir.filePath(name)); ++n)
@@ -73,7 +68,9 @@ std::vector<BackupEntry> BackupFolder::entries() const
         if (!match.hasMatch()) continue;
         const QDateTime taken = QDateTime::fromString(match.captured(1), QLatin1String(kStamp));
         if (!taken.isValid()) continue;
-        list.push_back({dir.filePath(name), taken, match.captured(2)});
+        const QString serial = match.captured(3);
+        list.push_back(
+            {dir.filePath(name), taken, match.captured(2), serial.isEmpty() ? -1 : serial.toInt()});
     }
     return list;
 }
@@ -85,56 +82,13 @@ void BackupFolder::prune() const
         QFile::remove(list[i].path);
 }
 
-Started<ReadOperation> backUpSelector(SelectorSession& session, const QString& target,
-                                      std::function<void(const BackupResult&)> done, KeepBackups keep)
-{
-    const bool prune = keep == KeepBackups::Newest;
-    const QString port = session.portName();
-    auto started = session.readSelector(SelectorSession::ReadInto::ResultOnly);
-    if (!started) return started;
-    QObject::connect(started.operation, &ReadOperation::finished, started.operation,
-                     [target, port, prune, done = std::move(done)](const ReadResult& read) {
-                         BackupResult result;
-                         if (!read.succeeded() || !read.image) {
-                             result.error = read.message.isEmpty() ? QStringLiteral("Read selector error")
-                                                                   : read.message;
-                             done(result);
-                             return;
-                         }
-                         result.read = true;
-                         result.image = *read.image;
-                         const bool folder = isFolderTarget(target);
-                         const BackupFolder backups(target);
-                         if (folder && !QDir().mkpath(target)) {
-                             result.error = QStringLiteral("Cannot create the backup folder %1")
-                                                .arg(QDir::toNativeSeparators(target));
-                             done(result);
-                             return;
-                         }
-                         result.path = folder ? backups.newFile(QDateTime::currentDateTime(), port) : target;
-                         const FileSaveResult saved = saveCoinData(result.path, result.image);
-                         result.saved = saved.saved;
-                         result.error = saved.error;
-                         if (folder && saved.saved && prune) backups.prune();
-                         done(result);
-                     });
-    return started;
-}
-
-QString programmingSummary(const ProgramResult& result, const QString& backupPath)
-{
-    const QString backup = backupPath.isEmpty()
-                               ? QString()
-                               : QStringLiteral("; backup in %1").arg(QDir::toNativeSeparators(backupPath));
-    if (result.succeeded())
-        return QStringLiteral("Programmed %1 cells%2").arg(result.cellsWritten()).arg(backup);
-    return result.failureSummary() + backup;
-}
-
 QString stopProgrammingQuestion(const SelectorSession& session)
 {
     const Operation* running = session.current();
-    if (!running || running->kind() != Operation::Kind::Program) return {};
+    // Before the first write and after the last, stopping leaves the selector whole.
+    if (!running || running->kind() != Operation::Kind::Program ||
+        static_cast<const ProgramOperation*>(running)->phase() != ProgramResult::Phase::Writing)
+        return {};
     return QStringLiteral("Programming is not finished (%1 of %2 cells). Stop and leave the selector partly "
                           "programmed?")
         .arg(session.cellsProgrammed())

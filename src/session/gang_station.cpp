@@ -18,17 +18,6 @@ QString seconds(qint64 ms)
     return QStringLiteral("%1 s").arg(static_cast<double>(ms) / 1000.0, 0, 'f', 2);
 }
 
-// Cells of the programmed ranges whose byte read back is not the byte sent.
-int differingCells(const ParameterImage& sent, const ParameterImage& readBack)
-{
-    int differ = 0;
-    for (const auto& range : link::kProgramRanges) {
-        for (int cell = range.first; cell <= range.last; ++cell)
-            differ += cellByte(sent.text(cell)) != cellByte(readBack.text(cell)) ? 1 : 0;
-    }
-    return differ;
-}
-
 } // namespace
 
 GangStation::GangStation(const QString& port, const GangJob& job, PortOpener opener, QObject* parent)
@@ -77,22 +66,17 @@ void GangStation::interrupt()
 
 void GangStation::follow(Operation* operation)
 {
-    if (operation->kind() == Operation::Kind::Check) return;
     rememberMemory(operation);
-    const char* phase = m_state == State::BackingUp     ? "backing up"
-                        : m_state == State::Verifying   ? "verifying"
-                        : m_state == State::Identifying ? "reading"
-                                                        : "programming";
-    connect(operation, &Operation::reported, this, [this, phase](const link::Report& report) {
-        if (const auto* p = std::get_if<link::SetProgress>(&report); p && p->value > 0)
-            emit progress(QStringLiteral("%1 cell %2").arg(QLatin1String(phase)).arg(p->value));
+    if (operation->kind() != Operation::Kind::Program) return;
+    auto* program = static_cast<ProgramOperation*>(operation);
+    connect(program, &Operation::reported, this, [this, program](const link::Report& report) {
+        const auto* p = std::get_if<link::SetProgress>(&report);
+        if (!p || !p->maximum || *p->maximum == 0) return;
+        const char* phase = program->phase() == ProgramResult::Phase::Backup   ? "backing up"
+                            : program->phase() == ProgramResult::Phase::Verify ? "verifying"
+                                                                               : "programming";
+        emit progress(QStringLiteral("%1 %2%").arg(QLatin1String(phase)).arg(p->value * 100 / *p->maximum));
     });
-}
-
-void GangStation::count(const std::array<int, 4>& faults)
-{
-    m_unit.timeOuts += faults[static_cast<std::size_t>(link::ExchangeFault::TimeOut)];
-    m_unit.badChecksums += faults[static_cast<std::size_t>(link::ExchangeFault::BadChecksum)];
 }
 
 void GangStation::beginUnit()
@@ -100,81 +84,43 @@ void GangStation::beginUnit()
     m_unit = {};
     m_unit.port = m_port;
     m_unitClock.start();
-    if (m_job.backupDir.isEmpty()) {
-        program();
-        return;
-    }
-    m_state = State::BackingUp;
-    auto start = m_session.readSelector();
-    if (!start) return fail(start.refusalText());
-    connect(start.operation, &ReadOperation::finished, this, &GangStation::backedUp);
-}
-
-void GangStation::backedUp(const ReadResult& result)
-{
-    count(result.faults);
-    if (m_interrupted) return fail(QStringLiteral("interrupted; nothing programmed"));
-    if (!result.succeeded())
-        return fail(QStringLiteral("backup read failed (%1); nothing programmed").arg(result.message));
-    // Named as the desktop program names its backups; a production line keeps every one.
-    const QString path = BackupFolder(m_job.backupDir).newFile(QDateTime::currentDateTime(), m_port);
-    const FileSaveResult saved = saveCoinData(path, m_session.image());
-    if (!saved.saved) return fail(QStringLiteral("%1; nothing programmed").arg(saved.error));
-    m_unit.backupFile = path;
-    program();
-}
-
-void GangStation::program()
-{
     m_state = State::Programming;
-    m_session.image() = m_job.image;
-    auto start = m_session.programSelector();
+    ProgramRequest request;
+    request.image = m_job.image;
+    request.verify = m_job.verify;
+    // Named as the desktop program names its backups; a production line keeps every one.
+    if (!m_job.backupDir.isEmpty())
+        request.backup = {BackupPolicy::Kind::Target, m_job.backupDir + QLatin1Char('/'), false};
+    auto start = m_session.program(request);
     if (!start) return fail(start.refusalText());
-    m_sent = m_session.image();
     connect(start.operation, &ProgramOperation::finished, this, &GangStation::programmed);
 }
 
 void GangStation::programmed(const ProgramResult& result)
 {
-    for (const RangeResult& range : result.ranges)
-        count(range.faults);
+    m_unit.timeOuts = result.faults[static_cast<std::size_t>(link::ExchangeFault::TimeOut)];
+    m_unit.badChecksums = result.faults[static_cast<std::size_t>(link::ExchangeFault::BadChecksum)];
     m_unit.cellsProgrammed = result.cellsWritten();
-    const int all = ProgramResult::cellsInRanges();
-    if (!result.succeeded()) {
-        if (!m_interrupted) return fail(result.failureSummary());
-        return fail(m_unit.cellsProgrammed == 0
-                        ? QStringLiteral("interrupted; nothing programmed")
-                        : QStringLiteral("interrupted; partly programmed (%1 of %2 cells)")
-                              .arg(m_unit.cellsProgrammed)
-                              .arg(all));
-    }
-    if (m_job.verify && m_interrupted)
-        return fail(QStringLiteral("%1 cells programmed; interrupted before verifying").arg(all));
-    if (!m_job.verify) {
+    m_unit.verified = result.verified && result.mismatches.empty();
+    if (result.backup.state == BackupOutcome::State::Saved) m_unit.backupFile = result.backup.path;
+    if (result.succeeded()) {
         m_unit.passed = true;
-        m_unit.text = QStringLiteral("%1 cells, %2").arg(all).arg(seconds(m_unitClock.elapsed()));
+        m_unit.text = QStringLiteral("%1 cells, %2%3")
+                          .arg(m_unit.cellsProgrammed)
+                          .arg(m_unit.verified ? QStringLiteral("verified, ") : QString())
+                          .arg(seconds(m_unitClock.elapsed()));
         return endUnit();
     }
-    m_state = State::Verifying;
-    auto start = m_session.readSelector();
-    if (!start) return fail(start.refusalText());
-    connect(start.operation, &ReadOperation::finished, this, &GangStation::verified);
-}
-
-void GangStation::verified(const ReadResult& result)
-{
-    count(result.faults);
     const int all = ProgramResult::cellsInRanges();
-    if (!result.succeeded())
-        return fail(QStringLiteral("%1 cells programmed; reading back failed (%2)")
-                        .arg(all)
-                        .arg(m_interrupted ? QStringLiteral("interrupted") : result.message));
-    if (const int differ = differingCells(m_sent, m_session.image()))
-        return fail(QStringLiteral("%1 cells programmed; %2 differ on reading back").arg(all).arg(differ));
-    m_unit.passed = true;
-    m_unit.verified = true;
-    m_unit.text = QStringLiteral("%1 cells, verified, %2").arg(all).arg(seconds(m_unitClock.elapsed()));
-    endUnit();
+    if (m_interrupted && result.reason == link::EndReason::Cancelled) {
+        if (m_unit.cellsProgrammed == 0) return fail(QStringLiteral("interrupted; nothing programmed"));
+        if (!result.rangesWritten())
+            return fail(QStringLiteral("interrupted; partly programmed (%1 of %2 cells)")
+                            .arg(m_unit.cellsProgrammed)
+                            .arg(all));
+        return fail(QStringLiteral("%1 cells programmed; interrupted before verifying").arg(all));
+    }
+    fail(result.summary());
 }
 
 void GangStation::fail(const QString& text)

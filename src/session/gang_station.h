@@ -57,7 +57,6 @@ public:
     void start();
     // Ctrl-C: the running transfer ends in order and its unit is reported; then done().
     void interrupt();
-    bool isDone() const { return m_state == State::Done; }
     QString port() const { return m_port; }
     SelectorSession& session() { return m_session; }
 
@@ -72,19 +71,14 @@ private:
     enum class State
     {
         Idle,
-        BackingUp,
         Programming,
-        Verifying,
         Polling,
         Identifying, // station mode: reading a selector that answered after an absence
         Done
     };
 
     void beginUnit();
-    void backedUp(const ReadResult& result);
-    void program();
     void programmed(const ProgramResult& result);
-    void verified(const ReadResult& result);
     void fail(const QString& text);
     void endUnit();
     void schedulePoll();
@@ -96,7 +90,6 @@ private:
     void portWentAway(const QString& message);
     void finish();
     void follow(Operation* operation);
-    void count(const std::array<int, 4>& faults);
 
     QString m_port;
     GangJob m_job;
@@ -109,7 +102,6 @@ private:
     bool m_portLost = false;     // station mode: waiting for the adapter to come back
     QElapsedTimer m_clock;
     GangUnitResult m_unit;
-    ParameterImage m_sent; // what was programmed, its fixed cells stamped
     QElapsedTimer m_unitClock;
     QElapsedTimer m_pollClock;
     QTimer m_pollTimer;

@@ -98,10 +98,8 @@ void GangStation::rememberMemory(Operation* operation)
             if (result.succeeded()) m_last.learn(result.image ? *result.image : m_session.image());
         });
     } else if (auto* program = qobject_cast<ProgramOperation*>(operation)) {
-        // The session stamped the document before it took its snapshot: this is what is sent.
-        const ParameterImage sent = m_session.image();
         connect(program, &ProgramOperation::finished, this,
-                [this, sent](const ProgramResult& result) { m_last.learnProgrammed(sent, result); });
+                [this](const ProgramResult& result) { m_last.learnProgrammed(result.sent, result); });
     }
 }
 

@@ -48,10 +48,11 @@ signals:
 protected:
     Operation(Kind kind, int channel, SelectorSession& session);
 
+    SelectorSession& m_session;
+
 private:
     friend class SelectorSession;
 
-    SelectorSession& m_session;
     Kind m_kind;
     int m_channel;
     bool m_ended = false;
@@ -69,16 +70,30 @@ signals:
     void finished(const quarvel::session::ReadResult& result);
 };
 
+// The one programming operation. Its transfers report as one: transferStarted() once,
+// reported() with one progress figure over every phase, transferFinished() once at the end.
 class ProgramOperation final : public Operation
 {
     Q_OBJECT
 
 public:
     using Result = ProgramResult;
+    using Phase = ProgramResult::Phase;
     explicit ProgramOperation(SelectorSession& session) : Operation(Kind::Program, 0, session) {}
 
+    Phase phase() const { return m_phase; }
+    // The answer to question(): go on writing. cancel() is the other answer.
+    void proceed();
+
 signals:
+    void phaseChanged(quarvel::session::ProgramResult::Phase phase);
+    // The run waits before its first write for proceed() or cancel().
+    void question(const QString& text);
     void finished(const quarvel::session::ProgramResult& result);
+
+private:
+    friend class SelectorSession;
+    Phase m_phase = Phase::Probe;
 };
 
 class SamplingOperation final : public Operation

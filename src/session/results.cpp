@@ -1,9 +1,11 @@
 #include "session/results.h"
 
+#include "image/address_map.h"
 #include "image/parameter_image.h"
 #include "link/program_transfer.h"
 #include "link/qt/serial_link.h"
 
+#include <QDir>
 #include <QStringList>
 
 #include <algorithm>
@@ -15,6 +17,19 @@ namespace {
 QString plural(int count, const char* one, const char* many)
 {
     return QStringLiteral("%1 %2").arg(count).arg(QLatin1String(count == 1 ? one : many));
+}
+
+QString faultList(const std::array<int, 4>& faults)
+{
+    QStringList parts;
+    const auto count = [&](link::ExchangeFault fault) { return faults[static_cast<std::size_t>(fault)]; };
+    if (const int n = count(link::ExchangeFault::TimeOut)) parts << plural(n, "time-out", "time-outs");
+    if (const int n = count(link::ExchangeFault::BadChecksum))
+        parts << plural(n, "bad checksum", "bad checksums");
+    if (const int n = count(link::ExchangeFault::WrongEcho)) parts << plural(n, "wrong echo", "wrong echoes");
+    if (const int n = count(link::ExchangeFault::Echoed))
+        parts << plural(n, "echoed request", "echoed requests");
+    return parts.join(QStringLiteral(", "));
 }
 
 // "5 time-outs", "3 time-outs, 2 bad checksums", "port lost".
@@ -30,17 +45,8 @@ QString whyNotProgrammed(const RangeResult& range)
     default:
         break;
     }
-    QStringList parts;
-    const auto count = [&](link::ExchangeFault fault) {
-        return range.faults[static_cast<std::size_t>(fault)];
-    };
-    if (const int n = count(link::ExchangeFault::TimeOut)) parts << plural(n, "time-out", "time-outs");
-    if (const int n = count(link::ExchangeFault::BadChecksum))
-        parts << plural(n, "bad checksum", "bad checksums");
-    if (const int n = count(link::ExchangeFault::WrongEcho)) parts << plural(n, "wrong echo", "wrong echoes");
-    if (const int n = count(link::ExchangeFault::Echoed))
-        parts << plural(n, "echoed request", "echoed requests");
-    return parts.isEmpty() ? QStringLiteral("failed") : parts.join(QStringLiteral(", "));
+    const QString faults = faultList(range.faults);
+    return faults.isEmpty() ? QStringLiteral("failed") : faults;
 }
 
 } // namespace
@@ -61,8 +67,27 @@ QString refusalText(const Refusal& refusal)
             .arg(refusal.detail)
             .arg(refusal.number)
             .arg(ParameterImage::kSelectorCells);
+    case Refusal::Kind::BackupTarget:
+        return refusal.detail;
     }
     return {};
+}
+
+QString readFailureText(const link::TransferSummary& summary, int firstCell)
+{
+    const QString text = QString::fromStdString(summary.text);
+    if (summary.reason != link::EndReason::RetriesUsedUp) return text;
+    // An answer that echoed its request was taken, not failed.
+    std::array<int, 4> faults = summary.faults;
+    faults[static_cast<std::size_t>(link::ExchangeFault::Echoed)] = 0;
+    int failed = 0;
+    for (const int n : faults)
+        failed += n;
+    return QStringLiteral("%1 at cell %2: %3 (%4)")
+        .arg(text)
+        .arg(firstCell + summary.cellsDone)
+        .arg(plural(failed, "failed exchange", "failed exchanges"))
+        .arg(faultList(faults));
 }
 
 int ProgramResult::cellsInRanges()
@@ -73,7 +98,7 @@ int ProgramResult::cellsInRanges()
     return cells;
 }
 
-bool ProgramResult::succeeded() const
+bool ProgramResult::rangesWritten() const
 {
     if (ranges.size() != link::kProgramRanges.size()) return false;
     return std::all_of(ranges.begin(), ranges.end(),
@@ -109,6 +134,45 @@ QString ProgramResult::failureSummary() const
                      .arg(whyNotProgrammed(range));
     }
     return lines.join(QStringLiteral("; "));
+}
+
+QString ProgramResult::summary() const
+{
+    const QString backupNote =
+        backup.state == BackupOutcome::State::Saved
+            ? QStringLiteral("; backup in %1").arg(QDir::toNativeSeparators(backup.path))
+            : QString();
+    const int written = cellsWritten();
+    if (written == 0 && endedIn != Phase::Writing && endedIn != Phase::Verify && endedIn != Phase::Done) {
+        if (reason == link::EndReason::Cancelled) return QStringLiteral("Cancelled; nothing programmed");
+        return QStringLiteral("%1; nothing was programmed").arg(message);
+    }
+    if (!rangesWritten()) return failureSummary() + backupNote;
+    QString done = exact ? QStringLiteral("Restored %1 cells").arg(written)
+                         : QStringLiteral("Programmed %1 cells").arg(written);
+    if (verifyAsked && !verified)
+        return QStringLiteral("%1, but reading them back failed: %2%3").arg(done, message, backupNote);
+    if (!mismatches.empty()) {
+        QStringList cells;
+        for (const VerifyMismatch& m : mismatches)
+            cells << QStringLiteral("%1 (cell %2)").arg(m.field).arg(m.cell);
+        return QStringLiteral("%1; %2 differ on reading back: %3%4")
+            .arg(done)
+            .arg(mismatches.size())
+            .arg(cells.join(QStringLiteral(", ")), backupNote);
+    }
+    if (exact && verified && notRestored.empty()) done = QStringLiteral("Restored exactly");
+    if (!notRestored.empty()) {
+        QStringList cells;
+        for (const int cell : notRestored)
+            cells << QString::fromStdString(address::fieldName(cell)) +
+                         QStringLiteral(" (cell %1)").arg(cell);
+        done += QStringLiteral("; not restored (no programming writes them): %1")
+                    .arg(cells.join(QStringLiteral(", ")));
+    } else if (verified && !exact) {
+        done += QStringLiteral("; verified");
+    }
+    return done + backupNote;
 }
 
 QStringList CheckResult::lines() const

@@ -24,16 +24,23 @@ struct Refusal
         Busy,           // another device operation is running
         BadChannel,     // a coin channel outside 1..12
         FileUnreadable, // missing, unreadable, too large, not text, or empty
-        FileTooShort    // fewer values than the selector's cells
+        FileTooShort,   // fewer values than the selector's cells
+        BackupTarget    // the backup asked for cannot be written there (detail says why)
     };
     Kind kind = Kind::Busy;
     int number = 0; // BadChannel: the channel asked for; FileTooShort: the file's value count
-    QString detail; // FileUnreadable: the reader's own text; FileTooShort: the file's path
+    QString detail; // FileUnreadable: the reader's own text; FileTooShort: the file's path;
+                    // BackupTarget: why
     bool operator==(const Refusal&) const = default;
 };
 
 // The one wording of every refusal, as the user sees it.
 QString refusalText(const Refusal& refusal);
+
+// A read that ended without its cells, named where and why: "Read selector error at cell 123: 5
+// failed exchanges (3 time-outs, 2 bad checksums)"; the transfer's own text when it was not
+// the budget (an echoing line, a lost port).
+QString readFailureText(const link::TransferSummary& summary, int firstCell);
 
 // How a full read ended. The document changes only when it succeeded.
 struct ReadResult
@@ -56,15 +63,69 @@ struct RangeResult
     std::array<int, 4> faults{}; // failed exchanges, indexed by link::ExchangeFault
 };
 
+// What became of the backup a programming run was asked to take first.
+struct BackupOutcome
+{
+    enum class State
+    {
+        NotAsked,
+        Saved,
+        ReadFailed, // the selector could not be read (or the user cancelled the read)
+        SaveFailed  // read, but the file could not be written
+    };
+    State state = State::NotAsked;
+    QString path;  // the file written (Saved) or meant (SaveFailed)
+    QString error; // why not
+};
+
+// A programmed cell whose byte read back is not the byte sent.
+struct VerifyMismatch
+{
+    int cell = 0;
+    QString field; // the cell's field name
+    int expected = 0;
+    int actual = 0;
+    bool operator==(const VerifyMismatch&) const = default;
+};
+
+// How the one programming operation ended: line probe, backup, the ranges, verify.
 struct ProgramResult
 {
-    static int cellsInRanges();      // 184: what a full programming writes
+    enum class Phase
+    {
+        Probe,
+        Backup,
+        Confirm, // waiting for the user's answer before the first write
+        Writing,
+        Verify,
+        Done
+    };
+    static int cellsInRanges(); // 184: what a full programming writes
+
+    Phase endedIn = Phase::Probe;                   // how far the run got
+    link::EndReason reason = link::EndReason::None; // Succeeded only when all of it did
+    QString message;                                // a failure before or after the ranges
+    bool exact = false;                             // a restore: the image's own fixed cells
+    BackupOutcome backup;
     std::vector<RangeResult> ranges; // in the order run; a range not reached is absent
-    bool succeeded() const;          // every range of the run ended Succeeded
+    bool verifyAsked = false;
+    bool verified = false; // read back completely (mismatches say whether it matched)
+    std::vector<VerifyMismatch> mismatches;
+    std::vector<int> notRestored; // exact: cells no range writes that still differ
+    std::array<int, 4> faults{};  // failed exchanges of every phase
+    ParameterImage sent;          // the image sent (stamped unless exact)
+
+    // Every phase ran to its end and verify (when asked) found every cell as sent.
+    bool succeeded() const { return reason == link::EndReason::Succeeded && mismatches.empty(); }
+    // Every range written and acknowledged.
+    bool rangesWritten() const;
     int cellsWritten() const;
-    // "" when it succeeded; otherwise one line naming the ranges not programmed and why,
-    // e.g. "cells 86-123 not programmed (5 time-outs)".
+    // "" when every range was written; otherwise one line naming the ranges not programmed and
+    // why, e.g. "cells 86-123 not programmed (5 time-outs)".
     QString failureSummary() const;
+    // The one line the user reads, wherever they started it:
+    // "Programmed 184 cells; verified; backup in /…/2026-12-07_151303_dev-ttyUSB0_sn42.cdt".
+    QString summary() const;
 };
 
 struct SamplingResult

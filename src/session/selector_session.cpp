@@ -34,24 +34,41 @@ SelectorSession::SelectorSession(QObject* parent) : QObject(parent), d(std::make
     qRegisterMetaType<quarvel::session::ProgramResult>("quarvel::session::ProgramResult");
     qRegisterMetaType<quarvel::session::SamplingResult>("quarvel::session::SamplingResult");
     qRegisterMetaType<quarvel::link::TrafficEntry>("quarvel::link::TrafficEntry");
+    qRegisterMetaType<quarvel::session::DocumentChange>("quarvel::session::DocumentChange");
 
-    connect(&m_link, &link::SerialLink::runFinished, this, [this](bool) { finishOperation(); });
-    connect(&m_link, &link::SerialLink::transferStarted, this,
-            [this] { toCurrent([](Operation* op) { emit op->transferStarted(); }); });
+    connect(&m_link, &link::SerialLink::runFinished, this, [this](bool) {
+        if (d->program && m_current)
+            programStepEnded();
+        else
+            finishOperation();
+    });
+    connect(&m_link, &link::SerialLink::transferStarted, this, [this] {
+        // A programming run's steps show as one transfer.
+        if (d->program && d->program->next > 1) return;
+        toCurrent([](Operation* op) { emit op->transferStarted(); });
+    });
     connect(&m_link, &link::SerialLink::reported, this, [this](const link::Report& report) {
-        // Programming shows the address about to be written: those before it in the range are done.
         const auto* progress = std::get_if<link::SetProgress>(&report);
-        const std::size_t range = d->summaries.size();
-        if (progress && m_current && m_current->kind() == Operation::Kind::Program &&
-            range < link::kProgramRanges.size())
-            d->rangeProgress = std::max(0, progress->value - link::kProgramRanges[range].first);
-        toCurrent([report](Operation* op) { emit op->reported(report); });
+        if (!progress || !d->program || d->program->next == 0) {
+            toCurrent([report](Operation* op) { emit op->reported(report); });
+            return;
+        }
+        // Each step shows the address about to be read or written: those before it are done.
+        // One figure runs over every step of the operation.
+        const ProgramRun& run = *d->program;
+        const ProgramRun::Step& step = run.current();
+        d->rangeProgress = std::clamp(progress->value - step.first, 0, step.last - step.first + 1);
+        const link::Report overall =
+            link::SetProgress{run.progressBase + d->rangeProgress, run.progressTotal};
+        toCurrent([overall](Operation* op) { emit op->reported(overall); });
     });
     connect(&m_link, &link::SerialLink::transferEnded, this, [this](const link::TransferSummary& summary) {
         d->summaries.push_back(summary);
+        if (d->program) d->program->last = summary;
         d->rangeProgress = 0;
     });
     connect(&m_link, &link::SerialLink::transferFinished, this, [this](link::Outcome outcome) {
+        if (d->program) return; // said once, when the whole operation ends
         toCurrent([outcome](Operation* op) { emit op->transferFinished(outcome); });
     });
     connect(&m_link, &link::SerialLink::portLost, this, [this](const QString& message) {
@@ -86,36 +103,6 @@ Started<ReadOperation> SelectorSession::readSelector(ReadInto into)
     return begin(new ReadOperation(*this), std::move(jobs));
 }
 
-Started<ProgramOperation> SelectorSession::programSelector()
-{
-    if (auto refusal = refusalToBegin()) return {nullptr, refusal};
-    // Every programmed selector, and every file saved afterwards, carries the identification.
-    link::stampFixedCells(m_image);
-    auto started = programImage(m_image);
-    if (started) emit imageChanged();
-    return started;
-}
-
-Started<ProgramOperation> SelectorSession::programImage(const ParameterImage& image)
-{
-    if (auto refusal = refusalToBegin()) return {nullptr, refusal};
-    // The event loop stays live while programming runs: an edit made meanwhile must not reach
-    // the selector half-way through, so the ranges are sent from a copy.
-    d->snapshot = image;
-    link::stampFixedCells(d->snapshot);
-    d->rangeProgress = 0;
-    return begin(new ProgramOperation(*this), link::programJobs(d->snapshot));
-}
-
-int SelectorSession::cellsProgrammed() const
-{
-    if (!m_current || m_current->kind() != Operation::Kind::Program) return 0;
-    int done = d->rangeProgress;
-    for (const link::TransferSummary& summary : d->summaries)
-        done += summary.cellsDone;
-    return done;
-}
-
 Started<SamplingOperation> SelectorSession::startSampling(int channel)
 {
     if (!address::isValidChannel(channel)) return {nullptr, Refusal{Refusal::Kind::BadChannel, channel, {}}};
@@ -148,7 +135,18 @@ std::optional<Refusal> SelectorSession::sendTsmr()
 
 void SelectorSession::cancel()
 {
-    if (m_current) m_link.cancel();
+    if (!m_current) return;
+    if (d->program) {
+        // Between two steps (a closing pause, an open question) no transfer is there to end:
+        // the flag stops the run before its next step.
+        d->program->cancelled = true;
+        if (d->program->waiting) {
+            d->program->waiting = false;
+            endProgramming(link::EndReason::Cancelled);
+            return;
+        }
+    }
+    m_link.cancel();
 }
 
 std::optional<Refusal> SelectorSession::refusalToBegin() const
@@ -182,6 +180,10 @@ Started<Op> SelectorSession::begin(Op* operation, std::vector<std::unique_ptr<li
     }
     return {operation, std::nullopt};
 }
+
+// Programming starts from a file of its own.
+template Started<ProgramOperation> SelectorSession::begin(ProgramOperation*,
+                                                          std::vector<std::unique_ptr<link::Transfer>>);
 
 void SelectorSession::toCurrent(const std::function<void(Operation*)>& signal)
 {
@@ -219,18 +221,24 @@ void SelectorSession::finishOperation()
     if (!operation) return;
     operation->m_ended = true;
     // The result is taken now, before anyone hears of the end and starts something new.
-    std::function<void()> announce;
+    std::function<void()> tell;
     bool imageCommitted = false;
     switch (operation->kind()) {
     case Operation::Kind::Read: {
         const ReadResult result = finishRead();
         imageCommitted = result.succeeded() && !result.image;
-        announce = [operation, result] { emit static_cast<ReadOperation*>(operation)->finished(result); };
+        tell = [operation, result] { emit static_cast<ReadOperation*>(operation)->finished(result); };
         break;
     }
     case Operation::Kind::Program: {
-        const ProgramResult result = finishProgram();
-        announce = [operation, result] { emit static_cast<ProgramOperation*>(operation)->finished(result); };
+        ProgramResult result = d->program ? d->program->result : ProgramResult{};
+        d->program.reset();
+        tell = [operation, result] {
+            auto* program = static_cast<ProgramOperation*>(operation);
+            emit program->transferFinished(result.succeeded() ? link::Outcome::Succeeded
+                                                              : link::Outcome::Failed);
+            emit program->finished(result);
+        };
         break;
     }
     case Operation::Kind::Check: {
@@ -240,20 +248,21 @@ void SelectorSession::finishOperation()
         result.message = result.succeeded() ? QString() : failureText();
         result.figures = check->m_figures;
         result.report = link::diagnoseLink(result.figures, portName().toStdString());
-        announce = [check, result] { emit check->finished(result); };
+        tell = [check, result] { emit check->finished(result); };
         break;
     }
     case Operation::Kind::Sampling: {
         const SamplingResult result = finishSampling(operation->channel());
         imageCommitted = result.succeeded();
-        announce = [operation, result] { emit static_cast<SamplingOperation*>(operation)->finished(result); };
+        tell = [operation, result] { emit static_cast<SamplingOperation*>(operation)->finished(result); };
         break;
     }
     }
     emit busyChanged(false);
-    if (imageCommitted) emit imageChanged();
-    post(operation, [operation, announce] {
-        announce();
+    if (imageCommitted)
+        announce(operation->kind() == Operation::Kind::Read ? ChangeSource::Read : ChangeSource::Sampling);
+    post(operation, [operation, tell] {
+        tell();
         emit operation->ended();
         operation->deleteLater();
     });
@@ -270,23 +279,9 @@ ReadResult SelectorSession::finishRead()
         for (int a = 0; a < ParameterImage::kSelectorCells; ++a)
             m_image.setText(a, d->scratch.text(a));
     } else {
-        result.message = failureText();
-    }
-    return result;
-}
-
-ProgramResult SelectorSession::finishProgram() const
-{
-    ProgramResult result;
-    for (std::size_t i = 0; i < d->summaries.size() && i < link::kProgramRanges.size(); ++i) {
-        const link::TransferSummary& summary = d->summaries[i];
-        RangeResult range;
-        range.first = link::kProgramRanges[i].first;
-        range.last = link::kProgramRanges[i].last;
-        range.reason = summary.reason;
-        range.cellsWritten = summary.cellsDone;
-        range.faults = summary.faults;
-        result.ranges.push_back(range);
+        result.message = d->lostMessage.isEmpty() && !d->summaries.empty()
+                             ? readFailureText(d->summaries.front(), 0)
+                             : failureText();
     }
     return result;
 }
@@ -316,6 +311,30 @@ SamplingResult SelectorSession::finishSampling(int channel)
     }
     result.message = result.succeeded() ? QString() : failureText();
     return result;
+}
+
+void SelectorSession::replaceDocument(const ParameterImage& image, ChangeSource source)
+{
+    m_image = image;
+    announce(source);
+}
+
+void SelectorSession::announce(ChangeSource source)
+{
+    std::vector<int> cells;
+    for (int a = 0; a < ParameterImage::kSelectorCells; ++a)
+        if (m_image.text(a) != m_announced.text(a)) cells.push_back(a);
+    m_announced = m_image;
+    const DocumentChange change{std::move(cells), source};
+    if (change.replaced()) {
+        m_touched.clear();
+        m_modified = false;
+    } else if (source != ChangeSource::Stamp && !change.cells.empty()) {
+        m_touched.merge(channelsOf(change.cells));
+        m_modified = true;
+    }
+    // A replacement is news even when no cell changed: windows drop what they showed of the old.
+    if (!change.cells.empty() || change.replaced()) emit documentChanged(change);
 }
 
 } // namespace quarvel::session

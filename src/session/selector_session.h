@@ -6,6 +6,7 @@
 #include "link/transfer.h"
 #include "sampling/sampling_output.h"
 #include "session/operation.h"
+#include "session/programming.h"
 #include "session/results.h"
 #include "sim/coin_types.h"
 #include "sim/fault_plan.h"
@@ -17,6 +18,8 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
+#include <vector>
 
 namespace quarvel::sim {
 class VirtualSelector;
@@ -35,6 +38,30 @@ struct VirtualSelectorOptions
     std::uint8_t recordType = sim::kDefaultRecordType; // of a regular coin's measurement record
 };
 
+// Where a change of the document came from.
+enum class ChangeSource
+{
+    Read,     // the selector's memory, read in full
+    File,     // a coin data file opened
+    Default,  // a default image loaded
+    Sampling, // a channel taught or calibrated
+    Edit,     // the user's edits taken back from a window
+    Stamp     // programming stamped the identification cells
+};
+
+// One announced change of the document: the selector cells whose text changed, and from where.
+struct DocumentChange
+{
+    std::vector<int> cells;
+    ChangeSource source = ChangeSource::Edit;
+    // Whatever the user had loaded is gone (a read, a file, a default), not edited in part.
+    bool replaced() const
+    {
+        return source == ChangeSource::Read || source == ChangeSource::File ||
+               source == ChangeSource::Default;
+    }
+};
+
 // The one place that holds the document image and talks to the selector, for both front
 // ends. Device operations are asynchronous and one at a time: each start returns the
 // operation's handle, which reports to whoever started it, or a refusal when one is already
@@ -47,9 +74,21 @@ public:
     explicit SelectorSession(QObject* parent = nullptr);
     ~SelectorSession() override;
 
-    // The document. Front ends read and edit it directly; emit nothing on their own edits.
+    // The document. Front ends read it, and edit it in place followed by announce(), or give
+    // it a whole new image with replaceDocument(); either way documentChanged() tells every
+    // window that follows it.
     ParameterImage& image() { return m_image; }
     const ParameterImage& image() const { return m_image; }
+    void replaceDocument(const ParameterImage& image, ChangeSource source);
+    // The cells changed in place since the last announcement, from source; nothing when none did.
+    void announce(ChangeSource source);
+    // Channels whose references or coin value the user taught or edited since the document
+    // was last replaced: programming spares them its question.
+    const std::set<int>& touchedChannels() const { return m_touched; }
+    // Whether the document holds work not yet saved or programmed: edits and teaching since
+    // it was last loaded, saved or programmed.
+    bool documentModified() const { return m_modified; }
+    void markDocumentSaved() { m_modified = false; }
 
     // cdt: how a sampling run stores its references. Calibrated after "Open & Program" (each
     // channel's SigmaA is kept), Taught after Teach.
@@ -76,8 +115,16 @@ public:
     // A coin dropped into the virtual selector; false when the port is not the virtual selector
     // or it is not sampling.
     bool insertCoin(int coinType, bool irregular);
+    // count coins of a type dropped into the virtual selector one after another, as a hand
+    // would (each as insertCoin); a new feed replaces one still going.
+    void feedCoins(int coinType, int count, bool irregular = false);
+    void stopFeeding();
+    bool isFeeding() const;
+    int coinsToCome() const;
+    // Whether the serial driver of the open port passes bytes on without delay.
+    bool lowLatency() const { return m_link.lowLatency(); }
 
-    // The driver, for quarvelctl's timing and trace and for tests; windows use the session.
+    // The driver, for tests and benches; both front ends go through the session.
     link::SerialLink& link() { return m_link; }
     bool isBusy() const;
     // The operation running, or null.
@@ -91,17 +138,17 @@ public:
         ResultOnly
     };
     // Full read of cells 0..188 into a scratch image; committed to the document only on
-    // success (then imageChanged), unless into says the result keeps it.
+    // success (then documentChanged), unless into says the result keeps it.
     Started<ReadOperation> readSelector(ReadInto into = ReadInto::Document);
-    // The three ranges 0-84, 86-123, 128-188 from a snapshot of the document taken now; the
-    // fixed identification cells are stamped into the document first.
-    Started<ProgramOperation> programSelector();
-    // The same from another image (a backup being restored); the document stays as it is.
-    Started<ProgramOperation> programImage(const ParameterImage& image);
+    // The one programming operation: a line probe (a line that echoes is refused), the backup
+    // the request asks for, the three ranges 0-84, 86-123, 128-188 from a snapshot taken now
+    // (the document's fixed cells stamped first, unless exact), and verify. Refused before
+    // anything is sent when a backup target cannot be written.
+    Started<ProgramOperation> program(const ProgramRequest& request);
     // Cells the running programming has had acknowledged so far; 0 when none runs.
     int cellsProgrammed() const;
     // One sampling run of channel 1..12. On success the references are stored into the
-    // document as cdt says (then imageChanged).
+    // document as cdt says (then documentChanged).
     Started<SamplingOperation> startSampling(int channel);
     // count read exchanges of cell 0, timed and none retried: how healthy the line is.
     Started<CheckOperation> checkLink(int count);
@@ -114,7 +161,9 @@ signals:
     void busyChanged(bool busy);
     void portChanged();
     void portLost(const QString& message);
-    void imageChanged();
+    void documentChanged(const quarvel::session::DocumentChange& change);
+    // A coin of a feed went in.
+    void coinFed();
     // An operation has begun, whoever started it (the status window and a console follow all).
     void operationStarted(quarvel::session::Operation* operation);
     // Every frame sent and taken, with its meaning.
@@ -126,7 +175,13 @@ private:
     void finishOperation();
     ReadResult finishRead();
     void releaseVirtual();
-    ProgramResult finishProgram() const;
+    void programStepEnded();
+    void startProgramStep();
+    void endProgramming(link::EndReason reason, const QString& message = {});
+    bool programBeforeWriting();
+    void saveBackup();
+    void answerProgramQuestion(bool proceed);
+    friend class ProgramOperation;
     SamplingResult finishSampling(int channel);
     // The failure text of the operation that just ended: the lost port, else its last transfer's.
     QString failureText() const;
@@ -136,6 +191,9 @@ private:
     struct Private;
     std::unique_ptr<Private> d;
     ParameterImage m_image;
+    ParameterImage m_announced; // the document as last announced
+    std::set<int> m_touched;
+    bool m_modified = false;
     link::SerialLink m_link;
     sampling::ReferenceStore m_cdt = sampling::ReferenceStore::Taught;
     QPointer<Operation> m_current;

@@ -119,4 +119,30 @@ bool SelectorSession::insertCoin(int coinType, bool irregular)
     return d->port && d->port->insertCoin(coinType, irregular);
 }
 
+void SelectorSession::feedCoins(int coinType, int count, bool irregular)
+{
+    if (!d->feeder) {
+        // Every coin asks for the port of the moment: the virtual selector may be reopened.
+        d->feeder =
+            std::make_unique<sim::CoinFeeder>([this](int type, bool odd) { return insertCoin(type, odd); });
+        connect(d->feeder.get(), &sim::CoinFeeder::coinInserted, this, &SelectorSession::coinFed);
+    }
+    d->feeder->feed(coinType, count, irregular);
+}
+
+void SelectorSession::stopFeeding()
+{
+    if (d->feeder) d->feeder->stop();
+}
+
+bool SelectorSession::isFeeding() const
+{
+    return d->feeder && d->feeder->isFeeding();
+}
+
+int SelectorSession::coinsToCome() const
+{
+    return d->feeder ? d->feeder->remaining() : 0;
+}
+
 } // namespace quarvel::session

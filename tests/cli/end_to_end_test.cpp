@@ -23,7 +23,14 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <optional>
+#include <thread>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <unistd.h>
 
 #include <csignal>
 
@@ -233,11 +240,14 @@ TEST_F(QuarvelctlTest, FaultsTheBudgetAbsorbsAndFaultsThatExhaustIt)
         int exitCode;
         int timeOuts;
         bool written;
+        const char* why; // where and why a read that failed failed
     } cases[] = {
-        {"absorbed", "drop:3,badsum:10,badaddr:50,split:70:3,late:90:50ms", 0, 1, true},
-        {"four failures", "drop:1,drop:2,badsum:100,badcmd:150", 0, 2, true},
-        {"exhausted", "drop:1,drop:2,drop:3,drop:4,drop:5", 2, 5, false},
-        {"spread out", "drop:10,badsum:20,drop:30,badaddr:40,drop:50", 2, 3, false},
+        {"absorbed", "drop:3,badsum:10,badaddr:50,split:70:3,late:90:50ms", 0, 1, true, ""},
+        {"four failures", "drop:1,drop:2,badsum:100,badcmd:150", 0, 2, true, ""},
+        {"exhausted", "drop:1,drop:2,drop:3,drop:4,drop:5", 2, 5, false,
+         "at cell 0: 5 failed exchanges (5 time-outs)"},
+        {"spread out", "drop:10,badsum:20,drop:30,badaddr:40,drop:50", 2, 3, false,
+         "at cell 45: 5 failed exchanges (3 time-outs, 1 bad checksum, 1 wrong echo)"},
     };
     const QByteArray before("an older file\r\n");
     for (const auto& c : cases) {
@@ -250,7 +260,8 @@ TEST_F(QuarvelctlTest, FaultsTheBudgetAbsorbsAndFaultsThatExhaustIt)
         EXPECT_TRUE(reading.err.endsWith(
             c.written ? QStringLiteral("(189 cells)\n")
                       : QStringLiteral("Read selector error\n"
-                                       "FAILED: Read selector error; nothing was saved\n")))
+                                       "FAILED: Read selector error %1; nothing was saved\n")
+                            .arg(QLatin1String(c.why))))
             << show(reading);
         EXPECT_EQ(fileBytes(out),
                   c.written ? expectedReadFile(sim::VirtualSelector::factoryMemory()) : before);
@@ -263,7 +274,8 @@ TEST_F(QuarvelctlTest, ASelectorThatVanishesEndsTheReadWithoutAFile)
     const Outcome reading = run({"read", "--port", simulator.path(), "--quiet", "-o", path("out.cdt")});
     EXPECT_EQ(reading.exitCode, 2) << show(reading);
     EXPECT_EQ(reading.err,
-              QStringLiteral("Read selector error\nFAILED: Read selector error; nothing was saved\n"));
+              QStringLiteral("Read selector error\nFAILED: Read selector error at cell 99: 5 failed "
+                             "exchanges (5 time-outs); nothing was saved\n"));
     EXPECT_FALSE(QFile::exists(path("out.cdt")));
     const Outcome served = simulator.stop();
     EXPECT_TRUE(served.out.trimmed().endsWith(QStringLiteral("; gone"))) << show(served);
@@ -283,11 +295,93 @@ TEST_F(QuarvelctlTest, ProgramThenVerifyOverAPty)
     const QString file = writeImage(QStringLiteral("program.cdt"), patternImage(5));
     const Outcome program = run({"program", "--port", simulator.path(), file, "--verify"});
     EXPECT_EQ(program.exitCode, 0) << show(program);
-    EXPECT_EQ(program.err, QStringLiteral("Communication\nCommunication\nCommunication\nTry to communicate\n"
+    EXPECT_EQ(program.err, QStringLiteral("Try to communicate\nCommunication\nCommunication\nCommunication\n"
+                                          "Try to communicate\nTry to communicate\nTry to communicate\n"
                                           "Programmed 184 cells; verified\n"));
+    // The line probe's two reads, the ranges, and the whole memory read back.
     const Outcome served = simulator.stop();
-    EXPECT_NE(served.out.indexOf(QStringLiteral("reads 189, writes 184, end-of-programming 3,")), -1)
+    EXPECT_NE(served.out.indexOf(QStringLiteral("reads 191, writes 184, end-of-programming 3,")), -1)
         << show(served);
+}
+
+// A loopback plug on a pty: every byte the program sends comes straight back.
+class Loopback
+{
+public:
+    Loopback() : m_master(posix_openpt(O_RDWR | O_NOCTTY))
+    {
+        if (m_master < 0 || grantpt(m_master) != 0 || unlockpt(m_master) != 0) return;
+        m_path = QString::fromLocal8Bit(ptsname(m_master));
+        m_thread = std::thread([this] {
+            char buffer[256];
+            while (!m_stop) {
+                pollfd fd{m_master, POLLIN, 0};
+                if (poll(&fd, 1, 20) <= 0 || !(fd.revents & POLLIN)) continue;
+                const ssize_t n = read(m_master, buffer, sizeof buffer);
+                if (n > 0 && write(m_master, buffer, static_cast<size_t>(n)) != n) break;
+            }
+        });
+    }
+    ~Loopback()
+    {
+        m_stop = true;
+        if (m_thread.joinable()) m_thread.join();
+        if (m_master >= 0) close(m_master);
+    }
+    QString path() const { return m_path; }
+
+private:
+    int m_master;
+    QString m_path;
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
+
+TEST_F(QuarvelctlTest, AnEchoingLineIsNeverProgrammedOrPassed)
+{
+    Loopback loopback;
+    ASSERT_FALSE(loopback.path().isEmpty());
+    const QString file = writeImage(QStringLiteral("program.cdt"), patternImage(5));
+    const Outcome program = run({"program", "--port", loopback.path(), file, "-q"});
+    EXPECT_EQ(program.exitCode, 2) << show(program);
+    EXPECT_TRUE(program.err.endsWith(QStringLiteral(
+        "FAILED: The port echoes what is sent: this is not a coin selector; nothing was programmed\n")))
+        << show(program);
+    const Outcome gang = run({"gang", "--port", loopback.path(), file, "-q"});
+    EXPECT_EQ(gang.exitCode, 2) << show(gang);
+    EXPECT_TRUE(gang.out.startsWith("FAIL ")) << show(gang);
+}
+
+// A backup never replaces a file unasked, never the file being programmed, and a failed save
+// tells the shell something else than a failed read.
+TEST_F(QuarvelctlTest, BackupsThatWouldDestroyAFileOrCannotBeWrittenAreRefused)
+{
+    const QString file = writeImage(QStringLiteral("program.cdt"), patternImage(5));
+    const QString other = writeImage(QStringLiteral("other.cdt"), patternImage(6));
+    const QByteArray programBytes = fileBytes(file);
+    const struct
+    {
+        QStringList extra;
+        int exitCode;
+        const char* says;
+    } cases[] = {
+        {{"--backup", file}, 1, "is the file being programmed"},
+        {{"--backup", m_dir.path() + "/./program.cdt", "--force"}, 1, "is the file being programmed"},
+        {{"--backup", other}, 1, "already exists"},
+        {{"--backup", path("missing/x.cdt")}, 1, "its folder does not exist"},
+        {{"--backup", path("folder") + "/", "--fault", "drop:3,drop:4,drop:5,drop:6,drop:7"},
+         2,
+         "Read selector error at cell 0"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.extra.join(' ').toStdString());
+        const Outcome program = run(QStringList{"program", "--port", "sim", file, "-q"} + c.extra);
+        EXPECT_EQ(program.exitCode, c.exitCode) << show(program);
+        EXPECT_TRUE(program.err.contains(QLatin1String(c.says))) << show(program);
+        EXPECT_FALSE(program.err.contains(QLatin1String("Programmed"))) << show(program);
+    }
+    EXPECT_EQ(fileBytes(file), programBytes);
+    EXPECT_EQ(fileBytes(other), QByteArray::fromStdString(serializeCoinData(patternImage(6))));
 }
 
 TEST_F(QuarvelctlTest, ABackupTakenBeforeProgrammingRestoresTheSelector)
@@ -321,17 +415,17 @@ TEST_F(QuarvelctlTest, ProgramThenVerifyInProcess)
 
 TEST_F(QuarvelctlTest, AFailedRangeDoesNotStopTheNextOnes)
 {
+    // The line probe's two replies come first.
     Simulator simulator(m_dir,
-                        {QStringLiteral("--fault"), QStringLiteral("drop:1,drop:2,drop:3,drop:4,drop:5")});
+                        {QStringLiteral("--fault"), QStringLiteral("drop:3,drop:4,drop:5,drop:6,drop:7")});
     const QString file = writeImage(QStringLiteral("program.cdt"), patternImage(5));
     const Outcome program = run({"program", "--port", simulator.path(), file, "--verify", "-q"});
     EXPECT_EQ(program.exitCode, 2) << show(program);
     EXPECT_EQ(program.err,
-              QStringLiteral("Program to selector error\n"
-                             "FAILED: cells 0-84 not programmed (5 time-outs); verify skipped\n"));
+              QStringLiteral("FAILED: cells 0-84 not programmed (5 time-outs); verify skipped\n"));
     // Five tries at cell 0, then the two other ranges in full; no read-back after a failure.
     const Outcome served = simulator.stop();
-    EXPECT_NE(served.out.indexOf(QStringLiteral("reads 0, writes 104, end-of-programming 2,")), -1)
+    EXPECT_NE(served.out.indexOf(QStringLiteral("reads 2, writes 104, end-of-programming 2,")), -1)
         << show(served);
 }
 
@@ -771,13 +865,13 @@ TEST_F(QuarvelctlTest, GangProgramsTwoPtysWhileOneLosesItsLineAndLogsBoth)
         if (passed)
             EXPECT_EQ(f[5], "184");
         else
-            EXPECT_EQ(f[5], "59"); // the 60th reply never came: cells 0..58 were acknowledged
+            EXPECT_EQ(f[5], "57"); // the 60th reply never came: the probe's two, then cells 0..56
         EXPECT_EQ(f[6], passed ? "yes" : "no");
         EXPECT_EQ(f[11], file); // absolute: the log may be read from anywhere
         EXPECT_EQ(f[12], QString::fromLatin1(sha));
     }
     const Outcome served = good.stop();
-    EXPECT_NE(served.out.indexOf(QStringLiteral("reads 189, writes 184, end-of-programming 3,")), -1)
+    EXPECT_NE(served.out.indexOf(QStringLiteral("reads 191, writes 184, end-of-programming 3,")), -1)
         << show(served);
 }
 

@@ -43,34 +43,29 @@ TEST(Backup, RestoresEveryCellOfASelectorProgrammedOver)
     const ParameterImage document = session.image();
 
     QTemporaryDir dir;
-    BackupResult backup;
-    bool done = false;
-    ASSERT_TRUE(backUpSelector(
-        session, dir.path() + QLatin1Char('/'),
-        [&](const BackupResult& r) {
-            backup = r;
-            done = true;
-        },
-        KeepBackups::Newest));
-    QTRY_VERIFY_WITH_TIMEOUT(done, 20000);
-    ASSERT_TRUE(backup.saved) << backup.error.toStdString();
-    EXPECT_EQ(session.image(), document); // the backup never reaches the document
-    EXPECT_TRUE(QFile::exists(backup.path));
-
-    // Programmed over from the document (defaults), then restored from the file.
-    const auto programmed = [&](Started<ProgramOperation> started) {
-        EXPECT_TRUE(started);
+    const auto programmed = [&](const ProgramRequest& request) {
+        const auto started = session.program(request);
+        EXPECT_TRUE(started) << started.refusalText().toStdString();
         QSignalSpy spy(started.operation, &ProgramOperation::finished);
         EXPECT_TRUE(spy.wait(20000));
-        return spy.takeFirst().at(0).value<ProgramResult>().succeeded();
+        return spy.takeFirst().at(0).value<ProgramResult>();
     };
-    ASSERT_TRUE(programmed(session.programSelector()));
+    // Programmed over with defaults, after a backup...
+    ProgramRequest over;
+    over.image = ParameterImage();
+    over.backup = {BackupPolicy::Kind::Folder, dir.path(), false};
+    const ProgramResult first = programmed(over);
+    ASSERT_TRUE(first.succeeded()) << first.summary().toStdString();
+    EXPECT_EQ(session.image(), document); // the backup never reaches the document
     EXPECT_NE(model.memory(), before);
-    const CoinDataCheck file = checkCoinDataFile(backup.path, true);
+    // ...then restored exactly from it.
+    const CoinDataCheck file = checkCoinDataFile(first.backup.path, true);
     ASSERT_TRUE(file);
-    ASSERT_TRUE(programmed(session.programImage(file.file->image)));
+    ProgramRequest restore;
+    restore.image = file.file->image;
+    restore.exact = true;
+    ASSERT_TRUE(programmed(restore).succeeded());
     EXPECT_EQ(model.memory(), before);
-    EXPECT_TRUE(differingFields(file.file->image, backup.image).isEmpty());
 }
 #endif
 
@@ -79,18 +74,24 @@ TEST(Backup, TheFolderKeepsTheNewestAndNamesEachBackupOnce)
     QTemporaryDir dir;
     const BackupFolder folder(dir.path());
     const QDateTime start(QDate(2026, 1, 2), QTime(3, 4, 5));
+    // A by-id path holds "_", which also parts the name: it must still be found.
+    const QString byId = QStringLiteral("/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A1-if00-port0");
     for (int i = 0; i < BackupFolder::kKept + 2; ++i) {
-        QFile f(folder.newFile(start.addSecs(i), QStringLiteral("/dev/ttyUSB0")));
+        QFile f(folder.newFile(start.addSecs(i), i % 2 ? byId : QStringLiteral("/dev/ttyUSB0"), 42));
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     }
-    const QString again = folder.newFile(start, QStringLiteral("/dev/ttyUSB0"));
-    EXPECT_TRUE(again.endsWith(QStringLiteral("2026-01-02_030405_dev-ttyUSB0_2.cdt"))) << again.toStdString();
+    const QString again = folder.newFile(start.addSecs(1), byId, 42);
+    EXPECT_TRUE(
+        again.endsWith(QStringLiteral("2026-01-02_030406_dev-serial-by-id-usb-FTDI-FT232R-USB-UART-A1-if00-"
+                                      "port0_sn42_2.cdt")))
+        << again.toStdString();
     folder.prune();
     const auto kept = folder.entries();
     ASSERT_EQ(kept.size(), std::size_t(BackupFolder::kKept));
     EXPECT_EQ(kept.front().taken, start.addSecs(BackupFolder::kKept + 1));
     EXPECT_EQ(kept.back().taken, start.addSecs(2));
-    EXPECT_EQ(kept.front().port, QStringLiteral("dev-ttyUSB0"));
+    EXPECT_EQ(kept.front().port, QStringLiteral("dev-serial-by-id-usb-FTDI-FT232R-USB-UART-A1-if00-port0"));
+    EXPECT_EQ(kept.front().serial, 42);
 }
 
 } // namespace

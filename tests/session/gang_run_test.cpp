@@ -2,9 +2,12 @@
 // station finds its next selector.
 #include "session/gang_run.h"
 
+#include "session/backup.h"
+
 #include "image/cell_byte.h"
 #include "sim/virtual_selector.h"
 
+#include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -61,7 +64,8 @@ TEST(GangRun, APulledAndAFaultedPortLeaveTheOthersToPass)
     job.image = fileImage();
     job.verify = true;
     std::map<QString, sim::VirtualSelector*> models;
-    const QStringList plans{"", "gone:40", "drop:100,drop:101,drop:102,drop:103,drop:104", "seed:2"};
+    // Reply numbers count the line probe's two reads first.
+    const QStringList plans{"", "gone:40", "drop:102,drop:103,drop:104,drop:105,drop:106", "seed:2"};
     auto runner = makeRun(plans, job, &models);
     GangRun& run = *runner;
     QSignalSpy units(&run, &GangRun::unitFinished);
@@ -79,11 +83,38 @@ TEST(GangRun, APulledAndAFaultedPortLeaveTheOthersToPass)
         byPort[args.at(0).value<GangUnitResult>().port] = args.at(0).value<GangUnitResult>();
     EXPECT_TRUE(byPort[""].passed && byPort[""].verified);
     EXPECT_TRUE(byPort["seed:2"].passed && byPort["seed:2"].verified);
-    EXPECT_EQ(byPort["drop:100,drop:101,drop:102,drop:103,drop:104"].text,
+    EXPECT_EQ(byPort["drop:102,drop:103,drop:104,drop:105,drop:106"].text,
               "cells 100-123 not programmed (5 time-outs)");
-    EXPECT_EQ(byPort["drop:100,drop:101,drop:102,drop:103,drop:104"].timeOuts, 5);
+    EXPECT_EQ(byPort["drop:102,drop:103,drop:104,drop:105,drop:106"].timeOuts, 5);
     EXPECT_FALSE(byPort["gone:40"].passed);
     EXPECT_TRUE(holds[""] && holds["seed:2"]);
+}
+
+// --backup: each unit's memory in a file of its own, in a folder that is never pruned.
+TEST(GangRun, BacksUpEachSelectorAndKeepsEveryBackup)
+{
+    QTemporaryDir dir;
+    const BackupFolder folder(dir.path());
+    const QDateTime old(QDate(2020, 1, 1), QTime(0, 0));
+    for (int i = 0; i < BackupFolder::kKept; ++i) {
+        QFile f(folder.newFile(old.addSecs(i), QStringLiteral("COM1"), 1));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    }
+    GangJob job;
+    job.image = fileImage();
+    job.backupDir = dir.path();
+    std::map<QString, sim::VirtualSelector*> models;
+    auto runner = makeRun({"", "seed:3"}, job, &models);
+    QSignalSpy units(runner.get(), &GangRun::unitFinished);
+    QSignalSpy finished(runner.get(), &GangRun::finished);
+    runner->start();
+    ASSERT_TRUE(finished.count() > 0 || finished.wait(20000));
+    ASSERT_EQ(runner->passed(), 2);
+    for (const auto& args : units) {
+        const auto unit = args.at(0).value<GangUnitResult>();
+        EXPECT_TRUE(QFile::exists(unit.backupFile)) << unit.backupFile.toStdString();
+    }
+    EXPECT_EQ(folder.entries().size(), std::size_t(BackupFolder::kKept + 2));
 }
 
 // The selector just programmed answers every poll and is left alone; only one that answers

@@ -84,7 +84,8 @@ TEST_F(SessionTest, AReadReachesTheDocumentOnlyWhenItSucceeded)
             for (int a = 0; a < ParameterImage::kSelectorCells; ++a)
                 expected.setNumber(a, memory[static_cast<std::size_t>(a)]);
         } else {
-            EXPECT_EQ(result.message, QStringLiteral("Read selector error"));
+            EXPECT_EQ(result.message,
+                      QStringLiteral("Read selector error at cell 99: 5 failed exchanges (5 time-outs)"));
         }
         EXPECT_EQ(m_session.image(), expected); // cells from 189 up untouched either way
     }
@@ -94,7 +95,7 @@ TEST_F(SessionTest, AnEditMadeWhileProgrammingDoesNotReachTheSelector)
 {
     open();
     const ParameterImage sent = m_session.image();
-    const auto started = m_session.programSelector();
+    const auto started = m_session.program({});
     // The document already carries the stamps; cell 150 is edited before its range is sent.
     EXPECT_EQ(m_session.image().text(177), "84");
     m_session.image().setText(150, "1");
@@ -107,15 +108,16 @@ TEST_F(SessionTest, AnEditMadeWhileProgrammingDoesNotReachTheSelector)
 TEST_F(SessionTest, CancelStopsTheRangesStillQueuedAndSaysHowFarItGot)
 {
     open();
-    // Cancelled as the tenth write goes out: nine were acknowledged.
+    // Cancelled as the tenth write goes out (after the line probe's two reads): nine were
+    // acknowledged.
     int sent = 0;
     QString question;
     QObject::connect(&m_session.link(), &link::SerialLink::frameSent, &m_session, [&] {
-        if (++sent != 10) return;
+        if (++sent != 12) return;
         question = stopProgrammingQuestion(m_session);
         m_session.current()->cancel();
     });
-    const auto result = await(m_session.programSelector());
+    const auto result = await(m_session.program({}));
     ASSERT_EQ(result.ranges.size(), 1u);
     EXPECT_EQ(result.ranges[0].reason, link::EndReason::Cancelled);
     EXPECT_EQ(result.cellsWritten(), 9);

@@ -279,7 +279,6 @@ void SerialLink::onReadyRead()
     const std::int64_t seenNs = m_stamping ? steadyNs() : 0;
     const QByteArray bytes = m_device->readAll();
     if (bytes.isEmpty()) return;
-    emit bytesReceived(bytes);
     const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.constData());
     auto actions = m_engine.bytesArrived(std::span(data, static_cast<std::size_t>(bytes.size())), now());
     if (m_stamping) m_stamp = TurnaroundStamp{seenNs, steadyNs(), 0, 0, 0};

@@ -107,7 +107,6 @@ signals:
     void portLost(const QString& message);
     // Line traffic, for a log or a console.
     void frameSent(const quarvel::link::Frame& frame);
-    void bytesReceived(const QByteArray& bytes);
     // Each frame written and each run of bytes taken or dropped, with its meaning and the time
     // on this link's monotonic clock (also logged to lcLink).
     void traffic(const quarvel::link::TrafficEntry& entry);

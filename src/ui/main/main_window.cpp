@@ -67,9 +67,8 @@ double screenDpi(const QWidget* widget)
 } // namespace
 
 MainWindow::MainWindow(session::SelectorSession& session, QWidget* parent)
-    : QMainWindow(parent), m_session(session), m_presenter(this), m_chooser(dialogFileChooser()),
-      m_ports(session, [this](int port) { return fixedName(port); }),
-      m_backupFolder(session::BackupFolder::standardPath())
+    : QMainWindow(parent), m_session(session), m_safety(session, this), m_presenter(this),
+      m_chooser(dialogFileChooser()), m_ports(session, [this](int port) { return fixedName(port); })
 {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(q(t::kCaption));
@@ -88,10 +87,11 @@ MainWindow::MainWindow(session::SelectorSession& session, QWidget* parent)
     connect(&m_session, &session::SelectorSession::busyChanged, this, &MainWindow::setBusy);
     connect(&m_session, &session::SelectorSession::traffic, m_trafficLog, &TrafficLogWindow::append);
     connect(&m_session, &session::SelectorSession::portChanged, this, &MainWindow::updatePortMarks);
+    connect(&m_session, &session::SelectorSession::documentChanged, this, &MainWindow::followDocument);
     // Whatever the line said before belongs to what ran before.
     connect(&m_session, &session::SelectorSession::operationStarted, this,
             [this] { showStatus(QString(), link::StatusColour::Blue); });
-    m_presenter.setStopGuard([this](std::function<void()> stop) { confirmStopProgramming(std::move(stop)); });
+    m_presenter.setStopGuard([this](std::function<void()> stop) { m_safety.confirmStop(std::move(stop)); });
     connect(&m_session, &session::SelectorSession::portLost, this,
             [this](const QString& message) { showStatus(message, link::StatusColour::Red); });
     // What the loss cut short stays said; the line only adds that the port is back.
@@ -205,7 +205,9 @@ void MainWindow::startUp(const StartPort& port)
 {
     // The status line is emptied first, so that a file or port failure below stays readable.
     m_labelStats->clear();
-    loadMainDefault(m_session.image());
+    ParameterImage image = m_session.image();
+    loadMainDefault(image);
+    m_session.replaceDocument(image, session::ChangeSource::Default);
     restoreGeometryFromSettings();
     loadStateFile();
     mnuName1_Click();
@@ -229,13 +231,14 @@ void MainWindow::loadStateFile()
 void MainWindow::mnuFileExit_Click()
 {
     if (!m_closeConfirmed && !session::stopProgrammingQuestion(m_session).isEmpty()) {
-        confirmStopProgramming([this] {
+        m_safety.confirmStop([this] {
             m_closeConfirmed = true;
             mnuFileExit_Click();
         });
         return;
     }
     m_closeConfirmed = true;
+    if (!askBeforeLosingWork([this] { mnuFileExit_Click(); })) return;
     const FileSaveResult saved = session::saveState(m_state);
     if (!saved.saved) {
         // The choices of this run would be lost without a word: say so before closing.
@@ -258,10 +261,14 @@ void MainWindow::closeEvent(QCloseEvent* event)
     // A half-programmed selector is worse than a running program: ask before stopping it.
     if (!m_closeConfirmed && !session::stopProgrammingQuestion(m_session).isEmpty()) {
         event->ignore();
-        confirmStopProgramming([this] {
+        m_safety.confirmStop([this] {
             m_closeConfirmed = true;
             close();
         });
+        return;
+    }
+    if (!askBeforeLosingWork([this] { close(); })) {
+        event->ignore();
         return;
     }
     // A transfer still running ends here, cleanly, before its windows go.
@@ -274,6 +281,38 @@ void MainWindow::closeEvent(QCloseEvent* event)
     m_trafficLog->close();
     if (!isMinimized()) saveGeometryToSettings();
     event->accept();
+}
+
+bool MainWindow::askBeforeLosingWork(std::function<void()> proceed)
+{
+    SettingsForm* form = settingsForm();
+    const bool pending = (form && form->hasEdits()) || (m_sampling && m_sampling->hasTypedValues()) ||
+                         m_session.documentModified();
+    if (!pending || m_workConfirmed) return true;
+    auto* box = new QMessageBox(
+        QMessageBox::Warning, windowTitle(),
+        QStringLiteral("The settings have changes that were neither saved nor programmed. Save "
+                       "them before closing?"),
+        QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, this);
+    box->setObjectName(QStringLiteral("ConfirmSaveChanges"));
+    box->setDefaultButton(QMessageBox::Cancel);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    connect(box, &QMessageBox::finished, this, [this, box, proceed = std::move(proceed)] {
+        const auto answer = box->standardButton(box->clickedButton());
+        if (answer == QMessageBox::Save) {
+            // Edits still in a window go into the document first; a refusal there stays in view.
+            if (SettingsForm* f = settingsForm(); f && f->hasEdits() && !f->tranback()) return;
+            if (m_sampling && !m_sampling->takeBackValues()) return;
+            if (!mnuFileSave_Click()) return;
+        } else if (answer != QMessageBox::Discard) {
+            m_closeConfirmed = false;
+            return;
+        }
+        m_workConfirmed = true;
+        proceed();
+    });
+    box->open();
+    return false;
 }
 
 void MainWindow::restoreGeometryFromSettings()
@@ -333,6 +372,8 @@ void MainWindow::setBusy(bool busy)
     for (QWidget* w : std::initializer_list<QWidget*>{m_comTeach, m_comEdit, m_comCal})
         w->setEnabled(!busy);
     m_openProgram->setEnabled(!busy);
+    m_restoreAction->setEnabled(!busy);
+    if (m_settings) m_settings->setDeviceBusy(busy);
     for (QAction* action : m_fixedActions)
         action->setEnabled(!busy);
     for (QAction* action : m_foundActions)

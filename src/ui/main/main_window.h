@@ -7,6 +7,7 @@
 #include "session/port_choice.h"
 #include "session/selector_session.h"
 #include "ui/main/file_chooser.h"
+#include "ui/main/safe_programming.h"
 #include "ui/main/status_presenter.h"
 #include "ui/sampling/sampling_state.h"
 #include "ui/settings/settings_form.h"
@@ -79,16 +80,16 @@ public:
     // "Open & Program": a chosen coin data file, checked, programmed, then sampling.
     void mnuOpen_Program_Click();
 
-    // program_to_selector: the three ranges, after a backup of the selector's memory when
-    // "Back up before programming" is on (asking when the selector cannot be read). The status
-    // line says how it ended ("Programmed 184 cells; backup in …", or which cells were not),
-    // and so does done. A refusal (busy, no port) ends it at once.
+    // program_to_selector: the document through the session's programming, after a backup of
+    // the selector's memory when "Back up before programming" is on. The status line says how
+    // it ended ("Programmed 184 cells; backup in …", or which cells were not), and so does done.
+    // A refusal (busy, no port) ends it at once.
     void programToSelector(Done done = {});
-    // "Restore Selector…": a backup chosen from the list, programmed after a confirmation.
+    // "Restore Selector…": a backup chosen from the list, programmed exactly after a confirmation.
     void mnuRestore_Click();
-    bool backUpBeforeProgramming() const;
+    bool backUpBeforeProgramming() const { return m_safety.backUp(); }
     // Where backups go; the data folder's "backups" unless a test says otherwise.
-    void setBackupFolder(const QString& folder) { m_backupFolder = folder; }
+    void setBackupFolder(const QString& folder) { m_safety.setBackupFolder(folder); }
     // "Port: /dev/ttyUSB0 (FT232R A12345)", "Virtual selector", or that none is open.
     QString connectionText() const;
 
@@ -108,7 +109,6 @@ public:
 
     // The recent names and port marks the next Exit writes.
     const StateFile& state() const { return m_state; }
-    bool opened() const { return m_opened; }
     SettingsForm* settingsForm() const;
     TrafficLogWindow* trafficLog() const { return m_trafficLog; }
     StatusPresenter& statusPresenter() { return m_presenter; }
@@ -144,17 +144,21 @@ private:
     // A full read; then opens the form the read was for when it succeeded.
     void readThen(SettingsOpener opener);
     session::CoinDataCheck loadCheckedFile(const QString& path, bool forProgramming);
-    void programAfterConfirmation(const std::vector<UnprogrammableCell>& cells,
+    void programAfterConfirmation(const QString& path, const std::vector<UnprogrammableCell>& cells,
                                   std::function<void()> program);
-    // The programming itself, from the document or (a restore) from image.
-    void startProgramming(const std::optional<ParameterImage>& image, const QString& backupPath, Done done);
-    void programWithBackup(const std::optional<ParameterImage>& image, Done done);
-    // Runs stop after the user agreed to leave a programming unfinished; at once when none runs.
-    void confirmStopProgramming(std::function<void()> stop);
+    // Programming from here, its outcome on the status line and told to done.
+    void runProgramming(const session::ProgramRequest& request, Done done);
     void buildSafetyMenu(QMenu* file);
+    // Asks Save / Discard / Cancel when closing would lose edits or a document not saved or
+    // programmed; true when nothing is at stake (or the user already answered), else proceed
+    // runs once the user let it close.
+    bool askBeforeLosingWork(std::function<void()> proceed);
+    // Open windows follow the document: refreshed, or told when it was replaced under edits.
+    void followDocument(const session::DocumentChange& change);
     void showConnection();
 
     session::SelectorSession& m_session;
+    SafeProgramming m_safety;
     StatusPresenter m_presenter;
     StateFile m_state;
     FileChooser m_chooser;
@@ -163,10 +167,10 @@ private:
     SamplingState m_samplingState;
     QPointer<SamplingWindow> m_sampling;
     QPointer<QWidget> m_virtualWindow;
-    bool m_opened = false;
     bool m_closeConfirmed = false;
-    QString m_backupFolder;
+    bool m_workConfirmed = false;
     QAction* m_backupAction = nullptr;
+    QAction* m_restoreAction = nullptr;
     QLabel* m_portLabel = nullptr;
 
     QPushButton* m_comTeach = nullptr;

@@ -5,6 +5,7 @@
 #include "image/coin_data_file.h"
 #include "session/document_files.h"
 #include "ui/main/main_texts.h"
+#include "ui/settings/ask.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -26,7 +27,9 @@ void MainWindow::mnuName1_Click()
         showStatus(session::refusalText(*check.refusal), link::StatusColour::Red);
         return;
     }
-    storeCoinData(check.file->values, m_session.image());
+    ParameterImage image = m_session.image();
+    storeCoinData(check.file->values, image);
+    m_session.replaceDocument(image, session::ChangeSource::File);
 }
 
 bool MainWindow::mnuFileSave_Click()
@@ -37,6 +40,7 @@ bool MainWindow::mnuFileSave_Click()
         showStatus(saved.error, link::StatusColour::Red);
     else
         showStatus(QStringLiteral("Saved %1").arg(QDir::toNativeSeparators(path)), link::StatusColour::Green);
+    if (saved.saved) m_session.markDocumentSaved();
     return saved.saved;
 }
 
@@ -53,7 +57,6 @@ void MainWindow::mnuSaveAs_Click(Done done)
 
 void MainWindow::mnuFileOpen_Click(std::function<void(bool)> done)
 {
-    m_opened = false;
     m_chooser(this, FileChoice::Open, q(t::kOpenTitle), q(t::kCdtFilter), [this, done](const QString& path) {
         if (path.isEmpty()) {
             if (done) done(false);
@@ -75,37 +78,41 @@ session::CoinDataCheck MainWindow::loadCheckedFile(const QString& path, bool for
         return check;
     }
     m_state.setMostRecent(path.toStdString());
-    storeCoinData(check.file->values, m_session.image());
-    m_opened = true;
+    ParameterImage image = m_session.image();
+    storeCoinData(check.file->values, image);
+    m_session.replaceDocument(image, session::ChangeSource::File);
     return check;
 }
 
 void MainWindow::mnuOpen_Program_Click()
 {
     m_session.setCdt(sampling::ReferenceStore::Calibrated);
-    m_opened = false;
     m_chooser(this, FileChoice::Open, q(t::kOpenTitle), q(t::kCdtFilter), [this](const QString& path) {
         if (path.isEmpty()) return;
         const session::CoinDataCheck check = loadCheckedFile(path, true);
         if (!check) return;
-        // An open form would otherwise show, and program, what the document held before.
-        if (SettingsForm* form = settingsForm(); form && !form->hasEdits()) form->reload();
-        programAfterConfirmation(check.unprogrammable, [this] {
+        programAfterConfirmation(path, check.unprogrammable, [this, path] {
+            session::ProgramRequest request;
+            request.sourceFile = path;
             // A failure stays in view with its ranges; calibrating a half-programmed selector
             // would hide it. Open & Program again retries.
-            programToSelector([this](bool programmed, const QString&) {
+            runProgramming(request, [this](bool programmed, const QString&) {
                 if (programmed) openSampling(true);
             });
         });
     });
 }
 
-// Cells the selector cannot hold as written are listed before anything is sent.
-void MainWindow::programAfterConfirmation(const std::vector<UnprogrammableCell>& cells,
+// Open & Program asks once before writing, naming the file and the port; cells the selector
+// cannot hold as written are listed in the same question.
+void MainWindow::programAfterConfirmation(const QString& path, const std::vector<UnprogrammableCell>& cells,
                                           std::function<void()> program)
 {
+    const QString question = QStringLiteral("Program the selector on %1 with %2?")
+                                 .arg(m_session.portName(), QDir::toNativeSeparators(path));
     if (cells.empty()) {
-        program();
+        ask(this, "ConfirmOpenProgram", question, QStringLiteral("&Program"), QStringLiteral("&Cancel"),
+            std::move(program));
         return;
     }
     QStringList lines;
@@ -118,7 +125,7 @@ void MainWindow::programAfterConfirmation(const std::vector<UnprogrammableCell>&
                                 QStringLiteral("These cells do not hold numbers the selector can take:"),
                                 QMessageBox::Yes | QMessageBox::No, this);
     box->setObjectName(QStringLiteral("ConfirmCells"));
-    box->setInformativeText(QStringLiteral("Program the selector anyway?"));
+    box->setInformativeText(question);
     box->setDetailedText(lines.join(QLatin1Char('\n')));
     box->setDefaultButton(QMessageBox::No);
     box->setAttribute(Qt::WA_DeleteOnClose);

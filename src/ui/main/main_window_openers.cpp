@@ -33,7 +33,6 @@ void MainWindow::readThen(SettingsOpener opener)
     }
     connect(started.operation, &session::ReadOperation::finished, this,
             [this, opener](const session::ReadResult& result) {
-                m_opened = result.succeeded();
                 // The editor opens only on what was really read.
                 if (!result.succeeded()) {
                     showStatus(result.message, link::StatusColour::Red);
@@ -69,6 +68,9 @@ void MainWindow::openSettings(SettingsOpener opener)
     // A form that was closed is on its way out: the opener makes a new one, loaded afresh.
     if (!m_settings || !m_settings->isVisible()) {
         m_settings = new SettingsForm(m_session.image(), this);
+        m_settings->setDeviceBusy(m_session.isBusy());
+        connect(m_settings, &SettingsForm::written, this,
+                [this] { m_session.announce(session::ChangeSource::Edit); });
         connect(m_settings, &SettingsForm::samplingRequested, this, [this] { openSampling(false); });
         connect(m_settings, &SettingsForm::programRequested, this, [this] {
             QPointer<SettingsForm> form = m_settings;
@@ -78,6 +80,7 @@ void MainWindow::openSettings(SettingsOpener opener)
         });
         connect(m_settings, &SettingsForm::defaultLoaded, this, [this] {
             m_settings = nullptr;
+            m_session.announce(session::ChangeSource::Default);
             openSettings(SettingsOpener::LoadDefault);
         });
     }
@@ -85,6 +88,17 @@ void MainWindow::openSettings(SettingsOpener opener)
     m_settings->show();
     m_settings->raise();
     m_settings->activateWindow();
+}
+
+void MainWindow::followDocument(const session::DocumentChange& change)
+{
+    // The form follows what others did to the document; what it wrote itself it already shows.
+    SettingsForm* form = settingsForm();
+    if (!form || change.source == session::ChangeSource::Edit) return;
+    if (!form->hasEdits())
+        form->reload();
+    else if (change.source != session::ChangeSource::Stamp)
+        form->documentReplaced();
 }
 
 SettingsForm* MainWindow::settingsForm() const

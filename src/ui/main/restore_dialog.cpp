@@ -46,18 +46,19 @@ RestoreDialog::RestoreDialog(const QString& folder, const ParameterImage& docume
     m_notice->hide();
     m_list->setRootIsDecorated(false);
     m_list->setHeaderLabels({QStringLiteral("Date"), QStringLiteral("Time"), QStringLiteral("Port"),
-                             QStringLiteral("Differs from the document in")});
+                             QStringLiteral("Serial no."), QStringLiteral("Differs from the document in")});
     for (const session::BackupEntry& entry : session::BackupFolder(folder).entries()) {
         const session::CoinDataCheck file = session::checkCoinDataFile(entry.path, true);
         // A backup that cannot be read back is listed, and cannot be chosen.
         const QString differences =
             file ? differencesText(session::differingFields(file.file->image, document))
                  : session::refusalText(*file.refusal);
-        auto* item = new QTreeWidgetItem(m_list, {entry.taken.date().toString(Qt::ISODate),
-                                                  entry.taken.time().toString(QStringLiteral("HH:mm:ss")),
-                                                  entry.port, differences});
+        auto* item = new QTreeWidgetItem(
+            m_list, {entry.taken.date().toString(Qt::ISODate),
+                     entry.taken.time().toString(QStringLiteral("HH:mm:ss")), entry.port,
+                     entry.serial < 0 ? QString() : QString::number(entry.serial), differences});
         item->setData(0, kPathRole, entry.path);
-        item->setToolTip(3, differences);
+        item->setToolTip(4, differences);
         if (!file) item->setFlags(item->flags() & ~Qt::ItemIsEnabled);
     }
     m_list->header()->setSectionResizeMode(QHeaderView::ResizeToContents);

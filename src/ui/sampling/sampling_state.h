@@ -13,7 +13,6 @@ struct SamplingState
         Teach,
         Calibration
     };
-    int cal = 0; // coins per run: set to 12 by every run, so nothing else need set it
     Mode operation = Mode::Teach;
 };
 

@@ -43,13 +43,15 @@ SamplingWindow::SamplingWindow(session::SelectorSession& session, SamplingState&
     setAttribute(Qt::WA_DeleteOnClose);
     build();
 
-    connect(&m_session, &session::SelectorSession::imageChanged, this, &SamplingWindow::refreshQuality);
+    connect(&m_session, &session::SelectorSession::documentChanged, this, &SamplingWindow::followDocument);
+    connect(&m_session, &session::SelectorSession::busyChanged, this, &SamplingWindow::setDeviceBusy);
     // A run ends without a text of its own when the port goes; the user looks here, not at the
     // main window.
     connect(&m_session, &session::SelectorSession::portLost, this,
             [this](const QString& message) { showStatus(message, link::StatusColour::Red); });
 
     load();
+    setDeviceBusy(m_session.isBusy());
 
     // Measured once the load step has put the captions in: the normal size fits them.
     const QSize content = m_content->sizeHint();
@@ -121,6 +123,7 @@ void SamplingWindow::showOutcome(bool succeeded, const QString& text)
 void SamplingWindow::load()
 {
     setRunVisible(false);
+    m_stale = false;
 
     const std::array<std::string, kChannels> money = sampling::moneyTexts(m_session.image());
     const bool fromImage = sampling::moneyFromImage(m_session.image());
@@ -173,7 +176,6 @@ void SamplingWindow::insertClicked(int index)
 {
     if (refuseWhileRunning()) return;
     Row& row = m_rows[static_cast<std::size_t>(index)];
-    m_state.cal = kCoinsPerRun;
     // Shown before the start: a port that is gone ends the run inside it.
     setRunVisible(true);
     row.bar->setRange(0, kCoinsPerRun);
@@ -249,16 +251,47 @@ void SamplingWindow::saveClicked()
 
 void SamplingWindow::programClicked()
 {
-    if (refuseWhileRunning()) return;
+    // Programming goes through the opener's flow, with its backup; there is no other way.
+    if (refuseWhileRunning() || !m_hooks.program) return;
     QPointer<SamplingWindow> self(this);
-    if (m_hooks.program) {
+    const auto program = [self, this] {
         m_hooks.program([self](bool programmed, const QString& text) {
             if (self) self->showOutcome(programmed, text);
         });
+    };
+    if (!m_stale) {
+        program();
         return;
     }
-    const auto started = m_session.programSelector();
-    if (!started) showStatus(started.refusalText(), link::StatusColour::Red);
+    ask(this, "ConfirmOverwrite",
+        QStringLiteral(
+            "The selector's settings were replaced after this window was loaded. Program over them?"),
+        QStringLiteral("&Program"), QStringLiteral("&Cancel"), program);
+}
+
+void SamplingWindow::followDocument(const session::DocumentChange& change)
+{
+    refreshQuality();
+    // A run's own references, and what exit took back, are this window's doing.
+    if (isSampling() || change.source == session::ChangeSource::Sampling ||
+        change.source == session::ChangeSource::Edit || change.source == session::ChangeSource::Stamp)
+        return;
+    if (!hasTypedValues()) {
+        load();
+        return;
+    }
+    m_stale = true;
+    showStatus(QStringLiteral("While coin values were typed here, the selector's settings were replaced."),
+               link::StatusColour::Red);
+}
+
+void SamplingWindow::setDeviceBusy(bool busy)
+{
+    // A second start would hide the first: nothing that talks to the selector starts meanwhile.
+    for (Row& row : m_rows)
+        row.insert->setEnabled(!busy);
+    for (QPushButton* button : m_deviceButtons)
+        button->setEnabled(!busy);
 }
 
 void SamplingWindow::tsmrClicked()
@@ -267,7 +300,18 @@ void SamplingWindow::tsmrClicked()
         showStatus(session::refusalText(*refusal), link::StatusColour::Red);
 }
 
+bool SamplingWindow::hasTypedValues() const
+{
+    return std::any_of(m_rows.begin(), m_rows.end(),
+                       [](const Row& row) { return row.money->text() != row.loadedMoney; });
+}
+
 void SamplingWindow::exitClicked()
+{
+    if (takeBackValues()) close();
+}
+
+bool SamplingWindow::takeBackValues()
 {
     std::array<std::string, kChannels> money;
     std::array<bool, kChannels> taken{};
@@ -279,9 +323,10 @@ void SamplingWindow::exitClicked()
     if (back.outcome == sampling::CoinValueTakeBack::Outcome::Refused) {
         showStatus(QString::fromStdString(back.message), link::StatusColour::Red);
         m_rows[static_cast<std::size_t>(back.channel - 1)].money->setFocus();
-        return;
+        return false;
     }
-    close();
+    m_session.announce(session::ChangeSource::Edit);
+    return true;
 }
 
 } // namespace quarvel

@@ -6,6 +6,7 @@
 #include "session/operation.h"
 #include "ui/sampling/sampling_state.h"
 
+#include <QList>
 #include <QPointer>
 #include <QString>
 #include <QWidget>
@@ -22,6 +23,7 @@ class QPushButton;
 
 namespace quarvel::session {
 class SelectorSession;
+struct DocumentChange;
 } // namespace quarvel::session
 
 namespace quarvel {
@@ -75,6 +77,10 @@ public:
     // The money boxes and mode texts from the document again (an opener changed it); nothing
     // while a run goes on.
     void reload();
+    // Coin values typed here and not yet taken back into the document.
+    bool hasTypedValues() const;
+    // Takes them back as exit does; false (the refusal shown) when one is not a coin value.
+    bool takeBackValues();
     // A result of something started here, on the status line.
     void showOutcome(bool succeeded, const QString& text);
 
@@ -109,6 +115,8 @@ private:
     void tsmrClicked();
     void onReported(const link::Report& report);
     void onFinished(const session::SamplingResult& result);
+    void followDocument(const session::DocumentChange& change);
+    void setDeviceBusy(bool busy);
     void refreshQuality();
     void setRunVisible(bool visible);
     bool refuseWhileRunning();
@@ -121,6 +129,8 @@ private:
     QPointer<session::SamplingOperation> m_run; // the run this window started, while it lasts
     int m_normalWidth = 0;
     bool m_sized = false;
+    bool m_stale = false;                // the document was replaced under typed coin values
+    QList<QPushButton*> m_deviceButtons; // Program and TSMR: they talk to the selector
 
     std::array<Row, kChannels> m_rows;
     QWidget* m_content = nullptr;

@@ -123,7 +123,7 @@ void SamplingWindow::build()
         return b;
     };
     button("Command1", kSaveCdt, &SamplingWindow::saveClicked);
-    button("Command2", kProgram, &SamplingWindow::programClicked);
+    m_deviceButtons << button("Command2", kProgram, &SamplingWindow::programClicked);
     buttons->addStretch();
     button("Command3", kExit, &SamplingWindow::exitClicked);
     outer->addLayout(buttons);
@@ -132,6 +132,7 @@ void SamplingWindow::build()
     // width: it comes into view only when the window is widened or maximised.
     m_command4 = new QPushButton(QString::fromLatin1(kTsmr), this);
     m_command4->setObjectName(QStringLiteral("Command4"));
+    m_deviceButtons << m_command4;
     m_command4->setAccessibleName(tr("Send TSMR"));
     m_command4->setFixedSize(m_command4->sizeHint().width(), m_command4->sizeHint().height() - 4);
     connect(m_command4, &QPushButton::clicked, this, &SamplingWindow::tsmrClicked);

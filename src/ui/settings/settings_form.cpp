@@ -1,5 +1,7 @@
 #include "ui/settings/settings_form.h"
 
+#include "ui/settings/ask.h"
+
 #include "image/address_map.h"
 #include "image/default_image.h"
 #include "ui/accessible_roles.h"
@@ -327,6 +329,8 @@ bool SettingsForm::tranback()
     for (const ListControl& c : m_lists)
         setFieldValue(m_image, c.field, c.list->currentIndex());
     m_loaded = controlState();
+    m_stale = false;
+    emit written();
     return true;
 }
 
@@ -359,7 +363,17 @@ void SettingsForm::comOkClicked()
 
 void SettingsForm::command2Clicked()
 {
-    if (tranback()) emit programRequested();
+    if (!m_stale) {
+        if (tranback()) emit programRequested();
+        return;
+    }
+    ask(this, "ConfirmOverwrite",
+        QStringLiteral(
+            "The selector's settings were replaced after this form was loaded. Program the values of "
+            "this form over them?"),
+        QStringLiteral("&Program"), QStringLiteral("&Cancel"), [this] {
+            if (tranback()) emit programRequested();
+        });
 }
 
 void SettingsForm::comDefaultClicked()

@@ -59,12 +59,19 @@ public:
     void reload();
     // How a programming started here ended: green when it succeeded, else red.
     void showOutcome(bool succeeded, const QString& text);
+    // The document changed under edits not yet taken back: the form says so, and Program asks
+    // before writing its values over the new ones. reload() ends it.
+    void documentReplaced();
+    // While the selector is busy, Program waits: a second start would hide the first.
+    void setDeviceBusy(bool busy);
 
 signals:
     // "OK" wrote the image and the form was not opened for editing: sampling comes next.
     void samplingRequested();
     // "Program to Coin Selector" wrote the image: the three ranges should be programmed.
     void programRequested();
+    // tranback() wrote the controls into the image.
+    void written();
     // "Load Default Value" put the settings default into the image and closed the form; the
     // owner opens a new one.
     void defaultLoaded();
@@ -105,6 +112,7 @@ protected:
 private:
     QList<QString> m_loaded; // controlState() as loaded or last written
     bool m_leaving = false;
+    bool m_stale = false; // the document was replaced under edits
 
     ParameterImage& m_image;
     std::vector<ScrollPair> m_pairs; // in loading order

@@ -36,7 +36,20 @@ void SettingsForm::reload()
         pair.text->setPalette(QPalette());
     m_message->clear();
     m_message->setPalette(m_messageRed);
+    m_stale = false;
     load();
+}
+
+void SettingsForm::documentReplaced()
+{
+    m_stale = true;
+    m_message->setPalette(m_messageRed);
+    m_message->setText(QStringLiteral("While these edits were made, the selector's settings were replaced."));
+}
+
+void SettingsForm::setDeviceBusy(bool busy)
+{
+    m_command2->setEnabled(!busy);
 }
 
 void SettingsForm::showOutcome(bool succeeded, const QString& text)

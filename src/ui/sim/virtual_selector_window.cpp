@@ -2,7 +2,6 @@
 
 #include "session/selector_session.h"
 #include "sim/coin_types.h"
-#include "sim/qt/coin_feeder.h"
 #include "sim/virtual_selector.h"
 #include "ui/accessible_roles.h"
 
@@ -72,10 +71,6 @@ VirtualSelectorWindow::VirtualSelectorWindow(session::SelectorSession& session, 
     setWindowTitle(QString::fromLatin1(kCaption));
     setAttribute(Qt::WA_DeleteOnClose);
 
-    // The port may be reopened while the window is up, so every coin asks for the current one.
-    m_feeder = new sim::CoinFeeder(
-        [this](int coinType, bool irregular) { return m_session.insertCoin(coinType, irregular); }, this);
-
     auto* outer = new QVBoxLayout(this);
     buildCoins(outer);
     buildMemory(outer);
@@ -88,7 +83,7 @@ VirtualSelectorWindow::VirtualSelectorWindow(session::SelectorSession& session, 
     connect(&m_session, &session::SelectorSession::portChanged, this, &VirtualSelectorWindow::refresh);
     connect(&m_session, &session::SelectorSession::busyChanged, this,
             &VirtualSelectorWindow::scheduleRefresh);
-    connect(m_feeder, &sim::CoinFeeder::coinInserted, this, &VirtualSelectorWindow::scheduleRefresh);
+    connect(&m_session, &session::SelectorSession::coinFed, this, &VirtualSelectorWindow::scheduleRefresh);
     refresh();
 }
 
@@ -136,7 +131,7 @@ void VirtualSelectorWindow::buildCoins(QVBoxLayout* outer)
     connect(addButton(buttons, box, "insertIrregular", tr("&Irregular coin")), &QPushButton::clicked, this,
             [this] { insert(1, true); });
     connect(addButton(buttons, box, "stopCoins", tr("&Stop")), &QPushButton::clicked, this, [this] {
-        m_feeder->stop();
+        m_session.stopFeeding();
         refresh();
     });
     form->addRow(buttons);
@@ -287,7 +282,7 @@ void VirtualSelectorWindow::insert(int count, bool irregular)
         m_coinStatus->setText(tr("The port is not the virtual selector."));
         return;
     }
-    m_feeder->feed(m_coinType->currentData().toInt(), count, irregular);
+    m_session.feedCoins(m_coinType->currentData().toInt(), count, irregular);
     refresh();
 }
 
@@ -312,11 +307,11 @@ void VirtualSelectorWindow::refresh()
         m_recordType->setValue(model->recordType());
     }
 
-    if (m_feeder->isFeeding())
+    if (m_session.isFeeding())
         m_coinStatus->setText(model->isSampling()
-                                  ? tr("%n coin(s) to come", nullptr, m_feeder->remaining())
+                                  ? tr("%n coin(s) to come", nullptr, m_session.coinsToCome())
                                   : tr("%n coin(s) waiting until a channel's Insert is pressed", nullptr,
-                                       m_feeder->remaining()));
+                                       m_session.coinsToCome()));
     else
         m_coinStatus->setText(model->isSampling() ? tr("Sampling: the selector takes coins")
                                                   : tr("Not sampling: press a channel's Insert first"));

@@ -18,9 +18,7 @@ class QVBoxLayout;
 namespace quarvel::session {
 class SelectorSession;
 }
-namespace quarvel::sim {
-class CoinFeeder;
-}
+namespace quarvel::sim {}
 
 namespace quarvel {
 
@@ -50,7 +48,6 @@ private:
     void kindChanged();
 
     session::SelectorSession& m_session;
-    sim::CoinFeeder* m_feeder = nullptr;
     QTimer m_refresh;
 
     QComboBox* m_channel = nullptr;

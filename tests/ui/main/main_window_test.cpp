@@ -4,6 +4,7 @@
 #include "image/default_image.h"
 #include "image/qt/state_file_io.h"
 #include "session/backup.h"
+#include "session/document_files.h"
 #include "session/port_names.h"
 #include "sim/fault_plan.h"
 #include "sim/qt/pty_bridge.h"
@@ -20,7 +21,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QProcess>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -188,6 +191,13 @@ TEST_F(MainWindowTest, OpenAndProgramProgramsThenCalibrates)
     model.setCell(85, 123);
     chosen = writeFile(files.filePath("good.cdt"), coinData(256, 77));
     window->findChild<QAction*>("mnuOpen_Program")->trigger();
+    // Asked once before writing, naming the file and the port.
+    auto* ask = window->findChild<QMessageBox*>("ConfirmOpenProgram");
+    ASSERT_NE(ask, nullptr);
+    EXPECT_EQ(ask->text(),
+              QStringLiteral("Program the selector on %1 with %2?").arg(bridge.slavePath(), chosen));
+    EXPECT_FALSE(session.isBusy());
+    ask->buttons().constFirst()->click();
     EXPECT_FALSE(window->findChild<QPushButton*>("ComEdit")->isEnabled()); // busy
     ASSERT_TRUE(QTest::qWaitFor([&] { return window->samplingWindow() != nullptr; }, 30000));
     EXPECT_EQ(model.cell(0), 77);
@@ -203,9 +213,10 @@ TEST_F(MainWindowTest, ProgrammingThatFailedOpensNoCalibration)
     window->startUp();
     window->findChild<QAction*>("mnuBackup")->setChecked(false);
     session.link().setTiming({.replyTimeoutMs = 40, .closingPauseMs = 5});
-    model.setFaultPlan(*sim::FaultPlan::parse("gone:1").plan);
+    model.setFaultPlan(*sim::FaultPlan::parse("gone:3").plan); // after the line probe
     chosen = writeFile(files.filePath("good.cdt"), coinData(256, 77));
     window->findChild<QAction*>("mnuOpen_Program")->trigger();
+    window->findChild<QMessageBox*>("ConfirmOpenProgram")->buttons().constFirst()->click();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !session.isBusy(); }, 30000));
     QTest::qWait(50);
     EXPECT_EQ(window->samplingWindow(), nullptr);
@@ -226,9 +237,14 @@ TEST_F(MainWindowTest, ExitWhileProgrammingAsksAndKeepProgrammingFinishesWithABa
         ended = ok;
         said = text;
     });
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return session.current() && session.current()->kind() == session::Operation::Kind::Program; },
-        30000));
+    // The defaults would replace every taught channel of this selector: asked first.
+    QMessageBox* replace = nullptr;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return (replace = window->findChild<QMessageBox*>("ConfirmProgram")); },
+                                30000));
+    EXPECT_TRUE(replace->text().startsWith("Programming changes channels 1\u201312"))
+        << replace->text().toStdString();
+    replace->buttons().constFirst()->click();
+    ASSERT_FALSE(session::stopProgrammingQuestion(session).isEmpty());
     window->close();
     auto* ask = window->findChild<QMessageBox*>("ConfirmStop");
     ASSERT_NE(ask, nullptr);
@@ -239,6 +255,65 @@ TEST_F(MainWindowTest, ExitWhileProgrammingAsksAndKeepProgrammingFinishesWithABa
     EXPECT_EQ(session::BackupFolder(backups.path()).entries().size(), 1u);
     EXPECT_TRUE(said.startsWith("Programmed 184 cells; backup in ")) << said.toStdString();
     EXPECT_EQ(status(), said);
+}
+
+// A backup that could not be taken asks whether to program without one, saying which part
+// failed; the window where the user acted already says nothing was programmed.
+TEST_F(MainWindowTest, AFailedBackupSaysWhatFailedAndOffersToProgramWithoutOne)
+{
+    const QString notAFolder = writeFile(files.filePath("plain"), "x");
+    const struct
+    {
+        QString folder;
+        const char* faults;
+        const char* question;
+    } cases[] = {
+        {notAFolder + "/backups", "", "The backup could not be saved (Cannot create the backup folder"},
+        {files.filePath("backups"), "drop:3,drop:4,drop:5,drop:6,drop:7",
+         "Could not read the selector's memory to back it up. Program anyway?"},
+    };
+    window->startUp();
+    session.link().setTiming({.replyTimeoutMs = 40, .closingPauseMs = 5});
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.question);
+        window->setBackupFolder(c.folder);
+        model.setFaultPlan(*sim::FaultPlan::parse(c.faults).plan);
+        QStringList said;
+        window->programToSelector([&](bool, const QString& text) { said << text; });
+        QMessageBox* ask = nullptr;
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] { return (ask = window->findChild<QMessageBox*>("ConfirmNoBackup")); }, 30000));
+        EXPECT_TRUE(ask->text().startsWith(QLatin1String(c.question))) << ask->text().toStdString();
+        ASSERT_EQ(said.size(), 1);
+        EXPECT_TRUE(said[0].endsWith("; nothing was programmed")) << said[0].toStdString();
+        ask->buttons().constFirst()->click(); // program anyway
+        ASSERT_TRUE(QTest::qWaitFor([&] { return said.size() == 2; }, 30000));
+        EXPECT_EQ(said[1], "Programmed 184 cells");
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+}
+
+// The stop question speaks of a run going on: when the run ends first, the question goes and the
+// result is what the window shows; until then the status window keeps its Cancel.
+TEST_F(MainWindowTest, TheStopQuestionClosesWhenTheRunEndsFirst)
+{
+    window->startUp();
+    window->findChild<QAction*>("mnuBackup")->setChecked(false);
+    bridge.setWireTime(true);
+    window->show();
+    QString said;
+    window->programToSelector([&](bool, const QString& text) { said = text; });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !session::stopProgrammingQuestion(session).isEmpty(); }, 30000));
+    window->findChild<QPushButton*>("ComExit")->click();
+    QPointer<QMessageBox> ask = window->findChild<QMessageBox*>("ConfirmStop");
+    ASSERT_NE(ask, nullptr);
+    ASSERT_NE(window->statusPresenter().window(), nullptr);
+    EXPECT_TRUE(window->statusPresenter().window()->comCancel()->isVisible());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !said.isEmpty(); }, 30000));
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(ask.isNull());
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(status(), "Programmed 184 cells");
 }
 
 TEST_F(MainWindowTest, AnOpenerReloadsTheFormItFindsAndAsksBeforeDroppingEdits)
@@ -258,6 +333,104 @@ TEST_F(MainWindowTest, AnOpenerReloadsTheFormItFindsAndAsksBeforeDroppingEdits)
     EXPECT_EQ(dollar->text(), "7");
     EXPECT_EQ(form->windowTitle(), "Edit");
 }
+
+TEST_F(MainWindowTest, ClosingWithWorkNeitherSavedNorProgrammedAsksSaveDiscardCancel)
+{
+    window->startUp();
+    window->show();
+    window->findChild<QPushButton*>("ComTeach")->click();
+    window->settingsForm()->findChild<QLineEdit*>("TextDollar1")->setText("7");
+    const auto answer = [&](QMessageBox::StandardButton button) {
+        auto* box = window->findChild<QMessageBox*>("ConfirmSaveChanges");
+        ASSERT_NE(box, nullptr);
+        box->button(button)->click();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    };
+    window->close();
+    answer(QMessageBox::Cancel);
+    EXPECT_TRUE(window->isVisible());
+    // Edits taken back into the document are still work to lose; Save writes the recent file.
+    QDir().mkpath(QFileInfo(QString::fromStdString(window->state().recentName1)).absolutePath());
+    ASSERT_TRUE(window->settingsForm()->tranback());
+    EXPECT_TRUE(session.documentModified());
+    window->findChild<QPushButton*>("ComExit")->click();
+    answer(QMessageBox::Save);
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_FALSE(session.documentModified());
+    const session::CoinDataCheck saved =
+        session::checkCoinDataFile(QString::fromStdString(window->state().recentName1), false);
+    ASSERT_TRUE(saved);
+    EXPECT_EQ(saved.file->image.text(6), session.image().text(6));
+}
+
+// Open & Program replaces the document under an Edit form: one without edits follows it, one
+// with edits is told, and its Program asks before writing its old values over the file's.
+TEST_F(MainWindowTest, AFormFollowsTheDocumentItDidNotChange)
+{
+    window->startUp();
+    window->findChild<QAction*>("mnuBackup")->setChecked(false);
+    window->findChild<QPushButton*>("ComEdit")->click();
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return window->settingsForm() != nullptr && !session.isBusy(); }, 30000));
+    SettingsForm* form = window->settingsForm();
+    chosen = writeFile(files.filePath("good.cdt"), coinData(256, 77));
+    window->findChild<QAction*>("mnuOpen_Program")->trigger();
+    EXPECT_EQ(form->findChild<QLineEdit*>("TextDollar1")->text(), QString::number((6 * 7) % 200));
+    window->findChild<QMessageBox*>("ConfirmOpenProgram")->buttons().constLast()->click(); // cancel
+
+    form->findChild<QLineEdit*>("TextDollar1")->setText("9");
+    window->findChild<QAction*>("mnuOpen_Program")->trigger();
+    EXPECT_EQ(form->findChild<QLineEdit*>("TextDollar1")->text(), "9");
+    EXPECT_TRUE(form->message().contains("the selector's settings were replaced"))
+        << form->message().toStdString();
+    window->findChild<QMessageBox*>("ConfirmOpenProgram")->buttons().constLast()->click();
+    form->findChild<QPushButton*>("Command2")->click();
+    EXPECT_NE(form->findChild<QMessageBox*>("ConfirmOverwrite"), nullptr);
+    EXPECT_FALSE(session.isBusy());
+}
+
+#ifdef QUARVELCTL_PATH
+QString hexFrame(const link::Frame& frame)
+{
+    QStringList bytes;
+    for (const std::uint8_t b : frame)
+        bytes << QStringLiteral("%1").arg(b, 2, 16, QLatin1Char('0')).toUpper();
+    return bytes.join(' ');
+}
+
+// One operation for every front end: Open & Program with its backup, and quarvelctl program
+// with --backup, put the same frames on the line.
+TEST_F(MainWindowTest, TheDesktopAndQuarvelctlSendTheSameFrames)
+{
+    window->startUp();
+    QTemporaryDir backups;
+    window->setBackupFolder(backups.path());
+    QStringList desktop;
+    QObject::connect(&session.link(), &link::SerialLink::frameSent,
+                     [&](const link::Frame& frame) { desktop << hexFrame(frame); });
+    chosen = writeFile(files.filePath("same.cdt"), coinData(256, 77));
+    window->findChild<QAction*>("mnuOpen_Program")->trigger();
+    window->findChild<QMessageBox*>("ConfirmOpenProgram")->buttons().constFirst()->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->samplingWindow() != nullptr; }, 30000))
+        << status().toStdString();
+    session.closePort();
+
+    QProcess cli;
+    cli.setProgram(QStringLiteral(QUARVELCTL_PATH));
+    cli.setArguments(
+        {"program", "--port", bridge.slavePath(), chosen, "--backup", backups.path() + "/", "--trace"});
+    cli.start();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return cli.state() == QProcess::NotRunning; },
+                                30000)); // the bridge needs this loop
+    EXPECT_EQ(cli.exitCode(), 0);
+    QStringList quarvelctl;
+    static const QRegularExpression sent(QStringLiteral(" -> ((?:[0-9A-F]{2} ){4}[0-9A-F]{2})"));
+    for (const QString& line : QString::fromUtf8(cli.readAllStandardError()).split('\n'))
+        if (const auto match = sent.match(line); match.hasMatch()) quarvelctl << match.captured(1);
+    EXPECT_EQ(desktop.size(), 2 + 189 + 184 + 3);
+    EXPECT_EQ(quarvelctl, desktop);
+}
+#endif
 
 TEST_F(MainWindowTest, EditReadsThenOpensTheForm)
 {

@@ -1,6 +1,6 @@
 // The real quarvel binary, under xvfb-run when there is one, against the virtual selector on a
 // pty: Teach Coin Selector, OK, twelve coins on channel 1, Save as a CDT file, then Open &
-// Program of that file, which ends in the calibration window.
+// Program of that file (asked first), which ends in the calibration window.
 #include "image/address_map.h"
 #include "image/qt/image_file.h"
 #include "sim/coin_types.h"
@@ -41,6 +41,7 @@ TEST(QuarvelProgram, TeachSaveAndOpenAndProgram)
                                                        "click sampling/Command1\n"
                                                        "click sampling/Command3\n"
                                                        "trigger mnuOpen_Program\n"
+                                                       "click ConfirmOpenProgram/yes\n"
                                                        "wait sampling/STRCH2\n"
                                                        "wait-idle\n"
                                                        "quit\n")

@@ -1,8 +1,9 @@
-#include "program_verify.h"
+// Verify compares what programming sent with what was read back, byte by byte.
+#include "session/programming.h"
 
 #include <gtest/gtest.h>
 
-namespace quarvel::cli {
+namespace quarvel::session {
 namespace {
 
 ParameterImage filled(const std::string& text)
@@ -15,7 +16,7 @@ ParameterImage filled(const std::string& text)
 
 TEST(ProgramVerify, CountsTheThreeRanges)
 {
-    EXPECT_EQ(programmedCellCount(), 85 + 38 + 61);
+    EXPECT_EQ(ProgramResult::cellsInRanges(), 85 + 38 + 61);
 }
 
 TEST(ProgramVerify, ComparesProgrammedCellsByTheByteSent)
@@ -36,6 +37,8 @@ TEST(ProgramVerify, ComparesProgrammedCellsByTheByteSent)
         {"first cell", 0, "1", "2", true},
         {"last cell", 188, "1", "2", true},
         {"first of second range", 86, "1", "2", true},
+        {"last of first range", 84, "1", "2", true},
+        {"last of second range", 123, "1", "2", true},
         {"serial number never programmed", 85, "1", "2", false},
         {"second calibration set never programmed", 125, "1", "2", false},
     };
@@ -45,28 +48,26 @@ TEST(ProgramVerify, ComparesProgrammedCellsByTheByteSent)
         ParameterImage readBack = filled("7");
         programmed.setText(c.address, c.programmedText);
         readBack.setText(c.address, c.readBackText);
-        const auto mismatches = verifyProgrammed(programmed, readBack);
+        const auto mismatches = verifyMismatches(programmed, readBack);
         ASSERT_EQ(mismatches.size(), c.mismatch ? 1u : 0u);
         if (c.mismatch) {
-            EXPECT_EQ(mismatches[0].address, c.address);
+            EXPECT_EQ(mismatches[0].cell, c.address);
         }
     }
 }
 
-TEST(ProgramVerify, ListsAddressFieldExpectedAndActual)
+TEST(ProgramVerify, NamesEachMismatchByItsField)
 {
     ParameterImage programmed = filled("7");
     ParameterImage readBack = filled("7");
     programmed.setText(6, "300");
     readBack.setText(6, "43");
     readBack.setText(120, "0");
-    const auto mismatches = verifyProgrammed(programmed, readBack);
-    const std::vector<VerifyMismatch> expected{{6, "coin 1 CoinValue", 44, 43}, {120, "Std1 low", 7, 0}};
+    const auto mismatches = verifyMismatches(programmed, readBack);
+    const std::vector<VerifyMismatch> expected{{6, QStringLiteral("coin 1 CoinValue"), 44, 43},
+                                               {120, QStringLiteral("Std1 low"), 7, 0}};
     EXPECT_EQ(mismatches, expected);
-    EXPECT_EQ(mismatchesText(mismatches), "address  field                   expected  actual\n"
-                                          "6        coin 1 CoinValue        44        43\n"
-                                          "120      Std1 low                7         0\n");
 }
 
 } // namespace
-} // namespace quarvel::cli
+} // namespace quarvel::session

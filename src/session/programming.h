@@ -1,0 +1,74 @@
+#pragma once
+
+#include "image/parameter_image.h"
+#include "session/results.h"
+
+#include <QString>
+
+#include <optional>
+#include <set>
+#include <vector>
+
+// What the one programming operation is asked to do, and the rules it decides by. Every
+// front end builds a ProgramRequest; SelectorSession::program runs it.
+namespace quarvel::session {
+
+// Where the selector's memory goes before it is written.
+struct BackupPolicy
+{
+    enum class Kind
+    {
+        None,
+        Folder, // the program's own backups folder: a new dated file, the oldest pruned
+        Target  // a file or folder a user or script named: never pruned
+    };
+    Kind kind = Kind::None;
+    QString path;           // Folder: the folder; Target: the file, or a folder (existing or ending in /)
+    bool overwrite = false; // Target: an existing file may be replaced (--force)
+};
+
+struct ProgramRequest
+{
+    // What to send; empty sends the document, whose fixed cells are stamped first.
+    std::optional<ParameterImage> image;
+    // A restore: the image's own values in the fixed cells, and the identity of the selector
+    // it came from checked first.
+    bool exact = false;
+    BackupPolicy backup;
+    bool verify = false;
+    // The file the image came from: a backup may never be written over it.
+    QString sourceFile;
+    // Ask (question()) before writing references or coin values of channels that the user
+    // neither taught nor edited since the document was loaded. Needs a backup to compare with.
+    bool guardChannels = false;
+};
+
+// A backup target resolved before anything is sent: the file to write (or folder to make a
+// new name in), or why it is refused.
+struct BackupTarget
+{
+    bool folder = false;
+    QString path;
+    std::optional<Refusal> refusal;
+};
+BackupTarget resolveBackupTarget(const BackupPolicy& policy, const QString& sourceFile);
+
+// Programmed cells whose byte read back differs from the byte sent.
+std::vector<VerifyMismatch> verifyMismatches(const ParameterImage& sent, const ParameterImage& readBack);
+// Cells no programming writes (85, 124..127) in which two images differ.
+std::vector<int> identityDifferences(const ParameterImage& a, const ParameterImage& b);
+// The cells that tell one selector from another.
+const std::vector<int>& identityCells();
+
+// "Programming changes channels 1, 2, 4-12 (references and coin values). Continue?", or empty
+// when no channel outside spared changes.
+QString untouchedChannelsQuestion(const ParameterImage& selector, const ParameterImage& toSend,
+                                  const std::set<int>& spared);
+// "This backup was taken from another selector (serial no. 17, this one is 42). Restore it
+// anyway?", or empty when the identities agree.
+QString otherSelectorQuestion(const ParameterImage& backup, const ParameterImage& selector);
+
+// The channels whose references or coin value lie among cells.
+std::set<int> channelsOf(const std::vector<int>& cells);
+
+} // namespace quarvel::session

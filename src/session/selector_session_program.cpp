@@ -1,0 +1,239 @@
+// The one programming operation: probe, backup, ranges, verify, one transfer at a time, each
+// step decided on what the one before found.
+#include "session/selector_session.h"
+
+#include "image/address_map.h"
+#include "image/cell_byte.h"
+#include "link/program_transfer.h"
+#include "link/read_transfer.h"
+#include "session/backup.h"
+#include "session/document_files.h"
+#include "session/selector_session_private.h"
+
+#include <QDateTime>
+
+namespace quarvel::session {
+
+namespace {
+
+using Phase = ProgramResult::Phase;
+
+// The backup and verify reads cover the whole memory in three ranges, each with the failure
+// budget programming has for its range: a line that programs must also be able to back up.
+constexpr address::CellRange kReadRanges[] = {{0, 85}, {86, 127}, {128, 188}};
+
+} // namespace
+
+void ProgramOperation::proceed()
+{
+    if (!hasEnded() && m_session.current() == this) m_session.answerProgramQuestion(true);
+}
+
+Started<ProgramOperation> SelectorSession::program(const ProgramRequest& request)
+{
+    if (auto refusal = refusalToBegin()) return {nullptr, refusal};
+    ProgramRun run;
+    run.request = request;
+    if (request.backup.kind != BackupPolicy::Kind::None) {
+        run.target = resolveBackupTarget(request.backup, request.sourceFile);
+        if (run.target.refusal) return {nullptr, run.target.refusal};
+    }
+    if (!request.image && !request.exact) {
+        // Every programmed selector, and every file saved afterwards, carries the identification.
+        link::stampFixedCells(m_image);
+        announce(ChangeSource::Stamp);
+    }
+    // The event loop stays live while programming runs: an edit made meanwhile must not reach
+    // the selector half-way through, so the ranges are sent from a copy.
+    run.result.sent = request.image ? *request.image : m_image;
+    if (!request.exact) link::stampFixedCells(run.result.sent);
+    run.result.exact = request.exact;
+    run.result.verifyAsked = request.verify;
+    run.memory = m_image;
+    d->program = std::move(run);
+    ProgramRun& r = *d->program;
+
+    // Two cells, so that a selector whose cell 0 happens to hold the request's own bytes is
+    // not taken for an echo.
+    r.steps.push_back({Phase::Probe, 0, 1, &r.probe});
+    const bool backup = request.backup.kind != BackupPolicy::Kind::None;
+    if (request.exact && !backup) {
+        // Whose backup this is, told by the cells no programming writes.
+        r.steps.push_back({Phase::Probe, address::kSerialNo, address::kSerialNo, &r.memory});
+        r.steps.push_back({Phase::Probe, 124, 127, &r.memory});
+    }
+    if (backup)
+        for (const auto& range : kReadRanges)
+            r.steps.push_back({Phase::Backup, range.first, range.last, &r.memory});
+    for (const auto& range : address::kProgrammingRanges)
+        r.steps.push_back({Phase::Writing, range.first, range.last, nullptr});
+    if (request.verify)
+        for (const auto& range : kReadRanges)
+            r.steps.push_back({Phase::Verify, range.first, range.last, &r.readBack});
+    for (const auto& step : r.steps)
+        r.progressTotal += step.last - step.first + 1;
+
+    auto* operation = new ProgramOperation(*this);
+    r.next = 1;
+    std::vector<std::unique_ptr<link::Transfer>> jobs;
+    jobs.push_back(std::make_unique<link::ReadTransfer>(r.probe, 0, 1));
+    auto started = begin(operation, std::move(jobs));
+    if (!started) d->program.reset();
+    return started;
+}
+
+int SelectorSession::cellsProgrammed() const
+{
+    if (!m_current || !d->program) return 0;
+    const ProgramRun& run = *d->program;
+    const bool writing =
+        run.next > 0 && run.next <= run.steps.size() && run.current().phase == Phase::Writing;
+    // rangeProgress is the running range's; it is back to 0 once the range has ended.
+    return run.result.cellsWritten() + (writing ? d->rangeProgress : 0);
+}
+
+void SelectorSession::startProgramStep()
+{
+    ProgramRun& run = *d->program;
+    const ProgramRun::Step& step = run.steps[run.next++];
+    auto* operation = static_cast<ProgramOperation*>(m_current.data());
+    if (operation->m_phase != step.phase) {
+        operation->m_phase = step.phase;
+        run.result.endedIn = step.phase;
+        toCurrent([phase = step.phase](Operation* op) {
+            emit static_cast<ProgramOperation*>(op)->phaseChanged(phase);
+        });
+    }
+    std::vector<std::unique_ptr<link::Transfer>> jobs;
+    if (step.into)
+        jobs.push_back(std::make_unique<link::ReadTransfer>(*step.into, step.first, step.last));
+    else
+        jobs.push_back(std::make_unique<link::ProgramTransfer>(run.result.sent, step.first, step.last));
+    d->rangeProgress = 0;
+    run.last = {};
+    if (!m_link.run(std::move(jobs))) endProgramming(link::EndReason::PortLost, d->lostMessage);
+}
+
+void SelectorSession::programStepEnded()
+{
+    ProgramRun& run = *d->program;
+    const ProgramRun::Step& step = run.current();
+    const link::TransferSummary& last = run.last;
+    for (std::size_t i = 0; i < last.faults.size(); ++i)
+        run.result.faults[i] += last.faults[i];
+    run.progressBase += step.last - step.first + 1;
+    // A port pulled between two steps leaves a summary that never came.
+    const link::EndReason reason = !d->lostMessage.isEmpty() && last.reason == link::EndReason::None
+                                       ? link::EndReason::PortLost
+                                       : last.reason;
+
+    if (step.phase == Phase::Writing) {
+        RangeResult range;
+        range.first = step.first;
+        range.last = step.last;
+        range.reason = reason;
+        range.cellsWritten = last.cellsDone;
+        range.faults = last.faults;
+        run.result.ranges.push_back(range);
+    }
+    const bool ok = reason == link::EndReason::Succeeded;
+    if (reason == link::EndReason::Cancelled || (run.cancelled && !ok))
+        return endProgramming(link::EndReason::Cancelled, QStringLiteral("Cancelled"));
+    if (reason == link::EndReason::PortLost) return endProgramming(reason, d->lostMessage);
+    if (!ok && step.phase != Phase::Writing) {
+        const QString why = readFailureText(last, step.first);
+        if (step.phase == Phase::Backup) {
+            run.result.backup.state = BackupOutcome::State::ReadFailed;
+            run.result.backup.error = why;
+        }
+        return endProgramming(reason, why);
+    }
+    // A run cut between two steps (in a closing pause) is cut, whatever the step before did.
+    if (run.cancelled) return endProgramming(link::EndReason::Cancelled, QStringLiteral("Cancelled"));
+
+    const bool lastOfPhase = run.next == run.steps.size() || run.steps[run.next].phase != step.phase;
+    if (step.phase == Phase::Backup && lastOfPhase) {
+        run.memoryRead = true;
+        saveBackup();
+        if (run.result.backup.state != BackupOutcome::State::Saved)
+            return endProgramming(link::EndReason::Refused, run.result.backup.error);
+    }
+    const bool writingNext = run.next < run.steps.size() && run.steps[run.next].phase == Phase::Writing;
+    if (writingNext && step.phase != Phase::Writing && !programBeforeWriting()) return;
+    if (step.phase == Phase::Writing && lastOfPhase && !run.result.rangesWritten())
+        return endProgramming(link::EndReason::RetriesUsedUp, run.result.failureSummary());
+    if (run.next == run.steps.size()) {
+        if (run.request.verify) {
+            run.result.verified = true;
+            run.result.mismatches = verifyMismatches(run.result.sent, run.readBack);
+            if (run.request.exact)
+                run.result.notRestored = identityDifferences(run.result.sent, run.readBack);
+        }
+        run.result.endedIn = Phase::Done;
+        // The selector now holds the document: nothing of it is lost by leaving.
+        if (!run.request.image && run.result.mismatches.empty()) m_modified = false;
+        return endProgramming(link::EndReason::Succeeded);
+    }
+    startProgramStep();
+}
+
+// Asked once, before the first write; false while the question waits for its answer.
+bool SelectorSession::programBeforeWriting()
+{
+    ProgramRun& run = *d->program;
+    if (run.asked) return true;
+    run.asked = true;
+    QString question;
+    if (run.request.exact)
+        question = otherSelectorQuestion(run.result.sent, run.memory);
+    else if (run.request.guardChannels && run.memoryRead)
+        question = untouchedChannelsQuestion(run.memory, run.result.sent, m_touched);
+    if (question.isEmpty()) return true;
+    run.waiting = true;
+    static_cast<ProgramOperation*>(m_current.data())->m_phase = Phase::Confirm;
+    run.result.endedIn = Phase::Confirm;
+    toCurrent([question](Operation* op) {
+        auto* program = static_cast<ProgramOperation*>(op);
+        emit program->phaseChanged(Phase::Confirm);
+        emit program->question(question);
+    });
+    return false;
+}
+
+void SelectorSession::answerProgramQuestion(bool proceed)
+{
+    if (!d->program || !d->program->waiting) return;
+    if (!proceed) return cancel();
+    d->program->waiting = false;
+    startProgramStep();
+}
+
+void SelectorSession::saveBackup()
+{
+    ProgramRun& run = *d->program;
+    BackupOutcome& backup = run.result.backup;
+    const bool folder = run.target.folder;
+    const BackupFolder backups(run.target.path);
+    backup.path = folder ? backups.newFile(QDateTime::currentDateTime(), portName(),
+                                           cellByte(run.memory.text(address::kSerialNo)))
+                         : run.target.path;
+    const FileSaveResult saved = saveCoinData(backup.path, run.memory);
+    backup.state = saved.saved ? BackupOutcome::State::Saved : BackupOutcome::State::SaveFailed;
+    backup.error =
+        saved.saved ? QString() : QStringLiteral("The backup could not be saved: %1").arg(saved.error);
+    // Only the program's own folder is pruned, and never before a restore: the backup being
+    // restored may be the oldest.
+    if (saved.saved && run.request.backup.kind == BackupPolicy::Kind::Folder && !run.request.exact)
+        backups.prune();
+}
+
+void SelectorSession::endProgramming(link::EndReason reason, const QString& message)
+{
+    ProgramRun& run = *d->program;
+    run.result.reason = reason;
+    run.result.message = message;
+    run.next = run.steps.size();
+    finishOperation();
+}
+
+} // namespace quarvel::session

@@ -1,0 +1,120 @@
+#include "ui/main/safe_programming.h"
+
+#include "session/backup.h"
+#include "session/selector_session.h"
+#include "ui/settings/ask.h"
+
+#include <QSettings>
+
+namespace quarvel {
+
+namespace {
+
+constexpr char kBackupSetting[] = "Settings/BackupBeforeProgramming";
+
+QString withoutFullStop(QString text)
+{
+    if (text.endsWith(QLatin1Char('.'))) text.chop(1);
+    return text;
+}
+
+} // namespace
+
+SafeProgramming::SafeProgramming(session::SelectorSession& session, QWidget* window)
+    : QObject(window), m_session(session), m_window(window),
+      m_backUp(QSettings().value(QLatin1String(kBackupSetting), true).toBool()),
+      m_folder(session::BackupFolder::standardPath())
+{}
+
+void SafeProgramming::setBackUp(bool on)
+{
+    m_backUp = on;
+    QSettings().setValue(QLatin1String(kBackupSetting), on);
+}
+
+void SafeProgramming::program(session::ProgramRequest request, Done done)
+{
+    if (m_backUp) request.backup = {session::BackupPolicy::Kind::Folder, m_folder, false};
+    start(std::move(request), std::move(done));
+}
+
+void SafeProgramming::start(session::ProgramRequest request, Done done)
+{
+    const auto started = m_session.program(request);
+    if (!started) {
+        const QString refusal = started.refusalText();
+        if (started.refusal->kind != session::Refusal::Kind::BackupTarget) {
+            done(false, refusal);
+            return;
+        }
+        done(false, QStringLiteral("%1; nothing was programmed").arg(withoutFullStop(refusal)));
+        askWithoutBackup(QStringLiteral("The backup could not be saved (%1). Program anyway?")
+                             .arg(withoutFullStop(refusal)),
+                         std::move(request), std::move(done));
+        return;
+    }
+    QPointer<session::ProgramOperation> operation = started.operation;
+    connect(operation, &session::ProgramOperation::question, this, [this, operation](const QString& text) {
+        QMessageBox* box = ask(
+            m_window, "ConfirmProgram", text, QStringLiteral("&Continue"), QStringLiteral("&No"),
+            [operation] {
+                if (operation) operation->proceed();
+            },
+            [operation] {
+                if (operation) operation->cancel();
+            });
+        // A run that ends meanwhile (a pulled port, Cancel in the status window) takes its question along.
+        connect(operation, &session::Operation::ended, box, &QMessageBox::close);
+    });
+    connect(operation, &session::ProgramOperation::finished, this,
+            [this, request, done](const session::ProgramResult& result) { finished(request, result, done); });
+}
+
+void SafeProgramming::finished(const session::ProgramRequest& request, const session::ProgramResult& result,
+                               const Done& done)
+{
+    using State = session::BackupOutcome::State;
+    done(result.succeeded(), result.summary());
+    // A backup that failed on a marginal line, or could not be written, may be done without;
+    // a cancel, a lost port or an echoing line is no reason to ask.
+    const bool readFailed =
+        result.backup.state == State::ReadFailed && result.reason == link::EndReason::RetriesUsedUp;
+    if (readFailed)
+        askWithoutBackup(
+            QStringLiteral("Could not read the selector's memory to back it up. Program anyway?"), request,
+            done);
+    else if (result.backup.state == State::SaveFailed)
+        askWithoutBackup(QStringLiteral("%1. Program anyway?").arg(withoutFullStop(result.backup.error)),
+                         request, done);
+}
+
+void SafeProgramming::askWithoutBackup(const QString& question, session::ProgramRequest request, Done done)
+{
+    request.backup = {};
+    ask(m_window, "ConfirmNoBackup", question, QStringLiteral("&Yes"), QStringLiteral("&No"),
+        [this, request, done] { start(request, done); });
+}
+
+void SafeProgramming::confirmStop(std::function<void()> stop)
+{
+    const QString question = session::stopProgrammingQuestion(m_session);
+    if (question.isEmpty()) {
+        stop();
+        return;
+    }
+    if (m_stopQuestion) {
+        m_stopQuestion->raise();
+        return;
+    }
+    m_stopQuestion = ask(m_window, "ConfirmStop", question, QStringLiteral("&Stop"),
+                         QStringLiteral("&Keep programming"), [this, stop = std::move(stop)] {
+                             m_session.cancel();
+                             stop();
+                         });
+    // The question speaks of a run that is going on: when it ends first, the answer is moot and
+    // its result is what the user should read.
+    if (session::Operation* running = m_session.current())
+        connect(running, &session::Operation::ended, m_stopQuestion, &QMessageBox::close);
+}
+
+} // namespace quarvel

@@ -1,0 +1,345 @@
+// The one programming operation against the in-process virtual selector: each phase, each way
+// it can be cut, and the lines it must refuse.
+#include "session/selector_session.h"
+
+#include "image/address_map.h"
+#include "link/transfer_texts.h"
+#include "session/backup.h"
+#include "session/document_files.h"
+#include "sim/virtual_selector.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace quarvel::session {
+namespace {
+
+constexpr int kWaitMs = 20000;
+
+// A loopback plug: every byte sent comes straight back.
+class EchoDevice : public QIODevice
+{
+public:
+    EchoDevice() { open(QIODevice::ReadWrite); }
+    bool isSequential() const override { return true; }
+    qint64 bytesAvailable() const override { return m_pending.size() + QIODevice::bytesAvailable(); }
+
+protected:
+    qint64 readData(char* data, qint64 max) override
+    {
+        const qint64 n = std::min<qint64>(max, m_pending.size());
+        std::copy_n(m_pending.constData(), n, data);
+        m_pending.remove(0, n);
+        return n;
+    }
+    qint64 writeData(const char* data, qint64 size) override
+    {
+        m_pending.append(data, size);
+        QMetaObject::invokeMethod(
+            this, [this] { emit readyRead(); }, Qt::QueuedConnection);
+        return size;
+    }
+
+private:
+    QByteArray m_pending;
+};
+
+class ProgramOperationTest : public ::testing::Test
+{
+protected:
+    ProgramOperationTest()
+    {
+        QObject::connect(&m_session.link(), &link::SerialLink::frameSent, &m_session,
+                         [this](const link::Frame& frame) { m_sent.push_back(frame); });
+    }
+    void open(const char* faults = "")
+    {
+        VirtualSelectorOptions options;
+        options.faults = *sim::FaultPlan::parse(faults).plan;
+        ASSERT_TRUE(m_session.openVirtualSelector(options));
+        m_session.link().setTiming({20, 5}); // short time-outs: the faults below cost little
+        m_sent.clear();
+    }
+    int writesSent() const
+    {
+        return static_cast<int>(
+            std::count_if(m_sent.begin(), m_sent.end(), [](const link::Frame& f) { return f[0] == 0xE2; }));
+    }
+    ProgramResult await(Started<ProgramOperation> started)
+    {
+        EXPECT_TRUE(started) << started.refusalText().toStdString();
+        if (!started) return {};
+        QSignalSpy spy(started.operation, &ProgramOperation::finished);
+        EXPECT_TRUE(spy.wait(kWaitMs));
+        return spy.isEmpty() ? ProgramResult{} : spy.takeFirst().at(0).value<ProgramResult>();
+    }
+    // Runs fn as the n-th frame goes out.
+    void atFrame(int n, std::function<void()> fn)
+    {
+        QObject::connect(&m_session.link(), &link::SerialLink::frameSent, &m_session, [this, n, fn] {
+            if (static_cast<int>(m_sent.size()) == n) fn();
+        });
+    }
+
+    SelectorSession m_session;
+    std::vector<link::Frame> m_sent;
+    QTemporaryDir m_dir;
+};
+
+TEST_F(ProgramOperationTest, RunsEveryPhaseAsOneTransferWithOneProgressFigure)
+{
+    open();
+    const auto before = m_session.virtualSelector()->memory();
+    ProgramRequest request;
+    request.backup = {BackupPolicy::Kind::Target, m_dir.path(), false}; // a folder, no separator
+    request.verify = true;
+    const auto started = m_session.program(request);
+    ASSERT_TRUE(started);
+    QSignalSpy phases(started.operation, &ProgramOperation::phaseChanged);
+    QSignalSpy starts(started.operation, &Operation::transferStarted);
+    QSignalSpy ends(started.operation, &Operation::transferFinished);
+    QSignalSpy reports(started.operation, &Operation::reported);
+    const ProgramResult result = await(started);
+    ASSERT_TRUE(result.succeeded()) << result.summary().toStdString();
+    EXPECT_EQ(result.cellsWritten(), 184);
+    EXPECT_TRUE(result.verified);
+    EXPECT_EQ(result.backup.state, BackupOutcome::State::Saved);
+    EXPECT_EQ(QFileInfo(result.backup.path).absolutePath(), QDir(m_dir.path()).absolutePath());
+    const auto saved = checkCoinDataFile(result.backup.path, true);
+    ASSERT_TRUE(saved);
+    for (int a = 0; a < ParameterImage::kSelectorCells; ++a)
+        ASSERT_EQ(saved.file->image.integer(a), before[static_cast<std::size_t>(a)]) << a;
+    EXPECT_EQ(result.summary(), QStringLiteral("Programmed 184 cells; verified; backup in %1")
+                                    .arg(QDir::toNativeSeparators(result.backup.path)));
+    EXPECT_EQ(starts.size(), 1);
+    EXPECT_EQ(ends.size(), 1);
+    QList<ProgramResult::Phase> seen;
+    for (const auto& args : phases)
+        seen << args.at(0).value<ProgramResult::Phase>();
+    EXPECT_EQ(seen, (QList<ProgramResult::Phase>{ProgramResult::Phase::Backup, ProgramResult::Phase::Writing,
+                                                 ProgramResult::Phase::Verify}));
+    int last = 0;
+    for (const auto& args : reports) {
+        const link::Report report = args.at(0).value<link::Report>();
+        const auto* p = std::get_if<link::SetProgress>(&report);
+        if (!p) continue;
+        EXPECT_GE(p->value, last);
+        EXPECT_EQ(p->maximum, 2 + 189 + 184 + 189);
+        last = p->value;
+    }
+    EXPECT_GT(last, 189 + 184);
+}
+
+TEST_F(ProgramOperationTest, AnEchoingLineIsNeverProgrammed)
+{
+    for (const bool backup : {false, true}) {
+        SCOPED_TRACE(backup);
+        EchoDevice echo;
+        m_session.link().attachDevice(&echo, QStringLiteral("loopback"));
+        m_sent.clear();
+        ProgramRequest request;
+        if (backup) request.backup = {BackupPolicy::Kind::Folder, m_dir.path(), false};
+        const ProgramResult result = await(m_session.program(request));
+        EXPECT_FALSE(result.succeeded());
+        EXPECT_EQ(writesSent(), 0);
+        EXPECT_EQ(result.backup.state, BackupOutcome::State::NotAsked);
+        EXPECT_EQ(result.summary().toStdString(),
+                  std::string(link::texts::kEchoingLine) + "; nothing was programmed");
+        m_session.closePort();
+    }
+}
+
+TEST_F(ProgramOperationTest, CancelBeforeTheFirstWriteProgramsNothing)
+{
+    for (const int frame : {1, 60}) { // the probe; the backup read
+        SCOPED_TRACE(frame);
+        open();
+        const auto cancel =
+            QObject::connect(&m_session.link(), &link::SerialLink::frameSent, &m_session, [this, frame] {
+                if (static_cast<int>(m_sent.size()) == frame) m_session.cancel();
+            });
+        ProgramRequest request;
+        request.backup = {BackupPolicy::Kind::Folder, m_dir.path(), false};
+        const ProgramResult result = await(m_session.program(request));
+        EXPECT_EQ(result.reason, link::EndReason::Cancelled);
+        EXPECT_EQ(result.summary(), QStringLiteral("Cancelled; nothing programmed"));
+        EXPECT_EQ(writesSent(), 0);
+        QObject::disconnect(cancel);
+    }
+}
+
+TEST_F(ProgramOperationTest, ARunCutBetweenTwoRangesIsNoSuccess)
+{
+    open();
+    // Cancelled as the first range ends, in its closing pause: no transfer is running then.
+    QObject::connect(&m_session.link(), &link::SerialLink::transferEnded, &m_session,
+                     [this](const link::TransferSummary& s) {
+                         if (s.cellsDone == 85) m_session.cancel();
+                     });
+    const ProgramResult result = await(m_session.program({}));
+    EXPECT_FALSE(result.succeeded());
+    ASSERT_EQ(result.ranges.size(), 1u);
+    EXPECT_EQ(result.cellsWritten(), 85);
+    EXPECT_TRUE(result.summary().contains(QStringLiteral("cells 86-123 not programmed (not reached)")))
+        << result.summary().toStdString();
+}
+
+TEST_F(ProgramOperationTest, APulledPortIsWordedPortLostNotCancelled)
+{
+    open("gone:40"); // two probe replies, then 37 writes
+    const ProgramResult result = await(m_session.program({}));
+    ASSERT_EQ(result.ranges.size(), 1u);
+    EXPECT_EQ(result.ranges[0].reason, link::EndReason::PortLost);
+    EXPECT_TRUE(result.failureSummary().startsWith(QStringLiteral("cells 37-84 not programmed (port lost)")))
+        << result.failureSummary().toStdString();
+}
+
+TEST_F(ProgramOperationTest, BackupAndVerifyReadsHaveFivePerRange)
+{
+    // Four time-outs in each of two backup ranges: nine would end one whole-memory read.
+    open("drop:3,drop:4,drop:5,drop:6,drop:100,drop:101,drop:102,drop:103");
+    ProgramRequest request;
+    request.backup = {BackupPolicy::Kind::Folder, m_dir.path(), false};
+    EXPECT_TRUE(await(m_session.program(request)).succeeded());
+
+    // The fifth in one range ends it, named where and why.
+    open("drop:3,drop:4,drop:5,badsum:6,drop:7");
+    const ProgramResult failed = await(m_session.program(request));
+    EXPECT_EQ(failed.backup.state, BackupOutcome::State::ReadFailed);
+    EXPECT_EQ(
+        failed.message,
+        QStringLiteral("Read selector error at cell 0: 5 failed exchanges (4 time-outs, 1 bad checksum)"));
+    EXPECT_EQ(writesSent(), 0);
+}
+
+TEST_F(ProgramOperationTest, ASaveThatFailsAfterTheReadIsNotAReadFailure)
+{
+    open();
+    const QString folder = m_dir.filePath(QStringLiteral("gone"));
+    ASSERT_TRUE(QDir().mkpath(folder));
+    atFrame(5, [folder] { QDir(folder).removeRecursively(); });
+    ProgramRequest request;
+    request.backup = {BackupPolicy::Kind::Target, folder + QStringLiteral("/x.cdt"), false};
+    const ProgramResult result = await(m_session.program(request));
+    EXPECT_EQ(result.backup.state, BackupOutcome::State::SaveFailed);
+    EXPECT_TRUE(result.summary().startsWith(QStringLiteral("The backup could not be saved:")));
+    EXPECT_EQ(writesSent(), 0);
+}
+
+TEST_F(ProgramOperationTest, RestoreIsExactAndAsksBeforeAnotherSelectorsBackup)
+{
+    open();
+    sim::VirtualSelector& model = *m_session.virtualSelector();
+    model.setCell(address::kSerialNo, 42);
+    ParameterImage backup;
+    for (int a = 0; a < ParameterImage::kSelectorCells; ++a)
+        backup.setNumber(a, (a * 11 + 7) % 250); // fixed cells too hold values of their own
+    backup.setNumber(address::kSerialNo, 17);
+    for (int cell = 124; cell <= 127; ++cell)
+        backup.setNumber(cell, model.cell(cell));
+    ProgramRequest request;
+    request.image = backup;
+    request.exact = true;
+    request.verify = true;
+    const auto started = m_session.program(request);
+    ASSERT_TRUE(started);
+    QString asked;
+    QObject::connect(started.operation, &ProgramOperation::question, &m_session, [&](const QString& text) {
+        asked = text;
+        started.operation->proceed();
+    });
+    const ProgramResult result = await(started);
+    EXPECT_EQ(asked, QStringLiteral("This backup was taken from another selector (serial no. 17, this one is "
+                                    "42). Restore it anyway?"));
+    ASSERT_TRUE(result.succeeded()) << result.summary().toStdString();
+    for (const int cell : {120, 123, 177, 182})
+        EXPECT_EQ(model.cell(cell), backup.integer(cell)) << cell;
+    EXPECT_EQ(result.notRestored, std::vector<int>{address::kSerialNo});
+    EXPECT_TRUE(result.summary().startsWith(QStringLiteral("Restored 184 cells; not restored")));
+}
+
+// The backup being restored may be the oldest of the folder: a restore never prunes it.
+TEST_F(ProgramOperationTest, ABackupBeforeARestorePrunesNothing)
+{
+    const BackupFolder folder(m_dir.path());
+    const QDateTime old(QDate(2020, 1, 1), QTime(0, 0));
+    for (int i = 0; i < BackupFolder::kKept; ++i) {
+        QFile f(folder.newFile(old.addSecs(i), QStringLiteral("COM1"), 0));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    }
+    open();
+    ProgramRequest request;
+    request.image = m_session.virtualSelector()->image();
+    request.exact = true;
+    request.backup = {BackupPolicy::Kind::Folder, m_dir.path(), false};
+    ASSERT_TRUE(await(m_session.program(request)).succeeded());
+    EXPECT_EQ(folder.entries().size(), std::size_t(BackupFolder::kKept + 1));
+}
+
+TEST_F(ProgramOperationTest, ChannelsNeitherTaughtNorEditedAreNotReplacedUnasked)
+{
+    open();
+    ParameterImage document = m_session.image();
+    for (int a = 0; a < ParameterImage::kSelectorCells; ++a)
+        document.setNumber(a, m_session.virtualSelector()->cell(a));
+    m_session.replaceDocument(document, ChangeSource::Read);
+    m_session.image().setNumber(address::coinValue(3), 99);
+    m_session.image().setNumber(address::refX(5), 1);
+    m_session.announce(ChangeSource::Edit); // channel 3 edited here...
+    m_session.image().setNumber(address::refX(1), 2);
+    m_session.image().setNumber(address::refY(2), 2); // ...1, 2 and 5 changed by no one here
+    ProgramRequest request;
+    request.guardChannels = true;
+    request.backup = {BackupPolicy::Kind::Folder, m_dir.path(), false};
+    const auto started = m_session.program(request);
+    ASSERT_TRUE(started);
+    QString asked;
+    QObject::connect(started.operation, &ProgramOperation::question, &m_session, [&](const QString& text) {
+        asked = text;
+        started.operation->cancel();
+    });
+    const ProgramResult result = await(started);
+    EXPECT_EQ(asked.toStdString(), "Programming changes channels 1, 2 (references). Continue?");
+    EXPECT_EQ(result.summary(), QStringLiteral("Cancelled; nothing programmed"));
+    EXPECT_EQ(writesSent(), 0);
+}
+
+TEST(BackupTarget, NoBackupDestroysAFile)
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("same.cdt"));
+    QFile f(file);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.close();
+    const QString sameSpelledOtherwise = dir.path() + QStringLiteral("/./same.cdt");
+    const struct
+    {
+        QString target;
+        bool overwrite;
+        bool refused;
+        bool folder;
+    } cases[] = {
+        {sameSpelledOtherwise, true, true, false},         // the file being programmed
+        {file + QStringLiteral("x"), false, false, false}, // a new file
+        {dir.filePath(QStringLiteral("missing/x.cdt")), false, true, false},
+        {dir.path(), false, false, true},                           // a folder without a separator
+        {dir.filePath(QStringLiteral("new/")), false, false, true}, // made
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.target.toStdString());
+        const BackupTarget t = resolveBackupTarget({BackupPolicy::Kind::Target, c.target, c.overwrite}, file);
+        EXPECT_EQ(t.refusal.has_value(), c.refused);
+        EXPECT_EQ(t.folder, c.folder);
+    }
+    // Another existing file is replaced only when asked.
+    EXPECT_TRUE(resolveBackupTarget({BackupPolicy::Kind::Target, file, false}, {}).refusal);
+    EXPECT_FALSE(resolveBackupTarget({BackupPolicy::Kind::Target, file, true}, {}).refusal);
+}
+
+} // namespace
+} // namespace quarvel::session
