@@ -182,7 +182,7 @@ wineserver -w
 check "quarvel.exe --simulator shows its main window" test -s shown.txt
 check "screenshot $out/quarvel-simulator.png" test "$(identify -format %k quarvel-simulator.png 2>/dev/null)" -gt 50
 check "Exit: exit code 0" test "$(cat exit.code)" = 0
-check "state file in %LOCALAPPDATA%\\quarvel\\quarvel\\cmose.sys" test -f "$appdata/quarvel/quarvel/cmose.sys"
+check "state file in %LOCALAPPDATA%\\quarvel\\cmose.sys" test -f "$appdata/quarvel/cmose.sys"
 check "settings in %LOCALAPPDATA%\\quarvel\\quarvel.ini" grep -q MainWidth "$appdata/quarvel/quarvel.ini"
 check "nothing in C:\\ nor in the registry" \
   test ! -e "$WINEPREFIX/drive_c/cmose.sys" -a -z "$(grep -l MainWidth "$WINEPREFIX/user.reg")"

@@ -89,6 +89,10 @@ TEST(CommandLine, UsageErrorsSayWhatIsWrongAndWhereHelpIs)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.arguments.join(' ').toStdString());
+#ifdef Q_OS_WIN
+        // One device under two names needs a file system with /dev: not Windows.
+        if (c.arguments.contains(QLatin1String("/dev/null"))) continue;
+#endif
         const ParseResult result = parse(c.arguments);
         EXPECT_FALSE(result.invocation);
         // diff answers like cmp: trouble is 2, since 1 means the files differ.
@@ -118,6 +122,10 @@ TEST(CommandLine, HelpAndVersionGoToStandardOutputWithSuccess)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.arguments.join(' ').toStdString());
+#ifdef Q_OS_WIN
+        // One device under two names needs a file system with /dev: not Windows.
+        if (c.arguments.contains(QLatin1String("/dev/null"))) continue;
+#endif
         const ParseResult result = parse(c.arguments);
         EXPECT_FALSE(result.invocation);
         EXPECT_EQ(result.exitCode, 0);

@@ -39,7 +39,8 @@ TEST(GangLog, ANewLogGetsTheHeaderAndWholeQuotedRows)
         ASSERT_TRUE(log.append(r, {}, {}));
     }
     QFile file(dir.filePath("run.csv"));
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    // The log takes the system's line ends (CR LF on Windows); read back, they are line ends.
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly | QIODevice::Text));
     const QString text = QString::fromUtf8(file.readAll());
     EXPECT_TRUE(text.startsWith(GangLog::header()));
     EXPECT_TRUE(text.contains(QStringLiteral(",\"odd\nport\",")));
