@@ -26,12 +26,30 @@ bool SelectorSession::openPort(const QString& nameOrPath, QString* error)
     return opened;
 }
 
+namespace {
+// A virtual selector let go of, kept until the event loop comes round again: the port may be
+// closed from inside one of its own signals (a station done at the last reply), and the port
+// needs its model for as long as it lives. A child of the session, so it goes with it at the
+// latest.
+class RetiredSelector final : public QObject
+{
+public:
+    RetiredSelector(std::unique_ptr<sim::VirtualSelector> model, std::unique_ptr<sim::VirtualPort> port,
+                    QObject* parent)
+        : QObject(parent), m_model(std::move(model)), m_port(std::move(port))
+    {}
+
+private:
+    std::unique_ptr<sim::VirtualSelector> m_model; // destroyed after the port
+    std::unique_ptr<sim::VirtualPort> m_port;
+};
+} // namespace
+
 void SelectorSession::releaseVirtual()
 {
     if (!d->port) return;
     d->port->close();
-    d->port.reset();
-    d->model.reset();
+    (new RetiredSelector(std::move(d->model), std::move(d->port), this))->deleteLater();
 }
 
 bool SelectorSession::openVirtualSelector(QString* error)

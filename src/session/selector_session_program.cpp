@@ -103,6 +103,8 @@ void SelectorSession::startProgramStep()
         toCurrent([phase = step.phase](Operation* op) {
             emit static_cast<ProgramOperation*>(op)->phaseChanged(phase);
         });
+        // Cancelled by someone who heard of the new phase: it does not begin.
+        if (run.cancelled) return endProgramming(link::EndReason::Cancelled, QStringLiteral("Cancelled"));
     }
     std::vector<std::unique_ptr<link::Transfer>> jobs;
     if (step.into)

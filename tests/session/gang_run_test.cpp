@@ -208,27 +208,31 @@ TEST(GangRun, AnInterruptDuringBackupOrBeforeVerifyIsReportedAsSuch)
     job.image = fileImage();
     job.verify = true;
     job.backupDir = backups.path();
+    using Phase = ProgramResult::Phase;
     const struct
     {
-        Operation::Kind interruptAt; // when this operation starts (backup) or finishes (programming)
+        Phase interruptAt; // 200 ms into the backup read, or as verify begins
         const char* text;
         int writes;
-        int mostReads; // the backup cut short; no verify read begun
+        int mostReads; // the line probe, the backup cut short or whole, no more than one verify read
     } cases[] = {
-        {Operation::Kind::Read, "interrupted; nothing programmed", 0, 188},
-        {Operation::Kind::Program, "184 cells programmed; interrupted before verifying", 184, 189},
+        {Phase::Backup, "interrupted; nothing programmed", 0, 2 + 188},
+        {Phase::Verify, "184 cells programmed; interrupted before verifying", 184, 2 + 189 + 1},
     };
     for (const auto& c : cases) {
         std::map<QString, sim::VirtualSelector*> models;
         auto runner = makeRun({"wire"}, job, &models);
         SelectorSession& session = runner->station(0).session();
         QObject::connect(&session, &SelectorSession::operationStarted, runner.get(), [&](Operation* op) {
-            if (op->kind() != c.interruptAt) return;
-            if (auto* program = qobject_cast<ProgramOperation*>(op))
-                QObject::connect(program, &ProgramOperation::finished, runner.get(),
-                                 [&] { runner->interrupt(); });
-            else
-                QTimer::singleShot(200, runner.get(), [&] { runner->interrupt(); });
+            auto* program = qobject_cast<ProgramOperation*>(op);
+            if (!program) return;
+            QObject::connect(program, &ProgramOperation::phaseChanged, runner.get(), [&](Phase phase) {
+                if (phase != c.interruptAt) return;
+                if (phase == Phase::Backup)
+                    QTimer::singleShot(200, runner.get(), [&] { runner->interrupt(); });
+                else
+                    runner->interrupt();
+            });
         });
         int writes = -1;
         int reads = -1;
