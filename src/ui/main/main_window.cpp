@@ -90,15 +90,15 @@ MainWindow::MainWindow(session::SelectorSession& session, QWidget* parent)
     connect(&m_session, &session::SelectorSession::documentChanged, this, &MainWindow::followDocument);
     // Whatever the line said before belongs to what ran before.
     connect(&m_session, &session::SelectorSession::operationStarted, this,
-            [this] { showStatus(QString(), link::StatusColour::Blue); });
+            [this] { showStatus(QString(), session::StatusColour::Blue); });
     m_presenter.setStopGuard([this](std::function<void()> stop) { m_safety.confirmStop(std::move(stop)); });
     connect(&m_session, &session::SelectorSession::portLost, this,
-            [this](const QString& message) { showStatus(message, link::StatusColour::Red); });
+            [this](const QString& message) { showStatus(message, session::StatusColour::Red); });
     // What the loss cut short stays said; the line only adds that the port is back.
     auto* reconnector = new session::PortReconnector(m_session, this);
     connect(reconnector, &session::PortReconnector::reconnected, this, [this](const QString& text) {
         const QString before = statusText();
-        showStatus(before.isEmpty() ? text : before + QLatin1Char('\n') + text, link::StatusColour::Blue);
+        showStatus(before.isEmpty() ? text : before + QLatin1Char('\n') + text, session::StatusColour::Blue);
     });
 }
 
@@ -242,7 +242,7 @@ void MainWindow::mnuFileExit_Click()
     const FileSaveResult saved = session::saveState(m_state);
     if (!saved.saved) {
         // The choices of this run would be lost without a word: say so before closing.
-        showStatus(saved.error, link::StatusColour::Red);
+        showStatus(saved.error, session::StatusColour::Red);
         auto* box = new QMessageBox(QMessageBox::Warning, windowTitle(), saved.error, QMessageBox::Ok, this);
         box->setAttribute(Qt::WA_DeleteOnClose);
         connect(box, &QMessageBox::finished, this, [this] {
@@ -351,7 +351,7 @@ void MainWindow::saveGeometryToSettings()
 
 // ----- the status line -----
 
-void MainWindow::showStatus(const QString& text, link::StatusColour colour)
+void MainWindow::showStatus(const QString& text, session::StatusColour colour)
 {
     QPalette palette = m_labelStats->palette();
     palette.setColor(QPalette::WindowText, statusColour(colour));

@@ -2,9 +2,9 @@
 
 #include "image/settings_model.h"
 #include "image/state_file.h"
-#include "link/transfer.h"
 #include "session/document_files.h"
 #include "session/port_choice.h"
+#include "session/reports.h"
 #include "session/selector_session.h"
 #include "ui/main/file_chooser.h"
 #include "ui/main/safe_programming.h"
@@ -64,7 +64,7 @@ public:
     session::SelectorSession& session() { return m_session; }
 
     // The status line: blue progress, red warning or failure, green success.
-    void showStatus(const QString& text, link::StatusColour colour);
+    void showStatus(const QString& text, session::StatusColour colour);
     QString statusText() const;
 
     // ----- file procedures (other windows call these) -----

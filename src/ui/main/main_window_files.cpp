@@ -24,7 +24,7 @@ void MainWindow::mnuName1_Click()
     if (!QFileInfo::exists(path)) return;
     const session::CoinDataCheck check = session::checkCoinDataFile(path, false);
     if (!check) {
-        showStatus(session::refusalText(*check.refusal), link::StatusColour::Red);
+        showStatus(session::refusalText(*check.refusal), session::StatusColour::Red);
         return;
     }
     ParameterImage image = m_session.image();
@@ -37,9 +37,10 @@ bool MainWindow::mnuFileSave_Click()
     const QString path = QString::fromStdString(m_state.recentName1);
     const FileSaveResult saved = session::saveCoinData(path, m_session.image());
     if (!saved.saved)
-        showStatus(saved.error, link::StatusColour::Red);
+        showStatus(saved.error, session::StatusColour::Red);
     else
-        showStatus(QStringLiteral("Saved %1").arg(QDir::toNativeSeparators(path)), link::StatusColour::Green);
+        showStatus(QStringLiteral("Saved %1").arg(QDir::toNativeSeparators(path)),
+                   session::StatusColour::Green);
     if (saved.saved) m_session.markDocumentSaved();
     return saved.saved;
 }
@@ -74,7 +75,7 @@ session::CoinDataCheck MainWindow::loadCheckedFile(const QString& path, bool for
 {
     session::CoinDataCheck check = session::checkCoinDataFile(path, forProgramming);
     if (!check) {
-        showStatus(session::refusalText(*check.refusal), link::StatusColour::Red);
+        showStatus(session::refusalText(*check.refusal), session::StatusColour::Red);
         return check;
     }
     m_state.setMostRecent(path.toStdString());

@@ -28,18 +28,18 @@ void MainWindow::readThen(SettingsOpener opener)
 {
     const auto started = m_session.readSelector();
     if (!started) {
-        showStatus(started.refusalText(), link::StatusColour::Red);
+        showStatus(started.refusalText(), session::StatusColour::Red);
         return;
     }
     connect(started.operation, &session::ReadOperation::finished, this,
             [this, opener](const session::ReadResult& result) {
                 // The editor opens only on what was really read.
                 if (!result.succeeded()) {
-                    showStatus(result.message, link::StatusColour::Red);
+                    showStatus(result.message, session::StatusColour::Red);
                     return;
                 }
                 showStatus(QStringLiteral("Read %1 cells").arg(ParameterImage::kSelectorCells),
-                           link::StatusColour::Green);
+                           session::StatusColour::Green);
                 openSettings(opener);
             });
 }

@@ -44,11 +44,11 @@ void MainWindow::openStartPort(const StartPort& port)
     switch (port.kind) {
     case StartPort::Kind::Virtual:
         if (const auto result = m_ports.chooseVirtual(); !result.opened)
-            showStatus(failedText(q(t::kVirtualPortName), result.error), link::StatusColour::Red);
+            showStatus(failedText(q(t::kVirtualPortName), result.error), session::StatusColour::Red);
         return;
     case StartPort::Kind::Path:
         if (const auto result = m_ports.choosePath(port.path); !result.opened)
-            showStatus(failedText(port.path, result.error), link::StatusColour::Red);
+            showStatus(failedText(port.path, result.error), session::StatusColour::Red);
         return;
     case StartPort::Kind::Remembered:
         break;
@@ -56,7 +56,7 @@ void MainWindow::openStartPort(const StartPort& port)
     const QString remembered = QSettings().value(QLatin1String(kRememberedPort)).toString();
     const int marked = m_state.startupPort();
     if (const auto result = m_ports.start(remembered, marked); !result.opened)
-        showStatus(failedText(fixedName(marked), result.error), link::StatusColour::Red);
+        showStatus(failedText(fixedName(marked), result.error), session::StatusColour::Red);
 }
 
 QString MainWindow::fixedName(int port) const
@@ -71,10 +71,10 @@ void MainWindow::chooseFixedPort(int port)
     QSettings().remove(QLatin1String(kRememberedPort));
     const auto result = m_ports.chooseFixed(port);
     if (result.opened) {
-        showStatus(q(t::kPortInUse).arg(portWord(port, false)), link::StatusColour::Blue);
+        showStatus(q(t::kPortInUse).arg(portWord(port, false)), session::StatusColour::Blue);
     } else {
         if (result.fellBackTo) m_state.choosePort(*result.fellBackTo);
-        showStatus(failedText(portWord(port, true), result.error), link::StatusColour::Red);
+        showStatus(failedText(portWord(port, true), result.error), session::StatusColour::Red);
     }
     updatePortMarks();
 }
@@ -83,11 +83,11 @@ void MainWindow::chooseOtherPort(const QString& path)
 {
     if (const auto result = m_ports.choosePath(path); result.opened) {
         QSettings().setValue(QLatin1String(kRememberedPort), path);
-        showStatus(q(t::kPortInUse).arg(path), link::StatusColour::Blue);
+        showStatus(q(t::kPortInUse).arg(path), session::StatusColour::Blue);
     } else {
         // The connection in use stays, and the line says which it is.
         showStatus(failedText(path, result.error) + QStringLiteral("; still using %1").arg(connectionText()),
-                   link::StatusColour::Red);
+                   session::StatusColour::Red);
     }
     updatePortMarks();
 }
@@ -97,11 +97,11 @@ void MainWindow::chooseVirtualSelector()
     if (const auto result = m_ports.chooseVirtual(); result.opened) {
         QSettings().setValue(QLatin1String(kRememberedPort),
                              QLatin1String(session::PortChoice::kVirtualMarker));
-        showStatus(q(t::kPortInUse).arg(q(t::kVirtualPortName)), link::StatusColour::Blue);
+        showStatus(q(t::kPortInUse).arg(q(t::kVirtualPortName)), session::StatusColour::Blue);
     } else {
         showStatus(failedText(q(t::kVirtualPortName), result.error) +
                        QStringLiteral("; still using %1").arg(connectionText()),
-                   link::StatusColour::Red);
+                   session::StatusColour::Red);
     }
     updatePortMarks();
 }

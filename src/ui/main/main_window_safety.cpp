@@ -40,7 +40,7 @@ void MainWindow::runProgramming(const session::ProgramRequest& request, Done don
 {
     // The main status line and the window where the user acted hear the same outcome.
     m_safety.program(request, [this, done](bool succeeded, const QString& text) {
-        showStatus(text, succeeded ? link::StatusColour::Green : link::StatusColour::Red);
+        showStatus(text, succeeded ? session::StatusColour::Green : session::StatusColour::Red);
         if (done) done(succeeded, text);
     });
 }
@@ -53,7 +53,7 @@ void MainWindow::mnuRestore_Click()
     connect(dialog, &RestoreDialog::chosen, this, [this](const QString& path) {
         const session::CoinDataCheck check = session::checkCoinDataFile(path, true);
         if (!check) {
-            showStatus(session::refusalText(*check.refusal), link::StatusColour::Red);
+            showStatus(session::refusalText(*check.refusal), session::StatusColour::Red);
             return;
         }
         session::ProgramRequest request;
@@ -67,7 +67,7 @@ void MainWindow::mnuRestore_Click()
                 // The line names what was restored, not only the backup taken before it.
                 runProgramming(request, [this, path](bool succeeded, const QString& text) {
                     showStatus(QStringLiteral("Restore of %1: %2").arg(QDir::toNativeSeparators(path), text),
-                               succeeded ? link::StatusColour::Green : link::StatusColour::Red);
+                               succeeded ? session::StatusColour::Green : session::StatusColour::Red);
                 });
             });
     });
