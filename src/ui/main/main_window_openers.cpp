@@ -5,6 +5,7 @@
 
 #include "ui/sampling/sampling_window.h"
 #include "ui/settings/ask.h"
+#include "ui/sim/virtual_selector_window.h"
 
 namespace quarvel {
 
@@ -118,6 +119,18 @@ void MainWindow::openSampling(bool calibration)
 SamplingWindow* MainWindow::samplingWindow() const
 {
     return m_sampling;
+}
+
+void MainWindow::openVirtualSelectorWindow()
+{
+    if (!m_session.isVirtual()) return;
+    if (!m_virtualWindow) {
+        auto* window = new VirtualSelectorWindow(m_session, this);
+        m_virtualWindow = window;
+        registerWindow(window);
+    }
+    m_virtualWindow->show();
+    m_virtualWindow->raise();
 }
 
 } // namespace quarvel

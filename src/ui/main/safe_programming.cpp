@@ -1,6 +1,7 @@
 #include "ui/main/safe_programming.h"
 
 #include "session/backup.h"
+#include "session/reports.h"
 #include "session/selector_session.h"
 #include "ui/settings/ask.h"
 

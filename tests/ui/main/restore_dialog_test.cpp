@@ -23,7 +23,8 @@ TEST(RestoreDialog, SaysThatNoPortIsOpenAndFitsTheScreen)
     QTemporaryDir folder;
     ParameterImage image;
     loadMainDefault(image);
-    const QString backup = session::BackupFolder(folder.path()).newFile(QDateTime::currentDateTime(), "COM3");
+    const QString backup =
+        session::BackupFolder(folder.path()).newFile(QDateTime::currentDateTime(), "COM3", 17);
     ASSERT_TRUE(session::saveCoinData(backup, image).saved);
     RestoreDialog dialog(folder.path(), image);
     auto* restore = dialog.findChild<QPushButton*>("ComRestore");
