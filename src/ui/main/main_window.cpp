@@ -55,10 +55,7 @@ double screenDpi(const QWidget* widget)
     return screen ? screen->logicalDotsPerInch() : 96.0;
 }
 
-} // namespace
-
-namespace {
-
+// The status line as the window's collaborators write to it.
 StatusLine statusLineOf(MainWindow* window)
 {
     return {[window](const QString& text, session::StatusColour colour) { window->showStatus(text, colour); },
