@@ -24,7 +24,7 @@ TEST(RestoreDialog, SaysThatNoPortIsOpenAndFitsTheScreen)
     ParameterImage image;
     loadMainDefault(image);
     const QString backup =
-        session::BackupFolder(folder.path()).newFile(QDateTime::currentDateTime(), "COM3", 17);
+        session::BackupFolder(folder.path()).newFile(QDateTime::currentDateTime(), "COM3", 42);
     ASSERT_TRUE(session::saveCoinData(backup, image).saved);
     RestoreDialog dialog(folder.path(), image);
     auto* restore = dialog.findChild<QPushButton*>("ComRestore");
