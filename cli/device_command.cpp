@@ -7,7 +7,7 @@
 #include "text_columns.h"
 
 #include "image/settings_model.h"
-#include "link/traffic.h"
+#include "session/reports.h"
 
 #include <QDir>
 
@@ -47,8 +47,9 @@ DeviceCommand::DeviceCommand(const Invocation& invocation, QObject* parent)
         if (!m_interrupted) m_printer.line(message.toStdString());
     });
     if (m_invocation.trace) {
-        connect(&m_session, &session::SelectorSession::traffic, this,
-                [this](const link::TrafficEntry& entry) { m_printer.line(link::formatTraffic(entry)); });
+        connect(
+            &m_session, &session::SelectorSession::traffic, this,
+            [this](const session::TrafficEntry& entry) { m_printer.line(session::formatTraffic(entry)); });
     }
 }
 
@@ -76,9 +77,9 @@ void DeviceCommand::follow(const session::Operation* operation)
                 });
     }
     connect(operation, &session::Operation::reported, this,
-            [this](const link::Report& report) { m_printer.report(report); });
+            [this](const session::Report& report) { m_printer.report(report); });
     connect(operation, &session::Operation::transferFinished, this,
-            [this](link::Outcome outcome) { m_printer.transferFinished(outcome); });
+            [this](session::Outcome outcome) { m_printer.transferFinished(outcome); });
 }
 
 bool DeviceCommand::open()
@@ -152,7 +153,7 @@ std::optional<int> DeviceCommand::programmingFailure(const session::ProgramResul
     m_printer.setPhase({});
     if (result.succeeded()) return std::nullopt;
     const int written = result.cellsWritten();
-    if (m_interrupted || result.reason == link::EndReason::Cancelled) {
+    if (m_interrupted || result.reason == session::EndReason::Cancelled) {
         if (written == 0)
             say(QStringLiteral("Interrupted: nothing was programmed"));
         else if (!result.rangesWritten())
@@ -210,12 +211,12 @@ std::string mismatchesText(const std::vector<session::VerifyMismatch>& mismatche
     return out;
 }
 
-int DeviceCommand::exitCodeFor(link::EndReason reason)
+int DeviceCommand::exitCodeFor(session::EndReason reason)
 {
     switch (reason) {
-    case link::EndReason::Succeeded:
+    case session::EndReason::Succeeded:
         return exit_code::kSuccess;
-    case link::EndReason::Cancelled:
+    case session::EndReason::Cancelled:
         return exit_code::kInterrupted;
     default:
         return exit_code::kDevice;

@@ -3,8 +3,8 @@
 #include "command_line.h"
 #include "progress_printer.h"
 
-#include "link/transfer.h"
 #include "session/document_files.h"
+#include "session/reports.h"
 #include "session/selector_session.h"
 
 #include <QDir>
@@ -82,7 +82,7 @@ protected:
     // The result line and exit code of a programming run that failed; nullopt when it succeeded.
     std::optional<int> programmingFailure(const session::ProgramResult& result);
 
-    static int exitCodeFor(link::EndReason reason);
+    static int exitCodeFor(session::EndReason reason);
 
     const Invocation m_invocation;
     ProgressPrinter m_printer;

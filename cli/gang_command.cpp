@@ -4,8 +4,8 @@
 #include "device_command.h"
 #include "exit_codes.h"
 
-#include "link/traffic.h"
 #include "session/document_files.h"
+#include "session/reports.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -95,10 +95,11 @@ void GangCommand::start()
         if (!m_invocation.trace) continue;
         const QString port = m_invocation.ports.at(i);
         session::SelectorSession& s = m_run->station(i).session();
-        connect(&s, &session::SelectorSession::traffic, this, [this, port](const link::TrafficEntry& entry) {
-            clearProgress();
-            std::cerr << port.toStdString() << "  " << link::formatTraffic(entry) << '\n';
-        });
+        connect(&s, &session::SelectorSession::traffic, this,
+                [this, port](const session::TrafficEntry& entry) {
+                    clearProgress();
+                    std::cerr << port.toStdString() << "  " << session::formatTraffic(entry) << '\n';
+                });
         connect(&s, &session::SelectorSession::portChanged, this, [this, port, &s] {
             if (!s.isOpen() || s.isVirtual()) return;
             clearProgress();

@@ -12,14 +12,14 @@ constexpr int kBarWidth = 30;
 constexpr char kClearLine[] = "\r\033[K";
 constexpr char kResetColour[] = "\033[0m";
 
-const char* colourCode(link::StatusColour colour)
+const char* colourCode(session::StatusColour colour)
 {
     switch (colour) {
-    case link::StatusColour::Red:
+    case session::StatusColour::Red:
         return "\033[31m";
-    case link::StatusColour::Green:
+    case session::StatusColour::Green:
         return "\033[32m";
-    case link::StatusColour::Blue:
+    case session::StatusColour::Blue:
         break;
     }
     return "\033[34m";
@@ -34,17 +34,17 @@ void ProgressPrinter::transferStarted()
     m_value = 0;
     m_maximum = 0;
     m_text.clear();
-    m_colour = link::StatusColour::Blue;
+    m_colour = session::StatusColour::Blue;
     m_textPrinted = false;
 }
 
-void ProgressPrinter::report(const link::Report& report)
+void ProgressPrinter::report(const session::Report& report)
 {
     if (m_silenced) return;
     std::visit(
         [this](const auto& r) {
             using R = std::decay_t<decltype(r)>;
-            if constexpr (std::is_same_v<R, link::ShowText>) {
+            if constexpr (std::is_same_v<R, session::ShowText>) {
                 m_text = r.text;
                 m_colour = r.colour;
                 m_textPrinted = false;
@@ -52,9 +52,9 @@ void ProgressPrinter::report(const link::Report& report)
                     m_out << m_text << '\n' << std::flush;
                     m_textPrinted = true;
                 }
-            } else if constexpr (std::is_same_v<R, link::SetColour>) {
+            } else if constexpr (std::is_same_v<R, session::SetColour>) {
                 m_colour = r.colour;
-            } else if constexpr (std::is_same_v<R, link::SetProgress>) {
+            } else if constexpr (std::is_same_v<R, session::SetProgress>) {
                 m_value = r.value;
                 if (r.maximum) m_maximum = *r.maximum;
             }
@@ -63,10 +63,10 @@ void ProgressPrinter::report(const link::Report& report)
     if (m_mode == Mode::Bar) redraw();
 }
 
-void ProgressPrinter::transferFinished(link::Outcome outcome)
+void ProgressPrinter::transferFinished(session::Outcome outcome)
 {
     if (m_silenced) return;
-    const bool failed = outcome == link::Outcome::Failed;
+    const bool failed = outcome == session::Outcome::Failed;
     switch (m_mode) {
     case Mode::Bar:
         // A finished transfer closes its window on success; a failure stays readable.
@@ -81,7 +81,7 @@ void ProgressPrinter::transferFinished(link::Outcome outcome)
     case Mode::Lines:
         break;
     case Mode::Quiet:
-        if (failed && !m_textPrinted && m_colour == link::StatusColour::Red && !m_text.empty())
+        if (failed && !m_textPrinted && m_colour == session::StatusColour::Red && !m_text.empty())
             m_out << m_text << '\n' << std::flush;
         break;
     }
@@ -111,7 +111,7 @@ void ProgressPrinter::redraw()
     const int maximum = std::max(m_maximum, 1);
     const int value = std::clamp(m_value, 0, maximum);
     const int filled = value * kBarWidth / maximum;
-    const bool showPhase = !m_phase.empty() && m_colour == link::StatusColour::Blue;
+    const bool showPhase = !m_phase.empty() && m_colour == session::StatusColour::Blue;
     std::string bar = "[" + std::string(static_cast<std::size_t>(filled), '#') +
                       std::string(static_cast<std::size_t>(kBarWidth - filled), '.') + "] " +
                       std::to_string(value) + "/" + std::to_string(m_maximum) + "  " + colourCode(m_colour) +

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "link/transfer.h"
+#include "session/reports.h"
 
 #include <ostream>
 #include <string>
@@ -26,8 +26,8 @@ public:
     Mode mode() const { return m_mode; }
 
     void transferStarted();
-    void report(const link::Report& report);
-    void transferFinished(link::Outcome outcome);
+    void report(const session::Report& report);
+    void transferFinished(session::Outcome outcome);
 
     // What the command is doing ("Reading", "Programming 2/3"). The bar shows it instead of the
     // progress texts, which speak of the desktop window; warnings and errors still show.
@@ -52,7 +52,7 @@ private:
     int m_maximum = 0;
     std::string m_text;
     std::string m_phase;
-    link::StatusColour m_colour = link::StatusColour::Blue;
+    session::StatusColour m_colour = session::StatusColour::Blue;
     bool m_textPrinted = false; // the last shown text has already gone out (lines mode)
 };
 

@@ -66,7 +66,7 @@ void TeachCommand::samplingFinished(const session::SamplingResult& result)
 {
     m_session.stopFeeding();
     m_printer.setPhase({});
-    if (result.reason == link::EndReason::Cancelled || wasInterrupted()) {
+    if (result.reason == session::EndReason::Cancelled || wasInterrupted()) {
         say(QStringLiteral("Interrupted: channel %1 not taught; nothing was written").arg(result.channel));
         finish(exit_code::kInterrupted);
         return;

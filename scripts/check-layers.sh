@@ -7,7 +7,8 @@
 # includes cli/ or app/, and neither front end includes the other; the pure cores (every core
 # folder outside its qt/ subfolder) include no Qt, no Qt adapter and none of the headers that
 # bring a clock, threads, files or the operating system in. An include in quotes that names no
-# file of the tree is reported too. Prints each offending include and exits 1 when there is one.
+# file of the tree is reported too. Windows and front ends see the device link only through the
+# session: they include no link/ header. Prints each offending include and exits 1 when there is one.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -78,6 +79,8 @@ while IFS= read -r file; do
       report "$file: includes a higher level: $inc ($target)"
     elif [ "$pure" = 1 ] && ! is_pure "$target"; then
       report "$file: a pure core includes a Qt adapter: $inc ($target)"
+    elif [ "$mine" -ge 5 ] && [[ "$target" == src/link/* ]]; then
+      report "$file: a front end includes the link, not the session: $inc"
     fi
   done < <(grep -E '^[[:space:]]*#[[:space:]]*include' "$file" || true)
 done < <(find src cli app \( -name '*.cpp' -o -name '*.h' \) | sort)

@@ -1,11 +1,8 @@
 #include "ui/main/main_window.h"
 
 #include "image/default_image.h"
-#include "image/qt/user_folders.h"
 #include "session/backup.h"
 #include "session/document_files.h"
-#include "session/port_names.h"
-#include "session/port_reconnector.h"
 #include "ui/alt_letter.h"
 #include "ui/main/coin_picture.h"
 #include "ui/main/main_texts.h"
@@ -13,16 +10,12 @@
 #include "ui/main/traffic_log_window.h"
 #include "ui/main/window_geometry.h"
 #include "ui/sampling/sampling_window.h"
-#include "ui/sim/virtual_selector_window.h"
 #include "ui/status_colour.h"
 
 #include <QCloseEvent>
-#include <QDir>
-#include <QFileInfo>
 #include <QGridLayout>
 #include <QGuiApplication>
 #include <QHBoxLayout>
-#include <QInputDialog>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -31,8 +24,6 @@
 #include <QScreen>
 #include <QSettings>
 #include <QVBoxLayout>
-
-#include <algorithm>
 
 namespace quarvel {
 
@@ -64,21 +55,23 @@ double screenDpi(const QWidget* widget)
     return screen ? screen->logicalDotsPerInch() : 96.0;
 }
 
+// The status line as the window's collaborators write to it.
+StatusLine statusLineOf(MainWindow* window)
+{
+    return {[window](const QString& text, session::StatusColour colour) { window->showStatus(text, colour); },
+            [window] { return window->statusText(); }};
+}
+
 } // namespace
 
 MainWindow::MainWindow(session::SelectorSession& session, QWidget* parent)
     : QMainWindow(parent), m_session(session), m_safety(session, this), m_presenter(this),
-      m_chooser(dialogFileChooser()), m_ports(session, [this](int port) { return fixedName(port); })
+      m_files(session, statusLineOf(this), this)
 {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(q(t::kCaption));
-    if (hostPlatform() != Platform::Windows) {
-        // There is no c:\ here: the same names in the program's data folder.
-        const QString data = userDataFolder();
-        m_state.recentName1 = QDir(data).filePath(QStringLiteral("coin.syn")).toStdString();
-        m_state.recentName2 = QDir(data).filePath(QStringLiteral("aaa.syn")).toStdString();
-    }
 
+    m_portMenu = new PortMenu(m_session, m_files.state(), statusLineOf(this), this);
     m_trafficLog = new TrafficLogWindow(this);
     buildWidgets();
     buildMenus();
@@ -86,20 +79,11 @@ MainWindow::MainWindow(session::SelectorSession& session, QWidget* parent)
     m_presenter.follow(m_session);
     connect(&m_session, &session::SelectorSession::busyChanged, this, &MainWindow::setBusy);
     connect(&m_session, &session::SelectorSession::traffic, m_trafficLog, &TrafficLogWindow::append);
-    connect(&m_session, &session::SelectorSession::portChanged, this, &MainWindow::updatePortMarks);
     connect(&m_session, &session::SelectorSession::documentChanged, this, &MainWindow::followDocument);
     // Whatever the line said before belongs to what ran before.
     connect(&m_session, &session::SelectorSession::operationStarted, this,
-            [this] { showStatus(QString(), link::StatusColour::Blue); });
+            [this] { showStatus(QString(), session::StatusColour::Blue); });
     m_presenter.setStopGuard([this](std::function<void()> stop) { m_safety.confirmStop(std::move(stop)); });
-    connect(&m_session, &session::SelectorSession::portLost, this,
-            [this](const QString& message) { showStatus(message, link::StatusColour::Red); });
-    // What the loss cut short stays said; the line only adds that the port is back.
-    auto* reconnector = new session::PortReconnector(m_session, this);
-    connect(reconnector, &session::PortReconnector::reconnected, this, [this](const QString& text) {
-        const QString before = statusText();
-        showStatus(before.isEmpty() ? text : before + QLatin1Char('\n') + text, link::StatusColour::Blue);
-    });
 }
 
 MainWindow::~MainWindow() = default;
@@ -136,12 +120,10 @@ void MainWindow::buildWidgets()
     m_labelStats->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_labelStats->setWordWrap(true);
     label1->setBuddy(m_labelStats);
-    m_portLabel = new QLabel(central);
-    m_portLabel->setObjectName(QStringLiteral("LabelPort"));
     auto* status = new QHBoxLayout;
     status->addWidget(label1);
     status->addWidget(m_labelStats, 1);
-    status->addWidget(m_portLabel);
+    status->addWidget(m_portMenu->indicator());
     grid->addLayout(status, 5, 0, 1, 2);
     setCentralWidget(central);
 
@@ -166,37 +148,21 @@ void MainWindow::buildMenus()
     m_openProgram->setObjectName(QStringLiteral("mnuOpen_Program"));
     buildSafetyMenu(file);
 
-    m_systemMenu = menuBar()->addMenu(q(t::kSystemMenu));
-    m_systemMenu->setObjectName(QStringLiteral("mnuSystem"));
-    static constexpr const char* kNames[] = {"mnuCom1", "mnuCom2", "mnuCom3", "MnuCom4", "MnuCom9"};
-    for (std::size_t i = 0; i < kFixedPorts.size(); ++i) {
-        const int port = kFixedPorts[i];
-        QAction* action = m_systemMenu->addAction(QStringLiteral("Com%1(&%1)").arg(port));
-        action->setObjectName(QLatin1String(kNames[i]));
-        action->setCheckable(true);
-        action->setChecked(port == 1);
-        connect(action, &QAction::triggered, this, [this, port] { chooseFixedPort(port); });
-        m_fixedActions.append(action);
-    }
-    m_systemMenu->addSeparator();
-    m_otherPort = m_systemMenu->addAction(q(t::kOtherPort), this, &MainWindow::askOtherPort);
-    m_otherPort->setObjectName(QStringLiteral("mnuOtherPort"));
-    m_virtualPort = m_systemMenu->addAction(q(t::kVirtualSelector), this, &MainWindow::chooseVirtualSelector);
-    m_virtualPort->setObjectName(QStringLiteral("mnuVirtualSelector"));
-    m_virtualPort->setCheckable(true);
-    m_systemMenu->addSeparator();
+    QMenu* system = m_portMenu->menu();
+    menuBar()->addMenu(system);
+    system->addSeparator();
     m_virtualWindowAction =
-        m_systemMenu->addAction(q(t::kVirtualSelectorWindow), this, &MainWindow::openVirtualSelectorWindow);
+        system->addAction(q(t::kVirtualSelectorWindow), this, &MainWindow::openVirtualSelectorWindow);
     m_virtualWindowAction->setObjectName(QStringLiteral("mnuVirtualSelectorWindow"));
     m_virtualWindowAction->setEnabled(false);
-    QAction* traffic = m_systemMenu->addAction(q(t::kTrafficLog), this, [this] {
+    QAction* traffic = system->addAction(q(t::kTrafficLog), this, [this] {
         m_trafficLog->show();
         m_trafficLog->raise();
         m_trafficLog->activateWindow();
     });
     traffic->setObjectName(QStringLiteral("mnuTrafficLog"));
-    // Adapters come and go: list what is plugged in each time the menu opens.
-    connect(m_systemMenu, &QMenu::aboutToShow, this, &MainWindow::refreshSystemMenu);
+    connect(m_portMenu, &PortMenu::marksUpdated, this,
+            [this] { m_virtualWindowAction->setEnabled(m_session.isVirtual()); });
 }
 
 // ----- start-up and exit -----
@@ -209,23 +175,10 @@ void MainWindow::startUp(const StartPort& port)
     loadMainDefault(image);
     m_session.replaceDocument(image, session::ChangeSource::Default);
     restoreGeometryFromSettings();
-    loadStateFile();
+    m_files.loadState();
     mnuName1_Click();
-    openStartPort(port);
-    updatePortMarks();
-}
-
-void MainWindow::loadStateFile()
-{
-    const StateFileLoad loaded = session::loadState();
-    if (!loaded.found) return;
-    const StateFile windowsDefaults;
-    const std::string name1 = m_state.recentName1;
-    const std::string name2 = m_state.recentName2;
-    m_state = loaded.state;
-    // Entries the file did not give keep this platform's defaults.
-    if (m_state.recentName1 == windowsDefaults.recentName1) m_state.recentName1 = name1;
-    if (m_state.recentName2 == windowsDefaults.recentName2) m_state.recentName2 = name2;
+    m_portMenu->openStartPort(port);
+    m_portMenu->updateMarks();
 }
 
 void MainWindow::mnuFileExit_Click()
@@ -239,10 +192,10 @@ void MainWindow::mnuFileExit_Click()
     }
     m_closeConfirmed = true;
     if (!askBeforeLosingWork([this] { mnuFileExit_Click(); })) return;
-    const FileSaveResult saved = session::saveState(m_state);
+    const FileSaveResult saved = m_files.saveState();
     if (!saved.saved) {
         // The choices of this run would be lost without a word: say so before closing.
-        showStatus(saved.error, link::StatusColour::Red);
+        showStatus(saved.error, session::StatusColour::Red);
         auto* box = new QMessageBox(QMessageBox::Warning, windowTitle(), saved.error, QMessageBox::Ok, this);
         box->setAttribute(Qt::WA_DeleteOnClose);
         connect(box, &QMessageBox::finished, this, [this] {
@@ -351,7 +304,7 @@ void MainWindow::saveGeometryToSettings()
 
 // ----- the status line -----
 
-void MainWindow::showStatus(const QString& text, link::StatusColour colour)
+void MainWindow::showStatus(const QString& text, session::StatusColour colour)
 {
     QPalette palette = m_labelStats->palette();
     palette.setColor(QPalette::WindowText, statusColour(colour));
@@ -374,12 +327,6 @@ void MainWindow::setBusy(bool busy)
     m_openProgram->setEnabled(!busy);
     m_restoreAction->setEnabled(!busy);
     if (m_settings) m_settings->setDeviceBusy(busy);
-    for (QAction* action : m_fixedActions)
-        action->setEnabled(!busy);
-    for (QAction* action : m_foundActions)
-        action->setEnabled(!busy);
-    m_otherPort->setEnabled(!busy);
-    m_virtualPort->setEnabled(!busy);
 }
 
 void MainWindow::registerWindow(QWidget* window)
@@ -390,8 +337,45 @@ void MainWindow::registerWindow(QWidget* window)
 
 void MainWindow::setFileChooser(FileChooser chooser)
 {
-    m_chooser = chooser;
+    m_files.setFileChooser(chooser);
     m_trafficLog->setFileChooser(std::move(chooser));
+}
+
+// ----- the file procedures and port entries other windows and scripts call -----
+
+void MainWindow::mnuName1_Click()
+{
+    m_files.loadMostRecent();
+}
+
+bool MainWindow::mnuFileSave_Click()
+{
+    return m_files.save();
+}
+
+void MainWindow::mnuSaveAs_Click(Done done)
+{
+    m_files.saveAs(std::move(done));
+}
+
+void MainWindow::mnuFileOpen_Click(std::function<void(bool)> done)
+{
+    m_files.open(std::move(done));
+}
+
+void MainWindow::chooseFixedPort(int port)
+{
+    m_portMenu->chooseFixedPort(port);
+}
+
+void MainWindow::chooseOtherPort(const QString& path)
+{
+    m_portMenu->chooseOtherPort(path);
+}
+
+void MainWindow::chooseVirtualSelector()
+{
+    m_portMenu->chooseVirtualSelector();
 }
 
 } // namespace quarvel

@@ -1,12 +1,12 @@
 #pragma once
 
 #include "image/settings_model.h"
-#include "image/state_file.h"
-#include "link/transfer.h"
 #include "session/document_files.h"
-#include "session/port_choice.h"
+#include "session/reports.h"
 #include "session/selector_session.h"
 #include "ui/main/file_chooser.h"
+#include "ui/main/port_menu.h"
+#include "ui/main/recent_files.h"
 #include "ui/main/safe_programming.h"
 #include "ui/main/status_presenter.h"
 #include "ui/sampling/sampling_state.h"
@@ -30,22 +30,9 @@ namespace quarvel {
 class SamplingWindow;
 class TrafficLogWindow;
 
-// Which port the program starts on, when the command line says.
-struct StartPort
-{
-    enum class Kind
-    {
-        Remembered, // the state file's marks, or the port chosen last by path
-        Virtual,    // --simulator
-        Path        // --port PATH
-    };
-    Kind kind = Kind::Remembered;
-    QString path;
-};
-
-// The main window frmMain: owns the session's user flow, the port menu, the file procedures
-// and the other windows. It builds no frames and parses no files; the session and the image
-// layer do.
+// The main window frmMain: the session's user flow and the other windows, over its collaborators
+// for the ports (PortMenu), the files (RecentFiles) and safe programming (SafeProgramming). It
+// builds no frames and parses no files; the session and the image layer do.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
@@ -64,7 +51,7 @@ public:
     session::SelectorSession& session() { return m_session; }
 
     // The status line: blue progress, red warning or failure, green success.
-    void showStatus(const QString& text, link::StatusColour colour);
+    void showStatus(const QString& text, session::StatusColour colour);
     QString statusText() const;
 
     // ----- file procedures (other windows call these) -----
@@ -91,7 +78,7 @@ public:
     // Where backups go; the data folder's "backups" unless a test says otherwise.
     void setBackupFolder(const QString& folder) { m_safety.setBackupFolder(folder); }
     // "Port: /dev/ttyUSB0 (FT232R A12345)", "Virtual selector", or that none is open.
-    QString connectionText() const;
+    QString connectionText() const { return m_portMenu->connectionText(); }
 
     // ----- the other windows -----
     // The sampling window in teach mode, or in calibration mode after Open & Program.
@@ -105,10 +92,13 @@ public:
 
     void setFileChooser(FileChooser chooser);
     // What a fixed entry 1..4, 9 opens; the platform's name unless a test says otherwise.
-    void setFixedPortNames(std::function<QString(int)> names) { m_fixedPortNames = std::move(names); }
+    void setFixedPortNames(std::function<QString(int)> names)
+    {
+        m_portMenu->setFixedPortNames(std::move(names));
+    }
 
     // The recent names and port marks the next Exit writes.
-    const StateFile& state() const { return m_state; }
+    const StateFile& state() const { return m_files.state(); }
     SettingsForm* settingsForm() const;
     TrafficLogWindow* trafficLog() const { return m_trafficLog; }
     StatusPresenter& statusPresenter() { return m_presenter; }
@@ -133,17 +123,10 @@ private:
     void buildMenus();
     void restoreGeometryFromSettings();
     void saveGeometryToSettings();
-    void loadStateFile();
-    QString fixedName(int port) const;
-    void openStartPort(const StartPort& port);
-    void refreshSystemMenu();
-    void updatePortMarks();
-    void askOtherPort();
     void setBusy(bool busy);
     void openSettings(SettingsOpener opener);
     // A full read; then opens the form the read was for when it succeeded.
     void readThen(SettingsOpener opener);
-    session::CoinDataCheck loadCheckedFile(const QString& path, bool forProgramming);
     void programAfterConfirmation(const QString& path, const std::vector<UnprogrammableCell>& cells,
                                   std::function<void()> program);
     // Programming from here, its outcome on the status line and told to done.
@@ -155,15 +138,12 @@ private:
     bool askBeforeLosingWork(std::function<void()> proceed);
     // Open windows follow the document: refreshed, or told when it was replaced under edits.
     void followDocument(const session::DocumentChange& change);
-    void showConnection();
 
     session::SelectorSession& m_session;
     SafeProgramming m_safety;
     StatusPresenter m_presenter;
-    StateFile m_state;
-    FileChooser m_chooser;
-    std::function<QString(int)> m_fixedPortNames;
-    session::PortChoice m_ports;
+    RecentFiles m_files;
+    PortMenu* m_portMenu = nullptr;
     SamplingState m_samplingState;
     QPointer<SamplingWindow> m_sampling;
     QPointer<QWidget> m_virtualWindow;
@@ -171,19 +151,13 @@ private:
     bool m_workConfirmed = false;
     QAction* m_backupAction = nullptr;
     QAction* m_restoreAction = nullptr;
-    QLabel* m_portLabel = nullptr;
 
     QPushButton* m_comTeach = nullptr;
     QPushButton* m_comEdit = nullptr;
     QPushButton* m_comCal = nullptr;
     QPushButton* m_comExit = nullptr;
     QLabel* m_labelStats = nullptr;
-    QMenu* m_systemMenu = nullptr;
     QAction* m_openProgram = nullptr;
-    QList<QAction*> m_fixedActions; // in the order of kFixedPorts
-    QList<QAction*> m_foundActions;
-    QAction* m_otherPort = nullptr;
-    QAction* m_virtualPort = nullptr;
     QAction* m_virtualWindowAction = nullptr;
     TrafficLogWindow* m_trafficLog = nullptr;
     QPointer<SettingsForm> m_settings;

@@ -5,6 +5,7 @@
 
 #include "ui/sampling/sampling_window.h"
 #include "ui/settings/ask.h"
+#include "ui/sim/virtual_selector_window.h"
 
 namespace quarvel {
 
@@ -28,18 +29,18 @@ void MainWindow::readThen(SettingsOpener opener)
 {
     const auto started = m_session.readSelector();
     if (!started) {
-        showStatus(started.refusalText(), link::StatusColour::Red);
+        showStatus(started.refusalText(), session::StatusColour::Red);
         return;
     }
     connect(started.operation, &session::ReadOperation::finished, this,
             [this, opener](const session::ReadResult& result) {
                 // The editor opens only on what was really read.
                 if (!result.succeeded()) {
-                    showStatus(result.message, link::StatusColour::Red);
+                    showStatus(result.message, session::StatusColour::Red);
                     return;
                 }
                 showStatus(QStringLiteral("Read %1 cells").arg(ParameterImage::kSelectorCells),
-                           link::StatusColour::Green);
+                           session::StatusColour::Green);
                 openSettings(opener);
             });
 }
@@ -118,6 +119,18 @@ void MainWindow::openSampling(bool calibration)
 SamplingWindow* MainWindow::samplingWindow() const
 {
     return m_sampling;
+}
+
+void MainWindow::openVirtualSelectorWindow()
+{
+    if (!m_session.isVirtual()) return;
+    if (!m_virtualWindow) {
+        auto* window = new VirtualSelectorWindow(m_session, this);
+        m_virtualWindow = window;
+        registerWindow(window);
+    }
+    m_virtualWindow->show();
+    m_virtualWindow->raise();
 }
 
 } // namespace quarvel

@@ -1,5 +1,6 @@
-// What keeps a selector's memory safe from the desktop program: a backup before every
-// programming, Restore Selector…, and no programming left half-done without asking.
+// The main window's programming: Program to Coin Selector, Open & Program and Restore Selector…,
+// through SafeProgramming, which keeps a backup before every programming and no programming
+// left half-done without asking.
 #include "ui/main/main_window.h"
 
 #include "session/backup.h"
@@ -8,10 +9,8 @@
 
 #include <QAction>
 #include <QDir>
-#include <QLabel>
 #include <QMenu>
-#include <QSerialPortInfo>
-#include <QSettings>
+#include <QMessageBox>
 
 namespace quarvel {
 
@@ -40,7 +39,7 @@ void MainWindow::runProgramming(const session::ProgramRequest& request, Done don
 {
     // The main status line and the window where the user acted hear the same outcome.
     m_safety.program(request, [this, done](bool succeeded, const QString& text) {
-        showStatus(text, succeeded ? link::StatusColour::Green : link::StatusColour::Red);
+        showStatus(text, succeeded ? session::StatusColour::Green : session::StatusColour::Red);
         if (done) done(succeeded, text);
     });
 }
@@ -53,7 +52,7 @@ void MainWindow::mnuRestore_Click()
     connect(dialog, &RestoreDialog::chosen, this, [this](const QString& path) {
         const session::CoinDataCheck check = session::checkCoinDataFile(path, true);
         if (!check) {
-            showStatus(session::refusalText(*check.refusal), link::StatusColour::Red);
+            showStatus(session::refusalText(*check.refusal), session::StatusColour::Red);
             return;
         }
         session::ProgramRequest request;
@@ -67,31 +66,62 @@ void MainWindow::mnuRestore_Click()
                 // The line names what was restored, not only the backup taken before it.
                 runProgramming(request, [this, path](bool succeeded, const QString& text) {
                     showStatus(QStringLiteral("Restore of %1: %2").arg(QDir::toNativeSeparators(path), text),
-                               succeeded ? link::StatusColour::Green : link::StatusColour::Red);
+                               succeeded ? session::StatusColour::Green : session::StatusColour::Red);
                 });
             });
     });
     dialog->open();
 }
 
-QString MainWindow::connectionText() const
+void MainWindow::mnuOpen_Program_Click()
 {
-    if (!m_session.isOpen()) return QStringLiteral("No port open");
-    if (m_session.isVirtual()) return QStringLiteral("Virtual selector");
-    const QString name = m_session.portName();
-    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
-        if (info.systemLocation() != name && info.portName() != name) continue;
-        QStringList about;
-        if (!info.description().isEmpty()) about << info.description();
-        if (!info.serialNumber().isEmpty()) about << info.serialNumber();
-        if (!about.isEmpty()) return QStringLiteral("Port: %1 (%2)").arg(name, about.join(QLatin1Char(' ')));
-    }
-    return QStringLiteral("Port: %1").arg(name);
+    m_session.setCdt(sampling::ReferenceStore::Calibrated);
+    m_files.chooseToOpen([this](const QString& path) {
+        if (path.isEmpty()) return;
+        const session::CoinDataCheck check = m_files.loadChecked(path, true);
+        if (!check) return;
+        programAfterConfirmation(path, check.unprogrammable, [this, path] {
+            session::ProgramRequest request;
+            request.sourceFile = path;
+            // A failure stays in view with its ranges; calibrating a half-programmed selector
+            // would hide it. Open & Program again retries.
+            runProgramming(request, [this](bool programmed, const QString&) {
+                if (programmed) openSampling(true);
+            });
+        });
+    });
 }
 
-void MainWindow::showConnection()
+// Open & Program asks once before writing, naming the file and the port; cells the selector
+// cannot hold as written are listed in the same question.
+void MainWindow::programAfterConfirmation(const QString& path, const std::vector<UnprogrammableCell>& cells,
+                                          std::function<void()> program)
 {
-    m_portLabel->setText(connectionText());
+    const QString question = QStringLiteral("Program the selector on %1 with %2?")
+                                 .arg(m_session.portName(), QDir::toNativeSeparators(path));
+    if (cells.empty()) {
+        ask(this, "ConfirmOpenProgram", question, QStringLiteral("&Program"), QStringLiteral("&Cancel"),
+            std::move(program));
+        return;
+    }
+    QStringList lines;
+    for (const UnprogrammableCell& cell : cells)
+        lines.append(QStringLiteral("cell %1 \"%2\" would be sent as %3")
+                         .arg(cell.address)
+                         .arg(QString::fromStdString(cell.text))
+                         .arg(cell.sent));
+    auto* box = new QMessageBox(QMessageBox::Warning, windowTitle(),
+                                QStringLiteral("These cells do not hold numbers the selector can take:"),
+                                QMessageBox::Yes | QMessageBox::No, this);
+    box->setObjectName(QStringLiteral("ConfirmCells"));
+    box->setInformativeText(question);
+    box->setDetailedText(lines.join(QLatin1Char('\n')));
+    box->setDefaultButton(QMessageBox::No);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    connect(box, &QMessageBox::finished, this, [program](int answer) {
+        if (answer == QMessageBox::Yes) program();
+    });
+    box->open();
 }
 
 } // namespace quarvel

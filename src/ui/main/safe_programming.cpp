@@ -1,6 +1,7 @@
 #include "ui/main/safe_programming.h"
 
 #include "session/backup.h"
+#include "session/reports.h"
 #include "session/selector_session.h"
 #include "ui/settings/ask.h"
 
@@ -78,7 +79,7 @@ void SafeProgramming::finished(const session::ProgramRequest& request, const ses
     // A backup that failed on a marginal line, or could not be written, may be done without;
     // a cancel, a lost port or an echoing line is no reason to ask.
     const bool readFailed =
-        result.backup.state == State::ReadFailed && result.reason == link::EndReason::RetriesUsedUp;
+        result.backup.state == State::ReadFailed && result.reason == session::EndReason::RetriesUsedUp;
     if (readFailed)
         askWithoutBackup(
             QStringLiteral("Could not read the selector's memory to back it up. Program anyway?"), request,

@@ -25,7 +25,7 @@ void StatusPresenter::follow(const session::SelectorSession& session)
     // A pulled adapter is named in the window of the run it ended.
     connect(&session, &session::SelectorSession::portLost, this, [this](const QString& message) {
         if (!m_window || !m_operation) return;
-        m_window->setStatusText(message, link::StatusColour::Red);
+        m_window->setStatusText(message, session::StatusColour::Red);
         m_window->enableClose();
         m_window->setCancelVisible(false);
     });
@@ -46,15 +46,15 @@ void StatusPresenter::transferStarted()
     ensureWindow()->setCancelVisible(m_operation && !m_operation->hasEnded());
 }
 
-void StatusPresenter::apply(const link::Report& report)
+void StatusPresenter::apply(const session::Report& report)
 {
     StatusWindow* w = ensureWindow();
     std::visit(
         [w](const auto& r) {
             using T = std::decay_t<decltype(r)>;
-            if constexpr (std::is_same_v<T, link::ShowText>)
+            if constexpr (std::is_same_v<T, session::ShowText>)
                 w->setStatusText(QString::fromStdString(r.text), r.colour);
-            else if constexpr (std::is_same_v<T, link::SetColour>)
+            else if constexpr (std::is_same_v<T, session::SetColour>)
                 w->setStatusColour(r.colour);
             else
                 w->setProgress(r.value, r.maximum);
@@ -62,18 +62,18 @@ void StatusPresenter::apply(const link::Report& report)
         report);
 }
 
-void StatusPresenter::transferFinished(link::Outcome outcome)
+void StatusPresenter::transferFinished(session::Outcome outcome)
 {
     switch (outcome) {
-    case link::Outcome::Succeeded:
+    case session::Outcome::Succeeded:
         if (m_window) m_window->close();
         break;
-    case link::Outcome::Failed:
+    case session::Outcome::Failed:
         // The failure stays on screen until the user closes it.
         ensureWindow()->enableClose();
         m_window->setCancelVisible(false);
         break;
-    case link::Outcome::Running:
+    case session::Outcome::Running:
         break;
     }
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "link/transfer.h"
+#include "session/reports.h"
 #include "ui/main/status_window.h"
 
 namespace quarvel::session {
@@ -44,8 +44,8 @@ public:
 
 public slots:
     void transferStarted();
-    void apply(const quarvel::link::Report& report);
-    void transferFinished(quarvel::link::Outcome outcome);
+    void apply(const session::Report& report);
+    void transferFinished(session::Outcome outcome);
 
 private:
     // The open window, created and shown when there is none, so that no report goes unseen.

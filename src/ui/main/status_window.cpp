@@ -111,13 +111,13 @@ StatusWindow::StatusWindow(QWidget* parent)
     load();
 }
 
-void StatusWindow::setStatusText(const QString& text, link::StatusColour colour)
+void StatusWindow::setStatusText(const QString& text, session::StatusColour colour)
 {
     m_labelStats->setText(text);
     setStatusColour(colour);
 }
 
-void StatusWindow::setStatusColour(link::StatusColour colour)
+void StatusWindow::setStatusColour(session::StatusColour colour)
 {
     QPalette palette = m_labelStats->palette();
     palette.setColor(QPalette::WindowText, statusColour(colour));

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "link/transfer.h"
+#include "session/reports.h"
 
 #include <QColor>
 #include <QWidget>
@@ -27,8 +27,8 @@ public:
     explicit StatusWindow(QWidget* parent = nullptr);
 
     // The status line's text and colour. The colour is the label's WindowText palette entry.
-    void setStatusText(const QString& text, link::StatusColour colour);
-    void setStatusColour(link::StatusColour colour);
+    void setStatusText(const QString& text, session::StatusColour colour);
+    void setStatusColour(session::StatusColour colour);
     // The maximum, when given, is set before the value; values outside the range are clamped.
     void setProgress(int value, std::optional<int> maximum = std::nullopt);
     void enableClose();

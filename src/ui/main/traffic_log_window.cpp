@@ -64,9 +64,9 @@ QString TrafficLogWindow::text() const
     return all;
 }
 
-void TrafficLogWindow::append(const link::TrafficEntry& entry)
+void TrafficLogWindow::append(const session::TrafficEntry& entry)
 {
-    const QString line = QString::fromStdString(link::formatTraffic(entry));
+    const QString line = QString::fromStdString(session::formatTraffic(entry));
     if (m_log && isVisible()) {
         m_log->appendPlainText(line);
         return;
@@ -107,8 +107,9 @@ void TrafficLogWindow::saveAsText()
                   const FileSaveResult saved = session::saveTextFile(
                       path, std::string_view(bytes.constData(), static_cast<size_t>(bytes.size())));
                   QPalette palette = m_result->palette();
-                  palette.setColor(QPalette::WindowText, statusColour(saved.saved ? link::StatusColour::Blue
-                                                                                  : link::StatusColour::Red));
+                  palette.setColor(
+                      QPalette::WindowText,
+                      statusColour(saved.saved ? session::StatusColour::Blue : session::StatusColour::Red));
                   m_result->setPalette(palette);
                   m_result->setText(saved.saved ? QStringLiteral("saved %1").arg(path) : saved.error);
               });

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "link/traffic.h"
+#include "session/reports.h"
 #include "ui/main/file_chooser.h"
 
 #include <QStringList>
@@ -28,7 +28,7 @@ public:
     QString text() const;
 
 public slots:
-    void append(const quarvel::link::TrafficEntry& entry);
+    void append(const session::TrafficEntry& entry);
     void clear();
     void saveAsText();
 

@@ -48,7 +48,7 @@ SamplingWindow::SamplingWindow(session::SelectorSession& session, SamplingState&
     // A run ends without a text of its own when the port goes; the user looks here, not at the
     // main window.
     connect(&m_session, &session::SelectorSession::portLost, this,
-            [this](const QString& message) { showStatus(message, link::StatusColour::Red); });
+            [this](const QString& message) { showStatus(message, session::StatusColour::Red); });
 
     load();
     setDeviceBusy(m_session.isBusy());
@@ -117,7 +117,7 @@ void SamplingWindow::reload()
 
 void SamplingWindow::showOutcome(bool succeeded, const QString& text)
 {
-    showStatus(text, succeeded ? link::StatusColour::Green : link::StatusColour::Red);
+    showStatus(text, succeeded ? session::StatusColour::Green : session::StatusColour::Red);
 }
 
 void SamplingWindow::load()
@@ -141,8 +141,8 @@ void SamplingWindow::load()
         // Nothing fills the main window's channel string, so the box stays empty.
         m_strch2->show();
         m_strch2->clear();
-        setTextColour(m_strch2, statusColour(link::StatusColour::Blue));
-        showStatus(QString::fromLatin1(kCalibrationPrompt), link::StatusColour::Red);
+        setTextColour(m_strch2, statusColour(session::StatusColour::Blue));
+        showStatus(QString::fromLatin1(kCalibrationPrompt), session::StatusColour::Red);
     }
     for (Row& row : m_rows)
         row.insert->setText(QString::fromLatin1(kInsert));
@@ -155,7 +155,7 @@ void SamplingWindow::setRunVisible(bool visible)
     m_interrept->setVisible(visible);
 }
 
-void SamplingWindow::showStatus(const QString& text, std::optional<link::StatusColour> colour)
+void SamplingWindow::showStatus(const QString& text, std::optional<session::StatusColour> colour)
 {
     m_labelStats->setText(text);
     if (colour)
@@ -168,7 +168,7 @@ bool SamplingWindow::refuseWhileRunning()
 {
     // Two transfers would share the line and corrupt each other.
     if (!m_session.isBusy()) return false;
-    showStatus(session::refusalText({session::Refusal::Kind::Busy, 0, {}}), link::StatusColour::Red);
+    showStatus(session::refusalText({session::Refusal::Kind::Busy, 0, {}}), session::StatusColour::Red);
     return true;
 }
 
@@ -186,7 +186,7 @@ void SamplingWindow::insertClicked(int index)
     const auto started = m_session.startSampling(index + 1);
     if (!started) {
         setRunVisible(false);
-        showStatus(started.refusalText(), link::StatusColour::Red);
+        showStatus(started.refusalText(), session::StatusColour::Red);
         return;
     }
     m_run = started.operation;
@@ -200,13 +200,13 @@ void SamplingWindow::interreptClicked()
     if (m_run) m_run->cancel();
 }
 
-void SamplingWindow::onReported(const link::Report& report)
+void SamplingWindow::onReported(const session::Report& report)
 {
-    if (const auto* show = std::get_if<link::ShowText>(&report)) {
+    if (const auto* show = std::get_if<session::ShowText>(&report)) {
         showStatus(QString::fromStdString(show->text), show->colour);
-    } else if (const auto* colour = std::get_if<link::SetColour>(&report)) {
+    } else if (const auto* colour = std::get_if<session::SetColour>(&report)) {
         setTextColour(m_labelStats, statusColour(colour->colour));
-    } else if (const auto* progress = std::get_if<link::SetProgress>(&report); progress && m_run) {
+    } else if (const auto* progress = std::get_if<session::SetProgress>(&report); progress && m_run) {
         // Coins accepted so far, in the row of the channel this run teaches.
         m_text1->setText(QString::number(progress->value));
         m_rows[static_cast<std::size_t>(m_run->channel() - 1)].bar->setValue(progress->value);
@@ -220,7 +220,7 @@ void SamplingWindow::onFinished(const session::SamplingResult& result)
     Row& row = m_rows[static_cast<std::size_t>(result.channel - 1)];
     row.samples = result.samples;
     row.reference = result.reference;
-    showStatus(result.successText, link::StatusColour::Green);
+    showStatus(result.successText, session::StatusColour::Green);
     refreshQuality();
 }
 
@@ -282,7 +282,7 @@ void SamplingWindow::followDocument(const session::DocumentChange& change)
     }
     m_stale = true;
     showStatus(QStringLiteral("While coin values were typed here, the selector's settings were replaced."),
-               link::StatusColour::Red);
+               session::StatusColour::Red);
 }
 
 void SamplingWindow::setDeviceBusy(bool busy)
@@ -297,7 +297,7 @@ void SamplingWindow::setDeviceBusy(bool busy)
 void SamplingWindow::tsmrClicked()
 {
     if (const auto refusal = m_session.sendTsmr())
-        showStatus(session::refusalText(*refusal), link::StatusColour::Red);
+        showStatus(session::refusalText(*refusal), session::StatusColour::Red);
 }
 
 bool SamplingWindow::hasTypedValues() const
@@ -321,7 +321,7 @@ bool SamplingWindow::takeBackValues()
     }
     const sampling::CoinValueTakeBack back = sampling::takeBackCoinValues(m_session.image(), money, taken);
     if (back.outcome == sampling::CoinValueTakeBack::Outcome::Refused) {
-        showStatus(QString::fromStdString(back.message), link::StatusColour::Red);
+        showStatus(QString::fromStdString(back.message), session::StatusColour::Red);
         m_rows[static_cast<std::size_t>(back.channel - 1)].money->setFocus();
         return false;
     }

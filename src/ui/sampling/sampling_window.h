@@ -1,9 +1,9 @@
 #pragma once
 
-#include "link/transfer.h"
 #include "sampling/channel_reference.h"
 #include "sampling/measurement_record.h"
 #include "session/operation.h"
+#include "session/reports.h"
 #include "ui/sampling/sampling_state.h"
 
 #include <QList>
@@ -113,14 +113,14 @@ private:
     void programClicked();
     void exitClicked();
     void tsmrClicked();
-    void onReported(const link::Report& report);
+    void onReported(const session::Report& report);
     void onFinished(const session::SamplingResult& result);
     void followDocument(const session::DocumentChange& change);
     void setDeviceBusy(bool busy);
     void refreshQuality();
     void setRunVisible(bool visible);
     bool refuseWhileRunning();
-    void showStatus(const QString& text, std::optional<link::StatusColour> colour);
+    void showStatus(const QString& text, std::optional<session::StatusColour> colour);
     void placeServiceButton();
 
     session::SelectorSession& m_session;

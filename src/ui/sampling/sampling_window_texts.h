@@ -1,6 +1,6 @@
 #pragma once
 
-#include "link/transfer.h"
+#include "session/reports.h"
 #include "ui/sampling/sampling_window.h"
 #include "ui/status_colour.h"
 
