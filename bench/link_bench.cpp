@@ -36,6 +36,7 @@
 #include <cstdio>
 #include <ctime>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include <fcntl.h>
@@ -230,7 +231,8 @@ void reportTurnaround(const std::vector<link::SerialLink::TurnaroundStamp>& stam
     row("after the write: traffic and status reports (off the path)", reports);
 }
 
-bool ownCostPty(int reads)
+// Own cost per exchange over the pty, median in us; nothing when the pty could not be used.
+std::optional<double> ownCostPty(int reads)
 {
     bench::WireSelector selector(false);
     std::string error;
@@ -238,17 +240,18 @@ bool ownCostPty(int reads)
     QString openError;
     if (!selector.start(&error)) {
         std::fprintf(stderr, "pty: %s\n", error.c_str());
-        return false;
+        return std::nullopt;
     }
     if (!serial.openPort(QString::fromStdString(selector.slavePath()), &openError)) {
         std::fprintf(stderr, "pty: %s\n", qPrintable(openError));
-        return false;
+        return std::nullopt;
     }
     serial.setStampTurnaround(true);
     selector.takeExchanges();
-    reportOwnCost("pty", ownCostRuns(serial, selector, reads));
+    const auto gaps = ownCostRuns(serial, selector, reads);
+    reportOwnCost("pty", gaps);
     reportTurnaround(serial.takeTurnaroundStamps(), selector.takeExchanges());
-    return true;
+    return percentileUs(gaps, 0.5);
 }
 
 // The same exchanges from a plain blocking client with no event loop: what the pty and the
@@ -256,13 +259,18 @@ bool ownCostPty(int reads)
 // Returns the mean time from one request to the next, in microseconds.
 // With waitInPoll the client waits in poll() before each read, as every event loop does: what
 // waking through poll() costs the kernel's way, beside the blocking read.
-double ptyFloor(int reads, bool wireTime, bool waitInPoll = false)
+struct Floor
+{
+    double requestToRequestUs = 0; // mean
+    double gapUs = 0;              // median host gap, seen from the selector
+};
+Floor ptyFloor(int reads, bool wireTime, bool waitInPoll = false)
 {
     bench::WireSelector selector(wireTime);
     std::string error;
-    if (!selector.start(&error)) return 0;
+    if (!selector.start(&error)) return {};
     const int fd = ::open(selector.slavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) return 0;
+    if (fd < 0) return {};
     termios tio{};
     ::tcgetattr(fd, &tio);
     ::cfmakeraw(&tio);
@@ -299,7 +307,7 @@ double ptyFloor(int reads, bool wireTime, bool waitInPoll = false)
     else
         printRow("  floor: host gap of a blocking C client on the wire-exact line, median", "report",
                  format("%.1f us", median));
-    return static_cast<double>(lastSend - firstSend) / 1000.0 / (reads * kReadCells - 1);
+    return {static_cast<double>(lastSend - firstSend) / 1000.0 / (reads * kReadCells - 1), median};
 }
 
 // The program's CPU during a run: the whole process less the selector's thread.
@@ -414,7 +422,8 @@ bool wireExact(int rounds)
 
     // Where the time over the line's own goes: the host's gap, seen from the selector, beside a
     // blocking C client's on the same kind of line.
-    const double floorUs = ptyFloor(1, true);
+    const Floor floor = ptyFloor(1, true);
+    const double floorUs = floor.requestToRequestUs;
     std::printf(
         "request to request: quarvel %.1f us, naive loop %.1f us, blocking C client %.1f us, line %.1f us\n",
         median(exchangeUs), (naive.wall - pause) / (kReadCells - 1) * 1e6, floorUs, kExchangeSeconds * 1e6);
@@ -422,8 +431,15 @@ bool wireExact(int rounds)
     const double floorRatio = ((kReadCells - 1) * floorUs / 1e6 + pause) / readBound(pause);
     printRow("  floor: full read / line bound of a blocking C client (wire-exact pty)", "report",
              format("%.4f", floorRatio));
-    printRow("  host gap per exchange on the wire-exact line, median", "report",
-             format("%.1f us", percentileUs(hostGaps, 0.5)));
+    const double hostGap = percentileUs(hostGaps, 0.5);
+    printRow("  host gap per exchange on the wire-exact line, median", "report", format("%.1f us", hostGap));
+    // Against the C client measured in this same run.
+    printRow("host gap median - the C client's", "<= 10 us", format("%+.1f us", hostGap - floor.gapUs),
+             hostGap - floor.gapUs <= 10);
+    printRow("full read ratio - the C client's", "<= 0.002", format("%+.4f", readRatio - floorRatio),
+             readRatio - floorRatio <= 0.002);
+    printRow("full programming ratio - the C client's read ratio", "<= 0.002",
+             format("%+.4f", programRatio - floorRatio), programRatio - floorRatio <= 0.002);
     printRow("  request to request: quarvel / naive loop / C client / line", "report",
              format("%.0f / ", median(exchangeUs)) +
                  format("%.0f / ", (naive.wall - pause) / (kReadCells - 1) * 1e6) +
@@ -493,8 +509,12 @@ int main(int argc, char** argv)
 
     std::printf("QUARVEL link bench, %d rounds\n", rounds);
     ownCostInProcess(rounds);
-    bool ok = ownCostPty(rounds);
-    ptyFloor(rounds, false);
+    const std::optional<double> ownCost = ownCostPty(rounds);
+    bool ok = ownCost.has_value();
+    const Floor blocking = ptyFloor(rounds, false);
+    if (ownCost && blocking.gapUs > 0)
+        printRow("own cost per exchange over the pty / the C client's", "<= 1.3",
+                 format("%.2f", *ownCost / blocking.gapUs), *ownCost / blocking.gapUs <= 1.3);
     ptyFloor(rounds, false, true);
     ok = wireExact(rounds) && ok;
     silentRead();
