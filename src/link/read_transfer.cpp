@@ -7,8 +7,8 @@
 
 namespace quarvel::link {
 
-ReadTransfer::ReadTransfer(ParameterImage& image, int first, int last)
-    : m_image(image), m_first(first), m_last(last)
+ReadTransfer::ReadTransfer(ParameterImage& image, int first, int last, Pause afterSuccess)
+    : m_image(image), m_first(first), m_last(last), m_afterSuccess(afterSuccess)
 {}
 
 Step ReadTransfer::start()
@@ -55,7 +55,7 @@ Step ReadTransfer::reply(std::span<const std::uint8_t> bytes)
         m_summary.reason = EndReason::Succeeded;
         Step done;
         done.outcome = Outcome::Succeeded;
-        done.pause = Pause::FromLastSend;
+        done.pause = m_afterSuccess;
         done.taken = taken;
         return done;
     }

@@ -20,9 +20,11 @@ public:
     // Failed exchanges a whole transfer absorbs; the one that reaches this count ends it.
     static constexpr int kFailureBudget = 5;
 
-    // The image must outlive the transfer. first..last lies within 0..188.
-    explicit ReadTransfer(ParameterImage& image, int first = 0,
-                          int last = ParameterImage::kSelectorCells - 1);
+    // The image must outlive the transfer. first..last lies within 0..188. A read that another
+    // of the same operation follows at once may end without the closing pause when it
+    // succeeds: every exchange was answered, so nothing is left on the line to settle.
+    explicit ReadTransfer(ParameterImage& image, int first = 0, int last = ParameterImage::kSelectorCells - 1,
+                          Pause afterSuccess = Pause::FromLastSend);
 
     Step start() override;
     Step reply(std::span<const std::uint8_t> bytes) override;
@@ -50,6 +52,7 @@ private:
     ParameterImage& m_image;
     int m_first;
     int m_last;
+    Pause m_afterSuccess;
     State m_state = State::Idle;
     int m_address = 0;
     int m_failures = 0;

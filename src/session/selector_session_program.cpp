@@ -76,7 +76,8 @@ Started<ProgramOperation> SelectorSession::program(const ProgramRequest& request
     auto* operation = new ProgramOperation(*this);
     r.next = 1;
     std::vector<std::unique_ptr<link::Transfer>> jobs;
-    jobs.push_back(std::make_unique<link::ReadTransfer>(r.probe, 0, 1));
+    // The line probe: the next step follows at once, with no closing pause between.
+    jobs.push_back(std::make_unique<link::ReadTransfer>(r.probe, 0, 1, link::Pause::None));
     auto started = begin(operation, std::move(jobs));
     if (!started) d->program.reset();
     return started;
@@ -107,8 +108,11 @@ void SelectorSession::startProgramStep()
         if (run.cancelled) return endProgramming(link::EndReason::Cancelled, QStringLiteral("Cancelled"));
     }
     std::vector<std::unique_ptr<link::Transfer>> jobs;
+    // The operation's reads follow one another, or a write, at once: a closing pause after
+    // each would add 300 ms a step. The last step of all keeps it.
+    const link::Pause afterRead = run.next < run.steps.size() ? link::Pause::None : link::Pause::FromLastSend;
     if (step.into)
-        jobs.push_back(std::make_unique<link::ReadTransfer>(*step.into, step.first, step.last));
+        jobs.push_back(std::make_unique<link::ReadTransfer>(*step.into, step.first, step.last, afterRead));
     else
         jobs.push_back(std::make_unique<link::ProgramTransfer>(run.result.sent, step.first, step.last));
     d->rangeProgress = 0;

@@ -141,6 +141,22 @@ TEST(ReadTransfer, CleanReadStoresAllCellsAndNothingElse)
                                                    SetProgress{0, 189}, kBlue, at(0)}));
 }
 
+// A read that another of the same operation follows at once skips the closing pause only
+// when every exchange was answered; a failed one keeps it, for what may still be on the line.
+TEST(ReadTransfer, APauseLessReadStillPausesAfterAFailure)
+{
+    FakeSelector selector;
+    ParameterImage image;
+    ReadTransfer good(image, 0, 1, Pause::None);
+    EXPECT_EQ(drive(good, selector).last.pause, Pause::None);
+    FakeSelector silent(
+        {{0, Act::TimeOut}, {0, Act::TimeOut}, {0, Act::TimeOut}, {0, Act::TimeOut}, {0, Act::TimeOut}});
+    ReadTransfer failed(image, 0, 1, Pause::None);
+    const Trace run = drive(failed, silent);
+    EXPECT_EQ(run.last.outcome, Outcome::Failed);
+    EXPECT_EQ(run.last.pause, Pause::FromLastSend);
+}
+
 TEST(ReadTransfer, FailureBudgetCoversTheWholeRead)
 {
     struct Case
