@@ -18,7 +18,6 @@ public:
     ~SignalWatcher() override;
 
     // False when the handlers could not be installed.
-    bool isWatching() const { return m_watching; }
 
 signals:
     void received(int signalNumber);
