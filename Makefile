@@ -84,7 +84,7 @@ format:
 	@find src tests cli app bench fuzz -name '*.cpp' -o -name '*.h' | xargs clang-format -i
 
 # Fails, listing the files, when clang-format would change any.
-check-format:
+check-format: deps
 	@find src tests cli app bench fuzz -name '*.cpp' -o -name '*.h' | xargs clang-format --dry-run -Werror
 
 # What CI runs first: the tree formatted, the levels kept, and the suite built with warnings as errors.
