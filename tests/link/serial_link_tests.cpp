@@ -11,6 +11,13 @@
 #include "sim/qt/pty_bridge.h"
 #endif
 
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <unistd.h>
+#endif
+
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QSignalSpy>
@@ -18,8 +25,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 using namespace quarvel;
@@ -430,6 +442,76 @@ TEST(SerialLinkPty, HangUpWhileWaitingForCoinsIsALostPort)
     EXPECT_FALSE(b.spy.finish());
     EXPECT_EQ(b.spy.lost.size(), 1);
     EXPECT_TRUE(samples.empty());
+}
+
+// The selector on a thread of its own, answering at once: its line moves whatever the thread
+// of the link's owner is doing.
+class ThreadedSelector
+{
+public:
+    ThreadedSelector()
+    {
+        model.loadMemory(sim::VirtualSelector::factoryMemory());
+        m_master = ::posix_openpt(O_RDWR | O_NOCTTY);
+        if (m_master < 0 || ::grantpt(m_master) != 0 || ::unlockpt(m_master) != 0) return;
+        path = QString::fromLocal8Bit(::ptsname(m_master));
+        m_thread = std::thread([this] { serve(); });
+    }
+    ~ThreadedSelector()
+    {
+        m_stop = true;
+        if (m_thread.joinable()) m_thread.join();
+        if (m_master >= 0) ::close(m_master);
+    }
+    // Waits, without an event loop, until the selector has taken `count` frames.
+    bool waitForFrames(std::size_t count)
+    {
+        std::unique_lock lock(m_mutex);
+        return m_seen.wait_for(lock, std::chrono::seconds(10), [&] { return model.log().size() >= count; });
+    }
+
+    sim::VirtualSelector model;
+    QString path;
+
+private:
+    void serve()
+    {
+        std::uint8_t buffer[64];
+        while (!m_stop) {
+            pollfd p{m_master, POLLIN, 0};
+            if (::poll(&p, 1, 20) <= 0) continue;
+            const ssize_t n = ::read(m_master, buffer, sizeof buffer);
+            if (n <= 0) continue;
+            const std::lock_guard lock(m_mutex);
+            for (const auto& emission : model.receive(std::span(buffer, static_cast<std::size_t>(n)), 0))
+                [[maybe_unused]] auto written =
+                    ::write(m_master, emission.bytes.data(), emission.bytes.size());
+            m_seen.notify_all();
+        }
+    }
+
+    int m_master = -1;
+    std::atomic<bool> m_stop{false};
+    std::mutex m_mutex;
+    std::condition_variable m_seen;
+    std::thread m_thread;
+};
+
+// A busy window (a long repaint, a dialog being built) must not hold up the line: each reply
+// is answered by the next request while the thread that owns the link does something else.
+TEST(SerialLinkPty, RequestsFollowRepliesWhileTheOwnerIsBusy)
+{
+    ThreadedSelector selector;
+    ASSERT_FALSE(selector.path.isEmpty());
+    SerialLink link;
+    Spies spy{link};
+    QString error;
+    ASSERT_TRUE(link.openPort(selector.path, &error)) << error.toStdString();
+    ParameterImage image;
+    ASSERT_TRUE(link.run(readJob(image)));
+    EXPECT_TRUE(selector.waitForFrames(189));
+    ASSERT_TRUE(spy.finish());
+    expectSelectorCells(image, selector.model);
 }
 
 #endif

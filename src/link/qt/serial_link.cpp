@@ -1,10 +1,16 @@
 #include "link/qt/serial_link.h"
 
 #include "link/qt/low_latency.h"
+#ifdef Q_OS_UNIX
+#include "link/qt/line_thread.h"
+#endif
 
 #include <QIODevice>
 
 #ifdef Q_OS_UNIX
+#include <cerrno>
+#include <poll.h>
+#include <termios.h>
 #include <unistd.h>
 #endif
 
@@ -45,20 +51,22 @@ SerialLink::SerialLink(QObject* parent) : QObject(parent)
 SerialLink::~SerialLink()
 {
     // Quietly: whoever listens may be going away with us.
+    stopLineThread();
     disconnectDevice();
     m_timer.stop();
-    m_hangUpWatch.reset();
     if (m_ownedPort && m_savedSerialFlags) restoreSerialFlags(*m_ownedPort, *m_savedSerialFlags);
     if (m_ownedPort) m_ownedPort->close();
 }
 
 void SerialLink::setTiming(Timing timing)
 {
+    const Lock lock(m_mutex);
     m_engine.setTiming(timing);
 }
 
 SerialLink::Timing SerialLink::timing() const
 {
+    const Lock lock(m_mutex);
     return m_engine.timing();
 }
 
@@ -74,7 +82,29 @@ QString SerialLink::noPortText()
 
 bool SerialLink::isBusy() const
 {
+    const Lock lock(m_mutex);
     return m_engine.isRunning();
+}
+
+bool SerialLink::isThreaded() const
+{
+#ifdef Q_OS_UNIX
+    return m_line != nullptr;
+#else
+    return false;
+#endif
+}
+
+void SerialLink::setStampTurnaround(bool on)
+{
+    const Lock lock(m_mutex);
+    m_stamping = on;
+}
+
+std::vector<SerialLink::TurnaroundStamp> SerialLink::takeTurnaroundStamps()
+{
+    const Lock lock(m_mutex);
+    return std::exchange(m_stamps, {});
 }
 
 bool SerialLink::run(std::vector<std::unique_ptr<Transfer>> jobs, QString* refusal)
@@ -83,12 +113,16 @@ bool SerialLink::run(std::vector<std::unique_ptr<Transfer>> jobs, QString* refus
         if (refusal) *refusal = noPortText();
         return false;
     }
-    auto actions = m_engine.run(std::move(jobs), now());
-    if (!actions) {
-        if (refusal) *refusal = busyText();
-        return false;
+    {
+        const Lock lock(m_mutex);
+        auto actions = m_engine.run(std::move(jobs), now());
+        if (!actions) {
+            if (refusal) *refusal = busyText();
+            return false;
+        }
+        execute(std::move(*actions));
     }
-    execute(std::move(*actions));
+    deliver();
     return true;
 }
 
@@ -98,28 +132,45 @@ bool SerialLink::sendFrame(const Frame& frame, QString* refusal)
         if (refusal) *refusal = noPortText();
         return false;
     }
-    auto actions = m_engine.sendFrame(frame, now());
-    if (!actions) {
-        if (refusal) *refusal = busyText();
-        return false;
+    {
+        const Lock lock(m_mutex);
+        auto actions = m_engine.sendFrame(frame, now());
+        if (!actions) {
+            if (refusal) *refusal = busyText();
+            return false;
+        }
+        execute(std::move(*actions));
     }
-    execute(std::move(*actions));
+    deliver();
     return true;
 }
 
 void SerialLink::cancel()
 {
-    execute(m_engine.abort(Transfer::AbortReason::UserCancel, now()));
+    {
+        const Lock lock(m_mutex);
+        execute(m_engine.abort(Transfer::AbortReason::UserCancel, now()));
+    }
+    deliver();
 }
 
 void SerialLink::onReadyRead()
 {
     if (!m_device || m_lost) return;
+    {
+        const Lock lock(m_mutex);
+        const QByteArray bytes = m_device->readAll();
+        if (!bytes.isEmpty())
+            bytesArrived(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+                         static_cast<std::size_t>(bytes.size()));
+    }
+    deliver();
+}
+
+void SerialLink::bytesArrived(const std::uint8_t* data, std::size_t size)
+{
     const std::int64_t seenNs = m_stamping ? steadyNs() : 0;
-    const QByteArray bytes = m_device->readAll();
-    if (bytes.isEmpty()) return;
-    const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.constData());
-    auto actions = m_engine.bytesArrived(std::span(data, static_cast<std::size_t>(bytes.size())), now());
+    auto actions = m_engine.bytesArrived(std::span(data, size), now());
     if (m_stamping) m_stamp = TurnaroundStamp{seenNs, steadyNs(), 0, 0, 0};
     execute(std::move(actions));
     if (m_stamp && m_stamp->writtenNs != 0) {
@@ -138,61 +189,142 @@ std::int64_t SerialLink::steadyNs()
 
 void SerialLink::onTimer()
 {
-    execute(m_engine.timerFired(m_timerTag, now()));
+    {
+        const Lock lock(m_mutex);
+        execute(m_engine.timerFired(m_timerTag, now()));
+    }
+    deliver();
 }
 
+// What touches the line is done at once, on whichever thread the engine decided; what tells
+// of it waits in order for the link's own thread. So a request never waits for the traffic
+// log or the status window of the reply before it.
 void SerialLink::execute(LinkEngine::Actions actions)
 {
-    // The engine lists a reply's traffic and status reports before the request that follows
-    // it, and their listeners (status window, traffic log) take a good part of a millisecond.
-    // The selector waits for none of that: when only reports come before it, the request goes
-    // on the line first and every signal still follows in the engine's order.
-    const auto isReport = [](const LinkEngine::Action& a) {
-        return std::holds_alternative<LinkEngine::Status>(a) ||
-               std::holds_alternative<LinkEngine::Traffic>(a) ||
-               std::holds_alternative<LinkEngine::StopTimer>(a);
-    };
-    const auto write = std::find_if(actions.begin(), actions.end(), [](const auto& a) {
-        return std::holds_alternative<LinkEngine::Write>(a);
-    });
-    const bool writeFirst =
-        write != actions.end() && write != actions.begin() && std::all_of(actions.begin(), write, isReport);
-    if (writeFirst) {
-        const Frame frame = std::get<LinkEngine::Write>(*write).frame;
-        m_pending.emplace_back([this, frame] { writeToDevice(frame); });
-    }
-    for (auto it = actions.begin(); it != actions.end(); ++it) {
-        if (writeFirst && it == write) {
-            const Frame frame = std::get<LinkEngine::Write>(*it).frame;
-            m_pending.emplace_back([this, frame] { emit frameSent(frame); });
-            continue;
+    for (auto& action : actions) {
+        if (const auto* write = std::get_if<LinkEngine::Write>(&action)) {
+            writeFrame(write->frame);
+            note([this, frame = write->frame] { emit frameSent(frame); });
+        } else if (std::holds_alternative<LinkEngine::Flush>(action)) {
+            flushInput();
+        } else if (const auto* arm = std::get_if<LinkEngine::ArmTimer>(&action)) {
+            m_timerTag = arm->tag;
+            setEngineDeadline(arm->ms);
+        } else if (std::holds_alternative<LinkEngine::StopTimer>(action)) {
+            setEngineDeadline(std::nullopt);
+        } else if (auto* traffic = std::get_if<LinkEngine::Traffic>(&action)) {
+            noteTraffic(std::move(traffic->entry));
+        } else if (const auto* status = std::get_if<LinkEngine::Status>(&action)) {
+            note([this, report = status->report] { emit reported(report); });
+        } else if (std::holds_alternative<LinkEngine::TransferStarted>(action)) {
+            note([this] { emit transferStarted(); });
+        } else if (const auto* finished = std::get_if<LinkEngine::TransferFinished>(&action)) {
+            m_notesUrgent = true;
+            note([this, f = *finished] {
+                emit transferEnded(f.summary);
+                emit transferFinished(f.outcome);
+            });
+        } else if (const auto* ran = std::get_if<LinkEngine::RunFinished>(&action)) {
+            m_notesUrgent = true;
+            note([this, ok = ran->allSucceeded] { emit runFinished(ok); });
         }
-        m_pending.emplace_back([this, action = std::move(*it)] { perform(action); });
     }
-    post({});
 }
 
-void SerialLink::writeToDevice(const Frame& frame)
+void SerialLink::setEngineDeadline(std::optional<int> ms)
 {
-    if (!m_device || m_lost) return;
-    if (m_stamp && m_stamp->writingNs == 0) m_stamp->writingNs = steadyNs();
 #ifdef Q_OS_UNIX
-    // Five bytes go straight to the driver: QSerialPort would copy them into its buffer, write
-    // them on flush() and wake the event loop once more for the write notifier it arms.
-    if (m_ownedPort && m_device == m_ownedPort.get() && m_ownedPort->bytesToWrite() == 0) {
-        const ssize_t n = ::write(static_cast<int>(m_ownedPort->handle()), frame.data(), kFrameSize);
-        if (n == kFrameSize) {
-            if (m_stamp && m_stamp->writtenNs == 0) m_stamp->writtenNs = steadyNs();
-            return;
-        }
-        if (n > 0) {
-            // The driver took part of it (it never does for five bytes): Qt sends the rest.
-            m_ownedPort->write(reinterpret_cast<const char*>(frame.data()) + n, kFrameSize - n);
-            m_ownedPort->flush();
-            return;
-        }
+    if (m_line) {
+        m_line->setDeadline(LineThread::Alarm::Engine,
+                            ms ? std::optional(LineThread::Clock::now() + std::chrono::milliseconds(*ms))
+                               : std::nullopt);
+        return;
     }
 #endif
+    if (ms)
+        m_timer.start(*ms);
+    else
+        m_timer.stop();
+}
+
+void SerialLink::note(std::function<void()> signal)
+{
+    m_notes.push_back(std::move(signal));
+}
+
+// The line thread has noted something. The end of a transfer is heard of at once: the next
+// step waits for it. Traffic and progress wait a moment (kNotesDelay), so the owner's thread
+// wakes once for many exchanges and never beside a request on its way to the selector.
+void SerialLink::postDelivery()
+{
+    if (m_deliveryPosted || m_notes.empty()) return;
+#ifdef Q_OS_UNIX
+    if (!m_notesUrgent && m_line) {
+        if (!m_notesDue) {
+            m_notesDue = true;
+            m_line->setDeadline(LineThread::Alarm::Notes, LineThread::Clock::now() + kNotesDelay);
+        }
+        return;
+    }
+#endif
+    m_deliveryPosted = true;
+    QMetaObject::invokeMethod(this, &SerialLink::deliver, Qt::QueuedConnection);
+}
+
+// A slot that calls back into the link while a signal is being emitted only adds to the
+// notes, after the rest of the batch: signals come out in the order they were noted, and those
+// of one engine call are never interleaved with those of the next. One lock a batch: the line
+// thread needs the mutex for every reply.
+void SerialLink::deliver()
+{
+    if (m_delivering) return;
+    m_delivering = true;
+    // A slot may delete the link from inside one of its signals.
+    const QPointer<SerialLink> alive(this);
+    for (;;) {
+        std::deque<std::function<void()>> batch;
+        {
+            const Lock lock(m_mutex);
+            batch.swap(m_notes);
+            m_deliveryPosted = false;
+            m_notesUrgent = false;
+        }
+        if (batch.empty()) break;
+        for (auto& signal : batch) {
+            signal();
+            if (!alive) return;
+        }
+    }
+    m_delivering = false;
+}
+
+void SerialLink::writeFrame(const Frame& frame)
+{
+    // The line thread never looks at m_device: it is the owner's, and the thread is stopped
+    // before it changes.
+    if (m_lost) return;
+    if (m_stamp && m_stamp->writingNs == 0) m_stamp->writingNs = steadyNs();
+#ifdef Q_OS_UNIX
+    if (m_line) {
+        for (std::size_t done = 0; done < kFrameSize;) {
+            const ssize_t n = ::write(m_lineFd, frame.data() + done, kFrameSize - done);
+            if (n > 0) {
+                done += static_cast<std::size_t>(n);
+            } else if (n < 0 && errno == EAGAIN) {
+                // The driver's buffer is full (it never is for five bytes on a working line).
+                // What cannot go within an exchange time-out is a lost frame, and retried.
+                pollfd p{m_lineFd, POLLOUT, 0};
+                if (::poll(&p, 1, m_engine.timing().replyTimeoutMs) <= 0) return;
+            } else if (n < 0 && errno != EINTR) {
+                lineLost();
+                return;
+            }
+        }
+        if (m_stamp && m_stamp->writtenNs == 0) m_stamp->writtenNs = steadyNs();
+        return;
+    }
+#endif
+    if (!m_device) return;
     m_device->write(reinterpret_cast<const char*>(frame.data()), kFrameSize);
     // QSerialPort only queues a write until its next pass of the event loop; the selector is
     // waiting, so hand the frame to the driver now.
@@ -200,74 +332,43 @@ void SerialLink::writeToDevice(const Frame& frame)
     if (m_stamp && m_stamp->writtenNs == 0) m_stamp->writtenNs = steadyNs();
 }
 
-// Runs queued work in order. A slot that calls back into the link while a signal is being
-// emitted only appends to the queue, so actions of one engine call are never interleaved with
-// those of the next.
-void SerialLink::post(std::function<void()> task)
+void SerialLink::noteTraffic(TrafficEntry entry)
 {
-    if (task) m_pending.push_back(std::move(task));
-    if (m_executing) return;
-    m_executing = true;
-    // A slot may delete the link from inside one of its signals.
-    const QPointer<SerialLink> alive(this);
-    while (!m_pending.empty()) {
-        auto next = std::move(m_pending.front());
-        m_pending.pop_front();
-        next();
-        if (!alive) return;
-    }
-    m_executing = false;
-}
-
-void SerialLink::perform(const LinkEngine::Action& action)
-{
-    std::visit(
-        [this](const auto& a) {
-            using A = std::decay_t<decltype(a)>;
-            if constexpr (std::is_same_v<A, LinkEngine::Flush>) {
-                flushDevice();
-            } else if constexpr (std::is_same_v<A, LinkEngine::Write>) {
-                writeToDevice(a.frame);
-                emit frameSent(a.frame);
-            } else if constexpr (std::is_same_v<A, LinkEngine::ArmTimer>) {
-                m_timerTag = a.tag;
-                m_timer.start(a.ms);
-            } else if constexpr (std::is_same_v<A, LinkEngine::StopTimer>) {
-                m_timer.stop();
-            } else if constexpr (std::is_same_v<A, LinkEngine::Status>) {
-                emit reported(a.report);
-            } else if constexpr (std::is_same_v<A, LinkEngine::TransferStarted>) {
-                emit transferStarted();
-            } else if constexpr (std::is_same_v<A, LinkEngine::TransferFinished>) {
-                emit transferEnded(a.summary);
-                emit transferFinished(a.outcome);
-            } else if constexpr (std::is_same_v<A, LinkEngine::Traffic>) {
-                emitTraffic(a.entry);
-            } else if constexpr (std::is_same_v<A, LinkEngine::RunFinished>) {
-                emit runFinished(a.allSucceeded);
-            }
-        },
-        action);
-}
-
-void SerialLink::emitTraffic(TrafficEntry entry)
-{
-    // The engine's milliseconds are enough for it; a trace reads better with microseconds.
+    // Stamped when it happens, which may be well before it is shown. The engine's
+    // milliseconds are enough for it; a trace reads better with microseconds.
     const qint64 us = m_clock.nsecsElapsed() / 1000;
     entry.timeMs = us / 1000;
     entry.fractionUs = static_cast<int>(us % 1000);
+    note([this, entry = std::move(entry)] { emitTraffic(entry); });
+}
+
+void SerialLink::emitTraffic(const TrafficEntry& entry)
+{
     qCDebug(lcLink).noquote() << QString::fromStdString(formatTraffic(entry));
     emit traffic(entry);
 }
 
-void SerialLink::flushDevice()
+void SerialLink::flushInput()
 {
-    if (!m_device || m_lost) return;
-    const QByteArray stale = m_device->readAll();
-    if (!stale.isEmpty())
-        emitTraffic(TrafficEntry{0, 0, Direction::Received, {stale.begin(), stale.end()}, kNoiseDropped});
-    // Bytes the driver holds but Qt has not fetched yet are just as stale.
-    if (m_ownedPort && m_device == m_ownedPort.get()) m_ownedPort->clear(QSerialPort::Input);
+    if (m_lost) return;
+    std::vector<std::uint8_t> stale;
+#ifdef Q_OS_UNIX
+    if (m_line) {
+        // The line thread reads only under the mutex held here: whatever the driver has, the
+        // engine has not seen.
+        std::uint8_t buffer[256];
+        for (ssize_t n = 0; (n = ::read(m_lineFd, buffer, sizeof buffer)) > 0;)
+            stale.insert(stale.end(), buffer, buffer + n);
+        ::tcflush(m_lineFd, TCIFLUSH);
+    }
+#endif
+    if (stale.empty() && m_device && !isThreaded()) {
+        const QByteArray bytes = m_device->readAll();
+        stale.assign(bytes.begin(), bytes.end());
+        // Bytes the driver holds but Qt has not fetched yet are just as stale.
+        if (m_ownedPort && m_device == m_ownedPort.get()) m_ownedPort->clear(QSerialPort::Input);
+    }
+    if (!stale.empty()) noteTraffic(TrafficEntry{0, 0, Direction::Received, std::move(stale), kNoiseDropped});
 }
 
 } // namespace quarvel::link

@@ -13,14 +13,15 @@
 #include <QObject>
 #include <QPointer>
 #include <QSerialPort>
-#include <QSocketNotifier>
 #include <QString>
 #include <QTimer>
 
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -29,17 +30,26 @@ class QIODevice;
 
 namespace quarvel::link {
 
+#ifdef Q_OS_UNIX
+class LineThread;
+#endif
+
 // Every frame on the line with its meaning, at debug level; off unless enabled by a logging
 // rule such as QT_LOGGING_RULES="quarvel.link.debug=true".
 Q_DECLARE_LOGGING_CATEGORY(lcLink)
 
-// The one connection to the selector. Runs queued transfers on an open byte device, event
-// driven on the caller's thread: readyRead feeds the engine, one precise single-shot timer
-// serves time-outs and closing pauses. It never spins, sleeps or runs a nested event loop.
+// The one connection to the selector. Runs queued transfers on an open port or byte device.
+// It never spins, sleeps or runs a nested event loop.
 //
-// Signals are emitted from inside the calls that cause them (run, cancel, closePort) as well
-// as from the event loop. Slots may start the next run or cancel from any of them: actions are
-// carried out strictly in order, never interleaved.
+// A serial port it opens itself on POSIX is waited for on a thread of its own (LineThread):
+// the reply is read, the engine decides and the next request is written in one call, without
+// the event loop. Elsewhere (an attached device, Windows) readyRead feeds the engine on the
+// caller's thread and a precise single-shot timer serves time-outs and closing pauses.
+//
+// Signals are always emitted on the thread the link lives on, in the engine's order: from
+// inside the calls that cause them (run, cancel, closePort) and from the event loop. Slots may
+// start the next run or cancel from any of them; frames go on the line as soon as the engine
+// decides, before the signals that describe them.
 class SerialLink : public QObject
 {
     Q_OBJECT
@@ -93,8 +103,8 @@ public:
         std::int64_t writtenNs = 0;
         std::int64_t reportedNs = 0;
     };
-    void setStampTurnaround(bool on) { m_stamping = on; }
-    std::vector<TurnaroundStamp> takeTurnaroundStamps() { return std::exchange(m_stamps, {}); }
+    void setStampTurnaround(bool on);
+    std::vector<TurnaroundStamp> takeTurnaroundStamps();
 
 signals:
     void transferStarted();
@@ -116,40 +126,68 @@ private slots:
     void onDeviceError(QSerialPort::SerialPortError error);
 
 private:
-    void watchForHangUp();
+    using Lock = std::unique_lock<std::mutex>;
+    // How long traffic and progress from the line thread may wait to be heard of: a request
+    // takes 2.6 ms on the wire, so its selector is still listening when the owner wakes.
+    static constexpr std::chrono::milliseconds kNotesDelay{1};
+
     std::int64_t now() const { return m_clock.elapsed(); }
+    // Whether a line thread serves the port (else the device's signals and m_timer do).
+    bool isThreaded() const;
     static std::int64_t steadyNs();
-    void emitTraffic(TrafficEntry entry);
+#ifdef Q_OS_UNIX
+    bool startLineThread(int fd);
+#endif
+    void stopLineThread();
     void connectDevice(QIODevice* device);
     void disconnectDevice();
     void onReadyRead();
     void onTimer();
     void onDeviceLost();
-    void execute(LinkEngine::Actions actions);
-    void post(std::function<void()> task);
-    void perform(const LinkEngine::Action& action);
-    void writeToDevice(const Frame& frame);
-    void flushDevice();
 
+    // With m_mutex held, on either thread.
+    void bytesArrived(const std::uint8_t* data, std::size_t size);
+    void execute(LinkEngine::Actions actions);
+    void setEngineDeadline(std::optional<int> ms);
+    void note(std::function<void()> signal);
+    void noteTraffic(TrafficEntry entry);
+    void writeFrame(const Frame& frame);
+    void flushInput();
+    void lineLost();
+    void postDelivery();
+    // Emits what is noted, in order, on the link's own thread.
+    void deliver();
+    void emitTraffic(const TrafficEntry& entry);
+
+    // Guards the engine and everything the line thread touches: the notes, the timer's tag and
+    // the stamps. Never held while a signal is emitted.
+    mutable std::mutex m_mutex;
     LinkEngine m_engine;
     QElapsedTimer m_clock;
     QTimer m_timer;
     LinkEngine::TimerTag m_timerTag = 0;
 
     std::unique_ptr<QSerialPort> m_ownedPort;
-    std::optional<int> m_savedSerialFlags;          // the driver's flags before low latency was asked
-    std::unique_ptr<QSocketNotifier> m_hangUpWatch; // Unix: notices a port that hung up
+    std::optional<int> m_savedSerialFlags; // the driver's flags before low latency was asked
+#ifdef Q_OS_UNIX
+    int m_lineFd = -1; // the owned port's descriptor for the line thread
+    std::unique_ptr<LineThread> m_line;
+#endif
     QPointer<QIODevice> m_device;
     QString m_portName;
     QList<QMetaObject::Connection> m_connections;
     bool m_lost = false;
+    bool m_lossPosted = false;
     unsigned m_generation = 0; // changes with every open, attach and close
 
     bool m_stamping = false;
     std::optional<TurnaroundStamp> m_stamp; // of the reply being handled
     std::vector<TurnaroundStamp> m_stamps;
-    std::deque<std::function<void()>> m_pending;
-    bool m_executing = false;
+    std::deque<std::function<void()>> m_notes;
+    bool m_notesUrgent = false; // they hold the end of a transfer, or have waited long enough
+    bool m_notesDue = false;    // the line thread will post them when kNotesDelay has passed
+    bool m_deliveryPosted = false;
+    bool m_delivering = false; // only on the link's own thread
 };
 
 } // namespace quarvel::link

@@ -1,8 +1,11 @@
-// The serial link's port: opening it (and saying why it would not open), watching it for a
-// hang-up, attaching a device, and letting it go when it is closed or lost.
+// The serial link's port: opening it (and saying why it would not open), the thread that
+// waits for it, attaching a device, and letting it go when it is closed or lost.
 #include "link/qt/serial_link.h"
 
 #include "link/qt/low_latency.h"
+#ifdef Q_OS_UNIX
+#include "link/qt/line_thread.h"
+#endif
 
 #include <QFile>
 #include <QIODevice>
@@ -10,7 +13,9 @@
 #include <QRegularExpression>
 
 #ifdef Q_OS_UNIX
-#include <poll.h>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <unistd.h>
 #endif
 
@@ -38,6 +43,14 @@ QString systemPortName(const QString& nameOrPath)
     return nameOrPath;
 }
 
+#ifdef Q_OS_UNIX
+QByteArray devicePath(const QString& nameOrPath)
+{
+    return QFile::encodeName(nameOrPath.startsWith(QLatin1Char('/')) ? nameOrPath
+                                                                     : QStringLiteral("/dev/") + nameOrPath);
+}
+#endif
+
 // Qt reports a port locked or held open by another program as a permission error ("Permission
 // error while locking the device"), which sends people to the dialout group. When we may open
 // the device, the refusal can only be another program holding it.
@@ -45,9 +58,7 @@ bool heldByAnother(const QSerialPort& port, const QString& nameOrPath)
 {
     if (port.error() != QSerialPort::PermissionError) return false;
 #ifdef Q_OS_UNIX
-    const QString device =
-        nameOrPath.startsWith(QLatin1Char('/')) ? nameOrPath : QStringLiteral("/dev/") + nameOrPath;
-    return ::access(QFile::encodeName(device).constData(), R_OK | W_OK) == 0;
+    return ::access(devicePath(nameOrPath).constData(), R_OK | W_OK) == 0;
 #else
     Q_UNUSED(nameOrPath);
     return true; // a COM port is opened by one program at a time; there is no group to join
@@ -67,13 +78,36 @@ bool SerialLink::openPort(const QString& nameOrPath, QString* error)
     port->setParity(QSerialPort::NoParity);
     port->setStopBits(QSerialPort::OneStop);
     port->setFlowControl(QSerialPort::NoFlowControl);
-    if (!port->open(QIODevice::ReadWrite)) {
+#ifdef Q_OS_UNIX
+    // The line thread reads through a descriptor of its own, opened before Qt locks the port.
+    // Qt keeps the port's lock and settings and is never asked to read: it would race the
+    // thread for every byte.
+    const int fd = ::open(devicePath(nameOrPath).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    const int fdError = errno;
+    const QIODevice::OpenMode mode = QIODevice::WriteOnly;
+#else
+    const QIODevice::OpenMode mode = QIODevice::ReadWrite;
+#endif
+    if (!port->open(mode)) {
+#ifdef Q_OS_UNIX
+        if (fd >= 0) ::close(fd);
+#endif
         if (error)
             *error = heldByAnother(*port, nameOrPath)
                          ? QString::fromLatin1(kInUseText).arg(nameOrPath)
                          : QString::fromLatin1(kOpenFailedText).arg(nameOrPath, port->errorString());
         return false;
     }
+#ifdef Q_OS_UNIX
+    if (fd < 0) {
+        port->close();
+        if (error)
+            *error = fdError == EBUSY ? QString::fromLatin1(kInUseText).arg(nameOrPath)
+                                      : QString::fromLatin1(kOpenFailedText)
+                                            .arg(nameOrPath, QString::fromLocal8Bit(std::strerror(fdError)));
+        return false;
+    }
+#endif
     // Raise DTR as the selector's cable expects; a pty refuses modem lines and that is fine.
     port->setDataTerminalReady(true);
     port->clearError();
@@ -86,27 +120,71 @@ bool SerialLink::openPort(const QString& nameOrPath, QString* error)
     m_device = m_ownedPort.get();
     m_portName = nameOrPath;
     connectDevice(m_ownedPort.get());
-    watchForHangUp();
+#ifdef Q_OS_UNIX
+    if (!startLineThread(fd)) {
+        closePort();
+        if (error)
+            *error = QString::fromLatin1(kOpenFailedText)
+                         .arg(nameOrPath, QString::fromLocal8Bit(std::strerror(EAGAIN)));
+        return false;
+    }
+#endif
     return true;
 }
 
-// A terminal that hangs up (its USB adapter pulled, a pty's other end closed) reads as zero
-// bytes for ever. QSerialPort takes that for "nothing yet" and keeps polling, so a link that
-// only listens (a sampling run waiting for coins) would spin without ever hearing of the loss.
-// Read and programming notice through their next write; this watch tells all of them at once.
-void SerialLink::watchForHangUp()
+#ifdef Q_OS_UNIX
+bool SerialLink::startLineThread(int fd)
+{
+    LineThread::Events events;
+    events.bytes = [this](std::span<const std::uint8_t> bytes) {
+        bytesArrived(bytes.data(), bytes.size());
+        postDelivery();
+    };
+    events.due = [this](LineThread::Alarm alarm) {
+        if (alarm == LineThread::Alarm::Engine) {
+            execute(m_engine.timerFired(m_timerTag, now()));
+            postDelivery();
+        } else {
+            m_notesDue = false;
+            if (m_notes.empty()) return;
+            m_notesUrgent = true;
+            postDelivery();
+        }
+    };
+    events.lost = [this] { lineLost(); };
+    // Held until the thread is known to the link: the thread waits for it before its first call.
+    const Lock lock(m_mutex);
+    m_lineFd = fd;
+    m_lossPosted = false;
+    m_notesDue = false;
+    m_line = std::make_unique<LineThread>(fd, m_mutex, std::move(events));
+    if (m_line->isRunning()) return true;
+    m_line.reset();
+    return false;
+}
+#endif
+
+void SerialLink::stopLineThread()
 {
 #ifdef Q_OS_UNIX
-    const int fd = static_cast<int>(m_ownedPort->handle());
-    if (fd < 0) return;
-    m_hangUpWatch = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
-    connect(m_hangUpWatch.get(), &QSocketNotifier::activated, this, [this, fd] {
-        pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, 0) <= 0 || !(p.revents & (POLLHUP | POLLERR | POLLNVAL))) return;
-        m_hangUpWatch->setEnabled(false);
-        onDeviceLost();
-    });
+    if (m_line) m_line->stop();
+    m_line.reset();
+    if (m_lineFd >= 0) ::close(m_lineFd);
+    m_lineFd = -1;
 #endif
+}
+
+// With the mutex held, on either thread: the link's own thread takes the port down.
+void SerialLink::lineLost()
+{
+    if (m_lossPosted) return;
+    m_lossPosted = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this, generation = m_generation] {
+            if (generation == m_generation) onDeviceLost();
+        },
+        Qt::QueuedConnection);
 }
 
 void SerialLink::attachDevice(QIODevice* device, const QString& name)
@@ -122,13 +200,15 @@ void SerialLink::attachDevice(QIODevice* device, const QString& name)
 void SerialLink::closePort()
 {
     // The port is going: a run still waiting on it cannot finish.
-    if (m_engine.isRunning()) execute(m_engine.abort(Transfer::AbortReason::PortLost, now()));
-    disconnectDevice();
-    if (m_hangUpWatch) {
-        // Off before its descriptor closes; deleted later, as we may be inside its signal.
-        m_hangUpWatch->setEnabled(false);
-        m_hangUpWatch.release()->deleteLater();
+    {
+        const Lock lock(m_mutex);
+        if (m_engine.isRunning()) execute(m_engine.abort(Transfer::AbortReason::PortLost, now()));
     }
+    const QPointer<SerialLink> alive(this);
+    deliver();
+    if (!alive) return;
+    stopLineThread();
+    disconnectDevice();
     ++m_generation;
     m_device = nullptr;
     m_portName.clear();
@@ -184,15 +264,19 @@ void SerialLink::onDeviceError(QSerialPort::SerialPortError error)
 void SerialLink::onDeviceLost()
 {
     if (m_lost) return;
-    m_lost = true;
     const QString message = QString::fromLatin1(kLostText).arg(m_portName);
     // A dead descriptor may keep signalling until it is closed; stop listening right away.
     disconnectDevice();
-    // Listeners hear why before the run ends, so the run's result can name the lost port.
+    {
+        const Lock lock(m_mutex);
+        m_lost = true;
+        // Listeners hear why before the run ends, so the run's result can name the lost port.
+        note([this, message] { emit portLost(message); });
+        execute(m_engine.abort(Transfer::AbortReason::PortLost, now()));
+    }
     const QPointer<SerialLink> alive(this);
-    post([this, message] { emit portLost(message); });
+    deliver();
     if (!alive) return;
-    execute(m_engine.abort(Transfer::AbortReason::PortLost, now()));
     // Closing inside the device's own error signal is not safe; do it once that has returned.
     const unsigned generation = m_generation;
     QMetaObject::invokeMethod(

@@ -1,0 +1,111 @@
+#include "link/qt/line_thread.h"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <system_error>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+namespace quarvel::link {
+
+LineThread::LineThread(int fd, std::mutex& guard, Events events)
+    : m_fd(fd), m_guard(guard), m_events(std::move(events))
+{
+    int pipeEnds[2] = {-1, -1};
+    if (::pipe(pipeEnds) != 0) return;
+    for (const int end : pipeEnds) {
+        ::fcntl(end, F_SETFD, FD_CLOEXEC);
+        ::fcntl(end, F_SETFL, ::fcntl(end, F_GETFL) | O_NONBLOCK);
+    }
+    m_wakeRead = pipeEnds[0];
+    m_wakeWrite = pipeEnds[1];
+    try {
+        m_thread = std::thread([this] { loop(); });
+    } catch (const std::system_error&) {
+        // Out of threads: isRunning() says so.
+    }
+}
+
+LineThread::~LineThread()
+{
+    stop();
+    if (m_wakeRead >= 0) ::close(m_wakeRead);
+    if (m_wakeWrite >= 0) ::close(m_wakeWrite);
+}
+
+void LineThread::stop()
+{
+    if (!m_thread.joinable()) return;
+    {
+        const std::lock_guard lock(m_guard);
+        m_stopping = true;
+    }
+    wake();
+    m_thread.join();
+}
+
+void LineThread::setDeadline(Alarm alarm, std::optional<Clock::time_point> at)
+{
+    m_deadlines[static_cast<std::size_t>(alarm)] = at;
+    // The thread looks at the deadline each time round; only a wait already begun needs waking.
+    if (std::this_thread::get_id() != m_thread.get_id()) wake();
+}
+
+void LineThread::wake()
+{
+    const char byte = 0;
+    // A full pipe already holds a wake-up.
+    [[maybe_unused]] const ssize_t n = ::write(m_wakeWrite, &byte, 1);
+}
+
+void LineThread::loop()
+{
+    std::array<std::uint8_t, 512> buffer{};
+    std::unique_lock lock(m_guard);
+    bool watching = true;
+    while (!m_stopping) {
+        int timeoutMs = -1;
+        for (const auto& deadline : m_deadlines) {
+            if (!deadline) continue;
+            // poll() counts whole milliseconds: round up, so a deadline is never cut short.
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(*deadline - Clock::now());
+            const int ms = static_cast<int>(std::max<std::int64_t>(0, left.count()));
+            timeoutMs = timeoutMs < 0 ? ms : std::min(timeoutMs, ms);
+        }
+        lock.unlock();
+        std::array<pollfd, 2> fds{pollfd{m_wakeRead, POLLIN, 0}, pollfd{watching ? m_fd : -1, POLLIN, 0}};
+        const int ready = ::poll(fds.data(), fds.size(), timeoutMs);
+        if (ready > 0 && fds[0].revents != 0) {
+            char drain[64];
+            while (::read(m_wakeRead, drain, sizeof drain) > 0) {
+            }
+        }
+        lock.lock();
+        if (m_stopping) break;
+        if (ready > 0 && fds[1].revents != 0) {
+            // Read under the guard: see the class comment.
+            const ssize_t n = ::read(m_fd, buffer.data(), buffer.size());
+            const int error = n < 0 ? errno : 0;
+            if (n > 0) {
+                m_events.bytes(std::span(buffer.data(), static_cast<std::size_t>(n)));
+            } else if ((n < 0 && error != EAGAIN && error != EINTR) ||
+                       (n <= 0 && (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)))) {
+                // A terminal that hung up stays readable for ever with nothing to read.
+                watching = false;
+                m_events.lost();
+            }
+        }
+        for (const Alarm alarm : {Alarm::Engine, Alarm::Notes}) {
+            auto& deadline = m_deadlines[static_cast<std::size_t>(alarm)];
+            if (deadline && Clock::now() >= *deadline) {
+                deadline.reset();
+                m_events.due(alarm);
+            }
+        }
+    }
+}
+
+} // namespace quarvel::link
