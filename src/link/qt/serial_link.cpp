@@ -162,21 +162,18 @@ void SerialLink::onReadyRead()
         const QByteArray bytes = m_device->readAll();
         if (!bytes.isEmpty())
             bytesArrived(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
-                         static_cast<std::size_t>(bytes.size()));
+                         static_cast<std::size_t>(bytes.size()), Caller::Owner);
     }
     deliver();
 }
 
-void SerialLink::bytesArrived(const std::uint8_t* data, std::size_t size)
+void SerialLink::bytesArrived(const std::uint8_t* data, std::size_t size, Caller caller)
 {
     const std::int64_t seenNs = m_stamping ? steadyNs() : 0;
     auto actions = m_engine.bytesArrived(std::span(data, size), now());
-    if (m_stamping) m_stamp = TurnaroundStamp{seenNs, steadyNs(), 0, 0, 0};
-    execute(std::move(actions));
-    if (m_stamp && m_stamp->writtenNs != 0) {
-        m_stamp->reportedNs = steadyNs();
-        m_stamps.push_back(*m_stamp);
-    }
+    if (m_stamping) m_stamp = TurnaroundStamp{seenNs, steadyNs(), 0, 0};
+    execute(std::move(actions), caller);
+    if (m_stamp && m_stamp->writtenNs != 0) m_stamps.push_back(*m_stamp);
     m_stamp.reset();
 }
 
@@ -197,15 +194,22 @@ void SerialLink::onTimer()
 }
 
 // What touches the line is done at once, on whichever thread the engine decided; what tells
-// of it waits in order for the link's own thread. So a request never waits for the traffic
-// log or the status window of the reply before it.
-void SerialLink::execute(LinkEngine::Actions actions)
+// of it is noted for the link's own thread. A request is written last, after the bookkeeping of
+// its call: a pty hands it on from the writer's CPU, so the sooner the writer sleeps after it,
+// the sooner the selector has it.
+void SerialLink::execute(LinkEngine::Actions actions, Caller caller)
 {
+    std::optional<Frame> request;
+    const auto sendRequest = [&] {
+        if (request) writeFrame(*std::exchange(request, std::nullopt));
+    };
     for (auto& action : actions) {
         if (const auto* write = std::get_if<LinkEngine::Write>(&action)) {
-            writeFrame(write->frame);
+            sendRequest();
+            request = write->frame;
             note([this, frame = write->frame] { emit frameSent(frame); });
         } else if (std::holds_alternative<LinkEngine::Flush>(action)) {
+            sendRequest();
             flushInput();
         } else if (const auto* arm = std::get_if<LinkEngine::ArmTimer>(&action)) {
             m_timerTag = arm->tag;
@@ -229,6 +233,9 @@ void SerialLink::execute(LinkEngine::Actions actions)
             note([this, ok = ran->allSucceeded] { emit runFinished(ok); });
         }
     }
+    // The owner delivers its own notes when its call returns; the line thread's wait for it.
+    if (caller == Caller::Line) postDelivery();
+    sendRequest();
 }
 
 void SerialLink::setEngineDeadline(std::optional<int> ms)
@@ -310,15 +317,17 @@ void SerialLink::writeFrame(const Frame& frame)
             const ssize_t n = ::write(m_lineFd, frame.data() + done, kFrameSize - done);
             if (n > 0) {
                 done += static_cast<std::size_t>(n);
-            } else if (n < 0 && errno == EAGAIN) {
-                // The driver's buffer is full (it never is for five bytes on a working line).
-                // What cannot go within an exchange time-out is a lost frame, and retried.
-                pollfd p{m_lineFd, POLLOUT, 0};
-                if (::poll(&p, 1, m_engine.timing().replyTimeoutMs) <= 0) return;
-            } else if (n < 0 && errno != EINTR) {
+                continue;
+            }
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0 && errno != EAGAIN) {
                 lineLost();
                 return;
             }
+            // The driver's buffer is full (it never is for five bytes on a working line). What
+            // cannot go within an exchange time-out is a lost frame, and retried as one.
+            pollfd p{m_lineFd, POLLOUT, 0};
+            if (::poll(&p, 1, m_engine.timing().replyTimeoutMs) <= 0) return;
         }
         if (m_stamp && m_stamp->writtenNs == 0) m_stamp->writtenNs = steadyNs();
         return;

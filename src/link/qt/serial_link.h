@@ -93,15 +93,14 @@ public:
 
     // Where the host's time goes between a reply and the next request, for the benches: the
     // steady clock (ns) when the reply's bytes were taken from the device, when the engine had
-    // decided, when the write of the next frame began and when it returned, and when everything
-    // that call reported (traffic, status) was done. Kept only while switched on.
+    // decided, and when the write of the next frame began (its traffic and status noted) and
+    // when it returned. Kept only while switched on.
     struct TurnaroundStamp
     {
         std::int64_t seenNs = 0;
         std::int64_t decidedNs = 0;
         std::int64_t writingNs = 0;
         std::int64_t writtenNs = 0;
-        std::int64_t reportedNs = 0;
     };
     void setStampTurnaround(bool on);
     std::vector<TurnaroundStamp> takeTurnaroundStamps();
@@ -145,9 +144,15 @@ private:
     void onTimer();
     void onDeviceLost();
 
-    // With m_mutex held, on either thread.
-    void bytesArrived(const std::uint8_t* data, std::size_t size);
-    void execute(LinkEngine::Actions actions);
+    // With m_mutex held, on either thread: the owner's (who delivers the notes when its call
+    // returns) or the line thread (which posts them).
+    enum class Caller
+    {
+        Owner,
+        Line
+    };
+    void bytesArrived(const std::uint8_t* data, std::size_t size, Caller caller);
+    void execute(LinkEngine::Actions actions, Caller caller = Caller::Owner);
     void setEngineDeadline(std::optional<int> ms);
     void note(std::function<void()> signal);
     void noteTraffic(TrafficEntry entry);

@@ -137,13 +137,11 @@ bool SerialLink::startLineThread(int fd)
 {
     LineThread::Events events;
     events.bytes = [this](std::span<const std::uint8_t> bytes) {
-        bytesArrived(bytes.data(), bytes.size());
-        postDelivery();
+        bytesArrived(bytes.data(), bytes.size(), Caller::Line);
     };
     events.due = [this](LineThread::Alarm alarm) {
         if (alarm == LineThread::Alarm::Engine) {
-            execute(m_engine.timerFired(m_timerTag, now()));
-            postDelivery();
+            execute(m_engine.timerFired(m_timerTag, now()), Caller::Line);
         } else {
             m_notesDue = false;
             if (m_notes.empty()) return;
