@@ -14,6 +14,7 @@
 //
 //   link_bench [--rounds N]
 #include "bench_row.h"
+#include "c_client.h"
 #include "wire_selector.h"
 
 #include "image/parameter_image.h"
@@ -33,18 +34,11 @@
 #include <QTimer>
 
 #include <algorithm>
-#include <array>
 #include <cstdio>
 #include <ctime>
 #include <functional>
 #include <memory>
-#include <optional>
 #include <vector>
-
-#include <fcntl.h>
-#include <poll.h>
-#include <termios.h>
-#include <unistd.h>
 
 using namespace quarvel;
 using bench::format;
@@ -203,9 +197,10 @@ void ownCostInProcess(int reads)
 // selector's thread may take the request before the write call has even returned, so the
 // kernel's part is counted from the start of the write.
 void reportTurnaround(const std::vector<link::SerialLink::TurnaroundStamp>& stamps,
-                      const std::vector<bench::WireSelector::Exchange>& exchanges)
+                      const std::vector<bench::WireSelector::Exchange>& exchanges,
+                      const bench::CClient& floor)
 {
-    std::vector<std::int64_t> toSlot, engine, toWrite, writeCall, toSelector, reports;
+    std::vector<std::int64_t> toSlot, engine, toWrite, writeCall, toSelector;
     for (const auto& s : stamps) {
         const auto after = std::upper_bound(exchanges.begin(), exchanges.end(), s.seenNs,
                                             [](std::int64_t t, const auto& e) { return t < e.replyEndNs; });
@@ -217,7 +212,6 @@ void reportTurnaround(const std::vector<link::SerialLink::TurnaroundStamp>& stam
         toWrite.push_back(s.writingNs - s.decidedNs);
         writeCall.push_back(s.writtenNs - s.writingNs);
         toSelector.push_back(e.requestSeenNs - s.writingNs);
-        reports.push_back(s.reportedNs - s.writtenNs);
     }
     const auto row = [](const char* what, const std::vector<std::int64_t>& ns) {
         const double median = percentileUs(ns, 0.5);
@@ -229,75 +223,14 @@ void reportTurnaround(const std::vector<link::SerialLink::TurnaroundStamp>& stam
                 stamps.size());
     row("reply written -> the link has read it (kernel, wake-up)", toSlot);
     row("read -> the engine has decided", engine);
-    row("decided -> the write begins", toWrite);
+    row("decided -> the write begins (traffic and status noted)", toWrite);
     row("the write call (the selector's thread may run inside it)", writeCall);
     row("the write begins -> the selector reads it (kernel, its thread)", toSelector);
-    row("after the write: traffic and status noted for the window", reports);
+    // The kernel's parts as the blocking C client meets them in the same run.
+    row("C client: reply written -> its read returns it", floor.parts().wake);
+    row("C client: the write call", floor.parts().writeCall);
+    row("C client: the write begins -> the selector reads it", floor.parts().toSelector);
 }
-
-// The same exchanges from a plain C client with no event loop, on a wire selector of its own:
-// what the pty and the scheduler cost by themselves, the floor under our figures. It blocks in
-// read(), or (waitInPoll) waits in poll() before each read as every event loop does. Its reads
-// are taken between our own runs, so that both sides see the same machine.
-class CClient
-{
-public:
-    CClient(bool wireTime, bool waitInPoll) : m_selector(wireTime), m_waitInPoll(waitInPoll)
-    {
-        std::string error;
-        if (!m_selector.start(&error)) return;
-        m_fd = ::open(m_selector.slavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (m_fd < 0) return;
-        termios tio{};
-        ::tcgetattr(m_fd, &tio);
-        ::cfmakeraw(&tio);
-        ::tcsetattr(m_fd, TCSANOW, &tio);
-    }
-    ~CClient()
-    {
-        if (m_fd >= 0) ::close(m_fd);
-    }
-    bool ok() const { return m_fd >= 0; }
-
-    // One full read; notes the mean time from one request to the next.
-    void read()
-    {
-        std::int64_t firstSend = 0, lastSend = 0;
-        for (int i = 0; i < kReadCells; ++i) {
-            lastSend = bench::monotonicNs();
-            if (i == 0) firstSend = lastSend;
-            const link::Frame request = link::readRequest(static_cast<std::uint8_t>(i));
-            if (::write(m_fd, request.data(), request.size()) != static_cast<ssize_t>(request.size())) return;
-            std::array<std::uint8_t, link::kFrameSize> reply{};
-            for (std::size_t got = 0; got < reply.size();) {
-                if (m_waitInPoll) {
-                    pollfd p{m_fd, POLLIN, 0};
-                    ::poll(&p, 1, -1);
-                }
-                const ssize_t n = ::read(m_fd, reply.data() + got, reply.size() - got);
-                if (n <= 0) return;
-                got += static_cast<std::size_t>(n);
-            }
-        }
-        m_requestToRequestUs.push_back(static_cast<double>(lastSend - firstSend) / 1000.0 / (kReadCells - 1));
-        const auto gaps = m_selector.takeGaps();
-        m_gaps.insert(m_gaps.end(), gaps.begin(), gaps.end());
-    }
-    double gapMedianUs() const { return percentileUs(m_gaps, 0.5); }
-    double requestToRequestUs() const { return median(m_requestToRequestUs); }
-    void print(const char* what) const
-    {
-        std::printf("pty floor, %s: %zu exchanges  median %7.1f us  p99 %7.1f us\n", what, m_gaps.size(),
-                    gapMedianUs(), percentileUs(m_gaps, 0.99));
-    }
-
-private:
-    bench::WireSelector m_selector;
-    bool m_waitInPoll;
-    int m_fd = -1;
-    std::vector<std::int64_t> m_gaps;
-    std::vector<double> m_requestToRequestUs;
-};
 
 // Own cost per exchange over the pty, beside the C clients' read between our runs; false when
 // the pty could not be used.
@@ -315,7 +248,7 @@ bool ownCostPty(int reads)
         std::fprintf(stderr, "pty: %s\n", qPrintable(openError));
         return false;
     }
-    CClient blocking(false, false), polling(false, true);
+    bench::CClient blocking(false, false), polling(false, true);
     if (!blocking.ok() || !polling.ok()) return false;
     serial.setStampTurnaround(true);
     selector.takeExchanges();
@@ -324,9 +257,10 @@ bool ownCostPty(int reads)
         polling.read();
     });
     reportOwnCost("pty", gaps);
-    reportTurnaround(serial.takeTurnaroundStamps(), selector.takeExchanges());
-    blocking.print("blocking C client");
-    polling.print("poll-waiting C client");
+    reportTurnaround(serial.takeTurnaroundStamps(), selector.takeExchanges(), blocking);
+    for (const auto& [client, what] : {std::pair{&blocking, "blocking"}, std::pair{&polling, "poll-waiting"}})
+        std::printf("pty floor, %s C client: %zu exchanges  median %7.1f us  p99 %7.1f us\n", what,
+                    client->exchanges(), client->gapMedianUs(), client->gapPercentileUs(0.99));
     printRow("  floor: the same over the pty from a blocking C client, median", "report",
              format("%.1f us", blocking.gapMedianUs()));
     printRow("  floor: the same from a C client that waits in poll(), median", "report",
@@ -401,7 +335,7 @@ bool wireExact(int rounds)
     const double pause = link::LinkTiming{}.closingPauseMs / 1000.0;
     std::vector<double> readRatios, programRatios, cpuShares, exchangeUs;
     std::vector<std::int64_t> hostGaps;
-    CClient floor(true, false);
+    bench::CClient floor(true, false);
     if (!floor.ok()) return false;
     {
         link::SerialLink serial;
@@ -452,7 +386,8 @@ bool wireExact(int rounds)
 
     // Where the time over the line's own goes: the host's gap, seen from the selector, beside a
     // blocking C client's on the same kind of line.
-    floor.print("blocking C client on the wire-exact line");
+    std::printf("pty floor, blocking C client on the wire-exact line: %zu exchanges  median %7.1f us\n",
+                floor.exchanges(), floor.gapMedianUs());
     printRow("  floor: host gap of a blocking C client on the wire-exact line, median", "report",
              format("%.1f us", floor.gapMedianUs()));
     const double floorUs = floor.requestToRequestUs();
@@ -460,7 +395,7 @@ bool wireExact(int rounds)
         "request to request: quarvel %.1f us, naive loop %.1f us, blocking C client %.1f us, line %.1f us\n",
         median(exchangeUs), (naive.wall - pause) / (kReadCells - 1) * 1e6, floorUs, kExchangeSeconds * 1e6);
     // The same read by a blocking C client: the figure's floor on this machine and this pty.
-    const double floorRatio = ((kReadCells - 1) * floorUs / 1e6 + pause) / readBound(pause);
+    const double floorRatio = floor.readSeconds(pause) / readBound(pause);
     printRow("  floor: full read / line bound of a blocking C client (wire-exact pty)", "report",
              format("%.4f", floorRatio));
     const double hostGap = percentileUs(hostGaps, 0.5);
