@@ -8,6 +8,9 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <sys/epoll.h>
+#endif
 
 namespace quarvel::link {
 
@@ -22,6 +25,18 @@ LineThread::LineThread(int fd, std::mutex& guard, Events events)
     }
     m_wakeRead = pipeEnds[0];
     m_wakeWrite = pipeEnds[1];
+#ifdef __linux__
+    // epoll keeps both descriptors registered between waits; poll() would sign up for each
+    // again on every wait and sign off on every wake-up, a few microseconds of each exchange.
+    m_epoll = ::epoll_create1(EPOLL_CLOEXEC);
+    if (m_epoll < 0) return;
+    for (const int watched : {m_wakeRead, m_fd}) {
+        epoll_event event{};
+        event.events = EPOLLIN;
+        event.data.fd = watched;
+        if (::epoll_ctl(m_epoll, EPOLL_CTL_ADD, watched, &event) != 0) return;
+    }
+#endif
     try {
         m_thread = std::thread([this] { loop(); });
     } catch (const std::system_error&) {
@@ -32,6 +47,9 @@ LineThread::LineThread(int fd, std::mutex& guard, Events events)
 LineThread::~LineThread()
 {
     stop();
+#ifdef __linux__
+    if (m_epoll >= 0) ::close(m_epoll);
+#endif
     if (m_wakeRead >= 0) ::close(m_wakeRead);
     if (m_wakeWrite >= 0) ::close(m_wakeWrite);
 }
@@ -61,6 +79,38 @@ void LineThread::wake()
     [[maybe_unused]] const ssize_t n = ::write(m_wakeWrite, &byte, 1);
 }
 
+LineThread::Ready LineThread::waitFor(int timeoutMs, bool watching)
+{
+    Ready ready;
+#ifdef __linux__
+    std::array<epoll_event, 2> events{};
+    const int n = ::epoll_wait(m_epoll, events.data(), static_cast<int>(events.size()), timeoutMs);
+    for (int i = 0; i < n; ++i) {
+        if (events[i].data.fd == m_wakeRead) {
+            ready.woken = true;
+        } else if (watching) {
+            const auto flags = events[i].events;
+            ready.line = ((flags & EPOLLIN) ? POLLIN : 0) | ((flags & EPOLLHUP) ? POLLHUP : 0) |
+                         ((flags & EPOLLERR) ? POLLERR : 0);
+        }
+    }
+#else
+    std::array<pollfd, 2> fds{pollfd{m_wakeRead, POLLIN, 0}, pollfd{watching ? m_fd : -1, POLLIN, 0}};
+    if (::poll(fds.data(), fds.size(), timeoutMs) > 0) {
+        ready.woken = fds[0].revents != 0;
+        ready.line = fds[1].revents;
+    }
+#endif
+    return ready;
+}
+
+void LineThread::unwatch()
+{
+#ifdef __linux__
+    ::epoll_ctl(m_epoll, EPOLL_CTL_DEL, m_fd, nullptr);
+#endif
+}
+
 void LineThread::loop()
 {
     std::array<std::uint8_t, 512> buffer{};
@@ -70,31 +120,31 @@ void LineThread::loop()
         int timeoutMs = -1;
         for (const auto& deadline : m_deadlines) {
             if (!deadline) continue;
-            // poll() counts whole milliseconds: round up, so a deadline is never cut short.
+            // The wait counts whole milliseconds: round up, so a deadline is never cut short.
             const auto left = std::chrono::ceil<std::chrono::milliseconds>(*deadline - Clock::now());
             const int ms = static_cast<int>(std::max<std::int64_t>(0, left.count()));
             timeoutMs = timeoutMs < 0 ? ms : std::min(timeoutMs, ms);
         }
         lock.unlock();
-        std::array<pollfd, 2> fds{pollfd{m_wakeRead, POLLIN, 0}, pollfd{watching ? m_fd : -1, POLLIN, 0}};
-        const int ready = ::poll(fds.data(), fds.size(), timeoutMs);
-        if (ready > 0 && fds[0].revents != 0) {
+        const Ready ready = waitFor(timeoutMs, watching);
+        if (ready.woken) {
             char drain[64];
             while (::read(m_wakeRead, drain, sizeof drain) > 0) {
             }
         }
         lock.lock();
         if (m_stopping) break;
-        if (ready > 0 && fds[1].revents != 0) {
+        if (ready.line != 0) {
             // Read under the guard: see the class comment.
             const ssize_t n = ::read(m_fd, buffer.data(), buffer.size());
             const int error = n < 0 ? errno : 0;
             if (n > 0) {
                 m_events.bytes(std::span(buffer.data(), static_cast<std::size_t>(n)));
             } else if ((n < 0 && error != EAGAIN && error != EINTR) ||
-                       (n <= 0 && (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)))) {
+                       (n <= 0 && (ready.line & (POLLHUP | POLLERR | POLLNVAL)))) {
                 // A terminal that hung up stays readable for ever with nothing to read.
                 watching = false;
+                unwatch();
                 m_events.lost();
             }
         }

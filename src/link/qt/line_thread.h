@@ -11,9 +11,9 @@
 
 namespace quarvel::link {
 
-// Waits for an open serial port on a thread of its own, in poll(), so that the code answering
-// a reply runs in the call that read it: no trip through the event loop lies between the
-// reply's last byte and the next request. POSIX only.
+// Waits for an open serial port on a thread of its own (epoll on Linux, else poll()), so that the code
+// answering a reply runs in the call that read it: no trip through the event loop lies between the reply's
+// last byte and the next request. POSIX only.
 //
 // The thread reads and calls back with the owner's mutex held, so a read and whatever the
 // owner does under that mutex (a flush of stale input, a write) never overlap: bytes read
@@ -53,6 +53,13 @@ public:
     void setDeadline(Alarm alarm, std::optional<Clock::time_point> at);
 
 private:
+    struct Ready
+    {
+        bool woken = false; // the wake-up pipe
+        short line = 0;     // the port, as poll() flags
+    };
+    Ready waitFor(int timeoutMs, bool watching);
+    void unwatch();
     void loop();
     void wake();
 
@@ -61,6 +68,7 @@ private:
     const Events m_events;
     int m_wakeRead = -1;
     int m_wakeWrite = -1;
+    int m_epoll = -1; // Linux
     // Guarded by m_guard.
     std::array<std::optional<Clock::time_point>, 2> m_deadlines;
     bool m_stopping = false;
