@@ -32,6 +32,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 using namespace quarvel;
@@ -412,6 +413,47 @@ TEST(SerialLinkPty, FullProgramming)
     EXPECT_EQ(b.model.cell(121), 52);
     for (int a : {85, 124, 125, 126, 127})
         EXPECT_EQ(b.model.cell(a), before[a]) << a << " must never be written";
+}
+
+// The line thread keeps the time-outs: a lost reply costs one, and five in a row end the read.
+TEST(SerialLinkPty, TimeOutsOnTheLineThread)
+{
+    for (const auto& [plan, succeeds, timeOuts] :
+         {std::tuple{"drop:5", true, 1}, std::tuple{"drop:3,drop:4,drop:5,drop:6,drop:7", false, 5}}) {
+        PtyBench b;
+        b.model.setFaultPlan(sim::FaultPlan::parse(plan).plan.value_or(sim::FaultPlan{}));
+        ParameterImage image;
+        ASSERT_TRUE(b.link.run(readJob(image)));
+        EXPECT_EQ(b.spy.finish(), succeeds) << plan;
+        EXPECT_EQ(countText(b.spy.reports, texts::kTimeOut), timeOuts) << plan;
+        if (succeeds) expectSelectorCells(image, b.model);
+    }
+}
+
+// The line thread runs the exchanges while cancel and close come from the owner's thread, from
+// inside a signal it delivered: the read ends at once, without a deadlock or another request.
+TEST(SerialLinkPty, CancelOrCloseFromASignalEndsTheRead)
+{
+    for (const bool close : {false, true}) {
+        PtyBench b;
+        ParameterImage image;
+        QObject::connect(&b.link, &SerialLink::reported, &b.link, [&](const Report& report) {
+            const auto* progress = std::get_if<SetProgress>(&report);
+            if (progress && progress->value >= 20 && b.link.isBusy())
+                close ? b.link.closePort() : b.link.cancel();
+        });
+        ASSERT_TRUE(b.link.run(readJob(image)));
+        EXPECT_FALSE(b.spy.finish()) << close;
+        EXPECT_EQ(b.spy.finished.size(), 1) << close;
+        EXPECT_EQ(countText(b.spy.reports, texts::kReadError), 1) << close;
+        EXPECT_TRUE(image.text(188).empty()) << close;
+        EXPECT_EQ(b.link.isOpen(), !close);
+        EXPECT_TRUE(b.spy.lost.isEmpty()) << "closing on purpose is no loss";
+        const int reads = b.model.counts().reads;
+        runEventLoop(300);
+        EXPECT_EQ(b.model.counts().reads, reads) << close << ": still sending";
+        EXPECT_EQ(b.spy.runs.size(), 1) << close;
+    }
 }
 
 TEST(SerialLinkPty, VanishedPtyIsALostPort)
