@@ -1,7 +1,8 @@
 // The link as the desktop program runs it: the main window, its status window and traffic log
 // follow every transfer, on a pty served by the wire selector. Reports the own cost per
 // exchange (no wire time) and a full read and programming against the line bound (wire-exact),
-// so that whatever the windows do between a reply and the next request shows.
+// so that whatever the windows do between a reply and the next request shows; then the same
+// through the session alone, as quarvelctl runs it. Each beside a C client's read of the round.
 //
 //   desktop_link_bench [--rounds N]     (QT_QPA_PLATFORM=offscreen without a display)
 #include "bench_row.h"
@@ -19,6 +20,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
+#include <optional>
 #include <vector>
 
 using namespace quarvel;
@@ -69,8 +71,9 @@ struct Outcome
     bool ok = true;
 };
 
-// With a C client, its read is taken after each round: the floor of the same machine.
-Outcome runDesktop(bool wireTime, int rounds, bench::CClient* floor = nullptr)
+// With a C client, its read is taken after each round: the floor of the same machine. Without
+// windows it is the session alone, as quarvelctl drives it.
+Outcome runDesktop(bool wireTime, int rounds, bench::CClient* floor = nullptr, bool windows = true)
 {
     Outcome out;
     bench::WireSelector selector(wireTime);
@@ -81,9 +84,15 @@ Outcome runDesktop(bool wireTime, int rounds, bench::CClient* floor = nullptr)
         return out;
     }
     session::SelectorSession session;
-    MainWindow window(session);
-    window.startUp({StartPort::Kind::Path, QString::fromStdString(selector.slavePath())});
-    window.show();
+    std::optional<MainWindow> window;
+    if (windows) {
+        window.emplace(session);
+        window->startUp({StartPort::Kind::Path, QString::fromStdString(selector.slavePath())});
+        window->show();
+    } else if (!session.openPort(QString::fromStdString(selector.slavePath()))) {
+        out.ok = false;
+        return out;
+    }
     for (int r = 0; r < rounds && out.ok; ++r) {
         // The program's CPU: the whole process less the selector's thread.
         const double cpu0 = processCpuSeconds() - selector.threadCpuSeconds();
@@ -98,8 +107,9 @@ Outcome runDesktop(bool wireTime, int rounds, bench::CClient* floor = nullptr)
         if (floor) floor->read();
         out.readSeconds.push_back(read);
         out.programSeconds.push_back(program);
-        std::printf("desktop, %s, round %d: read %.4f s (cpu/wall %.4f), programming %.4f s\n",
-                    wireTime ? "wire-exact" : "no wire time", r + 1, read, out.readCpuShares.back(), program);
+        std::printf("%s, %s, round %d: read %.4f s (cpu/wall %.4f), programming %.4f s\n",
+                    windows ? "desktop" : "session", wireTime ? "wire-exact" : "no wire time", r + 1, read,
+                    out.readCpuShares.back(), program);
     }
     return out;
 }
@@ -155,5 +165,18 @@ int main(int argc, char** argv)
     const double cpuShare = median(wire.readCpuShares);
     printRow("CPU / wall during full read, desktop program", "<= 0.05", format("%.4f", cpuShare),
              cpuShare <= 0.05);
-    return plain.ok && wire.ok ? 0 : 1;
+
+    // The same operations through the session alone, as quarvelctl runs them.
+    bench::CClient sessionFloor(true, false);
+    const Outcome bare = runDesktop(true, rounds, sessionFloor.ok() ? &sessionFloor : nullptr, false);
+    if (sessionFloor.ok() && bare.ok) {
+        const double floorRatio = sessionFloor.readSeconds(kPause) / kReadBound;
+        const double bareRead = median(bare.readSeconds) / kReadBound - floorRatio;
+        const double bareProgram = median(bare.programSeconds) / kProgramBound - floorRatio;
+        printRow("full read ratio - the C client's, quarvelctl's session", "<= 0.002",
+                 format("%+.4f", bareRead), bareRead <= 0.002);
+        printRow("full programming ratio - the C client's read ratio, quarvelctl's session", "<= 0.002",
+                 format("%+.4f", bareProgram), bareProgram <= 0.002);
+    }
+    return plain.ok && wire.ok && bare.ok ? 0 : 1;
 }

@@ -24,9 +24,9 @@ load=$(cut -d' ' -f1-3 /proc/loadavg 2>/dev/null || echo '?')
 echo "QUARVEL benchmarks: $(nproc) cores, load average $load before the run; details in $log"
 
 run "$bin/cores_bench"
-run "$bin/link_bench" --rounds 3
+run "$bin/link_bench" --rounds 5
 run "$bin/gang_bench" --ports 8 --large 32
-QT_QPA_PLATFORM=offscreen run "$bin/desktop_link_bench" --rounds 3
+QT_QPA_PLATFORM=offscreen run "$bin/desktop_link_bench" --rounds 5
 QT_QPA_PLATFORM=offscreen run "$bin/sampling_idle_bench" 10
 if command -v xvfb-run >/dev/null 2>&1; then
   run xvfb-run -a "$bin/startup_bench" --quarvel "$build/app/quarvel" --floor "$bin/minimal_window" \
