@@ -436,6 +436,8 @@ TEST(SerialLinkPty, CancelOrCloseFromASignalEndsTheRead)
 {
     for (const bool close : {false, true}) {
         PtyBench b;
+        // At the line's own pace, as progress reaches the owner while the read goes on.
+        b.bridge.setWireTime(true);
         ParameterImage image;
         QObject::connect(&b.link, &SerialLink::reported, &b.link, [&](const Report& report) {
             const auto* progress = std::get_if<SetProgress>(&report);

@@ -234,7 +234,7 @@ void SerialLink::execute(LinkEngine::Actions actions, Caller caller)
         }
     }
     // The owner delivers its own notes when its call returns; the line thread's wait for it.
-    if (caller == Caller::Line) postDelivery();
+    if (caller == Caller::Line) postDelivery(request.has_value());
     sendRequest();
 }
 
@@ -260,13 +260,15 @@ void SerialLink::note(std::function<void()> signal)
 }
 
 // The line thread has noted something. The end of a transfer is heard of at once: the next
-// step waits for it. Traffic and progress wait a moment (kNotesDelay), so the owner's thread
-// wakes once for many exchanges and never beside a request on its way to the selector.
-void SerialLink::postDelivery()
+// step waits for it. Traffic and progress that come with a request wait for the next call that
+// writes nothing (the first bytes of the reply, mostly), at the latest kNotesDelay: so the
+// owner's thread never wakes beside a request on its way, and the line thread never wakes just
+// for it.
+void SerialLink::postDelivery(bool writing)
 {
     if (m_deliveryPosted || m_notes.empty()) return;
 #ifdef Q_OS_UNIX
-    if (!m_notesUrgent && m_line) {
+    if (!m_notesUrgent && writing && m_line) {
         if (!m_notesDue) {
             m_notesDue = true;
             m_line->setDeadline(LineThread::Alarm::Notes, LineThread::Clock::now() + kNotesDelay);

@@ -126,9 +126,9 @@ private slots:
 
 private:
     using Lock = std::unique_lock<std::mutex>;
-    // How long traffic and progress from the line thread may wait to be heard of: a request
-    // takes 2.6 ms on the wire, so its selector is still listening when the owner wakes.
-    static constexpr std::chrono::milliseconds kNotesDelay{1};
+    // How long traffic and progress from the line thread may wait to be heard of, when no
+    // call without a request comes first: a frame of the screen.
+    static constexpr std::chrono::milliseconds kNotesDelay{16};
 
     std::int64_t now() const { return m_clock.elapsed(); }
     // Whether a line thread serves the port (else the device's signals and m_timer do).
@@ -159,7 +159,7 @@ private:
     void writeFrame(const Frame& frame);
     void flushInput();
     void lineLost();
-    void postDelivery();
+    void postDelivery(bool writing = false);
     // Emits what is noted, in order, on the link's own thread.
     void deliver();
     void emitTraffic(const TrafficEntry& entry);
