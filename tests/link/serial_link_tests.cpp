@@ -461,6 +461,8 @@ TEST(SerialLinkPty, CancelOrCloseFromASignalEndsTheRead)
 TEST(SerialLinkPty, VanishedPtyIsALostPort)
 {
     PtyBench b;
+    // At the line's pace, so the read is still going when the owner hears of cell 10.
+    b.bridge.setWireTime(true);
     ParameterImage image;
     QObject::connect(&b.link, &SerialLink::reported, &b.bridge, [&](const Report& report) {
         const auto* progress = std::get_if<SetProgress>(&report);
