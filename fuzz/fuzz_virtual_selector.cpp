@@ -200,7 +200,7 @@ private:
         const auto& bytes = record->front().bytes;
         check(record->front().delayMs == 0);
         check(bytes.size() == static_cast<std::size_t>(sim::kMeasurementRecordSize));
-        check(bytes[0] == (irregular ? sim::kIrregularRecordType : m_selector.recordType()));
+        check(bytes[0] == (irregular ? m_selector.irregularRecordType() : m_selector.recordType()));
         check(bytes[5] == m_selector.spareByte());
         check(link::hasValidChecksum(std::span<const std::uint8_t>(bytes).first(5)));
         check(link::hasValidChecksum(std::span<const std::uint8_t>(bytes).subspan(5)));

@@ -1,7 +1,5 @@
 #pragma once
 
-#include "sampling/measurement_record.h"
-
 #include <array>
 #include <cstdint>
 #include <random>
@@ -26,7 +24,9 @@ struct CoinSample
 // A regular coin's record type is the selector's own choice, and a setting of the virtual
 // selector; its default is no value the program knows, so nothing can come to depend on one.
 constexpr std::uint8_t kDefaultRecordType = 0x00;
-constexpr std::uint8_t kIrregularRecordType = sampling::kIrregularSpeed;
+// The type the selector's documentation gives a coin of irregular speed; also a setting, so
+// tests can hold the program to the device's byte rather than to this one.
+constexpr std::uint8_t kDefaultIrregularRecordType = 0x92;
 constexpr int kMeasurementRecordSize = 10;
 using MeasurementRecord = std::array<std::uint8_t, kMeasurementRecordSize>;
 

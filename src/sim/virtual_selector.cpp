@@ -282,7 +282,7 @@ std::optional<std::vector<Emission>> VirtualSelector::insertCoin(int coinType, b
     if (!m_sampling || m_gone || coinType < 0 || coinType >= static_cast<int>(types.size()))
         return std::nullopt;
     CoinSample sample = drawSample(types[static_cast<std::size_t>(coinType)], irregular, m_sampleRng);
-    if (!irregular) sample.type = m_recordType;
+    sample.type = irregular ? m_irregularRecordType : m_recordType;
     sample.unused = m_spareByte;
     return insertCoin(sample);
 }

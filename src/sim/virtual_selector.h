@@ -121,14 +121,16 @@ public:
     // plan (which counts it as a reply, so it may drop, spoil, delay or split it). Nothing when
     // the selector is not sampling, is gone, or the coin type index (0..11) is out of range.
     std::optional<std::vector<Emission>> insertCoin(const CoinSample& sample);
-    // A coin of one of coinTypes(), its record of recordType() (0x92 when irregular) with the
-    // spare byte 5 set to spareByte().
+    // A coin of one of coinTypes(), its record of recordType() (irregularRecordType() when irregular) with
+    // the spare byte 5 set to spareByte().
     std::optional<std::vector<Emission>> insertCoin(int coinType, bool irregular = false);
 
     // What this selector puts in the bytes of a record that the host must not interpret: the
     // type of a regular coin's record, and byte 5, which carries nothing.
     void setRecordType(std::uint8_t type) { m_recordType = type; }
     std::uint8_t recordType() const { return m_recordType; }
+    void setIrregularRecordType(std::uint8_t type) { m_irregularRecordType = type; }
+    std::uint8_t irregularRecordType() const { return m_irregularRecordType; }
     void setSpareByte(std::uint8_t value) { m_spareByte = value; }
     std::uint8_t spareByte() const { return m_spareByte; }
 
@@ -156,6 +158,7 @@ private:
     std::vector<std::uint8_t> m_pending;
     std::int64_t m_lastByteMs = 0;
     std::uint8_t m_recordType = kDefaultRecordType;
+    std::uint8_t m_irregularRecordType = kDefaultIrregularRecordType;
     std::uint8_t m_spareByte = 0;
     bool m_sampling = false;
     bool m_gone = false;

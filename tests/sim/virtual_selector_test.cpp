@@ -373,6 +373,7 @@ TEST(MeasurementRecordTest, InsertedCoinsCarryValidRecordsAroundTheTypeMean)
 {
     VirtualSelector model(42);
     model.setRecordType(0x10);
+    model.setIrregularRecordType(0x93);
     model.setSpareByte(0xE3);
     model.receive(link::startSamplingFrame(), 0);
     const auto types = coinTypes();
@@ -385,7 +386,7 @@ TEST(MeasurementRecordTest, InsertedCoinsCarryValidRecordsAroundTheTypeMean)
             ASSERT_TRUE(e.has_value() && e->size() == 1);
             const auto& r = e->front().bytes;
             ASSERT_EQ(r.size(), 10u);
-            EXPECT_EQ(r[0], irregular ? 0x92 : 0x10);
+            EXPECT_EQ(r[0], irregular ? 0x93 : 0x10);
             EXPECT_EQ(r[5], 0xE3);
             EXPECT_EQ(r[4], link::checksum(r[0], r[1], r[2], r[3]));
             EXPECT_EQ(r[9], link::checksum(r[5], r[6], r[7], r[8]));
