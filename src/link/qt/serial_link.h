@@ -189,7 +189,7 @@ private:
     std::optional<TurnaroundStamp> m_stamp; // of the reply being handled
     std::vector<TurnaroundStamp> m_stamps;
     std::deque<std::function<void()>> m_notes;
-    bool m_notesUrgent = false; // they hold the end of a transfer, or have waited long enough
+    bool m_notesUrgent = false; // they hold the end of a transfer
     bool m_notesDue = false;    // the line thread will post them when kNotesDelay has passed
     bool m_deliveryPosted = false;
     bool m_delivering = false; // only on the link's own thread

@@ -144,8 +144,6 @@ bool SerialLink::startLineThread(int fd)
             execute(m_engine.timerFired(m_timerTag, now()), Caller::Line);
         } else {
             m_notesDue = false;
-            if (m_notes.empty()) return;
-            m_notesUrgent = true;
             postDelivery();
         }
     };
