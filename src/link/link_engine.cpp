@@ -64,10 +64,14 @@ LinkEngine::Actions LinkEngine::bytesArrived(std::span<const std::uint8_t> bytes
     }
     m_buffer.insert(m_buffer.end(), bytes.begin(), bytes.end());
     if (m_state == State::Waiting && m_awaitBytes > 0 &&
-        m_buffer.size() >= static_cast<std::size_t>(m_awaitBytes))
+        m_buffer.size() >= static_cast<std::size_t>(m_awaitBytes)) {
+        // A reply and the step it leads to make a handful of actions: one allocation, not the
+        // vector's doublings, between a reply and the next request.
+        out.reserve(12);
         advance(takeReply(nowMs, out), nowMs, out);
-    else
+    } else {
         keepBounded();
+    }
     return out;
 }
 
@@ -243,13 +247,13 @@ Step LinkEngine::takeReply(std::int64_t nowMs, Actions& out)
 {
     stopTimer(out);
     // The whole take is consumed: the reply is its first m_awaitBytes bytes, the rest is dropped.
-    const auto end = m_buffer.begin() + m_awaitBytes;
-    const std::vector<std::uint8_t> taken(m_buffer.begin(), end);
-    const std::vector<std::uint8_t> rest(end, m_buffer.end());
-    m_buffer.clear();
+    const std::span<const std::uint8_t> all(m_buffer);
+    const auto taken = all.first(static_cast<std::size_t>(m_awaitBytes));
+    const auto rest = all.subspan(taken.size());
     Step step = m_current->reply(taken);
     reportTaken(taken, step.taken, nowMs, out);
     if (!rest.empty()) reportReceived(rest, kNoiseDropped, nowMs, out);
+    m_buffer.clear();
     return step;
 }
 

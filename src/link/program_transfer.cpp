@@ -88,7 +88,7 @@ Step ProgramTransfer::reply(std::span<const std::uint8_t> bytes)
     }
     // The selector may well answer a write with the request itself, so an echo proves nothing
     // here; a read-back is what catches a line that only echoes.
-    const std::vector<Taken> taken{{kFrameSize, "write acknowledged"}};
+    std::vector<Taken> taken{{kFrameSize, "write acknowledged"}};
     ++m_summary.cellsDone;
     if (m_address == m_total) {
         m_state = State::Done;
@@ -107,7 +107,7 @@ Step ProgramTransfer::reply(std::span<const std::uint8_t> bytes)
         writeRequest(static_cast<std::uint8_t>(m_address), quarvel::cellByte(m_image.text(m_address)));
     Step step = send({});
     m_retrying = false;
-    step.taken = taken;
+    step.taken = std::move(taken);
     return step;
 }
 
@@ -127,6 +127,7 @@ Step ProgramTransfer::abort(AbortReason reason)
 
 Step ProgramTransfer::send(std::vector<Report> reports) const
 {
+    reports.reserve(reports.size() + 2);
     reports.emplace_back(SetColour{StatusColour::Blue});
     reports.emplace_back(SetProgress{m_address, std::nullopt});
     Step step;

@@ -39,7 +39,7 @@ Step ReadTransfer::reply(std::span<const std::uint8_t> bytes)
     if (echoed) m_summary.add(ExchangeFault::Echoed);
     m_image.setNumber(m_address, bytes[3]);
     m_summary.cellsDone = m_address - m_first + 1;
-    const std::vector<Taken> taken{
+    std::vector<Taken> taken{
         {kFrameSize, echoed ? faultMeaning(ExchangeFault::Echoed)
                             : "cell " + std::to_string(m_address) + " = " + std::to_string(bytes[3])}};
     if (m_address == m_last) {
@@ -62,7 +62,7 @@ Step ReadTransfer::reply(std::span<const std::uint8_t> bytes)
     ++m_address;
     Step step = request({});
     m_retrying = false;
-    step.taken = taken;
+    step.taken = std::move(taken);
     return step;
 }
 
@@ -87,6 +87,7 @@ Step ReadTransfer::abort(AbortReason reason)
 // to fall quiet: the answer to the attempt that failed may still come.
 Step ReadTransfer::request(std::vector<Report> reports) const
 {
+    reports.reserve(reports.size() + 2);
     reports.emplace_back(SetColour{StatusColour::Blue});
     reports.emplace_back(SetProgress{m_address, std::nullopt});
     Step step;

@@ -207,7 +207,7 @@ void SerialLink::execute(LinkEngine::Actions actions, Caller caller)
         if (const auto* write = std::get_if<LinkEngine::Write>(&action)) {
             sendRequest();
             request = write->frame;
-            note([this, frame = write->frame] { emit frameSent(frame); });
+            note(std::move(action));
         } else if (std::holds_alternative<LinkEngine::Flush>(action)) {
             sendRequest();
             flushInput();
@@ -218,19 +218,11 @@ void SerialLink::execute(LinkEngine::Actions actions, Caller caller)
             setEngineDeadline(std::nullopt);
         } else if (auto* traffic = std::get_if<LinkEngine::Traffic>(&action)) {
             noteTraffic(std::move(traffic->entry));
-        } else if (const auto* status = std::get_if<LinkEngine::Status>(&action)) {
-            note([this, report = status->report] { emit reported(report); });
-        } else if (std::holds_alternative<LinkEngine::TransferStarted>(action)) {
-            note([this] { emit transferStarted(); });
-        } else if (const auto* finished = std::get_if<LinkEngine::TransferFinished>(&action)) {
-            m_notesUrgent = true;
-            note([this, f = *finished] {
-                emit transferEnded(f.summary);
-                emit transferFinished(f.outcome);
-            });
-        } else if (const auto* ran = std::get_if<LinkEngine::RunFinished>(&action)) {
-            m_notesUrgent = true;
-            note([this, ok = ran->allSucceeded] { emit runFinished(ok); });
+        } else {
+            if (std::holds_alternative<LinkEngine::TransferFinished>(action) ||
+                std::holds_alternative<LinkEngine::RunFinished>(action))
+                m_notesUrgent = true;
+            note(std::move(action));
         }
     }
     // The owner delivers its own notes when its call returns; the line thread's wait for it.
@@ -254,9 +246,36 @@ void SerialLink::setEngineDeadline(std::optional<int> ms)
         m_timer.stop();
 }
 
-void SerialLink::note(std::function<void()> signal)
+void SerialLink::note(Note note)
 {
-    m_notes.push_back(std::move(signal));
+    m_notes.push_back(std::move(note));
+}
+
+void SerialLink::emitNote(Note& note)
+{
+    if (auto* lost = std::get_if<PortLost>(&note)) {
+        emit portLost(lost->message);
+        return;
+    }
+    std::visit(
+        [this](auto& action) {
+            using A = std::decay_t<decltype(action)>;
+            if constexpr (std::is_same_v<A, LinkEngine::Write>) {
+                emit frameSent(action.frame);
+            } else if constexpr (std::is_same_v<A, LinkEngine::Traffic>) {
+                emitTraffic(action.entry);
+            } else if constexpr (std::is_same_v<A, LinkEngine::Status>) {
+                emit reported(action.report);
+            } else if constexpr (std::is_same_v<A, LinkEngine::TransferStarted>) {
+                emit transferStarted();
+            } else if constexpr (std::is_same_v<A, LinkEngine::TransferFinished>) {
+                emit transferEnded(action.summary);
+                emit transferFinished(action.outcome);
+            } else if constexpr (std::is_same_v<A, LinkEngine::RunFinished>) {
+                emit runFinished(action.allSucceeded);
+            }
+        },
+        std::get<LinkEngine::Action>(note));
 }
 
 // The line thread has noted something. The end of a transfer is heard of at once: the next
@@ -290,8 +309,9 @@ void SerialLink::deliver()
     m_delivering = true;
     // A slot may delete the link from inside one of its signals.
     const QPointer<SerialLink> alive(this);
+    std::vector<Note> batch = std::move(m_spareNotes);
     for (;;) {
-        std::deque<std::function<void()>> batch;
+        batch.clear();
         {
             const Lock lock(m_mutex);
             batch.swap(m_notes);
@@ -299,11 +319,12 @@ void SerialLink::deliver()
             m_notesUrgent = false;
         }
         if (batch.empty()) break;
-        for (auto& signal : batch) {
-            signal();
+        for (auto& n : batch) {
+            emitNote(n);
             if (!alive) return;
         }
     }
+    m_spareNotes = std::move(batch);
     m_delivering = false;
 }
 
@@ -350,7 +371,7 @@ void SerialLink::noteTraffic(TrafficEntry entry)
     const qint64 us = m_clock.nsecsElapsed() / 1000;
     entry.timeMs = us / 1000;
     entry.fractionUs = static_cast<int>(us % 1000);
-    note([this, entry = std::move(entry)] { emitTraffic(entry); });
+    note(LinkEngine::Action{LinkEngine::Traffic{std::move(entry)}});
 }
 
 void SerialLink::emitTraffic(const TrafficEntry& entry)

@@ -18,12 +18,11 @@
 
 #include <chrono>
 #include <cstdint>
-#include <deque>
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <utility>
+#include <variant>
 #include <vector>
 
 class QIODevice;
@@ -154,8 +153,16 @@ private:
     void bytesArrived(const std::uint8_t* data, std::size_t size, Caller caller);
     void execute(LinkEngine::Actions actions, Caller caller = Caller::Owner);
     void setEngineDeadline(std::optional<int> ms);
-    void note(std::function<void()> signal);
+    // What the owner's thread is to hear of: an engine action it emits as a signal, or the
+    // loss of the port.
+    struct PortLost
+    {
+        QString message;
+    };
+    using Note = std::variant<LinkEngine::Action, PortLost>;
+    void note(Note note);
     void noteTraffic(TrafficEntry entry);
+    void emitNote(Note& note);
     void writeFrame(const Frame& frame);
     void flushInput();
     void lineLost();
@@ -188,9 +195,12 @@ private:
     bool m_stamping = false;
     std::optional<TurnaroundStamp> m_stamp; // of the reply being handled
     std::vector<TurnaroundStamp> m_stamps;
-    std::deque<std::function<void()>> m_notes;
-    bool m_notesUrgent = false; // they hold the end of a transfer
-    bool m_notesDue = false;    // the line thread will post them when kNotesDelay has passed
+    // Values, not closures: noting sits between a reply and the next request, and moving an
+    // action into kept capacity costs no allocation.
+    std::vector<Note> m_notes;
+    std::vector<Note> m_spareNotes; // the last batch's capacity, for the next swap
+    bool m_notesUrgent = false;     // they hold the end of a transfer
+    bool m_notesDue = false;        // the line thread will post them when kNotesDelay has passed
     bool m_deliveryPosted = false;
     bool m_delivering = false; // only on the link's own thread
 };

@@ -267,7 +267,7 @@ void SerialLink::onDeviceLost()
         const Lock lock(m_mutex);
         m_lost = true;
         // Listeners hear why before the run ends, so the run's result can name the lost port.
-        note([this, message] { emit portLost(message); });
+        note(PortLost{message});
         execute(m_engine.abort(Transfer::AbortReason::PortLost, now()));
     }
     const QPointer<SerialLink> alive(this);
