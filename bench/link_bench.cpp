@@ -197,7 +197,7 @@ void ownCostInProcess(int reads)
 // selector's: each stamp belongs to the exchange whose reply ended last before it was seen. The
 // selector's thread may take the request before the write call has even returned, so the
 // kernel's part is counted from the start of the write.
-void reportTurnaround(const std::vector<link::SerialLink::TurnaroundStamp>& stamps,
+void reportTurnaround(const char* line, const std::vector<link::SerialLink::TurnaroundStamp>& stamps,
                       const std::vector<bench::WireSelector::Exchange>& exchanges,
                       const bench::CClient& floor)
 {
@@ -214,13 +214,14 @@ void reportTurnaround(const std::vector<link::SerialLink::TurnaroundStamp>& stam
         writeCall.push_back(s.writtenNs - s.writingNs);
         toSelector.push_back(e.requestSeenNs - s.writingNs);
     }
-    const auto row = [](const char* what, const std::vector<std::int64_t>& ns) {
+    const auto row = [line](const char* what, const std::vector<std::int64_t>& ns) {
         const double median = percentileUs(ns, 0.5);
         std::printf("  turnaround, %-62s median %7.1f us  p99 %7.1f us\n", what, median,
                     percentileUs(ns, 0.99));
-        printRow(std::string("  turnaround: ") + what + ", median", "report", format("%.1f us", median));
+        printRow(std::string("  turnaround, ") + line + ": " + what + ", median", "report",
+                 format("%.1f us", median));
     };
-    std::printf("turnaround over the pty, %zu of %zu exchanges stamped in the driver:\n", toSlot.size(),
+    std::printf("turnaround on the %s, %zu of %zu exchanges stamped in the driver:\n", line, toSlot.size(),
                 stamps.size());
     row("reply written -> the link has read it (kernel, wake-up)", toSlot);
     row("read -> the engine has decided", engine);
@@ -262,7 +263,7 @@ bool ownCostPty(int reads)
         std::thread([&] { threaded.read(); }).join();
     });
     reportOwnCost("pty", gaps);
-    reportTurnaround(serial.takeTurnaroundStamps(), selector.takeExchanges(), blocking);
+    reportTurnaround("pty", serial.takeTurnaroundStamps(), selector.takeExchanges(), blocking);
     for (const auto& [client, what] : {std::pair{&blocking, "blocking"}, std::pair{&polling, "poll-waiting"}})
         std::printf("pty floor, %s C client: %zu exchanges  median %7.1f us  p99 %7.1f us\n", what,
                     client->exchanges(), client->gapMedianUs(), client->gapPercentileUs(0.99));
@@ -345,7 +346,13 @@ bool wireExact(int rounds)
     std::vector<double> readRatios, programRatios, cpuShares, exchangeUs;
     std::vector<std::int64_t> hostGaps;
     bench::CClient floor(true, false);
-    if (!floor.ok()) return false;
+    // A C client of the link's own shape: waiting in poll() on a thread of its own.
+    bench::CClient shaped(true, true);
+    if (!floor.ok() || !shaped.ok()) return false;
+    // The reads' exchanges, stamped: on this line every reply byte comes after a wait, so the
+    // code between a reply and the next request runs cold, unlike over a pty with no wire time.
+    std::vector<link::SerialLink::TurnaroundStamp> stamps;
+    std::vector<bench::WireSelector::Exchange> exchanges;
     {
         link::SerialLink serial;
         QString openError;
@@ -353,9 +360,15 @@ bool wireExact(int rounds)
             std::fprintf(stderr, "pty: %s\n", qPrintable(openError));
             return false;
         }
+        serial.setStampTurnaround(true);
+        selector.takeExchanges();
         for (int r = 0; r < rounds; ++r) {
             ParameterImage image;
             const HostFigures read = runOnWire(serial, selector, readJob(image));
+            for (const auto& stamp : serial.takeTurnaroundStamps())
+                stamps.push_back(stamp);
+            for (const auto& exchange : selector.takeExchanges())
+                exchanges.push_back(exchange);
             const auto gaps = selector.takeGaps();
             const auto lates = selector.takeLates();
             hostGaps.insert(hostGaps.end(), gaps.begin(), gaps.end());
@@ -365,7 +378,10 @@ bool wireExact(int rounds)
             const HostFigures program = runOnWire(serial, selector, link::programJobs(image));
             selector.takeGaps();
             selector.takeLates();
+            serial.takeTurnaroundStamps();
+            selector.takeExchanges();
             floor.read();
+            std::thread([&] { shaped.read(); }).join();
             readRatios.push_back(read.wall / readBound(pause));
             programRatios.push_back(program.wall / programBound(pause));
             cpuShares.push_back(read.cpu / read.wall);
@@ -399,6 +415,9 @@ bool wireExact(int rounds)
                 floor.exchanges(), floor.gapMedianUs());
     printRow("  floor: host gap of a blocking C client on the wire-exact line, median", "report",
              format("%.1f us", floor.gapMedianUs()));
+    printRow("  floor: the same from a C client waiting in poll() on a thread of its own, median", "report",
+             format("%.1f us", shaped.gapMedianUs()));
+    reportTurnaround("wire-exact line", stamps, exchanges, floor);
     const double floorUs = floor.requestToRequestUs();
     std::printf(
         "request to request: quarvel %.1f us, naive loop %.1f us, blocking C client %.1f us, line %.1f us\n",
