@@ -58,7 +58,8 @@ private:
         bool woken = false; // the wake-up pipe
         short line = 0;     // the port, as poll() flags
     };
-    Ready waitFor(int timeoutMs, bool watching);
+    // Waits at most `left` (for ever without it).
+    Ready waitFor(std::optional<Clock::duration> left, bool watching);
     void unwatch();
     void loop();
     void wake();
@@ -68,7 +69,8 @@ private:
     const Events m_events;
     int m_wakeRead = -1;
     int m_wakeWrite = -1;
-    int m_epoll = -1; // Linux
+    int m_epoll = -1;              // Linux
+    bool m_nanosecondWaits = true; // Linux: the kernel has epoll_pwait2
     // Guarded by m_guard.
     std::array<std::optional<Clock::time_point>, 2> m_deadlines;
     bool m_stopping = false;
