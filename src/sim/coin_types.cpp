@@ -51,7 +51,6 @@ CoinSample drawSample(const CoinType& type, bool irregular, std::mt19937& rng)
 {
     const double widen = irregular ? 2.0 : 1.0;
     CoinSample s;
-    s.type = irregular ? kDefaultIrregularRecordType : kDefaultRecordType;
     s.a = static_cast<std::uint16_t>(
         std::clamp(std::lround(normal(rng, type.meanA, type.spreadA * widen)), 0L, 32767L));
     s.c = toByte(normal(rng, type.meanC, type.spreadC * widen));

@@ -11,7 +11,7 @@ namespace quarvel::sim {
 // One coin as the selector's sensors measured it.
 struct CoinSample
 {
-    std::uint8_t type = 0x00; // 0x92 marks a coin of irregular speed
+    std::uint8_t type = 0x00; // the record type: the documented 0x92 marks a coin of irregular speed
     std::uint16_t a = 0;      // sent as two bytes, high first; the host expects 0..32767
     std::uint8_t c = 0;
     std::uint8_t unused = 0;
@@ -49,9 +49,9 @@ struct CoinType
 // Twelve coin types, one for each channel of the factory memory (index = channel - 1).
 std::span<const CoinType> coinTypes();
 
-// One insertion of a coin of the given type, of the default record type. Irregular coins are
-// flagged 0x92 and measure
-// with twice the usual spread, as a coin rolling too fast or too slow would.
+// The measurements of one insertion of a coin of the given type; its record type is the
+// selector's setting, chosen by the caller. Irregular coins measure with twice the usual spread,
+// as a coin rolling too fast or too slow would.
 CoinSample drawSample(const CoinType& type, bool irregular, std::mt19937& rng);
 
 } // namespace quarvel::sim

@@ -273,6 +273,11 @@ void SerialLink::emitNote(Note& note)
                 emit transferFinished(action.outcome);
             } else if constexpr (std::is_same_v<A, LinkEngine::RunFinished>) {
                 emit runFinished(action.allSucceeded);
+            } else {
+                // Done on the line at once and never noted; a new action must be emitted above.
+                static_assert(std::is_same_v<A, LinkEngine::Flush> ||
+                              std::is_same_v<A, LinkEngine::ArmTimer> ||
+                              std::is_same_v<A, LinkEngine::StopTimer>);
             }
         },
         std::get<LinkEngine::Action>(note));
