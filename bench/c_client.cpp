@@ -49,7 +49,10 @@ void CClient::read()
         lastSend = monotonicNs();
         if (i == 0) firstSend = lastSend;
         const link::Frame request = link::readRequest(static_cast<std::uint8_t>(i));
-        if (::write(m_fd, request.data(), request.size()) != static_cast<ssize_t>(request.size())) return;
+        if (::write(m_fd, request.data(), request.size()) != static_cast<ssize_t>(request.size())) {
+            m_failed = true;
+            return;
+        }
         stamps.push_back({lastSend, monotonicNs(), 0});
         std::array<std::uint8_t, link::kFrameSize> reply{};
         for (std::size_t got = 0; got < reply.size();) {
@@ -58,7 +61,10 @@ void CClient::read()
                 ::poll(&p, 1, -1);
             }
             const ssize_t n = ::read(m_fd, reply.data() + got, reply.size() - got);
-            if (n <= 0) return;
+            if (n <= 0) {
+                m_failed = true;
+                return;
+            }
             got += static_cast<std::size_t>(n);
         }
         stamps.back().replied = monotonicNs();

@@ -19,7 +19,8 @@ public:
     CClient(const CClient&) = delete;
     CClient& operator=(const CClient&) = delete;
 
-    bool ok() const { return m_fd >= 0; }
+    // False when the pty could not be set up or a read broke off: its figures then mean nothing.
+    bool ok() const { return m_fd >= 0 && !m_failed; }
     // Reads cells 0..188 once, as the program's full read does, without the closing pause.
     void read();
 
@@ -45,6 +46,7 @@ private:
     WireSelector m_selector;
     bool m_waitInPoll;
     int m_fd = -1;
+    bool m_failed = false;
     std::vector<std::int64_t> m_gaps;
     std::vector<double> m_requestToRequestUs;
     Parts m_parts;

@@ -262,6 +262,10 @@ bool ownCostPty(int reads)
         polling.read();
         std::thread([&] { threaded.read(); }).join();
     });
+    if (!blocking.ok() || !polling.ok() || !threaded.ok()) {
+        std::fprintf(stderr, "pty: a C client's read broke off\n");
+        return false;
+    }
     reportOwnCost("pty", gaps);
     reportTurnaround("pty", serial.takeTurnaroundStamps(), selector.takeExchanges(), blocking);
     for (const auto& [client, what] : {std::pair{&blocking, "blocking"}, std::pair{&polling, "poll-waiting"}})
@@ -394,6 +398,10 @@ bool wireExact(int rounds)
                         program.wall, programBound(pause), program.wall / programBound(pause));
             if (!read.ok || !program.ok) return false;
         }
+    }
+    if (!floor.ok() || !shaped.ok()) {
+        std::fprintf(stderr, "wire-exact pty: a C client's read broke off\n");
+        return false;
     }
     const double readRatio = median(readRatios);
     const double programRatio = median(programRatios);
