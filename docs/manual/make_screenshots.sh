@@ -13,16 +13,26 @@ fi
 
 mkdir -p "$output"
 output=$(cd "$output" && pwd)
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+# The pictures show paths (backups in the status line, About QUARVEL's folders): each script runs
+# in a home of its own named as a technician's, in the build folder, never in a temporary folder
+# with a made-up name. The build folder itself must not be temporary either.
+homes=$(cd "$output/../.." && pwd)/home
+case "$homes/" in
+  /tmp/* | /var/tmp/* | "${TMPDIR:-/tmp}"/* | */tmp.*)
+    echo "make_screenshots: $homes is a temporary folder; its path would show in the pictures" >&2
+    exit 1 ;;
+esac
+home=$homes/technician
+work=$homes/files
+rm -rf "$homes"
+mkdir -p "$work"
 # A coin data file the scripts open, as a technician would have one from a selector.
 "$quarvelctl" read --port sim -q -o "$work/shop42.cdt"
 
 export QT_QPA_PLATFORM=xcb QT_SCALE_FACTOR=1 LC_ALL=C.UTF-8
 for script in "$shots"/*.txt; do
   name=$(basename "$script" .txt)
-  # The paths the pictures show read as a technician's own.
-  home=$work/$name/technician
+  rm -rf "$home"
   mkdir -p "$home"
   sed -e "s|@WORK@|$work|g" -e "s|@OUT@|$output|g" "$script" >"$work/$name.steps"
   if ! XDG_CONFIG_HOME=$home/.config XDG_DATA_HOME=$home/.local/share HOME=$home \
