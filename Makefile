@@ -35,7 +35,7 @@ run: configure
 	@scripts/run.sh $(BUILD)
 
 # The technician's manual in $(BUILD)/manual (pictures made by quarvel itself under Xvfb); fails on
-# a broken link, a missing picture or a troubleshooting message the programs do not say.
+# a broken link, a missing picture or a quoted message or control name the programs do not have.
 manual: configure
 	@cmake --build $(BUILD) --target manual -j $(JOBS)
 

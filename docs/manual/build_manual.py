@@ -167,7 +167,7 @@ OUTSIDE_NAMES = {
     "Device Manager", "Ports (COM & LPT)",  # Windows
 }
 OUTSIDE_TEXTS = {"No such file or directory", "Permission denied"}  # the system's reasons
-COMMANDS = ("quarvel ", "quarvelctl ", "sudo ", "echo ", "xvfb-run ", "man ", "nohup ")
+COMMANDS = ("quarvel ", "quarvelctl ", "sudo ", "echo ", "xvfb-run ", "man ", "nohup ", "make ")
 
 
 class ProgramTexts:
