@@ -42,4 +42,14 @@ for script in "$shots"/*.txt; do
     exit 1
   fi
 done
+# Each picture's texts (grab writes them beside it) must not show a temporary folder: the program
+# could still put one on screen by itself.
+mkdir -p "$work/texts"
+mv "$output"/*.txt "$work/texts/"
+temporary='/tmp/|/var/tmp/|tmp\.[A-Za-z0-9]{6,}'
+[ -n "${TMPDIR:-}" ] && temporary="$temporary|$TMPDIR"
+if grep -E "$temporary" "$work/texts"/*.txt >"$work/temporary.txt"; then
+  sed -e "s|^$work/texts/\(.*\)\.txt:|make_screenshots: \1 shows a temporary path: |" "$work/temporary.txt" >&2
+  exit 1
+fi
 echo "make_screenshots: $(ls "$output" | wc -l) pictures in $output"
