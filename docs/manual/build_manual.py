@@ -279,4 +279,5 @@ def main():
           " without pictures (make manual makes them; it needs xvfb-run)"))
 
 
-main()
+if __name__ == "__main__":
+    main()
