@@ -158,8 +158,8 @@ def program_texts(sources):
 #   (`dialout`, `PASS`), a path (`/…`, `~/…`, `%LOCALAPPDATA%…`), a command line (`read -o`) and the
 #   system's own reasons (OUTSIDE_TEXTS). A program's output shown in a ```text block is a sample.
 # - **bold** and *italic* name a button, menu, menu entry or window of QUARVEL ("File → Open &
-#   Program" is two names). Each must be a whole program string, give or take a closing ":", "..."
-#   or "…". Emphasis is written _like this_ instead; names that belong to the system or to Qt are
+#   Program" is two names). Each must be a whole program string, give or take a closing ":"; its
+#   "..." or "…" too ("Restore…" is a button, "Restore" none). Emphasis is written _like this_ instead; names that belong to the system or to Qt are
 #   listed in OUTSIDE_NAMES.
 # - "Double quotes" in the running text are the manual's own and are not checked.
 OUTSIDE_NAMES = {
@@ -173,7 +173,7 @@ COMMANDS = ("quarvel ", "quarvelctl ", "sudo ", "echo ", "xvfb-run ", "man ", "n
 class ProgramTexts:
     def __init__(self, literals):
         self.generic = [re.sub(r"%\d", "…", t) for t in literals]
-        self.names = {t.strip().rstrip(":").removesuffix("...").removesuffix("…").strip() for t in literals}
+        self.names = {t.strip().rstrip(":").strip() for t in literals}
         self.patterns = []
         for t in literals:
             parts = re.split(r"%\d", t)
@@ -218,8 +218,7 @@ class ProgramTexts:
         return any(inside.search(g) for g in self.generic) or self.joined(quote, 2)
 
     def names_it(self, name):
-        return name in OUTSIDE_NAMES or name.rstrip(":").removesuffix("...").removesuffix("…") in self.names \
-            or any(p.fullmatch(name) for p in self.patterns)
+        return name in OUTSIDE_NAMES or name.rstrip(":") in self.names or any(p.fullmatch(name) for p in self.patterns)
 
 
 def is_message(code):

@@ -46,8 +46,8 @@ class QuoteCheck(unittest.TestCase):
             self.assertEqual(self.texts.says(quote), said, quote)
 
     def test_names(self):
-        for name, known in [("File", True), ("Restore Selector…", True), ("Restore Selector", True),
-                            ("Com9", True), ("Restore Selectors", False), ("Abort", False)]:
+        for name, known in [("File", True), ("Restore Selector…", True), ("Restore Selector", False),
+                            ("Com9", True), ("Restore Selectors…", False), ("Abort", False)]:
             self.assertEqual(self.texts.names_it(name), known, name)
 
 
