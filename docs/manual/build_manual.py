@@ -62,9 +62,8 @@ def convert(source_dir, output_dir, version, pictures=True):
             body = md.reset().convert(f.read())
         if not pictures:
             # Made quickly where no virtual screen can run the program: each picture's caption stands in.
-            body = re.sub(r'<img [^>]*alt="([^"]*)"[^>]*>',
-                          r'<span class="note">[Picture: \1. <code>make manual</code> makes the full manual.]</span>',
-                          body)
+            note = r'<span class="note">[Picture: \1. <code>make manual</code> makes the full manual.]</span>'
+            body = re.sub(r'<img [^>]*alt="([^"]*)"[^>]*>', note, body)
         here = ' class="here"'
         nav = "\n".join(f'<li{here if n == name else ""}><a href="{n}.html">{html.escape(t)}</a></li>'
                         for n, t in PAGES[1:])
@@ -150,17 +149,22 @@ def program_texts(sources):
 
 
 # What a page quotes, and how it must match the programs:
-# - `code` is a text the programs show or print. "…" stands for what varies. It passes when a
-#   program string holds it (its "…" standing for a %1-style placeholder or any text), or when a
-#   program string spells it whole, its placeholders filled with an example ("Read 189 cells" by
-#   "Read %1 cells"): a value (a number, a path, a name in capitals) or a message of the programs
-#   itself; a string whose fixed part has no word of three letters ("%1: %2") vouches for nothing. Not checked: a single word or value
-#   (`dialout`, `PASS`), a path (`/…`, `~/…`, `%LOCALAPPDATA%…`), a command line (`read -o`) and the
-#   system's own reasons (OUTSIDE_TEXTS). A program's output shown in a ```text block is a sample.
+# - `code` is a text the programs show or print; "…" stands for what varies. It passes when
+#   - it lies within one program string, its "…" standing for a placeholder or any text;
+#   - a program string spells it whole, its placeholders (%1, or what a "+" or "<<" puts between
+#     literals) filled with an example value: a number, a path, a name in capitals ("Read 189
+#     cells" by "Read %1 cells"); a string whose fixed part has no word of three letters ("%1: %2")
+#     vouches for nothing;
+#   - or it is such strings and values one after the other, joined at punctuation ("Restore of …:
+#     Restored exactly; backup in …"), a placeholder holding another message as well.
+#   Not checked: a single word or value (`dialout`, `PASS`), a path (`/…`, `~/…`, `%LOCALAPPDATA%…`),
+#   a command line (`read -o`), the system's own reasons (OUTSIDE_TEXTS), and a program's output
+#   shown as a sample in a ```text block.
 # - **bold** and *italic* name a button, menu, menu entry or window of QUARVEL ("File → Open &
-#   Program" is two names). Each must be a whole program string, give or take a closing ":"; its
-#   "..." or "…" too ("Restore…" is a button, "Restore" none). Emphasis is written _like this_ instead; names that belong to the system or to Qt are
-#   listed in OUTSIDE_NAMES.
+#   Program" is two names). Each must be a whole program string as the user reads it (without its
+#   Alt letter's "&"), give or take a closing ":"; its "..." or "…" count ("Restore…" is a button,
+#   "Restore" none). Emphasis is written _like this_ instead; names that belong to the system or to
+#   Qt are in OUTSIDE_NAMES.
 # - "Double quotes" in the running text are the manual's own and are not checked.
 OUTSIDE_NAMES = {
     "Show Details...",  # Qt's message box button
@@ -183,8 +187,8 @@ class ProgramTexts:
     @staticmethod
     def value(text):
         """A number, a path, a name in capitals, "…": what an example puts in a placeholder."""
-        return text in OUTSIDE_TEXTS or all(re.search(r"[\d/\\_.…–-]|^[A-Z]|^\W*$", word) or len(word) < 3
-                                            for word in text.split())
+        return text in OUTSIDE_TEXTS or all(
+            re.search(r"[\d/\\_.…–-]|^[A-Z]|^\W*$", word) or len(word) < 3 for word in text.split())
 
     def whole(self, text, depth):
         """text is one program string, its placeholders holding values or, nested, messages."""
@@ -218,7 +222,8 @@ class ProgramTexts:
         return any(inside.search(g) for g in self.generic) or self.joined(quote, 2)
 
     def names_it(self, name):
-        return name in OUTSIDE_NAMES or name.rstrip(":") in self.names or any(p.fullmatch(name) for p in self.patterns)
+        return (name in OUTSIDE_NAMES or name.rstrip(":") in self.names
+                or any(p.fullmatch(name) for p in self.patterns))
 
 
 def is_message(code):
@@ -242,7 +247,8 @@ def quotes(text):
         for bold in re.findall(r"\*\*([^*]+)\*\*", prose):
             for name in bold.split(" → "):
                 yield number, "name", name.strip()
-        for italic in re.findall(r"(?<![*\w])\*([^*\s][^*]*?)\*(?![*\w])", re.sub(r"\*\*[^*]+\*\*", "", prose)):
+        plain = re.sub(r"\*\*[^*]+\*\*", "", prose)
+        for italic in re.findall(r"(?<![*\w])\*([^*\s][^*]*?)\*(?![*\w])", plain):
             for name in italic.split(" → "):
                 yield number, "name", name.strip()
 
