@@ -14,14 +14,23 @@ fi
 mkdir -p "$output"
 output=$(cd "$output" && pwd)
 # The pictures show paths (backups in the status line, About QUARVEL's folders): each script runs
-# in a home of its own named as a technician's, in the build folder, never in a temporary folder
-# with a made-up name. The build folder itself must not be temporary either.
+# in a home of its own named as a technician's, never in a temporary folder with a made-up name.
+# It lives in the build folder, or in the user's cache when the build folder is itself temporary
+# (a clone checked out under /tmp).
+is_temporary() {
+  case "$1/" in
+    /tmp/* | /var/tmp/* | "${TMPDIR:-/tmp}"/* | */tmp.*) return 0 ;;
+    *) return 1 ;;
+  esac
+}
 homes=$(cd "$output/../.." && pwd)/home
-case "$homes/" in
-  /tmp/* | /var/tmp/* | "${TMPDIR:-/tmp}"/* | */tmp.*)
+if is_temporary "$homes"; then
+  homes=${XDG_CACHE_HOME:-${HOME:-/root}/.cache}/quarvel-manual/home
+  if is_temporary "$homes"; then
     echo "make_screenshots: $homes is a temporary folder; its path would show in the pictures" >&2
-    exit 1 ;;
-esac
+    exit 1
+  fi
+fi
 home=$homes/technician
 work=$homes/files
 rm -rf "$homes"
