@@ -4,15 +4,22 @@
 #include "ui/main/traffic_log_window.h"
 
 #include <QAbstractButton>
+#include <QAbstractItemModel>
+#include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QFile>
+#include <QGroupBox>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPixmap>
+#include <QPlainTextEdit>
+#include <QSaveFile>
+#include <QTextEdit>
 #include <QTextStream>
 
 #include <cstdio>
@@ -23,6 +30,44 @@ namespace {
 constexpr int kTickMs = 20;
 constexpr int kMaxTicksPerStep = 30000 / kTickMs;
 constexpr int kScriptFailed = 3;
+
+// The texts a picture of target shows, one a line: what a check of the pictures reads, as it
+// cannot read the pixels.
+QStringList shownTexts(QWidget* target)
+{
+    QStringList texts{target->windowTitle()};
+    QList<QWidget*> widgets{target};
+    widgets += target->findChildren<QWidget*>();
+    for (QWidget* w : widgets) {
+        if (!w->isVisibleTo(target) && w != target) continue;
+        if (auto* label = qobject_cast<QLabel*>(w)) texts << label->text();
+        if (auto* button = qobject_cast<QAbstractButton*>(w)) texts << button->text();
+        if (auto* edit = qobject_cast<QLineEdit*>(w)) texts << edit->text();
+        if (auto* list = qobject_cast<QComboBox*>(w)) texts << list->currentText();
+        if (auto* box = qobject_cast<QGroupBox*>(w)) texts << box->title();
+        if (auto* plain = qobject_cast<QPlainTextEdit*>(w)) texts << plain->toPlainText();
+        if (auto* rich = qobject_cast<QTextEdit*>(w)) texts << rich->toPlainText();
+        if (auto* menu = qobject_cast<QMenu*>(w))
+            for (QAction* action : menu->actions())
+                texts << action->text();
+        if (auto* view = qobject_cast<QAbstractItemView*>(w); view && view->model()) {
+            const QAbstractItemModel& model = *view->model();
+            for (int row = 0; row < model.rowCount(); ++row)
+                for (int column = 0; column < model.columnCount(); ++column)
+                    texts << model.index(row, column).data().toString();
+        }
+    }
+    texts.removeAll(QString());
+    return texts;
+}
+
+bool saveTexts(const QString& path, const QStringList& texts)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Text)) return false;
+    file.write(texts.join(QLatin1Char('\n')).toUtf8() + '\n');
+    return file.commit();
+}
 } // namespace
 
 ScriptRunner::ScriptRunner(MainWindow& mainWindow, QStringList steps, QObject* parent)
@@ -144,9 +189,11 @@ bool ScriptRunner::run(const QString& step)
         // A window shown or changed in this tick is laid out, and its new children shown, only when
         // its queued events run: the picture waits a tick, to show it as the screen will.
         if (m_ticksOnStep == 0) return false;
-        if (target->grab().save(words.value(2))) return true;
+        const QString picture = words.value(2);
+        if (target->grab().save(picture) && saveTexts(picture + QStringLiteral(".txt"), shownTexts(target)))
+            return true;
         // Not done: a later step in this tick (a quit) would otherwise replace the exit code.
-        fail(QStringLiteral("cannot save %1").arg(words.value(2)));
+        fail(QStringLiteral("cannot save %1").arg(picture));
         return false;
     }
     fail(QStringLiteral("unknown step"));

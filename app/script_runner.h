@@ -18,7 +18,7 @@ class MainWindow;
 //   click NAME           press a button
 //   type NAME TEXT       replace a text box's text by typing TEXT
 //   select NAME INDEX    choose a list entry
-//   grab NAME FILE       save a picture of a window
+//   grab NAME FILE       save a picture of a window, and the texts it shows in FILE.txt
 //   choose-file PATH     later file dialogs answer with PATH
 //   trigger NAME         a main-window menu entry ("mnuOpen_Program")
 //   popup NAME           open a main-window menu ("mnuSystem"); grab it by the same name

@@ -1,10 +1,12 @@
 #!/usr/bin/env python3
 """Builds the technician's manual: each page's Markdown into HTML in one frame, then checks the
 result. It fails on a link to a page or anchor that is not there, a picture that was not made, and
-a message in the troubleshooting table that the programs do not say word for word.
+a message, button, menu or window a page quotes that the programs do not have (the rules are at
+OUTSIDE_NAMES below); each failure names the page, its line and the quote.
 
-usage: build_manual.py SOURCE_DIR OUTPUT_DIR PROGRAM_SOURCES VERSION
-(the screenshots are in OUTPUT_DIR/images already)
+usage: build_manual.py SOURCE_DIR OUTPUT_DIR PROGRAM_SOURCES VERSION [--without-pictures]
+(the screenshots are in OUTPUT_DIR/images already, unless --without-pictures puts each picture's
+caption in its place)
 """
 import html
 import html.parser
@@ -53,11 +55,15 @@ TEMPLATE = """<!DOCTYPE html>
 """
 
 
-def convert(source_dir, output_dir, version):
+def convert(source_dir, output_dir, version, pictures=True):
     md = markdown.Markdown(extensions=["tables", "toc", "attr_list", "fenced_code", "def_list"])
     for i, (name, title) in enumerate(PAGES):
         with open(os.path.join(source_dir, name + ".md"), encoding="utf-8") as f:
             body = md.reset().convert(f.read())
+        if not pictures:
+            # Made quickly where no virtual screen can run the program: each picture's caption stands in.
+            note = r'<span class="note">[Picture: \1. <code>make manual</code> makes the full manual.]</span>'
+            body = re.sub(r'<img [^>]*alt="([^"]*)"[^>]*>', note, body)
         here = ' class="here"'
         nav = "\n".join(f'<li{here if n == name else ""}><a href="{n}.html">{html.escape(t)}</a></li>'
                         for n, t in PAGES[1:])
@@ -120,8 +126,13 @@ def unescape(literal):
                   {"n": "\n", "t": "\t"}.get(m.group(1), m.group(1)), literal)
 
 
+def as_shown(literal):
+    """A caption as the user reads it: "File(&F)" shows as "File", "&Open && Program" as "Open & Program"."""
+    return re.sub(r"&([^ ])", r"\1", re.sub(r"\(&(?:%\d|[^&])\)", "", literal))
+
+
 def program_texts(sources):
-    """Every string literal of the programs, with adjacent literals joined as the compiler does."""
+    """Every string literal of the programs, as shown, with adjacent literals joined as the compiler does."""
     texts = []
     for top in sources:
         for root, _, files in os.walk(top):
@@ -130,37 +141,148 @@ def program_texts(sources):
                     with open(os.path.join(root, f), encoding="utf-8") as h:
                         code = h.read()
                     code = re.sub(r'"\s*\n\s*"', "", code)
-                    texts.extend(unescape(m) for m in re.findall(r'"((?:[^"\\\n]|\\.)*)"', code))
-    return "\n".join(texts)
+                    # A text built as "a " + n + " b" (or streamed) reads as "a %9 b": what is put
+                    # between its literals varies like a placeholder.
+                    code = re.sub(r'"\s*(?:\+|<<)\s*[^";{}]+?\s*(?:\+|<<)\s*"', "%9", code)
+                    texts.extend(as_shown(unescape(m)) for m in re.findall(r'"((?:[^"\\\n]|\\.)*)"', code))
+    return texts
 
 
-def check_messages(source_dir, sources):
-    """The first column of the troubleshooting table quotes the programs; "…" stands for what
-    varies (a port, a file, a number). Each fixed piece must be in the programs as it stands."""
-    said = program_texts(sources)
-    problems = []
-    with open(os.path.join(source_dir, "troubleshooting.md"), encoding="utf-8") as f:
-        for line in f:
-            if not line.startswith("| `"):
+# What a page quotes, and how it must match the programs:
+# - `code` is a text the programs show or print; "…" stands for what varies. It passes when
+#   - it lies within one program string, its "…" standing for a placeholder or any text;
+#   - a program string spells it whole, its placeholders (%1, or what a "+" or "<<" puts between
+#     literals) filled with an example value: a number, a path, a name in capitals ("Read 189
+#     cells" by "Read %1 cells"); a string whose fixed part has no word of three letters ("%1: %2")
+#     vouches for nothing;
+#   - or it is such strings and values one after the other, joined at punctuation ("Restore of …:
+#     Restored exactly; backup in …"), a placeholder holding another message as well.
+#   Not checked: a single word or value (`dialout`, `PASS`), a path (`/…`, `~/…`, `%LOCALAPPDATA%…`),
+#   a command line (`read -o`), the system's own reasons (OUTSIDE_TEXTS), and a program's output
+#   shown as a sample in a ```text block.
+# - **bold** and *italic* name a button, menu, menu entry or window of QUARVEL ("File → Open &
+#   Program" is two names). Each must be a whole program string as the user reads it (without its
+#   Alt letter's "&"), give or take a closing ":"; its "..." or "…" count ("Restore…" is a button,
+#   "Restore" none). Emphasis is written _like this_ instead; names that belong to the system or to
+#   Qt are in OUTSIDE_NAMES.
+# - "Double quotes" in the running text are the manual's own and are not checked.
+OUTSIDE_NAMES = {
+    "Show Details...",  # Qt's message box button
+    "Device Manager", "Ports (COM & LPT)",  # Windows
+}
+OUTSIDE_TEXTS = {"No such file or directory", "Permission denied"}  # the system's reasons
+COMMANDS = ("quarvel ", "quarvelctl ", "sudo ", "echo ", "xvfb-run ", "man ", "nohup ", "make ")
+
+
+class ProgramTexts:
+    def __init__(self, literals):
+        self.generic = [re.sub(r"%\d", "…", t) for t in literals]
+        self.names = {t.strip().rstrip(":").strip() for t in literals}
+        self.patterns = []
+        for t in literals:
+            parts = re.split(r"%\d", t)
+            if len(parts) > 1 and re.search(r"[A-Za-z]{3}", "".join(parts)):
+                self.patterns.append(re.compile("(.+?)".join(re.escape(p) for p in parts), re.S))
+
+    @staticmethod
+    def value(text):
+        """A number, a path, a name in capitals, "…": what an example puts in a placeholder."""
+        return text in OUTSIDE_TEXTS or all(
+            re.search(r"[\d/\\_.…–-]|^[A-Z]|^\W*$", word) or len(word) < 3 for word in text.split())
+
+    def whole(self, text, depth):
+        """text is one program string, its placeholders holding values or, nested, messages."""
+        text = text.strip()
+        if text in self.generic:
+            return True
+        for p in self.patterns:
+            m = p.fullmatch(text)
+            if m and all(self.value(g) or (depth > 0 and self.joined(g, depth - 1)) for g in m.groups()):
+                return True
+        return False
+
+    def joined(self, text, depth):
+        """text is program strings put one after the other ("Restored exactly" and "; backup in
+        …"), cut where punctuation joins them; a value may stand between them."""
+        marks = [i for i, c in enumerate(text) if c in ";:,.()…"]
+        cuts = sorted({0, len(text)} | set(marks) | {i + 1 for i in marks})
+        reached = {0}
+        for a in cuts:
+            if a not in reached:
                 continue
-            message = line.split("|")[1].strip().strip("`")
-            for piece in message.split("…"):
-                if len(piece.strip()) >= 3 and piece not in said:
-                    problems.append(f"troubleshooting.md: the programs do not say \"{piece}\" (in \"{message}\")")
+            for b in cuts:
+                part = text[a:b]
+                if b > a and b not in reached and (self.value(part) or self.whole(part, depth)):
+                    reached.add(b)
+        return len(text) in reached
+
+    def says(self, quote):
+        # Part of one program string, or program strings and values put together.
+        inside = re.compile(".*?".join(re.escape(p) for p in quote.split("…")), re.S)
+        return any(inside.search(g) for g in self.generic) or self.joined(quote, 2)
+
+    def names_it(self, name):
+        return (name in OUTSIDE_NAMES or name.rstrip(":") in self.names
+                or any(p.fullmatch(name) for p in self.patterns))
+
+
+def is_message(code):
+    command = code.startswith(COMMANDS) or re.match(r"[a-z]+ --?[a-z]", code)
+    return " " in code.strip() and not code.startswith(("/", "~", "%", "./")) and not command
+
+
+def quotes(text):
+    """(line, kind, quote) of each quoted text of a page, outside code blocks and raw HTML."""
+    fenced = False
+    for number, line in enumerate(text.splitlines(), 1):
+        if line.lstrip().startswith("```"):
+            fenced = not fenced
+            continue
+        if fenced or line.lstrip().startswith("<"):
+            continue
+        prose = re.sub(r"`[^`]*`", "", line)
+        for code in re.findall(r"`([^`]+)`", line):
+            if is_message(code):
+                yield number, "message", code
+        for bold in re.findall(r"\*\*([^*]+)\*\*", prose):
+            for name in bold.split(" → "):
+                yield number, "name", name.strip()
+        plain = re.sub(r"\*\*[^*]+\*\*", "", prose)
+        for italic in re.findall(r"(?<![*\w])\*([^*\s][^*]*?)\*(?![*\w])", plain):
+            for name in italic.split(" → "):
+                yield number, "name", name.strip()
+
+
+def check_quotes(source_dir, sources):
+    """Every page's quoted messages and names must be the programs' own, so a page cannot drift
+    from what the user sees."""
+    said = ProgramTexts(program_texts(sources))
+    problems = []
+    for name, _ in PAGES:
+        with open(os.path.join(source_dir, name + ".md"), encoding="utf-8") as f:
+            text = f.read()
+        for line, kind, quote in quotes(text):
+            if kind == "message" and not said.says(quote):
+                problems.append(f"{name}.md:{line}: the programs do not say \"{quote}\"")
+            elif kind == "name" and not said.names_it(quote):
+                problems.append(f"{name}.md:{line}: the programs have no button, menu or window \"{quote}\"")
     return problems
 
 
 def main():
     source_dir, output_dir, program_sources, version = sys.argv[1:5]
+    pictures = "--without-pictures" not in sys.argv[5:]
     os.makedirs(output_dir, exist_ok=True)
-    convert(source_dir, output_dir, version)
+    convert(source_dir, output_dir, version, pictures)
     problems = check_links(output_dir)
-    problems += check_messages(source_dir, [os.path.join(program_sources, d) for d in ("src", "cli", "app")])
+    problems += check_quotes(source_dir, [os.path.join(program_sources, d) for d in ("src", "cli", "app")])
     for p in problems:
         print("manual: " + p, file=sys.stderr)
     if problems:
         sys.exit(1)
-    print(f"manual: {len(PAGES)} pages in {output_dir}")
+    print(f"manual: {len(PAGES)} pages in {output_dir}" + ("" if pictures else
+          " without pictures (make manual makes them; it needs xvfb-run)"))
 
 
-main()
+if __name__ == "__main__":
+    main()
