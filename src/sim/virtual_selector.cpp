@@ -188,7 +188,8 @@ void VirtualSelector::handleFrame(const link::Frame& frame, std::int64_t nowMs, 
     const std::uint8_t address = frame[1];
     switch (kind) {
     case FrameKind::Read:
-        sendReply(link::makeFrame(link::command::kRead, address, 0, m_memory[address]), faults, out);
+        sendReply(link::makeFrame(link::command::kRead, address, m_readReplyByte2, m_memory[address]), faults,
+                  out);
         break;
     case FrameKind::Write: {
         const link::Frame reply = m_writeEcho == WriteEcho::Request ? frame

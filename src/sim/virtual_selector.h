@@ -109,6 +109,8 @@ public:
     // Time the selector takes before it answers, added to every reply (default 0).
     void setReplyDelayMs(std::int64_t ms) { m_replyDelayMs = ms; }
     std::int64_t replyDelayMs() const { return m_replyDelayMs; }
+    // Byte 2 of a read reply, which carries nothing the host may rely on (default 0).
+    void setReadReplyByte2(std::uint8_t value) { m_readReplyByte2 = value; }
     void setWriteEcho(WriteEcho echo) { m_writeEcho = echo; }
     WriteEcho writeEcho() const { return m_writeEcho; }
     void setFrameGapMs(std::int64_t ms) { m_frameGapMs = ms; }
@@ -176,6 +178,7 @@ private:
     std::uint8_t m_irregularRecordType = kDefaultIrregularRecordType;
     std::uint8_t m_spareByte = 0;
     WriteEcho m_writeEcho = WriteEcho::Request;
+    std::uint8_t m_readReplyByte2 = 0;
     bool m_sampling = false;
     bool m_gone = false;
     std::vector<ReceivedFrame> m_log;
