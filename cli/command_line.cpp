@@ -125,13 +125,17 @@ struct Options
         QStringLiteral("With --port sim: the kind of coin fed in (default: the channel's)."),
         QStringLiteral("NAME")};
     QCommandLineOption json{QStringLiteral("json"), QStringLiteral("Print one JSON value instead of text.")};
-    QCommandLineOption verify{
-        QStringLiteral("verify"),
-        QStringLiteral("Read the selector back afterwards and list every programmed cell that "
-                       "differs (exit code 3).")};
-    QCommandLineOption gangVerify{
-        QStringLiteral("verify"),
-        QStringLiteral("Read each selector back afterwards; one whose programmed cells differ fails.")};
+    // Reading back is the default; --verify stays accepted so that existing scripts keep working.
+    QCommandLineOption verify{QStringLiteral("verify"),
+                              QStringLiteral("Read back after programming (the default).")};
+    QCommandLineOption noVerify{
+        QStringLiteral("no-verify"),
+        QStringLiteral("Do not read the selector back after programming. By default the programmed "
+                       "cells are read back and every cell that differs is listed (exit code 3).")};
+    QCommandLineOption gangNoVerify{
+        QStringLiteral("no-verify"),
+        QStringLiteral("Do not read each selector back after programming. By default each is read "
+                       "back, and one whose programmed cells differ fails.")};
     QCommandLineOption log{QStringLiteral("log"),
                            QStringLiteral("Append one CSV row per selector to this file."),
                            QStringLiteral("FILE.csv")};
@@ -188,7 +192,8 @@ void addOptions(QCommandLineParser& parser, const Options& o, CommandKind kind)
     if (kind == CommandKind::Check) parser.addOption(o.count);
     if (kind == CommandKind::Program || kind == CommandKind::Gang) {
         // A gang reports a difference as that selector's FAIL: exit code 2, never 3.
-        parser.addOption(kind == CommandKind::Gang ? o.gangVerify : o.verify);
+        parser.addOption(kind == CommandKind::Gang ? o.gangNoVerify : o.noVerify);
+        parser.addOption(o.verify);
         parser.addOption(o.force);
         parser.addOption(o.backup);
         parser.addPositionalArgument(QStringLiteral("FILE"),
@@ -330,8 +335,11 @@ ParseResult parseCommand(const CommandInfo& command, const QStringList& argument
     if (parser.optionNames().contains(QStringLiteral("json"))) inv.json = parser.isSet(o.json);
     if (inv.json && !inv.outputFile.isEmpty())
         return usageError(info, QStringLiteral("--json prints the settings; it cannot go with -o"));
-    if (info->kind == CommandKind::Program || info->kind == CommandKind::Gang)
-        inv.verify = parser.isSet(o.verify);
+    if (info->kind == CommandKind::Program || info->kind == CommandKind::Gang) {
+        if (parser.isSet(o.verify) && parser.isSet(o.noVerify))
+            return usageError(info, QStringLiteral("--verify and --no-verify cannot go together"));
+        inv.verify = !parser.isSet(o.noVerify);
+    }
     if (info->kind == CommandKind::Program || info->kind == CommandKind::Teach ||
         info->kind == CommandKind::Gang)
         inv.force = parser.isSet(o.force);

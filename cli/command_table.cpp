@@ -19,8 +19,9 @@ const std::array<CommandInfo, 9> kCommands{{
      "hold at least 189 values, and every programmed cell must be empty or a number 0..255 (a\n"
      "fraction such as 12.5 is rounded); otherwise nothing is sent unless --force is given.\n"
      "Cell 0 and 1 are read first: a port that echoes what it is sent is refused, nothing written.\n"
-     "--verify reads the whole selector back (five failed exchanges allowed per range) and lists\n"
-     "each programmed cell that differs (exit code 3).\n"
+     "Then the whole selector is read back (five failed exchanges allowed per range): 'verified',\n"
+     "or each programmed cell that differs is listed (exit code 3). --no-verify skips the read-back;\n"
+     "--verify, once needed for it, is still accepted.\n"
      "--backup FILE|DIR first reads the selector and saves its memory as a coin data file (in DIR\n"
      "named by date, time, port and serial number); nothing is programmed when that fails (exit\n"
      "code 2 when the read failed, 1 when the file could not be saved). The backup is never FILE\n"
@@ -70,7 +71,7 @@ const std::array<CommandInfo, 9> kCommands{{
      "sim the virtual selector is fed twelve coins of the channel's kind, or of --coin NAME."},
     {CommandKind::Gang, "gang", "--port PORT --port PORT ... FILE", "program several selectors at once",
      "Programs FILE into the selectors on all the given ports at once, as 'program' does on each,\n"
-     "and with --verify reads each back. One line per port as it finishes:\n"
+     "and reads each back (--no-verify skips that). One line per port as it finishes:\n"
      "  PASS /dev/ttyUSB0  184 cells, verified, 3.42 s\n"
      "  FAIL /dev/ttyUSB1  cells 86-123 not programmed (5 time-outs)\n"
      "then a summary line. A port that fails, hangs or is pulled never holds up the others.\n"

@@ -65,7 +65,7 @@ protected:
 
     // Start the session's read, programming or sampling run; its result goes to the member
     // given. False (after finishing) when it was refused. Programming takes the backup
-    // --backup names first, and verifies with --verify.
+    // --backup names first, and verifies unless --no-verify.
     template <class Command> bool startRead(void (Command::*finished)(const session::ReadResult&));
     template <class Command>
     bool startProgramming(session::ProgramRequest request,

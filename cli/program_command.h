@@ -6,8 +6,8 @@
 
 namespace quarvel::cli {
 
-// program: a coin data file into the selector as Open & Program does it, and with --verify
-// the selector read back and compared cell by cell.
+// program: a coin data file into the selector as Open & Program does it, then (unless
+// --no-verify) the selector read back and compared cell by cell.
 class ProgramCommand final : public DeviceCommand
 {
     Q_OBJECT

@@ -114,8 +114,10 @@ private:
     void addFault()
     {
         sim::FaultPlan plan = m_selector.faultPlan();
-        const int choice = m_in.byte() % 12;
-        if (choice == 10) {
+        const int choice = m_in.byte() % 13;
+        if (choice == 12) {
+            plan.add(fault(sim::FaultKind::Lost));
+        } else if (choice == 10) {
             plan.setRandomRate(m_in.byte() / 255.0);
         } else if (choice == 11) {
             plan.setSeed(static_cast<std::uint32_t>(m_in.u16()));
@@ -222,7 +224,7 @@ private:
         check(log.size() == static_cast<std::size_t>(frameCount(counts)));
         const std::int64_t waiting =
             m_fed - counts.badBytes - 5 * static_cast<std::int64_t>(frameCount(counts));
-        check(waiting >= 0 && waiting < link::kFrameSize);
+        check(waiting - 5 * counts.lost >= 0 && waiting - 5 * counts.lost < link::kFrameSize);
         for (const auto& received : fresh) {
             check(link::hasValidChecksum(received.frame));
             check(received.timeMs == m_now);

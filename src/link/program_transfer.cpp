@@ -34,13 +34,17 @@ constexpr std::array<FixedCell, 10> kFixedCells{{
     {address::lastColumn(6), 'R'},
 }};
 
-// The selector's address and data bytes carry nothing we check; only echo and checksum.
+// Bytes 1 to 3 of a write reply are the selector's own; only command and checksum are checked
+// here (what a selector is seen to echo is checked by the transfer).
 std::optional<ExchangeFault> writeFault(std::span<const std::uint8_t> bytes)
 {
     if (!hasValidChecksum(bytes)) return ExchangeFault::BadChecksum;
     if (bytes[0] != command::kWrite) return ExchangeFault::WrongEcho;
     return std::nullopt;
 }
+
+constexpr std::size_t kAddressByte = 1;
+constexpr std::size_t kDataByte = 3;
 
 } // namespace
 
@@ -71,6 +75,9 @@ Step ProgramTransfer::start()
     m_failures = 0;
     m_retrying = false;
     m_summary = {};
+    m_acknowledged = 0;
+    m_echoesAddress = true;
+    m_echoesData = true;
     m_address = m_begin;
     m_request =
         writeRequest(static_cast<std::uint8_t>(m_address), quarvel::cellByte(m_image.text(m_address)));
@@ -80,15 +87,27 @@ Step ProgramTransfer::start()
 Step ProgramTransfer::reply(std::span<const std::uint8_t> bytes)
 {
     if (m_state != State::Waiting) return settled();
-    if (const auto bad = writeFault(bytes)) {
+    auto bad = writeFault(bytes);
+    const bool echoesAddress = !bad && bytes[kAddressByte] == m_request[kAddressByte];
+    const bool echoesData = !bad && bytes[kDataByte] == m_request[kDataByte];
+    // Once this selector has echoed what it answered, a reply that does not is the late answer
+    // to another request: taking it would acknowledge a write the selector may never have had,
+    // and every reply after it would answer the request before.
+    if (!bad && m_acknowledged > 0 &&
+        ((m_echoesAddress && !echoesAddress) || (m_echoesAddress && m_echoesData && !echoesData)))
+        bad = ExchangeFault::WrongEcho;
+    if (bad) {
         m_summary.add(*bad);
         Step step = countFailure({}); // a bad echo or checksum says nothing on screen
         step.taken = {{kFrameSize, faultMeaning(*bad)}};
         return step;
     }
-    // The selector may well answer a write with the request itself, so an echo proves nothing
-    // here; a read-back is what catches a line that only echoes.
+    // The selector may well answer a write with the request itself, so an echo proves the
+    // write no more than a bare acknowledgement; a read-back is what catches a line that only echoes.
     std::vector<Taken> taken{{kFrameSize, "write acknowledged"}};
+    m_echoesAddress = m_echoesAddress && echoesAddress;
+    m_echoesData = m_echoesData && echoesData;
+    ++m_acknowledged;
     ++m_summary.cellsDone;
     if (m_address == m_total) {
         m_state = State::Done;

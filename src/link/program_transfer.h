@@ -54,6 +54,11 @@ private:
     Frame m_request{}; // kept so a retry repeats the exact bytes, even if the cell is edited meanwhile
     TransferSummary m_summary;
     bool m_retrying = false; // the exchange in hand follows a failed one
+    // What this selector's write replies have echoed so far, learnt within the transfer: the
+    // layout of bytes 1 to 3 is the device's, so only one seen on every reply is held to.
+    int m_acknowledged = 0;
+    bool m_echoesAddress = true;
+    bool m_echoesData = true;
 };
 
 // Stamps the identification every programmed selector carries (cells 120..123 and the name in

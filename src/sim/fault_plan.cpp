@@ -29,7 +29,7 @@ struct KindSyntax
     std::string_view what; // what the amount is, for error texts
 };
 
-constexpr std::array<KindSyntax, 10> kKinds{{
+constexpr std::array<KindSyntax, 11> kKinds{{
     {"drop", FaultKind::Drop, Amount::None, 0, 0, 0, ""},
     {"late", FaultKind::Late, Amount::Required, 0, 0, FaultPlan::kMaxLateMs, "delay in ms"},
     {"badsum", FaultKind::BadChecksum, Amount::None, 0, 0, 0, ""},
@@ -43,12 +43,13 @@ constexpr std::array<KindSyntax, 10> kKinds{{
     {"extra", FaultKind::Extra, Amount::Optional, FaultPlan::kDefaultNoiseBytes, 1, FaultPlan::kMaxNoiseBytes,
      "number of bytes"},
     {"gone", FaultKind::Gone, Amount::None, 0, 0, 0, ""},
+    {"lost", FaultKind::Lost, Amount::None, 0, 0, 0, ""},
 }};
 
 // Kinds a random plan draws from. Gone is left out: it would end every random run early.
-constexpr std::array<FaultKind, 9> kRandomKinds{
+constexpr std::array<FaultKind, 10> kRandomKinds{
     FaultKind::Drop,  FaultKind::Late,  FaultKind::BadChecksum, FaultKind::BadCommand, FaultKind::BadAddress,
-    FaultKind::Split, FaultKind::Merge, FaultKind::Garbage,     FaultKind::Extra,
+    FaultKind::Split, FaultKind::Merge, FaultKind::Garbage,     FaultKind::Extra,      FaultKind::Lost,
 };
 
 const KindSyntax& syntaxOf(FaultKind kind)
@@ -204,6 +205,8 @@ std::string FaultPlan::describe()
            "  garbage:N[:K]   K random bytes go out before reply N (1 to 255, default 3)\n"
            "  extra:N[:K]     K random bytes go out after reply N (1 to 255, default 3)\n"
            "  gone:N          the selector vanishes at reply N; nothing is answered after that\n"
+           "  lost:N          the request of reply N never reaches the selector: it is neither\n"
+           "                  carried out nor answered\n"
            "  random:P        every reply without a listed fault gets a random one with\n"
            "                  probability P (0 to 1); gone is never drawn\n"
            "  seed:S          seed of random faults and garbage bytes (default 0)\n"

@@ -21,6 +21,7 @@ enum class FaultKind
     Garbage,     // `amount` random bytes go out just before the reply
     Extra,       // `amount` random bytes go out just after the reply
     Gone,        // the selector vanishes: this reply and everything after it is never sent
+    Lost,        // the request never reaches the selector: nothing stored, nothing answered
 };
 
 // One planned fault. `reply` counts the replies the selector would send, from 1, including

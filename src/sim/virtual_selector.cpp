@@ -17,6 +17,11 @@ constexpr std::array<std::uint8_t, 6> kMakerMark{'T', 'E', 'S', 'M', 'O', 'R'};
 // The noise generator gets its own stream so that garbage bytes do not shift random faults.
 constexpr std::uint32_t kNoiseSeedOffset = 0x9E3779B9u;
 
+bool hasFault(const std::vector<Fault>& faults, FaultKind kind)
+{
+    return std::any_of(faults.begin(), faults.end(), [kind](const Fault& f) { return f.kind == kind; });
+}
+
 std::uint8_t byteOf(double value)
 {
     return static_cast<std::uint8_t>(std::clamp(value, 0.0, 255.0) + 0.5);
@@ -145,8 +150,16 @@ std::vector<Emission> VirtualSelector::receive(std::span<const std::uint8_t> byt
 
 void VirtualSelector::handleFrame(const link::Frame& frame, std::int64_t nowMs, std::vector<Emission>& out)
 {
-    m_log.push_back({nowMs, frame});
     const auto kind = classify(frame);
+    const bool answered =
+        kind == FrameKind::Read || kind == FrameKind::Write || kind == FrameKind::StartSampling;
+    // A lost request never reached the selector: it leaves no trace here at all.
+    const auto faults = answered && !m_gone ? nextFaults() : std::vector<Fault>{};
+    if (hasFault(faults, FaultKind::Lost)) {
+        ++m_counts.lost;
+        return;
+    }
+    m_log.push_back({nowMs, frame});
     switch (kind) {
     case FrameKind::Read:
         ++m_counts.reads;
@@ -175,14 +188,20 @@ void VirtualSelector::handleFrame(const link::Frame& frame, std::int64_t nowMs, 
     const std::uint8_t address = frame[1];
     switch (kind) {
     case FrameKind::Read:
-        sendReply(link::makeFrame(link::command::kRead, address, 0, m_memory[address]), out);
+        sendReply(link::makeFrame(link::command::kRead, address, m_readReplyByte2, m_memory[address]), faults,
+                  out);
         break;
-    case FrameKind::Write:
+    case FrameKind::Write: {
+        const link::Frame reply = m_writeEcho == WriteEcho::Request ? frame
+                                  : m_writeEcho == WriteEcho::AddressOnly
+                                      ? link::makeFrame(link::command::kWrite, address, 0, 0)
+                                      : link::makeFrame(link::command::kWrite, 0, 0, 0);
         // A selector that vanishes at this reply never stored the value either.
-        if (sendReply(frame, out)) m_memory[address] = frame[3];
+        if (sendReply(reply, faults, out)) m_memory[address] = frame[3];
         break;
+    }
     case FrameKind::StartSampling:
-        if (sendReply(frame, out)) m_sampling = true;
+        if (sendReply(frame, faults, out)) m_sampling = true;
         break;
     case FrameKind::EndSampling:
         m_sampling = false;
@@ -194,14 +213,16 @@ void VirtualSelector::handleFrame(const link::Frame& frame, std::int64_t nowMs, 
     }
 }
 
-bool VirtualSelector::sendReply(std::span<const std::uint8_t> reply, std::vector<Emission>& out)
+std::vector<Fault> VirtualSelector::nextFaults()
 {
-    ++m_replyIndex;
+    return m_plan.faultsFor(++m_replyIndex, m_faultRng);
+}
+
+bool VirtualSelector::sendReply(std::span<const std::uint8_t> reply, const std::vector<Fault>& faults,
+                                std::vector<Emission>& out)
+{
     ++m_counts.replies;
-    const auto faults = m_plan.faultsFor(m_replyIndex, m_faultRng);
-    const auto has = [&faults](FaultKind kind) {
-        return std::any_of(faults.begin(), faults.end(), [kind](const Fault& f) { return f.kind == kind; });
-    };
+    const auto has = [&faults](FaultKind kind) { return hasFault(faults, kind); };
     const auto total = [&faults](FaultKind kind) {
         std::int64_t sum = 0;
         for (const auto& f : faults)
@@ -215,7 +236,7 @@ bool VirtualSelector::sendReply(std::span<const std::uint8_t> reply, std::vector
         m_held.reset();
         return false;
     }
-    if (has(FaultKind::Drop)) return true;
+    if (has(FaultKind::Drop) || has(FaultKind::Lost)) return true; // a record cannot be lost on the way in
 
     std::vector<std::uint8_t> body(reply.begin(), reply.end());
     if (has(FaultKind::BadCommand) || has(FaultKind::BadAddress)) {
@@ -272,7 +293,7 @@ std::optional<std::vector<Emission>> VirtualSelector::insertCoin(const CoinSampl
     if (!m_sampling || m_gone) return std::nullopt;
     ++m_counts.coins;
     std::vector<Emission> out;
-    sendReply(measurementRecord(sample), out);
+    sendReply(measurementRecord(sample), nextFaults(), out);
     return out;
 }
 
@@ -299,6 +320,7 @@ std::string VirtualSelector::summary() const
                        ", fixed " + std::to_string(c.fixed) + ", other " + std::to_string(c.other) +
                        "; bad bytes " + std::to_string(c.badBytes) + "; replies " +
                        std::to_string(c.replies) + "; coins " + std::to_string(c.coins);
+    if (c.lost > 0) line += "; lost requests " + std::to_string(c.lost);
     if (m_gone) line += "; gone";
     return line;
 }

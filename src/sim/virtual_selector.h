@@ -44,6 +44,15 @@ enum class FrameKind
     Other
 };
 
+// What the selector puts in bytes 1 to 3 of a write reply: the device's own choice, which the
+// host may learn but not demand.
+enum class WriteEcho
+{
+    Request,     // the request itself: address, 85, value
+    AddressOnly, // the address, then two zero bytes
+    Nothing      // three zero bytes
+};
+
 struct FrameCounts
 {
     int reads = 0;
@@ -53,6 +62,7 @@ struct FrameCounts
     int samplingEnds = 0;
     int fixed = 0;
     int other = 0;             // right checksum, but no command the selector knows
+    int lost = 0;              // requests a fault kept from the selector (in no other count)
     std::int64_t badBytes = 0; // bytes thrown away while finding frame boundaries again
     std::int64_t replies = 0;  // replies the selector meant to send, faults included
     int coins = 0;             // measurement records sent
@@ -99,6 +109,10 @@ public:
     // Time the selector takes before it answers, added to every reply (default 0).
     void setReplyDelayMs(std::int64_t ms) { m_replyDelayMs = ms; }
     std::int64_t replyDelayMs() const { return m_replyDelayMs; }
+    // Byte 2 of a read reply, which carries nothing the host may rely on (default 0).
+    void setReadReplyByte2(std::uint8_t value) { m_readReplyByte2 = value; }
+    void setWriteEcho(WriteEcho echo) { m_writeEcho = echo; }
+    WriteEcho writeEcho() const { return m_writeEcho; }
     void setFrameGapMs(std::int64_t ms) { m_frameGapMs = ms; }
     std::int64_t frameGapMs() const { return m_frameGapMs; }
 
@@ -142,8 +156,11 @@ public:
 
 private:
     void handleFrame(const link::Frame& frame, std::int64_t nowMs, std::vector<Emission>& out);
-    // Sends a reply through the fault plan; false when the selector vanished at it.
-    bool sendReply(std::span<const std::uint8_t> reply, std::vector<Emission>& out);
+    // The faults of the next reply the selector would send.
+    std::vector<Fault> nextFaults();
+    // Sends a reply through its faults; false when the selector vanished at it.
+    bool sendReply(std::span<const std::uint8_t> reply, const std::vector<Fault>& faults,
+                   std::vector<Emission>& out);
     std::vector<std::uint8_t> noise(std::int64_t count);
 
     Memory m_memory{};
@@ -160,6 +177,8 @@ private:
     std::uint8_t m_recordType = kDefaultRecordType;
     std::uint8_t m_irregularRecordType = kDefaultIrregularRecordType;
     std::uint8_t m_spareByte = 0;
+    WriteEcho m_writeEcho = WriteEcho::Request;
+    std::uint8_t m_readReplyByte2 = 0;
     bool m_sampling = false;
     bool m_gone = false;
     std::vector<ReceivedFrame> m_log;

@@ -157,6 +157,26 @@ TEST(CommandLine, DeviceCommandsTakeTheirOptions)
     EXPECT_FALSE(read.invocation->json);
 }
 
+TEST(CommandLine, ProgrammingVerifiesUnlessToldNot)
+{
+    const struct
+    {
+        QStringList args;
+        bool verify;
+    } cases[] = {
+        {{"program", "-p", "COM3", "a.cdt"}, true},
+        {{"program", "-p", "COM3", "a.cdt", "--no-verify"}, false},
+        {{"gang", "-p", "COM3", "-p", "COM4", "a.cdt"}, true},
+        {{"gang", "-p", "COM3", "-p", "COM4", "a.cdt", "--no-verify"}, false},
+    };
+    for (const auto& c : cases) {
+        const ParseResult result = parse(c.args);
+        ASSERT_TRUE(result.invocation) << result.text.toStdString();
+        EXPECT_EQ(result.invocation->verify, c.verify) << c.args.join(' ').toStdString();
+    }
+    EXPECT_FALSE(parse({"program", "-p", "COM3", "a.cdt", "--verify", "--no-verify"}).invocation);
+}
+
 TEST(CommandLine, FaultOptionsJoinIntoOnePlanForTheVirtualSelector)
 {
     const ParseResult read = parse({"read", "--port", "sim", "--fault", "drop:3", "--fault",

@@ -394,7 +394,8 @@ TEST_F(QuarvelctlTest, ABackupTakenBeforeProgrammingRestoresTheSelector)
     EXPECT_EQ(program.exitCode, 0) << show(program);
     const QStringList backups = QDir(path("backups")).entryList(QDir::Files);
     ASSERT_EQ(backups.size(), 1) << show(program);
-    EXPECT_NE(program.err.indexOf("Programmed 184 cells; backup in " + path("backups/") + backups.first()),
+    EXPECT_NE(program.err.indexOf("Programmed 184 cells; verified; backup in " + path("backups/") +
+                                  backups.first()),
               -1)
         << show(program);
     // Restoring is programming the backup.

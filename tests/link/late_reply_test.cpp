@@ -1,8 +1,9 @@
-// A whole read against the virtual selector on a wire-time line and a fake clock, with one
-// reply later than the time-out: by then the request has gone out again, and the two answers
-// arrive one after the other, byte by byte.
+// A whole read or programming against the virtual selector on a fake clock, with one reply
+// later than the time-out: by then the request has gone out again.
+#include "image/cell_byte.h"
 #include "image/parameter_image.h"
 #include "link/link_engine.h"
+#include "link/program_transfer.h"
 #include "link/read_transfer.h"
 #include "sim/delivery_queue.h"
 #include "sim/line_schedule.h"
@@ -26,6 +27,8 @@ struct Line
     std::int64_t nowUs = 0;
     std::optional<std::pair<std::int64_t, Engine::TimerTag>> timer; // due (us), tag
     std::optional<link::TransferSummary> end;
+    std::vector<link::TransferSummary> ends;
+    bool runDone = false;
 
     void apply(const Engine::Actions& actions)
     {
@@ -41,12 +44,16 @@ struct Line
             if (const auto* a = std::get_if<Engine::ArmTimer>(&action))
                 timer = {{nowUs + a->ms * 1000, a->tag}};
             if (std::holds_alternative<Engine::StopTimer>(action)) timer.reset();
-            if (const auto* f = std::get_if<Engine::TransferFinished>(&action)) end = f->summary;
+            if (const auto* f = std::get_if<Engine::TransferFinished>(&action)) {
+                end = f->summary;
+                ends.push_back(f->summary);
+            }
+            if (std::holds_alternative<Engine::RunFinished>(action)) runDone = true;
         }
     }
-    void runUntilFinished()
+    void runUntilFinished(bool wholeRun = false)
     {
-        while (!end) {
+        while (wholeRun ? !runDone : !end) {
             const auto byteDue = toHost.nextDueUs();
             if (!byteDue && !timer) return;
             if (byteDue && (!timer || *byteDue <= timer->first)) {
@@ -87,5 +94,41 @@ TEST(LateReply, CostsOneRetryNotTheRead)
                       line.end->count(link::ExchangeFault::BadChecksum),
                   0);
         EXPECT_EQ(image.number(188), line.model.cell(188));
+    }
+}
+
+// A late write reply shifts every answer by one exchange; a request lost after that would be
+// acknowledged by the answer to the one before, and its cell never written.
+TEST(LateReply, ProgrammingOfAnEchoingSelectorLosesNoCell)
+{
+    for (const auto echo : {sim::WriteEcho::Request, sim::WriteEcho::AddressOnly}) {
+        for (const int lateMs : {263, 302}) { // between two replies of the 4 ms exchanges
+            SCOPED_TRACE(lateMs);
+            Line line;
+            // Without wire time the answer to the repeat overtakes the late one.
+            line.schedule.setWireTime(false);
+            line.model.setReplyDelayMs(4);
+            line.model.setWriteEcho(echo);
+            line.model.setFaultPlan(
+                sim::FaultPlan::parse("late:5:" + std::to_string(lateMs) + "ms,lost:40").plan.value());
+            ParameterImage image;
+            for (int a = 0; a < ParameterImage::kSelectorCells; ++a) {
+                image.setNumber(a, (a * 7 + 3) % 256);
+                line.model.setCell(a, static_cast<std::uint8_t>(a * 7 + 4)); // every cell differs first
+            }
+            line.apply(line.engine.run(link::programJobs(image), 0).value());
+            line.runUntilFinished(true);
+            ASSERT_EQ(line.model.counts().lost, 1);
+            int acknowledged = 0;
+            for (const auto& range : line.ends)
+                acknowledged += range.cellsDone;
+            int written = 0;
+            for (const auto& range : link::kProgramRanges) {
+                for (int a = range.first; a <= range.last; ++a)
+                    written += line.model.cell(a) == cellByte(image.text(a)) ? 1 : 0;
+            }
+            EXPECT_EQ(written, acknowledged);
+            EXPECT_EQ(acknowledged, 184);
+        }
     }
 }

@@ -25,6 +25,7 @@ enum class Act
     TimeOut,
     WrongEcho,
     WrongAddress,
+    WrongData,
     BadChecksum,
     Short
 };
@@ -62,6 +63,7 @@ struct FakeSelector
         if (fixedReply) return fixedReply;
         if (act == Act::WrongEcho) reply = makeFrame(reply[0] ^ 1, reply[1], reply[2], reply[3]);
         if (act == Act::WrongAddress) reply = makeFrame(reply[0], reply[1] - 1, reply[2], reply[3]);
+        if (act == Act::WrongData) reply = makeFrame(reply[0], reply[1], reply[2], reply[3] + 1);
         if (act == Act::BadChecksum) ++reply[4];
         Bytes bytes(reply.begin(), reply.end());
         if (act == Act::Short) // exact size, so a read past its end is caught by the sanitizers
@@ -323,7 +325,14 @@ TEST(ProgramTransfer, RepliesAreCheckedForEchoAndChecksumOnly)
          {},
          true,
          42},
-        {"wrong address is not examined", {{90, Act::WrongAddress}}, {}, true, 39},
+        // The echo is held to only once every reply so far has shown it.
+        {"another address after echoes is refused", {{90, Act::WrongAddress}}, {}, true, 40},
+        {"other data after echoes is refused", {{90, Act::WrongData}}, {}, true, 40},
+        {"first reply without the address: never examined",
+         {{86, Act::WrongAddress}, {90, Act::WrongAddress}},
+         {},
+         true,
+         39},
         {"fifth failure, no end frame", Script(5, {100, Act::TimeOut}), {}, false, 19},
         {"checksum-valid read echo refused", {}, Bytes{225, 0, 0, 0, 225}, false, 5},
     };

@@ -263,6 +263,34 @@ TEST_F(ProgramOperationTest, RestoreIsExactAndAsksBeforeAnotherSelectorsBackup)
     EXPECT_TRUE(result.summary().startsWith(QStringLiteral("Restored 184 cells; not restored")));
 }
 
+// A restore programs the backup, not the document: edits in the document are not saved by it.
+TEST_F(ProgramOperationTest, ARestoreLeavesAnEditedDocumentUnsaved)
+{
+    open();
+    m_session.image().setNumber(address::coinValue(3), 99);
+    m_session.announce(ChangeSource::Edit);
+    ASSERT_TRUE(m_session.documentModified());
+    ProgramRequest request;
+    request.image = m_session.virtualSelector()->image();
+    request.exact = true;
+    request.verify = true;
+    ASSERT_TRUE(await(m_session.program(request)).succeeded());
+    EXPECT_TRUE(m_session.documentModified());
+}
+
+// The line probe reads two cells: a selector whose cell 0 answers with the read request's own
+// bytes is no echo, as its cell 1 shows.
+TEST_F(ProgramOperationTest, ACellZeroThatLooksLikeAnEchoIsNoEcho)
+{
+    open();
+    sim::VirtualSelector& model = *m_session.virtualSelector();
+    model.setReadReplyByte2(8); // the read request's byte 2
+    model.setCell(0, 6);        // and its byte 3
+    ProgramRequest request;
+    const ProgramResult result = await(m_session.program(request));
+    EXPECT_TRUE(result.succeeded()) << result.summary().toStdString();
+}
+
 // The backup being restored may be the oldest of the folder: a restore never prunes it.
 TEST_F(ProgramOperationTest, ABackupBeforeARestorePrunesNothing)
 {
@@ -317,6 +345,8 @@ TEST(BackupTarget, NoBackupDestroysAFile)
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     f.close();
     const QString sameSpelledOtherwise = dir.path() + QStringLiteral("/./same.cdt");
+    const QString link = dir.filePath(QStringLiteral("link.cdt"));
+    ASSERT_TRUE(QFile::link(file, link));
     const struct
     {
         QString target;
@@ -325,6 +355,7 @@ TEST(BackupTarget, NoBackupDestroysAFile)
         bool folder;
     } cases[] = {
         {sameSpelledOtherwise, true, true, false},         // the file being programmed
+        {link, true, true, false},                         // ...behind a link
         {file + QStringLiteral("x"), false, false, false}, // a new file
         {dir.filePath(QStringLiteral("missing/x.cdt")), false, true, false},
         {dir.path(), false, false, true},                           // a folder without a separator

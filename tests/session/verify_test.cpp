@@ -1,6 +1,8 @@
 // Verify compares what programming sent with what was read back, byte by byte.
 #include "session/programming.h"
 
+#include "image/address_map.h"
+
 #include <gtest/gtest.h>
 
 namespace quarvel::session {
@@ -67,6 +69,23 @@ TEST(ProgramVerify, NamesEachMismatchByItsField)
     const std::vector<VerifyMismatch> expected{{6, QStringLiteral("coin 1 CoinValue"), 44, 43},
                                                {120, QStringLiteral("Std1 low"), 7, 0}};
     EXPECT_EQ(mismatches, expected);
+}
+
+// A backup of another selector is told by the cells no programming writes, every one of them.
+TEST(ProgramIdentity, EveryCellNoRangeWritesTellsSelectorsApart)
+{
+    for (int cell = 0; cell < ParameterImage::kSelectorCells; ++cell) {
+        SCOPED_TRACE(cell);
+        const ParameterImage selector = filled("7");
+        ParameterImage backup = selector;
+        backup.setText(cell, "8");
+        bool programmed = false;
+        for (const auto& range : address::kProgrammingRanges)
+            programmed = programmed || (cell >= range.first && cell <= range.last);
+        EXPECT_EQ(identityDifferences(backup, selector),
+                  programmed ? std::vector<int>{} : std::vector<int>{cell});
+        EXPECT_EQ(otherSelectorQuestion(backup, selector).isEmpty(), programmed);
+    }
 }
 
 } // namespace

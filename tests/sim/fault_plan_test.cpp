@@ -47,6 +47,7 @@ const AcceptCase kAccepted[] = {
     {"random:0", ""},
     {"seed:4294967295", "seed:4294967295"},
     {"gone:1", "gone:1"},
+    {"lost:2", "lost:2"},
 };
 
 class FaultPlanAcceptTest : public ::testing::TestWithParam<AcceptCase>

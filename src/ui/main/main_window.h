@@ -68,13 +68,15 @@ public:
     void mnuOpen_Program_Click();
 
     // program_to_selector: the document through the session's programming, after a backup of
-    // the selector's memory when "Back up before programming" is on. The status line says how
-    // it ended ("Programmed 184 cells; backup in …", or which cells were not), and so does done.
+    // the selector's memory when "Back up before programming" is on, and read back when "Verify
+    // after programming" is. The status line says how it ended ("Programmed 184 cells; verified;
+    // backup in …", or which cells were not, or which differ), and so does done.
     // A refusal (busy, no port) ends it at once.
     void programToSelector(Done done = {});
     // "Restore Selector…": a backup chosen from the list, programmed exactly after a confirmation.
     void mnuRestore_Click();
     bool backUpBeforeProgramming() const { return m_safety.backUp(); }
+    bool verifyAfterProgramming() const { return m_safety.verify(); }
     // Where backups go; the data folder's "backups" unless a test says otherwise.
     void setBackupFolder(const QString& folder) { m_safety.setBackupFolder(folder); }
     // "Port: /dev/ttyUSB0 (FT232R A12345)", "Virtual selector", or that none is open.
@@ -150,6 +152,7 @@ private:
     bool m_closeConfirmed = false;
     bool m_workConfirmed = false;
     QAction* m_backupAction = nullptr;
+    QAction* m_verifyAction = nullptr;
     QAction* m_restoreAction = nullptr;
 
     QPushButton* m_comTeach = nullptr;

@@ -22,6 +22,11 @@ void MainWindow::buildSafetyMenu(QMenu* file)
     m_backupAction->setCheckable(true);
     m_backupAction->setChecked(m_safety.backUp());
     connect(m_backupAction, &QAction::toggled, this, [this](bool on) { m_safety.setBackUp(on); });
+    m_verifyAction = file->addAction(QStringLiteral("&Verify after programming"));
+    m_verifyAction->setObjectName(QStringLiteral("mnuVerify"));
+    m_verifyAction->setCheckable(true);
+    m_verifyAction->setChecked(m_safety.verify());
+    connect(m_verifyAction, &QAction::toggled, this, [this](bool on) { m_safety.setVerify(on); });
     m_restoreAction =
         file->addAction(QStringLiteral("&Restore Selector\u2026"), this, &MainWindow::mnuRestore_Click);
     m_restoreAction->setObjectName(QStringLiteral("mnuRestore"));

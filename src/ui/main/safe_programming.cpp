@@ -12,6 +12,7 @@ namespace quarvel {
 namespace {
 
 constexpr char kBackupSetting[] = "Settings/BackupBeforeProgramming";
+constexpr char kVerifySetting[] = "Settings/VerifyAfterProgramming";
 
 QString withoutFullStop(QString text)
 {
@@ -24,6 +25,7 @@ QString withoutFullStop(QString text)
 SafeProgramming::SafeProgramming(session::SelectorSession& session, QWidget* window)
     : QObject(window), m_session(session), m_window(window),
       m_backUp(QSettings().value(QLatin1String(kBackupSetting), true).toBool()),
+      m_verify(QSettings().value(QLatin1String(kVerifySetting), true).toBool()),
       m_folder(session::BackupFolder::standardPath())
 {}
 
@@ -33,9 +35,16 @@ void SafeProgramming::setBackUp(bool on)
     QSettings().setValue(QLatin1String(kBackupSetting), on);
 }
 
+void SafeProgramming::setVerify(bool on)
+{
+    m_verify = on;
+    QSettings().setValue(QLatin1String(kVerifySetting), on);
+}
+
 void SafeProgramming::program(session::ProgramRequest request, Done done)
 {
     if (m_backUp) request.backup = {session::BackupPolicy::Kind::Folder, m_folder, false};
+    request.verify = request.verify || m_verify;
     start(std::move(request), std::move(done));
 }
 

@@ -33,10 +33,14 @@ public:
 
     bool backUp() const { return m_backUp; }
     void setBackUp(bool on);
+    // Read the selector back after every programming and compare (on unless turned off).
+    bool verify() const { return m_verify; }
+    void setVerify(bool on);
     QString backupFolder() const { return m_folder; }
     void setBackupFolder(const QString& folder) { m_folder = folder; }
 
-    // Runs the request, with a backup into the folder when backUp() is on. Questions are asked
+    // Runs the request, with a backup into the folder when backUp() is on and a read-back when
+    // verify() is (a request that asks for one keeps it). Questions are asked
     // in the window; done hears the outcome (a refusal at once).
     void program(session::ProgramRequest request, Done done);
     // Runs stop after the user agreed to leave a programming unfinished; at once when none
@@ -52,6 +56,7 @@ private:
     session::SelectorSession& m_session;
     QWidget* m_window;
     bool m_backUp = true;
+    bool m_verify = true;
     QString m_folder;
     QPointer<QMessageBox> m_stopQuestion;
 };

@@ -35,7 +35,7 @@ struct KindEntry
     const char* amount; // what the amount means; null when the kind has none
     int minAmount, maxAmount, defaultAmount;
 };
-constexpr std::array<KindEntry, 10> kKinds{{
+constexpr std::array<KindEntry, 11> kKinds{{
     {sim::FaultKind::Drop, "Drop the reply", nullptr, 0, 0, 0},
     {sim::FaultKind::Late, "Answer late", "ms", 0, 600000, 250},
     {sim::FaultKind::BadChecksum, "Wrong checksum", nullptr, 0, 0, 0},
@@ -46,6 +46,7 @@ constexpr std::array<KindEntry, 10> kKinds{{
     {sim::FaultKind::Garbage, "Garbage before the reply", "bytes", 1, 255, 3},
     {sim::FaultKind::Extra, "Garbage after the reply", "bytes", 1, 255, 3},
     {sim::FaultKind::Gone, "Disappear", nullptr, 0, 0, 0},
+    {sim::FaultKind::Lost, "Lose the request", nullptr, 0, 0, 0},
 }};
 
 const KindEntry& kindOf(const QComboBox& box)

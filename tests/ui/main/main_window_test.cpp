@@ -10,6 +10,7 @@
 #include "sim/qt/pty_bridge.h"
 #include "sim/virtual_selector.h"
 #include "ui/main/main_window.h"
+#include "ui/main/safe_programming.h"
 #include "ui/main/window_geometry.h"
 #include "ui/sampling/sampling_window.h"
 
@@ -253,7 +254,7 @@ TEST_F(MainWindowTest, ExitWhileProgrammingAsksAndKeepProgrammingFinishesWithABa
     ASSERT_TRUE(QTest::qWaitFor([&] { return ended; }, 30000)) << said.toStdString();
     EXPECT_EQ(model.counts().endOfProgramming, 3);
     EXPECT_EQ(session::BackupFolder(backups.path()).entries().size(), 1u);
-    EXPECT_TRUE(said.startsWith("Programmed 184 cells; backup in ")) << said.toStdString();
+    EXPECT_TRUE(said.startsWith("Programmed 184 cells; verified; backup in ")) << said.toStdString();
     EXPECT_EQ(status(), said);
 }
 
@@ -288,7 +289,7 @@ TEST_F(MainWindowTest, AFailedBackupSaysWhatFailedAndOffersToProgramWithoutOne)
         EXPECT_TRUE(said[0].endsWith("; nothing was programmed")) << said[0].toStdString();
         ask->buttons().constFirst()->click(); // program anyway
         ASSERT_TRUE(QTest::qWaitFor([&] { return said.size() == 2; }, 30000));
-        EXPECT_EQ(said[1], "Programmed 184 cells");
+        EXPECT_EQ(said[1], "Programmed 184 cells; verified");
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
 }
@@ -313,7 +314,21 @@ TEST_F(MainWindowTest, TheStopQuestionClosesWhenTheRunEndsFirst)
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(ask.isNull());
     EXPECT_TRUE(window->isVisible());
-    EXPECT_EQ(status(), "Programmed 184 cells");
+    EXPECT_EQ(status(), "Programmed 184 cells; verified");
+}
+
+TEST_F(MainWindowTest, VerifyAfterProgrammingCanBeTurnedOffAndStaysOff)
+{
+    window->startUp();
+    window->findChild<QAction*>("mnuBackup")->setChecked(false);
+    window->findChild<QAction*>("mnuVerify")->setChecked(false);
+    EXPECT_FALSE(SafeProgramming(session, nullptr).verify()); // the next start keeps it
+    const int readsBefore = model.counts().reads;
+    QString said;
+    window->programToSelector([&](bool, const QString& text) { said = text; });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !said.isEmpty(); }, 30000));
+    EXPECT_EQ(said, "Programmed 184 cells");
+    EXPECT_EQ(model.counts().reads - readsBefore, 2); // the line probe alone
 }
 
 TEST_F(MainWindowTest, AnOpenerReloadsTheFormItFindsAndAsksBeforeDroppingEdits)
@@ -427,7 +442,7 @@ TEST_F(MainWindowTest, TheDesktopAndQuarvelctlSendTheSameFrames)
     static const QRegularExpression sent(QStringLiteral(" -> ((?:[0-9A-F]{2} ){4}[0-9A-F]{2})"));
     for (const QString& line : QString::fromUtf8(cli.readAllStandardError()).split('\n'))
         if (const auto match = sent.match(line); match.hasMatch()) quarvelctl << match.captured(1);
-    EXPECT_EQ(desktop.size(), 2 + 189 + 184 + 3);
+    EXPECT_EQ(desktop.size(), 2 + 189 + 184 + 3 + 189); // probe, backup, ranges, read-back
     EXPECT_EQ(quarvelctl, desktop);
 }
 #endif
