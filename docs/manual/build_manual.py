@@ -180,7 +180,8 @@ class ProgramTexts:
         self.names = {t.strip().rstrip(":").strip() for t in literals}
         self.patterns = []
         for t in literals:
-            parts = re.split(r"%\d", t)
+            # Placeholders side by side ("%3%4") read as one: an example fills them with one value.
+            parts = re.split(r"(?:%\d)+", t)
             if len(parts) > 1 and re.search(r"[A-Za-z]{3}", "".join(parts)):
                 self.patterns.append(re.compile("(.+?)".join(re.escape(p) for p in parts), re.S))
 
