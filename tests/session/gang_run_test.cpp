@@ -149,6 +149,52 @@ TEST(GangRun, AStationProgramsEachNewSelectorOnce)
     EXPECT_EQ(run.passed(), 2);
 }
 
+// Every selector put on is programmed or reported: one swapped in without a poll going
+// unanswered, and one whose programming failed, put back after it was away.
+TEST(GangRun, AStationProgramsEverySelectorPutOn)
+{
+    GangJob job;
+    job.image = fileImage();
+    job.wait = true;
+    job.pollMs = 30;
+    job.absence = {3, 60};
+    const struct
+    {
+        const char* plan; // the first unit's faults: five lost writes fail its first range
+        bool away;        // taken off long enough to count as an absence first
+        bool putBack;     // the same selector comes back, otherwise a new one
+        bool firstPassed;
+    } cases[] = {
+        {"", false, false, true},
+        {"drop:200,drop:201,drop:202,drop:203,drop:204", true, true, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.plan);
+        std::map<QString, sim::VirtualSelector*> models;
+        auto runner = makeRun({c.plan}, job, &models);
+        QSignalSpy units(runner.get(), &GangRun::unitFinished);
+        runner->start();
+        ASSERT_TRUE(units.wait(20000));
+        sim::VirtualSelector& model = *models[c.plan];
+        if (c.away) {
+            model.disappear();
+            QTest::qWait(200);
+        }
+        c.putBack ? model.putBack() : model.plugInNew();
+        ASSERT_TRUE(units.count() > 1 || units.wait(20000));
+        QSignalSpy finished(runner.get(), &GangRun::finished);
+        runner->interrupt();
+        ASSERT_TRUE(finished.count() > 0 || finished.wait(5000));
+        ASSERT_EQ(units.count(), 2);
+        const auto first = units.at(0).at(0).value<GangUnitResult>();
+        const auto second = units.at(1).at(0).value<GangUnitResult>();
+        EXPECT_EQ(first.passed, c.firstPassed);
+        EXPECT_TRUE(second.passed);
+        EXPECT_EQ(first.serialNo == second.serialNo, c.putBack);
+        EXPECT_TRUE(holdsFile(model));
+    }
+}
+
 // Answers lost while the selector just programmed stays on: one lost poll is no absence, and
 // a longer silence ends in a read that knows the selector again. Either way it is programmed once.
 TEST(GangRun, AStationNeverProgramsTheSelectorLeftOnTwice)
