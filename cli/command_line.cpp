@@ -147,10 +147,12 @@ struct Options
         QStringLiteral("Play a station's operator: take each programmed selector off once the host only "
                        "polls it, and put the next on after MIN to MAX ms (e.g. 300-3000)."),
         QStringLiteral("MIN-MAX")};
-    QCommandLineOption putBack{QStringLiteral("put-back"),
-                               QStringLiteral("With --swap: put these units (1 = the first) back once "
-                                              "instead of a new one, e.g. 2 or 2,5."),
-                               QStringLiteral("N,...")};
+    QCommandLineOption putBack{
+        QStringLiteral("put-back"),
+        QStringLiteral("With --swap: take these units (1 = the first) off in the middle "
+                       "of programming and put them back once the host is done with "
+                       "them, e.g. 2 or 2,5."),
+        QStringLiteral("N,...")};
     QCommandLineOption memory{
         QStringLiteral("memory"),
         QStringLiteral("Start the virtual selector from this coin data file (cells it lacks "

@@ -13,7 +13,10 @@ struct SwapPlan
     std::int64_t maxGapMs = 3000; // and at most this long (drawn, seeded)
     std::int64_t quietMs = 400;   // the host has finished a unit once two gaps this long follow
     std::uint32_t seed = 1;
-    std::set<int> putBack; // units (1 = the first on the port) put back once instead of a new one
+    // Units (1 = the first on the port) taken off too early, after cutAfterWrites writes, and
+    // put back as they are once the host has finished with them, instead of a new one.
+    std::set<int> putBack;
+    int cutAfterWrites = 50;
 };
 
 // The operator as the selector sees it, from the frames it receives: a unit that was written to
@@ -42,12 +45,17 @@ public:
     int unitsTakenOff() const { return m_takenOff; }
 
 private:
+    // Counts a gap of quietMs or more since the last frame; true once gaps came in a row.
+    bool hostQuiet(std::int64_t nowMs, int gaps);
+    std::int64_t drawGap();
+
     SwapPlan m_plan;
     std::mt19937 m_rng;
     bool m_away = false;
-    bool m_worked = false; // written to since it was put on
+    bool m_cut = false; // the unit away was taken off too early and comes back
+    bool m_backKnown = false;
+    int m_writes = 0; // since it was put on
     bool m_heard = false;
-    bool m_putBackNext = false;
     std::int64_t m_lastMs = 0;
     std::int64_t m_backAtMs = 0;
     int m_quietGaps = 0;
