@@ -8,6 +8,7 @@
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
+#include <QRegularExpression>
 
 #ifndef QUARVEL_VERSION
 #define QUARVEL_VERSION "unknown"
@@ -145,6 +146,17 @@ struct Options
     QCommandLineOption count{QStringLiteral("count"), QStringLiteral("Read exchanges to send (default 50)."),
                              QStringLiteral("N")};
     QCommandLineOption pty{QStringLiteral("pty"), QStringLiteral("Serve the selector on a pseudo-terminal.")};
+    QCommandLineOption swap{
+        QStringLiteral("swap"),
+        QStringLiteral("Play a station's operator: take each programmed selector off once the host only "
+                       "polls it, and put the next on after MIN to MAX ms (e.g. 300-3000)."),
+        QStringLiteral("MIN-MAX")};
+    QCommandLineOption putBack{
+        QStringLiteral("put-back"),
+        QStringLiteral("With --swap: take these units (1 = the first) off in the middle "
+                       "of programming and put them back once the host is done with "
+                       "them, e.g. 2 or 2,5."),
+        QStringLiteral("N,...")};
     QCommandLineOption memory{
         QStringLiteral("memory"),
         QStringLiteral("Start the virtual selector from this coin data file (cells it lacks "
@@ -205,7 +217,11 @@ void addOptions(QCommandLineParser& parser, const Options& o, CommandKind kind)
         parser.addPositionalArgument(QStringLiteral("FILE_A"), QStringLiteral("The first coin data file."));
         parser.addPositionalArgument(QStringLiteral("FILE_B"), QStringLiteral("The second coin data file."));
     }
-    if (kind == CommandKind::Simulate) parser.addOption(o.pty);
+    if (kind == CommandKind::Simulate) {
+        parser.addOption(o.pty);
+        parser.addOption(o.swap);
+        parser.addOption(o.putBack);
+    }
     if (takesSimOptions(kind)) {
         parser.addOption(o.memory);
         parser.addOption(o.wireTime);
@@ -403,7 +419,33 @@ ParseResult parseCommand(const CommandInfo& command, const QStringList& argument
                                             .arg(parser.value(o.coin), coinNames()));
         }
     }
-    if (info->kind == CommandKind::Simulate) inv.pty = parser.isSet(o.pty);
+    if (info->kind == CommandKind::Simulate) {
+        inv.pty = parser.isSet(o.pty);
+        if (parser.isSet(o.putBack) && !parser.isSet(o.swap))
+            return usageError(info, QStringLiteral("--put-back needs --swap"));
+        if (parser.isSet(o.swap)) {
+            static const QRegularExpression range(QStringLiteral("^(\\d{1,6})-(\\d{1,6})$"));
+            const auto match = range.match(parser.value(o.swap));
+            if (!match.hasMatch() || match.captured(1).toLongLong() > match.captured(2).toLongLong())
+                return usageError(
+                    info, QStringLiteral("--swap takes MIN-MAX in milliseconds, as 300-3000, not '%1'")
+                              .arg(parser.value(o.swap)));
+            sim::SwapPlan plan;
+            plan.minGapMs = match.captured(1).toLongLong();
+            plan.maxGapMs = match.captured(2).toLongLong();
+            const QString units = parser.value(o.putBack);
+            for (const QString& unit : units.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+                bool ok = false;
+                const int n = unit.trimmed().toInt(&ok);
+                if (!ok || n < 1)
+                    return usageError(
+                        info, QStringLiteral("--put-back takes unit numbers from 1, as 2 or 2,5, not '%1'")
+                                  .arg(units));
+                plan.putBack.insert(n);
+            }
+            inv.sim.swaps = plan;
+        }
+    }
 
     if (takesSimOptions(info->kind)) {
         inv.sim.given = parser.isSet(o.memory) || parser.isSet(o.wireTime) || parser.isSet(o.fault) ||

@@ -2,6 +2,7 @@
 
 #include "sim/coin_types.h"
 #include "sim/fault_plan.h"
+#include "sim/station_swaps.h"
 
 #include <QString>
 #include <QStringList>
@@ -35,6 +36,7 @@ struct SimOptions
     bool wireTime = false;
     sim::FaultPlan faults;
     std::uint8_t recordType = sim::kDefaultRecordType; // of a regular coin's measurement record
+    std::optional<sim::SwapPlan> swaps;                // simulate: a station's operator swaps selectors
     bool given = false;                                // any of them was on the command line
 };
 

@@ -3,8 +3,11 @@
 #include "console.h"
 #include "device_command.h"
 #include "exit_codes.h"
+#include "progress_printer.h"
 
+#include "session/backup.h"
 #include "session/document_files.h"
+#include "session/programming.h"
 #include "session/reports.h"
 
 #include <QCryptographicHash>
@@ -57,9 +60,14 @@ std::optional<int> GangCommand::prepare(session::GangJob& job)
     job.verify = m_invocation.verify;
     job.wait = m_invocation.wait;
     job.backupDir = m_invocation.backupDir;
-    if (!job.backupDir.isEmpty() && !QDir().mkpath(job.backupDir)) {
-        error(QStringLiteral("Cannot create the backup folder %1").arg(job.backupDir));
-        return exit_code::kUsageOrFile;
+    if (!job.backupDir.isEmpty()) {
+        // Every unit would be read whole before its backup failed: refused before the first.
+        const session::BackupTarget target = session::resolveBackupTarget(
+            {session::BackupPolicy::Kind::Target, job.backupDir + QLatin1Char('/'), false}, path);
+        if (target.refusal) {
+            error(session::refusalText(*target.refusal));
+            return exit_code::kUsageOrFile;
+        }
     }
     if (!m_invocation.logFile.isEmpty()) {
         // The same bytes the check read: the hash names the file as it was programmed.
@@ -115,11 +123,10 @@ void GangCommand::start()
     connect(m_run.get(), &session::GangRun::progress, this, [this](int i, const QString& text) {
         const QString line = QStringLiteral("%1  %2").arg(m_invocation.ports.at(i), text);
         if (!m_progressShown && !m_invocation.quiet) {
-            // Without a terminal to redraw: each status once, on a line of its own, and not
-            // every cell of a transfer.
-            const QString status = line.section(QStringLiteral(" cell "), 0, 0);
-            if (status != m_progress[i].section(QStringLiteral(" cell "), 0, 0))
-                std::cerr << line.toStdString() << std::endl;
+            // Without a terminal to redraw: a line when the phase changes, not every figure.
+            const std::string now = line.toStdString();
+            const std::string before = m_progress[i].toStdString();
+            if (progressPhase(now) != progressPhase(before)) std::cerr << progressPhase(now) << std::endl;
         }
         m_progress[i] = line;
         if (m_progressShown && !m_redraw.isActive()) m_redraw.start(kRedrawMs);
@@ -135,8 +142,11 @@ void GangCommand::interrupt()
 void GangCommand::unitFinished(const session::GangUnitResult& result)
 {
     clearProgress();
+    // The selector's own number, as its backup is named: the port only says where it sat.
+    const QString serial =
+        result.serialNo >= 0 ? session::serialNumberTag(result.serialNo) : QStringLiteral("sn unknown");
     std::cout << (result.passed ? "PASS " : "FAIL ") << result.port.toStdString() << "  "
-              << result.text.toStdString() << std::endl;
+              << serial.toStdString() << "  " << result.text.toStdString() << std::endl;
     if (m_log.isOpen()) {
         const auto adapter = m_adapters.value(result.port);
         if (!m_log.append(result, adapter.first, adapter.second)) {

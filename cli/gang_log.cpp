@@ -21,8 +21,9 @@ QString field(QString text)
 
 QString GangLog::header()
 {
-    return QStringLiteral("time,port,adapter,serial_number,result,cells_programmed,verified,time_outs,"
-                          "bad_checksums,duration_ms,backup_file,coin_data_file,sha256\n");
+    return QStringLiteral(
+        "time,port,adapter,serial_number,result,cells_programmed,verified,time_outs,"
+        "bad_checksums,duration_ms,backup_file,coin_data_file,sha256,selector_serial_number\n");
 }
 
 QString GangLog::row(const session::GangUnitResult& r, const QString& adapter, const QString& serial,
@@ -48,7 +49,8 @@ QString GangLog::row(const session::GangUnitResult& r, const QString& result, co
                              QString::number(r.durationMs),
                              r.backupFile,
                              coinFile,
-                             sha256Hex};
+                             sha256Hex,
+                             r.serialNo >= 0 ? QString::number(r.serialNo) : QString()};
     QStringList out;
     for (const QString& f : fields)
         out << field(f);

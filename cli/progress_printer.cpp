@@ -27,6 +27,17 @@ const char* colourCode(session::StatusColour colour)
 
 } // namespace
 
+std::string_view progressPhase(std::string_view text)
+{
+    if (const auto cell = text.find(" cell "); cell != std::string_view::npos) return text.substr(0, cell);
+    if (text.empty() || text.back() != '%') return text;
+    std::size_t start = text.size() - 1;
+    while (start > 0 && text[start - 1] >= '0' && text[start - 1] <= '9')
+        --start;
+    if (start == text.size() - 1 || start == 0 || text[start - 1] != ' ') return text;
+    return text.substr(0, start - 1);
+}
+
 ProgressPrinter::ProgressPrinter(std::ostream& out, Mode mode) : m_out(out), m_mode(mode) {}
 
 void ProgressPrinter::transferStarted()

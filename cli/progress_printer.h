@@ -8,6 +8,11 @@
 
 namespace quarvel::cli {
 
+// What a progress text says without its running figure: "programming" for "programming 40%",
+// "reading" for "reading cell 12"; other texts as they are. A log that is no terminal gets a
+// line only when this changes.
+std::string_view progressPhase(std::string_view text);
+
 // Shows what a running transfer reports, on a stream that is normally stderr: a redrawn
 // progress bar on a terminal, one line per status text when the stream goes to a file or a
 // pipe, or, when quiet, only the text a failed transfer ends with.

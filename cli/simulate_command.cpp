@@ -69,6 +69,7 @@ void SimulateCommand::start()
     }
     m_model.setFaultPlan(m_invocation.sim.faults);
     m_model.setRecordType(m_invocation.sim.recordType);
+    if (m_invocation.sim.swaps) m_model.setStationSwaps(*m_invocation.sim.swaps);
     if (!(m_invocation.pty ? startPty() : startStdio())) return;
     watchStdin();
 #else

@@ -122,6 +122,10 @@ struct CellRange
     int last;
 };
 inline constexpr std::array<CellRange, 3> kProgrammingRanges{{{0, 84}, {86, 123}, {128, 188}}};
+// The cells no programming writes: the serial number and the second calibration set, which
+// tell one selector from another.
+inline constexpr std::array<int, 5> kIdentityCells{kSerialNo, kSecondCalibration, kSecondCalibration + 1,
+                                                   kSecondCalibration + 2, kSecondCalibration + 3};
 
 // Channels 1..6 form bank A, 7..12 bank B; each bank has its own price and scaling.
 enum class Bank

@@ -54,8 +54,8 @@ std::string adapterName(const std::string& port)
 
 } // namespace
 
-CheckTransfer::CheckTransfer(int count, Clock clock, CheckFigures& figures)
-    : m_count(std::max(1, count)), m_clock(std::move(clock)), m_figures(figures)
+CheckTransfer::CheckTransfer(int count, Clock clock, CheckFigures& figures, int address)
+    : m_count(std::max(1, count)), m_address(address), m_clock(std::move(clock)), m_figures(figures)
 {}
 
 Step CheckTransfer::start()
@@ -79,7 +79,7 @@ Step CheckTransfer::reply(std::span<const std::uint8_t> bytes)
         m_figures.lateUs.push_back(tookUs);
         return next({{kFrameSize, "late answer, not counted"}});
     }
-    const Frame asked = readRequest(0);
+    const Frame asked = readRequest(static_cast<std::uint8_t>(m_address));
     std::string meaning;
     if (!hasValidChecksum(bytes)) {
         m_summary.add(ExchangeFault::BadChecksum);
@@ -87,13 +87,14 @@ Step CheckTransfer::reply(std::span<const std::uint8_t> bytes)
     } else if (std::equal(asked.begin(), asked.end(), bytes.begin())) {
         m_summary.add(ExchangeFault::Echoed);
         meaning = faultMeaning(ExchangeFault::Echoed);
-    } else if (bytes[0] != command::kRead || bytes[1] != 0) {
+    } else if (bytes[0] != command::kRead || bytes[1] != m_address) {
         m_summary.add(ExchangeFault::WrongEcho);
         meaning = faultMeaning(ExchangeFault::WrongEcho);
     } else {
         m_figures.roundTripsUs.push_back(tookUs);
+        m_figures.values.push_back(bytes[3]);
         ++m_summary.cellsDone;
-        meaning = "cell 0 = " + std::to_string(bytes[3]);
+        meaning = "cell " + std::to_string(m_address) + " = " + std::to_string(bytes[3]);
     }
     return next({{kFrameSize, meaning}});
 }
@@ -145,7 +146,7 @@ Step CheckTransfer::next(std::vector<Taken> taken)
         return step;
     }
     step.reports = {SetProgress{m_figures.asked, std::nullopt}};
-    step.send = readRequest(0);
+    step.send = readRequest(static_cast<std::uint8_t>(m_address));
     step.replyBytes = kFrameSize;
     ++m_figures.asked;
     m_waiting = true;

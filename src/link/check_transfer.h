@@ -17,13 +17,14 @@ struct CheckFigures
     std::vector<std::int64_t> roundTripsUs; // good answers, request sent to reply taken
     std::vector<std::int64_t> lateUs;       // answers after the time-out, request sent to reply taken
     std::array<int, 4> faults{};            // indexed by ExchangeFault
+    std::vector<std::uint8_t> values;       // the cell's value in each good answer
     int count(ExchangeFault fault) const { return faults[static_cast<std::size_t>(fault)]; }
     int answered() const { return static_cast<int>(roundTripsUs.size()); }
 };
 
-// A fixed number of read exchanges of cell 0, one after the other, none retried: every
-// exchange counts, good or not, so the figures say how the line behaves and not how well
-// retries hide it. Reading cell 0 changes nothing on the selector. The clock (monotonic,
+// A fixed number of read exchanges of one cell (0 unless told), one after the other, none
+// retried: every exchange counts, good or not, so the figures say how the line behaves and not
+// how well retries hide it. Reading a cell changes nothing on the selector. The clock (monotonic,
 // microseconds) comes from the driver.
 class CheckTransfer final : public Transfer
 {
@@ -31,7 +32,7 @@ public:
     using Clock = std::function<std::int64_t()>;
 
     // figures must outlive the transfer.
-    CheckTransfer(int count, Clock clock, CheckFigures& figures);
+    CheckTransfer(int count, Clock clock, CheckFigures& figures, int address = 0);
 
     Step start() override;
     Step reply(std::span<const std::uint8_t> bytes) override;
@@ -43,6 +44,7 @@ private:
     Step next(std::vector<Taken> taken);
 
     int m_count;
+    int m_address;
     Clock m_clock;
     CheckFigures& m_figures;
     bool m_waiting = false;

@@ -41,6 +41,16 @@ QString portPart(const QString& port)
 
 } // namespace
 
+int serialNumberOf(const ParameterImage& memory)
+{
+    return cellByte(memory.text(address::kSerialNo));
+}
+
+QString serialNumberTag(int serial)
+{
+    return QStringLiteral("sn%1").arg(serial);
+}
+
 QString BackupFolder::standardPath()
 {
     return QDir(userDataFolder()).filePath(QStringLiteral("backups"));
@@ -49,7 +59,7 @@ QString BackupFolder::standardPath()
 QString BackupFolder::newFile(const QDateTime& taken, const QString& port, int serial) const
 {
     const QString stem = taken.toString(QLatin1String(kStamp)) + QLatin1Char('_') + portPart(port) +
-                         QStringLiteral("_sn%1").arg(serial);
+                         QLatin1Char('_') + serialNumberTag(serial);
     const QDir dir(m_path);
     QString name = stem + QStringLiteral(".cdt");
     for (int n = 2; QFileInfo::exists(dir.filePath(name)); ++n)

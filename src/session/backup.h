@@ -49,6 +49,11 @@ private:
     QString m_path;
 };
 
+// The selector's serial number: its "Serial no." cell, which no programming writes.
+int serialNumberOf(const ParameterImage& memory);
+// The serial number as backup names and result lines carry it: "sn42".
+QString serialNumberTag(int serial);
+
 // The question to ask before the program ends or the port goes while programming runs
 // ("Programming is not finished (n of 184 cells). …"); empty when nothing is being written.
 QString stopProgrammingQuestion(const SelectorSession& session);

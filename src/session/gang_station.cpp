@@ -9,6 +9,9 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <algorithm>
+#include <utility>
+
 namespace quarvel::session {
 
 namespace {
@@ -67,15 +70,38 @@ void GangStation::interrupt()
 void GangStation::follow(Operation* operation)
 {
     rememberMemory(operation);
+    m_phaseBase = -1;
+    if (auto* read = qobject_cast<ReadOperation*>(operation)) {
+        // Station mode's one read of a unit: its backup when one is kept.
+        if (m_state != State::Identifying) return;
+        const QString phase =
+            m_job.backupDir.isEmpty() ? QStringLiteral("reading") : QStringLiteral("backing up");
+        connect(read, &Operation::reported, this, [this, phase](const link::Report& report) {
+            const auto* p = std::get_if<link::SetProgress>(&report);
+            if (!p || !p->maximum || *p->maximum == 0) return;
+            emit progress(QStringLiteral("%1 %2%").arg(phase).arg(p->value * 100 / *p->maximum));
+        });
+        return;
+    }
     if (operation->kind() != Operation::Kind::Program) return;
     auto* program = static_cast<ProgramOperation*>(operation);
+    connect(program, &ProgramOperation::phaseChanged, this, [this] { m_phaseBase = -1; });
     connect(program, &Operation::reported, this, [this, program](const link::Report& report) {
         const auto* p = std::get_if<link::SetProgress>(&report);
         if (!p || !p->maximum || *p->maximum == 0) return;
-        const char* phase = program->phase() == ProgramResult::Phase::Backup   ? "backing up"
-                            : program->phase() == ProgramResult::Phase::Verify ? "verifying"
-                                                                               : "programming";
-        emit progress(QStringLiteral("%1 %2%").arg(QLatin1String(phase)).arg(p->value * 100 / *p->maximum));
+        // Each phase counts its own cells, so the figure agrees with what a failure will say.
+        using Phase = ProgramResult::Phase;
+        const Phase phase = program->phase();
+        if (phase != Phase::Backup && phase != Phase::Writing && phase != Phase::Verify) return;
+        if (m_phaseBase < 0) m_phaseBase = p->value;
+        const int done = phase == Phase::Writing ? m_session.cellsProgrammed() : p->value - m_phaseBase;
+        const int all =
+            phase == Phase::Writing ? ProgramResult::cellsInRanges() : ParameterImage::kSelectorCells;
+        const char* name = phase == Phase::Backup   ? "backing up"
+                           : phase == Phase::Verify ? "verifying"
+                                                    : "programming";
+        emit progress(
+            QStringLiteral("%1 %2%").arg(QLatin1String(name)).arg(std::clamp(done, 0, all) * 100 / all));
     });
 }
 
@@ -88,12 +114,35 @@ void GangStation::beginUnit()
     ProgramRequest request;
     request.image = m_job.image;
     request.verify = m_job.verify;
-    // Named as the desktop program names its backups; a production line keeps every one.
-    if (!m_job.backupDir.isEmpty())
+    if (m_unitRead) {
+        // Station mode has read the whole selector to know it: that read names it and is its
+        // backup, so the selector is not read a second time.
+        const ParameterImage memory = *std::exchange(m_unitRead, std::nullopt);
+        m_unit.serialNo = serialNumberOf(memory);
+        if (!saveBackup(memory)) return;
+    } else if (!m_job.backupDir.isEmpty()) {
+        // Named as the desktop program names its backups; a production line keeps every one.
         request.backup = {BackupPolicy::Kind::Target, m_job.backupDir + QLatin1Char('/'), false};
+    } else {
+        request.identify = true;
+    }
     auto start = m_session.program(request);
     if (!start) return fail(start.refusalText());
     connect(start.operation, &ProgramOperation::finished, this, &GangStation::programmed);
+}
+
+bool GangStation::saveBackup(const ParameterImage& memory)
+{
+    if (m_job.backupDir.isEmpty()) return true;
+    const QString path = BackupFolder(m_job.backupDir)
+                             .newFile(QDateTime::currentDateTime(), m_session.portName(), m_unit.serialNo);
+    const FileSaveResult saved = saveCoinData(path, memory);
+    if (!saved.saved) {
+        fail(QStringLiteral("The backup could not be saved: %1").arg(saved.error));
+        return false;
+    }
+    m_unit.backupFile = path;
+    return true;
 }
 
 void GangStation::programmed(const ProgramResult& result)
@@ -103,6 +152,7 @@ void GangStation::programmed(const ProgramResult& result)
     m_unit.cellsProgrammed = result.cellsWritten();
     m_unit.verified = result.verified && result.mismatches.empty();
     if (result.backup.state == BackupOutcome::State::Saved) m_unit.backupFile = result.backup.path;
+    if (result.serialNo >= 0) m_unit.serialNo = result.serialNo;
     if (result.succeeded()) {
         m_unit.passed = true;
         m_unit.text = QStringLiteral("%1 cells, %2%3")
@@ -137,6 +187,7 @@ void GangStation::endUnit()
     m_unit.finishedAt = QDateTime::currentDateTime();
     emit unitFinished(m_unit);
     if (!m_job.wait || m_interrupted) return finish();
+    m_lastPassed = m_unit.passed;
     // The selector just done stays on the port until it is taken off.
     m_presence.reset(false);
     m_state = State::Polling;

@@ -10,7 +10,9 @@
 #include <QString>
 #include <QTimer>
 
+#include <cstdint>
 #include <functional>
+#include <optional>
 
 namespace quarvel::session {
 
@@ -38,7 +40,8 @@ struct GangUnitResult
     int badChecksums = 0;
     qint64 durationMs = 0;
     QString backupFile;
-    QString text; // "184 cells, verified, 3.42 s" or why it failed
+    int serialNo = -1; // the selector's own serial number; -1 when it was never read
+    QString text;      // "184 cells, verified, 3.42 s" or why it failed
 };
 
 // Opens the station's port on its session; false with a reason.
@@ -84,8 +87,9 @@ private:
     void schedulePoll();
     void poll();
     void polled(const CheckResult& result);
-    void identify();
+    void identify(bool afterAbsence);
     void identified(const ReadResult& result);
+    bool saveBackup(const ParameterImage& memory);
     void rememberMemory(Operation* operation);
     void portWentAway(const QString& message);
     void finish();
@@ -99,7 +103,13 @@ private:
     bool m_interrupted = false;
     SelectorPresence m_presence; // station mode: whether the last selector was taken off
     SelectorFingerprint m_last;  // station mode: the selector done last, to know it again
-    bool m_portLost = false;     // station mode: waiting for the adapter to come back
+    bool m_lastPassed = false;   // station mode: a unit that failed or was cut is tried again
+    std::uint64_t m_polls = 0;   // station mode: which cell the next poll reads
+    int m_pollCell = 0;
+    bool m_afterAbsence = false;              // the running identify read follows an absence
+    std::optional<ParameterImage> m_unitRead; // station mode: the unit's one read of its memory
+    int m_phaseBase = -1;                     // progress figure where the running phase began
+    bool m_portLost = false;                  // station mode: waiting for the adapter to come back
     QElapsedTimer m_clock;
     GangUnitResult m_unit;
     QElapsedTimer m_unitClock;

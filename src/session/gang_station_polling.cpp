@@ -37,7 +37,10 @@ void GangStation::poll()
             emit progress(QString::fromLatin1(kPortBack));
         }
     }
-    auto start = m_session.checkLink(1);
+    // One cell a poll, the next in turn: a selector put on in place of the last one shows in
+    // its cells even when it was swapped faster than an absence can be told.
+    m_pollCell = m_last.pollCell(m_polls++);
+    auto start = m_session.checkLink(1, m_pollCell);
     if (!start) {
         m_presence.unanswered(m_clock.elapsed());
         return schedulePoll();
@@ -49,7 +52,8 @@ void GangStation::polled(const CheckResult& result)
 {
     if (m_interrupted) return finish();
     if (result.figures.answered() > 0) {
-        if (m_presence.gone()) return identify();
+        if (m_presence.gone()) return identify(true);
+        if (m_last.differs(m_pollCell, result.figures.values.front())) return identify(false);
         m_presence.answered();
     } else if (!m_presence.gone() && m_presence.unanswered(m_clock.elapsed()) && !m_portLost) {
         emit progress(QString::fromLatin1(kWaiting));
@@ -57,11 +61,14 @@ void GangStation::polled(const CheckResult& result)
     schedulePoll();
 }
 
-// A selector answers after an absence. It is new only if it is not the one just done, put back
-// or never taken off while the line lost a few answers: that one must never be programmed twice.
-void GangStation::identify()
+// A selector answers after an absence, or a poll found a cell other than the last unit left.
+// It is new only if it is not the one just done, put back or never taken off while the line lost
+// a few answers: that one must never be programmed twice. One that failed or was cut is tried
+// again once it was away, as a new one is.
+void GangStation::identify(bool afterAbsence)
 {
     m_state = State::Identifying;
+    m_afterAbsence = afterAbsence;
     auto start = m_session.readSelector(SelectorSession::ReadInto::ResultOnly);
     if (!start) {
         m_state = State::Polling;
@@ -79,13 +86,14 @@ void GangStation::identified(const ReadResult& result)
         emit progress(QStringLiteral("a selector answers but cannot be read (%1)").arg(result.message));
         return schedulePoll();
     }
-    if (m_last.matches(*result.image)) {
+    if (m_last.matches(*result.image) && (m_lastPassed || !m_afterAbsence)) {
         m_presence.reset(false);
         emit progress(QString::fromLatin1(kStillThere));
         return schedulePoll();
     }
     m_last.clear();
     m_last.learn(*result.image);
+    m_unitRead = *result.image;
     beginUnit();
 }
 

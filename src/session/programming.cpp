@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QStringList>
+#include <QTemporaryFile>
 
 namespace quarvel::session {
 
@@ -56,8 +57,16 @@ BackupTarget resolveBackupTarget(const BackupPolicy& policy, const QString& sour
     target.folder = policy.kind == BackupPolicy::Kind::Folder || policy.path.endsWith(QLatin1Char('/')) ||
                     policy.path.endsWith(QDir::separator()) || info.isDir();
     if (target.folder) {
-        if (!QDir().mkpath(policy.path))
+        if (!QDir().mkpath(policy.path)) {
             target.refusal = targetRefusal(QStringLiteral("Cannot create the backup folder %1").arg(shown));
+            return target;
+        }
+        // Tried, not judged by its permissions (which root passes): a folder that takes no file
+        // must be refused before the selector is read, not after.
+        QTemporaryFile probe(QDir(policy.path).filePath(QStringLiteral(".quarvel-XXXXXX")));
+        if (!probe.open())
+            target.refusal = targetRefusal(
+                QStringLiteral("Cannot write in the backup folder %1: %2").arg(shown, probe.errorString()));
         return target;
     }
     if (!info.absoluteDir().exists()) {
@@ -95,16 +104,10 @@ std::vector<VerifyMismatch> verifyMismatches(const ParameterImage& sent, const P
     return mismatches;
 }
 
-const std::vector<int>& identityCells()
-{
-    static const std::vector<int> cells{address::kSerialNo, 124, 125, 126, 127};
-    return cells;
-}
-
 std::vector<int> identityDifferences(const ParameterImage& a, const ParameterImage& b)
 {
     std::vector<int> cells;
-    for (const int cell : identityCells())
+    for (const int cell : address::kIdentityCells)
         if (differs(a, b, cell)) cells.push_back(cell);
     return cells;
 }

@@ -41,6 +41,9 @@ struct ProgramRequest
     // Ask (question()) before writing references or coin values of channels that the user
     // neither taught nor edited since the document was loaded. Needs a backup to compare with.
     bool guardChannels = false;
+    // Read the identity cells first when no backup read does, so that the result can name the
+    // selector (serialNo).
+    bool identify = false;
 };
 
 // A backup target resolved before anything is sent: the file to write (or folder to make a
@@ -55,10 +58,8 @@ BackupTarget resolveBackupTarget(const BackupPolicy& policy, const QString& sour
 
 // Programmed cells whose byte read back differs from the byte sent.
 std::vector<VerifyMismatch> verifyMismatches(const ParameterImage& sent, const ParameterImage& readBack);
-// Cells no programming writes (85, 124..127) in which two images differ.
+// Cells no programming writes (address::kIdentityCells) in which two images differ.
 std::vector<int> identityDifferences(const ParameterImage& a, const ParameterImage& b);
-// The cells that tell one selector from another.
-const std::vector<int>& identityCells();
 
 // "Programming changes channels 1, 2, 4-12 (references and coin values). Continue?", or empty
 // when no channel outside spared changes.

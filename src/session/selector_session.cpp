@@ -113,7 +113,7 @@ Started<SamplingOperation> SelectorSession::startSampling(int channel)
     return begin(new SamplingOperation(channel, *this), std::move(jobs));
 }
 
-Started<CheckOperation> SelectorSession::checkLink(int count)
+Started<CheckOperation> SelectorSession::checkLink(int count, int address)
 {
     if (auto refusal = refusalToBegin()) return {nullptr, refusal};
     auto* operation = new CheckOperation(*this);
@@ -122,7 +122,7 @@ Started<CheckOperation> SelectorSession::checkLink(int count)
         return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
     };
     std::vector<std::unique_ptr<link::Transfer>> jobs;
-    jobs.push_back(std::make_unique<link::CheckTransfer>(count, clockUs, operation->m_figures));
+    jobs.push_back(std::make_unique<link::CheckTransfer>(count, clockUs, operation->m_figures, address));
     return begin(operation, std::move(jobs));
 }
 

@@ -150,8 +150,9 @@ public:
     // One sampling run of channel 1..12. On success the references are stored into the
     // document as cdt says (then documentChanged).
     Started<SamplingOperation> startSampling(int channel);
-    // count read exchanges of cell 0, timed and none retried: how healthy the line is.
-    Started<CheckOperation> checkLink(int count);
+    // count read exchanges of one cell (0 unless told), timed and none retried: how healthy the
+    // line is, or, to a station, what the selector on it holds.
+    Started<CheckOperation> checkLink(int count, int address = 0);
     // The TSMR frame, nothing awaited.
     std::optional<Refusal> sendTsmr();
     // Cancels the running operation, if any (see Operation::cancel).

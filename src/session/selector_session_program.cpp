@@ -57,10 +57,12 @@ Started<ProgramOperation> SelectorSession::program(const ProgramRequest& request
     // not taken for an echo.
     r.steps.push_back({Phase::Probe, 0, 1, &r.probe});
     const bool backup = request.backup.kind != BackupPolicy::Kind::None;
-    if (request.exact && !backup) {
+    if ((request.exact || request.identify) && !backup) {
         // Whose backup this is, told by the cells no programming writes.
-        r.steps.push_back({Phase::Probe, address::kSerialNo, address::kSerialNo, &r.memory});
-        r.steps.push_back({Phase::Probe, 124, 127, &r.memory});
+        static_assert(address::kIdentityCells[1] + 3 == address::kIdentityCells[4],
+                      "one run after the serial");
+        r.steps.push_back({Phase::Probe, address::kIdentityCells[0], address::kIdentityCells[0], &r.memory});
+        r.steps.push_back({Phase::Probe, address::kIdentityCells[1], address::kIdentityCells[4], &r.memory});
     }
     if (backup)
         for (const auto& range : kReadRanges)
@@ -143,6 +145,8 @@ void SelectorSession::programStepEnded()
         run.result.ranges.push_back(range);
     }
     const bool ok = reason == link::EndReason::Succeeded;
+    if (ok && step.into && step.first <= address::kSerialNo && address::kSerialNo <= step.last)
+        run.result.serialNo = serialNumberOf(*step.into);
     if (reason == link::EndReason::Cancelled || (run.cancelled && !ok))
         return endProgramming(link::EndReason::Cancelled, QStringLiteral("Cancelled"));
     if (reason == link::EndReason::PortLost) return endProgramming(reason, d->lostMessage);
@@ -220,9 +224,9 @@ void SelectorSession::saveBackup()
     BackupOutcome& backup = run.result.backup;
     const bool folder = run.target.folder;
     const BackupFolder backups(run.target.path);
-    backup.path = folder ? backups.newFile(QDateTime::currentDateTime(), portName(),
-                                           cellByte(run.memory.text(address::kSerialNo)))
-                         : run.target.path;
+    backup.path = folder
+                      ? backups.newFile(QDateTime::currentDateTime(), portName(), serialNumberOf(run.memory))
+                      : run.target.path;
     const FileSaveResult saved = saveCoinData(backup.path, run.memory);
     backup.state = saved.saved ? BackupOutcome::State::Saved : BackupOutcome::State::SaveFailed;
     backup.error =

@@ -1,12 +1,14 @@
 #include "session/station_presence.h"
 
+#include "image/address_map.h"
 #include "image/cell_byte.h"
+
+#include <algorithm>
+#include <vector>
 
 namespace quarvel::session {
 
-namespace {
-constexpr int kIdentityCells[] = {85, 124, 125, 126, 127};
-}
+using address::kIdentityCells;
 
 bool SelectorPresence::unanswered(std::int64_t nowMs)
 {
@@ -47,6 +49,24 @@ bool SelectorFingerprint::matches(const ParameterImage& read) const
         if (known && *known != cellByte(read.text(cell))) return false;
     }
     return true;
+}
+
+int SelectorFingerprint::pollCell(std::uint64_t n) const
+{
+    const auto isIdentity = [](int cell) {
+        return std::find(kIdentityCells.begin(), kIdentityCells.end(), cell) != kIdentityCells.end();
+    };
+    std::vector<int> known;
+    for (int cell = 0; cell < ParameterImage::kSelectorCells; ++cell)
+        if (m_cells[static_cast<std::size_t>(cell)] && !isIdentity(cell)) known.push_back(cell);
+    if (n % 2 == 0 || known.empty()) return kIdentityCells[(n / 2) % kIdentityCells.size()];
+    return known[(n / 2) % known.size()];
+}
+
+bool SelectorFingerprint::differs(int cell, std::uint8_t value) const
+{
+    const auto& known = m_cells.at(static_cast<std::size_t>(cell));
+    return known && *known != value;
 }
 
 } // namespace quarvel::session

@@ -55,6 +55,12 @@ public:
     // The same selector: its identity cells are known and equal, and so is every other known cell.
     bool matches(const ParameterImage& read) const;
 
+    // The cell a station's n-th poll reads: by turns an identity cell and a cell known from the
+    // last read or programming, so that a selector swapped too fast for an absence still shows.
+    int pollCell(std::uint64_t n) const;
+    // A poll read value from cell: false when that cell is unknown or holds value.
+    bool differs(int cell, std::uint8_t value) const;
+
 private:
     std::array<std::optional<std::uint8_t>, ParameterImage::kSelectorCells> m_cells{};
 };

@@ -69,6 +69,20 @@ VirtualSelector::Memory VirtualSelector::factoryMemory()
     return m;
 }
 
+void VirtualSelector::plugInNew()
+{
+    m_gone = false;
+    m_memory = factoryMemory();
+    // Selectors differ in the cells no programming writes, as real ones do.
+    ++m_newUnits;
+    const auto unit = static_cast<unsigned>(m_newUnits);
+    auto& serial = m_memory[static_cast<std::size_t>(address::kSerialNo)];
+    serial = static_cast<std::uint8_t>(serial + unit);
+    for (std::size_t i = 0; i < address::kSecondCalibrationSize; ++i)
+        m_memory[static_cast<std::size_t>(address::kSecondCalibration) + i] =
+            static_cast<std::uint8_t>(unit * 37 + i * 11 + 5);
+}
+
 FrameKind VirtualSelector::classify(const link::Frame& f)
 {
     namespace cmd = link::command;
@@ -182,6 +196,21 @@ void VirtualSelector::handleFrame(const link::Frame& frame, std::int64_t nowMs, 
     case FrameKind::Other:
         ++m_counts.other;
         break;
+    }
+    if (m_swaps) {
+        switch (m_swaps->frame(nowMs, kind == FrameKind::Write || kind == FrameKind::EndOfProgramming)) {
+        case StationSwaps::Action::TakeOff:
+            m_gone = true;
+            break;
+        case StationSwaps::Action::PutOnNew:
+            plugInNew();
+            break;
+        case StationSwaps::Action::PutBack:
+            putBack();
+            break;
+        case StationSwaps::Action::None:
+            break;
+        }
     }
     if (m_gone) return;
 
@@ -321,6 +350,9 @@ std::string VirtualSelector::summary() const
                        "; bad bytes " + std::to_string(c.badBytes) + "; replies " +
                        std::to_string(c.replies) + "; coins " + std::to_string(c.coins);
     if (c.lost > 0) line += "; lost requests " + std::to_string(c.lost);
+    if (m_swaps)
+        line += "; units put on " + std::to_string(m_swaps->unitsPutOn()) + ", taken off " +
+                std::to_string(m_swaps->unitsTakenOff());
     if (m_gone) line += "; gone";
     return line;
 }

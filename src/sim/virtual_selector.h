@@ -3,6 +3,7 @@
 #include "link/frame.h"
 #include "sim/coin_types.h"
 #include "sim/fault_plan.h"
+#include "sim/station_swaps.h"
 
 #include <array>
 #include <cstdint>
@@ -124,12 +125,14 @@ public:
     // Gone: unplugged, by the plan or by disappear(). Nothing is answered or sent any more.
     bool isGone() const { return m_gone; }
     void disappear() { m_gone = true; }
-    // Another selector on the same line (a station's next unit): factory memory, answering.
-    void plugInNew()
-    {
-        m_gone = false;
-        m_memory = factoryMemory();
-    }
+    // Another selector on the same line (a station's next unit): factory memory with a serial
+    // number and second calibration set of its own, answering.
+    void plugInNew();
+    // The selector taken off put back as it was.
+    void putBack() { m_gone = false; }
+    // An operator swaps selectors on this port as plan says, seen at each frame that arrives.
+    void setStationSwaps(const SwapPlan& plan) { m_swaps.emplace(plan); }
+    const std::optional<StationSwaps>& stationSwaps() const { return m_swaps; }
 
     // A coin inserted while sampling: its measurement record, sent at once through the fault
     // plan (which counts it as a reply, so it may drop, spoil, delay or split it). Nothing when
@@ -181,6 +184,8 @@ private:
     std::uint8_t m_readReplyByte2 = 0;
     bool m_sampling = false;
     bool m_gone = false;
+    int m_newUnits = 0;
+    std::optional<StationSwaps> m_swaps;
     std::vector<ReceivedFrame> m_log;
     FrameCounts m_counts;
 };

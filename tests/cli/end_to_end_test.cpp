@@ -10,6 +10,7 @@
 
 #include <QCryptographicHash>
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
 #include <QJsonArray>
@@ -300,7 +301,7 @@ TEST_F(QuarvelctlTest, ProgramThenVerifyOverAPty)
                                           "Programmed 184 cells; verified\n"));
     // The line probe's two reads, the ranges, and the whole memory read back.
     const Outcome served = simulator.stop();
-    EXPECT_NE(served.out.indexOf(QStringLiteral("reads 191, writes 184, end-of-programming 3,")), -1)
+    EXPECT_NE(served.out.indexOf(QStringLiteral("reads 196, writes 184, end-of-programming 3,")), -1)
         << show(served);
 }
 
@@ -847,10 +848,10 @@ TEST_F(QuarvelctlTest, GangProgramsTwoPtysWhileOneLosesItsLineAndLogsBoth)
     const Outcome gang = run(
         {"gang", "--port", good.path(), "--port", dying.path(), file, "--verify", "--log", path("run.csv")});
     EXPECT_EQ(gang.exitCode, 2) << show(gang);
-    EXPECT_TRUE(
-        gang.out.contains(QRegularExpression("PASS " + good.path() + "  184 cells, verified, [0-9.]+ s\n")))
+    EXPECT_TRUE(gang.out.contains(
+        QRegularExpression("PASS " + good.path() + "  sn37  184 cells, verified, [0-9.]+ s\n")))
         << show(gang);
-    EXPECT_TRUE(gang.out.contains("FAIL " + dying.path() + "  cells ")) << show(gang);
+    EXPECT_TRUE(gang.out.contains("FAIL " + dying.path() + "  sn37  cells ")) << show(gang);
     EXPECT_TRUE(gang.out.endsWith("1 passed, 1 failed\n")) << show(gang);
 
     const QStringList lines = QString::fromUtf8(fileBytes(path("run.csv"))).split('\n', Qt::SkipEmptyParts);
@@ -859,20 +860,22 @@ TEST_F(QuarvelctlTest, GangProgramsTwoPtysWhileOneLosesItsLineAndLogsBoth)
     const QByteArray sha = QCryptographicHash::hash(fileBytes(file), QCryptographicHash::Sha256).toHex();
     for (const QString& line : lines.mid(1)) {
         const QStringList f = line.split(',');
-        ASSERT_EQ(f.size(), 13) << line.toStdString();
+        ASSERT_EQ(f.size(), 14) << line.toStdString();
         EXPECT_TRUE(QDateTime::fromString(f[0], Qt::ISODateWithMs).isValid()) << line.toStdString();
         const bool passed = f[1] == good.path();
         EXPECT_EQ(f[4], passed ? "PASS" : "FAIL");
         if (passed)
             EXPECT_EQ(f[5], "184");
         else
-            EXPECT_EQ(f[5], "57"); // the 60th reply never came: the probe's two, then cells 0..56
+            EXPECT_EQ(f[5],
+                      "52"); // the 60th reply never came: the probe's two, the identity's five, cells 0..51
         EXPECT_EQ(f[6], passed ? "yes" : "no");
         EXPECT_EQ(f[11], file); // absolute: the log may be read from anywhere
         EXPECT_EQ(f[12], QString::fromLatin1(sha));
+        EXPECT_EQ(f[13], "37"); // the selector's own serial number
     }
     const Outcome served = good.stop();
-    EXPECT_NE(served.out.indexOf(QStringLiteral("reads 191, writes 184, end-of-programming 3,")), -1)
+    EXPECT_NE(served.out.indexOf(QStringLiteral("reads 196, writes 184, end-of-programming 3,")), -1)
         << show(served);
 }
 
@@ -895,6 +898,41 @@ TEST_F(QuarvelctlTest, AGangLogThatCannotBeWrittenFailsTheRunAndKeepsWholeRows)
     EXPECT_EQ(gang.exitCode, 2) << show(gang);
     EXPECT_TRUE(gang.err.contains("the log could not be written")) << show(gang);
     EXPECT_EQ(fileBytes(path("run.csv")), earlier + '\n');
+}
+
+// A station on a wire-time line whose operator swaps selectors half a second apart and takes
+// the second off too early: every unit is programmed, the one cut short again once it is back,
+// and each row names its selector. Without a terminal the progress is a line per phase.
+TEST_F(QuarvelctlTest, AStationProgramsEverySelectorSwappedOnItsPort)
+{
+    Simulator line(m_dir, {"--wire-time", "--swap", "500-500", "--put-back", "2"});
+    const QString file = writeImage(QStringLiteral("coins.cdt"), patternImage(5));
+    QProcess gang;
+    prepare(gang, m_dir);
+    gang.setArguments({"gang", "--wait", "--port", line.path(), file, "--log", path("run.csv")});
+    gang.start();
+    QString out;
+    QElapsedTimer clock;
+    clock.start();
+    while (occurrences(out, "PASS ") + occurrences(out, "FAIL ") < 4 && clock.elapsed() < 60000) {
+        gang.waitForReadyRead(1000);
+        out += QString::fromUtf8(gang.readAllStandardOutput());
+    }
+    gang.terminate();
+    Outcome run = finishedRun(gang);
+    run.out = out + run.out;
+    EXPECT_TRUE(run.out.startsWith(QStringLiteral("PASS %1  sn37  ").arg(line.path()))) << show(run);
+    EXPECT_TRUE(run.out.contains(QStringLiteral("FAIL %1  sn38  ").arg(line.path()))) << show(run);
+    EXPECT_EQ(occurrences(run.out, "  sn38  184 cells"), 1) << show(run);
+    EXPECT_EQ(occurrences(run.out, "  sn39  184 cells"), 1) << show(run);
+    EXPECT_EQ(occurrences(run.err, "programming 1%"), 0) << show(run);
+    EXPECT_EQ(occurrences(run.err, "  programming\n"), 4) << show(run);
+    const QStringList rows = QString::fromUtf8(fileBytes(path("run.csv"))).split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(rows.size(), 5);
+    for (const QString& row : rows.mid(1))
+        EXPECT_TRUE(row.contains(QRegularExpression(",(37|38|39)$"))) << row.toStdString();
+    const Outcome served = line.stop();
+    EXPECT_NE(served.out.indexOf(QStringLiteral("units put on 4")), -1) << show(served);
 }
 
 } // namespace

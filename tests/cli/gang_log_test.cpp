@@ -18,12 +18,14 @@ TEST(GangLog, RowsQuoteWhatWouldSplitAField)
     r.timeOuts = 5;
     r.durationMs = 1234;
     r.backupFile = QStringLiteral("b/\"x\".cdt");
+    r.serialNo = 42;
     EXPECT_EQ(GangLog::row(r, QStringLiteral("FT232R USB UART"), QStringLiteral("A12"),
                            QStringLiteral("coins.cdt"), QStringLiteral("ab12")),
               QStringLiteral(
                   "2025-01-14T09:30:12.005+01:00,\"/dev/serial/by-id/usb-A,B\",FT232R USB UART,A12,FAIL,59,"
-                  "no,5,0,1234,\"b/\"\"x\"\".cdt\",coins.cdt,ab12\n"));
-    EXPECT_EQ(GangLog::header().count(QLatin1Char(',')), 12);
+                  "no,5,0,1234,\"b/\"\"x\"\".cdt\",coins.cdt,ab12,42\n"));
+    // The selector's own number last, so that readers of older logs find every column in place.
+    EXPECT_TRUE(GangLog::header().endsWith(QStringLiteral(",sha256,selector_serial_number\n")));
 }
 
 // A new log starts with the header; a line break in a field is quoted, paths are absolute.
@@ -44,7 +46,8 @@ TEST(GangLog, ANewLogGetsTheHeaderAndWholeQuotedRows)
     const QString text = QString::fromUtf8(file.readAll());
     EXPECT_TRUE(text.startsWith(GangLog::header()));
     EXPECT_TRUE(text.contains(QStringLiteral(",\"odd\nport\",")));
-    EXPECT_TRUE(text.endsWith(QLatin1Char(',') + dir.filePath("coins.cdt") + QStringLiteral(",01\n")));
+    // A selector never read has no serial number: an empty field, not a made-up one.
+    EXPECT_TRUE(text.endsWith(QLatin1Char(',') + dir.filePath("coins.cdt") + QStringLiteral(",01,\n")));
 }
 
 } // namespace

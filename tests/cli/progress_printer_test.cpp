@@ -107,5 +107,23 @@ TEST(ProgressPrinter, TheBarShowsThePhaseInsteadOfProgressTextsButKeepsErrors)
     EXPECT_NE(shown.find(link::texts::kReadError), std::string::npos) << shown;
 }
 
+// A log without a terminal gets one line per phase: only the running figure may be cut.
+TEST(ProgressPrinter, APhaseIsTheTextWithoutItsFigure)
+{
+    const struct
+    {
+        std::string_view text, phase;
+    } cases[] = {
+        {"COM1  programming 40%", "COM1  programming"},
+        {"COM1  programming 100%", "COM1  programming"},
+        {"COM1  reading cell 12", "COM1  reading"},
+        {"COM1  waiting for the next selector", "COM1  waiting for the next selector"},
+        {"50%", "50%"},
+        {"COM1  ratio 9x%", "COM1  ratio 9x%"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(progressPhase(c.text), c.phase) << c.text;
+}
+
 } // namespace
 } // namespace quarvel::cli

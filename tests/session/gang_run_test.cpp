@@ -64,8 +64,8 @@ TEST(GangRun, APulledAndAFaultedPortLeaveTheOthersToPass)
     job.image = fileImage();
     job.verify = true;
     std::map<QString, sim::VirtualSelector*> models;
-    // Reply numbers count the line probe's two reads first.
-    const QStringList plans{"", "gone:40", "drop:102,drop:103,drop:104,drop:105,drop:106", "seed:2"};
+    // Reply numbers count the line probe's two reads and the five identity cells first.
+    const QStringList plans{"", "gone:40", "drop:107,drop:108,drop:109,drop:110,drop:111", "seed:2"};
     auto runner = makeRun(plans, job, &models);
     GangRun& run = *runner;
     QSignalSpy units(&run, &GangRun::unitFinished);
@@ -83,9 +83,9 @@ TEST(GangRun, APulledAndAFaultedPortLeaveTheOthersToPass)
         byPort[args.at(0).value<GangUnitResult>().port] = args.at(0).value<GangUnitResult>();
     EXPECT_TRUE(byPort[""].passed && byPort[""].verified);
     EXPECT_TRUE(byPort["seed:2"].passed && byPort["seed:2"].verified);
-    EXPECT_EQ(byPort["drop:102,drop:103,drop:104,drop:105,drop:106"].text,
+    EXPECT_EQ(byPort["drop:107,drop:108,drop:109,drop:110,drop:111"].text,
               "cells 100-123 not programmed (5 time-outs)");
-    EXPECT_EQ(byPort["drop:102,drop:103,drop:104,drop:105,drop:106"].timeOuts, 5);
+    EXPECT_EQ(byPort["drop:107,drop:108,drop:109,drop:110,drop:111"].timeOuts, 5);
     EXPECT_FALSE(byPort["gone:40"].passed);
     EXPECT_TRUE(holds[""] && holds["seed:2"]);
 }
@@ -134,10 +134,9 @@ TEST(GangRun, AStationProgramsEachNewSelectorOnce)
     ASSERT_TRUE(units.wait(20000));
     sim::VirtualSelector& model = *models["station"];
     EXPECT_TRUE(holdsFile(model));
-    model.setCell(0, 250); // a programmed selector that polls would reprogram would show it
     QTest::qWait(400);
     EXPECT_EQ(units.count(), 1);
-    EXPECT_EQ(model.cell(0), 250);
+    EXPECT_EQ(model.counts().writes, 184);
     model.disappear();
     QTest::qWait(200);
     model.plugInNew();
@@ -148,6 +147,52 @@ TEST(GangRun, AStationProgramsEachNewSelectorOnce)
     run.interrupt();
     ASSERT_TRUE(finished.count() > 0 || finished.wait(5000));
     EXPECT_EQ(run.passed(), 2);
+}
+
+// Every selector put on is programmed or reported: one swapped in without a poll going
+// unanswered, and one whose programming failed, put back after it was away.
+TEST(GangRun, AStationProgramsEverySelectorPutOn)
+{
+    GangJob job;
+    job.image = fileImage();
+    job.wait = true;
+    job.pollMs = 30;
+    job.absence = {3, 60};
+    const struct
+    {
+        const char* plan; // the first unit's faults: five lost writes fail its first range
+        bool away;        // taken off long enough to count as an absence first
+        bool putBack;     // the same selector comes back, otherwise a new one
+        bool firstPassed;
+    } cases[] = {
+        {"", false, false, true},
+        {"drop:200,drop:201,drop:202,drop:203,drop:204", true, true, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.plan);
+        std::map<QString, sim::VirtualSelector*> models;
+        auto runner = makeRun({c.plan}, job, &models);
+        QSignalSpy units(runner.get(), &GangRun::unitFinished);
+        runner->start();
+        ASSERT_TRUE(units.wait(20000));
+        sim::VirtualSelector& model = *models[c.plan];
+        if (c.away) {
+            model.disappear();
+            QTest::qWait(200);
+        }
+        c.putBack ? model.putBack() : model.plugInNew();
+        ASSERT_TRUE(units.count() > 1 || units.wait(20000));
+        QSignalSpy finished(runner.get(), &GangRun::finished);
+        runner->interrupt();
+        ASSERT_TRUE(finished.count() > 0 || finished.wait(5000));
+        ASSERT_EQ(units.count(), 2);
+        const auto first = units.at(0).at(0).value<GangUnitResult>();
+        const auto second = units.at(1).at(0).value<GangUnitResult>();
+        EXPECT_EQ(first.passed, c.firstPassed);
+        EXPECT_TRUE(second.passed);
+        EXPECT_EQ(first.serialNo == second.serialNo, c.putBack);
+        EXPECT_TRUE(holdsFile(model));
+    }
 }
 
 // Answers lost while the selector just programmed stays on: one lost poll is no absence, and

@@ -360,6 +360,8 @@ TEST(BackupTarget, NoBackupDestroysAFile)
         {dir.filePath(QStringLiteral("missing/x.cdt")), false, true, false},
         {dir.path(), false, false, true},                           // a folder without a separator
         {dir.filePath(QStringLiteral("new/")), false, false, true}, // made
+        // There, but no file can be made in it, whatever its permissions tell root.
+        {QStringLiteral("/proc/self/"), false, true, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.target.toStdString());

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+
 namespace quarvel::session {
 namespace {
 
@@ -16,6 +18,7 @@ TEST(StationPresence, GoneOnlyAfterEnoughMissedPollsOverTheInterval)
     } cases[] = {
         {"one lost answer", {0}, false},
         {"three quick misses", {0, 100, 200}, false},
+        {"three quick misses late in a run", {60000, 60100, 60200}, false},
         {"three misses over a second", {0, 500, 1000}, true},
         {"a long gap but two misses", {0, 5000}, false},
         {"an answer in between starts again", {0, 500, -1, 1000, 1500}, false},
@@ -53,6 +56,25 @@ TEST(StationPresence, TheFingerprintNeedsTheIdentityCellsAndEveryKnownCell)
     after.setNumber(100, 55);
     EXPECT_TRUE(print.matches(after));
     EXPECT_FALSE(print.matches(selector)) << "cell 10 was programmed";
+}
+
+// A selector swapped too fast for an absence: the polls must come to a cell it holds otherwise.
+TEST(StationPresence, PollsReachTheIdentityAndTheProgrammedCells)
+{
+    ParameterImage done;
+    for (int cell = 0; cell < ParameterImage::kSelectorCells; ++cell)
+        done.setNumber(cell, 7);
+    SelectorFingerprint print;
+    EXPECT_EQ(print.pollCell(1), 85) << "nothing known: the serial number first";
+    print.learn(done);
+    std::set<int> polled;
+    for (std::uint64_t n = 0; n < 2 * 189; ++n)
+        polled.insert(print.pollCell(n));
+    EXPECT_EQ(polled.size(), std::size_t(189));
+    EXPECT_TRUE(print.differs(85, 8));
+    EXPECT_FALSE(print.differs(85, 7));
+    print.clear();
+    EXPECT_FALSE(print.differs(85, 8)) << "an unknown cell tells nothing";
 }
 
 } // namespace

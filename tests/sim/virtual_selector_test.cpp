@@ -433,3 +433,40 @@ TEST(MeasurementRecordTest, SameSeedSameCoins)
 }
 
 } // namespace
+
+namespace {
+
+// The station's operator: a unit is taken off only once the host has gone over to slow polls,
+// stays away for the drawn gap, and the next one is new (its own serial number); one taken off
+// too early, in the middle of programming, comes back as it was once the host is done with it.
+TEST(StationSwaps, TakesAWrittenUnitOffWhenThePollsComeAndPutsTheNextOn)
+{
+    for (const bool putBack : {false, true}) {
+        SCOPED_TRACE(putBack ? "put back" : "new");
+        VirtualSelector model;
+        SwapPlan plan;
+        plan.minGapMs = plan.maxGapMs = 700;
+        plan.quietMs = 400;
+        plan.cutAfterWrites = 2;
+        if (putBack) plan.putBack = {1};
+        model.setStationSwaps(plan);
+        const auto answered = [&model](std::int64_t at) {
+            return !model.receive(link::readRequest(85), at).empty();
+        };
+        const std::int64_t t0 = 50000; // the operator's clock need not start at 0
+        ASSERT_TRUE(answered(t0)) << "never taken off before it was written to";
+        ASSERT_TRUE(answered(t0 + 600));
+        for (std::int64_t t = t0 + 700; t < t0 + 1000; t += 250) // a closing pause apart
+            model.receive(link::writeRequest(3, 99), t);
+        EXPECT_EQ(answered(t0 + 1500), !putBack) << "one slow gap is a pause, not the polls";
+        EXPECT_FALSE(answered(t0 + 2000)) << "taken off at the second";
+        EXPECT_FALSE(answered(t0 + 2500)) << "still away";
+        EXPECT_TRUE(!putBack || !answered(t0 + 3000)) << "the operator reads the result first";
+        EXPECT_TRUE(answered(t0 + (putBack ? 3300 : 2800)));
+        EXPECT_EQ(model.cell(85) == VirtualSelector::factoryMemory()[85], putBack);
+        EXPECT_EQ(model.cell(3) == 99, putBack);
+        EXPECT_EQ(model.stationSwaps()->unitsPutOn(), 2);
+    }
+}
+
+} // namespace
