@@ -114,6 +114,7 @@ struct ProgramResult
     std::vector<int> notRestored; // exact: cells no range writes that still differ
     std::array<int, 4> faults{};  // failed exchanges of every phase
     ParameterImage sent;          // the image sent (stamped unless exact)
+    ParameterImage readBack;      // verified: what the selector holds now, cells 0..188
 
     // Every phase ran to its end and verify (when asked) found every cell as sent.
     bool succeeded() const { return reason == link::EndReason::Succeeded && mismatches.empty(); }

@@ -172,6 +172,7 @@ void SelectorSession::programStepEnded()
         if (run.request.verify) {
             run.result.verified = true;
             run.result.mismatches = verifyMismatches(run.result.sent, run.readBack);
+            run.result.readBack = run.readBack;
             if (run.request.exact)
                 run.result.notRestored = identityDifferences(run.result.sent, run.readBack);
         }
