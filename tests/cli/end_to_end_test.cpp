@@ -384,9 +384,12 @@ TEST_F(QuarvelctlTest, BackupsThatWouldDestroyAFileOrCannotBeWrittenAreRefused)
     EXPECT_EQ(fileBytes(other), QByteArray::fromStdString(serializeCoinData(patternImage(6))));
 }
 
+// A selector whose identification cells are not the values programming stamps: only an
+// exact restore puts its backup back; another selector's backup is refused unless --force.
 TEST_F(QuarvelctlTest, ABackupTakenBeforeProgrammingRestoresTheSelector)
 {
-    Simulator simulator(m_dir, {});
+    const QString memory = writeImage(QStringLiteral("memory.cdt"), patternImage(3));
+    Simulator simulator(m_dir, {"--memory", memory});
     ASSERT_EQ(run({"read", "--port", simulator.path(), "-q", "-o", path("before.cdt")}).exitCode, 0);
     const QString file = writeImage(QStringLiteral("program.cdt"), patternImage(5));
     const Outcome program =
@@ -394,14 +397,23 @@ TEST_F(QuarvelctlTest, ABackupTakenBeforeProgrammingRestoresTheSelector)
     EXPECT_EQ(program.exitCode, 0) << show(program);
     const QStringList backups = QDir(path("backups")).entryList(QDir::Files);
     ASSERT_EQ(backups.size(), 1) << show(program);
-    EXPECT_NE(program.err.indexOf("Programmed 184 cells; backup in " + path("backups/") + backups.first()),
-              -1)
-        << show(program);
-    // Restoring is programming the backup.
-    EXPECT_EQ(run({"program", "--port", simulator.path(), "-q", path("backups/") + backups.first()}).exitCode,
-              0);
+    const QString backup = path("backups/") + backups.first();
+    EXPECT_NE(program.err.indexOf("Programmed 184 cells; backup in " + backup), -1) << show(program);
+    const Outcome restore = run({"restore", "--port", simulator.path(), backup});
+    EXPECT_EQ(restore.exitCode, 0) << show(restore);
+    EXPECT_NE(restore.err.indexOf("Restored exactly"), -1) << show(restore);
     ASSERT_EQ(run({"read", "--port", simulator.path(), "-q", "-o", path("after.cdt")}).exitCode, 0);
     EXPECT_EQ(run({"diff", path("before.cdt"), path("after.cdt")}).exitCode, 0);
+
+    // The in-process selector starts from factory memory: another serial number.
+    const Outcome other = run({"restore", "--port", "sim", backup, "--trace"});
+    EXPECT_EQ(other.exitCode, 1) << show(other);
+    EXPECT_NE(other.err.indexOf(QStringLiteral("serial no. %1, this one is").arg((85 * 37 + 3) % 256)), -1)
+        << show(other);
+    EXPECT_EQ(occurrences(other.err, "write cell"), 0) << show(other);
+    const Outcome forced = run({"restore", "--port", "sim", backup, "--force"});
+    EXPECT_EQ(forced.exitCode, 0) << show(forced);
+    EXPECT_NE(forced.err.indexOf("not restored (no programming writes them)"), -1) << show(forced);
 }
 
 TEST_F(QuarvelctlTest, ProgramThenVerifyInProcess)
