@@ -193,6 +193,8 @@ bool SelectorSession::programBeforeWriting()
     QString question;
     if (run.request.exact)
         question = otherSelectorQuestion(run.result.sent, run.memory);
+    else if (!m_otherSelector.isEmpty())
+        question = m_otherSelector;
     else if (run.request.guardChannels && run.memoryRead)
         question = untouchedChannelsQuestion(run.memory, run.result.sent, m_touched);
     if (question.isEmpty()) return true;

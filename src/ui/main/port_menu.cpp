@@ -73,10 +73,10 @@ PortMenu::PortMenu(session::SelectorSession& session, StateFile& state, StatusLi
             [this](const QString& message) { m_status.show(message, session::StatusColour::Red); });
     // What the loss cut short stays said; the line only adds that the port is back.
     auto* reconnector = new session::PortReconnector(m_session, this);
-    connect(reconnector, &session::PortReconnector::reconnected, this, [this](const QString& text) {
+    connect(reconnector, &session::PortReconnector::reconnected, this, [this](const QString& text, bool ok) {
         const QString before = m_status.text();
         m_status.show(before.isEmpty() ? text : before + QLatin1Char('\n') + text,
-                      session::StatusColour::Blue);
+                      ok ? session::StatusColour::Blue : session::StatusColour::Red);
     });
 }
 
