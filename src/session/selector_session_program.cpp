@@ -6,6 +6,7 @@
 #include "image/cell_byte.h"
 #include "link/program_transfer.h"
 #include "link/read_transfer.h"
+#include "link/transfer_texts.h"
 #include "session/backup.h"
 #include "session/document_files.h"
 #include "session/selector_session_private.h"
@@ -147,7 +148,12 @@ void SelectorSession::programStepEnded()
         return endProgramming(link::EndReason::Cancelled, QStringLiteral("Cancelled"));
     if (reason == link::EndReason::PortLost) return endProgramming(reason, d->lostMessage);
     if (!ok && step.phase != Phase::Writing) {
-        const QString why = readFailureText(last, step.first);
+        QString why = readFailureText(last, step.first);
+        // The user asked to program: a selector that does not answer the first reads is a
+        // programming that failed, not a read they never asked for.
+        const QLatin1String readError(link::texts::kReadError);
+        if (step.phase == Phase::Probe && why.startsWith(readError))
+            why.replace(0, readError.size(), QLatin1String(link::texts::kProgramError));
         if (step.phase == Phase::Backup) {
             run.result.backup.state = BackupOutcome::State::ReadFailed;
             run.result.backup.error = why;

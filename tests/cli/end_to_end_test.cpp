@@ -906,6 +906,19 @@ TEST_F(QuarvelctlTest, AGangLogThatCannotBeWrittenFailsTheRunAndKeepsWholeRows)
     EXPECT_EQ(gang.exitCode, 2) << show(gang);
     EXPECT_TRUE(gang.err.contains("the log could not be written")) << show(gang);
     EXPECT_EQ(fileBytes(path("run.csv")), earlier + '\n');
+
+    // A new log that cannot take even its header: the system's reason, and no empty file left.
+    QProcess fresh;
+    prepare(fresh, m_dir);
+    fresh.setProgram(QStringLiteral("/bin/bash"));
+    fresh.setArguments({"-c", "trap '' XFSZ; ulimit -f 0; exec \"$0\" \"$@\"",
+                        QStringLiteral(QUARVELCTL_PATH), "gang", "--port", "sim", file, "--log",
+                        path("new.csv")});
+    fresh.start();
+    const Outcome refused = finishedRun(fresh);
+    EXPECT_TRUE(refused.err.contains("Cannot write the log " + path("new.csv") + ": File too large"))
+        << show(refused);
+    EXPECT_FALSE(QFile::exists(path("new.csv")));
 }
 
 } // namespace
