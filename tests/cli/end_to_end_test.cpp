@@ -638,9 +638,10 @@ TEST_F(QuarvelctlTest, ShowAndDiff)
     writeFile(path("short.cdt"), "\"1\"\r\n\"2\"\r\n");
     const Outcome shortFile = run({"show", path("short.cdt")});
     EXPECT_EQ(shortFile.exitCode, 0);
-    EXPECT_EQ(shortFile.err, QStringLiteral("quarvelctl show: note: %1 holds 2 values; cells 2..255 keep the "
-                                            "default image\n")
-                                 .arg(path("short.cdt")));
+    EXPECT_EQ(shortFile.err,
+              QStringLiteral("quarvelctl show: note: %1 holds 2 values; selector cells 2..188 keep "
+                             "the default image\n")
+                  .arg(path("short.cdt")));
     writeFile(path("empty.cdt"), {});
     const Outcome emptyFile = run({"diff", a, path("empty.cdt")});
     EXPECT_EQ(emptyFile.exitCode, 2); // trouble, as cmp and diff say it
