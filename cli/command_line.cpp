@@ -33,7 +33,7 @@ QString topLevelHelp()
                 "\nPORT is a platform name or path (COM3, /dev/ttyUSB0, /dev/pts/7), or sim for a virtual\n"
                 "selector inside quarvelctl.\n\n"
                 "Exit codes: 0 success, 1 usage or file error, 2 device failure, 3 verification\n"
-                "mismatch (program), 130 interrupted (gang station mode: see gang --help).\n\n"
+                "mismatch (program, restore), 130 interrupted (gang station mode: see gang --help).\n\n"
                 "'%1 <command> --help' describes a command.\n")
                 .arg(QLatin1String(kProgram));
     return text;
@@ -57,8 +57,8 @@ ParseResult usageError(const CommandInfo* info, const QString& message)
 
 bool takesPort(CommandKind kind)
 {
-    return kind == CommandKind::Read || kind == CommandKind::Program || kind == CommandKind::Teach ||
-           kind == CommandKind::Gang || kind == CommandKind::Check;
+    return kind == CommandKind::Read || kind == CommandKind::Program || kind == CommandKind::Restore ||
+           kind == CommandKind::Teach || kind == CommandKind::Gang || kind == CommandKind::Check;
 }
 
 QString coinNames()
@@ -104,6 +104,10 @@ struct Options
     QCommandLineOption force{QStringLiteral("force"),
                              QStringLiteral("Program cells that are not numbers 0..255 all the same, as the "
                                             "bytes listed; let --backup replace an existing file.")};
+    QCommandLineOption restoreForce{
+        QStringLiteral("force"),
+        QStringLiteral("Restore a backup taken from another selector, and cells that are not numbers "
+                       "0..255 as the bytes listed; let --backup replace an existing file.")};
     QCommandLineOption backup{
         QStringLiteral("backup"),
         QStringLiteral(
@@ -211,6 +215,11 @@ void addOptions(QCommandLineParser& parser, const Options& o, CommandKind kind)
         parser.addPositionalArgument(QStringLiteral("FILE"),
                                      QStringLiteral("The coin data file to program."));
     }
+    if (kind == CommandKind::Restore) {
+        parser.addOption(o.restoreForce);
+        parser.addOption(o.backup);
+        parser.addPositionalArgument(QStringLiteral("BACKUP"), QStringLiteral("The backup to restore."));
+    }
     if (kind == CommandKind::Show)
         parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The coin data file to show."));
     if (kind == CommandKind::Diff) {
@@ -310,6 +319,7 @@ ParseResult parseCommand(const CommandInfo& command, const QStringList& argument
     int wanted = 0;
     switch (info->kind) {
     case CommandKind::Program:
+    case CommandKind::Restore:
     case CommandKind::Gang:
     case CommandKind::Show:
         wanted = 1;
@@ -326,7 +336,7 @@ ParseResult parseCommand(const CommandInfo& command, const QStringList& argument
         const QString missing =
             info->kind == CommandKind::Diff
                 ? (positional.isEmpty() ? QStringLiteral("FILE_A and FILE_B") : QStringLiteral("FILE_B"))
-                : QStringLiteral("FILE");
+                : QLatin1String(info->kind == CommandKind::Restore ? "BACKUP" : "FILE");
         return usageError(info, QStringLiteral("missing %1").arg(missing));
     }
     inv.files = positional;
@@ -357,8 +367,10 @@ ParseResult parseCommand(const CommandInfo& command, const QStringList& argument
         inv.verify = !parser.isSet(o.noVerify);
     }
     if (info->kind == CommandKind::Program || info->kind == CommandKind::Teach ||
-        info->kind == CommandKind::Gang)
+        info->kind == CommandKind::Gang || info->kind == CommandKind::Restore)
         inv.force = parser.isSet(o.force);
+    // A restore is exact only if it is known to be: it is always read back.
+    if (info->kind == CommandKind::Restore) inv.verify = true;
     if (info->kind == CommandKind::Gang) {
         inv.ports = parser.values(o.port);
         // Two runs on one port would corrupt each other's exchanges, and so would one port
@@ -392,7 +404,9 @@ ParseResult parseCommand(const CommandInfo& command, const QStringList& argument
                 info, QStringLiteral("--count must be 1 to 100000, not '%1'").arg(parser.value(o.count)));
     }
     if (takesPort(info->kind)) inv.trace = parser.isSet(o.trace);
-    if ((info->kind == CommandKind::Program || info->kind == CommandKind::Teach) && parser.isSet(o.backup)) {
+    if ((info->kind == CommandKind::Program || info->kind == CommandKind::Teach ||
+         info->kind == CommandKind::Restore) &&
+        parser.isSet(o.backup)) {
         inv.backup = parser.value(o.backup);
         if (inv.backup.isEmpty()) return usageError(info, QStringLiteral("--backup needs a file or folder"));
     }

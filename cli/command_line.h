@@ -17,6 +17,7 @@ enum class CommandKind
     Ports,
     Read,
     Program,
+    Restore,
     Show,
     Diff,
     Simulate,
@@ -50,11 +51,12 @@ struct Invocation
     bool quiet = false;
     bool verify = false; // program, gang: read back afterwards (their default)
     bool pty = false;
-    bool trace = false;        // device commands: every frame on the line to stderr
-    bool force = false;        // program: send cells that are not numbers the selector can hold
-    QString backup;            // program, teach --program: back the selector up here first (file or folder)
-    int channel = 0;           // teach: 1..12
-    QString fromFile;          // teach: the image to start from (empty: the main default image)
+    bool trace = false; // device commands: every frame on the line to stderr
+    bool force = false; // program: send cells that are not numbers the selector can hold; restore: another
+                        // selector's backup
+    QString backup;     // program, teach --program: back the selector up here first (file or folder)
+    int channel = 0;    // teach: 1..12
+    QString fromFile;   // teach: the image to start from (empty: the main default image)
     bool programAfter = false; // teach: program the three ranges afterwards
     bool calibrate = false;    // teach: keep each channel's SigmaA, as after Open & Program
     int coinType = -1;         // teach --port sim: index into the coin table (-1: the channel's own)

@@ -2,7 +2,7 @@
 
 namespace quarvel::cli {
 
-const std::array<CommandInfo, 9> kCommands{{
+const std::array<CommandInfo, 10> kCommands{{
     {CommandKind::Ports, "ports", "", "list the serial ports found",
      "Lists the serial ports found: name, description, manufacturer, USB vendor:product and serial\n"
      "number. Pseudo-terminals are not listed; give their path to --port all the same."},
@@ -26,8 +26,19 @@ const std::array<CommandInfo, 9> kCommands{{
      "named by date, time, port and serial number); nothing is programmed when that fails (exit\n"
      "code 2 when the read failed, 1 when the file could not be saved). The backup is never FILE\n"
      "itself, and an existing file is replaced only with --force. Off by default, so scripts keep\n"
-     "their timing. To restore a selector, program a backup: one --backup wrote, or one the\n"
-     "desktop program keeps in its backups folder before each programming."},
+     "their timing. 'program' stamps the identification cells, so a selector programmed with a\n"
+     "backup is not that backup: to put a backup back as it was, use 'restore'."},
+    {CommandKind::Restore, "restore", "--port PORT BACKUP", "put a backup back into the selector exactly",
+     "Restores BACKUP (a coin data file that --backup wrote, or one the desktop program keeps in its\n"
+     "backups folder) as the desktop program's Restore does: cells 0-84, 86-123 and 128-188 with\n"
+     "the backup's own values (identification cells included), then the whole selector read back\n"
+     "and compared. Cells 85 and 124-127 are never written; when the selector's differ from the\n"
+     "backup's they are named. Before writing, cells 85 and 124-127 are read: a backup taken from\n"
+     "another selector is refused, naming both serial numbers, unless --force is given.\n"
+     "--backup FILE|DIR first saves the selector's memory, as for 'program'.\n"
+     "Exit code 0 when restored (\"Restored exactly\", or the identity cells named), 1 for bad\n"
+     "arguments, a bad file or another selector's backup (nothing sent), 2 for a device failure,\n"
+     "3 when cells read back differ from the backup, 130 when interrupted."},
     {CommandKind::Show, "show", "FILE", "print a coin data file as named settings",
      "Prints a coin data file as the settings form shows it: output mode, inhibit level, signal time,\n"
      "timer scales, prices and factors of both banks, and per coin its value, tolerances, disable\n"

@@ -16,7 +16,7 @@ struct CommandInfo
     const char* description;
 };
 
-extern const std::array<CommandInfo, 9> kCommands;
+extern const std::array<CommandInfo, 10> kCommands;
 
 const CommandInfo* findCommand(const QString& name);
 

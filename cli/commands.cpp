@@ -4,6 +4,7 @@
 #include "gang_command.h"
 #include "program_command.h"
 #include "read_command.h"
+#include "restore_command.h"
 #include "signal_watcher.h"
 #include "simulate_command.h"
 #include "teach_command.h"
@@ -44,6 +45,8 @@ int runInvocation(const Invocation& invocation)
         return runOnEventLoop(std::make_unique<ReadCommand>(invocation));
     case CommandKind::Program:
         return runOnEventLoop(std::make_unique<ProgramCommand>(invocation));
+    case CommandKind::Restore:
+        return runOnEventLoop(std::make_unique<RestoreCommand>(invocation));
     case CommandKind::Simulate:
         return runOnEventLoop(std::make_unique<SimulateCommand>(invocation));
     case CommandKind::Teach:

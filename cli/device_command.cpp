@@ -28,6 +28,8 @@ const char* commandNameOf(CommandKind kind)
     switch (kind) {
     case CommandKind::Program:
         return "program";
+    case CommandKind::Restore:
+        return "restore";
     case CommandKind::Teach:
         return "teach";
     case CommandKind::Check:

@@ -64,6 +64,7 @@ bool GangLog::open(const QString& path, const QString& coinFile, const QByteArra
     m_coinFile = QFileInfo(coinFile).absoluteFilePath();
     m_sha256 = QString::fromLatin1(coinFileSha256.toHex());
     m_file.setFileName(path);
+    const bool existed = QFileInfo::exists(path);
     // Unbuffered: a write that fails must leave nothing behind to reach the file later.
     if (!m_file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text | QIODevice::Unbuffered)) {
         if (error) *error = QStringLiteral("Cannot open the log %1: %2").arg(path, m_file.errorString());
@@ -79,7 +80,10 @@ bool GangLog::open(const QString& path, const QString& coinFile, const QByteArra
             start = QStringLiteral("\n");
     }
     if (!start.isEmpty() && !writeWhole(start.toUtf8())) {
-        if (error) *error = QStringLiteral("Cannot write the log %1: %2").arg(path, m_file.errorString());
+        if (error) *error = QStringLiteral("Cannot write the log %1: %2").arg(path, m_writeError);
+        m_file.close();
+        // An empty log made here would read as a run that logged nothing.
+        if (!existed) QFile::remove(path);
         return false;
     }
     return true;
@@ -108,6 +112,8 @@ bool GangLog::writeWhole(const QByteArray& bytes)
 {
     const qint64 before = m_file.size();
     if (m_file.write(bytes) == bytes.size()) return true;
+    // Taken before the resize, which would put its own (or no) error in its place.
+    m_writeError = m_file.errorString();
     m_file.resize(before);
     return false;
 }

@@ -34,6 +34,7 @@ private:
     QFile m_file;
     QString m_coinFile;
     QString m_sha256;
+    QString m_writeError; // the system's reason for the last write that failed
 };
 
 } // namespace quarvel::cli

@@ -99,6 +99,12 @@ std::string plainDecimal(double value)
 {
     if (value == 0.0 || !std::isfinite(value)) return "0"; // also -0; NaN has no plain form
     char buffer[400];                                      // DBL_MAX in fixed notation fits
+    // A product such as 23 x 5 / 7 x 7 / 5 lands next to 23: 15 significant digits drop the
+    // noise of the arithmetic, and the shortest text of what remains has no more than those.
+    const auto [digitsEnd, digitsEc] =
+        std::to_chars(std::begin(buffer), std::end(buffer), value, std::chars_format::scientific, 14);
+    if (digitsEc == std::errc{}) std::from_chars(std::begin(buffer), digitsEnd, value);
+    if (value == 0.0) return "0";
     const auto [end, ec] =
         std::to_chars(std::begin(buffer), std::end(buffer), value, std::chars_format::fixed);
     return ec == std::errc{} ? std::string(std::begin(buffer), end) : std::string("0");

@@ -40,7 +40,8 @@ bool moneyFromImage(const ParameterImage& image);
 // fraction. Nothing else: no exponent, no "inf", no trailing text, not empty.
 std::optional<double> parseMoney(std::string_view text);
 
-// Shortest plain decimal text that reads back as value: "12.5", "10", "0.1"; never an exponent.
+// Plain decimal text of value to 15 significant digits, as short as it reads back: "12.5", "10",
+// "0.1", "23" for 22.999999999999996; never an exponent.
 std::string plainDecimal(double value);
 
 struct CoinValueTakeBack

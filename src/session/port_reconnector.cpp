@@ -1,5 +1,7 @@
 #include "session/port_reconnector.h"
 
+#include "image/address_map.h"
+#include "image/cell_byte.h"
 #include "session/selector_session.h"
 
 namespace quarvel::session {
@@ -30,6 +32,7 @@ void PortReconnector::portChanged()
 
 void PortReconnector::lost()
 {
+    m_before = m_session.selectorSeen();
     if (!m_identity.path.isEmpty()) m_look.start();
 }
 
@@ -43,7 +46,40 @@ void PortReconnector::look()
     m_reopening = false;
     if (!opened) return; // still settling (permissions, a lock): the next look tries again
     m_look.stop();
-    emit reconnected(QStringLiteral("Reconnected: %1").arg(where));
+    identify(where);
+}
+
+void PortReconnector::identify(const QString& where)
+{
+    const auto started = m_session.readIdentity();
+    if (!started) {
+        emit reconnected(QStringLiteral("%1 is back, but the selector on it could not be identified: %2")
+                             .arg(where, started.refusalText()),
+                         false);
+        return;
+    }
+    connect(started.operation, &ReadOperation::finished, this, [this, where](const ReadResult& result) {
+        if (!result.succeeded()) {
+            emit reconnected(
+                QStringLiteral("%1 is back, but no selector answers on it: %2").arg(where, result.message),
+                false);
+            return;
+        }
+        if (!m_before || identityDifferences(*m_before, *result.image).empty()) {
+            emit reconnected(QStringLiteral("Reconnected: %1").arg(where), true);
+            return;
+        }
+        const int before = cellByte(m_before->text(address::kSerialNo));
+        const int now = cellByte(result.image->text(address::kSerialNo));
+        const QString which = before != now
+                                  ? QStringLiteral("serial no. %1, this one is %2").arg(before).arg(now)
+                                  : QStringLiteral("cells 124\u2013127 differ");
+        m_session.markDocumentOfOtherSelector(
+            QStringLiteral("The settings here are those of another selector (%1). Program anyway?")
+                .arg(which));
+        emit reconnected(QStringLiteral("Reconnected, but another selector is on %1 (%2)").arg(where, which),
+                         false);
+    });
 }
 
 } // namespace quarvel::session

@@ -63,9 +63,8 @@ QString refusalText(const Refusal& refusal)
     case Refusal::Kind::FileUnreadable:
         return refusal.detail;
     case Refusal::Kind::FileTooShort:
-        return QStringLiteral("%1 holds %2 values; programming needs %3")
-            .arg(refusal.detail)
-            .arg(refusal.number)
+        return QStringLiteral("%1 holds %2; programming needs %3")
+            .arg(refusal.detail, plural(refusal.number, "value", "values"))
             .arg(ParameterImage::kSelectorCells);
     case Refusal::Kind::BackupTarget:
         return refusal.detail;

@@ -115,6 +115,7 @@ struct ProgramResult
     std::array<int, 4> faults{};  // failed exchanges of every phase
     ParameterImage sent;          // the image sent (stamped unless exact)
     int serialNo = -1;            // the selector's serial number as read in the run; -1 if never
+    ParameterImage readBack;      // verified: what the selector holds now, cells 0..188
 
     // Every phase ran to its end and verify (when asked) found every cell as sent.
     bool succeeded() const { return reason == link::EndReason::Succeeded && mismatches.empty(); }

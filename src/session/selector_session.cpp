@@ -103,6 +103,16 @@ Started<ReadOperation> SelectorSession::readSelector(ReadInto into)
     return begin(new ReadOperation(*this), std::move(jobs));
 }
 
+Started<ReadOperation> SelectorSession::readIdentity()
+{
+    if (auto refusal = refusalToBegin()) return {nullptr, refusal};
+    d->scratch = m_image;
+    d->readInto = ReadInto::ResultOnly;
+    std::vector<std::unique_ptr<link::Transfer>> jobs;
+    jobs.push_back(std::make_unique<link::ReadTransfer>(d->scratch, address::kSerialNo, 127));
+    return begin(new ReadOperation(*this), std::move(jobs));
+}
+
 Started<SamplingOperation> SelectorSession::startSampling(int channel)
 {
     if (!address::isValidChannel(channel)) return {nullptr, Refusal{Refusal::Kind::BadChannel, channel, {}}};
@@ -232,6 +242,11 @@ void SelectorSession::finishOperation()
     }
     case Operation::Kind::Program: {
         ProgramResult result = d->program ? d->program->result : ProgramResult{};
+        if (result.verified)
+            m_seen = result.readBack;
+        else if (d->program && (d->program->memoryRead || d->program->request.exact))
+            m_seen = d->program->memory;
+        if (result.succeeded() && d->program && !d->program->request.image) m_otherSelector.clear();
         d->program.reset();
         tell = [operation, result] {
             auto* program = static_cast<ProgramOperation*>(operation);
@@ -273,6 +288,7 @@ ReadResult SelectorSession::finishRead()
     ReadResult result;
     result.reason = d->summaries.empty() ? link::EndReason::PortLost : d->summaries.front().reason;
     if (!d->summaries.empty()) result.faults = d->summaries.front().faults;
+    if (result.succeeded()) m_seen = d->scratch;
     if (result.succeeded() && d->readInto == ReadInto::ResultOnly) {
         result.image = d->scratch;
     } else if (result.succeeded()) {
@@ -327,6 +343,7 @@ void SelectorSession::announce(ChangeSource source)
     m_announced = m_image;
     const DocumentChange change{std::move(cells), source};
     if (change.replaced()) {
+        m_otherSelector.clear();
         m_touched.clear();
         m_modified = false;
     } else if (source != ChangeSource::Stamp && !change.cells.empty()) {

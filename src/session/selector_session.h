@@ -140,6 +140,15 @@ public:
     // Full read of cells 0..188 into a scratch image; committed to the document only on
     // success (then documentChanged), unless into says the result keeps it.
     Started<ReadOperation> readSelector(ReadInto into = ReadInto::Document);
+    // Cells 85..127 into the result's image only: enough to tell which selector is on the port.
+    Started<ReadOperation> readIdentity();
+    // The selector last read on the open port (its identity cells, 85 and 124..127, are what
+    // tell it); empty until a read or programming took them, and again when a port is opened.
+    const std::optional<ParameterImage>& selectorSeen() const { return m_seen; }
+    // The document belongs to another selector than the one on the port now: the next
+    // programming of it asks this question first. Forgotten when the document is replaced or
+    // programmed.
+    void markDocumentOfOtherSelector(const QString& question) { m_otherSelector = question; }
     // The one programming operation: a line probe (a line that echoes is refused), the backup
     // the request asks for, the three ranges 0-84, 86-123, 128-188 from a snapshot taken now
     // (the document's fixed cells stamped first, unless exact), and verify. Refused before
@@ -198,6 +207,8 @@ private:
     link::SerialLink m_link;
     sampling::ReferenceStore m_cdt = sampling::ReferenceStore::Taught;
     QPointer<Operation> m_current;
+    std::optional<ParameterImage> m_seen;
+    QString m_otherSelector;
 };
 
 } // namespace quarvel::session

@@ -22,6 +22,8 @@ bool SelectorSession::openPort(const QString& nameOrPath, QString* error)
     const bool opened = m_link.openPort(nameOrPath, error);
     // The link has let go of the virtual selector's port by now; the model goes with it.
     if (opened) releaseVirtual();
+    // Whatever answers on it now is yet to be identified.
+    if (opened) m_seen.reset();
     emit portChanged();
     return opened;
 }
@@ -71,6 +73,7 @@ bool SelectorSession::openVirtualSelector(const VirtualSelectorOptions& options,
         return false;
     }
     closePort();
+    m_seen.reset();
     d->model = std::move(model);
     d->port = std::move(port);
     m_link.attachDevice(d->port.get(), QString::fromLatin1(kVirtualName));

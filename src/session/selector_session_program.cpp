@@ -6,6 +6,7 @@
 #include "image/cell_byte.h"
 #include "link/program_transfer.h"
 #include "link/read_transfer.h"
+#include "link/transfer_texts.h"
 #include "session/backup.h"
 #include "session/document_files.h"
 #include "session/selector_session_private.h"
@@ -151,7 +152,12 @@ void SelectorSession::programStepEnded()
         return endProgramming(link::EndReason::Cancelled, QStringLiteral("Cancelled"));
     if (reason == link::EndReason::PortLost) return endProgramming(reason, d->lostMessage);
     if (!ok && step.phase != Phase::Writing) {
-        const QString why = readFailureText(last, step.first);
+        QString why = readFailureText(last, step.first);
+        // The user asked to program: a selector that does not answer the first reads is a
+        // programming that failed, not a read they never asked for.
+        const QLatin1String readError(link::texts::kReadError);
+        if (step.phase == Phase::Probe && why.startsWith(readError))
+            why.replace(0, readError.size(), QLatin1String(link::texts::kProgramError));
         if (step.phase == Phase::Backup) {
             run.result.backup.state = BackupOutcome::State::ReadFailed;
             run.result.backup.error = why;
@@ -176,6 +182,7 @@ void SelectorSession::programStepEnded()
         if (run.request.verify) {
             run.result.verified = true;
             run.result.mismatches = verifyMismatches(run.result.sent, run.readBack);
+            run.result.readBack = run.readBack;
             if (run.request.exact)
                 run.result.notRestored = identityDifferences(run.result.sent, run.readBack);
         }
@@ -196,6 +203,8 @@ bool SelectorSession::programBeforeWriting()
     QString question;
     if (run.request.exact)
         question = otherSelectorQuestion(run.result.sent, run.memory);
+    else if (!m_otherSelector.isEmpty())
+        question = m_otherSelector;
     else if (run.request.guardChannels && run.memoryRead)
         question = untouchedChannelsQuestion(run.memory, run.result.sent, m_touched);
     if (question.isEmpty()) return true;

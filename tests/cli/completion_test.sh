@@ -19,9 +19,10 @@ expect() { # expect WANTED WORDS...
   fi
 }
 expect gang ""
+expect restore res
 expect --port read --
 expect --wait gang --w
 expect sim check --port ""
 expect 'coin\ 5' teach --coin coin
-[ $failed -eq 0 ] && echo "bash completion: 5 passed, 0 failed"
+[ $failed -eq 0 ] && echo "bash completion: 6 passed, 0 failed"
 exit $failed

@@ -385,9 +385,12 @@ TEST_F(QuarvelctlTest, BackupsThatWouldDestroyAFileOrCannotBeWrittenAreRefused)
     EXPECT_EQ(fileBytes(other), QByteArray::fromStdString(serializeCoinData(patternImage(6))));
 }
 
+// A selector whose identification cells are not the values programming stamps: only an
+// exact restore puts its backup back; another selector's backup is refused unless --force.
 TEST_F(QuarvelctlTest, ABackupTakenBeforeProgrammingRestoresTheSelector)
 {
-    Simulator simulator(m_dir, {});
+    const QString memory = writeImage(QStringLiteral("memory.cdt"), patternImage(3));
+    Simulator simulator(m_dir, {"--memory", memory});
     ASSERT_EQ(run({"read", "--port", simulator.path(), "-q", "-o", path("before.cdt")}).exitCode, 0);
     const QString file = writeImage(QStringLiteral("program.cdt"), patternImage(5));
     const Outcome program =
@@ -395,15 +398,23 @@ TEST_F(QuarvelctlTest, ABackupTakenBeforeProgrammingRestoresTheSelector)
     EXPECT_EQ(program.exitCode, 0) << show(program);
     const QStringList backups = QDir(path("backups")).entryList(QDir::Files);
     ASSERT_EQ(backups.size(), 1) << show(program);
-    EXPECT_NE(program.err.indexOf("Programmed 184 cells; verified; backup in " + path("backups/") +
-                                  backups.first()),
-              -1)
-        << show(program);
-    // Restoring is programming the backup.
-    EXPECT_EQ(run({"program", "--port", simulator.path(), "-q", path("backups/") + backups.first()}).exitCode,
-              0);
+    const QString backup = path("backups/") + backups.first();
+    EXPECT_NE(program.err.indexOf("Programmed 184 cells; verified; backup in " + backup), -1) << show(program);
+    const Outcome restore = run({"restore", "--port", simulator.path(), backup});
+    EXPECT_EQ(restore.exitCode, 0) << show(restore);
+    EXPECT_NE(restore.err.indexOf("Restored exactly"), -1) << show(restore);
     ASSERT_EQ(run({"read", "--port", simulator.path(), "-q", "-o", path("after.cdt")}).exitCode, 0);
     EXPECT_EQ(run({"diff", path("before.cdt"), path("after.cdt")}).exitCode, 0);
+
+    // The in-process selector starts from factory memory: another serial number.
+    const Outcome other = run({"restore", "--port", "sim", backup, "--trace"});
+    EXPECT_EQ(other.exitCode, 1) << show(other);
+    EXPECT_NE(other.err.indexOf(QStringLiteral("serial no. %1, this one is").arg((85 * 37 + 3) % 256)), -1)
+        << show(other);
+    EXPECT_EQ(occurrences(other.err, "write cell"), 0) << show(other);
+    const Outcome forced = run({"restore", "--port", "sim", backup, "--force"});
+    EXPECT_EQ(forced.exitCode, 0) << show(forced);
+    EXPECT_NE(forced.err.indexOf("not restored (no programming writes them)"), -1) << show(forced);
 }
 
 TEST_F(QuarvelctlTest, ProgramThenVerifyInProcess)
@@ -628,9 +639,10 @@ TEST_F(QuarvelctlTest, ShowAndDiff)
     writeFile(path("short.cdt"), "\"1\"\r\n\"2\"\r\n");
     const Outcome shortFile = run({"show", path("short.cdt")});
     EXPECT_EQ(shortFile.exitCode, 0);
-    EXPECT_EQ(shortFile.err, QStringLiteral("quarvelctl show: note: %1 holds 2 values; cells 2..255 keep the "
-                                            "default image\n")
-                                 .arg(path("short.cdt")));
+    EXPECT_EQ(shortFile.err,
+              QStringLiteral("quarvelctl show: note: %1 holds 2 values; selector cells 2..188 keep "
+                             "the default image\n")
+                  .arg(path("short.cdt")));
     writeFile(path("empty.cdt"), {});
     const Outcome emptyFile = run({"diff", a, path("empty.cdt")});
     EXPECT_EQ(emptyFile.exitCode, 2); // trouble, as cmp and diff say it
@@ -898,6 +910,19 @@ TEST_F(QuarvelctlTest, AGangLogThatCannotBeWrittenFailsTheRunAndKeepsWholeRows)
     EXPECT_EQ(gang.exitCode, 2) << show(gang);
     EXPECT_TRUE(gang.err.contains("the log could not be written")) << show(gang);
     EXPECT_EQ(fileBytes(path("run.csv")), earlier + '\n');
+
+    // A new log that cannot take even its header: the system's reason, and no empty file left.
+    QProcess fresh;
+    prepare(fresh, m_dir);
+    fresh.setProgram(QStringLiteral("/bin/bash"));
+    fresh.setArguments({"-c", "trap '' XFSZ; ulimit -f 0; exec \"$0\" \"$@\"",
+                        QStringLiteral(QUARVELCTL_PATH), "gang", "--port", "sim", file, "--log",
+                        path("new.csv")});
+    fresh.start();
+    const Outcome refused = finishedRun(fresh);
+    EXPECT_TRUE(refused.err.contains("Cannot write the log " + path("new.csv") + ": File too large"))
+        << show(refused);
+    EXPECT_FALSE(QFile::exists(path("new.csv")));
 }
 
 // A station on a wire-time line whose operator swaps selectors half a second apart and takes

@@ -52,6 +52,7 @@ TEST(ImageFile, TakesTextOnlyAndSaysHowManyValuesItHeld)
         {"latin1", "\"caf\xE9\"", "is not a coin data file", 0},
         {"cut utf8 at end", "\"7\"\r\n8\xC3", "is not a coin data file", 0},
         {"empty", "", "holds no values", 0},
+        {"100000 lines", numbered(100000), "is not a coin data file", 0},
         {"bom only", "\xEF\xBB\xBF", "holds no values", 0},
     };
     for (const auto& c : cases) {
@@ -75,6 +76,9 @@ TEST(ImageFile, TakesTextOnlyAndSaysHowManyValuesItHeld)
         EXPECT_EQ(read.file->coversSelector(), c.values >= 189);
     }
     EXPECT_FALSE(readImageFile(dir.filePath(QStringLiteral("missing"))).error.isEmpty());
+    const QString one = dir.filePath(QStringLiteral("shorter than a mark"));
+    EXPECT_TRUE(shortFileNote(one, *readImageFile(one).file)
+                    .endsWith("holds 1 value; selector cells 1..188 keep the default image"));
 }
 
 } // namespace

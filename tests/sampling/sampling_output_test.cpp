@@ -62,7 +62,7 @@ TEST(SamplingOutput, MoneyShownAtLoad)
     } cases[] = {
         {"2/4", bankImage("2", "4", "1", "1"), "20", "10"},
         {"1/2", bankImage("1", "2", "1", "1"), "25", "12.5"},
-        {"1/3 stays plain", bankImage("1", "3", "1", "1"), "1", "0.3333333333333333"},
+        {"1/3 stays plain", bankImage("1", "3", "1", "1"), "1", "0.333333333333333"},
         {"lenient cell", bankImage("2", "4", "1", "1"), "20abc", "10"},
         {"cell 91 zero", bankImage("2", "4", "1", "0"), "20", "255"},
     };
@@ -107,6 +107,7 @@ TEST(SamplingOutput, CoinValuesTakenBackAllOrNothing)
         {"12.5 with 2/4", bankImage("2", "4", "1", "1"), "12.5", Outcome::Written, "25"},
         {"unchanged 12.5 with 1/2", bankImage("1", "2", "1", "1"), "12.5", Outcome::Written, "25"},
         {"fraction kept", bankImage("1", "1", "1", "1"), " 7.5 ", Outcome::Written, "7.5"},
+        {"15 significant digits", bankImage("7", "5", "1", "1"), "23", Outcome::Written, "16.4285714285714"},
         {"cell 90 zero", bankImage("2", "4", "0", "1"), "12.5", Outcome::NotScaled, "6"},
         {"not a number", bankImage("1", "1", "1", "1"), "12ab", Outcome::Refused, "6"},
         {"empty", bankImage("1", "1", "1", "1"), "", Outcome::Refused, "6"},

@@ -60,6 +60,46 @@ TEST(PortRecovery, TheDesktopSessionReopensTheSameAdapter)
     EXPECT_FALSE(session.isBusy()); // nothing restarts by itself
 }
 
+// A port that comes back is trusted once the selector on it is identified: the one read
+// before is welcomed back; another is named, and programming the document onto it asks first.
+TEST(PortRecovery, AReturningPortIsIdentifiedBeforeItIsTrusted)
+{
+    for (const int serial : {37, 38}) {
+        SCOPED_TRACE(serial);
+        QTemporaryDir dir;
+        Adapter adapter(dir.filePath(QStringLiteral("usb-FTDI_A12345-if00-port0")));
+        adapter.plugIn();
+        adapter.model.setCell(85, 37);
+        SelectorSession session;
+        PortReconnector reconnector(session);
+        QSignalSpy lost(&session, &SelectorSession::portLost);
+        QSignalSpy back(&reconnector, &PortReconnector::reconnected);
+        ASSERT_TRUE(session.openPort(adapter.link));
+        QSignalSpy read(session.readSelector().operation, &ReadOperation::finished);
+        ASSERT_TRUE(read.wait(10000));
+        adapter.pull();
+        if (!lost.wait(3000)) GTEST_SKIP() << "this kernel reports a closed pty master as silence";
+        adapter.plugIn();
+        adapter.model.setCell(85, static_cast<std::uint8_t>(serial));
+        ASSERT_TRUE(back.wait(10000));
+        const QString said = back.at(0).at(0).toString();
+        EXPECT_EQ(back.at(0).at(1).toBool(), serial == 37) << said.toStdString();
+        if (serial == 37) {
+            EXPECT_EQ(said, QStringLiteral("Reconnected: %1").arg(adapter.link));
+            continue;
+        }
+        EXPECT_TRUE(
+            said.contains("another selector is on " + adapter.link + " (serial no. 37, this one is 38)"))
+            << said.toStdString();
+        const auto started = session.program({});
+        ASSERT_TRUE(started);
+        QSignalSpy asked(started.operation, &ProgramOperation::question);
+        ASSERT_TRUE(asked.wait(10000));
+        EXPECT_TRUE(asked.at(0).at(0).toString().contains("serial no. 37, this one is 38"));
+        started.operation->cancel();
+    }
+}
+
 TEST(PortRecovery, AStationReportsTheLostPortAndCarriesOn)
 {
     QTemporaryDir dir;

@@ -154,6 +154,17 @@ TEST_F(ProgramOperationTest, AnEchoingLineIsNeverProgrammed)
     }
 }
 
+// No selector on the line: the failure is named as the programming the user asked for.
+TEST_F(ProgramOperationTest, NoSelectorIsAProgrammingError)
+{
+    open("drop:1,drop:2,drop:3,drop:4,drop:5"); // no answer
+    const ProgramResult result = await(m_session.program({}));
+    EXPECT_EQ(writesSent(), 0);
+    EXPECT_TRUE(result.summary().startsWith(QLatin1String(link::texts::kProgramError)))
+        << result.summary().toStdString();
+    EXPECT_TRUE(result.summary().endsWith("; nothing was programmed")) << result.summary().toStdString();
+}
+
 TEST_F(ProgramOperationTest, CancelBeforeTheFirstWriteProgramsNothing)
 {
     for (const int frame : {1, 60}) { // the probe; the backup read

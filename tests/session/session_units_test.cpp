@@ -26,6 +26,8 @@ TEST(Refusal, EachKindIsWordedForTheUser)
          "x.cdt is not a coin data file"},
         {{Refusal::Kind::FileTooShort, 120, QStringLiteral("x.cdt")},
          "x.cdt holds 120 values; programming needs 189"},
+        {{Refusal::Kind::FileTooShort, 1, QStringLiteral("x.cdt")},
+         "x.cdt holds 1 value; programming needs 189"},
     };
     for (const auto& [refusal, text] : cases)
         EXPECT_EQ(refusalText(refusal), QString::fromUtf8(text));

@@ -35,7 +35,8 @@ struct ImageFileRead
 // need every selector cell check coversSelector().
 ImageFileRead readImageFile(const QString& path);
 
-// "note: FILE holds 200 values; cells 200..255 keep the default image" for a file of fewer
+// "note: FILE holds 200 values; cells 200..255 keep the default image", or "note: FILE holds 1
+// value; selector cells 1..188 keep the default image", for a file of fewer
 // than 256 values, otherwise empty.
 QString shortFileNote(const QString& path, const ImageFile& file);
 

@@ -134,6 +134,8 @@ private:
     // Programming from here, its outcome on the status line and told to done.
     void runProgramming(const session::ProgramRequest& request, Done done);
     void buildSafetyMenu(QMenu* file);
+    // The document becomes what a restore put on the selector; pending edits are asked about first.
+    void takeRestored(const ParameterImage& selector);
     // Asks Save / Discard / Cancel when closing would lose edits or a document not saved or
     // programmed; true when nothing is at stake (or the user already answered), else proceed
     // runs once the user let it close.

@@ -5,6 +5,7 @@
 
 #include "session/backup.h"
 #include "ui/main/restore_dialog.h"
+#include "ui/sampling/sampling_window.h"
 #include "ui/settings/ask.h"
 
 #include <QAction>
@@ -30,6 +31,24 @@ void MainWindow::buildSafetyMenu(QMenu* file)
     m_restoreAction =
         file->addAction(QStringLiteral("&Restore Selector\u2026"), this, &MainWindow::mnuRestore_Click);
     m_restoreAction->setObjectName(QStringLiteral("mnuRestore"));
+    connect(&m_safety, &SafeProgramming::restored, this, &MainWindow::takeRestored);
+}
+
+void MainWindow::takeRestored(const ParameterImage& selector)
+{
+    // Left as it was, the document would be programmed back over the restore by the next Program.
+    SettingsForm* form = settingsForm();
+    const bool pending = (form && form->hasEdits()) || (m_sampling && m_sampling->hasTypedValues()) ||
+                         m_session.documentModified();
+    const auto take = [this, selector] { m_session.replaceDocument(selector, session::ChangeSource::Read); };
+    if (!pending) {
+        take();
+        return;
+    }
+    ask(this, "ConfirmTakeRestored",
+        QStringLiteral("The selector now holds the restored backup. Replace the settings here, which have "
+                       "changes that were neither saved nor programmed, with the restored ones?"),
+        QStringLiteral("&Replace"), QStringLiteral("&Keep"), take);
 }
 
 void MainWindow::programToSelector(Done done)
@@ -80,12 +99,18 @@ void MainWindow::mnuRestore_Click()
 
 void MainWindow::mnuOpen_Program_Click()
 {
-    m_session.setCdt(sampling::ReferenceStore::Calibrated);
     m_files.chooseToOpen([this](const QString& path) {
         if (path.isEmpty()) return;
-        const session::CoinDataCheck check = m_files.loadChecked(path, true);
-        if (!check) return;
-        programAfterConfirmation(path, check.unprogrammable, [this, path] {
+        const session::CoinDataCheck check = session::checkCoinDataFile(path, true);
+        if (!check) {
+            m_files.showRefusal(check);
+            return;
+        }
+        // Nothing changes before the user agrees: a declined question leaves the document, the
+        // recent files and the selector as they were.
+        programAfterConfirmation(path, check.unprogrammable, [this, path, check] {
+            m_session.setCdt(sampling::ReferenceStore::Calibrated);
+            m_files.load(path, check);
             session::ProgramRequest request;
             request.sourceFile = path;
             // A failure stays in view with its ranges; calibrating a half-programmed selector

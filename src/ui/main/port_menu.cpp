@@ -37,6 +37,13 @@ QString failedText(const QString& port, const QString& reason)
     return reason.isEmpty() ? warning : warning + QStringLiteral(": ") + reason;
 }
 
+// The failure, then the connection that stays, as one sentence.
+QString stillUsingText(QString failed, const QString& connection)
+{
+    if (failed.endsWith(QLatin1Char('.'))) failed.chop(1);
+    return failed + QStringLiteral("; still using %1").arg(connection);
+}
+
 } // namespace
 
 PortMenu::PortMenu(session::SelectorSession& session, StateFile& state, StatusLine status, QWidget* window)
@@ -73,10 +80,10 @@ PortMenu::PortMenu(session::SelectorSession& session, StateFile& state, StatusLi
             [this](const QString& message) { m_status.show(message, session::StatusColour::Red); });
     // What the loss cut short stays said; the line only adds that the port is back.
     auto* reconnector = new session::PortReconnector(m_session, this);
-    connect(reconnector, &session::PortReconnector::reconnected, this, [this](const QString& text) {
+    connect(reconnector, &session::PortReconnector::reconnected, this, [this](const QString& text, bool ok) {
         const QString before = m_status.text();
         m_status.show(before.isEmpty() ? text : before + QLatin1Char('\n') + text,
-                      session::StatusColour::Blue);
+                      ok ? session::StatusColour::Blue : session::StatusColour::Red);
     });
 }
 
@@ -127,8 +134,7 @@ void PortMenu::chooseOtherPort(const QString& path)
         m_status.show(q(t::kPortInUse).arg(path), session::StatusColour::Blue);
     } else {
         // The connection in use stays, and the line says which it is.
-        m_status.show(failedText(path, result.error) +
-                          QStringLiteral("; still using %1").arg(connectionText()),
+        m_status.show(stillUsingText(failedText(path, result.error), connectionText()),
                       session::StatusColour::Red);
     }
     updateMarks();
@@ -141,8 +147,7 @@ void PortMenu::chooseVirtualSelector()
                              QLatin1String(session::PortChoice::kVirtualMarker));
         m_status.show(q(t::kPortInUse).arg(q(t::kVirtualPortName)), session::StatusColour::Blue);
     } else {
-        m_status.show(failedText(q(t::kVirtualPortName), result.error) +
-                          QStringLiteral("; still using %1").arg(connectionText()),
+        m_status.show(stillUsingText(failedText(q(t::kVirtualPortName), result.error), connectionText()),
                       session::StatusColour::Red);
     }
     updateMarks();

@@ -102,15 +102,24 @@ void RecentFiles::open(std::function<void(bool)> done)
 session::CoinDataCheck RecentFiles::loadChecked(const QString& path, bool forProgramming)
 {
     session::CoinDataCheck check = session::checkCoinDataFile(path, forProgramming);
-    if (!check) {
-        m_status.show(session::refusalText(*check.refusal), session::StatusColour::Red);
-        return check;
-    }
+    if (check)
+        load(path, check);
+    else
+        showRefusal(check);
+    return check;
+}
+
+void RecentFiles::load(const QString& path, const session::CoinDataCheck& check)
+{
     m_state.setMostRecent(path.toStdString());
     ParameterImage image = m_session.image();
     storeCoinData(check.file->values, image);
     m_session.replaceDocument(image, session::ChangeSource::File);
-    return check;
+}
+
+void RecentFiles::showRefusal(const session::CoinDataCheck& check)
+{
+    m_status.show(session::refusalText(*check.refusal), session::StatusColour::Red);
 }
 
 } // namespace quarvel

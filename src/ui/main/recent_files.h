@@ -50,6 +50,11 @@ public:
     // cell, is neither loaded nor made the most recent: a later save would otherwise write the
     // document over it.
     session::CoinDataCheck loadChecked(const QString& path, bool forProgramming);
+    // Makes a file already checked the document and the most recent file. Kept apart from the
+    // check so that a question the user may decline comes between them.
+    void load(const QString& path, const session::CoinDataCheck& check);
+    // The refusal of a file that failed its check, in red.
+    void showRefusal(const session::CoinDataCheck& check);
 
 private:
     void show(const QString& text, session::StatusColour colour);

@@ -85,6 +85,13 @@ void SafeProgramming::finished(const session::ProgramRequest& request, const ses
 {
     using State = session::BackupOutcome::State;
     done(result.succeeded(), result.summary());
+    if (result.exact && result.verified && result.succeeded()) {
+        // Cells past the selector's memory are the backup's own; the rest is what was read back.
+        ParameterImage selector = *request.image;
+        for (int a = 0; a < ParameterImage::kSelectorCells; ++a)
+            selector.setText(a, result.readBack.text(a));
+        emit restored(selector);
+    }
     // A backup that failed on a marginal line, or could not be written, may be done without;
     // a cancel, a lost port or an echoing line is no reason to ask.
     const bool readFailed =

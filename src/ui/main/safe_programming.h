@@ -47,6 +47,10 @@ public:
     // runs. The question closes by itself when the run ends first.
     void confirmStop(std::function<void()> stop);
 
+signals:
+    // A restore that was verified: what the selector now holds.
+    void restored(const quarvel::ParameterImage& selector);
+
 private:
     void start(session::ProgramRequest request, Done done);
     void finished(const session::ProgramRequest& request, const session::ProgramResult& result,

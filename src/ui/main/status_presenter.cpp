@@ -39,6 +39,16 @@ void StatusPresenter::follow(session::Operation* operation)
     connect(operation, &session::Operation::transferStarted, this, &StatusPresenter::transferStarted);
     connect(operation, &session::Operation::reported, this, &StatusPresenter::apply);
     connect(operation, &session::Operation::transferFinished, this, &StatusPresenter::transferFinished);
+    if (operation->kind() == session::Operation::Kind::Program) {
+        // A programming the user declined or stopped before its first write has nothing to show:
+        // its half bar and "Try to communicate" would read as a run still going.
+        connect(static_cast<session::ProgramOperation*>(operation), &session::ProgramOperation::finished,
+                this, [this](const session::ProgramResult& result) {
+                    if (result.reason == session::EndReason::Cancelled && result.cellsWritten() == 0 &&
+                        m_window)
+                        m_window->close();
+                });
+    }
 }
 
 void StatusPresenter::transferStarted()

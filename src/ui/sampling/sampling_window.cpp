@@ -126,11 +126,9 @@ void SamplingWindow::load()
     m_stale = false;
 
     const std::array<std::string, kChannels> money = sampling::moneyTexts(m_session.image());
-    const bool fromImage = sampling::moneyFromImage(m_session.image());
     for (std::size_t i = 0; i < m_rows.size(); ++i) {
         m_rows[i].loadedMoney = QString::fromStdString(money[i]);
         m_rows[i].money->setText(m_rows[i].loadedMoney);
-        m_rows[i].moneyTaken = fromImage;
         m_rows[i].label->setText(QString::fromLatin1(kRowSpecs[i].caption));
     }
 
@@ -317,7 +315,9 @@ bool SamplingWindow::takeBackValues()
     std::array<bool, kChannels> taken{};
     for (std::size_t i = 0; i < m_rows.size(); ++i) {
         money[i] = m_rows[i].money->text().toStdString();
-        taken[i] = m_rows[i].moneyTaken;
+        // A box left as loaded goes back as nothing: its text is the coin value rounded for
+        // show, and writing it would change a value the user never touched.
+        taken[i] = m_rows[i].money->text() != m_rows[i].loadedMoney;
     }
     const sampling::CoinValueTakeBack back = sampling::takeBackCoinValues(m_session.image(), money, taken);
     if (back.outcome == sampling::CoinValueTakeBack::Outcome::Refused) {

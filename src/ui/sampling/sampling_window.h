@@ -97,8 +97,7 @@ private:
         QPushButton* insert = nullptr;
         QProgressBar* bar = nullptr;
         TeachQualityView* quality = nullptr;
-        QString loadedMoney;     // what load put in the box
-        bool moneyTaken = false; // exit takes the box back: the image filled it, or the user typed
+        QString loadedMoney; // what load put in the box
         QLabel* warnings = nullptr;
         std::vector<sampling::Sample> samples; // of the last finished run
         std::optional<sampling::ChannelReference> reference;

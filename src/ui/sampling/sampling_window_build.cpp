@@ -74,8 +74,6 @@ void SamplingWindow::build()
             setTextColour(row.warnings, kAmber);
 
             connect(row.insert, &QPushButton::clicked, this, [this, index] { insertClicked(index); });
-            connect(row.money, &QLineEdit::textEdited, this,
-                    [this, index] { m_rows[static_cast<std::size_t>(index)].moneyTaken = true; });
 
             grid->addWidget(row.label, r, 0);
             grid->addWidget(row.money, r, 1);

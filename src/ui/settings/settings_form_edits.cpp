@@ -77,8 +77,9 @@ void SettingsForm::exitClicked()
 
 void SettingsForm::keyPressEvent(QKeyEvent* event)
 {
-    // Escape leaves as Exit does; the calibration opener hides Exit, and Escape with it.
-    if (event->key() == Qt::Key_Escape && m_comExit->isVisible()) {
+    // Escape leaves as Exit does, also where Exit is not shown (calibration has only OK): a
+    // window must have a way back.
+    if (event->key() == Qt::Key_Escape) {
         exitClicked();
         return;
     }

@@ -85,6 +85,13 @@ VirtualSelectorWindow::VirtualSelectorWindow(session::SelectorSession& session, 
     connect(&m_session, &session::SelectorSession::busyChanged, this,
             &VirtualSelectorWindow::scheduleRefresh);
     connect(&m_session, &session::SelectorSession::coinFed, this, &VirtualSelectorWindow::scheduleRefresh);
+    // The coins to drop are those of the channel being taught: another channel's would be taught
+    // as this one's. A coin type chosen after Insert still stands.
+    connect(&m_session, &session::SelectorSession::operationStarted, this,
+            [this](session::Operation* operation) {
+                if (operation->kind() == session::Operation::Kind::Sampling)
+                    m_channel->setCurrentIndex(m_channel->findData(operation->channel()));
+            });
     refresh();
 }
 

@@ -17,6 +17,7 @@
 #include <QAction>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
@@ -378,8 +379,9 @@ TEST_F(MainWindowTest, ClosingWithWorkNeitherSavedNorProgrammedAsksSaveDiscardCa
     EXPECT_EQ(saved.file->image.text(6), session.image().text(6));
 }
 
-// Open & Program replaces the document under an Edit form: one without edits follows it, one
-// with edits is told, and its Program asks before writing its old values over the file's.
+// Open & Program replaces the document under an Edit form once the user agreed: one without
+// edits follows it, one with edits is told, and its Program asks before writing its old values
+// over the file's.
 TEST_F(MainWindowTest, AFormFollowsTheDocumentItDidNotChange)
 {
     window->startUp();
@@ -388,20 +390,90 @@ TEST_F(MainWindowTest, AFormFollowsTheDocumentItDidNotChange)
     ASSERT_TRUE(
         QTest::qWaitFor([&] { return window->settingsForm() != nullptr && !session.isBusy(); }, 30000));
     SettingsForm* form = window->settingsForm();
+    form->findChild<QLineEdit*>("TextDollar1")->setText("9");
     chosen = writeFile(files.filePath("good.cdt"), coinData(256, 77));
     window->findChild<QAction*>("mnuOpen_Program")->trigger();
-    EXPECT_EQ(form->findChild<QLineEdit*>("TextDollar1")->text(), QString::number((6 * 7) % 200));
-    window->findChild<QMessageBox*>("ConfirmOpenProgram")->buttons().constLast()->click(); // cancel
-
-    form->findChild<QLineEdit*>("TextDollar1")->setText("9");
-    window->findChild<QAction*>("mnuOpen_Program")->trigger();
+    window->findChild<QMessageBox*>("ConfirmOpenProgram")->buttons().constFirst()->click();
     EXPECT_EQ(form->findChild<QLineEdit*>("TextDollar1")->text(), "9");
     EXPECT_TRUE(form->message().contains("the selector's settings were replaced"))
         << form->message().toStdString();
-    window->findChild<QMessageBox*>("ConfirmOpenProgram")->buttons().constLast()->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !session.isBusy(); }, 30000));
     form->findChild<QPushButton*>("Command2")->click();
     EXPECT_NE(form->findChild<QMessageBox*>("ConfirmOverwrite"), nullptr);
-    EXPECT_FALSE(session.isBusy());
+}
+
+// A declined Open & Program, at either question, changes nothing: not the document, not the
+// recent files, not the selector.
+TEST_F(MainWindowTest, ADeclinedOpenAndProgramChangesNothing)
+{
+    struct Case
+    {
+        const char* file;
+        std::string text;
+        const char* question;
+    };
+    std::string notNumbers = coinData(256, 77);
+    notNumbers.replace(notNumbers.find("\"28\""), 4, "\"2x\"");
+    const Case cases[] = {{"cancel.cdt", coinData(256, 77), "ConfirmOpenProgram"},
+                          {"cells.cdt", notNumbers, "ConfirmCells"}};
+    window->startUp();
+    window->findChild<QPushButton*>("ComEdit")->click();
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return window->settingsForm() != nullptr && !session.isBusy(); }, 30000));
+    const std::string recentBefore = window->state().recentName1;
+    const ParameterImage before = session.image();
+    const auto selector = model.memory();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        chosen = writeFile(files.filePath(c.file), c.text);
+        window->findChild<QAction*>("mnuOpen_Program")->trigger();
+        auto* box = window->findChild<QMessageBox*>(c.question);
+        ASSERT_NE(box, nullptr);
+        QAbstractButton* decline = box->button(QMessageBox::No);
+        (decline != nullptr ? decline : box->buttons().constLast())->click();
+        QTest::qWait(20);
+        EXPECT_FALSE(session.isBusy());
+        EXPECT_EQ(model.memory(), selector);
+        EXPECT_EQ(window->state().recentName1, recentBefore);
+        EXPECT_EQ(session.image(), before);
+    }
+}
+
+// After a restore the document is what the selector now holds, so that the next Program does
+// not undo it; pending edits are replaced only if the user says so.
+TEST_F(MainWindowTest, ARestoreBecomesTheDocumentUnlessEditsArePending)
+{
+    window->startUp();
+    window->findChild<QAction*>("mnuBackup")->setChecked(false);
+    QTemporaryDir backups;
+    window->setBackupFolder(backups.path());
+    window->findChild<QPushButton*>("ComEdit")->click();
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return window->settingsForm() != nullptr && !session.isBusy(); }, 30000));
+    ParameterImage backup = session.image();
+    backup.setText(4, "55");
+    ASSERT_TRUE(
+        session::saveCoinData(
+            session::BackupFolder(backups.path()).newFile(QDateTime::currentDateTime(), "x", 0), backup)
+            .saved);
+    const auto restore = [&] {
+        window->findChild<QAction*>("mnuRestore")->trigger();
+        window->findChild<QPushButton*>("ComRestore")->click();
+        window->findChild<QMessageBox*>("ConfirmRestore")->findChild<QPushButton*>("yes")->click();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !session.isBusy(); }, 30000));
+        EXPECT_EQ(model.cell(4), 55);
+    };
+    restore();
+    EXPECT_EQ(session.image().text(4), "55");
+    EXPECT_FALSE(session.documentModified());
+
+    session.image().setText(4, "66");
+    session.announce(session::ChangeSource::Edit);
+    restore();
+    auto* ask = window->findChild<QMessageBox*>("ConfirmTakeRestored");
+    ASSERT_NE(ask, nullptr);
+    ask->findChild<QPushButton*>("no")->click();
+    EXPECT_EQ(session.image().text(4), "66");
 }
 
 #ifdef QUARVELCTL_PATH

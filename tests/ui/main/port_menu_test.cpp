@@ -45,6 +45,14 @@ TEST(PortMenu, APathPortIsRememberedAndOneThatFailsKeepsThePortInUse)
         EXPECT_EQ(line, "commucation port use " + path + ":");
         menu.chooseOtherPort("/nonexistent/x");
         EXPECT_TRUE(line.endsWith("; still using Port: " + path)) << line.toStdString();
+        {
+            // Held by another program: one sentence, not "program.; still using".
+            session::SelectorSession other;
+            PortMenu second(other, state, status, &window);
+            ASSERT_TRUE(other.openVirtualSelector());
+            second.chooseOtherPort(path);
+            EXPECT_TRUE(line.contains("in use by another program; still using")) << line.toStdString();
+        }
         EXPECT_EQ(session.portName(), path);
         EXPECT_TRUE(menu.menu()->findChild<QAction*>("mnuOtherPort")->isChecked());
         EXPECT_EQ(menu.indicator()->text(), "Port: " + path);

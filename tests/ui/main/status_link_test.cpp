@@ -108,5 +108,25 @@ TEST(StatusWindowFollowsLink, CancelStopsARunOnADeadLineAndSamplingHasNoStatusWi
     run.operation->cancel();
 }
 
+// No to the question before the first write: the status window does not stay as if running.
+TEST(StatusWindowFollowsLink, ADeclinedProgrammingLeavesNoWindow)
+{
+    Bench b("");
+    ParameterImage other = b.session.image();
+    other.setNumber(85, static_cast<std::uint8_t>(b.model().cell(85) + 1));
+    session::ProgramRequest request;
+    request.image = other;
+    request.exact = true;
+    const auto started = b.session.program(request);
+    ASSERT_TRUE(started);
+    QSignalSpy asked(started.operation, &session::ProgramOperation::question);
+    QSignalSpy done(started.operation, &session::ProgramOperation::finished);
+    ASSERT_TRUE(asked.wait(20000));
+    started.operation->cancel();
+    ASSERT_TRUE(done.count() > 0 || done.wait(20000));
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(b.presenter.window(), nullptr);
+}
+
 } // namespace
 } // namespace quarvel

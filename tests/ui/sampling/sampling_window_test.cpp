@@ -88,6 +88,16 @@ TEST(SamplingWindow, CoinValuesBothWaysAndRefusal)
         EXPECT_TRUE(QTest::qWaitFor([&] { return b.window.isNull(); }));
     }
     {
+        Bench b; // a box left as loaded is not written back, whatever its cell's text
+        b.session.image().setText(address::coinValue(2), "20.0");
+        b.window->close();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return b.window.isNull(); }));
+        b.open(false);
+        b.find<QLineEdit>("money_0")->setText("12.5");
+        b.click("Command3");
+        EXPECT_EQ(b.session.image().text(address::coinValue(2)), "20.0");
+    }
+    {
         Bench b; // bank B divide factor 0: nothing is scaled at load, even for bank A
         b.session.image().setNumber(address::kDivideFactorB, 0);
         b.window->close();

@@ -172,6 +172,24 @@ TEST(SettingsFormButtons, ExitLeavesTheImageAsItWas)
     EXPECT_FALSE(form->isVisible());
 }
 
+// Calibration shows only OK: Escape is its way back, asking first when edits are pending.
+TEST(SettingsFormButtons, EscapeLeavesTheCalibrationSettings)
+{
+    for (const bool edited : {false, true}) {
+        SCOPED_TRACE(edited);
+        ParameterImage image = mainDefault();
+        auto form = std::make_unique<SettingsForm>(image);
+        form->applyOpener(SettingsOpener::Calibration);
+        form->show();
+        if (edited) control<QScrollBar>(*form, "HScrollDollar5")->setValue(99);
+        QTest::keyClick(form.get(), Qt::Key_Escape);
+        auto* ask = form->findChild<QMessageBox*>("ConfirmDiscard");
+        EXPECT_EQ(ask != nullptr, edited);
+        if (ask) ask->buttons().at(0)->click(); // Discard
+        EXPECT_FALSE(form->isVisible());
+    }
+}
+
 class SettingsFormValidation : public ::testing::TestWithParam<const char*>
 {
 };

@@ -3,6 +3,7 @@
 #include "sim/virtual_selector.h"
 #include "ui/sim/virtual_selector_window.h"
 
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -32,6 +33,22 @@ TEST(VirtualSelectorWindow, ATypedPlanThatDoesNotReadIsKeptAndNamed)
         EXPECT_TRUE(active->styleSheet().contains("#FF0000")) << button;
     }
     EXPECT_TRUE(session.virtualSelector()->faultPlan().isEmpty());
+}
+
+// The coins offered are those of the channel whose sampling began, not of the one shown before.
+TEST(VirtualSelectorWindow, FollowsTheChannelBeingTaught)
+{
+    session::SelectorSession session;
+    ASSERT_TRUE(session.openVirtualSelector());
+    VirtualSelectorWindow window(session);
+    auto* channel = window.findChild<QComboBox*>("comboChannel");
+    channel->setCurrentIndex(2);
+    const auto started = session.startSampling(1);
+    ASSERT_TRUE(started);
+    EXPECT_EQ(channel->currentData().toInt(), 1);
+    EXPECT_EQ(window.findChild<QComboBox*>("comboCoinType")->currentIndex(), 0);
+    session.cancel();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !session.isBusy(); }, 5000));
 }
 
 } // namespace
