@@ -399,7 +399,8 @@ TEST_F(QuarvelctlTest, ABackupTakenBeforeProgrammingRestoresTheSelector)
     const QStringList backups = QDir(path("backups")).entryList(QDir::Files);
     ASSERT_EQ(backups.size(), 1) << show(program);
     const QString backup = path("backups/") + backups.first();
-    EXPECT_NE(program.err.indexOf("Programmed 184 cells; verified; backup in " + backup), -1) << show(program);
+    EXPECT_NE(program.err.indexOf("Programmed 184 cells; verified; backup in " + backup), -1)
+        << show(program);
     const Outcome restore = run({"restore", "--port", simulator.path(), backup});
     EXPECT_EQ(restore.exitCode, 0) << show(restore);
     EXPECT_NE(restore.err.indexOf("Restored exactly"), -1) << show(restore);
