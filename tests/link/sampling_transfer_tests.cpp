@@ -95,6 +95,7 @@ struct Bench
 
 const std::string kInsert = "Insert 12 Coins !!";
 const std::string kTimeOut = "communication time out !";
+const std::string kOneLost = "1 coin not counted: line noise; insert it again";
 
 } // namespace
 
@@ -179,7 +180,13 @@ TEST(SamplingTransfer, Runs)
                                         coins(4, 12)))),
          EndReason::Succeeded,
          all12,
-         {kInsert},
+         {kInsert, kOneLost, kOneLost, kOneLost, kOneLost},
+         1},
+        {"irregular speed with A out of range shows its text, counts nothing",
+         started(join({{Burst, coin(96, 0x92, 0x80)}}, coins(1, 12))),
+         EndReason::Succeeded,
+         all12,
+         {kInsert, "speed strange : A=128B=96C=7X=136Y=42dH=48"},
          1},
         {"handshake answered late: alone before the first coin, and merged into it",
          join({{Expire}, {Chunk, kStarted, 1}, {Burst, kStarted}, {Burst, kStarted + coin(1)}},
