@@ -1,5 +1,7 @@
 #include "command_line.h"
 
+#include <QRegularExpression>
+
 #include "command_table.h"
 #include "exit_codes.h"
 
@@ -141,6 +143,16 @@ struct Options
     QCommandLineOption count{QStringLiteral("count"), QStringLiteral("Read exchanges to send (default 50)."),
                              QStringLiteral("N")};
     QCommandLineOption pty{QStringLiteral("pty"), QStringLiteral("Serve the selector on a pseudo-terminal.")};
+    QCommandLineOption halfGap{
+        QStringLiteral("half-gap"),
+        QStringLiteral(
+            "Send each measurement record's second half this many ms after its first (default 0)."),
+        QStringLiteral("MS")};
+    QCommandLineOption repeatAnswer{
+        QStringLiteral("repeat-answer"),
+        QStringLiteral("Send the start answer again, unasked, before the Nth coin of each sampling run "
+                       "(N:half: between its halves)."),
+        QStringLiteral("N[:half]")};
     QCommandLineOption memory{
         QStringLiteral("memory"),
         QStringLiteral("Start the virtual selector from this coin data file (cells it lacks "
@@ -200,7 +212,11 @@ void addOptions(QCommandLineParser& parser, const Options& o, CommandKind kind)
         parser.addPositionalArgument(QStringLiteral("FILE_A"), QStringLiteral("The first coin data file."));
         parser.addPositionalArgument(QStringLiteral("FILE_B"), QStringLiteral("The second coin data file."));
     }
-    if (kind == CommandKind::Simulate) parser.addOption(o.pty);
+    if (kind == CommandKind::Simulate) {
+        parser.addOption(o.pty);
+        parser.addOption(o.halfGap);
+        parser.addOption(o.repeatAnswer);
+    }
     if (takesSimOptions(kind)) {
         parser.addOption(o.memory);
         parser.addOption(o.wireTime);
@@ -395,7 +411,27 @@ ParseResult parseCommand(const CommandInfo& command, const QStringList& argument
                                             .arg(parser.value(o.coin), coinNames()));
         }
     }
-    if (info->kind == CommandKind::Simulate) inv.pty = parser.isSet(o.pty);
+    if (info->kind == CommandKind::Simulate) {
+        inv.pty = parser.isSet(o.pty);
+        if (parser.isSet(o.halfGap)) {
+            bool ok = false;
+            const uint ms = parser.value(o.halfGap).toUInt(&ok);
+            if (!ok || ms > 600000)
+                return usageError(
+                    info,
+                    QStringLiteral("--half-gap takes 0..600000 ms, not '%1'").arg(parser.value(o.halfGap)));
+            inv.halfGapMs = static_cast<int>(ms);
+        }
+        if (parser.isSet(o.repeatAnswer)) {
+            static const QRegularExpression form(QStringLiteral("^(\\d{1,4})(:half)?$"));
+            const auto match = form.match(parser.value(o.repeatAnswer));
+            if (!match.hasMatch() || match.captured(1).toInt() < 1)
+                return usageError(info,
+                                  QStringLiteral("--repeat-answer takes N or N:half (N from 1), not '%1'")
+                                      .arg(parser.value(o.repeatAnswer)));
+            inv.repeatAnswer = {match.captured(1).toInt(), match.hasCaptured(2)};
+        }
+    }
 
     if (takesSimOptions(info->kind)) {
         inv.sim.given = parser.isSet(o.memory) || parser.isSet(o.wireTime) || parser.isSet(o.fault) ||

@@ -2,6 +2,7 @@
 
 #include "sim/coin_types.h"
 #include "sim/fault_plan.h"
+#include "sim/virtual_selector.h"
 
 #include <QString>
 #include <QStringList>
@@ -48,6 +49,8 @@ struct Invocation
     bool quiet = false;
     bool verify = false;
     bool pty = false;
+    int halfGapMs = 0;                                      // simulate: between a record's halves
+    sim::VirtualSelector::RepeatedAnswer repeatAnswer = {}; // simulate: the start answer sent again
     bool trace = false;        // device commands: every frame on the line to stderr
     bool force = false;        // program: send cells that are not numbers the selector can hold
     QString backup;            // program, teach --program: back the selector up here first (file or folder)

@@ -80,10 +80,18 @@ Step SamplingTransfer::timeout()
     if (m_state == State::Collecting)
         return collect(m_framer.silence(m_framer.resumeDueMs().value_or(m_nowMs)), m_nowMs);
     if (m_state != State::Handshake) return settled();
+    const ShowText timedOut{texts::kSamplingTimeOut, StatusColour::Red};
+    if (m_attempts + 1 < kHandshakeAttempts) {
+        // Any start answer means the selector samples, the late answer to this attempt as well
+        // as the next one's: the retry goes out at once and what has come of an answer is kept.
+        // Waiting for the line to fall quiet would throw away the coins that follow an answer.
+        m_summary.add(ExchangeFault::TimeOut);
+        ++m_attempts;
+        return handshake({timedOut}, false);
+    }
     // Part of an answer came, too little and too late: name it in the trace and let it go.
     std::vector<std::uint8_t> partial = std::exchange(m_answer, {});
-    Step step =
-        handshakeFailed({ShowText{texts::kSamplingTimeOut, StatusColour::Red}}, ExchangeFault::TimeOut);
+    Step step = handshakeFailed({timedOut}, ExchangeFault::TimeOut);
     if (!partial.empty()) step.seen.insert(step.seen.begin(), Seen{std::move(partial), kNoiseDropped});
     return step;
 }
