@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <vector>
@@ -84,7 +85,12 @@ struct Bench
         }
         now = until;
     }
-    void feed(const Bytes& bytes) { apply(engine.bytesArrived(bytes, now)); }
+    void feed(const Bytes& bytes)
+    {
+        fed.insert(fed.end(), bytes.begin(), bytes.end());
+        apply(engine.bytesArrived(bytes, now));
+    }
+    Bytes fed;
     // Long enough for a quiet wait before a retry and the retry's own time-out.
     void expire()
     {
@@ -253,6 +259,14 @@ TEST(SamplingTransfer, Runs)
             accepted.push_back(s.x - 40);
         EXPECT_EQ(accepted, c.accepted);
         EXPECT_EQ(b.texts, c.texts);
+        // The trace names every byte that came once, in order; at most a partial half is held.
+        Bytes traced;
+        for (const auto& t : b.traffic)
+            if (t.direction == Direction::Received)
+                traced.insert(traced.end(), t.bytes.begin(), t.bytes.end());
+        ASSERT_LE(traced.size(), b.fed.size());
+        EXPECT_TRUE(std::equal(traced.begin(), traced.end(), b.fed.begin()));
+        EXPECT_LT(b.fed.size() - traced.size(), 5u);
         if (c.reason == EndReason::None) {
             EXPECT_FALSE(b.end);
             continue;
