@@ -11,10 +11,10 @@
 // Never a record the selector did not send: every record counted is the two halves of one
 // record sent, from their first byte to their last. Exempt only what no receiver can tell:
 // a run in which a five-byte window touching damage passes its checksum by chance or reads as
-// the start answer, or a record half that is the start answer byte for byte; and, after damage
-// between the halves of a record whose halves came further apart than any record before had
-// shown, its second half taken for a first (the silence after damage is the only hint there
-// is), with the records paired after it.
+// the start answer (the one the run started on included), or a record half that is the start answer byte for
+// byte; and, after damage between the halves of a record whose halves came further apart than any record
+// before had shown, its second half taken for a first (the silence after damage is the only hint there is),
+// with the records paired after it.
 //
 // Liveness: on a clean line (no damage) whose start answer the host took whole, every record
 // sent after it is counted, in order, whatever the timing; twelve good ones end the run.
@@ -389,10 +389,12 @@ private:
         return true;
     }
 
-    // Damage that reads as a half or as the answer by chance: no receiver can tell.
+    // Damage that reads as a half or as the answer by chance: no receiver can tell. That
+    // includes noise taken for the start answer itself, which then sets the alignment.
     bool chanceWindow() const
     {
         if (!m_startEnd) return false;
+        if (!wholeAnswerStarted()) return true;
         for (std::size_t i = *m_startEnd; i + kHalf <= m_stream.size(); ++i) {
             const auto w = std::span(m_stream).subspan(i, kHalf);
             bool touches = false;
@@ -421,6 +423,16 @@ private:
         return true; // its first half never came
     }
 
+    bool wholeAnswerStarted() const
+    {
+        for (std::size_t i = 0; i < kHalf; ++i) {
+            const Origin& o = m_origins[*m_startAt + i];
+            if (o.kind != Origin::Kind::Answer || o.damaged || o.unit != m_origins[*m_startAt].unit)
+                return false;
+        }
+        return true;
+    }
+
     void checkRecords(bool waitedOut)
     {
         const bool exempt = m_exempt || chanceWindow();
@@ -436,11 +448,7 @@ private:
             longestGap = std::max(longestGap, m_origins[c.second].atMs - m_origins[c.first + kHalf - 1].atMs);
         }
         // Liveness: a clean line, the start answer taken whole.
-        if (m_damaged || m_exempt || !m_startAt || m_cancelled) return;
-        for (std::size_t i = 0; i < kHalf; ++i) {
-            const Origin& o = m_origins[*m_startAt + i];
-            if (o.kind != Origin::Kind::Answer || o.unit != m_origins[*m_startAt].unit) return;
-        }
+        if (m_damaged || m_exempt || !m_startAt || m_cancelled || !wholeAnswerStarted()) return;
         std::vector<int> expected;
         for (std::size_t n = 0; n < m_sent.size() && expected.size() < 12; ++n)
             if (m_sent[n][1] < 128) expected.push_back(static_cast<int>(n));
