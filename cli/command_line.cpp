@@ -1,5 +1,7 @@
 #include "command_line.h"
 
+#include <QRegularExpression>
+
 #include "command_table.h"
 #include "exit_codes.h"
 
@@ -161,6 +163,16 @@ struct Options
                        "of programming and put them back once the host is done with "
                        "them, e.g. 2 or 2,5."),
         QStringLiteral("N,...")};
+    QCommandLineOption halfGap{
+        QStringLiteral("half-gap"),
+        QStringLiteral(
+            "Send each measurement record's second half this many ms after its first (default 0)."),
+        QStringLiteral("MS")};
+    QCommandLineOption repeatAnswer{
+        QStringLiteral("repeat-answer"),
+        QStringLiteral("Send the start answer again, unasked, before the Nth coin of each sampling run "
+                       "(N:half: between its halves)."),
+        QStringLiteral("N[:half]")};
     QCommandLineOption memory{
         QStringLiteral("memory"),
         QStringLiteral("Start the virtual selector from this coin data file (cells it lacks "
@@ -230,6 +242,8 @@ void addOptions(QCommandLineParser& parser, const Options& o, CommandKind kind)
         parser.addOption(o.pty);
         parser.addOption(o.swap);
         parser.addOption(o.putBack);
+        parser.addOption(o.halfGap);
+        parser.addOption(o.repeatAnswer);
     }
     if (takesSimOptions(kind)) {
         parser.addOption(o.memory);
@@ -458,6 +472,24 @@ ParseResult parseCommand(const CommandInfo& command, const QStringList& argument
                 plan.putBack.insert(n);
             }
             inv.sim.swaps = plan;
+        }
+        if (parser.isSet(o.halfGap)) {
+            bool ok = false;
+            const uint ms = parser.value(o.halfGap).toUInt(&ok);
+            if (!ok || ms > 600000)
+                return usageError(
+                    info,
+                    QStringLiteral("--half-gap takes 0..600000 ms, not '%1'").arg(parser.value(o.halfGap)));
+            inv.halfGapMs = static_cast<int>(ms);
+        }
+        if (parser.isSet(o.repeatAnswer)) {
+            static const QRegularExpression form(QStringLiteral("^(\\d{1,4})(:half)?$"));
+            const auto match = form.match(parser.value(o.repeatAnswer));
+            if (!match.hasMatch() || match.captured(1).toInt() < 1)
+                return usageError(info,
+                                  QStringLiteral("--repeat-answer takes N or N:half (N from 1), not '%1'")
+                                      .arg(parser.value(o.repeatAnswer)));
+            inv.repeatAnswer = {match.captured(1).toInt(), match.hasCaptured(2)};
         }
     }
 

@@ -3,6 +3,7 @@
 #include "sim/coin_types.h"
 #include "sim/fault_plan.h"
 #include "sim/station_swaps.h"
+#include "sim/virtual_selector.h"
 
 #include <QString>
 #include <QStringList>
@@ -57,9 +58,11 @@ struct Invocation
     QString backup;     // program, teach --program: back the selector up here first (file or folder)
     int channel = 0;    // teach: 1..12
     QString fromFile;   // teach: the image to start from (empty: the main default image)
-    bool programAfter = false; // teach: program the three ranges afterwards
-    bool calibrate = false;    // teach: keep each channel's SigmaA, as after Open & Program
-    int coinType = -1;         // teach --port sim: index into the coin table (-1: the channel's own)
+    int halfGapMs = 0;  // simulate: between a record's halves
+    sim::VirtualSelector::RepeatedAnswer repeatAnswer = {}; // simulate: the start answer sent again
+    bool programAfter = false;                              // teach: program the three ranges afterwards
+    bool calibrate = false; // teach: keep each channel's SigmaA, as after Open & Program
+    int coinType = -1;      // teach --port sim: index into the coin table (-1: the channel's own)
     SimOptions sim;
     QStringList ports; // gang: every --port, in order
     QString backupDir; // gang: read each selector into a file here before programming

@@ -57,6 +57,7 @@ const std::array<CommandInfo, 10> kCommands{{
      "  coin 3              one coin of the coin table's type 3 (the coin of channel 3)\n"
      "  coin 3 x12          twelve of them, at the pace of a hand feeding the slot\n"
      "  coin 5 irregular    one coin of irregular speed\n"
+     "  coin 3 x12 every 30ms  twelve at a coin feeder's pace (every 0ms: back to back)\n"
      "A coin waits until the selector samples. On a terminal Ctrl-D ends serving as well; from a\n"
      "pipe or a file it serves on after the input ends, until a signal. In a script:\n"
      "  quarvelctl simulate --pty > sim.txt &\n"

@@ -70,6 +70,8 @@ void SimulateCommand::start()
     m_model.setFaultPlan(m_invocation.sim.faults);
     m_model.setRecordType(m_invocation.sim.recordType);
     if (m_invocation.sim.swaps) m_model.setStationSwaps(*m_invocation.sim.swaps);
+    m_model.setHalfGapMs(m_invocation.halfGapMs);
+    m_model.setRepeatedAnswer(m_invocation.repeatAnswer);
     if (!(m_invocation.pty ? startPty() : startStdio())) return;
     watchStdin();
 #else
@@ -163,16 +165,20 @@ void SimulateCommand::runCommand(const QString& line)
 {
     if (line.isEmpty()) return;
     static const QRegularExpression command(
-        QStringLiteral("^coin\\s+(\\d{1,2})(?:\\s+x(\\d{1,4}))?(\\s+irregular)?$"),
+        QStringLiteral(
+            "^coin\\s+(\\d{1,2})(?:\\s+x(\\d{1,4}))?(\\s+irregular)?(?:\\s+every\\s+(\\d{1,5})\\s*ms)?$"),
         QRegularExpression::CaseInsensitiveOption);
     const QRegularExpressionMatch match = command.match(line);
     const int channel = match.hasMatch() ? match.captured(1).toInt() : 0;
     const int count = match.captured(2).isEmpty() ? 1 : match.captured(2).toInt();
     if (channel < 1 || channel > 12 || count < 1) {
         std::cerr << "quarvelctl simulate: not a coin command: '" << line.toStdString()
-                  << "' (coin 3, coin 3 x12, coin 5 irregular; coins 1 to 12)" << std::endl;
+                  << "' (coin 3, coin 3 x12, coin 5 irregular, coin 3 x12 every 30ms; coins 1 to 12)"
+                  << std::endl;
         return;
     }
+    // "every 30ms": a coin feeder's pace instead of a hand's; "every 0ms" sends them back to back.
+    if (!match.captured(4).isEmpty()) m_feeder->setPace(match.captured(4).toInt(), match.captured(4).toInt());
     m_feeder->feed(channel - 1, count, !match.captured(3).isEmpty());
 }
 

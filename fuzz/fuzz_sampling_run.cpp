@@ -1,42 +1,26 @@
-// The link engine running sampling jobs under arbitrary line events: noise, good and spoiled
-// records of any type byte, start answers, in any chunking at arrival times the input picks;
-// timer firings (a timer fires only when the clock reaches its due time, or later if the input
-// stalls the event loop), cancels, lost ports and time passing.
+// One sampling run on the link engine against a line the input shapes: a selector that answers
+// each start request after a delay of its own (or never), then sends records whose halves come
+// any time apart, back to back or spaced, with its start answer repeated at any unit boundary;
+// every unit's bytes in any chunking. Some runs also suffer damage: bits flipped, bytes lost,
+// noise inserted anywhere.
 //
-// Checked on every action: the only frames are the start and end of sampling; nothing follows
-// the end frame, which closes every run except one whose port was lost; a run succeeds with
-// exactly twelve samples of A below 32768 and otherwise leaves none; every run finishes once;
-// the traffic entries name the bytes fed to the run in order, each once; and while records are
-// collected, ten or more bytes are held unnamed only while a timer waits for the line's silence,
-// which, once it fires, settles everything held.
+// Checked always: the only frames are the start and end of sampling, the end frame closes the
+// run (nothing after it), the run finishes once, with twelve samples on success and none
+// otherwise, and the traffic entries name the bytes fed to the run in order, each once.
 //
-// Exactness. The input feeds well-formed pieces, each normally as its own burst (after at least
-// kLineQuietMs of silence, its chunks closer together than that): one to three whole records
-// (any type byte, any byte 5, A maybe out of range, each maybe spoiled by one flipped bit),
-// maybe led by a start answer; a start answer alone, maybe spoiled; a record with one byte lost;
-// raw noise. Every burst after the start answer is held exactly: each whole record in it is
-// named as a record with its own values, an A out of range as rejected, a spoiled one as a bad
-// checksum, each start answer as a late one, and nothing else is named a record. So the samples
-// of a successful run are exactly the good records fed after its start answer, in order. Bursts
-// are judged one by one, so a burst exempt from this (below) must not spoil the ones after it.
+// Never a record the selector did not send: every record counted is the two halves of one
+// record sent, from their first byte to their last. Exempt only what no receiver can tell:
+// a run in which a five-byte window touching damage passes its checksum by chance or reads as
+// the start answer (the one the run started on included), or a record half that is the start answer byte for
+// byte; and, after damage between the halves of a record whose halves came further apart than any record
+// before had shown, its second half taken for a first (the silence after damage is the only hint there is),
+// with the records paired after it.
 //
-// Exempt, held only to the checks above, are the bursts whose bytes the line's timing alone
-// cannot tell apart:
-// - raw noise in which some ten bytes pass both checksums: it is a record as far as any
-//   receiver can know;
-// - pieces fed less than kLineQuietMs apart, which merge into one burst, unless the burst is
-//   still a start answer followed by whole records, whole records alone, or whole records
-//   followed by a start answer where the first record does not itself begin like one. Two
-//   answers back to back are a record of type 0xE3; a record of type 0xE3 followed by an answer
-//   is an answer followed by a record whose type is the first record's byte 5; noise, a spoiled
-//   answer or a record with a lost byte shifts everything after it in the burst;
-// - the rest of the burst in which the run's start answer came, when the five bytes taken as
-//   that answer end inside a piece: the first half of a record of type 0xE3 fed while the
-//   answer was awaited is a start answer byte for byte, and a wait for the line to fall quiet
-//   gives up after an exchange time-out on a line that keeps talking, so the request may go
-//   out, and its answer be looked for, in the middle of a burst.
-// Which answer starts a run is not held exactly either, only that it is five bytes that read
-// as one: before the start, bytes come and go with the handshake's retries.
+// Liveness: on a clean line (no damage) whose start answer the host took whole, every record
+// sent after it is counted, in order, whatever the timing; twelve good ones end the run.
+//
+// On damaged runs a half's bytes come less than the line's quiet time apart: silence is the
+// hint that re-aligns the halves after damage.
 #include "fuzz_input.h"
 #include "link/frame.h"
 #include "link/link_engine.h"
@@ -46,8 +30,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
-#include <map>
-#include <memory>
+#include <deque>
 #include <optional>
 #include <span>
 #include <string>
@@ -60,290 +43,249 @@ namespace link = quarvel::link;
 using Engine = link::LinkEngine;
 using quarvel::fuzz::check;
 using quarvel::fuzz::Input;
-using quarvel::sampling::Sample;
 using Bytes = std::vector<std::uint8_t>;
 
-constexpr std::size_t kRecord = 10;
-constexpr std::size_t kAnswer = 5;
+constexpr std::size_t kHalf = 5;
+constexpr int kMaxRecords = 20;
 
-// What a run of fed bytes is, as its sender made it.
-struct Atom
+// Where a received byte came from.
+struct Origin
 {
     enum class Kind
     {
-        Answer,     // a whole start answer
-        Record,     // a whole record, checksums good, A below 32768: a coin
-        OutOfRange, // a whole record, checksums good, A too large
-        Corrupt,    // a whole record with one bit flipped
-        Other,      // noise, a spoiled answer, a record with a byte lost
+        Answer,
+        Record,
+        Noise
     };
-    Kind kind = Kind::Other;
-    std::size_t offset = 0; // in what the run was fed
-    std::size_t size = 0;
-    Sample sample = {};
-    bool answerLike = false; // its first five bytes read as a start answer
-    bool ambiguous = false;  // Other that holds ten bytes passing both checksums
+    Kind kind = Kind::Noise;
+    int record = -1; // Record: its number
+    int offset = 0;  // Record: 0..9
+    bool damaged = false;
+    int unit = -1; // which transmission it was part of
+    std::int64_t atMs = 0;
 };
 
-bool answerLike(std::span<const std::uint8_t> bytes)
+struct Unit
 {
-    return bytes.size() >= kAnswer && bytes[0] == link::command::kStartSampling &&
-           link::hasValidChecksum(bytes);
-}
+    Bytes bytes;
+    std::vector<Origin> origins;
+    std::int64_t delayMs = 0; // after the previous unit of its source ends (records), or absolute
+};
 
-bool passesBoth(std::span<const std::uint8_t> ten)
+struct Chunk
 {
-    return link::hasValidChecksum(ten) && link::hasValidChecksum(ten.subspan(5));
-}
+    std::int64_t atMs;
+    Bytes bytes;
+    std::vector<Origin> origins;
+};
 
-// Whether a burst made of these atoms can be framed by timing alone (see the top).
-bool decidable(std::span<const Atom> atoms)
+bool passes(std::span<const std::uint8_t> w)
 {
-    using Kind = Atom::Kind;
-    if (atoms.empty()) return true;
-    if (atoms.size() == 1) return !atoms[0].ambiguous;
-    const auto whole = [](const Atom& a) { return a.kind != Kind::Answer && a.kind != Kind::Other; };
-    if (atoms.front().kind == Kind::Answer) return std::all_of(atoms.begin() + 1, atoms.end(), whole);
-    if (!whole(atoms.front())) return false;
-    const bool answerLast = atoms.back().kind == Kind::Answer;
-    if (answerLast && atoms.front().answerLike) return false;
-    return std::all_of(atoms.begin() + 1, atoms.end() - (answerLast ? 1 : 0), whole);
+    return link::hasValidChecksum(w);
 }
 
 class Harness
 {
 public:
-    explicit Harness(Input& in) : m_in(in) {}
-
-    void step()
+    explicit Harness(Input& in) : m_in(in)
     {
-        switch (m_in.byte() % 16) {
-        case 0:
-            if (!m_engine.isRunning()) start();
-            break;
-        case 1:
-            noise();
-            break;
-        case 2:
-            answerAlone();
-            break;
-        case 3:
-            lostByte();
-            break;
-        case 4:
-            if (m_armed) fire();
-            break;
-        case 5: {
-            // Rarely: a run cut short proves less than one that reaches its twelfth coin.
-            const int how = m_in.byte() % 8;
-            if (how == 0) apply(m_engine.abort(link::Transfer::AbortReason::UserCancel, m_now));
-            if (how == 1) {
-                if (m_inTransfer) m_portLost = true;
-                apply(m_engine.abort(link::Transfer::AbortReason::PortLost, m_now));
-            }
-            break;
-        }
-        case 6:
-        case 7: {
-            // Time passing; now and then the event loop stalls and a due timer fires late.
-            const bool stall = m_in.byte() % 4 == 0;
-            moveClockTo(m_now + m_in.millis(), !stall);
-            break;
-        }
-        default:
-            records();
-            break;
-        }
-        checkAfterEvent();
+        m_answer = {link::command::kStartSampling, m_in.byte(), m_in.byte(), m_in.byte(), 0};
+        m_answer[4] = link::checksum(m_answer[0], m_answer[1], m_answer[2], m_answer[3]);
+        const int shape = m_in.byte();
+        m_damaged = shape % 3 == 0;
+        m_bigPauses = shape % 5 == 0 && !m_damaged;
+        const int gaps[] = {0, 5, 60, 250, 1000};
+        m_halfGapMs = gaps[(shape / 3) % 5];
+        m_varyGaps = shape % 7 == 0;
+        m_cancelAtMs = shape % 11 == 0 ? std::optional<std::int64_t>(m_in.u16() * 2) : std::nullopt;
     }
 
-    // A run still going is cancelled and waited out; it must end.
-    void drain()
-    {
-        apply(m_engine.abort(link::Transfer::AbortReason::UserCancel, m_now));
-        for (int i = 0; i < 100 && m_engine.isRunning(); ++i) {
-            check(m_armed.has_value());
-            fire();
-        }
-        check(!m_engine.isRunning());
-        check(m_finished == m_started);
-    }
-
-private:
-    void start()
+    void run()
     {
         Engine::Jobs jobs;
         jobs.push_back(std::make_unique<link::SamplingTransfer>(m_samples));
-        ++m_started;
         apply(m_engine.run(std::move(jobs), m_now).value());
-    }
-
-    // ---- The pieces the line carries ----------------------------------------------------
-
-    std::uint8_t recordType()
-    {
-        switch (m_in.byte() % 8) {
-        case 0:
-            return quarvel::sampling::kIrregularSpeed;
-        case 1:
-            return link::command::kStartSampling;
-        case 2:
-            return 0x00;
-        default:
-            return m_in.byte();
+        for (int guard = 0; guard < 100000 && m_engine.isRunning(); ++guard) {
+            std::optional<std::int64_t> next;
+            const auto consider = [&next](std::optional<std::int64_t> t) {
+                if (t && (!next || *t < *next)) next = t;
+            };
+            if (m_armed) consider(m_armedDue);
+            if (!m_chunks.empty()) consider(m_chunks.front().atMs);
+            if (m_chunks.empty()) consider(nextUnitReady());
+            if (m_cancelAtMs && !m_cancelled) consider(*m_cancelAtMs);
+            if (!next) break;
+            m_now = std::max(m_now, *next);
+            if (m_cancelAtMs && !m_cancelled && *m_cancelAtMs <= m_now) {
+                m_cancelled = true;
+                apply(m_engine.abort(link::Transfer::AbortReason::UserCancel, m_now));
+            } else if (m_armed && m_armedDue <= m_now) {
+                const auto tag = *m_armed;
+                m_armed.reset();
+                apply(m_engine.timerFired(tag, m_now));
+            } else if (!m_chunks.empty() && m_chunks.front().atMs <= m_now) {
+                deliver();
+            } else {
+                startUnit();
+            }
         }
+        const bool stillRunning = m_engine.isRunning();
+        if (stillRunning) {
+            // Out of line events: the run waits for coins; the user ends it.
+            apply(m_engine.abort(link::Transfer::AbortReason::UserCancel, m_now));
+            for (int i = 0; i < 10 && m_engine.isRunning(); ++i) {
+                check(m_armed.has_value());
+                const auto tag = *m_armed;
+                m_armed.reset();
+                m_now = std::max(m_now, m_armedDue);
+                apply(m_engine.timerFired(tag, m_now));
+            }
+        }
+        check(!m_engine.isRunning() && m_finished);
+        checkRecords(stillRunning);
     }
 
-    // A whole record of any type and any byte 5; A out of range now and then.
-    std::array<std::uint8_t, kRecord> record()
+private:
+    // ---- The selector and its line -------------------------------------------------------
+
+    Bytes record(int n)
     {
-        std::array<std::uint8_t, kRecord> r{};
-        r[0] = recordType();
-        const std::uint8_t high = m_in.byte();
-        r[1] = m_in.byte() % 8 == 0 ? high : high & 0x7F;
+        Bytes r(10);
+        r[0] = m_in.byte() % 4 == 0 ? link::command::kStartSampling : m_in.byte();
+        r[1] = m_in.byte() % 8 == 0 ? m_in.byte() : m_in.byte() & 0x7F;
         r[2] = m_in.byte();
         r[3] = m_in.byte();
         r[4] = link::checksum(r[0], r[1], r[2], r[3]);
-        r[5] = m_in.byte() % 4 == 0 ? link::command::kStartSampling : m_in.byte();
-        r[6] = m_in.byte();
+        r[5] = m_in.byte();
+        r[6] = static_cast<std::uint8_t>(n); // tells the records apart
         r[7] = m_in.byte();
         r[8] = m_in.byte();
         r[9] = link::checksum(r[5], r[6], r[7], r[8]);
         return r;
     }
 
-    std::array<std::uint8_t, kAnswer> answer()
+    Unit answerUnit() const
     {
-        std::array<std::uint8_t, kAnswer> a{link::command::kStartSampling};
-        for (const std::size_t i : {1u, 2u, 3u})
-            a[i] = m_in.byte();
-        a[4] = link::checksum(a[0], a[1], a[2], a[3]);
-        return a;
+        return Unit{Bytes(m_answer.begin(), m_answer.end()),
+                    std::vector<Origin>(kHalf, {Origin::Kind::Answer})};
     }
 
-    // One flipped bit: every half checksum it touches fails.
-    void spoil(std::span<std::uint8_t> bytes)
+    // The records, planned once the host collects; the start answer repeated now and then.
+    void planRecords()
     {
-        const std::size_t at = m_in.byte() % bytes.size();
-        bytes[at] ^= static_cast<std::uint8_t>(1u << (m_in.byte() % 8));
-    }
-
-    // One to three whole records in one burst, maybe led by a start answer.
-    void records()
-    {
-        Bytes bytes;
-        std::vector<Atom> atoms;
-        const int shape = m_in.byte();
-        if (shape % 4 == 0) {
-            const auto a = answer();
-            atoms.push_back({Atom::Kind::Answer, 0, kAnswer});
-            bytes.assign(a.begin(), a.end());
-        }
-        const int count = 1 + (shape / 4) % 5 / 3 + (shape / 4) % 5 / 4; // mostly one, then two, three
-        for (int i = 0; i < count; ++i) {
-            auto r = record();
-            Atom atom{Atom::Kind::Record, bytes.size(), kRecord};
-            atom.sample =
-                Sample{r[1] * 256 + r[2], r[6], r[7], r[8], r[0] == quarvel::sampling::kIrregularSpeed};
-            if (r[1] >= 128) atom.kind = Atom::Kind::OutOfRange;
-            if (m_in.byte() % 8 == 0) {
-                spoil(r);
-                atom.kind = Atom::Kind::Corrupt;
+        const int count = 1 + m_in.byte() % kMaxRecords;
+        for (int n = 0; n < count; ++n) {
+            if (m_in.byte() % 8 == 0) m_chain.push_back(answerUnit());
+            const Bytes r = record(n);
+            m_sent.push_back(r);
+            for (int h = 0; h < 2; ++h) {
+                Unit u;
+                u.bytes.assign(r.begin() + h * 5, r.begin() + h * 5 + 5);
+                for (int i = 0; i < 5; ++i)
+                    u.origins.push_back({Origin::Kind::Record, n, h * 5 + i});
+                const int spacing = m_in.byte();
+                if (h == 1)
+                    u.delayMs = m_varyGaps ? spacing * 4 : m_halfGapMs;
+                else
+                    u.delayMs = spacing % 3 == 0 ? 0 : spacing % 3 == 1 ? 30 : spacing * 4;
+                m_chain.push_back(std::move(u));
+                if (h == 0 && m_in.byte() % 16 == 0) m_chain.push_back(answerUnit());
             }
-            atom.answerLike = answerLike(r);
-            atoms.push_back(atom);
-            bytes.insert(bytes.end(), r.begin(), r.end());
+            if (Bytes(r.begin(), r.begin() + 5) == Bytes(m_answer.begin(), m_answer.end()) ||
+                Bytes(r.begin() + 5, r.end()) == Bytes(m_answer.begin(), m_answer.end()))
+                m_exempt = true;
         }
-        feed(bytes, atoms);
     }
 
-    void answerAlone()
+    std::optional<std::int64_t> nextUnitReady() const
     {
-        auto a = answer();
-        const bool spoiled = m_in.byte() % 4 == 0;
-        if (spoiled) spoil(a);
-        feed(a, {{spoiled ? Atom::Kind::Other : Atom::Kind::Answer, 0, kAnswer}});
+        std::optional<std::int64_t> t;
+        if (!m_answers.empty()) t = m_answers.front().delayMs;
+        if (!m_chain.empty()) {
+            const std::int64_t c = m_chainFrom + m_chain.front().delayMs;
+            if (!t || c < *t) t = c;
+        }
+        if (t) t = std::max(*t, m_lineFree);
+        return t;
     }
 
-    void lostByte()
+    // The next unit goes on the line: damaged, maybe, and cut into chunks.
+    void startUnit()
     {
-        auto r = record();
-        Bytes bytes(r.begin(), r.end());
-        bytes.erase(bytes.begin() + m_in.byte() % kRecord);
-        feed(bytes, {{Atom::Kind::Other, 0, bytes.size()}});
-    }
-
-    void noise()
-    {
-        Bytes bytes(m_in.byte() % 24);
-        for (auto& b : bytes)
-            b = m_in.byte();
-        Atom atom{Atom::Kind::Other, 0, bytes.size()};
-        for (std::size_t i = 0; i + kRecord <= bytes.size(); ++i)
-            atom.ambiguous |= passesBoth(std::span(bytes).subspan(i, kRecord));
-        feed(bytes, {atom});
-    }
-
-    // ---- Feeding and time ----------------------------------------------------------------
-
-    // A piece comes as its own burst, after the line's silence, or now and then right away,
-    // which may merge it into the burst before. Its chunks come closer together than that.
-    void feed(std::span<const std::uint8_t> bytes, std::vector<Atom> atoms)
-    {
-        if (bytes.empty()) return;
-        const int gap = m_in.byte();
-        if (gap % 8 != 0 && m_lastArrival)
-            moveClockTo(std::max(m_now, *m_lastArrival + link::kLineQuietMs + (gap % 3 == 0 ? 0 : gap % 50)),
-                        true);
-        bool first = true;
+        Unit unit;
+        const bool chainFirst =
+            !m_chain.empty() &&
+            (m_answers.empty() || m_chainFrom + m_chain.front().delayMs < m_answers.front().delayMs);
+        if (chainFirst) {
+            unit = std::move(m_chain.front());
+            m_chain.pop_front();
+        } else {
+            unit = std::move(m_answers.front());
+            m_answers.pop_front();
+        }
+        if (m_damaged) damage(unit);
+        for (auto& o : unit.origins)
+            o.unit = m_units;
+        ++m_units;
+        std::int64_t t = m_now;
         std::size_t at = 0;
-        while (at < bytes.size()) {
-            const std::size_t n = std::min<std::size_t>(bytes.size() - at, 1 + m_in.byte() % 12);
+        while (at < unit.bytes.size()) {
+            const std::size_t n = std::min<std::size_t>(unit.bytes.size() - at, 1 + m_in.byte() % 5);
             if (at > 0) {
                 const int pause = m_in.byte();
-                if (pause % 2 == 0) moveClockTo(m_now + pause % link::kLineQuietMs, true);
+                t += m_bigPauses ? pause * 3 : pause % link::kLineQuietMs;
             }
-            if (m_inTransfer) {
-                if (first) place(atoms);
-                m_stream.insert(m_stream.end(), bytes.begin() + static_cast<std::ptrdiff_t>(at),
-                                bytes.begin() + static_cast<std::ptrdiff_t>(at + n));
-            }
-            first = false;
-            m_lastArrival = m_now;
-            apply(m_engine.bytesArrived(bytes.subspan(at, n), m_now));
+            m_chunks.push_back(Chunk{t,
+                                     {unit.bytes.begin() + static_cast<std::ptrdiff_t>(at),
+                                      unit.bytes.begin() + static_cast<std::ptrdiff_t>(at + n)},
+                                     {unit.origins.begin() + static_cast<std::ptrdiff_t>(at),
+                                      unit.origins.begin() + static_cast<std::ptrdiff_t>(at + n)}});
             at += n;
-            checkAfterEvent();
+        }
+        m_lineFree = t;
+        if (chainFirst) m_chainFrom = t;
+    }
+
+    void damage(Unit& unit)
+    {
+        const int what = m_in.byte();
+        if (what % 4 != 0 || unit.bytes.empty()) return;
+        const std::size_t at = m_in.byte() % unit.bytes.size();
+        switch ((what / 4) % 3) {
+        case 0:
+            unit.bytes[at] ^= static_cast<std::uint8_t>(1u << (m_in.byte() % 8));
+            unit.origins[at].damaged = true;
+            break;
+        case 1:
+            unit.bytes.erase(unit.bytes.begin() + static_cast<std::ptrdiff_t>(at));
+            unit.origins.erase(unit.origins.begin() + static_cast<std::ptrdiff_t>(at));
+            if (at > 0) unit.origins[at - 1].damaged = true;
+            if (at < unit.origins.size()) unit.origins[at].damaged = true;
+            break;
+        default: {
+            Bytes noise(1 + m_in.byte() % 12);
+            for (auto& b : noise)
+                b = m_in.byte();
+            unit.bytes.insert(unit.bytes.begin() + static_cast<std::ptrdiff_t>(at), noise.begin(),
+                              noise.end());
+            unit.origins.insert(unit.origins.begin() + static_cast<std::ptrdiff_t>(at), noise.size(),
+                                Origin{Origin::Kind::Noise, -1, 0, true});
+            break;
+        }
         }
     }
 
-    // Where a piece's atoms fall in what the run was fed, and in which burst.
-    void place(std::vector<Atom>& atoms)
+    void deliver()
     {
-        if (m_bursts.empty() || m_now - *m_lastArrival >= link::kLineQuietMs) m_bursts.emplace_back();
-        for (auto& atom : atoms) {
-            atom.offset += m_stream.size();
-            m_bursts.back().push_back(atom);
+        Chunk chunk = std::move(m_chunks.front());
+        m_chunks.pop_front();
+        if (m_inTransfer) {
+            for (auto& o : chunk.origins)
+                o.atMs = m_now;
+            m_stream.insert(m_stream.end(), chunk.bytes.begin(), chunk.bytes.end());
+            m_origins.insert(m_origins.end(), chunk.origins.begin(), chunk.origins.end());
         }
-    }
-
-    // The clock moves on; a timer due on the way fires at its due time, unless the event loop
-    // stalls (it fires later, when next asked to).
-    void moveClockTo(std::int64_t t, bool onTime)
-    {
-        while (onTime && m_armed && m_armedDue <= t)
-            fire();
-        m_now = std::max(m_now, t);
-    }
-
-    void fire()
-    {
-        const auto tag = *m_armed;
-        m_now = std::max(m_now, m_armedDue);
-        m_armed.reset();
-        const bool collecting = m_inTransfer && m_startEnd;
-        apply(m_engine.timerFired(tag, m_now));
-        // The silence has come: whatever the burst held is judged now.
-        if (collecting && m_inTransfer) check(m_consumed == m_stream.size());
+        apply(m_engine.bytesArrived(chunk.bytes, m_now));
     }
 
     // ---- What the engine does ------------------------------------------------------------
@@ -357,38 +299,42 @@ private:
             } else if (std::holds_alternative<Engine::StopTimer>(action)) {
                 m_armed.reset();
             } else if (std::holds_alternative<Engine::TransferStarted>(action)) {
-                check(!m_inTransfer);
                 m_inTransfer = true;
-                m_endSent = false;
-                m_portLost = false;
-                m_stream.clear();
-                m_bursts.clear();
-                m_named.clear();
-                m_consumed = 0;
-                m_startEnd.reset();
             } else if (const auto* traffic = std::get_if<Engine::Traffic>(&action)) {
                 if (m_inTransfer && traffic->entry.direction == link::Direction::Received)
                     onReceived(traffic->entry);
             } else if (const auto* write = std::get_if<Engine::Write>(&action)) {
                 onWrite(write->frame);
             } else if (const auto* finished = std::get_if<Engine::TransferFinished>(&action)) {
-                onFinished(*finished);
+                check(m_inTransfer);
+                m_inTransfer = false;
+                m_reason = finished->summary.reason;
+                const bool succeeded = m_reason == link::EndReason::Succeeded;
+                check((finished->outcome == link::Outcome::Succeeded) == succeeded);
+                check(m_samples.size() == (succeeded ? 12u : 0u));
+                check(m_endSent);
             } else if (std::holds_alternative<Engine::RunFinished>(action)) {
-                check(!m_inTransfer);
-                ++m_finished;
-                check(m_finished == m_started);
+                check(!m_inTransfer && !m_finished);
+                m_finished = true;
             }
         }
     }
 
     void onWrite(const link::Frame& frame)
     {
-        check(m_inTransfer);
-        check(!m_endSent);
-        if (frame == link::endSamplingFrame())
+        check(m_inTransfer && !m_endSent);
+        if (frame == link::endSamplingFrame()) {
             m_endSent = true;
-        else
-            check(frame == link::startSamplingFrame());
+            return;
+        }
+        check(frame == link::startSamplingFrame());
+        // The selector answers every start request, after its own delay, or not at all.
+        const int delay = m_in.byte();
+        if (delay % 8 == 7) return;
+        const std::int64_t delays[] = {1, 20, 150, 250, 400, 700, delay * 3};
+        Unit answer = answerUnit();
+        answer.delayMs = m_now + delays[delay % 7];
+        m_answers.push_back(std::move(answer));
     }
 
     // Every run of bytes the engine names comes next in what was fed.
@@ -400,129 +346,157 @@ private:
                          m_stream.begin() + static_cast<std::ptrdiff_t>(at)));
         m_consumed += entry.bytes.size();
         if (entry.meaning == "sampling started") {
-            check(!m_startEnd && entry.bytes.size() == kAnswer && answerLike(entry.bytes));
+            check(m_state == Collect::Before && entry.bytes.size() == kHalf);
+            m_state = Collect::During;
+            m_startAt = at;
             m_startEnd = m_consumed;
-        }
-        m_named[at] = {entry.bytes.size(), entry.meaning};
-    }
-
-    void onFinished(const Engine::TransferFinished& finished)
-    {
-        check(m_inTransfer);
-        m_inTransfer = false;
-        const bool succeeded = finished.summary.reason == link::EndReason::Succeeded;
-        check((finished.outcome == link::Outcome::Succeeded) == succeeded);
-        check(m_samples.size() == (succeeded ? 12u : 0u));
-        for (const auto& s : m_samples)
-            check(s.a >= 0 && s.a < 32768);
-        check(m_endSent == (finished.summary.reason != link::EndReason::PortLost));
-        check(!m_portLost || finished.summary.reason == link::EndReason::PortLost);
-        checkExact(succeeded);
-    }
-
-    static bool isRecordName(const std::string& meaning)
-    {
-        return meaning.starts_with("record: ") || meaning.starts_with("record (irregular speed): ");
-    }
-
-    // Every burst after the start answer that timing alone can frame is framed exactly.
-    void checkExact(bool succeeded)
-    {
-        std::vector<std::size_t> records; // where each record named as a coin starts
-        for (const auto& [at, named] : m_named)
-            if (isRecordName(named.meaning)) records.push_back(at);
-        check(!succeeded || records.size() == m_samples.size());
-        if (!m_startEnd) {
-            check(records.empty());
-            return;
-        }
-        for (const auto& burst : m_bursts) {
-            // Only what came after the start answer; the rest of its burst is framed on its own.
-            auto from = std::find_if(burst.begin(), burst.end(),
-                                     [&](const Atom& a) { return a.offset >= *m_startEnd; });
-            if (from == burst.end()) continue;
-            // The start answer ended inside a piece: the rest of its burst is exempt.
-            if (from != burst.begin() && std::prev(from)->offset + std::prev(from)->size > *m_startEnd)
-                continue;
-            if (!decidable(std::span(from, burst.end()))) continue;
-            for (auto atom = from; atom != burst.end(); ++atom)
-                checkAtom(*atom, records, succeeded);
+            m_chainFrom = m_now;
+            planRecords();
+        } else if (entry.meaning == link::kFirstHalf) {
+            check(entry.bytes.size() == kHalf);
+            m_firstHalfAt = at;
+        } else if (entry.meaning.starts_with("record: ") || entry.meaning.starts_with("record (irregular")) {
+            check(entry.bytes.size() == kHalf || entry.bytes.size() == 2 * kHalf);
+            const std::size_t first = entry.bytes.size() == kHalf ? m_firstHalfAt.value() : at;
+            const std::size_t second = entry.bytes.size() == kHalf ? at : at + kHalf;
+            m_counted.push_back({first, second});
         }
     }
 
-    void checkAtom(const Atom& atom, const std::vector<std::size_t>& records, bool succeeded)
+    // ---- The properties ------------------------------------------------------------------
+
+    struct Counted
     {
-        if (atom.offset + atom.size > m_consumed) return; // not reached before the run ended
-        const auto named = m_named.find(atom.offset);
-        const auto namedAs = [&](const char* meaning) {
-            check(named != m_named.end() && named->second.size == atom.size &&
-                  named->second.meaning == meaning);
-        };
-        switch (atom.kind) {
-        case Atom::Kind::Answer:
-            namedAs(link::kLateHandshakeAnswer);
-            break;
-        case Atom::Kind::Record: {
-            check(named != m_named.end() && named->second.size == kRecord &&
-                  isRecordName(named->second.meaning));
-            check(named->second.meaning.starts_with("record (irregular") == atom.sample.irregular);
-            if (!succeeded) break;
-            const auto index = std::find(records.begin(), records.end(), atom.offset) - records.begin();
-            check(m_samples[static_cast<std::size_t>(index)] == atom.sample);
-            break;
+        std::size_t first;
+        std::size_t second;
+    };
+
+    bool genuine(const Counted& c, int& record) const
+    {
+        const Origin& o = m_origins[c.first];
+        if (o.kind != Origin::Kind::Record || o.offset != 0) return false;
+        record = o.record;
+        for (std::size_t i = 0; i < kHalf; ++i) {
+            const Origin& a = m_origins[c.first + i];
+            const Origin& b = m_origins[c.second + i];
+            if (a.kind != Origin::Kind::Record || a.record != record || a.offset != static_cast<int>(i) ||
+                a.damaged)
+                return false;
+            if (b.kind != Origin::Kind::Record || b.record != record || b.offset != static_cast<int>(5 + i) ||
+                b.damaged)
+                return false;
         }
-        case Atom::Kind::OutOfRange:
-            namedAs("record rejected: A out of range");
-            break;
-        case Atom::Kind::Corrupt:
-            namedAs(link::faultMeaning(link::ExchangeFault::BadChecksum));
-            break;
-        case Atom::Kind::Other:
-            for (auto it = m_named.lower_bound(atom.offset);
-                 it != m_named.end() && it->first < atom.offset + atom.size; ++it)
-                check(!it->second.meaning.starts_with("record"));
-            break;
-        }
+        return true;
     }
 
-    void checkAfterEvent()
+    // Damage that reads as a half or as the answer by chance: no receiver can tell. That
+    // includes noise taken for the start answer itself, which then sets the alignment.
+    bool chanceWindow() const
     {
-        check(m_engine.isRunning() == (m_finished < m_started));
-        check(m_samples.size() <= 12);
-        if (!m_inTransfer) return;
-        check(m_engine.bufferedBytes() == 0);
-        // Held unnamed: part of an answer while it is awaited; while collecting, the short rest
-        // of a burst, or a burst whose lead reads as a start answer until the silence after it.
-        const std::size_t held = m_stream.size() - m_consumed;
-        if (!m_startEnd) check(held < kAnswer);
-        if (m_startEnd && held >= kRecord)
-            check(m_armed && m_armedDue == *m_lastArrival + link::kLineQuietMs);
+        if (!m_startEnd) return false;
+        if (!wholeAnswerStarted()) return true;
+        for (std::size_t i = *m_startEnd; i + kHalf <= m_stream.size(); ++i) {
+            const auto w = std::span(m_stream).subspan(i, kHalf);
+            bool touches = false;
+            for (std::size_t k = 0; k < kHalf; ++k)
+                touches |= m_origins[i + k].damaged;
+            if (touches && (passes(w) || std::equal(w.begin(), w.end(), m_answer.begin()))) return true;
+        }
+        return false;
+    }
+
+    // The second half of a record whose first was spoiled, taken for the first half of the next
+    // record after a silence: excusable only when that record's halves came further apart than
+    // any record before had shown (the silence is then all a receiver has to go by).
+    bool unforeseenOrphan(const Counted& c, std::int64_t longestGap) const
+    {
+        const Origin& a = m_origins[c.first];
+        const Origin& b = m_origins[c.second];
+        if (a.kind != Origin::Kind::Record || a.offset != 5 || b.kind != Origin::Kind::Record ||
+            b.offset != 0)
+            return false;
+        for (std::size_t i = 0; i < c.first; ++i) {
+            const Origin& o = m_origins[i];
+            if (o.kind == Origin::Kind::Record && o.record == a.record && o.offset < 5)
+                return a.atMs - o.atMs >= link::kLineQuietMs + 2 * longestGap;
+        }
+        return true; // its first half never came
+    }
+
+    bool wholeAnswerStarted() const
+    {
+        for (std::size_t i = 0; i < kHalf; ++i) {
+            const Origin& o = m_origins[*m_startAt + i];
+            if (o.kind != Origin::Kind::Answer || o.damaged || o.unit != m_origins[*m_startAt].unit)
+                return false;
+        }
+        return true;
+    }
+
+    void checkRecords(bool waitedOut)
+    {
+        const bool exempt = m_exempt || chanceWindow();
+        std::vector<int> counted;
+        std::int64_t longestGap = 0;
+        bool misled = false; // by an unforeseen orphan: the pairing stays shifted after it
+        for (const auto& c : m_counted) {
+            int record = -1;
+            const bool real = genuine(c, record);
+            misled = misled || (!real && unforeseenOrphan(c, longestGap));
+            check(real || exempt || misled);
+            if (real) counted.push_back(record);
+            longestGap = std::max(longestGap, m_origins[c.second].atMs - m_origins[c.first + kHalf - 1].atMs);
+        }
+        // Liveness: a clean line, the start answer taken whole.
+        if (m_damaged || m_exempt || !m_startAt || m_cancelled || !wholeAnswerStarted()) return;
+        std::vector<int> expected;
+        for (std::size_t n = 0; n < m_sent.size() && expected.size() < 12; ++n)
+            if (m_sent[n][1] < 128) expected.push_back(static_cast<int>(n));
+        if (expected.size() == 12) check(m_reason == link::EndReason::Succeeded);
+        if (waitedOut || m_reason == link::EndReason::Succeeded) check(counted == expected);
     }
 
     Input& m_in;
-    std::vector<Sample> m_samples; // before the engine: its jobs refer to it
+    std::vector<quarvel::sampling::Sample> m_samples; // before the engine: its job refers to it
     Engine m_engine;
     std::int64_t m_now = 0;
-    std::optional<std::int64_t> m_lastArrival;
     std::optional<Engine::TimerTag> m_armed;
     std::int64_t m_armedDue = 0;
-    int m_started = 0;
-    int m_finished = 0;
     bool m_inTransfer = false;
     bool m_endSent = false;
-    bool m_portLost = false;
+    bool m_finished = false;
+    bool m_cancelled = false;
+    link::EndReason m_reason = link::EndReason::None;
 
-    // What the running transfer was fed, and how the engine named it.
-    struct Named
+    std::array<std::uint8_t, kHalf> m_answer{};
+    bool m_damaged = false;
+    bool m_bigPauses = false;
+    bool m_varyGaps = false;
+    bool m_exempt = false;
+    int m_units = 0;
+    std::int64_t m_halfGapMs = 0;
+    std::optional<std::int64_t> m_cancelAtMs;
+
+    std::deque<Unit> m_answers; // delayMs: when ready, absolute
+    std::deque<Unit> m_chain;   // records and repeated answers, each delayMs after the one before
+    std::int64_t m_chainFrom = 0;
+    std::int64_t m_lineFree = 0;
+    std::deque<Chunk> m_chunks;
+    std::vector<Bytes> m_sent;
+
+    enum class Collect
     {
-        std::size_t size = 0;
-        std::string meaning;
+        Before,
+        During
     };
+    Collect m_state = Collect::Before;
     Bytes m_stream;
-    std::vector<std::vector<Atom>> m_bursts;
-    std::map<std::size_t, Named> m_named;  // by where each named run starts in m_stream
-    std::size_t m_consumed = 0;            // bytes named so far
-    std::optional<std::size_t> m_startEnd; // where the start answer that began collecting ends
+    std::vector<Origin> m_origins;
+    std::size_t m_consumed = 0;
+    std::optional<std::size_t> m_startAt;
+    std::optional<std::size_t> m_startEnd;
+    std::optional<std::size_t> m_firstHalfAt;
+    std::vector<Counted> m_counted;
 };
 
 } // namespace
@@ -531,8 +505,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     Input in(data, size);
     Harness harness(in);
-    while (!in.empty())
-        harness.step();
-    harness.drain();
+    harness.run();
     return 0;
 }

@@ -135,7 +135,7 @@ void LinkEngine::advance(Step step, std::int64_t nowMs, Actions& out)
 {
     for (;;) {
         for (const Seen& seen : step.seen)
-            reportReceived(seen.bytes, seen.meaning, nowMs, out);
+            reportReceived(seen.bytes, seen.meaning, seen.atMs.value_or(nowMs), out);
         for (auto& report : step.reports)
             out.emplace_back(Status{std::move(report)});
         if (step.send) {

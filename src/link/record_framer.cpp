@@ -1,86 +1,201 @@
 #include "link/record_framer.h"
 
-#include "link/frame.h"
+#include <algorithm>
+#include <utility>
 
 namespace quarvel::link {
 
 namespace {
+constexpr auto kHalf = static_cast<std::size_t>(kFrameSize);
 constexpr auto kRecord = static_cast<std::size_t>(sampling::kRecordSize);
-constexpr auto kAnswer = static_cast<std::size_t>(kFrameSize);
 } // namespace
+
+void RecordFramer::begin(std::span<const std::uint8_t, kFrameSize> answer)
+{
+    reset();
+    std::copy(answer.begin(), answer.end(), m_answer.begin());
+}
+
+void RecordFramer::reset()
+{
+    m_answer = {};
+    m_unit.clear();
+    m_unitSplit = 0;
+    m_first.reset();
+    m_lastMs.reset();
+    m_lost = false;
+    m_dropped.clear();
+    m_lostBytes = 0;
+    m_longestHalfGapMs = 0;
+    m_halfGapKnown = false;
+    m_resumed = false;
+}
 
 std::vector<RecordFramer::Event> RecordFramer::arrived(std::span<const std::uint8_t> bytes,
                                                        std::int64_t nowMs)
 {
     std::vector<Event> out;
     if (bytes.empty()) return out;
-    if (m_lastMs && nowMs - *m_lastMs >= kLineQuietMs) settle(true, out);
+    const bool afterSilence = m_lastMs && nowMs - *m_lastMs >= resyncQuietMs();
+    if (afterSilence) giveUpFirstHalf(out);
+    if (m_lost && afterSilence) resume(out);
+    // A half may pause in the middle; should it then fail, the damage lies before the pause.
+    if (afterSilence && !m_unit.empty()) m_unitSplit = m_unit.size();
     m_lastMs = nowMs;
-    m_burst.insert(m_burst.end(), bytes.begin(), bytes.end());
-    settle(false, out);
+    for (const std::uint8_t b : bytes) {
+        if (m_lost) {
+            if (m_dropped.empty()) m_droppedAtMs = nowMs;
+            m_dropped.push_back(b);
+            ++m_lostBytes;
+            continue;
+        }
+        if (m_unit.empty()) m_unitAtMs = nowMs;
+        m_unit.push_back(b);
+        if (m_unit.size() == kHalf) settleUnit(out);
+    }
+    flushDropped(out);
+    // A first half is named as it comes, so the log keeps the line's order and times.
+    if (m_first && !m_first->named) {
+        out.push_back(
+            Event{Event::Kind::FirstHalf, {m_first->bytes.begin(), m_first->bytes.end()}, m_first->atMs});
+        m_first->named = true;
+    }
     return out;
 }
 
-std::vector<RecordFramer::Event> RecordFramer::silence()
+std::vector<RecordFramer::Event> RecordFramer::silence(std::int64_t nowMs)
 {
     std::vector<Event> out;
-    settle(true, out);
+    if (!m_lastMs || nowMs - *m_lastMs < resyncQuietMs()) return out;
+    giveUpFirstHalf(out);
+    if (m_lost) resume(out);
     return out;
 }
 
-std::optional<std::int64_t> RecordFramer::decisionDueMs() const
+// After damage the silence only suggests where a record begins. Once this selector's pause
+// between halves is known, a first half then left alone for well beyond it is no first half:
+// the second half of a record whose first was spoiled, or noise that passed its checksum by
+// chance. Pairing it would count shifted records from here on.
+void RecordFramer::giveUpFirstHalf(std::vector<Event>& out)
 {
-    if (m_leadKnown || !m_lastMs || !leadIsAnswer()) return std::nullopt;
-    return *m_lastMs + kLineQuietMs;
+    if (!m_first || !m_unit.empty() || !m_halfGapKnown || !m_resumed) return;
+    if (!m_first->named) {
+        m_droppedAtMs = m_first->atMs;
+        m_dropped.assign(m_first->bytes.begin(), m_first->bytes.end());
+    }
+    m_first.reset();
+    m_lost = true;
+    m_lostBytes = kHalf;
+    flushDropped(out);
 }
 
-void RecordFramer::reset()
+std::optional<std::int64_t> RecordFramer::resumeDueMs() const
 {
-    m_burst.clear();
-    m_at = 0;
-    m_leadKnown = false;
-    m_lastMs.reset();
+    const bool lonelyHalf = m_first && m_unit.empty() && m_halfGapKnown && m_resumed;
+    if (!(m_lost || lonelyHalf) || !m_lastMs) return std::nullopt;
+    return *m_lastMs + resyncQuietMs();
 }
 
-bool RecordFramer::leadIsAnswer() const
+// A second half may come after a pause as long as the longest seen: only a silence well beyond
+// it shows that no record is half way through.
+std::int64_t RecordFramer::resyncQuietMs() const
 {
-    return m_burst.size() >= kAnswer && m_burst[0] == command::kStartSampling && hasValidChecksum(m_burst);
+    return kLineQuietMs + 2 * m_longestHalfGapMs;
 }
 
-void RecordFramer::settle(bool burstOver, std::vector<Event>& out)
+void RecordFramer::settleUnit(std::vector<Event>& out)
 {
-    const auto emit = [&](Event::Kind kind, std::size_t n, sampling::DecodedRecord decoded = {}) {
-        const auto from = m_burst.begin() + static_cast<std::ptrdiff_t>(m_at);
-        out.push_back(Event{kind, {from, from + static_cast<std::ptrdiff_t>(n)}, std::move(decoded)});
-        m_at += n;
-    };
-    if (!m_leadKnown && m_burst.size() >= kAnswer) {
-        if (!leadIsAnswer()) {
-            m_leadKnown = true;
-        } else if (burstOver) {
-            m_leadKnown = true;
-            if (m_burst.size() % kRecord != 0) emit(Event::Kind::LateAnswer, kAnswer);
+    Half unit;
+    std::copy(m_unit.begin(), m_unit.end(), unit.bytes.begin());
+    unit.atMs = m_unitAtMs;
+    unit.endMs = m_lastMs.value_or(m_unitAtMs);
+    const std::size_t split = std::exchange(m_unitSplit, 0);
+    m_unit.clear();
+
+    if (split > 0 && !hasValidChecksum(unit.bytes) && unit.bytes != m_answer) {
+        // What came before the silence is lost; the silence re-aligns what came after it.
+        m_lost = true;
+        m_lostBytes = split;
+        if (m_first) {
+            if (!m_first->named) m_dropped.assign(m_first->bytes.begin(), m_first->bytes.end());
+            m_droppedAtMs = m_first->atMs;
+            m_lostBytes += kHalf;
+            m_first.reset();
         }
-        // Otherwise an answer or a record of the start command's type: the burst's length tells.
+        if (m_dropped.empty()) m_droppedAtMs = unit.atMs;
+        m_dropped.insert(m_dropped.end(), unit.bytes.begin(),
+                         unit.bytes.begin() + static_cast<std::ptrdiff_t>(split));
+        resume(out);
+        m_unit.assign(unit.bytes.begin() + static_cast<std::ptrdiff_t>(split), unit.bytes.end());
+        m_unitAtMs = *m_lastMs;
+        return;
     }
-    if (m_leadKnown) {
-        while (m_burst.size() - m_at >= kRecord) {
-            auto decoded = sampling::decodeRecord(
-                std::span<const std::uint8_t>(m_burst).subspan(m_at).first<sampling::kRecordSize>());
-            const bool good = decoded.check != sampling::RecordCheck::BadChecksum;
-            emit(good ? Event::Kind::Record : Event::Kind::Corrupt, kRecord, std::move(decoded));
+    if (unit.bytes == m_answer) {
+        // Between two halves as well: name the first so the log keeps the line's order.
+        if (m_first && !m_first->named) {
+            out.push_back(
+                Event{Event::Kind::FirstHalf, {m_first->bytes.begin(), m_first->bytes.end()}, m_first->atMs});
+            m_first->named = true;
         }
+        out.push_back(Event{Event::Kind::LateAnswer, {unit.bytes.begin(), unit.bytes.end()}, unit.atMs});
+        return;
     }
-    if (!burstOver) return;
-    const std::size_t rest = m_burst.size() - m_at;
-    if (rest > 0) {
-        const bool answer = rest == kAnswer && m_burst[m_at] == command::kStartSampling &&
-                            hasValidChecksum(std::span<const std::uint8_t>(m_burst).subspan(m_at));
-        emit(answer ? Event::Kind::LateAnswer : Event::Kind::Noise, rest);
+    if (!hasValidChecksum(unit.bytes)) {
+        // A spoiled byte, a lost one or noise: from here on no one can tell where halves begin.
+        m_lost = true;
+        m_lostBytes = 0;
+        if (m_first) {
+            if (!m_first->named) {
+                m_droppedAtMs = m_first->atMs;
+                m_dropped.assign(m_first->bytes.begin(), m_first->bytes.end());
+            }
+            m_lostBytes += kHalf;
+            m_first.reset();
+        }
+        if (m_dropped.empty()) m_droppedAtMs = unit.atMs;
+        m_dropped.insert(m_dropped.end(), unit.bytes.begin(), unit.bytes.end());
+        m_lostBytes += kHalf;
+        return;
     }
-    m_burst.clear();
-    m_at = 0;
-    m_leadKnown = false;
+    if (!m_first) {
+        m_first = unit;
+        return;
+    }
+
+    const Half first = *m_first;
+    m_first.reset();
+    std::array<std::uint8_t, kRecord> record{};
+    std::copy(first.bytes.begin(), first.bytes.end(), record.begin());
+    std::copy(unit.bytes.begin(), unit.bytes.end(), record.begin() + kHalf);
+    m_longestHalfGapMs = std::max(m_longestHalfGapMs, unit.atMs - first.endMs);
+    m_halfGapKnown = true;
+    m_resumed = false;
+    Event event{
+        Event::Kind::Record, {}, first.named ? unit.atMs : first.atMs, sampling::decodeRecord(record)};
+    if (first.named)
+        event.bytes.assign(unit.bytes.begin(), unit.bytes.end());
+    else
+        event.bytes.assign(record.begin(), record.end());
+    out.push_back(std::move(event));
+}
+
+void RecordFramer::flushDropped(std::vector<Event>& out)
+{
+    if (m_dropped.empty()) return;
+    out.push_back(Event{Event::Kind::Dropped, std::move(m_dropped), m_droppedAtMs});
+    m_dropped.clear();
+}
+
+void RecordFramer::resume(std::vector<Event>& out)
+{
+    flushDropped(out);
+    Event event{Event::Kind::Resumed, {}, m_lastMs.value_or(0)};
+    event.coinsLost = std::max(1, static_cast<int>((m_lostBytes + kRecord - 1) / kRecord));
+    out.push_back(std::move(event));
+    m_lost = false;
+    m_resumed = true;
+    m_lostBytes = 0;
+    m_unit.clear();
 }
 
 } // namespace quarvel::link

@@ -64,7 +64,8 @@ Step SamplingTransfer::arrived(std::span<const std::uint8_t> bytes, std::int64_t
         return step;
     }
     m_state = State::Collecting;
-    // A coin inserted at once may already be behind the answer: its bytes open the first burst.
+    m_framer.begin(answer);
+    // A coin inserted at once may already be behind the answer.
     std::vector<RecordFramer::Event> events;
     if (!rest.empty()) events = m_framer.arrived(rest, nowMs);
     Step step = collect(std::move(events), nowMs);
@@ -74,13 +75,23 @@ Step SamplingTransfer::arrived(std::span<const std::uint8_t> bytes, std::int64_t
 
 Step SamplingTransfer::timeout()
 {
-    // The collection has no time limit; its timer only marks the end of a burst to be judged.
-    if (m_state == State::Collecting) return collect(m_framer.silence(), m_nowMs);
+    // The collection has no time limit; its timer only marks the silence that re-aligns the
+    // halves after damage, and fires no earlier than that.
+    if (m_state == State::Collecting)
+        return collect(m_framer.silence(m_framer.resumeDueMs().value_or(m_nowMs)), m_nowMs);
     if (m_state != State::Handshake) return settled();
+    const ShowText timedOut{texts::kSamplingTimeOut, StatusColour::Red};
+    if (m_attempts + 1 < kHandshakeAttempts) {
+        // Any start answer means the selector samples, the late answer to this attempt as well
+        // as the next one's: the retry goes out at once and what has come of an answer is kept.
+        // Waiting for the line to fall quiet would throw away the coins that follow an answer.
+        m_summary.add(ExchangeFault::TimeOut);
+        ++m_attempts;
+        return handshake({timedOut}, false);
+    }
     // Part of an answer came, too little and too late: name it in the trace and let it go.
     std::vector<std::uint8_t> partial = std::exchange(m_answer, {});
-    Step step =
-        handshakeFailed({ShowText{texts::kSamplingTimeOut, StatusColour::Red}}, ExchangeFault::TimeOut);
+    Step step = handshakeFailed({timedOut}, ExchangeFault::TimeOut);
     if (!partial.empty()) step.seen.insert(step.seen.begin(), Seen{std::move(partial), kNoiseDropped});
     return step;
 }
@@ -119,27 +130,33 @@ Step SamplingTransfer::collect(std::vector<RecordFramer::Event> events, std::int
     std::vector<Report> reports;
     std::vector<Seen> seen;
     for (auto& event : events) {
-        if (event.kind == Kind::LateAnswer) {
-            seen.push_back({std::move(event.bytes), kLateHandshakeAnswer});
+        switch (event.kind) {
+        case Kind::FirstHalf:
+            seen.push_back({std::move(event.bytes), kFirstHalf, event.atMs});
             continue;
-        }
-        if (event.kind != Kind::Record) {
+        case Kind::LateAnswer:
+            seen.push_back({std::move(event.bytes), kLateHandshakeAnswer, event.atMs});
+            continue;
+        case Kind::Dropped:
             m_summary.add(ExchangeFault::BadChecksum);
-            const bool noise = event.kind == Kind::Noise;
-            seen.push_back(
-                {std::move(event.bytes), noise ? kNoiseDropped : faultMeaning(ExchangeFault::BadChecksum)});
+            seen.push_back({std::move(event.bytes), kNotCounted, event.atMs});
             continue;
+        case Kind::Resumed:
+            reports.emplace_back(ShowText{texts::coinsNotCounted(event.coinsLost), StatusColour::Red});
+            continue;
+        case Kind::Record:
+            break;
         }
         const auto& decoded = event.decoded;
         // The checksums passed: the selector really did flag this coin's speed.
         if (!decoded.speedText.empty()) reports.emplace_back(ShowText{decoded.speedText, StatusColour::Red});
         if (decoded.check == sampling::RecordCheck::AOutOfRange) {
-            seen.push_back({std::move(event.bytes), "record rejected: A out of range"});
+            seen.push_back({std::move(event.bytes), "record rejected: A out of range", event.atMs});
             continue;
         }
         m_samples.push_back(decoded.sample);
         m_summary.cellsDone = static_cast<int>(m_samples.size());
-        seen.push_back({std::move(event.bytes), recordMeaning(decoded.sample)});
+        seen.push_back({std::move(event.bytes), recordMeaning(decoded.sample), event.atMs});
         reports.emplace_back(SetProgress{m_summary.cellsDone, kCoins});
         if (m_summary.cellsDone == kCoins) {
             Step done = finish(std::move(reports), EndReason::Succeeded, true, Pause::FromNow);
@@ -158,8 +175,8 @@ Step SamplingTransfer::awaitRecords(std::vector<Report> reports, std::vector<See
     step.seen = std::move(seen);
     step.replyBytes = sampling::kRecordSize;
     step.receive = Receive::Stream;
-    // Untimed, unless a burst waits to be judged by the silence after it.
-    const auto due = m_framer.decisionDueMs();
+    // Untimed, unless the halves are to be re-aligned by the silence after damage.
+    const auto due = m_framer.resumeDueMs();
     step.timed = due.has_value();
     if (due) step.timeoutMs = static_cast<int>(std::max<std::int64_t>(1, *due - nowMs));
     return step;

@@ -16,9 +16,9 @@ namespace quarvel::link {
 // count so far; a run that does not succeed leaves it empty.
 //
 // Records come unrequested and with no time limit, so the collection waits untimed in Stream
-// mode and frames the records by the line's silence (RecordFramer): whatever a record's type
-// byte holds, and however noise, a lost byte or a late start answer spoil one burst, the
-// next burst starts clean.
+// mode; RecordFramer aligns their halves from the accepted start answer on and counts only
+// what is certain. Records that damage makes uncertain are not counted, and the user is told
+// to insert those coins again.
 class SamplingTransfer final : public Transfer
 {
 public:

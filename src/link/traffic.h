@@ -34,7 +34,11 @@ inline constexpr char kNoiseDropped[] = "noise dropped";
 // answer to an earlier request, never this one's.
 inline constexpr char kStaleDropped[] = "stale bytes dropped";
 // A second answer to the start of sampling, met among the measurement records.
-inline constexpr char kLateHandshakeAnswer[] = "late sampling answer dropped";
+inline constexpr char kLateHandshakeAnswer[] = "late sampling answer removed";
+// A measurement record's first half; its second may follow at any time.
+inline constexpr char kFirstHalf[] = "record, first half";
+// Sampling bytes after damage, up to the silence that re-aligns the halves: no record counted.
+inline constexpr char kNotCounted[] = "not counted: halves out of step";
 // "time out", "bad checksum", "wrong echo", "echo of the request".
 const char* faultMeaning(ExchangeFault fault);
 

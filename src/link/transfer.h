@@ -107,6 +107,7 @@ struct Seen
 {
     std::vector<std::uint8_t> bytes;
     std::string meaning;
+    std::optional<std::int64_t> atMs = {}; // when the first of them arrived, if before this step
     bool operator==(const Seen&) const = default;
 };
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 // The status texts of the transfers, exactly as the user sees them.
 namespace quarvel::link::texts {
 
@@ -16,5 +18,11 @@ inline constexpr char kInsertCoins[] = "Insert 12 Coins !!";
 inline constexpr char kSamplingTimeOut[] = "communication time out !";
 inline constexpr char kCoinSelectorError[] = "Coin Selector error";
 inline constexpr char kUserTerminate[] = "User terminate Insert !";
+// Records the line spoiled so that no one can tell where they begin: the user inserts them again.
+inline std::string coinsNotCounted(int coins)
+{
+    return coins == 1 ? "1 coin not counted: line noise; insert it again"
+                      : std::to_string(coins) + " coins not counted: line noise; insert them again";
+}
 
 } // namespace quarvel::link::texts

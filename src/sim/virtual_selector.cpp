@@ -230,7 +230,11 @@ void VirtualSelector::handleFrame(const link::Frame& frame, std::int64_t nowMs, 
         break;
     }
     case FrameKind::StartSampling:
-        if (sendReply(frame, faults, out)) m_sampling = true;
+        if (sendReply(frame, faults, out)) {
+            m_sampling = true;
+            m_coinsThisRun = 0;
+            m_startAnswer.assign(frame.begin(), frame.end());
+        }
         break;
     case FrameKind::EndSampling:
         m_sampling = false;
@@ -321,9 +325,52 @@ std::optional<std::vector<Emission>> VirtualSelector::insertCoin(const CoinSampl
 {
     if (!m_sampling || m_gone) return std::nullopt;
     ++m_counts.coins;
+    ++m_coinsThisRun;
     std::vector<Emission> out;
-    sendReply(measurementRecord(sample), nextFaults(), out);
+    const bool repeat = m_repeatedAnswer.coin == m_coinsThisRun && !m_startAnswer.empty();
+    if (repeat && !m_repeatedAnswer.betweenHalves) out.push_back({0, m_startAnswer});
+    const auto record = measurementRecord(sample);
+    const std::size_t from = out.size();
+    sendReply(record, nextFaults(), out);
+    if (m_halfGapMs > 0 || (repeat && m_repeatedAnswer.betweenHalves))
+        splitHalves(out, from, std::span<const std::uint8_t>(record).first(5),
+                    repeat && m_repeatedAnswer.betweenHalves);
     return out;
+}
+
+// The record's second half, and everything the plan sent after it, goes out m_halfGapMs later;
+// the repeated answer, when asked for, between the halves.
+void VirtualSelector::splitHalves(std::vector<Emission>& out, std::size_t from,
+                                  std::span<const std::uint8_t> first, bool answerBetween)
+{
+    std::vector<std::uint8_t> all;
+    for (std::size_t i = from; i < out.size(); ++i)
+        all.insert(all.end(), out[i].bytes.begin(), out[i].bytes.end());
+    const auto found = std::search(all.begin(), all.end(), first.begin(), first.end());
+    if (found == all.end()) return; // dropped or spoiled by the plan: nothing to split
+    const auto cut = static_cast<std::size_t>(found - all.begin()) + first.size();
+    std::vector<Emission> split(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(from));
+    std::size_t at = 0;
+    bool answered = false;
+    for (std::size_t i = from; i < out.size(); ++i) {
+        const auto& e = out[i];
+        const std::size_t end = at + e.bytes.size();
+        const auto part = [&](std::size_t a, std::size_t b, std::int64_t extra) {
+            if (b > a)
+                split.push_back(
+                    {e.delayMs + extra,
+                     std::vector<std::uint8_t>(e.bytes.begin() + static_cast<std::ptrdiff_t>(a - at),
+                                               e.bytes.begin() + static_cast<std::ptrdiff_t>(b - at))});
+        };
+        part(at, std::min(end, std::max(at, cut)), 0);
+        if (end >= cut && !answered) {
+            if (answerBetween) split.push_back({e.delayMs, m_startAnswer});
+            answered = true;
+        }
+        part(std::max(at, cut), end, m_halfGapMs);
+        at = end;
+    }
+    out = std::move(split);
 }
 
 std::optional<std::vector<Emission>> VirtualSelector::insertCoin(int coinType, bool irregular)

@@ -5,6 +5,7 @@
 #include "sim/fault_plan.h"
 #include "sim/station_swaps.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -151,6 +152,21 @@ public:
     void setSpareByte(std::uint8_t value) { m_spareByte = value; }
     std::uint8_t spareByte() const { return m_spareByte; }
 
+    // Timing of the records as a real line varies it: the second half of every record goes out
+    // this long after the first (0: together).
+    void setHalfGapMs(std::int64_t ms) { m_halfGapMs = std::max<std::int64_t>(0, ms); }
+    std::int64_t halfGapMs() const { return m_halfGapMs; }
+    // The start answer sent again, unasked, in each sampling run: before the record of coin
+    // `coin` (1 for the first), or between its halves. Its bytes are those of the last answer.
+    struct RepeatedAnswer
+    {
+        int coin = 0; // 0: never
+        bool betweenHalves = false;
+        bool operator==(const RepeatedAnswer&) const = default;
+    };
+    void setRepeatedAnswer(RepeatedAnswer at) { m_repeatedAnswer = at; }
+    RepeatedAnswer repeatedAnswer() const { return m_repeatedAnswer; }
+
     const std::vector<ReceivedFrame>& log() const { return m_log; }
     void clearLog() { m_log.clear(); }
     const FrameCounts& counts() const { return m_counts; }
@@ -165,6 +181,8 @@ private:
     bool sendReply(std::span<const std::uint8_t> reply, const std::vector<Fault>& faults,
                    std::vector<Emission>& out);
     std::vector<std::uint8_t> noise(std::int64_t count);
+    void splitHalves(std::vector<Emission>& out, std::size_t from, std::span<const std::uint8_t> first,
+                     bool answerBetween);
 
     Memory m_memory{};
     FaultPlan m_plan;
@@ -182,6 +200,10 @@ private:
     std::uint8_t m_spareByte = 0;
     WriteEcho m_writeEcho = WriteEcho::Request;
     std::uint8_t m_readReplyByte2 = 0;
+    std::int64_t m_halfGapMs = 0;
+    RepeatedAnswer m_repeatedAnswer;
+    int m_coinsThisRun = 0;
+    std::vector<std::uint8_t> m_startAnswer;
     bool m_sampling = false;
     bool m_gone = false;
     int m_newUnits = 0;

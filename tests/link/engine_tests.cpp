@@ -453,16 +453,23 @@ TEST(LinkEngine, QuietFirstWaitsForTheLineToFallSilent)
         b.run(std::move(jobs));
         b.feed(kReply);
         const auto sent = [&] { return only<Engine::Write>(b.all).size() == 2; };
+        std::size_t staleFed = 0;
         for (const std::int64_t at : c.staleAt) {
             while (!sent() && b.timer && b.timerSetAt + b.timer->ms <= at)
                 b.expire();
             if (sent()) break;
             b.now = at;
             b.feed(part(kReply, 0, 3));
+            staleFed += 3;
         }
         if (!sent()) b.expire();
         ASSERT_TRUE(sent());
         EXPECT_EQ(b.now, c.sentAt);
+        // Dropped, but never unseen: a support log must show what the line said meanwhile.
+        std::size_t staleLogged = 0;
+        for (const auto& t : only<Engine::Traffic>(b.all))
+            if (t.entry.meaning == kStaleDropped) staleLogged += t.entry.bytes.size();
+        EXPECT_EQ(staleLogged, staleFed);
         b.feed(kReply);
         EXPECT_EQ(b.log->back(), "a: reply " + decimal(kReply)) << "the next reply is taken whole";
     }

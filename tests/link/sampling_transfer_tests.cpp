@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <vector>
@@ -84,7 +85,12 @@ struct Bench
         }
         now = until;
     }
-    void feed(const Bytes& bytes) { apply(engine.bytesArrived(bytes, now)); }
+    void feed(const Bytes& bytes)
+    {
+        fed.insert(fed.end(), bytes.begin(), bytes.end());
+        apply(engine.bytesArrived(bytes, now));
+    }
+    Bytes fed;
     // Long enough for a quiet wait before a retry and the retry's own time-out.
     void expire()
     {
@@ -95,6 +101,7 @@ struct Bench
 
 const std::string kInsert = "Insert 12 Coins !!";
 const std::string kTimeOut = "communication time out !";
+const std::string kOneLost = "1 coin not counted: line noise; insert it again";
 
 } // namespace
 
@@ -179,11 +186,26 @@ TEST(SamplingTransfer, Runs)
                                         coins(4, 12)))),
          EndReason::Succeeded,
          all12,
-         {kInsert},
+         {kInsert, kOneLost, kOneLost, kOneLost, kOneLost},
+         1},
+        {"irregular speed with A out of range shows its text, counts nothing",
+         started(join({{Burst, coin(96, 0x92, 0x80)}}, coins(1, 12))),
+         EndReason::Succeeded,
+         all12,
+         {kInsert, "speed strange : A=128B=96C=7X=136Y=42dH=48"},
          1},
         {"handshake answered late: alone before the first coin, and merged into it",
          join({{Expire}, {Chunk, kStarted, 1}, {Burst, kStarted}, {Burst, kStarted + coin(1)}},
               coins(2, 12, 0xE3)),
+         EndReason::Succeeded,
+         all12,
+         {kInsert, kTimeOut},
+         2},
+        {"an answer cut by the time-out, coins right behind it: the retry keeps it",
+         join({{Chunk, Bytes(kStarted.begin(), kStarted.begin() + 2), 199},
+               {Chunk, Bytes(kStarted.begin() + 2, kStarted.end()) + coin(1), 2},
+               {Chunk, kStarted + coin(2), 3}},
+              coins(3, 12)),
          EndReason::Succeeded,
          all12,
          {kInsert, kTimeOut},
@@ -237,6 +259,14 @@ TEST(SamplingTransfer, Runs)
             accepted.push_back(s.x - 40);
         EXPECT_EQ(accepted, c.accepted);
         EXPECT_EQ(b.texts, c.texts);
+        // The trace names every byte that came once, in order; at most a partial half is held.
+        Bytes traced;
+        for (const auto& t : b.traffic)
+            if (t.direction == Direction::Received)
+                traced.insert(traced.end(), t.bytes.begin(), t.bytes.end());
+        ASSERT_LE(traced.size(), b.fed.size());
+        EXPECT_TRUE(std::equal(traced.begin(), traced.end(), b.fed.begin()));
+        EXPECT_LT(b.fed.size() - traced.size(), 5u);
         if (c.reason == EndReason::None) {
             EXPECT_FALSE(b.end);
             continue;

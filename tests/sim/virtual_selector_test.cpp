@@ -470,3 +470,52 @@ TEST(StationSwaps, TakesAWrittenUnitOffWhenThePollsComeAndPutsTheNextOn)
 }
 
 } // namespace
+
+// Halves apart, the start answer repeated before or between them, and a plan that splits the
+// record as well: the bytes on the line are always the whole record, in order, with the answer
+// where it was asked for, and the second half no earlier than the gap after the first.
+TEST(MeasurementRecordTest, HalvesApartAndRepeatedAnswer)
+{
+    struct Case
+    {
+        const char* name;
+        std::int64_t gapMs;
+        VirtualSelector::RepeatedAnswer answer;
+        const char* plan;
+        std::size_t answerAt; // where the answer lies in the bytes sent; 99: none
+    };
+    const std::vector<Case> cases{
+        {"halves 250 ms apart", 250, {}, "", 99},
+        {"answer before the second coin, back to back", 0, {2, false}, "", 0},
+        {"answer between the halves, a second apart", 1000, {2, true}, "", 5},
+        {"halves apart and the record split in three", 60, {2, true}, "split:3:3", 5},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        VirtualSelector model;
+        model.setHalfGapMs(c.gapMs);
+        model.setRepeatedAnswer(c.answer);
+        model.setFaultPlan(FaultPlan::parse(c.plan).plan.value());
+        const auto answer = model.receive(link::startSamplingFrame(), 0).front().bytes;
+        model.insertCoin(0);
+        const auto emissions = model.insertCoin(1).value();
+        std::vector<std::uint8_t> bytes;
+        std::int64_t firstHalfMs = 0;
+        std::int64_t secondHalfMs = 0;
+        for (const auto& e : emissions) {
+            for (const auto b : e.bytes) {
+                bytes.push_back(b);
+                const std::size_t recordByte =
+                    bytes.size() - 1 - (c.answerAt == 99 || bytes.size() <= c.answerAt ? 0 : 5);
+                if (recordByte == 4) firstHalfMs = e.delayMs;
+                if (recordByte == 5) secondHalfMs = e.delayMs;
+            }
+        }
+        ASSERT_EQ(bytes.size(), c.answerAt == 99 ? 10u : 15u);
+        if (c.answerAt != 99)
+            EXPECT_EQ(std::vector<std::uint8_t>(bytes.begin() + static_cast<std::ptrdiff_t>(c.answerAt),
+                                                bytes.begin() + static_cast<std::ptrdiff_t>(c.answerAt + 5)),
+                      answer);
+        EXPECT_GE(secondHalfMs - firstHalfMs, c.gapMs);
+    }
+}
