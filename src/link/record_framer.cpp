@@ -8,6 +8,9 @@ namespace quarvel::link {
 namespace {
 constexpr auto kHalf = static_cast<std::size_t>(kFrameSize);
 constexpr auto kRecord = static_cast<std::size_t>(sampling::kRecordSize);
+// Until a record of the run has shown how far apart this selector sends its halves, a short
+// silence proves nothing: the second half of the record that the damage hit may still come.
+constexpr std::int64_t kUntaughtResyncQuietMs = 1500;
 } // namespace
 
 void RecordFramer::begin(std::span<const std::uint8_t, kFrameSize> answer)
@@ -72,13 +75,13 @@ std::vector<RecordFramer::Event> RecordFramer::silence(std::int64_t nowMs)
     return out;
 }
 
-// After damage the silence only suggests where a record begins. Once this selector's pause
-// between halves is known, a first half then left alone for well beyond it is no first half:
+// After damage the silence only suggests where a record begins. A first half then left alone
+// for well beyond the longest pause between halves (or the long wait before that is known) is no first half:
 // the second half of a record whose first was spoiled, or noise that passed its checksum by
 // chance. Pairing it would count shifted records from here on.
 void RecordFramer::giveUpFirstHalf(std::vector<Event>& out)
 {
-    if (!m_first || !m_unit.empty() || !m_halfGapKnown || !m_resumed) return;
+    if (!m_first || !m_unit.empty() || !m_resumed) return;
     if (!m_first->named) {
         m_droppedAtMs = m_first->atMs;
         m_dropped.assign(m_first->bytes.begin(), m_first->bytes.end());
@@ -91,7 +94,7 @@ void RecordFramer::giveUpFirstHalf(std::vector<Event>& out)
 
 std::optional<std::int64_t> RecordFramer::resumeDueMs() const
 {
-    const bool lonelyHalf = m_first && m_unit.empty() && m_halfGapKnown && m_resumed;
+    const bool lonelyHalf = m_first && m_unit.empty() && m_resumed;
     if (!(m_lost || lonelyHalf) || !m_lastMs) return std::nullopt;
     return *m_lastMs + resyncQuietMs();
 }
@@ -100,7 +103,8 @@ std::optional<std::int64_t> RecordFramer::resumeDueMs() const
 // it shows that no record is half way through.
 std::int64_t RecordFramer::resyncQuietMs() const
 {
-    return kLineQuietMs + 2 * m_longestHalfGapMs;
+    const std::int64_t taught = kLineQuietMs + 2 * m_longestHalfGapMs;
+    return m_halfGapKnown ? taught : std::max(taught, kUntaughtResyncQuietMs);
 }
 
 void RecordFramer::settleUnit(std::vector<Event>& out)

@@ -105,7 +105,15 @@ TEST(RecordFramer, CountsOnlyWhatIsCertain)
         {"noise inside a burst: the rest of it is not counted, the next burst counts",
          {{0, r1 + Bytes{0x55} + r2 + r3}, {200, r1}},
          "R1 D N3 R1 "},
-        {"a lost byte costs its coin", {{0, lostByte}, {200, r2}}, "F D N1 R2 "},
+        // Before a record has shown the pause between halves, only a long silence re-aligns.
+        {"a lost byte costs its coin", {{0, lostByte}, {200, r2}, {2000, r3}}, "F D N2 R3 "},
+        {"damage between the first record's halves, 250 ms apart: its second half is no first",
+         {{0, half(r1, 0) + Bytes{0x55}},
+          {250, half(r1, 1)},
+          {600, half(r2, 0)},
+          {250, half(r2, 1)},
+          {2000, r3}},
+         "F D D D N3 R3 "},
         // Halves seen 250 ms apart: damage between the next halves must not turn its second
         // half into the first of a shifted record.
         {"after damage, a second half after a pause is not taken for a first",
