@@ -35,6 +35,7 @@ struct SimOptions
     bool wireTime = false;
     sim::FaultPlan faults;
     std::uint8_t recordType = sim::kDefaultRecordType; // of a regular coin's measurement record
+    int coinIntervalMs = -1;                           // negative: a hand's pace
     bool given = false;                                // any of them was on the command line
 };
 
