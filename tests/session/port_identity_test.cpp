@@ -18,6 +18,7 @@ TEST(PortIdentity, LocateFindsTheSameAdapterWhateverItsName)
     const auto usb = [](const QString& path, const QString& serial, const QString& link = {}) {
         return PortIdentity{path, link, true, 0x0403, 0x6001, serial};
     };
+    const auto named = [](const QString& path) { return PortIdentity{path, {}, false, 0, 0, {}}; };
     const QList<ListedPort> twins{{"/dev/ttyUSB4", 0x0403, 0x6001, "A1"},
                                   {"/dev/ttyUSB5", 0x0403, 0x6001, "B2"}};
     const struct
@@ -38,9 +39,9 @@ TEST(PortIdentity, LocateFindsTheSameAdapterWhateverItsName)
          ""},
         {"away", usb("/dev/ttyUSB1", "C3"), twins, ""},
         {"only its by-id link there", usb("/dev/ttyUSB1", "C3", byId), {}, ""},
-        {"a port without identity, by its name", PortIdentity{plain}, {}, plain},
-        {"a port without identity, gone", PortIdentity{dir.filePath("ttyS8")}, {}, ""},
-        {"a name that is no file", PortIdentity{"COM3"}, {}, "COM3"},
+        {"a port without identity, by its name", named(plain), {}, plain},
+        {"a port without identity, gone", named(dir.filePath("ttyS8")), {}, ""},
+        {"a name that is no file", named("COM3"), {}, "COM3"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(c.id.locate(c.ports), c.expected) << c.name;

@@ -64,6 +64,23 @@ TEST(PortRecovery, TheDesktopSessionReopensTheSameAdapter)
     EXPECT_FALSE(session.isBusy()); // nothing restarts by itself
 }
 
+// Back under a new name, known by its by-id link: the old name leads nowhere now.
+TEST(PortRecovery, AStationOpensItsAdapterWhereItIsNow)
+{
+    QTemporaryDir dir;
+    Adapter before(dir.filePath(QStringLiteral("old")));
+    before.plugIn();
+    Adapter after(dir.filePath(QStringLiteral("usb-FTDI_C3-if00-port0")));
+    after.plugIn(); // its pty exists before the old one goes, so the two names differ
+    const PortIdentity identity{before.bridge->slavePath(), after.link, false, 0, 0, {}};
+    before.pull();
+    ASSERT_FALSE(QFile::exists(identity.path));
+    SelectorSession session;
+    QString error;
+    EXPECT_TRUE(portOpener(identity)(session, &error)) << error.toStdString();
+    EXPECT_EQ(session.portName(), after.link);
+}
+
 TEST(PortRecovery, AStationReportsTheLostPortAndCarriesOn)
 {
     QTemporaryDir dir;
