@@ -77,7 +77,7 @@ TEST(LineThread, TheEarlierOfTwoAlarmsFiresFirst)
     Line line;
     std::unique_lock lock(line.guard);
     line.thread->setDeadline(Alarm::Engine, LineThread::Clock::now() + 1h);
-    line.thread->setDeadline(Alarm::Notes, LineThread::Clock::now() + 1ms);
+    line.thread->setDeadline(Alarm::Notes, LineThread::Clock::now() + 50ms); // waited for, not woken to
     ASSERT_TRUE(line.waitFor(lock, [&] { return !line.due.empty(); }));
     EXPECT_EQ(line.due, std::vector<Alarm>{Alarm::Notes});
 }
