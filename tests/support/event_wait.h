@@ -4,6 +4,7 @@
 // was there (QTest::qWaitFor sleeps 10 ms between looks, and a selector served on this thread
 // stands still meanwhile).
 #include <QAbstractEventDispatcher>
+#include <QCoreApplication>
 #include <QEventLoop>
 #include <QTimer>
 
@@ -18,10 +19,12 @@ inline bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 50
     QTimer timeout;
     timeout.setSingleShot(true);
     QObject::connect(&timeout, &QTimer::timeout, &loop, &QEventLoop::quit);
-    // What another thread changes without posting anything is seen within a few milliseconds.
-    // A loop kept busy never blocks: the nudge looks as well.
+    // What another thread changes without posting anything is seen within a few milliseconds, and
+    // a loop kept busy never blocks: the nudge looks as well. It also deletes what was deleted
+    // later outside this loop, which a nested loop leaves alone.
     QTimer nudge;
     QObject::connect(&nudge, &QTimer::timeout, &loop, [&] {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         if (condition()) loop.quit();
     });
     nudge.start(5);
@@ -32,6 +35,7 @@ inline bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 50
     timeout.start(timeoutMs);
     loop.exec();
     QObject::disconnect(look);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     return condition();
 }
 
