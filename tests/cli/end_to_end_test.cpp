@@ -804,7 +804,7 @@ TEST_F(QuarvelctlTest, SimulateTakesCoinCommandsAndServesOnAfterItsInputEnds)
     QString first;
     for (const char* type : {"0x10", "0"}) {
         SCOPED_TRACE(type);
-        Simulator simulator(m_dir, {"--record-type", type});
+        Simulator simulator(m_dir, {"--record-type", type, "--coin-interval", "0"});
         simulator.send("coin 3 x12\nbogus\n");
         simulator.closeInput(); // a script's background job: serving goes on
         const Outcome taught = run({"teach", "--port", simulator.path(), "--channel", "3"});

@@ -5,38 +5,35 @@
 // stands still meanwhile).
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QTimer>
 
+#include <algorithm>
 #include <functional>
 
 namespace quarvel::testing {
 
 inline bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 5000)
 {
-    if (condition()) return true;
-    QEventLoop loop;
-    QTimer timeout;
-    timeout.setSingleShot(true);
-    QObject::connect(&timeout, &QTimer::timeout, &loop, &QEventLoop::quit);
-    // What another thread changes without posting anything is seen within a few milliseconds, and
-    // a loop kept busy never blocks: the nudge looks as well. It also deletes what was deleted
-    // later outside this loop, which a nested loop leaves alone.
-    QTimer nudge;
-    QObject::connect(&nudge, &QTimer::timeout, &loop, [&] {
+    const QDeadlineTimer deadline(timeoutMs);
+    for (;;) {
+        // What was deleted later outside any loop goes only here, between loops (as in QTest's).
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        if (condition()) loop.quit();
-    });
-    nudge.start(5);
-    const auto look = QObject::connect(QAbstractEventDispatcher::instance(),
-                                       &QAbstractEventDispatcher::aboutToBlock, &loop, [&] {
-                                           if (condition()) loop.quit();
-                                       });
-    timeout.start(timeoutMs);
-    loop.exec();
-    QObject::disconnect(look);
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    return condition();
+        if (condition()) return true;
+        if (deadline.hasExpired()) return false;
+        QEventLoop loop;
+        // What another thread changes without posting anything, and what a loop kept busy (that
+        // never blocks) brings, is seen within a few milliseconds.
+        QTimer::singleShot(std::min<qint64>(5, std::max<qint64>(0, deadline.remainingTime())), &loop,
+                           &QEventLoop::quit);
+        const auto look = QObject::connect(QAbstractEventDispatcher::instance(),
+                                           &QAbstractEventDispatcher::aboutToBlock, &loop, [&] {
+                                               if (condition()) loop.quit();
+                                           });
+        loop.exec();
+        QObject::disconnect(look);
+    }
 }
 
 // Handles what is already on its way to this thread (posted events, signals queued, timers due)
