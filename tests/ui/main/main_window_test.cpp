@@ -230,7 +230,6 @@ TEST_F(MainWindowTest, ExitWhileProgrammingAsksAndKeepProgrammingFinishesWithABa
     window->startUp();
     QTemporaryDir backups;
     window->setBackupFolder(backups.path());
-    bridge.setWireTime(true); // slow enough to close in the middle
     window->show();
     bool ended = false;
     QString said;
