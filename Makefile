@@ -8,8 +8,10 @@ WINBUILD ?= build-windows
 SANITIZE ?= OFF
 JOBS     ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
+# Extra ctest arguments, e.g. TEST_ARGS='-LE end-to-end' (labels: unit, end-to-end, tree).
+TEST_ARGS ?=
 
-.PHONY: all deps configure build run package manual check-package test test-sanitize fuzz bench windows test-windows format check-format ci clean
+.PHONY: all deps configure build run package manual check-package test test-sanitize fuzz bench windows test-windows format check-format tidy ci clean
 
 all: build
 
@@ -49,10 +51,12 @@ check-package:
 	@scripts/check-package.sh $(BUILD)
 
 test: build
-	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 300
+	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 300 $(TEST_ARGS)
 
+# The unit and driver suites under AddressSanitizer and UndefinedBehaviorSanitizer; the programs'
+# end-to-end runs and the include-level check are the normal build's.
 test-sanitize:
-	@$(MAKE) --no-print-directory test BUILD=build-sanitize SANITIZE=ON
+	@$(MAKE) --no-print-directory test BUILD=build-sanitize SANITIZE=ON TEST_ARGS="-LE 'end-to-end|tree'"
 
 # Bounded libFuzzer runs of the file readers (Clang; needs no Qt).
 fuzz: deps
@@ -94,10 +98,17 @@ format:
 check-format: deps
 	@find src tests cli app bench fuzz -name '*.cpp' -o -name '*.h' | xargs clang-format --dry-run -Werror
 
-# What CI runs first: the tree formatted, the levels kept, and the suite built with warnings as errors.
+# clang-tidy (.clang-tidy) over the sources changed since main, failing on any warning;
+# TIDY=--all for the whole tree.
+tidy: configure
+	@scripts/run-clang-tidy.sh $(BUILD) $(TIDY)
+
+# What CI runs first: the tree formatted, the levels kept (once, here), the suite built with
+# warnings as errors, and clang-tidy over the changed sources.
 ci: check-format
 	@scripts/check-layers.sh
-	@$(MAKE) --no-print-directory test CMAKE_FLAGS="$(CMAKE_FLAGS) -DQUARVEL_WERROR=ON"
+	@$(MAKE) --no-print-directory test CMAKE_FLAGS="$(CMAKE_FLAGS) -DQUARVEL_WERROR=ON" TEST_ARGS="-LE tree"
+	@scripts/run-clang-tidy.sh $(BUILD)
 
 clean:
 	rm -rf build build-sanitize build-fuzz build-windows

@@ -27,6 +27,11 @@ struct Options
                             QStringLiteral("Start on this serial port or device path (COM3, /dev/ttyUSB0), "
                                            "or sim for the virtual selector."),
                             QStringLiteral("PATH")};
+    QCommandLineOption coinInterval{
+        QStringLiteral("coin-interval"),
+        QStringLiteral("Milliseconds between the coins the virtual selector is fed (default: a hand's "
+                       "pace, 600 to 900)."),
+        QStringLiteral("MS")};
     QCommandLineOption script{QStringLiteral("script"), QStringLiteral("Run the steps of FILE."),
                               QStringLiteral("FILE")};
 
@@ -36,7 +41,7 @@ struct Options
         parser.addHelpOption();
         parser.addVersionOption();
         script.setFlags(QCommandLineOption::HiddenFromHelp);
-        parser.addOptions({simulator, port, script});
+        parser.addOptions({simulator, port, coinInterval, script});
     }
 };
 
@@ -135,6 +140,17 @@ int main(int argc, char** argv)
         return 2;
     }
 
+    int coinIntervalMs = -1;
+    if (parser.isSet(options.coinInterval)) {
+        bool ok = false;
+        coinIntervalMs = parser.value(options.coinInterval).toInt(&ok);
+        if (!ok || coinIntervalMs < 0 || coinIntervalMs > 60000) {
+            std::fprintf(stderr, "quarvel: --coin-interval takes 0..60000 milliseconds, not '%s'\n",
+                         qPrintable(parser.value(options.coinInterval)));
+            return 2;
+        }
+    }
+
     quarvel::StartPort start;
     if (parser.isSet(simulator)) start.kind = quarvel::StartPort::Kind::Virtual;
     if (parser.isSet(port)) {
@@ -154,6 +170,7 @@ int main(int argc, char** argv)
     }
 
     quarvel::session::SelectorSession session;
+    session.setCoinInterval(coinIntervalMs);
     quarvel::MainWindow window(session);
     quarvel::addHelpMenu(window);
     window.startUp(start);

@@ -500,6 +500,34 @@ void quietAfterLoss()
     std::printf("after a lost port: cpu %.4f s over %d ms idle\n", processCpuSeconds() - cpu0, kQuietMs);
 }
 
+// A read over a pty, then the port left open and quiet: the line thread must sleep (a passed
+// alarm not cleared would keep it busy on a whole core).
+bool idleAfterPtyRead()
+{
+    bench::WireSelector selector(false);
+    std::string error;
+    link::SerialLink serial;
+    QString openError;
+    if (!selector.start(&error) ||
+        !serial.openPort(QString::fromStdString(selector.slavePath()), &openError)) {
+        printRow("CPU, port open and quiet after a read, 1 s", "<= 10 ms", "could not run", false);
+        return false;
+    }
+    ParameterImage image;
+    const HostFigures read = runOnWire(serial, selector, readJob(image));
+    constexpr int kQuietMs = 1000;
+    const double cpu0 = processCpuSeconds();
+    const double selectorCpu0 = selector.threadCpuSeconds();
+    QEventLoop loop;
+    QTimer::singleShot(kQuietMs, &loop, &QEventLoop::quit);
+    loop.exec();
+    const double cpu = processCpuSeconds() - cpu0 - (selector.threadCpuSeconds() - selectorCpu0);
+    const bool ok = read.ok && cpu <= 0.010;
+    printRow("CPU, port open and quiet after a read, 1 s", "<= 10 ms",
+             read.ok ? format("%.2f ms", cpu * 1e3) : std::string("read failed"), ok);
+    return ok;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -516,5 +544,6 @@ int main(int argc, char** argv)
     ok = wireExact(rounds) && ok;
     silentRead();
     quietAfterLoss();
+    ok = idleAfterPtyRead() && ok;
     return ok ? 0 : 1;
 }

@@ -186,6 +186,11 @@ struct Options
         QStringLiteral("Type byte of a regular coin's measurement record, 0..255 or 0x00..0xFF "
                        "(default 0)."),
         QStringLiteral("N")};
+    QCommandLineOption coinInterval{
+        QStringLiteral("coin-interval"),
+        QStringLiteral("Milliseconds between the coins fed to the virtual selector (default: a hand's "
+                       "pace, 600 to 900)."),
+        QStringLiteral("MS")};
     QCommandLineOption fault{
         QStringLiteral("fault"),
         QStringLiteral("Faults for the virtual selector to commit (see below); may be given "
@@ -249,6 +254,7 @@ void addOptions(QCommandLineParser& parser, const Options& o, CommandKind kind)
         parser.addOption(o.memory);
         parser.addOption(o.wireTime);
         parser.addOption(o.recordType);
+        parser.addOption(o.coinInterval);
         parser.addOption(o.fault);
     }
 }
@@ -270,8 +276,8 @@ QString commandHelp(const CommandInfo& info, const QCommandLineParser& parser)
     if (takesPort(info.kind) && takesSimOptions(info.kind)) {
         text += QStringLiteral(
             "\nWith --port sim a virtual selector inside quarvelctl answers; it starts from its "
-            "factory\nmemory, or from --memory FILE, and --wire-time, --record-type and --fault shape "
-            "it as\nfor 'simulate'. Those options need --port sim.\n");
+            "factory\nmemory, or from --memory FILE, and --wire-time, --record-type, --coin-interval and "
+            "--fault\nshape it as for 'simulate'. Those options need --port sim.\n");
     }
     if (info.kind == CommandKind::Teach)
         text += QStringLiteral("\nCoin names for --coin: %1.\n").arg(coinNames());
@@ -495,10 +501,20 @@ ParseResult parseCommand(const CommandInfo& command, const QStringList& argument
 
     if (takesSimOptions(info->kind)) {
         inv.sim.given = parser.isSet(o.memory) || parser.isSet(o.wireTime) || parser.isSet(o.fault) ||
-                        parser.isSet(o.recordType);
+                        parser.isSet(o.recordType) || parser.isSet(o.coinInterval);
         if (inv.sim.given && takesPort(info->kind) && !inv.usesSimPort())
-            return usageError(
-                info, QStringLiteral("--memory, --wire-time, --record-type and --fault need --port sim"));
+            return usageError(info,
+                              QStringLiteral("--memory, --wire-time, --record-type, --coin-interval and "
+                                             "--fault need --port sim"));
+        if (parser.isSet(o.coinInterval)) {
+            bool ok = false;
+            const int ms = parser.value(o.coinInterval).toInt(&ok);
+            if (!ok || ms < 0 || ms > 60000)
+                return usageError(info,
+                                  QStringLiteral("--coin-interval takes 0..60000 milliseconds, not '%1'")
+                                      .arg(parser.value(o.coinInterval)));
+            inv.sim.coinIntervalMs = ms;
+        }
         if (parser.isSet(o.recordType)) {
             bool ok = false;
             const uint type = parser.value(o.recordType).toUInt(&ok, 0);

@@ -39,6 +39,7 @@ struct SimOptions
     sim::FaultPlan faults;
     std::uint8_t recordType = sim::kDefaultRecordType; // of a regular coin's measurement record
     std::optional<sim::SwapPlan> swaps;                // simulate: a station's operator swaps selectors
+    int coinIntervalMs = -1;                           // negative: a hand's pace
     bool given = false;                                // any of them was on the command line
 };
 

@@ -98,6 +98,7 @@ bool DeviceCommand::open()
             finish(exit_code::kUsageOrFile);
             return false;
         }
+        m_session.setCoinInterval(m_invocation.sim.coinIntervalMs);
         return true;
     }
     if (!m_session.openPort(m_invocation.port, &message)) {

@@ -94,6 +94,7 @@ bool SimulateCommand::startPty()
         std::cerr << "quarvelctl simulate: the selector is gone, as the fault plan says" << std::endl;
     });
     m_feeder = std::make_unique<sim::CoinFeeder>(*m_bridge);
+    if (const int ms = m_invocation.sim.coinIntervalMs; ms >= 0) m_feeder->setPace(ms, ms);
     connect(m_feeder.get(), &sim::CoinFeeder::coinInserted, this, [](int coinType, int remaining) {
         std::cerr << "coin " << coinType + 1 << " inserted";
         if (remaining > 0) std::cerr << " (" << remaining << " to come)";

@@ -16,16 +16,18 @@ cd "$root"
 levels=(image sampling link sim session ui front)
 banned_in_pure='^(Q[A-Za-z]*|Qt.*|chrono|thread|fstream|unistd\.h)$'
 
-level_of() { # a path relative to the root
+# Sets level to the level of a path relative to the root (-1: none). No subshells: the check runs
+# for every include of the tree.
+level_of() {
   local top
   case "$1" in
-    cli/* | app/*) echo 6; return ;;
+    cli/* | app/*) level=6; return ;;
     src/*) top=${1#src/}; top=${top%%/*} ;;
-    *) echo -1; return ;;
+    *) level=-1; return ;;
   esac
   local i
-  for i in "${!levels[@]}"; do [ "${levels[$i]}" = "$top" ] && { echo "$i"; return; }; done
-  echo -1
+  for i in "${!levels[@]}"; do [ "${levels[$i]}" = "$top" ] && { level=$i; return; }; done
+  level=-1
 }
 
 is_pure() {
@@ -36,13 +38,16 @@ is_pure() {
   return 1
 }
 
-# The file an include names, relative to the root; empty when it is none of the tree's.
+# Sets target to the file an include names, relative to the root; empty when it is none of the tree's.
 resolve() { # including file, include text, quoted?
-  local dir candidate
-  dir=$(dirname "$1")
+  local dir=${1%/*} candidate
+  target=
   for candidate in ${3:+"$dir/$2"} "src/$2" ${3:+"$2"}; do
     if [ -f "$candidate" ]; then
-      realpath --relative-to="$root" "$candidate"
+      case "$candidate" in
+        *./*) target=$(realpath --relative-to="$root" "$candidate") ;;
+        *) target=$candidate ;;
+      esac
       return
     fi
   done
@@ -51,18 +56,20 @@ resolve() { # including file, include text, quoted?
 bad=0
 report() { echo "$1"; bad=1; }
 while IFS= read -r file; do
-  mine=$(level_of "$file")
+  level_of "$file"
+  mine=$level
   pure=0
   is_pure "$file" && pure=1
   while IFS= read -r line; do
-    inc=$(sed -E 's/^[[:space:]]*#[[:space:]]*include[[:space:]]*[<"]([^>"]+)[>"].*/\1/' <<<"$line")
+    [[ "$line" =~ ^[[:space:]]*#[[:space:]]*include[[:space:]]*[\<\"]([^\>\"]+) ]] || continue
+    inc=${BASH_REMATCH[1]}
     quoted=
     [[ "$line" == *\"* ]] && quoted=1
     if [ "$pure" = 1 ] && [[ "$inc" =~ $banned_in_pure ]]; then
       report "$file: a pure core includes $inc"
       continue
     fi
-    target=$(resolve "$file" "$inc" "$quoted")
+    resolve "$file" "$inc" "$quoted"
     if [ -z "$target" ]; then
       [ -n "$quoted" ] && report "$file: includes a file that is not in the tree: $inc"
       continue
@@ -73,7 +80,8 @@ while IFS= read -r file; do
         if [ "${target%%/*}" != "${file%%/*}" ]; then report "$file: includes the other front end: $inc"; continue; fi
         ;;
     esac
-    theirs=$(level_of "$target")
+    level_of "$target"
+    theirs=$level
     [ "$theirs" -lt 0 ] && continue
     if [ "$theirs" -gt "$mine" ]; then
       report "$file: includes a higher level: $inc ($target)"

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs every package needed to build, run and test QUARVEL on Debian 12 (the manual and man
+# Installs every package needed to build, run and test QUARVEL on Debian 12 (ccache, which every
+# build folder uses when it is there; the manual and man
 # pages, and the package checks, included: python3-markdown, help2man, lintian, desktop-file-utils,
 # appstream); with --windows also
 # what the Windows build and its tests under Wine need: the MinGW-w64 compiler (posix threads,
@@ -10,7 +11,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake ninja-build pkg-config
+  build-essential cmake ninja-build pkg-config ccache
   qt6-base-dev qt6-serialport-dev libgl-dev
   libgtest-dev libgmock-dev
   clang clang-format clang-tidy libclang-rt-14-dev

@@ -6,12 +6,19 @@ namespace quarvel::session {
 
 namespace {
 
-// A pulled adapter that comes back, perhaps under another name, is found by what it is.
 PortOpener openerFor(const QString& port)
 {
     if (port == QLatin1String("sim"))
         return [](SelectorSession& session, QString* error) { return session.openVirtualSelector(error); };
-    return [identity = PortIdentity::of(port)](SelectorSession& session, QString* error) {
+    return portOpener(PortIdentity::of(port));
+}
+
+} // namespace
+
+// A pulled adapter that comes back, perhaps under another name, is found by what it is.
+PortOpener portOpener(const PortIdentity& identity)
+{
+    return [identity](SelectorSession& session, QString* error) {
         const QString where = identity.locate();
         if (where.isEmpty()) {
             if (error) *error = QStringLiteral("%1 is not there").arg(identity.path);
@@ -20,8 +27,6 @@ PortOpener openerFor(const QString& port)
         return session.openPort(where, error);
     };
 }
-
-} // namespace
 
 GangRun::GangRun(const QStringList& ports, const GangJob& job, PortOpener opener, QObject* parent)
     : QObject(parent)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "session/gang_station.h"
+#include "session/port_identity.h"
 
 #include <QObject>
 #include <QStringList>
@@ -9,6 +10,9 @@
 #include <vector>
 
 namespace quarvel::session {
+
+// How a station opens a serial port: wherever the adapter it was given is now.
+PortOpener portOpener(const PortIdentity& identity);
 
 // The same coin data on several ports at once: one station (and session) per port, all on
 // this thread's event loop. A port that fails, hangs or is pulled only ends its own station.

@@ -37,13 +37,27 @@ PortIdentity PortIdentity::of(const QString& path)
     return id;
 }
 
+QList<ListedPort> listedPorts()
+{
+    QList<ListedPort> ports;
+    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts())
+        ports.append(
+            {info.systemLocation(), info.vendorIdentifier(), info.productIdentifier(), info.serialNumber()});
+    return ports;
+}
+
 QString PortIdentity::locate() const
 {
+    // Only a USB adapter with a serial number is looked for in the list.
+    return locate(usb && !serialNumber.isEmpty() ? listedPorts() : QList<ListedPort>{});
+}
+
+QString PortIdentity::locate(const QList<ListedPort>& ports) const
+{
     if (usb && !serialNumber.isEmpty()) {
-        for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts())
-            if (info.vendorIdentifier() == vendor && info.productIdentifier() == product &&
-                info.serialNumber() == serialNumber)
-                return info.systemLocation();
+        for (const ListedPort& port : ports)
+            if (port.vendor == vendor && port.product == product && port.serialNumber == serialNumber)
+                return port.location;
     }
     if (!byIdPath.isEmpty() && QFileInfo::exists(byIdPath)) return byIdPath;
     // A link the user gave follows the adapter it names; a plain name is all there is to go by.

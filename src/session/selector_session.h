@@ -118,6 +118,8 @@ public:
     // count coins of a type dropped into the virtual selector one after another, as a hand
     // would (each as insertCoin); a new feed replaces one still going.
     void feedCoins(int coinType, int count, bool irregular = false);
+    // The time between fed coins; negative: a hand's pace (the feeder's default).
+    void setCoinInterval(int ms);
     void stopFeeding();
     bool isFeeding() const;
     int coinsToCome() const;

@@ -147,8 +147,19 @@ void SelectorSession::feedCoins(int coinType, int count, bool irregular)
         d->feeder =
             std::make_unique<sim::CoinFeeder>([this](int type, bool odd) { return insertCoin(type, odd); });
         connect(d->feeder.get(), &sim::CoinFeeder::coinInserted, this, &SelectorSession::coinFed);
+        if (d->coinIntervalMs >= 0) d->feeder->setPace(d->coinIntervalMs, d->coinIntervalMs);
     }
     d->feeder->feed(coinType, count, irregular);
+}
+
+void SelectorSession::setCoinInterval(int ms)
+{
+    d->coinIntervalMs = ms;
+    if (!d->feeder) return;
+    if (ms >= 0)
+        d->feeder->setPace(ms, ms);
+    else
+        d->feeder->setPace(sim::CoinFeeder::kDefaultMinGapMs, sim::CoinFeeder::kDefaultMaxGapMs);
 }
 
 void SelectorSession::stopFeeding()

@@ -48,6 +48,7 @@ struct SelectorSession::Private
     std::unique_ptr<sim::VirtualSelector> model;
     std::unique_ptr<sim::VirtualPort> port;
     std::unique_ptr<sim::CoinFeeder> feeder;
+    int coinIntervalMs = -1;
 
     std::vector<link::TransferSummary> summaries; // of the current operation's ended transfers
     QString lostMessage;

@@ -1,5 +1,6 @@
 // quarvelctl as a program: exit codes, messages and files, against the in-process virtual
 // selector (--port sim) and against 'quarvelctl simulate --pty' over a real serial port path.
+#include "event_wait.h"
 #include "image/address_map.h"
 #include "image/coin_data_file.h"
 #include "image/default_image.h"
@@ -696,10 +697,10 @@ TEST_F(QuarvelctlTest, SimulateStopsOnSigtermAndServesStandardStreams)
     EXPECT_TRUE(stdio.err.startsWith(QStringLiteral("frames 1: reads 1,"))) << show(stdio);
 }
 
-// The twelve coins come at a hand's pace, so each successful run takes about ten seconds.
 TEST_F(QuarvelctlTest, TeachInProcessStoresTheChannelAndShowShowsIt)
 {
-    const Outcome taught = run({"teach", "--port", "sim", "--channel", "3", "-o", path("t.cdt")});
+    const Outcome taught =
+        run({"teach", "--port", "sim", "--channel", "3", "-o", path("t.cdt"), "--coin-interval", "0"});
     ASSERT_EQ(taught.exitCode, 0) << show(taught);
     EXPECT_TRUE(taught.out.startsWith(QStringLiteral("Sampling ok :"))) << show(taught);
     EXPECT_TRUE(taught.err.endsWith(QStringLiteral("Channel 3 taught; saved %1\n").arg(path("t.cdt"))))
@@ -746,6 +747,7 @@ TEST_F(QuarvelctlTest, TeachRefusesBeforeSendingAndEndsAFailedHandshake)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.arguments.join(' ').toStdString());
+        // At a hand's pace: the handshake fails before the first coin.
         const Outcome r =
             run(QStringList{"teach", "--port", "sim", "--channel", "3", "-o", path("t.cdt")} + c.arguments);
         EXPECT_EQ(r.exitCode, c.exitCode) << show(r);
@@ -781,8 +783,8 @@ TEST_F(QuarvelctlTest, TeachOverAPtyStartsAndEndsSamplingOnTheLineEvenWhenInterr
         loop.exec();
         // The bridge may still hold the last frames when the process has already ended.
         // Not asserted here: the frame checks below say what was missing.
-        (void)QTest::qWaitFor([&] { return !model.log().empty() && model.log().back().frame[0] == 0x84; },
-                              2000);
+        (void)quarvel::testing::waitUntil(
+            [&] { return !model.log().empty() && model.log().back().frame[0] == 0x84; }, 2000);
         return finishedRun(process);
     };
     const auto frames = [&] {
@@ -817,7 +819,7 @@ TEST_F(QuarvelctlTest, SimulateTakesCoinCommandsAndServesOnAfterItsInputEnds)
     QString first;
     for (const char* type : {"0x10", "0"}) {
         SCOPED_TRACE(type);
-        Simulator simulator(m_dir, {"--record-type", type});
+        Simulator simulator(m_dir, {"--record-type", type, "--coin-interval", "0"});
         simulator.send("coin 3 x12\nbogus\n");
         simulator.closeInput(); // a script's background job: serving goes on
         const Outcome taught = run({"teach", "--port", simulator.path(), "--channel", "3"});

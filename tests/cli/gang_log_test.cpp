@@ -1,5 +1,6 @@
 #include "gang_log.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -37,7 +38,9 @@ TEST(GangLog, ANewLogGetsTheHeaderAndWholeQuotedRows)
     r.port = QStringLiteral("odd\nport");
     {
         GangLog log;
-        ASSERT_TRUE(log.open(dir.filePath("run.csv"), dir.filePath("coins.cdt"), "\x01", nullptr));
+        // A coin file named relative to where the command ran.
+        const QString coins = QDir::current().relativeFilePath(dir.filePath("coins.cdt"));
+        ASSERT_TRUE(log.open(dir.filePath("run.csv"), coins, "\x01", nullptr));
         ASSERT_TRUE(log.append(r, {}, {}));
     }
     QFile file(dir.filePath("run.csv"));

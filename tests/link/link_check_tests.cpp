@@ -6,12 +6,14 @@ using namespace quarvel::link;
 
 namespace {
 
-CheckFigures figures(int asked, std::vector<std::int64_t> roundTripsUs, std::array<int, 4> faults = {})
+CheckFigures figures(int asked, std::vector<std::int64_t> roundTripsUs, std::array<int, 4> faults = {},
+                     int late = 0)
 {
     CheckFigures f;
     f.asked = asked;
     f.roundTripsUs = std::move(roundTripsUs);
     f.faults = faults;
+    f.lateUs.assign(static_cast<std::size_t>(late), 250000);
     return f;
 }
 
@@ -41,6 +43,12 @@ TEST(LinkCheck, DiagnosisRules)
         {"a few echoes", figures(50, std::vector<std::int64_t>(48, 6400), {0, 0, 0, 2}),
          LineDiagnosis::Unreliable},
         {"bursts of two ticks", figures(50, std::vector<std::int64_t>(50, 32900)),
+         LineDiagnosis::LatencyTimer},
+        {"as many late as on time", figures(50, std::vector<std::int64_t>(25, 6400), {}, 25),
+         LineDiagnosis::SlowLine},
+        {"one late fewer than on time", figures(49, std::vector<std::int64_t>(25, 6400), {}, 24),
+         LineDiagnosis::Healthy},
+        {"just before a tick", figures(50, std::vector<std::int64_t>(50, 13500)),
          LineDiagnosis::LatencyTimer},
         {"a steady 20 ms", figures(50, std::vector<std::int64_t>(50, 20000)), LineDiagnosis::SlowLine},
         {"a steady 150 ms", figures(50, std::vector<std::int64_t>(50, 150000)), LineDiagnosis::SlowLine},

@@ -1,3 +1,4 @@
+#include "event_wait.h"
 #include "image/cell_byte.h"
 #include "link/program_transfer.h"
 #include "link/qt/serial_link.h"
@@ -49,16 +50,9 @@ void runEventLoop(int ms)
     loop.exec();
 }
 
-// A real event loop between looks (QTest::qWaitFor sleeps between passes, slowing every exchange).
 bool waitFor(const std::function<bool()>& condition, int timeoutMs = 20000)
 {
-    QElapsedTimer clock;
-    clock.start();
-    while (!condition()) {
-        if (clock.elapsed() > timeoutMs) return false;
-        runEventLoop(5);
-    }
-    return true;
+    return quarvel::testing::waitUntil(condition, timeoutMs);
 }
 
 Jobs readJob(ParameterImage& image)

@@ -53,7 +53,11 @@ TEST(PortRecovery, TheDesktopSessionReopensTheSameAdapter)
     ASSERT_TRUE(session.openPort(adapter.link));
     adapter.pull();
     if (!lost.wait(3000)) GTEST_SKIP() << "this kernel reports a closed pty master as silence";
-    QTest::qWait(2 * PortReconnector::kLookMs); // away for a while: nothing opens, nothing spins
+    // Something there that does not open yet (a device still settling): the looks go on.
+    QFile(adapter.link).open(QIODevice::WriteOnly);
+    QSignalSpy tried(&session, &SelectorSession::portChanged);
+    ASSERT_TRUE(tried.wait(3 * PortReconnector::kLookMs));
+    EXPECT_FALSE(session.isOpen());
     EXPECT_TRUE(back.isEmpty());
     adapter.plugIn();
     ASSERT_TRUE(back.wait(3 * PortReconnector::kLookMs));
@@ -106,6 +110,23 @@ TEST(PortRecovery, AReturningPortIsIdentifiedBeforeItIsTrusted)
         EXPECT_TRUE(asked.at(0).at(0).toString().contains("serial no. 37, this one is 38"));
         started.operation->cancel();
     }
+}
+
+// Back under a new name, known by its by-id link: the old name leads nowhere now.
+TEST(PortRecovery, AStationOpensItsAdapterWhereItIsNow)
+{
+    QTemporaryDir dir;
+    Adapter before(dir.filePath(QStringLiteral("old")));
+    before.plugIn();
+    Adapter after(dir.filePath(QStringLiteral("usb-FTDI_C3-if00-port0")));
+    after.plugIn(); // its pty exists before the old one goes, so the two names differ
+    const PortIdentity identity{before.bridge->slavePath(), after.link, false, 0, 0, {}};
+    before.pull();
+    ASSERT_FALSE(QFile::exists(identity.path));
+    SelectorSession session;
+    QString error;
+    EXPECT_TRUE(portOpener(identity)(session, &error)) << error.toStdString();
+    EXPECT_EQ(session.portName(), after.link);
 }
 
 TEST(PortRecovery, AStationReportsTheLostPortAndCarriesOn)

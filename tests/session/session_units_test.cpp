@@ -1,5 +1,6 @@
 // The session's small units: refusal wording, the port fall-back rules, and an operation's one
 // result.
+#include "event_wait.h"
 #include "session/port_choice.h"
 #include "session/selector_session.h"
 #include "sim/virtual_selector.h"
@@ -135,7 +136,7 @@ TEST(Operation, ReportsOneResultToItsStarterThenGoes)
     EXPECT_EQ(ended.size(), 1);
     EXPECT_EQ(finished.first().first().value<ReadResult>().reason, link::EndReason::Cancelled);
     EXPECT_EQ(session.current(), nullptr);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return operation.isNull(); }, 1000));
+    EXPECT_TRUE(quarvel::testing::waitUntil([&] { return operation.isNull(); }, 1000));
 }
 
 } // namespace

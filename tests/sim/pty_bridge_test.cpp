@@ -1,3 +1,4 @@
+#include "event_wait.h"
 #include "link/frame.h"
 #include "sim/qt/pty_bridge.h"
 
@@ -37,7 +38,7 @@ QByteArray exchange(QSerialPort& port, const link::Frame& request, int replyByte
     port.write(bytesOf(request));
     QByteArray got;
     // The caller judges what came; a short answer fails its comparison.
-    (void)QTest::qWaitFor(
+    (void)quarvel::testing::waitUntil(
         [&] {
             got += port.readAll();
             return got.size() >= replyBytes;

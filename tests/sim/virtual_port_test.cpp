@@ -1,3 +1,4 @@
+#include "event_wait.h"
 #include "link/frame.h"
 #include "sim/qt/virtual_port.h"
 
@@ -30,7 +31,7 @@ QByteArray collect(QIODevice& port, int count, int timeoutMs = 2000)
 {
     QByteArray got;
     // The caller judges what came; a short answer fails its comparison.
-    (void)QTest::qWaitFor(
+    (void)quarvel::testing::waitUntil(
         [&] {
             got += port.readAll();
             return got.size() >= count;

@@ -151,6 +151,7 @@ void LineThread::loop()
         const auto left = next ? std::optional((*next - Clock::now()) * 511 / 512) : std::nullopt;
         lock.unlock();
         const Ready ready = waitFor(left, watching);
+        m_wakeUps.fetch_add(1, std::memory_order_relaxed);
         if (ready.woken) {
             char drain[64];
             while (::read(m_wakeRead, drain, sizeof drain) > 0) {

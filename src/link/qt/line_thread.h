@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -52,6 +53,9 @@ public:
     // The alarm's deadline, replacing any earlier; nullopt clears it. Call with the guard held.
     void setDeadline(Alarm alarm, std::optional<Clock::time_point> at);
 
+    // How often the thread has come out of its wait: a quiet line must not keep it busy.
+    std::uint64_t wakeUps() const { return m_wakeUps.load(std::memory_order_relaxed); }
+
 private:
     struct Ready
     {
@@ -74,6 +78,7 @@ private:
     // Guarded by m_guard.
     std::array<std::optional<Clock::time_point>, 2> m_deadlines;
     bool m_stopping = false;
+    std::atomic<std::uint64_t> m_wakeUps{0};
     std::thread m_thread;
 };
 

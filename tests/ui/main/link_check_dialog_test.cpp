@@ -1,3 +1,4 @@
+#include "event_wait.h"
 #include "ui/main/link_check_dialog.h"
 
 #include "session/selector_session.h"
@@ -33,7 +34,8 @@ TEST(LinkCheckDialog, MenuEntryRunsTheCheckOnTheCurrentPort)
         if (w->objectName() == "frmCheckLink") dialog = w;
     ASSERT_NE(dialog, nullptr);
     auto* text = dialog->findChild<QLabel*>("labelCheck");
-    EXPECT_TRUE(QTest::qWaitFor([&] { return text->text().contains("diagnosis: line healthy"); }, 10000))
+    EXPECT_TRUE(
+        quarvel::testing::waitUntil([&] { return text->text().contains("diagnosis: line healthy"); }, 10000))
         << text->text().toStdString();
     EXPECT_TRUE(text->text().contains("round trip of 50 answers to 50 reads of cell 0"));
     // The dialog grew with the result: every line down to the diagnosis shows.

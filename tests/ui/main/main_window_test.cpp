@@ -1,5 +1,6 @@
 // The main window over a session whose port 1 is a virtual selector on a pty: start-up, ports,
 // closing, and Open & Program.
+#include "event_wait.h"
 #include "image/coin_data_file.h"
 #include "image/default_image.h"
 #include "image/qt/state_file_io.h"
@@ -201,7 +202,7 @@ TEST_F(MainWindowTest, OpenAndProgramProgramsThenCalibrates)
     EXPECT_FALSE(session.isBusy());
     ask->buttons().constFirst()->click();
     EXPECT_FALSE(window->findChild<QPushButton*>("ComEdit")->isEnabled()); // busy
-    ASSERT_TRUE(QTest::qWaitFor([&] { return window->samplingWindow() != nullptr; }, 30000));
+    ASSERT_TRUE(quarvel::testing::waitUntil([&] { return window->samplingWindow() != nullptr; }, 30000));
     EXPECT_EQ(model.cell(0), 77);
     EXPECT_EQ(model.cell(85), 123);
     EXPECT_EQ(session.cdt(), sampling::ReferenceStore::Calibrated);
@@ -219,8 +220,8 @@ TEST_F(MainWindowTest, ProgrammingThatFailedOpensNoCalibration)
     chosen = writeFile(files.filePath("good.cdt"), coinData(256, 77));
     window->findChild<QAction*>("mnuOpen_Program")->trigger();
     window->findChild<QMessageBox*>("ConfirmOpenProgram")->buttons().constFirst()->click();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !session.isBusy(); }, 30000));
-    QTest::qWait(50);
+    ASSERT_TRUE(quarvel::testing::waitUntil([&] { return !session.isBusy(); }, 30000));
+    quarvel::testing::settle();
     EXPECT_EQ(window->samplingWindow(), nullptr);
     EXPECT_EQ(statusColour(), QColor(255, 0, 0));
     EXPECT_TRUE(status().contains("not programmed")) << status().toStdString();
@@ -231,7 +232,6 @@ TEST_F(MainWindowTest, ExitWhileProgrammingAsksAndKeepProgrammingFinishesWithABa
     window->startUp();
     QTemporaryDir backups;
     window->setBackupFolder(backups.path());
-    bridge.setWireTime(true); // slow enough to close in the middle
     window->show();
     bool ended = false;
     QString said;
@@ -241,8 +241,8 @@ TEST_F(MainWindowTest, ExitWhileProgrammingAsksAndKeepProgrammingFinishesWithABa
     });
     // The defaults would replace every taught channel of this selector: asked first.
     QMessageBox* replace = nullptr;
-    ASSERT_TRUE(QTest::qWaitFor([&] { return (replace = window->findChild<QMessageBox*>("ConfirmProgram")); },
-                                30000));
+    ASSERT_TRUE(quarvel::testing::waitUntil(
+        [&] { return (replace = window->findChild<QMessageBox*>("ConfirmProgram")); }, 30000));
     EXPECT_TRUE(replace->text().startsWith("Programming changes channels 1\u201312"))
         << replace->text().toStdString();
     replace->buttons().constFirst()->click();
@@ -252,7 +252,7 @@ TEST_F(MainWindowTest, ExitWhileProgrammingAsksAndKeepProgrammingFinishesWithABa
     ASSERT_NE(ask, nullptr);
     EXPECT_TRUE(window->isVisible());
     ask->defaultButton()->click(); // keep programming
-    ASSERT_TRUE(QTest::qWaitFor([&] { return ended; }, 30000)) << said.toStdString();
+    ASSERT_TRUE(quarvel::testing::waitUntil([&] { return ended; }, 30000)) << said.toStdString();
     EXPECT_EQ(model.counts().endOfProgramming, 3);
     EXPECT_EQ(session::BackupFolder(backups.path()).entries().size(), 1u);
     EXPECT_TRUE(said.startsWith("Programmed 184 cells; verified; backup in ")) << said.toStdString();
@@ -283,13 +283,13 @@ TEST_F(MainWindowTest, AFailedBackupSaysWhatFailedAndOffersToProgramWithoutOne)
         QStringList said;
         window->programToSelector([&](bool, const QString& text) { said << text; });
         QMessageBox* ask = nullptr;
-        ASSERT_TRUE(QTest::qWaitFor(
+        ASSERT_TRUE(quarvel::testing::waitUntil(
             [&] { return (ask = window->findChild<QMessageBox*>("ConfirmNoBackup")); }, 30000));
         EXPECT_TRUE(ask->text().startsWith(QLatin1String(c.question))) << ask->text().toStdString();
         ASSERT_EQ(said.size(), 1);
         EXPECT_TRUE(said[0].endsWith("; nothing was programmed")) << said[0].toStdString();
         ask->buttons().constFirst()->click(); // program anyway
-        ASSERT_TRUE(QTest::qWaitFor([&] { return said.size() == 2; }, 30000));
+        ASSERT_TRUE(quarvel::testing::waitUntil([&] { return said.size() == 2; }, 30000));
         EXPECT_EQ(said[1], "Programmed 184 cells; verified");
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
@@ -305,13 +305,14 @@ TEST_F(MainWindowTest, TheStopQuestionClosesWhenTheRunEndsFirst)
     window->show();
     QString said;
     window->programToSelector([&](bool, const QString& text) { said = text; });
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !session::stopProgrammingQuestion(session).isEmpty(); }, 30000));
+    ASSERT_TRUE(quarvel::testing::waitUntil(
+        [&] { return !session::stopProgrammingQuestion(session).isEmpty(); }, 30000));
     window->findChild<QPushButton*>("ComExit")->click();
     QPointer<QMessageBox> ask = window->findChild<QMessageBox*>("ConfirmStop");
     ASSERT_NE(ask, nullptr);
     ASSERT_NE(window->statusPresenter().window(), nullptr);
     EXPECT_TRUE(window->statusPresenter().window()->comCancel()->isVisible());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !said.isEmpty(); }, 30000));
+    ASSERT_TRUE(quarvel::testing::waitUntil([&] { return !said.isEmpty(); }, 30000));
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(ask.isNull());
     EXPECT_TRUE(window->isVisible());
@@ -327,7 +328,7 @@ TEST_F(MainWindowTest, VerifyAfterProgrammingCanBeTurnedOffAndStaysOff)
     const int readsBefore = model.counts().reads;
     QString said;
     window->programToSelector([&](bool, const QString& text) { said = text; });
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !said.isEmpty(); }, 30000));
+    ASSERT_TRUE(quarvel::testing::waitUntil([&] { return !said.isEmpty(); }, 30000));
     EXPECT_EQ(said, "Programmed 184 cells");
     EXPECT_EQ(model.counts().reads - readsBefore, 2); // the line probe alone
 }
@@ -340,7 +341,7 @@ TEST_F(MainWindowTest, AnOpenerReloadsTheFormItFindsAndAsksBeforeDroppingEdits)
     ASSERT_NE(form, nullptr);
     model.setCell(6, 200);
     window->findChild<QPushButton*>("ComEdit")->click();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return form->windowTitle() == "Edit"; }, 30000));
+    ASSERT_TRUE(quarvel::testing::waitUntil([&] { return form->windowTitle() == "Edit"; }, 30000));
     auto* dollar = form->findChild<QLineEdit*>("TextDollar1");
     EXPECT_EQ(dollar->text(), "200");
     dollar->setText("7");
@@ -387,8 +388,8 @@ TEST_F(MainWindowTest, AFormFollowsTheDocumentItDidNotChange)
     window->startUp();
     window->findChild<QAction*>("mnuBackup")->setChecked(false);
     window->findChild<QPushButton*>("ComEdit")->click();
-    ASSERT_TRUE(
-        QTest::qWaitFor([&] { return window->settingsForm() != nullptr && !session.isBusy(); }, 30000));
+    ASSERT_TRUE(quarvel::testing::waitUntil(
+        [&] { return window->settingsForm() != nullptr && !session.isBusy(); }, 30000));
     SettingsForm* form = window->settingsForm();
     form->findChild<QLineEdit*>("TextDollar1")->setText("9");
     chosen = writeFile(files.filePath("good.cdt"), coinData(256, 77));
@@ -397,7 +398,7 @@ TEST_F(MainWindowTest, AFormFollowsTheDocumentItDidNotChange)
     EXPECT_EQ(form->findChild<QLineEdit*>("TextDollar1")->text(), "9");
     EXPECT_TRUE(form->message().contains("the selector's settings were replaced"))
         << form->message().toStdString();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !session.isBusy(); }, 30000));
+    ASSERT_TRUE(quarvel::testing::waitUntil([&] { return !session.isBusy(); }, 30000));
     form->findChild<QPushButton*>("Command2")->click();
     EXPECT_NE(form->findChild<QMessageBox*>("ConfirmOverwrite"), nullptr);
 }
@@ -418,8 +419,8 @@ TEST_F(MainWindowTest, ADeclinedOpenAndProgramChangesNothing)
                           {"cells.cdt", notNumbers, "ConfirmCells"}};
     window->startUp();
     window->findChild<QPushButton*>("ComEdit")->click();
-    ASSERT_TRUE(
-        QTest::qWaitFor([&] { return window->settingsForm() != nullptr && !session.isBusy(); }, 30000));
+    ASSERT_TRUE(quarvel::testing::waitUntil(
+        [&] { return window->settingsForm() != nullptr && !session.isBusy(); }, 30000));
     const std::string recentBefore = window->state().recentName1;
     const ParameterImage before = session.image();
     const auto selector = model.memory();
@@ -431,7 +432,7 @@ TEST_F(MainWindowTest, ADeclinedOpenAndProgramChangesNothing)
         ASSERT_NE(box, nullptr);
         QAbstractButton* decline = box->button(QMessageBox::No);
         (decline != nullptr ? decline : box->buttons().constLast())->click();
-        QTest::qWait(20);
+        quarvel::testing::settle();
         EXPECT_FALSE(session.isBusy());
         EXPECT_EQ(model.memory(), selector);
         EXPECT_EQ(window->state().recentName1, recentBefore);
@@ -448,8 +449,8 @@ TEST_F(MainWindowTest, ARestoreBecomesTheDocumentUnlessEditsArePending)
     QTemporaryDir backups;
     window->setBackupFolder(backups.path());
     window->findChild<QPushButton*>("ComEdit")->click();
-    ASSERT_TRUE(
-        QTest::qWaitFor([&] { return window->settingsForm() != nullptr && !session.isBusy(); }, 30000));
+    ASSERT_TRUE(quarvel::testing::waitUntil(
+        [&] { return window->settingsForm() != nullptr && !session.isBusy(); }, 30000));
     ParameterImage backup = session.image();
     backup.setText(4, "55");
     ASSERT_TRUE(
@@ -460,7 +461,7 @@ TEST_F(MainWindowTest, ARestoreBecomesTheDocumentUnlessEditsArePending)
         window->findChild<QAction*>("mnuRestore")->trigger();
         window->findChild<QPushButton*>("ComRestore")->click();
         window->findChild<QMessageBox*>("ConfirmRestore")->findChild<QPushButton*>("yes")->click();
-        EXPECT_TRUE(QTest::qWaitFor([&] { return !session.isBusy(); }, 30000));
+        EXPECT_TRUE(quarvel::testing::waitUntil([&] { return !session.isBusy(); }, 30000));
         EXPECT_EQ(model.cell(4), 55);
     };
     restore();
@@ -498,7 +499,7 @@ TEST_F(MainWindowTest, TheDesktopAndQuarvelctlSendTheSameFrames)
     chosen = writeFile(files.filePath("same.cdt"), coinData(256, 77));
     window->findChild<QAction*>("mnuOpen_Program")->trigger();
     window->findChild<QMessageBox*>("ConfirmOpenProgram")->buttons().constFirst()->click();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return window->samplingWindow() != nullptr; }, 30000))
+    ASSERT_TRUE(quarvel::testing::waitUntil([&] { return window->samplingWindow() != nullptr; }, 30000))
         << status().toStdString();
     session.closePort();
 
@@ -507,8 +508,8 @@ TEST_F(MainWindowTest, TheDesktopAndQuarvelctlSendTheSameFrames)
     cli.setArguments(
         {"program", "--port", bridge.slavePath(), chosen, "--backup", backups.path() + "/", "--trace"});
     cli.start();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return cli.state() == QProcess::NotRunning; },
-                                30000)); // the bridge needs this loop
+    ASSERT_TRUE(quarvel::testing::waitUntil([&] { return cli.state() == QProcess::NotRunning; },
+                                            30000)); // the bridge needs this loop
     EXPECT_EQ(cli.exitCode(), 0);
     QStringList quarvelctl;
     static const QRegularExpression sent(QStringLiteral(" -> ((?:[0-9A-F]{2} ){4}[0-9A-F]{2})"));
@@ -525,7 +526,7 @@ TEST_F(MainWindowTest, EditReadsThenOpensTheForm)
     model.setCell(6, 200);
     window->findChild<QPushButton*>("ComEdit")->click();
     EXPECT_FALSE(window->findChild<QAction*>("mnuCom2")->isEnabled());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return window->settingsForm() != nullptr; }, 30000));
+    ASSERT_TRUE(quarvel::testing::waitUntil([&] { return window->settingsForm() != nullptr; }, 30000));
     EXPECT_EQ(window->settingsForm()->windowTitle(), "Edit");
     EXPECT_EQ(window->settingsForm()->findChild<QLineEdit*>("TextDollar1")->text(), "200");
 }

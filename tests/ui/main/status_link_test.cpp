@@ -1,4 +1,5 @@
 // The status window following real operations that the session runs against the virtual selector.
+#include "event_wait.h"
 #include "session/selector_session.h"
 #include "sim/fault_plan.h"
 #include "sim/virtual_selector.h"
@@ -91,7 +92,7 @@ TEST(StatusWindowFollowsLink, CancelStopsARunOnADeadLineAndSamplingHasNoStatusWi
     const auto read = b.session.readSelector();
     ASSERT_TRUE(read);
     QSignalSpy done(read.operation, &session::ReadOperation::finished);
-    ASSERT_TRUE(QTest::qWaitFor(
+    ASSERT_TRUE(quarvel::testing::waitUntil(
         [&] { return b.presenter.window() && b.presenter.window()->comCancel()->isVisible(); }));
     b.presenter.window()->comCancel()->click();
     // With no closing pause left the result comes within the click.
@@ -103,7 +104,7 @@ TEST(StatusWindowFollowsLink, CancelStopsARunOnADeadLineAndSamplingHasNoStatusWi
     // A sampling run waits for coins in its own window.
     const auto run = b.session.startSampling(1);
     ASSERT_TRUE(run);
-    QTest::qWait(300);
+    quarvel::testing::settle();
     EXPECT_EQ(b.presenter.window(), nullptr);
     run.operation->cancel();
 }

@@ -1,4 +1,5 @@
 // The sampling window driven like a user, against the in-process virtual selector.
+#include "event_wait.h"
 #include "image/address_map.h"
 #include "link/qt/serial_link.h"
 #include "session/selector_session.h"
@@ -48,7 +49,7 @@ struct Bench
     void click(const QString& name) { QTest::mouseClick(find<QPushButton>(name), Qt::LeftButton); }
     bool sampling()
     {
-        return QTest::qWaitFor([&] { return session.virtualSelector()->isSampling(); }, 5000);
+        return quarvel::testing::waitUntil([&] { return session.virtualSelector()->isSampling(); }, 5000);
     }
 };
 
@@ -73,7 +74,7 @@ TEST(SamplingWindow, LoadTextsInBothModes)
 
     // The public values outlive the window, and storing them alone creates nothing.
     cal.window->close();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return cal.window.isNull(); }));
+    ASSERT_TRUE(quarvel::testing::waitUntil([&] { return cal.window.isNull(); }));
     EXPECT_EQ(cal.state.operation, SamplingState::Mode::Calibration);
 }
 
@@ -85,13 +86,13 @@ TEST(SamplingWindow, CoinValuesBothWaysAndRefusal)
         b.find<QLineEdit>("money_0")->setText("12.5");
         b.click("Command3");
         EXPECT_EQ(b.session.image().text(address::coinValue(1)), "25");
-        EXPECT_TRUE(QTest::qWaitFor([&] { return b.window.isNull(); }));
+        EXPECT_TRUE(quarvel::testing::waitUntil([&] { return b.window.isNull(); }));
     }
     {
         Bench b; // a box left as loaded is not written back, whatever its cell's text
         b.session.image().setText(address::coinValue(2), "20.0");
         b.window->close();
-        ASSERT_TRUE(QTest::qWaitFor([&] { return b.window.isNull(); }));
+        ASSERT_TRUE(quarvel::testing::waitUntil([&] { return b.window.isNull(); }));
         b.open(false);
         b.find<QLineEdit>("money_0")->setText("12.5");
         b.click("Command3");
@@ -101,7 +102,7 @@ TEST(SamplingWindow, CoinValuesBothWaysAndRefusal)
         Bench b; // bank B divide factor 0: nothing is scaled at load, even for bank A
         b.session.image().setNumber(address::kDivideFactorB, 0);
         b.window->close();
-        ASSERT_TRUE(QTest::qWaitFor([&] { return b.window.isNull(); }));
+        ASSERT_TRUE(quarvel::testing::waitUntil([&] { return b.window.isNull(); }));
         b.open(false);
         EXPECT_EQ(b.find<QLineEdit>("money_0")->text(), "255");
     }
@@ -172,7 +173,7 @@ TEST(SamplingWindow, CancelBeforeAnyCoinAndSecondInsertRefused)
     ASSERT_TRUE(b.sampling());
     EXPECT_TRUE(b.find("interrept")->isVisible());
     EXPECT_EQ(b.find<QLineEdit>("Text2")->text(), "12");
-    EXPECT_TRUE(QTest::qWaitFor([&] { return b.status() == "Insert 12 Coins !!"; }));
+    EXPECT_TRUE(quarvel::testing::waitUntil([&] { return b.status() == "Insert 12 Coins !!"; }));
 
     // A second run, or programming, cannot start while this one goes.
     for (const char* other : {"insert_4", "Command2", "Command4"})
@@ -180,10 +181,11 @@ TEST(SamplingWindow, CancelBeforeAnyCoinAndSecondInsertRefused)
     EXPECT_TRUE(b.window->isSampling());
 
     b.click("interrept");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !b.window->isSampling(); }, 5000));
+    ASSERT_TRUE(quarvel::testing::waitUntil([&] { return !b.window->isSampling(); }, 5000));
     EXPECT_EQ(b.status(), "User terminate Insert !");
     EXPECT_EQ(b.statusColour(), kRed);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return b.session.virtualSelector()->counts().samplingEnds == 1; }));
+    EXPECT_TRUE(
+        quarvel::testing::waitUntil([&] { return b.session.virtualSelector()->counts().samplingEnds == 1; }));
     EXPECT_FALSE(b.find("Label13")->isVisible());
     EXPECT_EQ(b.session.image(), before);
 }
@@ -195,9 +197,10 @@ TEST(SamplingWindow, ClosedDuringARunEndsIt)
     b.click("insert_0");
     ASSERT_TRUE(b.sampling());
     b.window->close();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return b.window.isNull(); }));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return b.session.virtualSelector()->counts().samplingEnds == 1; }));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !b.session.isBusy(); }));
+    ASSERT_TRUE(quarvel::testing::waitUntil([&] { return b.window.isNull(); }));
+    EXPECT_TRUE(
+        quarvel::testing::waitUntil([&] { return b.session.virtualSelector()->counts().samplingEnds == 1; }));
+    EXPECT_TRUE(quarvel::testing::waitUntil([&] { return !b.session.isBusy(); }));
 }
 
 TEST(SamplingWindow, ALostPortIsShownWhereTheRunWas)
@@ -207,7 +210,7 @@ TEST(SamplingWindow, ALostPortIsShownWhereTheRunWas)
     b.session.virtualSelector()->setFaultPlan(*sim::FaultPlan::parse("gone:1").plan);
     QSignalSpy lost(&b.session, &session::SelectorSession::portLost);
     b.click("insert_0");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !b.window->isSampling(); }, 5000));
+    ASSERT_TRUE(quarvel::testing::waitUntil([&] { return !b.window->isSampling(); }, 5000));
     ASSERT_EQ(lost.count(), 1);
     EXPECT_EQ(b.status(), lost.at(0).at(0).toString());
     EXPECT_EQ(b.statusColour(), kRed);
@@ -226,7 +229,7 @@ TEST(SamplingWindow, TwelveCoinsStoreReferencesAndShowTheirQuality)
         ASSERT_TRUE(b.sampling());
         for (int coin = 0; coin < 12; ++coin)
             b.session.virtualPort()->insertCoin(0, coin == 5);
-        ASSERT_TRUE(QTest::qWaitFor([&] { return !b.window->isSampling(); }, 5000));
+        ASSERT_TRUE(quarvel::testing::waitUntil([&] { return !b.window->isSampling(); }, 5000));
         EXPECT_TRUE(b.status().startsWith("Sampling ok :")) << b.status().toStdString();
         EXPECT_EQ(b.statusColour(), kGreen);
         EXPECT_EQ(b.find<QProgressBar>("bar_0")->value(), 12);

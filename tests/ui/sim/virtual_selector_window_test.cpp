@@ -1,4 +1,5 @@
 // The virtual selector window's fault plan box, driven like a user.
+#include "event_wait.h"
 #include "session/selector_session.h"
 #include "sim/virtual_selector.h"
 #include "ui/sim/virtual_selector_window.h"
@@ -48,7 +49,7 @@ TEST(VirtualSelectorWindow, FollowsTheChannelBeingTaught)
     EXPECT_EQ(channel->currentData().toInt(), 1);
     EXPECT_EQ(window.findChild<QComboBox*>("comboCoinType")->currentIndex(), 0);
     session.cancel();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !session.isBusy(); }, 5000));
+    EXPECT_TRUE(quarvel::testing::waitUntil([&] { return !session.isBusy(); }, 5000));
 }
 
 } // namespace
