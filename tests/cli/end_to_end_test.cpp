@@ -928,12 +928,12 @@ TEST_F(QuarvelctlTest, AGangLogThatCannotBeWrittenFailsTheRunAndKeepsWholeRows)
     EXPECT_FALSE(QFile::exists(path("new.csv")));
 }
 
-// A station on a wire-time line whose operator swaps selectors half a second apart and takes
+// A station whose operator swaps selectors half a second apart (as quick as the polls allow) and takes
 // the second off too early: every unit is programmed, the one cut short again once it is back,
 // and each row names its selector. Without a terminal the progress is a line per phase.
 TEST_F(QuarvelctlTest, AStationProgramsEverySelectorSwappedOnItsPort)
 {
-    Simulator line(m_dir, {"--wire-time", "--swap", "500-500", "--put-back", "2"});
+    Simulator line(m_dir, {"--swap", "500-500", "--put-back", "2"});
     const QString file = writeImage(QStringLiteral("coins.cdt"), patternImage(5));
     QProcess gang;
     prepare(gang, m_dir);
