@@ -123,9 +123,8 @@ bool ScriptRunner::run(const QString& step)
     }
     if (verb == QLatin1String("choose-file")) {
         // Every later file dialog answers with this path, as a user picking it would.
-        const QString path = name;
-        m_main.setFileChooser([path](QWidget*, FileChoice, const QString&, const QString&,
-                                     std::function<void(const QString&)> done) { done(path); });
+        m_main.setFileChooser([path = name](QWidget*, FileChoice, const QString&, const QString&,
+                                            const std::function<void(const QString&)>& done) { done(path); });
         return true;
     }
     if (verb == QLatin1String("trigger")) {

@@ -4,6 +4,7 @@
 #include "link/transfer_texts.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 namespace quarvel::link {
@@ -31,7 +32,7 @@ constexpr double kTickSlackMs = 3.0;
 bool onTicks(double ms)
 {
     if (ms > 2 * kLatencyTickMs + kTickSlackMs) return false;
-    const double past = ms - kLatencyTickMs * static_cast<int>(ms / kLatencyTickMs + 0.5);
+    const double past = ms - kLatencyTickMs * static_cast<int>(std::lround(ms / kLatencyTickMs));
     return past > -kTickSlackMs && past < kTickSlackMs;
 }
 
@@ -39,7 +40,7 @@ double percentileMs(std::vector<std::int64_t> us, double p)
 {
     if (us.empty()) return 0;
     std::sort(us.begin(), us.end());
-    const auto i = static_cast<std::size_t>(p * static_cast<double>(us.size() - 1) + 0.5);
+    const auto i = static_cast<std::size_t>(std::llround(p * static_cast<double>(us.size() - 1)));
     return static_cast<double>(us[std::min(i, us.size() - 1)]) / 1000.0;
 }
 

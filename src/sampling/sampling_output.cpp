@@ -136,9 +136,13 @@ CoinValueTakeBack takeBackCoinValues(ParameterImage& image,
                                                image.number(address::multiplyFactor(bank)));
         // The same rule programming checks: a coin value the selector cannot hold is refused.
         if (!isProgrammable(value)) {
-            result = {CoinValueTakeBack::Outcome::Refused, channel,
-                      channelText(channel) + ": " + text + " gives a coin value of " + value +
-                          ", outside 0..255"};
+            std::string reason = channelText(channel);
+            reason.append(": ")
+                .append(text)
+                .append(" gives a coin value of ")
+                .append(value)
+                .append(", outside 0..255");
+            result = {CoinValueTakeBack::Outcome::Refused, channel, std::move(reason)};
             return result;
         }
         values[static_cast<std::size_t>(index)] = value;

@@ -28,12 +28,12 @@ PortOpener portOpener(const PortIdentity& identity)
     };
 }
 
-GangRun::GangRun(const QStringList& ports, const GangJob& job, PortOpener opener, QObject* parent)
+GangRun::GangRun(const QStringList& ports, const GangJob& job, const PortOpener& opener, QObject* parent)
     : QObject(parent)
 {
     qRegisterMetaType<quarvel::session::GangUnitResult>("quarvel::session::GangUnitResult");
     for (int i = 0; i < ports.size(); ++i) {
-        const QString port = ports.at(i);
+        const QString& port = ports.at(i);
         PortOpener open = opener ? opener : openerFor(port);
         auto station = std::make_unique<GangStation>(port, job, std::move(open));
         connect(station.get(), &GangStation::progress, this,

@@ -23,7 +23,8 @@ class GangRun : public QObject
 public:
     // opener: how a station opens its port; empty opens the port by name ("sim": the virtual
     // selector).
-    GangRun(const QStringList& ports, const GangJob& job, PortOpener opener = {}, QObject* parent = nullptr);
+    GangRun(const QStringList& ports, const GangJob& job, const PortOpener& opener = {},
+            QObject* parent = nullptr);
     ~GangRun() override;
 
     void start();

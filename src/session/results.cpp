@@ -74,7 +74,7 @@ QString refusalText(const Refusal& refusal)
 
 QString readFailureText(const link::TransferSummary& summary, int firstCell)
 {
-    const QString text = QString::fromStdString(summary.text);
+    QString text = QString::fromStdString(summary.text);
     if (summary.reason != link::EndReason::RetriesUsedUp) return text;
     // An answer that echoed its request was taken, not failed.
     std::array<int, 4> faults = summary.faults;

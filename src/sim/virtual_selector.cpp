@@ -5,6 +5,7 @@
 #include "image/parameter_image.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace quarvel::sim {
 
@@ -24,7 +25,7 @@ bool hasFault(const std::vector<Fault>& faults, FaultKind kind)
 
 std::uint8_t byteOf(double value)
 {
-    return static_cast<std::uint8_t>(std::clamp(value, 0.0, 255.0) + 0.5);
+    return static_cast<std::uint8_t>(std::lround(std::clamp(value, 0.0, 255.0)));
 }
 
 } // namespace
@@ -40,7 +41,7 @@ VirtualSelector::Memory VirtualSelector::factoryMemory()
     const auto types = coinTypes();
     for (int channel = 1; channel <= address::kChannelCount; ++channel) {
         const auto& type = types[static_cast<std::size_t>(channel - 1)];
-        const auto a = static_cast<unsigned>(type.meanA + 0.5);
+        const auto a = static_cast<unsigned>(std::lround(type.meanA));
         at(address::refALow(channel)) = static_cast<std::uint8_t>(a & 0xFF);
         at(address::refAHigh(channel)) = static_cast<std::uint8_t>(a >> 8);
         at(address::sigmaA(channel)) = 10;
@@ -80,7 +81,7 @@ void VirtualSelector::plugInNew()
     serial = static_cast<std::uint8_t>(serial + unit);
     for (std::size_t i = 0; i < address::kSecondCalibrationSize; ++i)
         m_memory[static_cast<std::size_t>(address::kSecondCalibration) + i] =
-            static_cast<std::uint8_t>(unit * 37 + i * 11 + 5);
+            static_cast<std::uint8_t>(std::size_t{unit} * 37 + i * 11 + 5);
 }
 
 FrameKind VirtualSelector::classify(const link::Frame& f)

@@ -371,11 +371,16 @@ void SerialLink::writeFrame(const Frame& frame)
 
 void SerialLink::noteTraffic(TrafficEntry entry)
 {
-    // Stamped when it happens, which may be well before it is shown. The engine's
-    // milliseconds are enough for it; a trace reads better with microseconds.
+    // Stamped when it happens, which may be well before it is shown; a trace reads better with
+    // microseconds. Bytes the engine held before naming them (a record's first half, what a
+    // silence settled) keep the millisecond they arrived at.
     const qint64 us = m_clock.nsecsElapsed() / 1000;
-    entry.timeMs = us / 1000;
-    entry.fractionUs = static_cast<int>(us % 1000);
+    if (entry.timeMs > 0 && entry.timeMs < us / 1000) {
+        entry.fractionUs = 0;
+    } else {
+        entry.timeMs = us / 1000;
+        entry.fractionUs = static_cast<int>(us % 1000);
+    }
     note(LinkEngine::Action{LinkEngine::Traffic{std::move(entry)}});
 }
 

@@ -62,7 +62,7 @@ void MainWindow::programToSelector(Done done)
 void MainWindow::runProgramming(const session::ProgramRequest& request, Done done)
 {
     // The main status line and the window where the user acted hear the same outcome.
-    m_safety.program(request, [this, done](bool succeeded, const QString& text) {
+    m_safety.program(request, [this, done = std::move(done)](bool succeeded, const QString& text) {
         showStatus(text, succeeded ? session::StatusColour::Green : session::StatusColour::Red);
         if (done) done(succeeded, text);
     });

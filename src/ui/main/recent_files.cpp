@@ -70,7 +70,7 @@ bool RecentFiles::save()
     return saved.saved;
 }
 
-void RecentFiles::saveAs(Done done)
+void RecentFiles::saveAs(const Done& done)
 {
     m_chooser(m_window, FileChoice::Save, q(t::kSaveTitle), q(t::kCdtFilter),
               [this, done](const QString& path) {
@@ -87,7 +87,7 @@ void RecentFiles::chooseToOpen(std::function<void(const QString&)> done)
     m_chooser(m_window, FileChoice::Open, q(t::kOpenTitle), q(t::kCdtFilter), std::move(done));
 }
 
-void RecentFiles::open(std::function<void(bool)> done)
+void RecentFiles::open(const std::function<void(bool)>& done)
 {
     chooseToOpen([this, done](const QString& path) {
         if (path.isEmpty()) {

@@ -41,11 +41,11 @@ public:
     // Saves the document to the most recent file; a failure is shown in red. Returns success.
     bool save();
     // Asks for a name, makes it the most recent, saves. done follows a save, not a cancel.
-    void saveAs(Done done);
+    void saveAs(const Done& done);
     // Asks for a coin data file to open; done gets its path, empty when the user cancelled.
     void chooseToOpen(std::function<void(const QString& path)> done);
     // Asks for a file, makes it the most recent, loads it. done(opened) follows.
-    void open(std::function<void(bool opened)> done);
+    void open(const std::function<void(bool opened)>& done);
     // A file that is not a coin data file, or for programming does not reach every selector
     // cell, is neither loaded nor made the most recent: a later save would otherwise write the
     // document over it.

@@ -109,7 +109,7 @@ void SafeProgramming::askWithoutBackup(const QString& question, session::Program
 {
     request.backup = {};
     ask(m_window, "ConfirmNoBackup", question, QStringLiteral("&Yes"), QStringLiteral("&No"),
-        [this, request, done] { start(request, done); });
+        [this, request = std::move(request), done = std::move(done)] { start(request, done); });
 }
 
 void SafeProgramming::confirmStop(std::function<void()> stop)
