@@ -512,10 +512,11 @@ TEST(MeasurementRecordTest, HalvesApartAndRepeatedAnswer)
             }
         }
         ASSERT_EQ(bytes.size(), c.answerAt == 99 ? 10u : 15u);
-        if (c.answerAt != 99)
+        if (c.answerAt != 99) {
             EXPECT_EQ(std::vector<std::uint8_t>(bytes.begin() + static_cast<std::ptrdiff_t>(c.answerAt),
                                                 bytes.begin() + static_cast<std::ptrdiff_t>(c.answerAt + 5)),
                       answer);
+        }
         EXPECT_GE(secondHalfMs - firstHalfMs, c.gapMs);
     }
 }
