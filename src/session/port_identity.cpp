@@ -61,8 +61,13 @@ QString PortIdentity::locate(const QList<ListedPort>& ports) const
     }
     if (!byIdPath.isEmpty() && QFileInfo::exists(byIdPath)) return byIdPath;
     // A link the user gave follows the adapter it names; a plain name is all there is to go by.
-    if (QFileInfo(path).isSymLink() || !usb || serialNumber.isEmpty())
-        return QFileInfo::exists(path) || !path.startsWith(QLatin1Char('/')) ? path : QString();
+    if (QFileInfo(path).isSymLink() || !usb || serialNumber.isEmpty()) {
+        // A device name (COM3, \\.\COM3) is no file to look for; a path to one (POSIX, or a
+        // drive's on Windows) is.
+        const bool file =
+            path.startsWith(QLatin1Char('/')) || (path.size() > 2 && path.at(1) == QLatin1Char(':'));
+        return QFileInfo::exists(path) || !file ? path : QString();
+    }
     return {};
 }
 

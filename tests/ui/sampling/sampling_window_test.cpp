@@ -41,6 +41,8 @@ struct Bench
         session.image().setNumber(address::coinValue(1), 20);
         open(calibration);
     }
+    // A window closed but not yet deleted must not outlive the session it was given.
+    ~Bench() { delete window.data(); }
     void open(bool calibration) { SamplingWindow::present(window, session, state, {}, calibration); }
 
     template <typename W = QWidget> W* find(const QString& name) { return window->findChild<W*>(name); }
