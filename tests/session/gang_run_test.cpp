@@ -239,7 +239,7 @@ TEST(GangRun, AStationNeverProgramsTheSelectorLeftOnTwice)
 }
 
 // Ctrl-C in the middle of programming: the unit is reported as partly programmed, never passed
-// or dropped, with the cells the selector confirmed (the write on its way is not one of them).
+// or dropped, with the cells the selector confirmed.
 TEST(GangRun, AnInterruptedRunReportsHowFarProgrammingGot)
 {
     GangJob job;
@@ -258,7 +258,12 @@ TEST(GangRun, AnInterruptedRunReportsHowFarProgrammingGot)
     const auto unit = units.at(0).at(0).value<GangUnitResult>();
     EXPECT_FALSE(unit.passed);
     EXPECT_TRUE(unit.interrupted);
-    EXPECT_EQ(unit.text, QStringLiteral("interrupted; partly programmed (%1 of 184 cells)").arg(writes - 1));
+    // The write on its way when the interrupt came may have been answered before it was heard
+    // (the event loop's driver reads on its own turn): one of the two counts, nothing else.
+    const auto said = [](int cells) {
+        return QStringLiteral("interrupted; partly programmed (%1 of 184 cells)").arg(cells);
+    };
+    EXPECT_TRUE(unit.text == said(writes - 1) || unit.text == said(writes)) << unit.text.toStdString();
 }
 
 // Ctrl-C in the backup read, or between programming and verify: said as such, the running
