@@ -170,7 +170,7 @@ int main(int argc, char** argv)
     }
 
     quarvel::session::SelectorSession session;
-    session.setCoinInterval(coinIntervalMs);
+    session.bench().setCoinInterval(coinIntervalMs);
     quarvel::MainWindow window(session);
     quarvel::addHelpMenu(window);
     window.startUp(start);

@@ -116,7 +116,7 @@ bool ScriptRunner::run(const QString& step)
     const QString& verb = words.first();
     const QString name = words.value(1);
     if (verb == QLatin1String("wait")) return find(name) != nullptr;
-    if (verb == QLatin1String("wait-idle")) return !m_main.session().isBusy();
+    if (verb == QLatin1String("wait-idle")) return !m_main.session().device().isBusy();
     if (verb == QLatin1String("show-traffic")) {
         m_main.trafficLog()->show();
         return true;

@@ -44,7 +44,7 @@ constexpr double kProgramBound = (2 + 184) * kExchangeSeconds + 3 * kPause;
 template <typename Start> double timed(session::SelectorSession& session, Start start)
 {
     QEventLoop loop;
-    auto c = QObject::connect(&session, &session::SelectorSession::busyChanged, [&](bool busy) {
+    auto c = QObject::connect(&session.device(), &session::Device::busyChanged, [&](bool busy) {
         if (!busy) loop.quit();
     });
     QElapsedTimer wall;
@@ -90,7 +90,7 @@ Outcome runDesktop(bool wireTime, int rounds, bench::CClient* floor = nullptr, b
         window.emplace(session);
         window->startUp({StartPort::Kind::Path, QString::fromStdString(selector.slavePath())});
         window->show();
-    } else if (!session.openPort(QString::fromStdString(selector.slavePath()))) {
+    } else if (!session.device().openPort(QString::fromStdString(selector.slavePath()))) {
         out.ok = false;
         return out;
     }

@@ -144,7 +144,7 @@ bool serve(bench::WireSelector& selector, session::SelectorSession& session)
         std::fprintf(stderr, "wire selector: %s\n", error.c_str());
         return false;
     }
-    return session.openPort(QString::fromStdString(selector.slavePath()));
+    return session.device().openPort(QString::fromStdString(selector.slavePath()));
 }
 
 void latencyTimer()
@@ -161,7 +161,7 @@ void latencyTimer()
         readDone.wait(60000);
         const double seconds = static_cast<double>(wall.nsecsElapsed()) / 1e9;
         const double bound = (189 - 1) * kExchangeSeconds + std::max(0.3, kExchangeSeconds);
-        auto check = session.checkLink(50);
+        auto check = session.device().checkLink(50);
         QSignalSpy checkDone(check.operation, &session::CheckOperation::finished);
         checkDone.wait(60000);
         const auto result = checkDone.isEmpty() ? session::CheckResult{}

@@ -40,7 +40,7 @@ int main(int argc, char** argv)
 
     session::SelectorSession session;
     QString error;
-    if (!session.openVirtualSelector(&error)) {
+    if (!session.bench().open({}, &error)) {
         std::fprintf(stderr, "virtual selector: %s\n", qPrintable(error));
         return 1;
     }
@@ -53,7 +53,7 @@ int main(int argc, char** argv)
     QElapsedTimer wall;
     // Measure once the handshake is over and the run only waits for coins.
     QTimer::singleShot(1000, &app, [&] {
-        if (!session.virtualSelector()->isSampling()) {
+        if (!session.bench().model()->isSampling()) {
             std::fprintf(stderr, "the run did not start sampling\n");
             app.exit(1);
             return;

@@ -9,7 +9,7 @@ namespace quarvel::cli {
 void CheckCommand::begin()
 {
     m_printer.setPhase("Checking");
-    auto start = m_session.checkLink(m_invocation.count);
+    auto start = m_session.device().checkLink(m_invocation.count);
     if (!start) {
         refused(*start.refusal);
         return;

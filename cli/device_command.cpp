@@ -44,13 +44,13 @@ const char* commandNameOf(CommandKind kind)
 DeviceCommand::DeviceCommand(const Invocation& invocation, QObject* parent)
     : QObject(parent), m_invocation(invocation), m_printer(std::cerr, printerMode(m_invocation))
 {
-    connect(&m_session, &session::SelectorSession::operationStarted, this, &DeviceCommand::follow);
-    connect(&m_session, &session::SelectorSession::portLost, this, [this](const QString& message) {
+    connect(&m_session.device(), &session::Device::operationStarted, this, &DeviceCommand::follow);
+    connect(&m_session.device(), &session::Device::portLost, this, [this](const QString& message) {
         if (!m_interrupted) m_printer.line(message.toStdString());
     });
     if (m_invocation.trace) {
         connect(
-            &m_session, &session::SelectorSession::traffic, this,
+            &m_session.device(), &session::Device::traffic, this,
             [this](const session::TrafficEntry& entry) { m_printer.line(session::formatTraffic(entry)); });
     }
 }
@@ -93,22 +93,23 @@ bool DeviceCommand::open()
         options.faults = m_invocation.sim.faults;
         options.wireTime = m_invocation.sim.wireTime;
         options.recordType = m_invocation.sim.recordType;
-        if (!m_session.openVirtualSelector(options, &message)) {
+        if (!m_session.bench().open(options, &message)) {
             error(message);
             finish(exit_code::kUsageOrFile);
             return false;
         }
-        m_session.setCoinInterval(m_invocation.sim.coinIntervalMs);
+        m_session.bench().setCoinInterval(m_invocation.sim.coinIntervalMs);
         return true;
     }
-    if (!m_session.openPort(m_invocation.port, &message)) {
+    if (!m_session.device().openPort(m_invocation.port, &message)) {
         error(message);
         finish(exit_code::kDevice);
         return false;
     }
     if (m_invocation.trace)
-        m_printer.line(m_session.lowLatency() ? "low latency: granted by the serial driver"
-                                              : "low latency: not granted (the driver has none, as a pty)");
+        m_printer.line(m_session.device().lowLatency()
+                           ? "low latency: granted by the serial driver"
+                           : "low latency: not granted (the driver has none, as a pty)");
     return true;
 }
 
@@ -116,11 +117,11 @@ void DeviceCommand::interrupt()
 {
     if (m_finished) return;
     m_interrupted = true;
-    if (m_session.isBusy()) {
+    if (m_session.device().isBusy()) {
         // The operation ends in order (a sampling run still sends its end frame); its finished
         // signal then reports what was left undone.
         if (silentWhenInterrupted()) m_printer.silence();
-        m_session.cancel();
+        if (auto* running = m_session.device().current()) running->cancel();
         return;
     }
     // Outside a run (a file being checked) there is nothing to end in order.
@@ -230,7 +231,7 @@ void DeviceCommand::finish(int exitCode)
 {
     if (m_finished) return;
     m_finished = true;
-    m_session.closePort();
+    m_session.device().closePort();
     emit finished(exitCode);
 }
 

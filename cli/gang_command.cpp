@@ -102,14 +102,14 @@ void GangCommand::start()
         m_progress << QStringLiteral("%1  starting").arg(m_invocation.ports.at(i));
         if (!m_invocation.trace) continue;
         const QString port = m_invocation.ports.at(i);
-        session::SelectorSession& s = m_run->station(i).session();
-        connect(&s, &session::SelectorSession::traffic, this,
-                [this, port](const session::TrafficEntry& entry) {
-                    clearProgress();
-                    std::cerr << port.toStdString() << "  " << session::formatTraffic(entry) << '\n';
-                });
-        connect(&s, &session::SelectorSession::portChanged, this, [this, port, &s] {
-            if (!s.isOpen() || s.isVirtual()) return;
+        session::Device& s = m_run->station(i).device();
+        connect(&s, &session::Device::traffic, this, [this, port](const session::TrafficEntry& entry) {
+            clearProgress();
+            std::cerr << port.toStdString() << "  " << session::formatTraffic(entry) << '\n';
+        });
+        connect(&s, &session::Device::portChanged, this, [this, port, &s] {
+            // The virtual selector has no serial driver to ask.
+            if (!s.isOpen() || port == QLatin1String("sim")) return;
             clearProgress();
             std::cerr << port.toStdString() << "  low latency: "
                       << (s.lowLatency() ? "granted by the serial driver"

@@ -16,7 +16,8 @@ namespace quarvel::cli {
 ReadCommand::ReadCommand(const Invocation& invocation, QObject* parent) : DeviceCommand(invocation, parent)
 {
     // As after the desktop program's start-up without a recent file.
-    loadMainDefault(m_session.image());
+    m_session.document().edit(session::ChangeSource::Default,
+                              [](ParameterImage& image) { loadMainDefault(image); });
 }
 
 void ReadCommand::begin()
@@ -48,13 +49,14 @@ void ReadCommand::readFinished(const session::ReadResult& result)
     }
     const QString cells = QStringLiteral("%1 cells").arg(ParameterImage::kSelectorCells);
     if (!toFile) {
-        const SettingsReport report = makeSettingsReport(m_session.image());
+        const SettingsReport report = makeSettingsReport(m_session.document().image());
         std::cout << (m_invocation.json ? settingsJson(report) : settingsText(report)) << std::flush;
         note(QStringLiteral("Read %1").arg(cells));
         finish(exit_code::kSuccess);
         return;
     }
-    const QString failed = writeOutput(m_invocation.outputFile, serializeCoinData(m_session.image()));
+    const QString failed =
+        writeOutput(m_invocation.outputFile, serializeCoinData(m_session.document().image()));
     if (!failed.isEmpty()) {
         error(failed);
         finish(exit_code::kUsageOrFile);

@@ -26,7 +26,7 @@ void RestoreCommand::begin()
     request.sourceFile = m_invocation.files.constFirst();
     if (!startProgramming(request, &RestoreCommand::restoreFinished)) return;
     // The one question an exact restore asks: whether the backup is of another selector.
-    auto* operation = static_cast<session::ProgramOperation*>(m_session.current());
+    auto* operation = static_cast<session::ProgramOperation*>(m_session.device().current());
     connect(operation, &session::ProgramOperation::question, this, [this, operation](QString question) {
         if (m_invocation.force) {
             operation->proceed();

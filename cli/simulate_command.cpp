@@ -63,7 +63,7 @@ void SimulateCommand::start()
 #ifdef Q_OS_UNIX
     QString message;
     if (!m_invocation.sim.memoryFile.isEmpty() &&
-        !session::SelectorSession::loadMemoryFile(m_model, m_invocation.sim.memoryFile, &message)) {
+        !session::loadMemoryFile(m_model, m_invocation.sim.memoryFile, &message)) {
         fail(exit_code::kUsageOrFile, message);
         return;
     }

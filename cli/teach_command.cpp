@@ -50,21 +50,21 @@ void TeachCommand::begin()
         finish(exit_code::kUsageOrFile);
         return;
     }
-    m_session.image() = m_start;
-    m_session.setCdt(m_invocation.calibrate ? sampling::ReferenceStore::Calibrated
-                                            : sampling::ReferenceStore::Taught);
+    m_session.document().replace(m_start, session::ChangeSource::File);
+    m_session.document().setCdt(m_invocation.calibrate ? sampling::ReferenceStore::Calibrated
+                                                       : sampling::ReferenceStore::Taught);
     m_printer.setPhase(QStringLiteral("Channel %1: insert 12 coins").arg(m_invocation.channel).toStdString());
-    if (m_session.isVirtual()) {
+    if (m_session.bench().isOpen()) {
         // Nobody stands at a virtual selector: feed it the channel's coins as a hand would.
         const int coinType = m_invocation.coinType >= 0 ? m_invocation.coinType : m_invocation.channel - 1;
-        m_session.feedCoins(coinType, sampling::ChannelReference::kSampleCount);
+        m_session.bench().feedCoins(coinType, sampling::ChannelReference::kSampleCount);
     }
     startSampling(m_invocation.channel, &TeachCommand::samplingFinished);
 }
 
 void TeachCommand::samplingFinished(const session::SamplingResult& result)
 {
-    m_session.stopFeeding();
+    m_session.bench().stopFeeding();
     m_printer.setPhase({});
     if (result.reason == session::EndReason::Cancelled || wasInterrupted()) {
         say(QStringLiteral("Interrupted: channel %1 not taught; nothing was written").arg(result.channel));
@@ -81,12 +81,14 @@ void TeachCommand::samplingFinished(const session::SamplingResult& result)
     // The same warnings the sampling window shows beside the channel.
     if (result.reference)
         for (const std::string& warning :
-             sampling::assessTeach(result.channel, result.samples, *result.reference, m_session.image())
+             sampling::assessTeach(result.channel, result.samples, *result.reference,
+                                   m_session.document().image())
                  .warningTexts())
             say(QStringLiteral("warning: %1").arg(QString::fromStdString(warning)));
 
     if (!m_invocation.outputFile.isEmpty()) {
-        const QString failed = writeOutput(m_invocation.outputFile, serializeCoinData(m_session.image()));
+        const QString failed =
+            writeOutput(m_invocation.outputFile, serializeCoinData(m_session.document().image()));
         if (!failed.isEmpty()) {
             error(failed);
             finish(exit_code::kUsageOrFile);

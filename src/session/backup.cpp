@@ -5,7 +5,7 @@
 #include "image/qt/user_folders.h"
 #include "image/settings_model.h"
 #include "session/document_files.h"
-#include "session/selector_session.h"
+#include "session/operation.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -92,16 +92,16 @@ void BackupFolder::prune() const
         QFile::remove(list[i].path);
 }
 
-QString stopProgrammingQuestion(const SelectorSession& session)
+QString stopProgrammingQuestion(const Operation* running)
 {
-    const Operation* running = session.current();
     // Before the first write and after the last, stopping leaves the selector whole.
     if (!running || running->kind() != Operation::Kind::Program ||
         static_cast<const ProgramOperation*>(running)->phase() != ProgramResult::Phase::Writing)
         return {};
+    const auto* program = static_cast<const ProgramOperation*>(running);
     return QStringLiteral("Programming is not finished (%1 of %2 cells). Stop and leave the selector partly "
                           "programmed?")
-        .arg(session.cellsProgrammed())
+        .arg(program->cellsProgrammed())
         .arg(ProgramResult::cellsInRanges());
 }
 

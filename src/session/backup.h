@@ -56,7 +56,7 @@ QString serialNumberTag(int serial);
 
 // The question to ask before the program ends or the port goes while programming runs
 // ("Programming is not finished (n of 184 cells). …"); empty when nothing is being written.
-QString stopProgrammingQuestion(const SelectorSession& session);
+QString stopProgrammingQuestion(const Operation* running);
 
 // The settings (by their names), references and other cells of the selector's memory in which
 // two images differ, as programming would send them.

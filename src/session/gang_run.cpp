@@ -1,6 +1,7 @@
 #include "session/gang_run.h"
 
 #include "session/port_identity.h"
+#include "session/virtual_bench.h"
 
 namespace quarvel::session {
 
@@ -9,7 +10,7 @@ namespace {
 PortOpener openerFor(const QString& port)
 {
     if (port == QLatin1String("sim"))
-        return [](SelectorSession& session, QString* error) { return session.openVirtualSelector(error); };
+        return [](Device& device, QString* error) { return VirtualBench::of(device).open({}, error); };
     return portOpener(PortIdentity::of(port));
 }
 
@@ -18,13 +19,13 @@ PortOpener openerFor(const QString& port)
 // A pulled adapter that comes back, perhaps under another name, is found by what it is.
 PortOpener portOpener(const PortIdentity& identity)
 {
-    return [identity](SelectorSession& session, QString* error) {
+    return [identity](Device& device, QString* error) {
         const QString where = identity.locate();
         if (where.isEmpty()) {
             if (error) *error = QStringLiteral("%1 is not there").arg(identity.path);
             return false;
         }
-        return session.openPort(where, error);
+        return device.openPort(where, error);
     };
 }
 

@@ -14,8 +14,9 @@ namespace quarvel::session {
 // How a station opens a serial port: wherever the adapter it was given is now.
 PortOpener portOpener(const PortIdentity& identity);
 
-// The same coin data on several ports at once: one station (and session) per port, all on
-// this thread's event loop. A port that fails, hangs or is pulled only ends its own station.
+// The same coin data on several ports at once: one station (and device) per port, each
+// deciding on this thread as its operations report, each line served by its own driver. A port
+// that fails, hangs or is pulled only ends its own station.
 class GangRun : public QObject
 {
     Q_OBJECT

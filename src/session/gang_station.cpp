@@ -28,15 +28,15 @@ GangStation::GangStation(const QString& port, const GangJob& job, PortOpener ope
 {
     m_pollTimer.setSingleShot(true);
     connect(&m_pollTimer, &QTimer::timeout, this, &GangStation::poll);
-    connect(&m_session, &SelectorSession::operationStarted, this, &GangStation::follow);
-    connect(&m_session, &SelectorSession::portLost, this, &GangStation::portWentAway);
+    connect(&m_device, &Device::operationStarted, this, &GangStation::follow);
+    connect(&m_device, &Device::portLost, this, &GangStation::portWentAway);
     m_clock.start();
 }
 
 void GangStation::start()
 {
     QString error;
-    const bool opened = m_opener(m_session, &error);
+    const bool opened = m_opener(m_device, &error);
     if (m_job.wait) {
         // A station starts empty-handed: whatever answers first is the first selector.
         m_presence.reset(true);
@@ -61,10 +61,10 @@ void GangStation::interrupt()
     m_interrupted = true;
     m_pollTimer.stop();
     // A running operation ends in order and its handler reports the unit; otherwise nothing runs.
-    if (m_session.isBusy())
-        m_session.cancel();
-    else
+    if (!m_device.isBusy())
         finish();
+    else if (Operation* running = m_device.current())
+        running->cancel();
 }
 
 void GangStation::follow(Operation* operation)
@@ -94,7 +94,7 @@ void GangStation::follow(Operation* operation)
         const Phase phase = program->phase();
         if (phase != Phase::Backup && phase != Phase::Writing && phase != Phase::Verify) return;
         if (m_phaseBase < 0) m_phaseBase = p->value;
-        const int done = phase == Phase::Writing ? m_session.cellsProgrammed() : p->value - m_phaseBase;
+        const int done = phase == Phase::Writing ? program->cellsProgrammed() : p->value - m_phaseBase;
         const int all =
             phase == Phase::Writing ? ProgramResult::cellsInRanges() : ParameterImage::kSelectorCells;
         const char* name = phase == Phase::Backup   ? "backing up"
@@ -126,7 +126,7 @@ void GangStation::beginUnit()
     } else {
         request.identify = true;
     }
-    auto start = m_session.program(request);
+    auto start = m_device.program(request);
     if (!start) return fail(start.refusalText());
     connect(start.operation, &ProgramOperation::finished, this, &GangStation::programmed);
 }
@@ -135,7 +135,7 @@ bool GangStation::saveBackup(const ParameterImage& memory)
 {
     if (m_job.backupDir.isEmpty()) return true;
     const QString path = BackupFolder(m_job.backupDir)
-                             .newFile(QDateTime::currentDateTime(), m_session.portName(), m_unit.serialNo);
+                             .newFile(QDateTime::currentDateTime(), m_device.portName(), m_unit.serialNo);
     const FileSaveResult saved = saveCoinData(path, memory);
     if (!saved.saved) {
         fail(QStringLiteral("The backup could not be saved: %1").arg(saved.error));
@@ -200,7 +200,7 @@ void GangStation::finish()
     if (m_state == State::Done) return;
     m_state = State::Done;
     m_pollTimer.stop();
-    m_session.closePort();
+    m_device.closePort();
     emit done();
 }
 

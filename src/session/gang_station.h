@@ -1,7 +1,7 @@
 #pragma once
 
 #include "image/parameter_image.h"
-#include "session/selector_session.h"
+#include "session/device.h"
 #include "session/station_presence.h"
 
 #include <QDateTime>
@@ -44,12 +44,13 @@ struct GangUnitResult
     QString text;      // "184 cells, verified, 3.42 s" or why it failed
 };
 
-// Opens the station's port on its session; false with a reason.
-using PortOpener = std::function<bool(SelectorSession& session, QString* error)>;
+// Opens the station's port on its device; false with a reason.
+using PortOpener = std::function<bool(Device& device, QString* error)>;
 
-// One port of a gang, with a session of its own: backup, programming, verify, and in station
-// mode the polling that finds the next selector. Everything runs on the event loop; nothing
-// here waits on another port.
+// One port of a gang, with a device of its own (no document): backup, programming, verify, and
+// in station mode the polling that finds the next selector. Its decisions run on its owner's
+// thread as each operation reports; the device's driver serves the line (on POSIX, from a
+// thread of its own per port). Nothing here waits on another port.
 class GangStation : public QObject
 {
     Q_OBJECT
@@ -61,7 +62,7 @@ public:
     // Ctrl-C: the running transfer ends in order and its unit is reported; then done().
     void interrupt();
     QString port() const { return m_port; }
-    SelectorSession& session() { return m_session; }
+    Device& device() { return m_device; }
 
 signals:
     void progress(const QString& text); // what the port is doing now
@@ -98,7 +99,7 @@ private:
     QString m_port;
     GangJob m_job;
     PortOpener m_opener;
-    SelectorSession m_session;
+    Device m_device;
     State m_state = State::Idle;
     bool m_interrupted = false;
     SelectorPresence m_presence; // station mode: whether the last selector was taken off

@@ -22,10 +22,10 @@ void GangStation::schedulePoll()
 void GangStation::poll()
 {
     m_pollClock.start();
-    if (!m_session.isOpen()) {
+    if (!m_device.isOpen()) {
         // The adapter itself may be away; trying again is the poll.
         QString error;
-        if (!m_opener(m_session, &error)) {
+        if (!m_opener(m_device, &error)) {
             m_presence.unanswered(m_clock.elapsed());
             return schedulePoll();
         }
@@ -40,7 +40,7 @@ void GangStation::poll()
     // One cell a poll, the next in turn: a selector put on in place of the last one shows in
     // its cells even when it was swapped faster than an absence can be told.
     m_pollCell = m_last.pollCell(m_polls++);
-    auto start = m_session.checkLink(1, m_pollCell);
+    auto start = m_device.checkLink(1, m_pollCell);
     if (!start) {
         m_presence.unanswered(m_clock.elapsed());
         return schedulePoll();
@@ -69,7 +69,7 @@ void GangStation::identify(bool afterAbsence)
 {
     m_state = State::Identifying;
     m_afterAbsence = afterAbsence;
-    auto start = m_session.readSelector(SelectorSession::ReadInto::ResultOnly);
+    auto start = m_device.read();
     if (!start) {
         m_state = State::Polling;
         return schedulePoll();
@@ -103,7 +103,7 @@ void GangStation::rememberMemory(Operation* operation)
     if (!m_job.wait || m_state == State::Identifying) return;
     if (auto* read = qobject_cast<ReadOperation*>(operation)) {
         connect(read, &ReadOperation::finished, this, [this](const ReadResult& result) {
-            if (result.succeeded()) m_last.learn(result.image ? *result.image : m_session.image());
+            if (result.succeeded()) m_last.learn(*result.image);
         });
     } else if (auto* program = qobject_cast<ProgramOperation*>(operation)) {
         connect(program, &ProgramOperation::finished, this,

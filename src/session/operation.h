@@ -10,11 +10,11 @@
 
 namespace quarvel::session {
 
-class SelectorSession;
+class Device;
 
-// One device operation the session started, reporting to whoever started it, like a network
+// One device operation a Device started, reporting to whoever started it, like a network
 // reply: the status texts and progress of its transfers as they come, then its own typed
-// result exactly once (the finished signal of its kind), then ended(). The session owns it and
+// result exactly once (the finished signal of its kind), then ended(). The device owns it and
 // deletes it once it has ended.
 class Operation : public QObject
 {
@@ -46,12 +46,12 @@ signals:
     void ended();
 
 protected:
-    Operation(Kind kind, int channel, SelectorSession& session);
+    Operation(Kind kind, int channel, Device& device);
 
-    SelectorSession& m_session;
+    Device& m_device;
 
 private:
-    friend class SelectorSession;
+    friend class Device;
 
     Kind m_kind;
     int m_channel;
@@ -64,7 +64,7 @@ class ReadOperation final : public Operation
 
 public:
     using Result = ReadResult;
-    explicit ReadOperation(SelectorSession& session) : Operation(Kind::Read, 0, session) {}
+    explicit ReadOperation(Device& device) : Operation(Kind::Read, 0, device) {}
 
 signals:
     void finished(const quarvel::session::ReadResult& result);
@@ -79,11 +79,13 @@ class ProgramOperation final : public Operation
 public:
     using Result = ProgramResult;
     using Phase = ProgramResult::Phase;
-    explicit ProgramOperation(SelectorSession& session) : Operation(Kind::Program, 0, session) {}
+    explicit ProgramOperation(Device& device) : Operation(Kind::Program, 0, device) {}
 
     Phase phase() const { return m_phase; }
     // The answer to question(): go on writing. cancel() is the other answer.
     void proceed();
+    // Cells the selector has acknowledged so far; 0 once it has ended.
+    int cellsProgrammed() const;
 
 signals:
     void phaseChanged(quarvel::session::ProgramResult::Phase phase);
@@ -92,7 +94,7 @@ signals:
     void finished(const quarvel::session::ProgramResult& result);
 
 private:
-    friend class SelectorSession;
+    friend class Device;
     Phase m_phase = Phase::Probe;
 };
 
@@ -102,7 +104,7 @@ class SamplingOperation final : public Operation
 
 public:
     using Result = SamplingResult;
-    SamplingOperation(int channel, SelectorSession& session) : Operation(Kind::Sampling, channel, session) {}
+    SamplingOperation(int channel, Device& device) : Operation(Kind::Sampling, channel, device) {}
 
 signals:
     void finished(const quarvel::session::SamplingResult& result);
@@ -115,14 +117,10 @@ class CheckOperation final : public Operation
 
 public:
     using Result = CheckResult;
-    explicit CheckOperation(SelectorSession& session) : Operation(Kind::Check, 0, session) {}
+    explicit CheckOperation(Device& device) : Operation(Kind::Check, 0, device) {}
 
 signals:
     void finished(const quarvel::session::CheckResult& result);
-
-private:
-    friend class SelectorSession;
-    link::CheckFigures m_figures; // filled by the running transfer
 };
 
 // What starting an operation gave: its handle, or why it did not start.

@@ -14,12 +14,12 @@ PortChoice::PortChoice(SelectorSession& session, FixedNames names)
 PortChoice::Result PortChoice::chooseFixed(int port)
 {
     m_fixedPort = port;
-    m_session.closePort();
+    m_session.device().closePort();
     QString error;
-    if (m_session.openPort(m_names(port), &error)) return {true, std::nullopt, {}};
+    if (m_session.device().openPort(m_names(port), &error)) return {true, std::nullopt, {}};
     if (port == 1) return {false, std::nullopt, error};
     m_fixedPort = 1;
-    m_session.openPort(m_names(1));
+    m_session.device().openPort(m_names(1));
     return {false, 1, error};
 }
 
@@ -27,7 +27,7 @@ PortChoice::Result PortChoice::choosePath(const QString& path)
 {
     // A mistyped path must not take the technician off the port in use (and its lock).
     QString error;
-    if (!m_session.openPort(path, &error)) return {false, std::nullopt, error};
+    if (!m_session.device().openPort(path, &error)) return {false, std::nullopt, error};
     m_fixedPort.reset();
     return {true, std::nullopt, {}};
 }
@@ -35,7 +35,7 @@ PortChoice::Result PortChoice::choosePath(const QString& path)
 PortChoice::Result PortChoice::chooseVirtual()
 {
     QString error;
-    if (!m_session.openVirtualSelector(&error)) return {false, std::nullopt, error};
+    if (!m_session.bench().open({}, &error)) return {false, std::nullopt, error};
     m_fixedPort.reset();
     return {true, std::nullopt, {}};
 }
@@ -43,20 +43,20 @@ PortChoice::Result PortChoice::chooseVirtual()
 PortChoice::Result PortChoice::start(const QString& remembered, int markedPort)
 {
     if (remembered == QLatin1String(kVirtualMarker)) {
-        if (m_session.openVirtualSelector()) {
+        if (m_session.bench().open()) {
             m_fixedPort.reset();
             return {true, std::nullopt, {}};
         }
     } else if (!remembered.isEmpty() &&
                (isDeviceName(remembered.toStdString(), hostPlatform()) || QFileInfo::exists(remembered))) {
-        if (m_session.openPort(remembered)) {
+        if (m_session.device().openPort(remembered)) {
             m_fixedPort.reset();
             return {true, std::nullopt, {}};
         }
     }
     m_fixedPort = markedPort;
     QString error;
-    const bool opened = m_session.openPort(m_names(markedPort), &error);
+    const bool opened = m_session.device().openPort(m_names(markedPort), &error);
     return {opened, std::nullopt, error};
 }
 

@@ -11,38 +11,38 @@ PortReconnector::PortReconnector(SelectorSession& session, QObject* parent)
 {
     m_look.setInterval(kLookMs);
     connect(&m_look, &QTimer::timeout, this, &PortReconnector::look);
-    connect(&m_session, &SelectorSession::portChanged, this, &PortReconnector::portChanged);
-    connect(&m_session, &SelectorSession::portLost, this, &PortReconnector::lost);
+    connect(&m_session.device(), &Device::portChanged, this, &PortReconnector::portChanged);
+    connect(&m_session.device(), &Device::portLost, this, &PortReconnector::lost);
     portChanged();
 }
 
 void PortReconnector::portChanged()
 {
-    if (m_reopening || !m_session.isOpen()) return;
+    if (m_reopening || !m_session.device().isOpen()) return;
     // Another port, or the same one chosen again: that is what to come back to from now on.
     m_look.stop();
-    if (m_session.isVirtual()) {
+    if (m_session.bench().isOpen()) {
         m_identity = {};
         m_openName.clear();
-    } else if (m_session.portName() != m_openName) {
-        m_openName = m_session.portName();
+    } else if (m_session.device().portName() != m_openName) {
+        m_openName = m_session.device().portName();
         m_identity = PortIdentity::of(m_openName);
     }
 }
 
 void PortReconnector::lost()
 {
-    m_before = m_session.selectorSeen();
+    m_before = m_session.device().selectorSeen();
     if (!m_identity.path.isEmpty()) m_look.start();
 }
 
 void PortReconnector::look()
 {
-    if (m_session.isOpen()) return m_look.stop();
+    if (m_session.device().isOpen()) return m_look.stop();
     const QString where = m_identity.locate();
     if (where.isEmpty()) return;
     m_reopening = true;
-    const bool opened = m_session.openPort(where);
+    const bool opened = m_session.device().openPort(where);
     m_reopening = false;
     if (!opened) return; // still settling (permissions, a lock): the next look tries again
     m_look.stop();
@@ -51,7 +51,7 @@ void PortReconnector::look()
 
 void PortReconnector::identify(const QString& where)
 {
-    const auto started = m_session.readIdentity();
+    const auto started = m_session.device().read(address::kSerialNo, 127);
     if (!started) {
         emit reconnected(QStringLiteral("%1 is back, but the selector on it could not be identified: %2")
                              .arg(where, started.refusalText()),
@@ -74,7 +74,7 @@ void PortReconnector::identify(const QString& where)
         const QString which = before != now
                                   ? QStringLiteral("serial no. %1, this one is %2").arg(before).arg(now)
                                   : QStringLiteral("cells 124\u2013127 differ");
-        m_session.markDocumentOfOtherSelector(
+        m_session.document().markOfOtherSelector(
             QStringLiteral("The settings here are those of another selector (%1). Program anyway?")
                 .arg(which));
         emit reconnected(QStringLiteral("Reconnected, but another selector is on %1 (%2)").arg(where, which),

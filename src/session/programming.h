@@ -10,7 +10,7 @@
 #include <vector>
 
 // What the one programming operation is asked to do, and the rules it decides by. Every
-// front end builds a ProgramRequest; SelectorSession::program runs it.
+// front end builds a ProgramRequest; Device::program runs it.
 namespace quarvel::session {
 
 // Where the selector's memory goes before it is written.
@@ -29,7 +29,8 @@ struct BackupPolicy
 
 struct ProgramRequest
 {
-    // What to send; empty sends the document, whose fixed cells are stamped first.
+    // What to send; empty sends the document (SelectorSession::program fills it in), whose
+    // fixed cells are stamped first.
     std::optional<ParameterImage> image;
     // A restore: the image's own values in the fixed cells, and the identity of the selector
     // it came from checked first.
@@ -39,8 +40,12 @@ struct ProgramRequest
     // The file the image came from: a backup may never be written over it.
     QString sourceFile;
     // Ask (question()) before writing references or coin values of channels that the user
-    // neither taught nor edited since the document was loaded. Needs a backup to compare with.
+    // neither taught nor edited since the document was loaded (all but spared). Needs a backup
+    // to compare with.
     bool guardChannels = false;
+    std::set<int> spared;
+    // Asked before the first write when not empty: the document is another selector's.
+    QString otherSelector;
     // Read the identity cells first when no backup read does, so that the result can name the
     // selector (serialNo).
     bool identify = false;

@@ -39,8 +39,8 @@ TEST(Backup, RestoresEveryCellOfASelectorProgrammedOver)
     sim::PtyBridge bridge(model);
     ASSERT_TRUE(bridge.open());
     SelectorSession session;
-    ASSERT_TRUE(session.openPort(bridge.slavePath()));
-    const ParameterImage document = session.image();
+    ASSERT_TRUE(session.device().openPort(bridge.slavePath()));
+    const ParameterImage document = session.document().image();
 
     QTemporaryDir dir;
     const auto programmed = [&](const ProgramRequest& request) {
@@ -56,7 +56,7 @@ TEST(Backup, RestoresEveryCellOfASelectorProgrammedOver)
     over.backup = {BackupPolicy::Kind::Folder, dir.path(), false};
     const ProgramResult first = programmed(over);
     ASSERT_TRUE(first.succeeded()) << first.summary().toStdString();
-    EXPECT_EQ(session.image(), document); // the backup never reaches the document
+    EXPECT_EQ(session.document().image(), document); // the backup never reaches the document
     EXPECT_NE(model.memory(), before);
     // ...then restored exactly from it.
     const CoinDataCheck file = checkCoinDataFile(first.backup.path, true);

@@ -1,6 +1,8 @@
 // The gang on in-process virtual selectors: ports that fail leave the others alone, and a
 // station finds its next selector.
+#include "link/qt/serial_link.h"
 #include "session/gang_run.h"
+#include "session/virtual_bench.h"
 
 #include "event_wait.h"
 
@@ -33,14 +35,15 @@ ParameterImage fileImage()
 // Each port name is a fault plan for its virtual selector.
 PortOpener virtualOpener(std::map<QString, sim::VirtualSelector*>* models)
 {
-    return [models](SelectorSession& session, QString* error) {
-        const QString plan = session.objectName();
+    return [models](Device& device, QString* error) {
+        const QString plan = device.objectName();
         VirtualSelectorOptions options;
         options.wireTime = plan == QLatin1String("wire");
         if (!options.wireTime) options.faults = *sim::FaultPlan::parse(plan.toStdString()).plan;
-        if (!session.openVirtualSelector(options, error)) return false;
-        session.link().setTiming({20, 5});
-        (*models)[plan] = session.virtualSelector();
+        VirtualBench& bench = VirtualBench::of(device);
+        if (!bench.open(options, error)) return false;
+        device.link().setTiming({20, 5});
+        (*models)[plan] = bench.model();
         return true;
     };
 }
@@ -50,7 +53,7 @@ std::unique_ptr<GangRun> makeRun(const QStringList& plans, const GangJob& job,
 {
     auto run = std::make_unique<GangRun>(plans, job, virtualOpener(models));
     for (int i = 0; i < run->size(); ++i)
-        run->station(i).session().setObjectName(plans.at(i));
+        run->station(i).device().setObjectName(plans.at(i));
     return run;
 }
 
@@ -289,8 +292,8 @@ TEST(GangRun, AnInterruptDuringBackupOrBeforeVerifyIsReportedAsSuch)
     for (const auto& c : cases) {
         std::map<QString, sim::VirtualSelector*> models;
         auto runner = makeRun({"wire"}, job, &models);
-        SelectorSession& session = runner->station(0).session();
-        QObject::connect(&session, &SelectorSession::operationStarted, runner.get(), [&](Operation* op) {
+        Device& device = runner->station(0).device();
+        QObject::connect(&device, &Device::operationStarted, runner.get(), [&](Operation* op) {
             auto* program = qobject_cast<ProgramOperation*>(op);
             if (!program) return;
             QObject::connect(program, &ProgramOperation::phaseChanged, runner.get(), [&](Phase phase) {

@@ -1,7 +1,9 @@
 // A USB adapter pulled and plugged in again, played by a by-id style link re-pointed from one
 // pseudo-terminal to a new one: the desktop program's session and a station both come back.
+#include "link/qt/serial_link.h"
 #include "session/gang_run.h"
 #include "session/port_reconnector.h"
+#include "session/selector_session.h"
 #include "sim/qt/pty_bridge.h"
 
 #include <QFile>
@@ -48,22 +50,22 @@ TEST(PortRecovery, TheDesktopSessionReopensTheSameAdapter)
     adapter.plugIn();
     SelectorSession session;
     PortReconnector reconnector(session);
-    QSignalSpy lost(&session, &SelectorSession::portLost);
+    QSignalSpy lost(&session.device(), &Device::portLost);
     QSignalSpy back(&reconnector, &PortReconnector::reconnected);
-    ASSERT_TRUE(session.openPort(adapter.link));
+    ASSERT_TRUE(session.device().openPort(adapter.link));
     adapter.pull();
     if (!lost.wait(3000)) GTEST_SKIP() << "this kernel reports a closed pty master as silence";
     // Something there that does not open yet (a device still settling): the looks go on.
     QFile(adapter.link).open(QIODevice::WriteOnly);
-    QSignalSpy tried(&session, &SelectorSession::portChanged);
+    QSignalSpy tried(&session.device(), &Device::portChanged);
     ASSERT_TRUE(tried.wait(3 * PortReconnector::kLookMs));
-    EXPECT_FALSE(session.isOpen());
+    EXPECT_FALSE(session.device().isOpen());
     EXPECT_TRUE(back.isEmpty());
     adapter.plugIn();
     ASSERT_TRUE(back.wait(3 * PortReconnector::kLookMs));
     EXPECT_EQ(back.at(0).at(0).toString(), QStringLiteral("Reconnected: %1").arg(adapter.link));
-    EXPECT_TRUE(session.isOpen());
-    EXPECT_FALSE(session.isBusy()); // nothing restarts by itself
+    EXPECT_TRUE(session.device().isOpen());
+    EXPECT_FALSE(session.device().isBusy()); // nothing restarts by itself
 }
 
 // A port that comes back is trusted once the selector on it is identified: the one read
@@ -78,9 +80,9 @@ TEST(PortRecovery, AReturningPortIsIdentifiedBeforeItIsTrusted)
         adapter.model.setCell(85, 37);
         SelectorSession session;
         PortReconnector reconnector(session);
-        QSignalSpy lost(&session, &SelectorSession::portLost);
+        QSignalSpy lost(&session.device(), &Device::portLost);
         QSignalSpy back(&reconnector, &PortReconnector::reconnected);
-        ASSERT_TRUE(session.openPort(adapter.link));
+        ASSERT_TRUE(session.device().openPort(adapter.link));
         QSignalSpy read(session.readSelector().operation, &ReadOperation::finished);
         ASSERT_TRUE(read.wait(10000));
         std::array<std::uint8_t, 4> calibration{}; // cells 124..127: a new unit has its own
@@ -125,8 +127,8 @@ TEST(PortRecovery, AStationOpensItsAdapterWhereItIsNow)
     ASSERT_FALSE(QFile::exists(identity.path));
     SelectorSession session;
     QString error;
-    EXPECT_TRUE(portOpener(identity)(session, &error)) << error.toStdString();
-    EXPECT_EQ(session.portName(), after.link);
+    EXPECT_TRUE(portOpener(identity)(session.device(), &error)) << error.toStdString();
+    EXPECT_EQ(session.device().portName(), after.link);
 }
 
 TEST(PortRecovery, AStationReportsTheLostPortAndCarriesOn)
@@ -141,7 +143,7 @@ TEST(PortRecovery, AStationReportsTheLostPortAndCarriesOn)
     job.pollMs = 30;
     job.absence = {3, 60};
     GangRun run({adapter.link}, job);
-    run.station(0).session().link().setTiming({100, 5});
+    run.station(0).device().link().setTiming({100, 5});
     QSignalSpy units(&run, &GangRun::unitFinished);
     QSignalSpy lost(&run, &GangRun::portLost);
     run.start();

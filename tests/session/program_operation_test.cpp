@@ -1,5 +1,6 @@
 // The one programming operation against the in-process virtual selector: each phase, each way
 // it can be cut, and the lines it must refuse.
+#include "link/qt/serial_link.h"
 #include "session/selector_session.h"
 
 #include "image/address_map.h"
@@ -54,15 +55,15 @@ class ProgramOperationTest : public ::testing::Test
 protected:
     ProgramOperationTest()
     {
-        QObject::connect(&m_session.link(), &link::SerialLink::frameSent, &m_session,
+        QObject::connect(&m_session.device().link(), &link::SerialLink::frameSent, &m_session,
                          [this](const link::Frame& frame) { m_sent.push_back(frame); });
     }
     void open(const char* faults = "")
     {
         VirtualSelectorOptions options;
         options.faults = *sim::FaultPlan::parse(faults).plan;
-        ASSERT_TRUE(m_session.openVirtualSelector(options));
-        m_session.link().setTiming({20, 5}); // short time-outs: the faults below cost little
+        ASSERT_TRUE(m_session.bench().open(options));
+        m_session.device().link().setTiming({20, 5}); // short time-outs: the faults below cost little
         m_sent.clear();
     }
     int writesSent() const
@@ -81,7 +82,7 @@ protected:
     // Runs fn as the n-th frame goes out.
     void atFrame(int n, std::function<void()> fn)
     {
-        QObject::connect(&m_session.link(), &link::SerialLink::frameSent, &m_session, [this, n, fn] {
+        QObject::connect(&m_session.device().link(), &link::SerialLink::frameSent, &m_session, [this, n, fn] {
             if (static_cast<int>(m_sent.size()) == n) fn();
         });
     }
@@ -94,7 +95,7 @@ protected:
 TEST_F(ProgramOperationTest, RunsEveryPhaseAsOneTransferWithOneProgressFigure)
 {
     open();
-    const auto before = m_session.virtualSelector()->memory();
+    const auto before = m_session.bench().model()->memory();
     ProgramRequest request;
     request.backup = {BackupPolicy::Kind::Target, m_dir.path(), false}; // a folder, no separator
     request.verify = true;
@@ -140,7 +141,7 @@ TEST_F(ProgramOperationTest, AnEchoingLineIsNeverProgrammed)
     for (const bool backup : {false, true}) {
         SCOPED_TRACE(backup);
         EchoDevice echo;
-        m_session.link().attachDevice(&echo, QStringLiteral("loopback"));
+        m_session.device().link().attachDevice(&echo, QStringLiteral("loopback"));
         m_sent.clear();
         ProgramRequest request;
         if (backup) request.backup = {BackupPolicy::Kind::Folder, m_dir.path(), false};
@@ -150,7 +151,7 @@ TEST_F(ProgramOperationTest, AnEchoingLineIsNeverProgrammed)
         EXPECT_EQ(result.backup.state, BackupOutcome::State::NotAsked);
         EXPECT_EQ(result.summary().toStdString(),
                   std::string(link::texts::kEchoingLine) + "; nothing was programmed");
-        m_session.closePort();
+        m_session.device().closePort();
     }
 }
 
@@ -170,10 +171,11 @@ TEST_F(ProgramOperationTest, CancelBeforeTheFirstWriteProgramsNothing)
     for (const int frame : {1, 60}) { // the probe; the backup read
         SCOPED_TRACE(frame);
         open();
-        const auto cancel =
-            QObject::connect(&m_session.link(), &link::SerialLink::frameSent, &m_session, [this, frame] {
-                if (static_cast<int>(m_sent.size()) == frame) m_session.cancel();
-            });
+        const auto cancel = QObject::connect(&m_session.device().link(), &link::SerialLink::frameSent,
+                                             &m_session, [this, frame] {
+                                                 if (static_cast<int>(m_sent.size()) == frame)
+                                                     m_session.device().current()->cancel();
+                                             });
         ProgramRequest request;
         request.backup = {BackupPolicy::Kind::Folder, m_dir.path(), false};
         const ProgramResult result = await(m_session.program(request));
@@ -188,9 +190,9 @@ TEST_F(ProgramOperationTest, ARunCutBetweenTwoRangesIsNoSuccess)
 {
     open();
     // Cancelled as the first range ends, in its closing pause: no transfer is running then.
-    QObject::connect(&m_session.link(), &link::SerialLink::transferEnded, &m_session,
+    QObject::connect(&m_session.device().link(), &link::SerialLink::transferEnded, &m_session,
                      [this](const link::TransferSummary& s) {
-                         if (s.cellsDone == 85) m_session.cancel();
+                         if (s.cellsDone == 85) m_session.device().current()->cancel();
                      });
     const ProgramResult result = await(m_session.program({}));
     EXPECT_FALSE(result.succeeded());
@@ -245,7 +247,7 @@ TEST_F(ProgramOperationTest, ASaveThatFailsAfterTheReadIsNotAReadFailure)
 TEST_F(ProgramOperationTest, RestoreIsExactAndAsksBeforeAnotherSelectorsBackup)
 {
     open();
-    sim::VirtualSelector& model = *m_session.virtualSelector();
+    sim::VirtualSelector& model = *m_session.bench().model();
     model.setCell(address::kSerialNo, 42);
     ParameterImage backup;
     for (int a = 0; a < ParameterImage::kSelectorCells; ++a)
@@ -278,15 +280,15 @@ TEST_F(ProgramOperationTest, RestoreIsExactAndAsksBeforeAnotherSelectorsBackup)
 TEST_F(ProgramOperationTest, ARestoreLeavesAnEditedDocumentUnsaved)
 {
     open();
-    m_session.image().setNumber(address::coinValue(3), 99);
-    m_session.announce(ChangeSource::Edit);
-    ASSERT_TRUE(m_session.documentModified());
+    m_session.document().edit(ChangeSource::Edit,
+                              [&](ParameterImage& image) { image.setNumber(address::coinValue(3), 99); });
+    ASSERT_TRUE(m_session.document().isModified());
     ProgramRequest request;
-    request.image = m_session.virtualSelector()->image();
+    request.image = m_session.bench().model()->image();
     request.exact = true;
     request.verify = true;
     ASSERT_TRUE(await(m_session.program(request)).succeeded());
-    EXPECT_TRUE(m_session.documentModified());
+    EXPECT_TRUE(m_session.document().isModified());
 }
 
 // The line probe reads two cells: a selector whose cell 0 answers with the read request's own
@@ -294,7 +296,7 @@ TEST_F(ProgramOperationTest, ARestoreLeavesAnEditedDocumentUnsaved)
 TEST_F(ProgramOperationTest, ACellZeroThatLooksLikeAnEchoIsNoEcho)
 {
     open();
-    sim::VirtualSelector& model = *m_session.virtualSelector();
+    sim::VirtualSelector& model = *m_session.bench().model();
     model.setReadReplyByte2(8); // the read request's byte 2
     model.setCell(0, 6);        // and its byte 3
     ProgramRequest request;
@@ -313,7 +315,7 @@ TEST_F(ProgramOperationTest, ABackupBeforeARestorePrunesNothing)
     }
     open();
     ProgramRequest request;
-    request.image = m_session.virtualSelector()->image();
+    request.image = m_session.bench().model()->image();
     request.exact = true;
     request.backup = {BackupPolicy::Kind::Folder, m_dir.path(), false};
     ASSERT_TRUE(await(m_session.program(request)).succeeded());
@@ -323,15 +325,16 @@ TEST_F(ProgramOperationTest, ABackupBeforeARestorePrunesNothing)
 TEST_F(ProgramOperationTest, ChannelsNeitherTaughtNorEditedAreNotReplacedUnasked)
 {
     open();
-    ParameterImage document = m_session.image();
+    ParameterImage document = m_session.document().image();
     for (int a = 0; a < ParameterImage::kSelectorCells; ++a)
-        document.setNumber(a, m_session.virtualSelector()->cell(a));
-    m_session.replaceDocument(document, ChangeSource::Read);
-    m_session.image().setNumber(address::coinValue(3), 99);
-    m_session.image().setNumber(address::refX(5), 1);
-    m_session.announce(ChangeSource::Edit); // channel 3 edited here...
-    m_session.image().setNumber(address::refX(1), 2);
-    m_session.image().setNumber(address::refY(2), 2); // ...1, 2 and 5 changed by no one here
+        document.setNumber(a, m_session.bench().model()->cell(a));
+    document.setNumber(address::refX(1), 2);
+    document.setNumber(address::refY(2), 2); // channels 1 and 2 differ, changed by no one here
+    m_session.document().replace(document, ChangeSource::File);
+    m_session.document().edit(ChangeSource::Edit, [](ParameterImage& image) { // 3 and 5 edited here
+        image.setNumber(address::coinValue(3), 99);
+        image.setNumber(address::refX(5), 1);
+    });
     ProgramRequest request;
     request.guardChannels = true;
     request.backup = {BackupPolicy::Kind::Folder, m_dir.path(), false};

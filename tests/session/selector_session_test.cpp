@@ -1,5 +1,6 @@
 // The session's own rules, against the in-process virtual selector: what a failed read leaves in
 // the document, what programming sends when the document changes under it, what a cancel stops.
+#include "link/qt/serial_link.h"
 #include "session/selector_session.h"
 
 #include "session/backup.h"
@@ -35,9 +36,9 @@ protected:
         VirtualSelectorOptions options;
         options.faults = *sim::FaultPlan::parse(faults).plan;
         QString error;
-        ASSERT_TRUE(m_session.openVirtualSelector(options, &error)) << error.toStdString();
-        m_session.link().setTiming({20, 5}); // short time-outs: the faults below cost little
-        m_session.image() = markedImage();
+        ASSERT_TRUE(m_session.bench().open(options, &error)) << error.toStdString();
+        m_session.device().link().setTiming({20, 5}); // short time-outs: the faults below cost little
+        m_session.document().replace(markedImage(), ChangeSource::File);
     }
 
     // The result the operation reports to whoever started it.
@@ -67,42 +68,43 @@ TEST_F(SessionTest, AReadReachesTheDocumentOnlyWhenItSucceeded)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.faults);
         open(c.faults);
-        const ParameterImage before = m_session.image();
+        const ParameterImage before = m_session.document().image();
         // A second read asked for half-way is refused and leaves the first one's cells alone.
         int sent = 0;
-        const auto again = QObject::connect(&m_session.link(), &link::SerialLink::frameSent, &m_session, [&] {
-            if (++sent == 60) {
-                EXPECT_FALSE(m_session.readSelector());
-            }
-        });
+        const auto again =
+            QObject::connect(&m_session.device().link(), &link::SerialLink::frameSent, &m_session, [&] {
+                if (++sent == 60) {
+                    EXPECT_FALSE(m_session.readSelector());
+                }
+            });
         const auto result = await(m_session.readSelector());
         QObject::disconnect(again);
         EXPECT_EQ(result.succeeded(), c.succeeded);
         ParameterImage expected = before;
         if (c.succeeded) {
-            const auto& memory = m_session.virtualSelector()->memory();
+            const auto& memory = m_session.bench().model()->memory();
             for (int a = 0; a < ParameterImage::kSelectorCells; ++a)
                 expected.setNumber(a, memory[static_cast<std::size_t>(a)]);
         } else {
             EXPECT_EQ(result.message,
                       QStringLiteral("Read selector error at cell 99: 5 failed exchanges (5 time-outs)"));
         }
-        EXPECT_EQ(m_session.image(), expected); // cells from 189 up untouched either way
+        EXPECT_EQ(m_session.document().image(), expected); // cells from 189 up untouched either way
     }
 }
 
 TEST_F(SessionTest, AnEditMadeWhileProgrammingDoesNotReachTheSelector)
 {
     open();
-    const ParameterImage sent = m_session.image();
+    const ParameterImage sent = m_session.document().image();
     const auto started = m_session.program({});
     // The document already carries the stamps; cell 150 is edited before its range is sent.
-    EXPECT_EQ(m_session.image().text(177), "84");
-    m_session.image().setText(150, "1");
+    EXPECT_EQ(m_session.document().image().text(177), "84");
+    m_session.document().edit(ChangeSource::Edit, [&](ParameterImage& image) { image.setText(150, "1"); });
     const auto result = await(started);
     EXPECT_TRUE(result.succeeded()) << result.failureSummary().toStdString();
     EXPECT_EQ(result.cellsWritten(), ProgramResult::cellsInRanges());
-    EXPECT_EQ(m_session.virtualSelector()->cell(150), sent.integer(150));
+    EXPECT_EQ(m_session.bench().model()->cell(150), sent.integer(150));
 }
 
 TEST_F(SessionTest, CancelStopsTheRangesStillQueuedAndSaysHowFarItGot)
@@ -112,10 +114,10 @@ TEST_F(SessionTest, CancelStopsTheRangesStillQueuedAndSaysHowFarItGot)
     // acknowledged.
     int sent = 0;
     QString question;
-    QObject::connect(&m_session.link(), &link::SerialLink::frameSent, &m_session, [&] {
+    QObject::connect(&m_session.device().link(), &link::SerialLink::frameSent, &m_session, [&] {
         if (++sent != 12) return;
-        question = stopProgrammingQuestion(m_session);
-        m_session.current()->cancel();
+        question = stopProgrammingQuestion(m_session.device().current());
+        m_session.device().current()->cancel();
     });
     const auto result = await(m_session.program({}));
     ASSERT_EQ(result.ranges.size(), 1u);
@@ -123,20 +125,20 @@ TEST_F(SessionTest, CancelStopsTheRangesStillQueuedAndSaysHowFarItGot)
     EXPECT_EQ(result.cellsWritten(), 9);
     EXPECT_TRUE(question.startsWith(QStringLiteral("Programming is not finished (9 of 184 cells).")))
         << question.toStdString();
-    const auto* model = m_session.virtualSelector();
+    const auto* model = m_session.bench().model();
     EXPECT_EQ(model->counts().endOfProgramming, 0);
     EXPECT_EQ(
         result.failureSummary(),
         QStringLiteral("cells %1-84 not programmed (cancelled); cells 86-123 not programmed (not reached); "
                        "cells 128-188 not programmed (not reached)")
             .arg(result.cellsWritten()));
-    EXPECT_FALSE(m_session.isBusy());
+    EXPECT_FALSE(m_session.device().isBusy());
 }
 
 TEST_F(SessionTest, ASamplingRunStoresItsChannelAndRefusesASecondOperation)
 {
     open();
-    sim::CoinFeeder feeder(*m_session.virtualPort());
+    sim::CoinFeeder feeder(*m_session.bench().port());
     feeder.setPace(1, 5);
     feeder.feed(2, 12);
     const auto started = m_session.startSampling(3);
@@ -151,7 +153,7 @@ TEST_F(SessionTest, ASamplingRunStoresItsChannelAndRefusesASecondOperation)
     EXPECT_EQ(result.samples.size(), 12u);
     EXPECT_EQ(progress.constLast().at(0).value<link::Report>(), (link::Report{link::SetProgress{12, 12}}));
     EXPECT_TRUE(result.successText.startsWith(QStringLiteral("Sampling ok :")));
-    const ParameterImage& image = m_session.image();
+    const ParameterImage& image = m_session.document().image();
     EXPECT_EQ(image.integer(address::refAHigh(3)) * 256 + image.integer(address::refALow(3)),
               result.reference->aReference);
     EXPECT_EQ(image.integer(address::refY(3)), result.reference->yReference);
@@ -171,14 +173,14 @@ TEST_F(SessionTest, ATeachStoresEachReferenceFromItsOwnSeries)
     for (const auto& c : cases) {
         SCOPED_TRACE(static_cast<int>(c.cdt));
         open();
-        m_session.setCdt(c.cdt);
+        m_session.document().setCdt(c.cdt);
         const sim::CoinSample coin{0x91, 5055, 7, 0, 41, 60, 80};
-        sim::CoinFeeder feeder([&](int, bool) { return m_session.virtualPort()->insertCoin(coin); });
+        sim::CoinFeeder feeder([&](int, bool) { return m_session.bench().port()->insertCoin(coin); });
         feeder.setPace(1, 5);
         feeder.feed(0, 12);
         const auto result = await(m_session.startSampling(4));
         ASSERT_TRUE(result.succeeded()) << result.message.toStdString();
-        const ParameterImage& image = m_session.image();
+        const ParameterImage& image = m_session.document().image();
         EXPECT_EQ(image.text(address::refALow(4)), "191");
         EXPECT_EQ(image.text(address::refAHigh(4)), "19");
         EXPECT_EQ(image.text(address::refX(4)), "41");

@@ -113,7 +113,7 @@ TEST(PortChoice, FallsBackAsEachKindOfPortSays)
         EXPECT_EQ(result.opened, c.opened);
         EXPECT_EQ(result.fellBackTo, c.fellBackTo);
         EXPECT_EQ(choice.fixedPort(), c.fixedPort);
-        EXPECT_EQ(session.isOpen(), c.open);
+        EXPECT_EQ(session.device().isOpen(), c.open);
     }
 }
 #endif
@@ -121,7 +121,7 @@ TEST(PortChoice, FallsBackAsEachKindOfPortSays)
 TEST(Operation, ReportsOneResultToItsStarterThenGoes)
 {
     SelectorSession session;
-    ASSERT_TRUE(session.openVirtualSelector());
+    ASSERT_TRUE(session.bench().open());
     const auto started = session.readSelector();
     ASSERT_TRUE(started);
     QPointer<ReadOperation> operation = started.operation;
@@ -135,7 +135,7 @@ TEST(Operation, ReportsOneResultToItsStarterThenGoes)
     EXPECT_EQ(finished.size(), 1);
     EXPECT_EQ(ended.size(), 1);
     EXPECT_EQ(finished.first().first().value<ReadResult>().reason, link::EndReason::Cancelled);
-    EXPECT_EQ(session.current(), nullptr);
+    EXPECT_EQ(session.device().current(), nullptr);
     EXPECT_TRUE(quarvel::testing::waitUntil([&] { return operation.isNull(); }, 1000));
 }
 

@@ -51,20 +51,20 @@ void LinkCheckDialog::setText(const QString& text)
 
 void LinkCheckDialog::runCheck()
 {
-    auto started = m_session.checkLink(kExchanges);
+    auto started = m_session.device().checkLink(kExchanges);
     if (!started) {
         setText(started.refusalText());
         return;
     }
     m_again->setEnabled(false);
-    setText(QStringLiteral("Checking %1 ...").arg(m_session.portName()));
+    setText(QStringLiteral("Checking %1 ...").arg(m_session.device().portName()));
     connect(started.operation, &session::CheckOperation::finished, this, &LinkCheckDialog::showResult);
 }
 
 void LinkCheckDialog::showResult(const session::CheckResult& result)
 {
     m_again->setEnabled(true);
-    setText(m_session.portName() + QLatin1Char('\n') + result.lines().join(QLatin1Char('\n')));
+    setText(m_session.device().portName() + QLatin1Char('\n') + result.lines().join(QLatin1Char('\n')));
 }
 
 void ensureCheckLinkAction(QMenu& menu, session::SelectorSession& session, QWidget* parent)
@@ -80,7 +80,7 @@ void ensureCheckLinkAction(QMenu& menu, session::SelectorSession& session, QWidg
         });
         action->setObjectName(QLatin1String(kActionName));
     }
-    action->setEnabled(session.isOpen() && !session.isBusy());
+    action->setEnabled(session.device().isOpen() && !session.device().isBusy());
 }
 
 } // namespace quarvel

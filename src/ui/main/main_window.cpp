@@ -77,11 +77,11 @@ MainWindow::MainWindow(session::SelectorSession& session, QWidget* parent)
     buildMenus();
 
     m_presenter.follow(m_session);
-    connect(&m_session, &session::SelectorSession::busyChanged, this, &MainWindow::setBusy);
-    connect(&m_session, &session::SelectorSession::traffic, m_trafficLog, &TrafficLogWindow::append);
-    connect(&m_session, &session::SelectorSession::documentChanged, this, &MainWindow::followDocument);
+    connect(&m_session.device(), &session::Device::busyChanged, this, &MainWindow::setBusy);
+    connect(&m_session.device(), &session::Device::traffic, m_trafficLog, &TrafficLogWindow::append);
+    connect(&m_session.document(), &session::Document::changed, this, &MainWindow::followDocument);
     // Whatever the line said before belongs to what ran before.
-    connect(&m_session, &session::SelectorSession::operationStarted, this,
+    connect(&m_session.device(), &session::Device::operationStarted, this,
             [this] { showStatus(QString(), session::StatusColour::Blue); });
     m_presenter.setStopGuard([this](std::function<void()> stop) { m_safety.confirmStop(std::move(stop)); });
 }
@@ -162,7 +162,7 @@ void MainWindow::buildMenus()
     });
     traffic->setObjectName(QStringLiteral("mnuTrafficLog"));
     connect(m_portMenu, &PortMenu::marksUpdated, this,
-            [this] { m_virtualWindowAction->setEnabled(m_session.isVirtual()); });
+            [this] { m_virtualWindowAction->setEnabled(m_session.bench().isOpen()); });
 }
 
 // ----- start-up and exit -----
@@ -171,9 +171,9 @@ void MainWindow::startUp(const StartPort& port)
 {
     // The status line is emptied first, so that a file or port failure below stays readable.
     m_labelStats->clear();
-    ParameterImage image = m_session.image();
+    ParameterImage image = m_session.document().image();
     loadMainDefault(image);
-    m_session.replaceDocument(image, session::ChangeSource::Default);
+    m_session.document().replace(image, session::ChangeSource::Default);
     restoreGeometryFromSettings();
     m_files.loadState();
     mnuName1_Click();
@@ -183,7 +183,7 @@ void MainWindow::startUp(const StartPort& port)
 
 void MainWindow::mnuFileExit_Click()
 {
-    if (!m_closeConfirmed && !session::stopProgrammingQuestion(m_session).isEmpty()) {
+    if (!m_closeConfirmed && !session::stopProgrammingQuestion(m_session.device().current()).isEmpty()) {
         m_safety.confirmStop([this] {
             m_closeConfirmed = true;
             mnuFileExit_Click();
@@ -199,20 +199,20 @@ void MainWindow::mnuFileExit_Click()
         auto* box = new QMessageBox(QMessageBox::Warning, windowTitle(), saved.error, QMessageBox::Ok, this);
         box->setAttribute(Qt::WA_DeleteOnClose);
         connect(box, &QMessageBox::finished, this, [this] {
-            m_session.closePort();
+            m_session.device().closePort();
             close();
         });
         box->open();
         return;
     }
-    m_session.closePort();
+    m_session.device().closePort();
     close();
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)
 {
     // A half-programmed selector is worse than a running program: ask before stopping it.
-    if (!m_closeConfirmed && !session::stopProgrammingQuestion(m_session).isEmpty()) {
+    if (!m_closeConfirmed && !session::stopProgrammingQuestion(m_session.device().current()).isEmpty()) {
         event->ignore();
         m_safety.confirmStop([this] {
             m_closeConfirmed = true;
@@ -225,7 +225,7 @@ void MainWindow::closeEvent(QCloseEvent* event)
         return;
     }
     // A transfer still running ends here, cleanly, before its windows go.
-    if (m_session.isBusy()) m_session.cancel();
+    if (auto* running = m_session.device().current()) running->cancel();
     for (auto it = m_windows.rbegin(); it != m_windows.rend(); ++it)
         if (*it) (*it)->close();
     m_windows.clear();
@@ -240,7 +240,7 @@ bool MainWindow::askBeforeLosingWork(std::function<void()> proceed)
 {
     SettingsForm* form = settingsForm();
     const bool pending = (form && form->hasEdits()) || (m_sampling && m_sampling->hasTypedValues()) ||
-                         m_session.documentModified();
+                         m_session.document().isModified();
     if (!pending || m_workConfirmed) return true;
     auto* box = new QMessageBox(
         QMessageBox::Warning, windowTitle(),

@@ -11,7 +11,7 @@ namespace quarvel {
 
 void MainWindow::ComTeach_Click()
 {
-    m_session.setCdt(sampling::ReferenceStore::Taught);
+    m_session.document().setCdt(sampling::ReferenceStore::Taught);
     openSettings(SettingsOpener::Teach);
 }
 
@@ -68,10 +68,8 @@ void MainWindow::openSettings(SettingsOpener opener)
     if (m_sampling) m_sampling->reload();
     // A form that was closed is on its way out: the opener makes a new one, loaded afresh.
     if (!m_settings || !m_settings->isVisible()) {
-        m_settings = new SettingsForm(m_session.image(), this);
-        m_settings->setDeviceBusy(m_session.isBusy());
-        connect(m_settings, &SettingsForm::written, this,
-                [this] { m_session.announce(session::ChangeSource::Edit); });
+        m_settings = new SettingsForm(m_session.document(), this);
+        m_settings->setDeviceBusy(m_session.device().isBusy());
         connect(m_settings, &SettingsForm::samplingRequested, this, [this] { openSampling(false); });
         connect(m_settings, &SettingsForm::programRequested, this, [this] {
             QPointer<SettingsForm> form = m_settings;
@@ -81,7 +79,6 @@ void MainWindow::openSettings(SettingsOpener opener)
         });
         connect(m_settings, &SettingsForm::defaultLoaded, this, [this] {
             m_settings = nullptr;
-            m_session.announce(session::ChangeSource::Default);
             openSettings(SettingsOpener::LoadDefault);
         });
     }
@@ -123,7 +120,7 @@ SamplingWindow* MainWindow::samplingWindow() const
 
 void MainWindow::openVirtualSelectorWindow()
 {
-    if (!m_session.isVirtual()) return;
+    if (!m_session.bench().isOpen()) return;
     if (!m_virtualWindow) {
         auto* window = new VirtualSelectorWindow(m_session, this);
         m_virtualWindow = window;

@@ -39,8 +39,10 @@ void MainWindow::takeRestored(const ParameterImage& selector)
     // Left as it was, the document would be programmed back over the restore by the next Program.
     SettingsForm* form = settingsForm();
     const bool pending = (form && form->hasEdits()) || (m_sampling && m_sampling->hasTypedValues()) ||
-                         m_session.documentModified();
-    const auto take = [this, selector] { m_session.replaceDocument(selector, session::ChangeSource::Read); };
+                         m_session.document().isModified();
+    const auto take = [this, selector] {
+        m_session.document().replace(selector, session::ChangeSource::Read);
+    };
     if (!pending) {
         take();
         return;
@@ -70,8 +72,8 @@ void MainWindow::runProgramming(const session::ProgramRequest& request, Done don
 
 void MainWindow::mnuRestore_Click()
 {
-    auto* dialog = new RestoreDialog(m_safety.backupFolder(), m_session.image(), this);
-    if (!m_session.isOpen())
+    auto* dialog = new RestoreDialog(m_safety.backupFolder(), m_session.document().image(), this);
+    if (!m_session.device().isOpen())
         dialog->refuseRestore(session::refusalText(session::Refusal{session::Refusal::Kind::NoPort, 0, {}}));
     connect(dialog, &RestoreDialog::chosen, this, [this](const QString& path) {
         const session::CoinDataCheck check = session::checkCoinDataFile(path, true);
@@ -109,7 +111,7 @@ void MainWindow::mnuOpen_Program_Click()
         // Nothing changes before the user agrees: a declined question leaves the document, the
         // recent files and the selector as they were.
         programAfterConfirmation(path, check.unprogrammable, [this, path, check] {
-            m_session.setCdt(sampling::ReferenceStore::Calibrated);
+            m_session.document().setCdt(sampling::ReferenceStore::Calibrated);
             m_files.load(path, check);
             session::ProgramRequest request;
             request.sourceFile = path;
@@ -128,7 +130,7 @@ void MainWindow::programAfterConfirmation(const QString& path, const std::vector
                                           std::function<void()> program)
 {
     const QString question = QStringLiteral("Program the selector on %1 with %2?")
-                                 .arg(m_session.portName(), QDir::toNativeSeparators(path));
+                                 .arg(m_session.device().portName(), QDir::toNativeSeparators(path));
     if (cells.empty()) {
         ask(this, "ConfirmOpenProgram", question, QStringLiteral("&Program"), QStringLiteral("&Cancel"),
             std::move(program));

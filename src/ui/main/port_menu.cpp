@@ -74,9 +74,9 @@ PortMenu::PortMenu(session::SelectorSession& session, StateFile& state, StatusLi
     m_indicator = new QLabel(window);
     m_indicator->setObjectName(QStringLiteral("LabelPort"));
 
-    connect(&m_session, &session::SelectorSession::busyChanged, this, &PortMenu::setBusy);
-    connect(&m_session, &session::SelectorSession::portChanged, this, &PortMenu::updateMarks);
-    connect(&m_session, &session::SelectorSession::portLost, this,
+    connect(&m_session.device(), &session::Device::busyChanged, this, &PortMenu::setBusy);
+    connect(&m_session.device(), &session::Device::portChanged, this, &PortMenu::updateMarks);
+    connect(&m_session.device(), &session::Device::portLost, this,
             [this](const QString& message) { m_status.show(message, session::StatusColour::Red); });
     // What the loss cut short stays said; the line only adds that the port is back.
     auto* reconnector = new session::PortReconnector(m_session, this);
@@ -159,7 +159,7 @@ void PortMenu::askOtherPort()
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setWindowTitle(q(t::kOtherPort).remove(QLatin1Char('&')));
     dialog->setLabelText(QStringLiteral("Serial port name or device path:"));
-    dialog->setTextValue(m_ports.fixedPort() ? QString() : m_session.portName());
+    dialog->setTextValue(m_ports.fixedPort() ? QString() : m_session.device().portName());
     connect(dialog, &QInputDialog::textValueSelected, this, [this](const QString& path) {
         if (!path.trimmed().isEmpty()) chooseOtherPort(path.trimmed());
     });
@@ -174,7 +174,7 @@ void PortMenu::refresh()
     QStringList fixedNames;
     for (const int port : kFixedPorts)
         fixedNames.append(fixedName(port));
-    const bool busy = m_session.isBusy();
+    const bool busy = m_session.device().isBusy();
     for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
         const QString path = info.systemLocation();
         if (fixedNames.contains(path) || fixedNames.contains(info.portName())) continue;
@@ -183,7 +183,8 @@ void PortMenu::refresh()
         if (!info.serialNumber().isEmpty()) text += QStringLiteral(" (%1)").arg(info.serialNumber());
         auto* action = new QAction(text, m_menu);
         action->setCheckable(true);
-        action->setChecked(!m_ports.fixedPort() && !m_session.isVirtual() && m_session.portName() == path);
+        action->setChecked(!m_ports.fixedPort() && !m_session.bench().isOpen() &&
+                           m_session.device().portName() == path);
         action->setEnabled(!busy);
         connect(action, &QAction::triggered, this, [this, path] { chooseOtherPort(path); });
         m_menu->insertAction(m_otherPort, action);
@@ -200,10 +201,11 @@ void PortMenu::updateMarks()
 {
     for (std::size_t i = 0; i < kFixedPorts.size(); ++i)
         m_fixedActions[static_cast<qsizetype>(i)]->setChecked(m_ports.fixedPort() == kFixedPorts[i]);
-    m_virtualPort->setChecked(m_session.isVirtual());
+    m_virtualPort->setChecked(m_session.bench().isOpen());
     // A path port in use is marked on the entry that chose it.
     m_otherPort->setCheckable(true);
-    m_otherPort->setChecked(m_session.isOpen() && !m_session.isVirtual() && !m_ports.fixedPort());
+    m_otherPort->setChecked(m_session.device().isOpen() && !m_session.bench().isOpen() &&
+                            !m_ports.fixedPort());
     m_indicator->setText(connectionText());
     emit marksUpdated();
 }
@@ -221,9 +223,9 @@ void PortMenu::setBusy(bool busy)
 
 QString PortMenu::connectionText() const
 {
-    if (!m_session.isOpen()) return QStringLiteral("No port open");
-    if (m_session.isVirtual()) return QStringLiteral("Virtual selector");
-    const QString name = m_session.portName();
+    if (!m_session.device().isOpen()) return QStringLiteral("No port open");
+    if (m_session.bench().isOpen()) return QStringLiteral("Virtual selector");
+    const QString name = m_session.device().portName();
     for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
         if (info.systemLocation() != name && info.portName() != name) continue;
         QStringList about;

@@ -52,21 +52,21 @@ void RecentFiles::loadMostRecent()
         m_status.show(session::refusalText(*check.refusal), session::StatusColour::Red);
         return;
     }
-    ParameterImage image = m_session.image();
+    ParameterImage image = m_session.document().image();
     storeCoinData(check.file->values, image);
-    m_session.replaceDocument(image, session::ChangeSource::File);
+    m_session.document().replace(image, session::ChangeSource::File);
 }
 
 bool RecentFiles::save()
 {
     const QString path = QString::fromStdString(m_state.recentName1);
-    const FileSaveResult saved = session::saveCoinData(path, m_session.image());
+    const FileSaveResult saved = session::saveCoinData(path, m_session.document().image());
     if (!saved.saved)
         m_status.show(saved.error, session::StatusColour::Red);
     else
         m_status.show(QStringLiteral("Saved %1").arg(QDir::toNativeSeparators(path)),
                       session::StatusColour::Green);
-    if (saved.saved) m_session.markDocumentSaved();
+    if (saved.saved) m_session.document().markSaved();
     return saved.saved;
 }
 
@@ -112,9 +112,9 @@ session::CoinDataCheck RecentFiles::loadChecked(const QString& path, bool forPro
 void RecentFiles::load(const QString& path, const session::CoinDataCheck& check)
 {
     m_state.setMostRecent(path.toStdString());
-    ParameterImage image = m_session.image();
+    ParameterImage image = m_session.document().image();
     storeCoinData(check.file->values, image);
-    m_session.replaceDocument(image, session::ChangeSource::File);
+    m_session.document().replace(image, session::ChangeSource::File);
 }
 
 void RecentFiles::showRefusal(const session::CoinDataCheck& check)

@@ -114,7 +114,7 @@ void SafeProgramming::askWithoutBackup(const QString& question, session::Program
 
 void SafeProgramming::confirmStop(std::function<void()> stop)
 {
-    const QString question = session::stopProgrammingQuestion(m_session);
+    const QString question = session::stopProgrammingQuestion(m_session.device().current());
     if (question.isEmpty()) {
         stop();
         return;
@@ -125,12 +125,12 @@ void SafeProgramming::confirmStop(std::function<void()> stop)
     }
     m_stopQuestion = ask(m_window, "ConfirmStop", question, QStringLiteral("&Stop"),
                          QStringLiteral("&Keep programming"), [this, stop = std::move(stop)] {
-                             m_session.cancel();
+                             if (auto* running = m_session.device().current()) running->cancel();
                              stop();
                          });
     // The question speaks of a run that is going on: when it ends first, the answer is moot and
     // its result is what the user should read.
-    if (session::Operation* running = m_session.current())
+    if (session::Operation* running = m_session.device().current())
         connect(running, &session::Operation::ended, m_stopQuestion, &QMessageBox::close);
 }
 

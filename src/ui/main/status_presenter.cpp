@@ -20,10 +20,10 @@ StatusPresenter::~StatusPresenter()
 
 void StatusPresenter::follow(const session::SelectorSession& session)
 {
-    connect(&session, &session::SelectorSession::operationStarted, this,
+    connect(&session.device(), &session::Device::operationStarted, this,
             [this](session::Operation* operation) { follow(operation); });
     // A pulled adapter is named in the window of the run it ended.
-    connect(&session, &session::SelectorSession::portLost, this, [this](const QString& message) {
+    connect(&session.device(), &session::Device::portLost, this, [this](const QString& message) {
         if (!m_window || !m_operation) return;
         m_window->setStatusText(message, session::StatusColour::Red);
         m_window->enableClose();

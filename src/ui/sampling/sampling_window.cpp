@@ -43,15 +43,15 @@ SamplingWindow::SamplingWindow(session::SelectorSession& session, SamplingState&
     setAttribute(Qt::WA_DeleteOnClose);
     build();
 
-    connect(&m_session, &session::SelectorSession::documentChanged, this, &SamplingWindow::followDocument);
-    connect(&m_session, &session::SelectorSession::busyChanged, this, &SamplingWindow::setDeviceBusy);
+    connect(&m_session.document(), &session::Document::changed, this, &SamplingWindow::followDocument);
+    connect(&m_session.device(), &session::Device::busyChanged, this, &SamplingWindow::setDeviceBusy);
     // A run ends without a text of its own when the port goes; the user looks here, not at the
     // main window.
-    connect(&m_session, &session::SelectorSession::portLost, this,
+    connect(&m_session.device(), &session::Device::portLost, this,
             [this](const QString& message) { showStatus(message, session::StatusColour::Red); });
 
     load();
-    setDeviceBusy(m_session.isBusy());
+    setDeviceBusy(m_session.device().isBusy());
 
     // Measured once the load step has put the captions in: the normal size fits them.
     const QSize content = m_content->sizeHint();
@@ -125,7 +125,7 @@ void SamplingWindow::load()
     setRunVisible(false);
     m_stale = false;
 
-    const std::array<std::string, kChannels> money = sampling::moneyTexts(m_session.image());
+    const std::array<std::string, kChannels> money = sampling::moneyTexts(m_session.document().image());
     for (std::size_t i = 0; i < m_rows.size(); ++i) {
         m_rows[i].loadedMoney = QString::fromStdString(money[i]);
         m_rows[i].money->setText(m_rows[i].loadedMoney);
@@ -165,7 +165,7 @@ void SamplingWindow::showStatus(const QString& text, std::optional<session::Stat
 bool SamplingWindow::refuseWhileRunning()
 {
     // Two transfers would share the line and corrupt each other.
-    if (!m_session.isBusy()) return false;
+    if (!m_session.device().isBusy()) return false;
     showStatus(session::refusalText({session::Refusal::Kind::Busy, 0, {}}), session::StatusColour::Red);
     return true;
 }
@@ -228,8 +228,8 @@ void SamplingWindow::refreshQuality()
     for (std::size_t i = 0; i < m_rows.size(); ++i) {
         Row& row = m_rows[i];
         if (!row.reference) continue;
-        const sampling::TeachQuality q =
-            sampling::assessTeach(static_cast<int>(i) + 1, row.samples, *row.reference, m_session.image());
+        const sampling::TeachQuality q = sampling::assessTeach(static_cast<int>(i) + 1, row.samples,
+                                                               *row.reference, m_session.document().image());
         QStringList lines;
         for (const std::string& text : q.warningTexts())
             lines << QString::fromStdString(text);
@@ -294,7 +294,7 @@ void SamplingWindow::setDeviceBusy(bool busy)
 
 void SamplingWindow::tsmrClicked()
 {
-    if (const auto refusal = m_session.sendTsmr())
+    if (const auto refusal = m_session.device().sendTsmr())
         showStatus(session::refusalText(*refusal), session::StatusColour::Red);
 }
 
@@ -319,13 +319,15 @@ bool SamplingWindow::takeBackValues()
         // show, and writing it would change a value the user never touched.
         taken[i] = m_rows[i].money->text() != m_rows[i].loadedMoney;
     }
-    const sampling::CoinValueTakeBack back = sampling::takeBackCoinValues(m_session.image(), money, taken);
+    sampling::CoinValueTakeBack back;
+    m_session.document().edit(session::ChangeSource::Edit, [&](ParameterImage& image) {
+        back = sampling::takeBackCoinValues(image, money, taken);
+    });
     if (back.outcome == sampling::CoinValueTakeBack::Outcome::Refused) {
         showStatus(QString::fromStdString(back.message), session::StatusColour::Red);
         m_rows[static_cast<std::size_t>(back.channel - 1)].money->setFocus();
         return false;
     }
-    m_session.announce(session::ChangeSource::Edit);
     return true;
 }
 

@@ -68,8 +68,8 @@ QLabel* heading(QWidget* parent, const FieldKind& kind)
 
 } // namespace
 
-SettingsForm::SettingsForm(ParameterImage& image, QWidget* parent)
-    : QWidget(parent, Qt::Window), m_image(image)
+SettingsForm::SettingsForm(session::Document& document, QWidget* parent)
+    : QWidget(parent, Qt::Window), m_document(document)
 {
     setObjectName(QStringLiteral("setting"));
     exposeAsWindow(this);
@@ -291,11 +291,11 @@ void SettingsForm::load()
     // Texts first, then the bars; a bar that moves rewrites its text with its position, which
     // is the same whole value the model shows (a cell holding 12.6 shows 13).
     for (const ScrollPair& pair : m_pairs)
-        pair.text->setText(QString::fromStdString(fieldText(m_image, pair.field)));
+        pair.text->setText(QString::fromStdString(fieldText(m_document.image(), pair.field)));
     for (const ScrollPair& pair : m_pairs)
-        pair.scroll->setValue(std::clamp(fieldValue(m_image, pair.field), 0, kScrollMax));
+        pair.scroll->setValue(std::clamp(fieldValue(m_document.image(), pair.field), 0, kScrollMax));
     for (const ListControl& c : m_lists)
-        select(c.list, fieldValue(m_image, c.field));
+        select(c.list, fieldValue(m_document.image(), c.field));
     m_loaded = controlState();
 }
 
@@ -322,15 +322,18 @@ bool SettingsForm::tranback()
             return false;
         }
     }
-    for (const ScrollPair& pair : m_pairs)
-        setFieldText(m_image, pair.field, pair.text->text().toStdString());
-    // Each list re-encodes its cell from the cell's current fields, so the three lists of one
-    // CoinControl together keep its bit 6.
-    for (const ListControl& c : m_lists)
-        setFieldValue(m_image, c.field, c.list->currentIndex());
+    // Taken as loaded before the document announces the change: this form is its source, not
+    // a window to warn of it.
     m_loaded = controlState();
     m_stale = false;
-    emit written();
+    m_document.edit(session::ChangeSource::Edit, [this](ParameterImage& image) {
+        for (const ScrollPair& pair : m_pairs)
+            setFieldText(image, pair.field, pair.text->text().toStdString());
+        // Each list re-encodes its cell from the cell's current fields, so the three lists of
+        // one CoinControl together keep its bit 6.
+        for (const ListControl& c : m_lists)
+            setFieldValue(image, c.field, c.list->currentIndex());
+    });
     return true;
 }
 
@@ -378,7 +381,8 @@ void SettingsForm::command2Clicked()
 
 void SettingsForm::comDefaultClicked()
 {
-    loadSettingsDefault(m_image);
+    m_document.edit(session::ChangeSource::Default,
+                    [](ParameterImage& image) { loadSettingsDefault(image); });
     m_leaving = true;
     close();
     emit defaultLoaded();

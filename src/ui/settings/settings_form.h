@@ -2,6 +2,7 @@
 
 #include "image/parameter_image.h"
 #include "image/settings_model.h"
+#include "session/document.h"
 
 #include <QList>
 #include <QPalette>
@@ -40,7 +41,7 @@ public:
     static constexpr char kEditCaption[] = "Edit";
     static constexpr char kSettingCaption[] = "Setting";
 
-    explicit SettingsForm(ParameterImage& image, QWidget* parent = nullptr);
+    explicit SettingsForm(session::Document& document, QWidget* parent = nullptr);
 
     // Caption and button visibility of the opener; buttons it leaves unchanged keep their state.
     void applyOpener(SettingsOpener opener);
@@ -70,9 +71,7 @@ signals:
     void samplingRequested();
     // "Program to Coin Selector" wrote the image: the three ranges should be programmed.
     void programRequested();
-    // tranback() wrote the controls into the image.
-    void written();
-    // "Load Default Value" put the settings default into the image and closed the form; the
+    // "Load Default Value" put the settings default into the document and closed the form; the
     // owner opens a new one.
     void defaultLoaded();
 
@@ -114,7 +113,7 @@ private:
     bool m_leaving = false;
     bool m_stale = false; // the document was replaced under edits
 
-    ParameterImage& m_image;
+    session::Document& m_document;
     std::vector<ScrollPair> m_pairs; // in loading order
     std::vector<ListControl> m_lists;
     QLabel* m_message = nullptr;

@@ -80,14 +80,15 @@ VirtualSelectorWindow::VirtualSelectorWindow(session::SelectorSession& session, 
     m_refresh.setSingleShot(true);
     m_refresh.setInterval(kRefreshDelayMs);
     connect(&m_refresh, &QTimer::timeout, this, &VirtualSelectorWindow::refresh);
-    connect(&m_session, &session::SelectorSession::traffic, this, &VirtualSelectorWindow::scheduleRefresh);
-    connect(&m_session, &session::SelectorSession::portChanged, this, &VirtualSelectorWindow::refresh);
-    connect(&m_session, &session::SelectorSession::busyChanged, this,
+    connect(&m_session.device(), &session::Device::traffic, this, &VirtualSelectorWindow::scheduleRefresh);
+    connect(&m_session.device(), &session::Device::portChanged, this, &VirtualSelectorWindow::refresh);
+    connect(&m_session.device(), &session::Device::busyChanged, this,
             &VirtualSelectorWindow::scheduleRefresh);
-    connect(&m_session, &session::SelectorSession::coinFed, this, &VirtualSelectorWindow::scheduleRefresh);
+    connect(&m_session.bench(), &session::VirtualBench::coinFed, this,
+            &VirtualSelectorWindow::scheduleRefresh);
     // The coins to drop are those of the channel being taught: another channel's would be taught
     // as this one's. A coin type chosen after Insert still stands.
-    connect(&m_session, &session::SelectorSession::operationStarted, this,
+    connect(&m_session.device(), &session::Device::operationStarted, this,
             [this](session::Operation* operation) {
                 if (operation->kind() == session::Operation::Kind::Sampling)
                     m_channel->setCurrentIndex(m_channel->findData(operation->channel()));
@@ -127,7 +128,7 @@ void VirtualSelectorWindow::buildCoins(QVBoxLayout* outer)
     m_recordType->setPrefix(QStringLiteral("0x"));
     form->addRow(tr("&Record type:"), m_recordType);
     connect(m_recordType, &QSpinBox::valueChanged, this, [this](int type) {
-        if (sim::VirtualSelector* model = m_session.virtualSelector())
+        if (sim::VirtualSelector* model = m_session.bench().model())
             model->setRecordType(static_cast<std::uint8_t>(type));
     });
 
@@ -139,7 +140,7 @@ void VirtualSelectorWindow::buildCoins(QVBoxLayout* outer)
     connect(addButton(buttons, box, "insertIrregular", tr("&Irregular coin")), &QPushButton::clicked, this,
             [this] { insert(1, true); });
     connect(addButton(buttons, box, "stopCoins", tr("&Stop")), &QPushButton::clicked, this, [this] {
-        m_session.stopFeeding();
+        m_session.bench().stopFeeding();
         refresh();
     });
     form->addRow(buttons);
@@ -272,7 +273,7 @@ std::optional<sim::FaultPlan> VirtualSelectorWindow::typedPlan()
 
 void VirtualSelectorWindow::applyPlan(const sim::FaultPlan& plan)
 {
-    sim::VirtualSelector* model = m_session.virtualSelector();
+    sim::VirtualSelector* model = m_session.bench().model();
     m_activePlan->setStyleSheet(QString());
     if (model == nullptr) {
         m_activePlan->setText(tr("The port is not the virtual selector."));
@@ -286,11 +287,11 @@ void VirtualSelectorWindow::applyPlan(const sim::FaultPlan& plan)
 
 void VirtualSelectorWindow::insert(int count, bool irregular)
 {
-    if (m_session.virtualSelector() == nullptr) {
+    if (m_session.bench().model() == nullptr) {
         m_coinStatus->setText(tr("The port is not the virtual selector."));
         return;
     }
-    m_session.feedCoins(m_coinType->currentData().toInt(), count, irregular);
+    m_session.bench().feedCoins(m_coinType->currentData().toInt(), count, irregular);
     refresh();
 }
 
@@ -301,7 +302,7 @@ void VirtualSelectorWindow::scheduleRefresh()
 
 void VirtualSelectorWindow::refresh()
 {
-    const sim::VirtualSelector* model = m_session.virtualSelector();
+    const sim::VirtualSelector* model = m_session.bench().model();
     if (model == nullptr) {
         m_coinStatus->setText(tr("The port is not the virtual selector."));
         m_counts->clear();
@@ -315,11 +316,11 @@ void VirtualSelectorWindow::refresh()
         m_recordType->setValue(model->recordType());
     }
 
-    if (m_session.isFeeding())
+    if (m_session.bench().isFeeding())
         m_coinStatus->setText(model->isSampling()
-                                  ? tr("%n coin(s) to come", nullptr, m_session.coinsToCome())
+                                  ? tr("%n coin(s) to come", nullptr, m_session.bench().coinsToCome())
                                   : tr("%n coin(s) waiting until a channel's Insert is pressed", nullptr,
-                                       m_session.coinsToCome()));
+                                       m_session.bench().coinsToCome()));
     else
         m_coinStatus->setText(model->isSampling() ? tr("Sampling: the selector takes coins")
                                                   : tr("Not sampling: press a channel's Insert first"));

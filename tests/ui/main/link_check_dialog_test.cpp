@@ -24,7 +24,7 @@ TEST(LinkCheckDialog, MenuEntryRunsTheCheckOnTheCurrentPort)
     ASSERT_NE(action, nullptr);
     EXPECT_FALSE(action->isEnabled());
 
-    ASSERT_TRUE(session.openVirtualSelector());
+    ASSERT_TRUE(session.bench().open());
     ensureCheckLinkAction(menu, session, nullptr);
     EXPECT_EQ(menu.findChildren<QAction*>("mnuCheckLink").size(), 1);
     ASSERT_TRUE(action->isEnabled());

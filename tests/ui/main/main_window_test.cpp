@@ -4,6 +4,7 @@
 #include "image/coin_data_file.h"
 #include "image/default_image.h"
 #include "image/qt/state_file_io.h"
+#include "link/qt/serial_link.h"
 #include "session/backup.h"
 #include "session/document_files.h"
 #include "session/port_names.h"
@@ -89,7 +90,7 @@ protected:
     void TearDown() override
     {
         window.reset();
-        session.closePort();
+        session.device().closePort();
     }
 
     bool checked(const char* action) { return window->findChild<QAction*>(action)->isChecked(); }
@@ -112,9 +113,9 @@ TEST_F(MainWindowTest, StartsOnDefaultsWithoutStateFile)
 {
     window->startUp();
     EXPECT_TRUE(checked("mnuCom1"));
-    EXPECT_EQ(session.portName(), bridge.slavePath());
+    EXPECT_EQ(session.device().portName(), bridge.slavePath());
     EXPECT_EQ(status(), "");
-    EXPECT_EQ(session.image().text(4), "10"); // the main default, no recent file overlaid
+    EXPECT_EQ(session.document().image().text(4), "10"); // the main default, no recent file overlaid
     EXPECT_TRUE(QString::fromStdString(window->state().recentName1).endsWith("/coin.syn"));
     EXPECT_EQ(window->windowTitle(), "QUARVEL   Coin Selector programmer (Quarvel to Tesmor)");
     EXPECT_GE(window->width(), window->sizeHint().width()); // every task button shows
@@ -128,13 +129,13 @@ TEST_F(MainWindowTest, StateFileNamesRecentFileAndHighestMarkedPort)
     window->startUp();
     EXPECT_TRUE(checked("MnuCom4"));
     EXPECT_FALSE(checked("mnuCom2"));
-    EXPECT_EQ(session.image().text(0), "42");
+    EXPECT_EQ(session.document().image().text(0), "42");
     // Port 4 is not there: said in red, and the program goes on with the port closed.
     // The program's own words first, then the reason, as quarvelctl gives it.
     EXPECT_EQ(status(), "warning:something wrong to open /nonexistent/port4: The serial port "
                         "/nonexistent/port4 could not be opened: No such file or directory");
     EXPECT_EQ(statusColour(), QColor(255, 0, 0));
-    EXPECT_FALSE(session.isOpen());
+    EXPECT_FALSE(session.device().isOpen());
 }
 
 TEST_F(MainWindowTest, PortEntriesSayWhatHappened)
@@ -146,7 +147,7 @@ TEST_F(MainWindowTest, PortEntriesSayWhatHappened)
     EXPECT_EQ(statusColour(), QColor(255, 0, 0));
     EXPECT_TRUE(checked("mnuCom1"));
     EXPECT_FALSE(checked("MnuCom9"));
-    EXPECT_EQ(session.portName(), bridge.slavePath());
+    EXPECT_EQ(session.device().portName(), bridge.slavePath());
 
     window->findChild<QAction*>("mnuCom1")->trigger();
     EXPECT_EQ(status(), "commucation port use com1:");
@@ -168,7 +169,7 @@ TEST_F(MainWindowTest, OnlyExitWritesStateAndMinimisedCloseKeepsGeometry)
     const StateFileLoad saved = loadStateFile(stateFilePath());
     ASSERT_TRUE(saved.found);
     EXPECT_EQ(saved.state.recentName1, window->state().recentName1);
-    EXPECT_FALSE(session.isOpen());
+    EXPECT_FALSE(session.device().isOpen());
 }
 
 TEST_F(MainWindowTest, OpenAndProgramRefusesShortFile)
@@ -182,8 +183,8 @@ TEST_F(MainWindowTest, OpenAndProgramRefusesShortFile)
     EXPECT_EQ(titles, QStringList{"open"});
     EXPECT_EQ(statusColour(), QColor(255, 0, 0));
     EXPECT_TRUE(status().contains("189")) << status().toStdString();
-    EXPECT_FALSE(session.isBusy());
-    EXPECT_EQ(session.image().text(0), "0"); // not loaded either
+    EXPECT_FALSE(session.device().isBusy());
+    EXPECT_EQ(session.document().image().text(0), "0"); // not loaded either
     EXPECT_EQ(window->state().recentName1, recentBefore);
     EXPECT_EQ(window->samplingWindow(), nullptr);
 }
@@ -199,13 +200,13 @@ TEST_F(MainWindowTest, OpenAndProgramProgramsThenCalibrates)
     ASSERT_NE(ask, nullptr);
     EXPECT_EQ(ask->text(),
               QStringLiteral("Program the selector on %1 with %2?").arg(bridge.slavePath(), chosen));
-    EXPECT_FALSE(session.isBusy());
+    EXPECT_FALSE(session.device().isBusy());
     ask->buttons().constFirst()->click();
     EXPECT_FALSE(window->findChild<QPushButton*>("ComEdit")->isEnabled()); // busy
     ASSERT_TRUE(quarvel::testing::waitUntil([&] { return window->samplingWindow() != nullptr; }, 30000));
     EXPECT_EQ(model.cell(0), 77);
     EXPECT_EQ(model.cell(85), 123);
-    EXPECT_EQ(session.cdt(), sampling::ReferenceStore::Calibrated);
+    EXPECT_EQ(session.document().cdt(), sampling::ReferenceStore::Calibrated);
     EXPECT_EQ(window->samplingWindow()->windowTitle(), "Calibration");
     EXPECT_EQ(window->samplingState().operation, SamplingState::Mode::Calibration);
     EXPECT_TRUE(window->findChild<QPushButton*>("ComEdit")->isEnabled());
@@ -215,12 +216,12 @@ TEST_F(MainWindowTest, ProgrammingThatFailedOpensNoCalibration)
 {
     window->startUp();
     window->findChild<QAction*>("mnuBackup")->setChecked(false);
-    session.link().setTiming({.replyTimeoutMs = 40, .closingPauseMs = 5});
+    session.device().link().setTiming({.replyTimeoutMs = 40, .closingPauseMs = 5});
     model.setFaultPlan(*sim::FaultPlan::parse("gone:3").plan); // after the line probe
     chosen = writeFile(files.filePath("good.cdt"), coinData(256, 77));
     window->findChild<QAction*>("mnuOpen_Program")->trigger();
     window->findChild<QMessageBox*>("ConfirmOpenProgram")->buttons().constFirst()->click();
-    ASSERT_TRUE(quarvel::testing::waitUntil([&] { return !session.isBusy(); }, 30000));
+    ASSERT_TRUE(quarvel::testing::waitUntil([&] { return !session.device().isBusy(); }, 30000));
     quarvel::testing::settle();
     EXPECT_EQ(window->samplingWindow(), nullptr);
     EXPECT_EQ(statusColour(), QColor(255, 0, 0));
@@ -246,7 +247,7 @@ TEST_F(MainWindowTest, ExitWhileProgrammingAsksAndKeepProgrammingFinishesWithABa
     EXPECT_TRUE(replace->text().startsWith("Programming changes channels 1\u201312"))
         << replace->text().toStdString();
     replace->buttons().constFirst()->click();
-    ASSERT_FALSE(session::stopProgrammingQuestion(session).isEmpty());
+    ASSERT_FALSE(session::stopProgrammingQuestion(session.device().current()).isEmpty());
     window->close();
     auto* ask = window->findChild<QMessageBox*>("ConfirmStop");
     ASSERT_NE(ask, nullptr);
@@ -275,7 +276,7 @@ TEST_F(MainWindowTest, AFailedBackupSaysWhatFailedAndOffersToProgramWithoutOne)
          "Could not read the selector's memory to back it up. Program anyway?"},
     };
     window->startUp();
-    session.link().setTiming({.replyTimeoutMs = 40, .closingPauseMs = 5});
+    session.device().link().setTiming({.replyTimeoutMs = 40, .closingPauseMs = 5});
     for (const auto& c : cases) {
         SCOPED_TRACE(c.question);
         window->setBackupFolder(c.folder);
@@ -306,7 +307,7 @@ TEST_F(MainWindowTest, TheStopQuestionClosesWhenTheRunEndsFirst)
     QString said;
     window->programToSelector([&](bool, const QString& text) { said = text; });
     ASSERT_TRUE(quarvel::testing::waitUntil(
-        [&] { return !session::stopProgrammingQuestion(session).isEmpty(); }, 30000));
+        [&] { return !session::stopProgrammingQuestion(session.device().current()).isEmpty(); }, 30000));
     window->findChild<QPushButton*>("ComExit")->click();
     QPointer<QMessageBox> ask = window->findChild<QMessageBox*>("ConfirmStop");
     ASSERT_NE(ask, nullptr);
@@ -369,15 +370,15 @@ TEST_F(MainWindowTest, ClosingWithWorkNeitherSavedNorProgrammedAsksSaveDiscardCa
     // Edits taken back into the document are still work to lose; Save writes the recent file.
     QDir().mkpath(QFileInfo(QString::fromStdString(window->state().recentName1)).absolutePath());
     ASSERT_TRUE(window->settingsForm()->tranback());
-    EXPECT_TRUE(session.documentModified());
+    EXPECT_TRUE(session.document().isModified());
     window->findChild<QPushButton*>("ComExit")->click();
     answer(QMessageBox::Save);
     EXPECT_FALSE(window->isVisible());
-    EXPECT_FALSE(session.documentModified());
+    EXPECT_FALSE(session.document().isModified());
     const session::CoinDataCheck saved =
         session::checkCoinDataFile(QString::fromStdString(window->state().recentName1), false);
     ASSERT_TRUE(saved);
-    EXPECT_EQ(saved.file->image.text(6), session.image().text(6));
+    EXPECT_EQ(saved.file->image.text(6), session.document().image().text(6));
 }
 
 // Open & Program replaces the document under an Edit form once the user agreed: one without
@@ -389,7 +390,7 @@ TEST_F(MainWindowTest, AFormFollowsTheDocumentItDidNotChange)
     window->findChild<QAction*>("mnuBackup")->setChecked(false);
     window->findChild<QPushButton*>("ComEdit")->click();
     ASSERT_TRUE(quarvel::testing::waitUntil(
-        [&] { return window->settingsForm() != nullptr && !session.isBusy(); }, 30000));
+        [&] { return window->settingsForm() != nullptr && !session.device().isBusy(); }, 30000));
     SettingsForm* form = window->settingsForm();
     form->findChild<QLineEdit*>("TextDollar1")->setText("9");
     chosen = writeFile(files.filePath("good.cdt"), coinData(256, 77));
@@ -398,7 +399,7 @@ TEST_F(MainWindowTest, AFormFollowsTheDocumentItDidNotChange)
     EXPECT_EQ(form->findChild<QLineEdit*>("TextDollar1")->text(), "9");
     EXPECT_TRUE(form->message().contains("the selector's settings were replaced"))
         << form->message().toStdString();
-    ASSERT_TRUE(quarvel::testing::waitUntil([&] { return !session.isBusy(); }, 30000));
+    ASSERT_TRUE(quarvel::testing::waitUntil([&] { return !session.device().isBusy(); }, 30000));
     form->findChild<QPushButton*>("Command2")->click();
     EXPECT_NE(form->findChild<QMessageBox*>("ConfirmOverwrite"), nullptr);
 }
@@ -420,9 +421,9 @@ TEST_F(MainWindowTest, ADeclinedOpenAndProgramChangesNothing)
     window->startUp();
     window->findChild<QPushButton*>("ComEdit")->click();
     ASSERT_TRUE(quarvel::testing::waitUntil(
-        [&] { return window->settingsForm() != nullptr && !session.isBusy(); }, 30000));
+        [&] { return window->settingsForm() != nullptr && !session.device().isBusy(); }, 30000));
     const std::string recentBefore = window->state().recentName1;
-    const ParameterImage before = session.image();
+    const ParameterImage before = session.document().image();
     const auto selector = model.memory();
     for (const Case& c : cases) {
         SCOPED_TRACE(c.file);
@@ -433,10 +434,10 @@ TEST_F(MainWindowTest, ADeclinedOpenAndProgramChangesNothing)
         QAbstractButton* decline = box->button(QMessageBox::No);
         (decline != nullptr ? decline : box->buttons().constLast())->click();
         quarvel::testing::settle();
-        EXPECT_FALSE(session.isBusy());
+        EXPECT_FALSE(session.device().isBusy());
         EXPECT_EQ(model.memory(), selector);
         EXPECT_EQ(window->state().recentName1, recentBefore);
-        EXPECT_EQ(session.image(), before);
+        EXPECT_EQ(session.document().image(), before);
     }
 }
 
@@ -450,8 +451,8 @@ TEST_F(MainWindowTest, ARestoreBecomesTheDocumentUnlessEditsArePending)
     window->setBackupFolder(backups.path());
     window->findChild<QPushButton*>("ComEdit")->click();
     ASSERT_TRUE(quarvel::testing::waitUntil(
-        [&] { return window->settingsForm() != nullptr && !session.isBusy(); }, 30000));
-    ParameterImage backup = session.image();
+        [&] { return window->settingsForm() != nullptr && !session.device().isBusy(); }, 30000));
+    ParameterImage backup = session.document().image();
     backup.setText(4, "55");
     ASSERT_TRUE(
         session::saveCoinData(
@@ -461,20 +462,20 @@ TEST_F(MainWindowTest, ARestoreBecomesTheDocumentUnlessEditsArePending)
         window->findChild<QAction*>("mnuRestore")->trigger();
         window->findChild<QPushButton*>("ComRestore")->click();
         window->findChild<QMessageBox*>("ConfirmRestore")->findChild<QPushButton*>("yes")->click();
-        EXPECT_TRUE(quarvel::testing::waitUntil([&] { return !session.isBusy(); }, 30000));
+        EXPECT_TRUE(quarvel::testing::waitUntil([&] { return !session.device().isBusy(); }, 30000));
         EXPECT_EQ(model.cell(4), 55);
     };
     restore();
-    EXPECT_EQ(session.image().text(4), "55");
-    EXPECT_FALSE(session.documentModified());
+    EXPECT_EQ(session.document().image().text(4), "55");
+    EXPECT_FALSE(session.document().isModified());
 
-    session.image().setText(4, "66");
-    session.announce(session::ChangeSource::Edit);
+    session.document().edit(session::ChangeSource::Edit,
+                            [&](ParameterImage& image) { image.setText(4, "66"); });
     restore();
     auto* ask = window->findChild<QMessageBox*>("ConfirmTakeRestored");
     ASSERT_NE(ask, nullptr);
     ask->findChild<QPushButton*>("no")->click();
-    EXPECT_EQ(session.image().text(4), "66");
+    EXPECT_EQ(session.document().image().text(4), "66");
 }
 
 #ifdef QUARVELCTL_PATH
@@ -494,14 +495,14 @@ TEST_F(MainWindowTest, TheDesktopAndQuarvelctlSendTheSameFrames)
     QTemporaryDir backups;
     window->setBackupFolder(backups.path());
     QStringList desktop;
-    QObject::connect(&session.link(), &link::SerialLink::frameSent,
+    QObject::connect(&session.device().link(), &link::SerialLink::frameSent,
                      [&](const link::Frame& frame) { desktop << hexFrame(frame); });
     chosen = writeFile(files.filePath("same.cdt"), coinData(256, 77));
     window->findChild<QAction*>("mnuOpen_Program")->trigger();
     window->findChild<QMessageBox*>("ConfirmOpenProgram")->buttons().constFirst()->click();
     ASSERT_TRUE(quarvel::testing::waitUntil([&] { return window->samplingWindow() != nullptr; }, 30000))
         << status().toStdString();
-    session.closePort();
+    session.device().closePort();
 
     QProcess cli;
     cli.setProgram(QStringLiteral(QUARVELCTL_PATH));

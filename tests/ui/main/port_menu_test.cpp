@@ -49,21 +49,21 @@ TEST(PortMenu, APathPortIsRememberedAndOneThatFailsKeepsThePortInUse)
             // Held by another program: one sentence, not "program.; still using".
             session::SelectorSession other;
             PortMenu second(other, state, status, &window);
-            ASSERT_TRUE(other.openVirtualSelector());
+            ASSERT_TRUE(other.bench().open());
             second.chooseOtherPort(path);
             EXPECT_TRUE(line.contains("in use by another program; still using")) << line.toStdString();
         }
-        EXPECT_EQ(session.portName(), path);
+        EXPECT_EQ(session.device().portName(), path);
         EXPECT_TRUE(menu.menu()->findChild<QAction*>("mnuOtherPort")->isChecked());
         EXPECT_EQ(menu.indicator()->text(), "Port: " + path);
-        session.closePort();
+        session.device().closePort();
     }
     // The next start opens the path, not the marked fixed port that is not there.
     PortMenu next(session, state, status, &window);
     next.setFixedPortNames(missing);
     next.openStartPort({});
-    EXPECT_EQ(session.portName(), path);
-    session.closePort();
+    EXPECT_EQ(session.device().portName(), path);
+    session.device().closePort();
 }
 
 } // namespace

@@ -27,9 +27,9 @@ TEST(RecentFiles, SaveAsMakesTheNameMostRecentAndAFailedSaveLeavesTheDocumentUns
     files.setFileChooser([&](QWidget*, FileChoice, const QString&, const QString&,
                              std::function<void(const QString&)> done) { done(chosen); });
     const std::string before = files.state().recentName1;
-    session.image().setText(0, "42");
-    session.announce(session::ChangeSource::Edit);
-    ASSERT_TRUE(session.documentModified());
+    session.document().edit(session::ChangeSource::Edit,
+                            [&](ParameterImage& image) { image.setText(0, "42"); });
+    ASSERT_TRUE(session.document().isModified());
 
     std::optional<std::pair<bool, QString>> heard;
     files.saveAs([&](bool saved, const QString& text) { heard.emplace(saved, text); });
@@ -38,16 +38,16 @@ TEST(RecentFiles, SaveAsMakesTheNameMostRecentAndAFailedSaveLeavesTheDocumentUns
     EXPECT_EQ(files.state().recentName1, chosen.toStdString());
     EXPECT_EQ(files.state().recentName2, before);
     EXPECT_TRUE(QFile::exists(chosen));
-    EXPECT_FALSE(session.documentModified());
+    EXPECT_FALSE(session.document().isModified());
 
     // A folder that does not exist: said in red, and the document still counts as unsaved.
-    session.image().setText(0, "43");
-    session.announce(session::ChangeSource::Edit);
+    session.document().edit(session::ChangeSource::Edit,
+                            [&](ParameterImage& image) { image.setText(0, "43"); });
     chosen = dir.filePath("missing/new.cdt");
     files.saveAs([&](bool saved, const QString& text) { heard.emplace(saved, text); });
     EXPECT_FALSE(heard->first);
     EXPECT_EQ(colour, session::StatusColour::Red);
-    EXPECT_TRUE(session.documentModified());
+    EXPECT_TRUE(session.document().isModified());
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 // The status window following real operations that the session runs against the virtual selector.
 #include "event_wait.h"
+#include "link/qt/serial_link.h"
 #include "session/selector_session.h"
 #include "sim/fault_plan.h"
 #include "sim/virtual_selector.h"
@@ -27,9 +28,9 @@ struct Bench
     {
         session::VirtualSelectorOptions options;
         options.faults = *sim::FaultPlan::parse(faults).plan;
-        EXPECT_TRUE(session.openVirtualSelector(options));
+        EXPECT_TRUE(session.bench().open(options));
         // Short enough to keep the test quick, long enough for a loaded machine.
-        session.link().setTiming({.replyTimeoutMs = 100, .closingPauseMs = 10});
+        session.device().link().setTiming({.replyTimeoutMs = 100, .closingPauseMs = 10});
         presenter.follow(session);
     }
 
@@ -41,7 +42,7 @@ struct Bench
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         return done.first().first().template value<typename Op::Result>().succeeded();
     }
-    const sim::VirtualSelector& model() { return *session.virtualSelector(); }
+    const sim::VirtualSelector& model() { return *session.bench().model(); }
 };
 
 TEST(StatusWindowFollowsLink, SuccessfulReadLeavesNoWindow)
@@ -49,8 +50,8 @@ TEST(StatusWindowFollowsLink, SuccessfulReadLeavesNoWindow)
     Bench b("drop:7,badsum:20");
     EXPECT_TRUE(b.runToEnd(b.session.readSelector()));
     EXPECT_EQ(b.presenter.window(), nullptr);
-    EXPECT_EQ(b.session.image().text(0), std::to_string(b.model().cell(0)));
-    EXPECT_EQ(b.session.image().text(188), std::to_string(b.model().cell(188)));
+    EXPECT_EQ(b.session.document().image().text(0), std::to_string(b.model().cell(0)));
+    EXPECT_EQ(b.session.document().image().text(188), std::to_string(b.model().cell(188)));
 }
 
 TEST(StatusWindowFollowsLink, ExhaustedReadLeavesTheErrorWithAnEnabledCloseButton)
@@ -65,7 +66,8 @@ TEST(StatusWindowFollowsLink, ExhaustedReadLeavesTheErrorWithAnEnabledCloseButto
     EXPECT_EQ(w->labelStats()->palette().color(QPalette::WindowText), QColor(0xFF, 0x00, 0x00));
     EXPECT_TRUE(w->comExit()->isEnabled());
     EXPECT_EQ(w->bar()->maximum(), 189);
-    EXPECT_TRUE(b.session.image().text(0).empty()); // nothing stored from a refused or missing reply
+    EXPECT_TRUE(
+        b.session.document().image().text(0).empty()); // nothing stored from a refused or missing reply
 }
 
 TEST(StatusWindowFollowsLink, AFailedRangeStaysVisibleAfterTheOtherRangesRan)
@@ -73,8 +75,9 @@ TEST(StatusWindowFollowsLink, AFailedRangeStaysVisibleAfterTheOtherRangesRan)
     // Five dropped replies (after the two of the line probe) exhaust the first range; the
     // second and third still run, and the run shows as one that failed.
     Bench b("drop:3,drop:4,drop:5,drop:6,drop:7");
-    b.session.image().setText(100, "77");
-    QSignalSpy finished(&b.session.link(), &link::SerialLink::transferFinished);
+    b.session.document().edit(session::ChangeSource::Edit,
+                              [&](ParameterImage& image) { image.setText(100, "77"); });
+    QSignalSpy finished(&b.session.device().link(), &link::SerialLink::transferFinished);
     EXPECT_FALSE(b.runToEnd(b.session.program({})));
     ASSERT_EQ(finished.size(), 4);
     EXPECT_EQ(finished.at(1).first().value<link::Outcome>(), link::Outcome::Failed);
@@ -88,7 +91,7 @@ TEST(StatusWindowFollowsLink, AFailedRangeStaysVisibleAfterTheOtherRangesRan)
 TEST(StatusWindowFollowsLink, CancelStopsARunOnADeadLineAndSamplingHasNoStatusWindow)
 {
     Bench b("drop:1");
-    b.session.link().setTiming({.replyTimeoutMs = 3000, .closingPauseMs = 10});
+    b.session.device().link().setTiming({.replyTimeoutMs = 3000, .closingPauseMs = 10});
     const auto read = b.session.readSelector();
     ASSERT_TRUE(read);
     QSignalSpy done(read.operation, &session::ReadOperation::finished);
@@ -113,7 +116,7 @@ TEST(StatusWindowFollowsLink, CancelStopsARunOnADeadLineAndSamplingHasNoStatusWi
 TEST(StatusWindowFollowsLink, ADeclinedProgrammingLeavesNoWindow)
 {
     Bench b("");
-    ParameterImage other = b.session.image();
+    ParameterImage other = b.session.document().image();
     other.setNumber(85, static_cast<std::uint8_t>(b.model().cell(85) + 1));
     session::ProgramRequest request;
     request.image = other;

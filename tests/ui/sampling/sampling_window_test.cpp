@@ -33,12 +33,14 @@ struct Bench
 
     explicit Bench(bool calibration = false)
     {
-        EXPECT_TRUE(session.openVirtualSelector());
-        session.image().setNumber(address::kMultiplyFactorA, 2);
-        session.image().setNumber(address::kDivideFactorA, 4);
-        session.image().setNumber(address::kMultiplyFactorB, 1);
-        session.image().setNumber(address::kDivideFactorB, 1);
-        session.image().setNumber(address::coinValue(1), 20);
+        EXPECT_TRUE(session.bench().open());
+        session.document().edit(session::ChangeSource::Edit, [&](ParameterImage& image) {
+            image.setNumber(address::kMultiplyFactorA, 2);
+            image.setNumber(address::kDivideFactorA, 4);
+            image.setNumber(address::kMultiplyFactorB, 1);
+            image.setNumber(address::kDivideFactorB, 1);
+            image.setNumber(address::coinValue(1), 20);
+        });
         open(calibration);
     }
     // A window closed but not yet deleted must not outlive the session it was given.
@@ -51,7 +53,7 @@ struct Bench
     void click(const QString& name) { QTest::mouseClick(find<QPushButton>(name), Qt::LeftButton); }
     bool sampling()
     {
-        return quarvel::testing::waitUntil([&] { return session.virtualSelector()->isSampling(); }, 5000);
+        return quarvel::testing::waitUntil([&] { return session.bench().model()->isSampling(); }, 5000);
     }
 };
 
@@ -87,22 +89,26 @@ TEST(SamplingWindow, CoinValuesBothWaysAndRefusal)
         EXPECT_EQ(b.find<QLineEdit>("money_0")->text(), "10"); // 20 x 2 / 4
         b.find<QLineEdit>("money_0")->setText("12.5");
         b.click("Command3");
-        EXPECT_EQ(b.session.image().text(address::coinValue(1)), "25");
+        EXPECT_EQ(b.session.document().image().text(address::coinValue(1)), "25");
         EXPECT_TRUE(quarvel::testing::waitUntil([&] { return b.window.isNull(); }));
     }
     {
         Bench b; // a box left as loaded is not written back, whatever its cell's text
-        b.session.image().setText(address::coinValue(2), "20.0");
+        b.session.document().edit(session::ChangeSource::Edit, [&](ParameterImage& image) {
+            image.setText(address::coinValue(2), "20.0");
+        });
         b.window->close();
         ASSERT_TRUE(quarvel::testing::waitUntil([&] { return b.window.isNull(); }));
         b.open(false);
         b.find<QLineEdit>("money_0")->setText("12.5");
         b.click("Command3");
-        EXPECT_EQ(b.session.image().text(address::coinValue(2)), "20.0");
+        EXPECT_EQ(b.session.document().image().text(address::coinValue(2)), "20.0");
     }
     {
         Bench b; // bank B divide factor 0: nothing is scaled at load, even for bank A
-        b.session.image().setNumber(address::kDivideFactorB, 0);
+        b.session.document().edit(session::ChangeSource::Edit, [&](ParameterImage& image) {
+            image.setNumber(address::kDivideFactorB, 0);
+        });
         b.window->close();
         ASSERT_TRUE(quarvel::testing::waitUntil([&] { return b.window.isNull(); }));
         b.open(false);
@@ -110,14 +116,16 @@ TEST(SamplingWindow, CoinValuesBothWaysAndRefusal)
     }
     {
         Bench b; // bank B multiply factor 0: exit writes no coin value at all
-        b.session.image().setNumber(address::kMultiplyFactorB, 0);
+        b.session.document().edit(session::ChangeSource::Edit, [&](ParameterImage& image) {
+            image.setNumber(address::kMultiplyFactorB, 0);
+        });
         b.find<QLineEdit>("money_0")->setText("40");
         b.click("Command3");
-        EXPECT_EQ(b.session.image().text(address::coinValue(1)), "20");
+        EXPECT_EQ(b.session.document().image().text(address::coinValue(1)), "20");
     }
     {
         Bench b; // a bad text on channel 8 keeps the window open and writes nothing anywhere
-        const ParameterImage before = b.session.image();
+        const ParameterImage before = b.session.document().image();
         b.find<QLineEdit>("money_0")->setText("30");
         b.find<QLineEdit>("money_7")->setText("12ab");
         b.click("Command3");
@@ -125,7 +133,7 @@ TEST(SamplingWindow, CoinValuesBothWaysAndRefusal)
         EXPECT_TRUE(b.window->isVisible());
         EXPECT_EQ(b.statusColour(), kRed);
         EXPECT_TRUE(b.status().contains("8")) << b.status().toStdString();
-        EXPECT_EQ(b.session.image(), before);
+        EXPECT_EQ(b.session.document().image(), before);
     }
 }
 
@@ -145,7 +153,8 @@ TEST(SamplingWindow, ProgressOfAReadMovesNothing)
 TEST(SamplingWindow, AnOpenerReloadsAnOpenWindowInItsNewMode)
 {
     Bench b;
-    b.session.image().setNumber(address::coinValue(1), 40);
+    b.session.document().edit(session::ChangeSource::Edit,
+                              [&](ParameterImage& image) { image.setNumber(address::coinValue(1), 40); });
     b.open(true);
     EXPECT_EQ(b.find<QLineEdit>("money_0")->text(), "20"); // not the stale 10
     EXPECT_EQ(b.window->windowTitle(), "Calibration");
@@ -170,7 +179,7 @@ TEST(SamplingWindow, CancelBeforeAnyCoinAndSecondInsertRefused)
 {
     Bench b;
     b.window->show();
-    const ParameterImage before = b.session.image();
+    const ParameterImage before = b.session.document().image();
     b.click("insert_2");
     ASSERT_TRUE(b.sampling());
     EXPECT_TRUE(b.find("interrept")->isVisible());
@@ -187,9 +196,9 @@ TEST(SamplingWindow, CancelBeforeAnyCoinAndSecondInsertRefused)
     EXPECT_EQ(b.status(), "User terminate Insert !");
     EXPECT_EQ(b.statusColour(), kRed);
     EXPECT_TRUE(
-        quarvel::testing::waitUntil([&] { return b.session.virtualSelector()->counts().samplingEnds == 1; }));
+        quarvel::testing::waitUntil([&] { return b.session.bench().model()->counts().samplingEnds == 1; }));
     EXPECT_FALSE(b.find("Label13")->isVisible());
-    EXPECT_EQ(b.session.image(), before);
+    EXPECT_EQ(b.session.document().image(), before);
 }
 
 TEST(SamplingWindow, ClosedDuringARunEndsIt)
@@ -201,16 +210,16 @@ TEST(SamplingWindow, ClosedDuringARunEndsIt)
     b.window->close();
     ASSERT_TRUE(quarvel::testing::waitUntil([&] { return b.window.isNull(); }));
     EXPECT_TRUE(
-        quarvel::testing::waitUntil([&] { return b.session.virtualSelector()->counts().samplingEnds == 1; }));
-    EXPECT_TRUE(quarvel::testing::waitUntil([&] { return !b.session.isBusy(); }));
+        quarvel::testing::waitUntil([&] { return b.session.bench().model()->counts().samplingEnds == 1; }));
+    EXPECT_TRUE(quarvel::testing::waitUntil([&] { return !b.session.device().isBusy(); }));
 }
 
 TEST(SamplingWindow, ALostPortIsShownWhereTheRunWas)
 {
     Bench b;
     b.window->show();
-    b.session.virtualSelector()->setFaultPlan(*sim::FaultPlan::parse("gone:1").plan);
-    QSignalSpy lost(&b.session, &session::SelectorSession::portLost);
+    b.session.bench().model()->setFaultPlan(*sim::FaultPlan::parse("gone:1").plan);
+    QSignalSpy lost(&b.session.device(), &session::Device::portLost);
     b.click("insert_0");
     ASSERT_TRUE(quarvel::testing::waitUntil([&] { return !b.window->isSampling(); }, 5000));
     ASSERT_EQ(lost.count(), 1);
@@ -225,12 +234,12 @@ TEST(SamplingWindow, TwelveCoinsStoreReferencesAndShowTheirQuality)
     for (const std::uint8_t type : {0x10, 0xE3}) {
         SCOPED_TRACE(type);
         Bench b;
-        b.session.virtualSelector()->setRecordType(type);
+        b.session.bench().model()->setRecordType(type);
         b.window->show();
         b.click("insert_0");
         ASSERT_TRUE(b.sampling());
         for (int coin = 0; coin < 12; ++coin)
-            b.session.virtualPort()->insertCoin(0, coin == 5);
+            b.session.bench().port()->insertCoin(0, coin == 5);
         ASSERT_TRUE(quarvel::testing::waitUntil([&] { return !b.window->isSampling(); }, 5000));
         EXPECT_TRUE(b.status().startsWith("Sampling ok :")) << b.status().toStdString();
         EXPECT_EQ(b.statusColour(), kGreen);
@@ -239,8 +248,9 @@ TEST(SamplingWindow, TwelveCoinsStoreReferencesAndShowTheirQuality)
 
         const auto& quality = b.find<TeachQualityView>("quality_0")->quality();
         ASSERT_TRUE(quality.has_value());
-        EXPECT_EQ(quality->series[0].reference, b.session.image().integer(address::refAHigh(1)) * 256 +
-                                                    b.session.image().integer(address::refALow(1)));
+        EXPECT_EQ(quality->series[0].reference,
+                  b.session.document().image().integer(address::refAHigh(1)) * 256 +
+                      b.session.document().image().integer(address::refALow(1)));
         EXPECT_TRUE(b.find<QLabel>("warnings_0")->text().contains("irregular coin counted (1)"));
     }
 }

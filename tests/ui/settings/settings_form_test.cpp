@@ -45,7 +45,9 @@ TEST(SettingsFormLoad, TrickyCellsShowTheirDecodedValues)
     image.setText(84, "140"); // inhibit bit with mode 12, which has no entry
     image.setText(6, "12.6");
     image.setText(11, "255"); // CoinControl of coin 2
-    SettingsForm form(image);
+    session::Document held;
+    held.replace(image, session::ChangeSource::File);
+    SettingsForm form(held);
 
     EXPECT_EQ(listText(form, "Combooutenble"), "High Inhibit");
     EXPECT_EQ(listText(form, "ComboOutputMode"), "1. Pulse output");
@@ -68,7 +70,9 @@ TEST(SettingsFormLoad, TrickyCellsShowTheirDecodedValues)
 TEST(SettingsFormLoad, TheFormIsAWindowAndListsAreNamedByTheirField)
 {
     ParameterImage image = mainDefault();
-    SettingsForm form(image);
+    session::Document held;
+    held.replace(image, session::ChangeSource::File);
+    SettingsForm form(held);
     EXPECT_EQ(QAccessible::queryAccessibleInterface(&form)->role(), QAccessible::Window);
     QAccessibleInterface* list =
         QAccessible::queryAccessibleInterface(control<QComboBox>(form, "ComboToleranceA1"));
@@ -96,11 +100,13 @@ TEST_P(SettingsFormTranback, ListsEncodeIntoTheirCell)
     const TranbackCase& c = GetParam();
     ParameterImage image = mainDefault();
     image.setText(c.cell, c.before);
-    SettingsForm form(image);
+    session::Document held;
+    held.replace(image, session::ChangeSource::File);
+    SettingsForm form(held);
     for (const auto& [name, index] : c.lists)
         control<QComboBox>(form, name)->setCurrentIndex(index);
     ASSERT_TRUE(form.tranback());
-    EXPECT_EQ(image.text(c.cell), c.after);
+    EXPECT_EQ(held.image().text(c.cell), c.after);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -124,7 +130,9 @@ TEST(SettingsFormTranback, ScrollWritesTextAndTypedTextWins)
     ParameterImage image = mainDefault();
     image.setText(94, "7");   // the hidden Timer Scale B row
     image.setText(89, "0.4"); // bank B's price, not visible either
-    SettingsForm form(image);
+    session::Document held;
+    held.replace(image, session::ChangeSource::File);
+    SettingsForm form(held);
     auto* dollar = control<QScrollBar>(form, "HScrollDollar1");
     dollar->setSliderDown(true); // a drag: the text follows while the thumb moves
     dollar->setSliderPosition(200);
@@ -145,10 +153,10 @@ TEST(SettingsFormTranback, ScrollWritesTextAndTypedTextWins)
     QSignalSpy sampling(&form, &SettingsForm::samplingRequested);
     form.applyOpener(SettingsOpener::Teach);
     control<QPushButton>(form, "ComOK")->click();
-    EXPECT_EQ(image.text(6), "200");
-    EXPECT_EQ(image.text(86), "17");
-    EXPECT_EQ(image.text(94), "7");
-    EXPECT_EQ(image.text(89), "0"); // what loading showed, written back
+    EXPECT_EQ(held.image().text(6), "200");
+    EXPECT_EQ(held.image().text(86), "17");
+    EXPECT_EQ(held.image().text(94), "7");
+    EXPECT_EQ(held.image().text(89), "0"); // what loading showed, written back
     EXPECT_EQ(sampling.count(), 1);
 }
 
@@ -156,7 +164,9 @@ TEST(SettingsFormButtons, ExitLeavesTheImageAsItWas)
 {
     ParameterImage image = mainDefault();
     const ParameterImage before = image;
-    auto* form = new SettingsForm(image);
+    session::Document held;
+    held.replace(image, session::ChangeSource::File);
+    auto* form = new SettingsForm(held);
     form->applyOpener(SettingsOpener::Edit);
     form->show();
     control<QComboBox>(*form, "ComboToleranceA5")->setCurrentIndex(2);
@@ -168,7 +178,7 @@ TEST(SettingsFormButtons, ExitLeavesTheImageAsItWas)
     ASSERT_NE(ask, nullptr);
     EXPECT_TRUE(form->isVisible());
     ask->buttons().at(0)->click(); // Discard
-    EXPECT_EQ(image, before);
+    EXPECT_EQ(held.image(), before);
     EXPECT_FALSE(form->isVisible());
 }
 
@@ -178,7 +188,9 @@ TEST(SettingsFormButtons, EscapeLeavesTheCalibrationSettings)
     for (const bool edited : {false, true}) {
         SCOPED_TRACE(edited);
         ParameterImage image = mainDefault();
-        auto form = std::make_unique<SettingsForm>(image);
+        session::Document held;
+        held.replace(image, session::ChangeSource::File);
+        auto form = std::make_unique<SettingsForm>(held);
         form->applyOpener(SettingsOpener::Calibration);
         form->show();
         if (edited) control<QScrollBar>(*form, "HScrollDollar5")->setValue(99);
@@ -197,15 +209,17 @@ class SettingsFormValidation : public ::testing::TestWithParam<const char*>
 TEST_P(SettingsFormValidation, RefusesAndWritesNothing)
 {
     ParameterImage image = mainDefault();
-    SettingsForm form(image);
+    session::Document held;
+    held.replace(image, session::ChangeSource::File);
+    SettingsForm form(held);
     form.applyOpener(SettingsOpener::Edit);
     control<QComboBox>(form, "ComboToleranceA1")->setCurrentIndex(3);
     control<QLineEdit>(form, "TextDollar3")->setText(QString::fromLatin1(GetParam()));
-    const ParameterImage before = image;
+    const ParameterImage before = held.image();
     QSignalSpy program(&form, &SettingsForm::programRequested);
 
     control<QPushButton>(form, "Command2")->click();
-    EXPECT_EQ(image, before);
+    EXPECT_EQ(held.image(), before);
     EXPECT_EQ(program.count(), 0);
     EXPECT_TRUE(form.message().contains("Coin 3 Value")) << form.message().toStdString();
     EXPECT_TRUE(form.message().contains("0 to 255"));
@@ -218,13 +232,15 @@ INSTANTIATE_TEST_SUITE_P(NotAByte, SettingsFormValidation, ::testing::Values("30
 TEST(SettingsFormValidation, AcceptedValueIsProgrammed)
 {
     ParameterImage image = mainDefault();
-    SettingsForm form(image);
+    session::Document held;
+    held.replace(image, session::ChangeSource::File);
+    SettingsForm form(held);
     form.applyOpener(SettingsOpener::Edit);
     control<QLineEdit>(form, "TextDollar3")->setText(" 255");
     QSignalSpy program(&form, &SettingsForm::programRequested);
     control<QPushButton>(form, "Command2")->click();
     EXPECT_EQ(program.count(), 1);
-    EXPECT_EQ(image.text(20), " 255"); // copied as typed
+    EXPECT_EQ(held.image().text(20), " 255"); // copied as typed
     EXPECT_TRUE(form.message().isEmpty());
 }
 

@@ -18,7 +18,7 @@ namespace {
 TEST(VirtualSelectorWindow, ATypedPlanThatDoesNotReadIsKeptAndNamed)
 {
     session::SelectorSession session;
-    ASSERT_TRUE(session.openVirtualSelector());
+    ASSERT_TRUE(session.bench().open());
     VirtualSelectorWindow window(session);
     auto* plan = window.findChild<QLineEdit*>("faultPlan");
     auto* active = window.findChild<QLabel*>("activePlan");
@@ -33,14 +33,14 @@ TEST(VirtualSelectorWindow, ATypedPlanThatDoesNotReadIsKeptAndNamed)
         EXPECT_FALSE(active->text().isEmpty()) << button;
         EXPECT_TRUE(active->styleSheet().contains("#FF0000")) << button;
     }
-    EXPECT_TRUE(session.virtualSelector()->faultPlan().isEmpty());
+    EXPECT_TRUE(session.bench().model()->faultPlan().isEmpty());
 }
 
 // The coins offered are those of the channel whose sampling began, not of the one shown before.
 TEST(VirtualSelectorWindow, FollowsTheChannelBeingTaught)
 {
     session::SelectorSession session;
-    ASSERT_TRUE(session.openVirtualSelector());
+    ASSERT_TRUE(session.bench().open());
     VirtualSelectorWindow window(session);
     auto* channel = window.findChild<QComboBox*>("comboChannel");
     channel->setCurrentIndex(2);
@@ -48,8 +48,8 @@ TEST(VirtualSelectorWindow, FollowsTheChannelBeingTaught)
     ASSERT_TRUE(started);
     EXPECT_EQ(channel->currentData().toInt(), 1);
     EXPECT_EQ(window.findChild<QComboBox*>("comboCoinType")->currentIndex(), 0);
-    session.cancel();
-    EXPECT_TRUE(quarvel::testing::waitUntil([&] { return !session.isBusy(); }, 5000));
+    session.device().current()->cancel();
+    EXPECT_TRUE(quarvel::testing::waitUntil([&] { return !session.device().isBusy(); }, 5000));
 }
 
 } // namespace

@@ -1,17 +1,19 @@
 // The one programming operation: probe, backup, ranges, verify, one transfer at a time, each
 // step decided on what the one before found.
-#include "session/selector_session.h"
+#include "session/device_program.h"
 
 #include "image/address_map.h"
 #include "image/cell_byte.h"
 #include "link/program_transfer.h"
+#include "link/qt/serial_link.h"
 #include "link/read_transfer.h"
 #include "link/transfer_texts.h"
 #include "session/backup.h"
 #include "session/document_files.h"
-#include "session/selector_session_private.h"
 
 #include <QDateTime>
+
+#include <algorithm>
 
 namespace quarvel::session {
 
@@ -27,10 +29,10 @@ constexpr address::CellRange kReadRanges[] = {{0, 85}, {86, 127}, {128, 188}};
 
 void ProgramOperation::proceed()
 {
-    if (!hasEnded() && m_session.current() == this) m_session.answerProgramQuestion(true);
+    if (!hasEnded() && m_device.current() == this) m_device.answerProgramQuestion(true);
 }
 
-Started<ProgramOperation> SelectorSession::program(const ProgramRequest& request)
+Started<ProgramOperation> Device::program(const ProgramRequest& request)
 {
     if (auto refusal = refusalToBegin()) return {nullptr, refusal};
     ProgramRun run;
@@ -39,20 +41,17 @@ Started<ProgramOperation> SelectorSession::program(const ProgramRequest& request
         run.target = resolveBackupTarget(request.backup, request.sourceFile);
         if (run.target.refusal) return {nullptr, run.target.refusal};
     }
-    if (!request.image && !request.exact) {
-        // Every programmed selector, and every file saved afterwards, carries the identification.
-        link::stampFixedCells(m_image);
-        announce(ChangeSource::Stamp);
-    }
+    // Whoever holds a document puts it in the request; without an image nothing can be sent.
+    Q_ASSERT(request.image);
+    if (!request.image) return {nullptr, Refusal{Refusal::Kind::Busy, 0, {}}};
     // The event loop stays live while programming runs: an edit made meanwhile must not reach
     // the selector half-way through, so the ranges are sent from a copy.
-    run.result.sent = request.image ? *request.image : m_image;
+    run.result.sent = *request.image;
     if (!request.exact) link::stampFixedCells(run.result.sent);
     run.result.exact = request.exact;
     run.result.verifyAsked = request.verify;
-    run.memory = m_image;
-    d->program = std::move(run);
-    ProgramRun& r = *d->program;
+    m_program = std::make_unique<ProgramRun>(std::move(run));
+    ProgramRun& r = *m_program;
 
     // Two cells, so that a selector whose cell 0 happens to hold the request's own bytes is
     // not taken for an echo.
@@ -82,23 +81,52 @@ Started<ProgramOperation> SelectorSession::program(const ProgramRequest& request
     // The line probe: the next step follows at once, with no closing pause between.
     jobs.push_back(std::make_unique<link::ReadTransfer>(r.probe, 0, 1, link::Pause::None));
     auto started = begin(operation, std::move(jobs));
-    if (!started) d->program.reset();
+    if (!started) m_program.reset();
     return started;
 }
 
-int SelectorSession::cellsProgrammed() const
+int ProgramOperation::cellsProgrammed() const
 {
-    if (!m_current || !d->program) return 0;
-    const ProgramRun& run = *d->program;
+    return m_device.current() == this ? m_device.cellsProgrammed() : 0;
+}
+
+int Device::cellsProgrammed() const
+{
+    if (!m_current || !m_program) return 0;
+    const ProgramRun& run = *m_program;
     const bool writing =
         run.next > 0 && run.next <= run.steps.size() && run.current().phase == Phase::Writing;
     // rangeProgress is the running range's; it is back to 0 once the range has ended.
-    return run.result.cellsWritten() + (writing ? d->rangeProgress : 0);
+    return run.result.cellsWritten() + (writing ? m_rangeProgress : 0);
 }
 
-void SelectorSession::startProgramStep()
+void Device::programReported(const link::SetProgress& progress)
 {
-    ProgramRun& run = *d->program;
+    // Each step shows the address about to be read or written: those before it are done.
+    // One figure runs over every step of the operation.
+    const ProgramRun& run = *m_program;
+    const ProgramRun::Step& step = run.current();
+    m_rangeProgress = std::clamp(progress.value - step.first, 0, step.last - step.first + 1);
+    const link::Report overall = link::SetProgress{run.progressBase + m_rangeProgress, run.progressTotal};
+    toCurrent([overall](Operation* op) { emit op->reported(overall); });
+}
+
+ProgramResult Device::finishProgram()
+{
+    if (!m_program) return {};
+    const ProgramRun& run = *m_program;
+    if (run.result.verified)
+        m_seen = run.result.readBack;
+    else if (run.memoryRead || run.request.exact)
+        m_seen = run.memory;
+    ProgramResult result = run.result;
+    m_program.reset();
+    return result;
+}
+
+void Device::startProgramStep()
+{
+    ProgramRun& run = *m_program;
     const ProgramRun::Step& step = run.steps[run.next++];
     auto* operation = static_cast<ProgramOperation*>(m_current.data());
     if (operation->m_phase != step.phase) {
@@ -118,21 +146,21 @@ void SelectorSession::startProgramStep()
         jobs.push_back(std::make_unique<link::ReadTransfer>(*step.into, step.first, step.last, afterRead));
     else
         jobs.push_back(std::make_unique<link::ProgramTransfer>(run.result.sent, step.first, step.last));
-    d->rangeProgress = 0;
+    m_rangeProgress = 0;
     run.last = {};
-    if (!m_link.run(std::move(jobs))) endProgramming(link::EndReason::PortLost, d->lostMessage);
+    if (!m_link->run(std::move(jobs))) endProgramming(link::EndReason::PortLost, m_lostMessage);
 }
 
-void SelectorSession::programStepEnded()
+void Device::programStepEnded()
 {
-    ProgramRun& run = *d->program;
+    ProgramRun& run = *m_program;
     const ProgramRun::Step& step = run.current();
     const link::TransferSummary& last = run.last;
     for (std::size_t i = 0; i < last.faults.size(); ++i)
         run.result.faults[i] += last.faults[i];
     run.progressBase += step.last - step.first + 1;
     // A port pulled between two steps leaves a summary that never came.
-    const link::EndReason reason = !d->lostMessage.isEmpty() && last.reason == link::EndReason::None
+    const link::EndReason reason = !m_lostMessage.isEmpty() && last.reason == link::EndReason::None
                                        ? link::EndReason::PortLost
                                        : last.reason;
 
@@ -150,7 +178,7 @@ void SelectorSession::programStepEnded()
         run.result.serialNo = serialNumberOf(*step.into);
     if (reason == link::EndReason::Cancelled || (run.cancelled && !ok))
         return endProgramming(link::EndReason::Cancelled, QStringLiteral("Cancelled"));
-    if (reason == link::EndReason::PortLost) return endProgramming(reason, d->lostMessage);
+    if (reason == link::EndReason::PortLost) return endProgramming(reason, m_lostMessage);
     if (!ok && step.phase != Phase::Writing) {
         QString why = readFailureText(last, step.first);
         // The user asked to program: a selector that does not answer the first reads is a
@@ -187,26 +215,24 @@ void SelectorSession::programStepEnded()
                 run.result.notRestored = identityDifferences(run.result.sent, run.readBack);
         }
         run.result.endedIn = Phase::Done;
-        // The selector now holds the document: nothing of it is lost by leaving.
-        if (!run.request.image && run.result.mismatches.empty()) m_modified = false;
         return endProgramming(link::EndReason::Succeeded);
     }
     startProgramStep();
 }
 
 // Asked once, before the first write; false while the question waits for its answer.
-bool SelectorSession::programBeforeWriting()
+bool Device::programBeforeWriting()
 {
-    ProgramRun& run = *d->program;
+    ProgramRun& run = *m_program;
     if (run.asked) return true;
     run.asked = true;
     QString question;
     if (run.request.exact)
         question = otherSelectorQuestion(run.result.sent, run.memory);
-    else if (!m_otherSelector.isEmpty())
-        question = m_otherSelector;
+    else if (!run.request.otherSelector.isEmpty())
+        question = run.request.otherSelector;
     else if (run.request.guardChannels && run.memoryRead)
-        question = untouchedChannelsQuestion(run.memory, run.result.sent, m_touched);
+        question = untouchedChannelsQuestion(run.memory, run.result.sent, run.request.spared);
     if (question.isEmpty()) return true;
     run.waiting = true;
     static_cast<ProgramOperation*>(m_current.data())->m_phase = Phase::Confirm;
@@ -219,17 +245,17 @@ bool SelectorSession::programBeforeWriting()
     return false;
 }
 
-void SelectorSession::answerProgramQuestion(bool proceed)
+void Device::answerProgramQuestion(bool proceed)
 {
-    if (!d->program || !d->program->waiting) return;
+    if (!m_program || !m_program->waiting) return;
     if (!proceed) return cancel();
-    d->program->waiting = false;
+    m_program->waiting = false;
     startProgramStep();
 }
 
-void SelectorSession::saveBackup()
+void Device::saveBackup()
 {
-    ProgramRun& run = *d->program;
+    ProgramRun& run = *m_program;
     BackupOutcome& backup = run.result.backup;
     const bool folder = run.target.folder;
     const BackupFolder backups(run.target.path);
@@ -246,9 +272,9 @@ void SelectorSession::saveBackup()
         backups.prune();
 }
 
-void SelectorSession::endProgramming(link::EndReason reason, const QString& message)
+void Device::endProgramming(link::EndReason reason, const QString& message)
 {
-    ProgramRun& run = *d->program;
+    ProgramRun& run = *m_program;
     run.result.reason = reason;
     run.result.message = message;
     run.next = run.steps.size();

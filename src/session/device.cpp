@@ -1,0 +1,345 @@
+#include "session/device.h"
+
+#include "session/device_program.h"
+
+#include "image/address_map.h"
+#include "link/qt/serial_link.h"
+#include "link/read_transfer.h"
+#include "link/sampling_transfer.h"
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <utility>
+
+namespace quarvel::session {
+
+Operation::Operation(Kind kind, int channel, Device& device)
+    : QObject(&device), m_device(device), m_kind(kind), m_channel(channel)
+{}
+
+void Operation::cancel()
+{
+    if (!m_ended && m_device.current() == this) m_device.cancel();
+}
+
+Device::Device(QObject* parent) : QObject(parent), m_link(std::make_unique<link::SerialLink>())
+{
+    qRegisterMetaType<quarvel::session::ReadResult>("quarvel::session::ReadResult");
+    qRegisterMetaType<quarvel::session::ProgramResult>("quarvel::session::ProgramResult");
+    qRegisterMetaType<quarvel::session::SamplingResult>("quarvel::session::SamplingResult");
+    qRegisterMetaType<quarvel::link::TrafficEntry>("quarvel::link::TrafficEntry");
+
+    link::SerialLink* line = m_link.get();
+    connect(line, &link::SerialLink::runFinished, this, [this](bool) {
+        if (m_program && m_current)
+            programStepEnded();
+        else
+            finishOperation();
+    });
+    connect(line, &link::SerialLink::transferStarted, this, [this] {
+        // A programming run's steps show as one transfer.
+        if (m_program && m_program->next > 1) return;
+        toCurrent([](Operation* op) { emit op->transferStarted(); });
+    });
+    connect(line, &link::SerialLink::reported, this, [this](const link::Report& report) {
+        const auto* progress = std::get_if<link::SetProgress>(&report);
+        if (progress && m_program && m_program->next > 0) return programReported(*progress);
+        toCurrent([report](Operation* op) { emit op->reported(report); });
+    });
+    connect(line, &link::SerialLink::transferEnded, this, [this](const link::TransferSummary& summary) {
+        m_summaries.push_back(summary);
+        if (m_program) m_program->last = summary;
+        m_rangeProgress = 0;
+    });
+    connect(line, &link::SerialLink::transferFinished, this, [this](link::Outcome outcome) {
+        if (m_program) return; // said once, when the whole operation ends
+        toCurrent([outcome](Operation* op) { emit op->transferFinished(outcome); });
+    });
+    connect(line, &link::SerialLink::portLost, this, [this](const QString& message) {
+        m_lostMessage = message;
+        emit portLost(message);
+        emit portChanged();
+    });
+    connect(line, &link::SerialLink::traffic, this, &Device::traffic);
+}
+
+Device::~Device()
+{
+    // Quietly: whoever listens may be going away with us.
+    m_link->disconnect(this);
+    m_link->closePort();
+    letGo();
+}
+
+bool Device::openPort(const QString& nameOrPath, QString* error)
+{
+    const bool opened = m_link->openPort(nameOrPath, error);
+    if (opened) {
+        // The link has let go of an attached device by now.
+        letGo();
+        // Whatever answers on it now is yet to be identified.
+        m_seen.reset();
+    }
+    emit portChanged();
+    return opened;
+}
+
+void Device::attach(QIODevice* device, const QString& name, std::function<void()> released)
+{
+    closePort();
+    m_seen.reset();
+    m_link->attachDevice(device, name);
+    m_released = std::move(released);
+    emit portChanged();
+}
+
+void Device::closePort()
+{
+    // The link lets go of the device (ending a running operation) before the device goes.
+    m_link->closePort();
+    if (m_released) {
+        letGo();
+        emit portChanged();
+    }
+}
+
+void Device::letGo()
+{
+    if (auto released = std::exchange(m_released, nullptr)) released();
+}
+
+bool Device::isOpen() const
+{
+    return m_link->isOpen();
+}
+
+QString Device::portName() const
+{
+    return m_link->portName();
+}
+
+bool Device::lowLatency() const
+{
+    return m_link->lowLatency();
+}
+
+bool Device::isBusy() const
+{
+    return m_current != nullptr || m_link->isBusy();
+}
+
+Started<ReadOperation> Device::read(int first, int last)
+{
+    // Refused before the scratch is touched: a read already running is filling it.
+    if (auto refusal = refusalToBegin()) return {nullptr, refusal};
+    m_scratch = ParameterImage();
+    std::vector<std::unique_ptr<link::Transfer>> jobs;
+    jobs.push_back(std::make_unique<link::ReadTransfer>(m_scratch, first, last));
+    return begin(new ReadOperation(*this), std::move(jobs));
+}
+
+Started<SamplingOperation> Device::startSampling(int channel)
+{
+    if (!address::isValidChannel(channel)) return {nullptr, Refusal{Refusal::Kind::BadChannel, channel, {}}};
+    if (auto refusal = refusalToBegin()) return {nullptr, refusal};
+    m_samples.clear();
+    std::vector<std::unique_ptr<link::Transfer>> jobs;
+    jobs.push_back(std::make_unique<link::SamplingTransfer>(m_samples));
+    return begin(new SamplingOperation(channel, *this), std::move(jobs));
+}
+
+Started<CheckOperation> Device::checkLink(int count, int address)
+{
+    if (auto refusal = refusalToBegin()) return {nullptr, refusal};
+    const auto clockUs = [] {
+        using namespace std::chrono;
+        return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
+    };
+    m_figures = {};
+    std::vector<std::unique_ptr<link::Transfer>> jobs;
+    jobs.push_back(std::make_unique<link::CheckTransfer>(count, clockUs, m_figures, address));
+    return begin(new CheckOperation(*this), std::move(jobs));
+}
+
+std::optional<Refusal> Device::sendTsmr()
+{
+    if (auto refusal = refusalToBegin()) return refusal;
+    if (!m_link->sendFrame(link::tsmrFrame())) return Refusal{Refusal::Kind::Busy, 0, {}};
+    return std::nullopt;
+}
+
+void Device::cancel()
+{
+    if (!m_current) return;
+    if (m_program) {
+        // Between two steps (a closing pause, an open question) no transfer is there to end:
+        // the flag stops the run before its next step.
+        m_program->cancelled = true;
+        if (m_program->waiting) {
+            m_program->waiting = false;
+            endProgramming(link::EndReason::Cancelled);
+            return;
+        }
+    }
+    m_link->cancel();
+}
+
+std::optional<Refusal> Device::refusalToBegin() const
+{
+    if (!isOpen()) return Refusal{Refusal::Kind::NoPort, 0, {}};
+    if (isBusy()) return Refusal{Refusal::Kind::Busy, 0, {}};
+    return std::nullopt;
+}
+
+template <class Op>
+Started<Op> Device::begin(Op* operation, std::vector<std::unique_ptr<link::Transfer>> jobs)
+{
+    m_current = operation;
+    m_summaries.clear();
+    m_lostMessage.clear();
+    emit busyChanged(true);
+    // The run may finish inside this call (a port that is gone); finishOperation then holds
+    // the result back until the caller has the handle, as it does what the run reports.
+    m_starting = true;
+    const bool running = m_link->run(std::move(jobs));
+    m_starting = false;
+    // Followers hear only of an operation that really started, and still hear all of it.
+    if (running) emit operationStarted(operation);
+    if (!running) {
+        m_current = nullptr;
+        operation->m_ended = true;
+        operation->deleteLater();
+        emit busyChanged(false);
+        return {nullptr,
+                isOpen() ? Refusal{Refusal::Kind::Busy, 0, {}} : Refusal{Refusal::Kind::NoPort, 0, {}}};
+    }
+    return {operation, std::nullopt};
+}
+
+// Programming starts from a file of its own.
+template Started<ProgramOperation> Device::begin(ProgramOperation*,
+                                                 std::vector<std::unique_ptr<link::Transfer>>);
+
+void Device::toCurrent(const std::function<void(Operation*)>& signal)
+{
+    if (Operation* operation = m_current) post(operation, [operation, signal] { signal(operation); });
+}
+
+void Device::post(Operation* operation, std::function<void()> signal)
+{
+    // Inside a start call the caller has no handle yet to listen on: it hears from the next
+    // pass of the event loop. Whatever follows while any is still queued queues behind it, so
+    // the order holds.
+    if (!m_starting && m_queued == 0) {
+        signal();
+        return;
+    }
+    ++m_queued;
+    QMetaObject::invokeMethod(
+        operation,
+        [this, signal = std::move(signal)] {
+            --m_queued;
+            signal();
+        },
+        Qt::QueuedConnection);
+}
+
+QString Device::failureText() const
+{
+    if (!m_lostMessage.isEmpty()) return m_lostMessage;
+    return m_summaries.empty() ? QString() : QString::fromStdString(m_summaries.back().text);
+}
+
+void Device::finishOperation()
+{
+    Operation* operation = std::exchange(m_current, nullptr);
+    if (!operation) return;
+    operation->m_ended = true;
+    // The result is taken now, before anyone hears of the end and starts something new.
+    std::function<void()> tell;
+    switch (operation->kind()) {
+    case Operation::Kind::Read:
+        tell = [operation, result = finishRead()] {
+            emit static_cast<ReadOperation*>(operation)->finished(result);
+        };
+        break;
+    case Operation::Kind::Program:
+        tell = [operation, result = finishProgram()] {
+            auto* program = static_cast<ProgramOperation*>(operation);
+            emit program->transferFinished(result.succeeded() ? link::Outcome::Succeeded
+                                                              : link::Outcome::Failed);
+            emit program->finished(result);
+        };
+        break;
+    case Operation::Kind::Check:
+        tell = [operation, result = finishCheck()] {
+            emit static_cast<CheckOperation*>(operation)->finished(result);
+        };
+        break;
+    case Operation::Kind::Sampling:
+        tell = [operation, result = finishSampling(operation->channel())] {
+            emit static_cast<SamplingOperation*>(operation)->finished(result);
+        };
+        break;
+    }
+    emit busyChanged(false);
+    post(operation, [operation, tell] {
+        tell();
+        emit operation->ended();
+        operation->deleteLater();
+    });
+}
+
+ReadResult Device::finishRead()
+{
+    ReadResult result;
+    result.reason = m_summaries.empty() ? link::EndReason::PortLost : m_summaries.front().reason;
+    if (!m_summaries.empty()) result.faults = m_summaries.front().faults;
+    if (result.succeeded()) {
+        m_seen = m_scratch;
+        result.image = m_scratch;
+    } else {
+        result.message = m_lostMessage.isEmpty() && !m_summaries.empty()
+                             ? readFailureText(m_summaries.front(), 0)
+                             : failureText();
+    }
+    return result;
+}
+
+CheckResult Device::finishCheck()
+{
+    CheckResult result;
+    result.reason = m_summaries.empty() ? link::EndReason::PortLost : m_summaries.front().reason;
+    result.message = result.succeeded() ? QString() : failureText();
+    result.figures = m_figures;
+    result.report = link::diagnoseLink(result.figures, portName().toStdString());
+    return result;
+}
+
+SamplingResult Device::finishSampling(int channel)
+{
+    SamplingResult result;
+    result.channel = channel;
+    result.reason = m_summaries.empty() ? link::EndReason::PortLost : m_summaries.front().reason;
+    if (result.succeeded()) {
+        result.samples = m_samples;
+        std::vector<float> a;
+        std::vector<std::int16_t> x, y, dh;
+        for (const auto& sample : m_samples) {
+            a.push_back(static_cast<float>(sample.a));
+            x.push_back(static_cast<std::int16_t>(sample.x));
+            y.push_back(static_cast<std::int16_t>(sample.y));
+            dh.push_back(static_cast<std::int16_t>(sample.dh));
+        }
+        result.reference = sampling::ChannelReference::compute(a, x, y, dh);
+        if (result.reference)
+            result.successText = QString::fromStdString(result.reference->successText());
+        else
+            result.reason = link::EndReason::Refused;
+    }
+    result.message = result.succeeded() ? QString() : failureText();
+    return result;
+}
+
+} // namespace quarvel::session
