@@ -1,7 +1,6 @@
 #include "session/port_reconnector.h"
 
 #include "image/address_map.h"
-#include "image/cell_byte.h"
 #include "session/selector_session.h"
 
 namespace quarvel::session {
@@ -51,7 +50,8 @@ void PortReconnector::look()
 
 void PortReconnector::identify(const QString& where)
 {
-    const auto started = m_session.device().read(address::kSerialNo, 127);
+    const auto started =
+        m_session.device().read(address::kIdentityCells.front(), address::kIdentityCells.back());
     if (!started) {
         emit reconnected(QStringLiteral("%1 is back, but the selector on it could not be identified: %2")
                              .arg(where, started.refusalText()),
@@ -69,11 +69,7 @@ void PortReconnector::identify(const QString& where)
             emit reconnected(QStringLiteral("Reconnected: %1").arg(where), true);
             return;
         }
-        const int before = cellByte(m_before->text(address::kSerialNo));
-        const int now = cellByte(result.image->text(address::kSerialNo));
-        const QString which = before != now
-                                  ? QStringLiteral("serial no. %1, this one is %2").arg(before).arg(now)
-                                  : QStringLiteral("cells 124\u2013127 differ");
+        const QString which = identityDifference(*m_before, *result.image);
         m_session.document().markOfOtherSelector(
             QStringLiteral("The settings here are those of another selector (%1). Program anyway?")
                 .arg(which));

@@ -140,12 +140,19 @@ QString untouchedChannelsQuestion(const ParameterImage& selector, const Paramete
 QString otherSelectorQuestion(const ParameterImage& backup, const ParameterImage& selector)
 {
     if (identityDifferences(backup, selector).empty()) return {};
-    const int theirs = cellByte(backup.text(address::kSerialNo));
-    const int ours = cellByte(selector.text(address::kSerialNo));
-    const QString which = theirs != ours
-                              ? QStringLiteral("serial no. %1, this one is %2").arg(theirs).arg(ours)
-                              : QStringLiteral("cells 124\u2013127 differ");
-    return QStringLiteral("This backup was taken from another selector (%1). Restore it anyway?").arg(which);
+    return QStringLiteral("This backup was taken from another selector (%1). Restore it anyway?")
+        .arg(identityDifference(backup, selector));
+}
+
+QString identityDifference(const ParameterImage& theirs, const ParameterImage& ours)
+{
+    const int theirSerial = cellByte(theirs.text(address::kSerialNo));
+    const int ourSerial = cellByte(ours.text(address::kSerialNo));
+    if (theirSerial != ourSerial)
+        return QStringLiteral("serial no. %1, this one is %2").arg(theirSerial).arg(ourSerial);
+    return QStringLiteral("cells %1\u2013%2 differ")
+        .arg(address::kIdentityCells[1])
+        .arg(address::kIdentityCells.back());
 }
 
 std::set<int> channelsOf(const std::vector<int>& cells)

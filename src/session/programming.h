@@ -73,6 +73,9 @@ QString untouchedChannelsQuestion(const ParameterImage& selector, const Paramete
 // "This backup was taken from another selector (serial no. 17, this one is 42). Restore it
 // anyway?", or empty when the identities agree.
 QString otherSelectorQuestion(const ParameterImage& backup, const ParameterImage& selector);
+// How two selectors' identities differ: "serial no. 17, this one is 42", or "cells 124-127
+// differ" when the serial numbers agree.
+QString identityDifference(const ParameterImage& theirs, const ParameterImage& ours);
 
 // The channels whose references or coin value lie among cells.
 std::set<int> channelsOf(const std::vector<int>& cells);
