@@ -77,7 +77,13 @@ TEST_F(SessionTest, AReadReachesTheDocumentOnlyWhenItSucceeded)
                     EXPECT_FALSE(m_session.readSelector());
                 }
             });
-        const auto result = await(m_session.readSelector());
+        const auto started = m_session.readSelector();
+        // Whoever started the read finds the document already changed when it hears.
+        ParameterImage heard;
+        if (started)
+            QObject::connect(started.operation, &ReadOperation::finished, &m_session,
+                             [&] { heard = m_session.document().image(); });
+        const auto result = await(started);
         QObject::disconnect(again);
         EXPECT_EQ(result.succeeded(), c.succeeded);
         ParameterImage expected = before;
@@ -90,7 +96,24 @@ TEST_F(SessionTest, AReadReachesTheDocumentOnlyWhenItSucceeded)
                       QStringLiteral("Read selector error at cell 99: 5 failed exchanges (5 time-outs)"));
         }
         EXPECT_EQ(m_session.document().image(), expected); // cells from 189 up untouched either way
+        EXPECT_EQ(heard, expected);
     }
+}
+
+// Programming stamps the document it sends, but only once it has started: one refused leaves
+// the document as it was, unannounced.
+TEST_F(SessionTest, ARefusedProgrammingLeavesTheDocumentAsItWas)
+{
+    open();
+    const ParameterImage before = m_session.document().image();
+    QSignalSpy changed(&m_session.document(), &Document::changed);
+    ProgramRequest unwritable;
+    unwritable.backup = {BackupPolicy::Kind::Target, QStringLiteral("/nonexistent/folder/backup.cdt"), false};
+    EXPECT_FALSE(m_session.program(unwritable));
+    m_session.device().closePort();
+    EXPECT_FALSE(m_session.program({}));
+    EXPECT_EQ(m_session.document().image(), before);
+    EXPECT_EQ(changed.count(), 0);
 }
 
 TEST_F(SessionTest, AnEditMadeWhileProgrammingDoesNotReachTheSelector)
