@@ -26,7 +26,6 @@ public:
     static constexpr int kLookMs = 1000;
 
     explicit PortReconnector(SelectorSession& session, QObject* parent = nullptr);
-    bool isWaiting() const { return m_look.isActive(); }
 
 signals:
     // "Reconnected: /dev/ttyUSB1", or what was found instead of the selector seen before;

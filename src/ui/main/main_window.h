@@ -75,7 +75,6 @@ public:
     void programToSelector(Done done = {});
     // "Restore Selector…": a backup chosen from the list, programmed exactly after a confirmation.
     void mnuRestore_Click();
-    bool backUpBeforeProgramming() const { return m_safety.backUp(); }
     bool verifyAfterProgramming() const { return m_safety.verify(); }
     // Where backups go; the data folder's "backups" unless a test says otherwise.
     void setBackupFolder(const QString& folder) { m_safety.setBackupFolder(folder); }
