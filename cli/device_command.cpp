@@ -205,6 +205,16 @@ std::optional<int> DeviceCommand::checkBackupTarget(const QString& sourceFile)
     return exit_code::kUsageOrFile;
 }
 
+std::optional<int> FileProgrammingCommand::check()
+{
+    ImageFile file;
+    if (const auto refused = loadProgrammable(filePath(), file)) return refused;
+    // A backup that could never be saved is refused before the selector is touched.
+    if (const auto refused = checkBackupTarget(filePath())) return refused;
+    m_file = std::move(file.image);
+    return std::nullopt;
+}
+
 std::string mismatchesText(const std::vector<session::VerifyMismatch>& mismatches)
 {
     std::string out = "address  field                   expected  actual\n";

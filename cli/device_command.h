@@ -3,6 +3,7 @@
 #include "command_line.h"
 #include "progress_printer.h"
 
+#include "image/parameter_image.h"
 #include "session/document_files.h"
 #include "session/reports.h"
 #include "session/selector_session.h"
@@ -96,6 +97,22 @@ private:
 
     bool m_finished = false;
     bool m_interrupted = false;
+};
+
+// A command that programs the one file it names (program, restore): the file is loaded and
+// checked, and the --backup target with it, before any port is opened.
+class FileProgrammingCommand : public DeviceCommand
+{
+    Q_OBJECT
+
+public:
+    using DeviceCommand::DeviceCommand;
+
+protected:
+    std::optional<int> check() final;
+    QString filePath() const { return m_invocation.files.constFirst(); }
+
+    ParameterImage m_file; // the file's image
 };
 
 template <class Op, class Command, class Result>

@@ -5,25 +5,14 @@
 namespace quarvel::cli {
 
 ProgramCommand::ProgramCommand(const Invocation& invocation, QObject* parent)
-    : DeviceCommand(invocation, parent)
+    : FileProgrammingCommand(invocation, parent)
 {}
-
-std::optional<int> ProgramCommand::check()
-{
-    const QString path = m_invocation.files.constFirst();
-    ImageFile file;
-    if (const auto refused = loadProgrammable(path, file)) return refused;
-    // A backup that could never be saved is refused before the selector is touched.
-    if (const auto refused = checkBackupTarget(path)) return refused;
-    m_file = std::move(file.image);
-    return std::nullopt;
-}
 
 void ProgramCommand::begin()
 {
     session::ProgramRequest request;
     request.image = m_file;
-    request.sourceFile = m_invocation.files.constFirst();
+    request.sourceFile = filePath();
     startProgramming(request, &ProgramCommand::programFinished);
 }
 

@@ -5,25 +5,15 @@
 namespace quarvel::cli {
 
 RestoreCommand::RestoreCommand(const Invocation& invocation, QObject* parent)
-    : DeviceCommand(invocation, parent)
+    : FileProgrammingCommand(invocation, parent)
 {}
-
-std::optional<int> RestoreCommand::check()
-{
-    const QString path = m_invocation.files.constFirst();
-    ImageFile file;
-    if (const auto refused = loadProgrammable(path, file)) return refused;
-    if (const auto refused = checkBackupTarget(path)) return refused;
-    m_backup = std::move(file.image);
-    return std::nullopt;
-}
 
 void RestoreCommand::begin()
 {
     session::ProgramRequest request;
-    request.image = m_backup;
+    request.image = m_file;
     request.exact = true;
-    request.sourceFile = m_invocation.files.constFirst();
+    request.sourceFile = filePath();
     if (!startProgramming(request, &RestoreCommand::restoreFinished)) return;
     // The one question an exact restore asks: whether the backup is of another selector.
     auto* operation = static_cast<session::ProgramOperation*>(m_session.device().current());
