@@ -66,6 +66,10 @@ TEST(CommandLine, UsageErrorsSayWhatIsWrongAndWhereHelpIs)
         {{"gang", "-p", "sim", "--wire-time", "f.cdt"},
          "quarvelctl gang: Unknown option 'wire-time'.",
          "gang"},
+        {{"teach", "-p", "sim", "--channel", "3", "--backup", "b.cdt"},
+         "quarvelctl teach: --backup goes with --program",
+         "teach"},
+        {{"simulate", "--put-back", "2"}, "quarvelctl simulate: --put-back needs --swap", "simulate"},
         {{"check", "-p", "sim", "--count", "0"},
          "quarvelctl check: --count must be 1 to 100000, not '0'",
          "check"},
@@ -199,6 +203,12 @@ TEST(CommandLine, FaultOptionsJoinIntoOnePlanForTheVirtualSelector)
     EXPECT_TRUE(simulate.invocation->pty);
     EXPECT_DOUBLE_EQ(simulate.invocation->sim.faults.randomRate(), 0.05);
     EXPECT_EQ(simulate.invocation->sim.faults.seed(), 7u);
+
+    // Rules that read what an earlier option set: --put-back fills --swap's plan.
+    const ParseResult swaps = parse({"simulate", "--put-back", "2,5", "--swap", "300-3000"});
+    ASSERT_TRUE(swaps.invocation) << swaps.text.toStdString();
+    ASSERT_TRUE(swaps.invocation->sim.swaps);
+    EXPECT_EQ(swaps.invocation->sim.swaps->putBack, (std::set<int>{2, 5}));
 
     const ParseResult none = parse({"simulate"});
     ASSERT_TRUE(none.invocation);
