@@ -55,23 +55,16 @@ double screenDpi(const QWidget* widget)
     return screen ? screen->logicalDotsPerInch() : 96.0;
 }
 
-// The status line as the window's collaborators write to it.
-StatusLine statusLineOf(MainWindow* window)
-{
-    return {[window](const QString& text, session::StatusColour colour) { window->showStatus(text, colour); },
-            [window] { return window->statusText(); }};
-}
-
 } // namespace
 
 MainWindow::MainWindow(session::SelectorSession& session, QWidget* parent)
     : QMainWindow(parent), m_session(session), m_safety(session, this), m_presenter(this),
-      m_files(session, statusLineOf(this), this)
+      m_files(session, statusLine(), this)
 {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(q(t::kCaption));
 
-    m_portMenu = new PortMenu(m_session, m_files.state(), statusLineOf(this), this);
+    m_portMenu = new PortMenu(m_session, m_files.state(), statusLine(), this);
     m_trafficLog = new TrafficLogWindow(this);
     buildWidgets();
     buildMenus();
@@ -317,6 +310,12 @@ QString MainWindow::statusText() const
     return m_labelStats->text();
 }
 
+StatusLine MainWindow::statusLine()
+{
+    return {[this](const QString& text, session::StatusColour colour) { showStatus(text, colour); },
+            [this] { return statusText(); }};
+}
+
 // ----- tasks -----
 
 void MainWindow::setBusy(bool busy)
@@ -361,21 +360,6 @@ void MainWindow::mnuSaveAs_Click(Done done)
 void MainWindow::mnuFileOpen_Click(std::function<void(bool)> done)
 {
     m_files.open(std::move(done));
-}
-
-void MainWindow::chooseFixedPort(int port)
-{
-    m_portMenu->chooseFixedPort(port);
-}
-
-void MainWindow::chooseOtherPort(const QString& path)
-{
-    m_portMenu->chooseOtherPort(path);
-}
-
-void MainWindow::chooseVirtualSelector()
-{
-    m_portMenu->chooseVirtualSelector();
 }
 
 } // namespace quarvel

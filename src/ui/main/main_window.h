@@ -50,46 +50,18 @@ public:
 
     session::SelectorSession& session() { return m_session; }
 
-    // The status line: blue progress, red warning or failure, green success.
-    void showStatus(const QString& text, session::StatusColour colour);
-    QString statusText() const;
-
-    // ----- file procedures (other windows call these) -----
-    // Loads the most recent file into the image; a missing file is silently passed over.
-    void mnuName1_Click();
-    // Saves the image to the most recent file; a failure is shown in red. Returns success.
-    bool mnuFileSave_Click();
-    // Asks for a name ("save file"), makes it the most recent, saves. done follows a save
-    // (with the file or the failure), not a cancelled dialog.
-    void mnuSaveAs_Click(Done done = {});
-    // Asks for a file ("open"), makes it the most recent, loads it. done(opened) follows.
-    void mnuFileOpen_Click(std::function<void(bool opened)> done = {});
-    // "Open & Program": a chosen coin data file, checked, programmed, then sampling.
-    void mnuOpen_Program_Click();
-
     // program_to_selector: the document through the session's programming, after a backup of
     // the selector's memory when "Back up before programming" is on, and read back when "Verify
     // after programming" is. The status line says how it ended ("Programmed 184 cells; verified;
     // backup in …", or which cells were not, or which differ), and so does done.
-    // A refusal (busy, no port) ends it at once.
+    // A refusal (busy, no port) ends it at once. The settings form's and the sampling window's
+    // Program lead here.
     void programToSelector(Done done = {});
-    // "Restore Selector…": a backup chosen from the list, programmed exactly after a confirmation.
-    void mnuRestore_Click();
-    bool verifyAfterProgramming() const { return m_safety.verify(); }
     // Where backups go; the data folder's "backups" unless a test says otherwise.
     void setBackupFolder(const QString& folder) { m_safety.setBackupFolder(folder); }
-    // "Port: /dev/ttyUSB0 (FT232R A12345)", "Virtual selector", or that none is open.
-    QString connectionText() const { return m_portMenu->connectionText(); }
 
-    // ----- the other windows -----
-    // The sampling window in teach mode, or in calibration mode after Open & Program.
-    void openSampling(bool calibration);
     SamplingWindow* samplingWindow() const;
     const SamplingState& samplingState() const { return m_samplingState; }
-    // The virtual selector's bench window; only while the port is the virtual selector.
-    void openVirtualSelectorWindow();
-    // A window closed with the main window, the most recently opened first.
-    void registerWindow(QWidget* window);
 
     void setFileChooser(FileChooser chooser);
     // What a fixed entry 1..4, 9 opens; the platform's name unless a test says otherwise.
@@ -104,22 +76,45 @@ public:
     TrafficLogWindow* trafficLog() const { return m_trafficLog; }
     StatusPresenter& statusPresenter() { return m_presenter; }
 
-public slots:
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    // The status line: blue progress, red warning or failure, green success.
+    void showStatus(const QString& text, session::StatusColour colour);
+    QString statusText() const;
+    // The status line as the window's collaborators write to it.
+    StatusLine statusLine();
+
     void ComTeach_Click();
     void ComEdit_Click();
     void ComCal_Click();
     // Writes the state file, closes the port and the window.
     void mnuFileExit_Click();
-    // Fixed entries 1..4 and 9.
-    void chooseFixedPort(int port);
-    // A found port, a typed path, or the virtual selector (empty path).
-    void chooseOtherPort(const QString& path);
-    void chooseVirtualSelector();
 
-protected:
-    void closeEvent(QCloseEvent* event) override;
+    // ----- file procedures -----
+    // Loads the most recent file into the image; a missing file is silently passed over.
+    void mnuName1_Click();
+    // Saves the image to the most recent file; a failure is shown in red. Returns success.
+    bool mnuFileSave_Click();
+    // Asks for a name ("save file"), makes it the most recent, saves. done follows a save
+    // (with the file or the failure), not a cancelled dialog.
+    void mnuSaveAs_Click(Done done = {});
+    // Asks for a file ("open"), makes it the most recent, loads it. done(opened) follows.
+    void mnuFileOpen_Click(std::function<void(bool opened)> done = {});
+    // "Open & Program": a chosen coin data file, checked, programmed, then sampling.
+    void mnuOpen_Program_Click();
+    // "Restore Selector…": a backup chosen from the list, programmed exactly after a confirmation.
+    void mnuRestore_Click();
 
-private:
+    // ----- the other windows -----
+    // The sampling window in teach mode, or in calibration mode after Open & Program.
+    void openSampling(bool calibration);
+    // The virtual selector's bench window; only while the port is the virtual selector.
+    void openVirtualSelectorWindow();
+    // A window closed with the main window, the most recently opened first.
+    void registerWindow(QWidget* window);
+
     void buildWidgets();
     void buildMenus();
     void restoreGeometryFromSettings();

@@ -109,11 +109,6 @@ void RestoreDialog::refuseRestore(const QString& why)
     m_restore->setEnabled(false);
 }
 
-int RestoreDialog::count() const
-{
-    return m_list->topLevelItemCount();
-}
-
 void RestoreDialog::accepted()
 {
     const QTreeWidgetItem* item = m_list->currentItem();

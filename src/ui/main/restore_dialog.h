@@ -19,7 +19,6 @@ class RestoreDialog : public QDialog
 
 public:
     RestoreDialog(const QString& folder, const ParameterImage& document, QWidget* parent = nullptr);
-    int count() const;
     // Said above the list, and Restore… is off: nothing could be programmed (no port open).
     void refuseRestore(const QString& why);
 

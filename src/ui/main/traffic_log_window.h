@@ -29,13 +29,13 @@ public:
 
 public slots:
     void append(const session::TrafficEntry& entry);
-    void clear();
-    void saveAsText();
 
 protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    void clear();
+    void saveAsText();
     // Laying out a line costs more than the exchange it records; while nobody looks, lines
     // wait here and go in together when the window is shown.
     void flushPending();

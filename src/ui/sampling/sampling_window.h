@@ -57,9 +57,6 @@ public:
         std::function<void(Done)> program;
     };
 
-    static QString teachCaption();       // "Sampling"
-    static QString calibrationCaption(); // "Calibration"
-
     // The load step runs here and reads state.operation, so store it first.
     SamplingWindow(session::SelectorSession& session, SamplingState& state, Hooks hooks,
                    QWidget* parent = nullptr);
@@ -81,8 +78,6 @@ public:
     bool hasTypedValues() const;
     // Takes them back as exit does; false (the refusal shown) when one is not a coin value.
     bool takeBackValues();
-    // A result of something started here, on the status line.
-    void showOutcome(bool succeeded, const QString& text);
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -103,6 +98,11 @@ private:
         std::optional<sampling::ChannelReference> reference;
     };
 
+    static QString teachCaption();       // "Sampling"
+    static QString calibrationCaption(); // "Calibration"
+
+    // A result of something started here, on the status line.
+    void showOutcome(bool succeeded, const QString& text);
     void build();
     QWidget* buildCounter();
     void load();
