@@ -15,7 +15,7 @@ namespace {
 // say what they are.
 std::string fieldMeaning(const ParameterImage& image, const SettingField& field)
 {
-    const std::string text = fieldText(image, field);
+    std::string text = fieldText(image, field);
     if (field.kind->codec == FieldCodec::OutputMode || field.kind->codec == FieldCodec::InhibitLevel)
         return text;
     return std::string(field.kind->heading) + " " + text;

@@ -48,8 +48,8 @@ void openManual(QMainWindow& window, const UrlOpener& open)
 QString findManual(const QString& programFolder)
 {
     for (const char* place : kManualPlaces) {
-        const QString index = QDir::cleanPath(programFolder + QLatin1Char('/') + QLatin1String(place) +
-                                              QStringLiteral("/index.html"));
+        QString index = QDir::cleanPath(programFolder + QLatin1Char('/') + QLatin1String(place) +
+                                        QStringLiteral("/index.html"));
         if (QFileInfo(index).isFile()) return index;
     }
     return {};
