@@ -69,8 +69,8 @@ std::string differencesText(const std::vector<CellDifference>& differences)
         std::string field = d.field;
         if (address.size() < 3) address.insert(0, 3 - address.size(), ' ');
         if (field.size() < 22) field.append(22 - field.size(), ' ');
-        out += address + "  " + field + "  " + side(d.textA, d.meaningA) + " -> " +
-               side(d.textB, d.meaningB) + "\n";
+        out.append(address).append("  ").append(field).append("  ");
+        out.append(side(d.textA, d.meaningA)).append(" -> ").append(side(d.textB, d.meaningB)).append("\n");
     }
     return out;
 }
