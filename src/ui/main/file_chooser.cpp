@@ -8,7 +8,7 @@ namespace quarvel {
 FileChooser dialogFileChooser()
 {
     return [](QWidget* parent, FileChoice choice, const QString& title, const QString& filter,
-              std::function<void(const QString&)> done) {
+              const std::function<void(const QString&)>& done) {
         auto* dialog = new QFileDialog(parent, title, QString(), filter);
         dialog->setAttribute(Qt::WA_DeleteOnClose);
         dialog->setAcceptMode(choice == FileChoice::Save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);

@@ -352,14 +352,14 @@ bool MainWindow::mnuFileSave_Click()
     return m_files.save();
 }
 
-void MainWindow::mnuSaveAs_Click(Done done)
+void MainWindow::mnuSaveAs_Click(const Done& done)
 {
-    m_files.saveAs(std::move(done));
+    m_files.saveAs(done);
 }
 
-void MainWindow::mnuFileOpen_Click(std::function<void(bool)> done)
+void MainWindow::mnuFileOpen_Click(const std::function<void(bool)>& done)
 {
-    m_files.open(std::move(done));
+    m_files.open(done);
 }
 
 } // namespace quarvel

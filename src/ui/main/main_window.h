@@ -99,9 +99,9 @@ private:
     bool mnuFileSave_Click();
     // Asks for a name ("save file"), makes it the most recent, saves. done follows a save
     // (with the file or the failure), not a cancelled dialog.
-    void mnuSaveAs_Click(Done done = {});
+    void mnuSaveAs_Click(const Done& done = {});
     // Asks for a file ("open"), makes it the most recent, loads it. done(opened) follows.
-    void mnuFileOpen_Click(std::function<void(bool opened)> done = {});
+    void mnuFileOpen_Click(const std::function<void(bool opened)>& done = {});
     // "Open & Program": a chosen coin data file, checked, programmed, then sampling.
     void mnuOpen_Program_Click();
     // "Restore Selector…": a backup chosen from the list, programmed exactly after a confirmation.

@@ -107,7 +107,7 @@ SettingsForm* MainWindow::settingsForm() const
 void MainWindow::openSampling(bool calibration)
 {
     const bool existed = m_sampling;
-    SamplingWindow::Hooks hooks{[this](SamplingWindow::Done done) { mnuSaveAs_Click(std::move(done)); },
+    SamplingWindow::Hooks hooks{[this](const SamplingWindow::Done& done) { mnuSaveAs_Click(done); },
                                 [this](SamplingWindow::Done done) { programToSelector(std::move(done)); }};
     SamplingWindow::present(m_sampling, m_session, m_samplingState, std::move(hooks), calibration, this);
     if (!existed && m_sampling) registerWindow(m_sampling);
