@@ -51,7 +51,7 @@ struct Invocation
     QStringList files;
     bool json = false;
     bool quiet = false;
-    bool verify = false; // program, gang: read back afterwards (their default)
+    bool verify = false; // program, gang, teach --program: read back afterwards (their default)
     bool pty = false;
     bool trace = false; // device commands: every frame on the line to stderr
     bool force = false; // program: send cells that are not numbers the selector can hold; restore: another

@@ -217,7 +217,7 @@ const std::vector<OptionRule>& optionRules()
          }},
         {option({"no-verify"}, "Do not read the selector back after programming. By default the programmed "
                                "cells are read back and every cell that differs is listed (exit code 3)."),
-         kProgram, readNoVerify},
+         kProgram | kTeach, readNoVerify},
         // A gang reports a difference as that selector's FAIL: exit code 2, never 3.
         {option({"no-verify"}, "Do not read each selector back after programming. By default each is read "
                                "back, and one whose programmed cells differ fails."),

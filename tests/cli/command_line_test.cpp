@@ -176,6 +176,8 @@ TEST(CommandLine, ProgrammingVerifiesUnlessToldNot)
         {{"program", "-p", "COM3", "a.cdt", "--no-verify"}, false},
         {{"gang", "-p", "COM3", "-p", "COM4", "a.cdt"}, true},
         {{"gang", "-p", "COM3", "-p", "COM4", "a.cdt", "--no-verify"}, false},
+        {{"teach", "-p", "COM3", "--channel", "2", "--program"}, true},
+        {{"teach", "-p", "COM3", "--channel", "2", "--program", "--no-verify"}, false},
     };
     for (const auto& c : cases) {
         const ParseResult result = parse(c.args);
