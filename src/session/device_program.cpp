@@ -156,8 +156,7 @@ void Device::programStepEnded()
     ProgramRun& run = *m_program;
     const ProgramRun::Step& step = run.current();
     const link::TransferSummary& last = run.last;
-    for (std::size_t i = 0; i < last.faults.size(); ++i)
-        run.result.faults[i] += last.faults[i];
+    run.result.faults += last.faults;
     run.progressBase += step.last - step.first + 1;
     // A port pulled between two steps leaves a summary that never came.
     const link::EndReason reason = !m_lostMessage.isEmpty() && last.reason == link::EndReason::None

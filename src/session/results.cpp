@@ -19,10 +19,10 @@ QString plural(int count, const char* one, const char* many)
     return QStringLiteral("%1 %2").arg(count).arg(QLatin1String(count == 1 ? one : many));
 }
 
-QString faultList(const std::array<int, 4>& faults)
+QString faultList(const link::FaultCounts& faults)
 {
     QStringList parts;
-    const auto count = [&](link::ExchangeFault fault) { return faults[static_cast<std::size_t>(fault)]; };
+    const auto count = [&](link::ExchangeFault fault) { return faults.count(fault); };
     if (const int n = count(link::ExchangeFault::TimeOut)) parts << plural(n, "time-out", "time-outs");
     if (const int n = count(link::ExchangeFault::BadChecksum))
         parts << plural(n, "bad checksum", "bad checksums");
@@ -77,11 +77,8 @@ QString readFailureText(const link::TransferSummary& summary, int firstCell)
     QString text = QString::fromStdString(summary.text);
     if (summary.reason != link::EndReason::RetriesUsedUp) return text;
     // An answer that echoed its request was taken, not failed.
-    std::array<int, 4> faults = summary.faults;
-    faults[static_cast<std::size_t>(link::ExchangeFault::Echoed)] = 0;
-    int failed = 0;
-    for (const int n : faults)
-        failed += n;
+    const link::FaultCounts faults = summary.faults.without(link::ExchangeFault::Echoed);
+    const int failed = faults.total();
     return QStringLiteral("%1 at cell %2: %3 (%4)")
         .arg(text)
         .arg(firstCell + summary.cellsDone)
