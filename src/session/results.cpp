@@ -3,7 +3,6 @@
 #include "image/address_map.h"
 #include "image/parameter_image.h"
 #include "link/program_transfer.h"
-#include "link/qt/serial_link.h"
 
 #include <QDir>
 #include <QStringList>
@@ -50,27 +49,6 @@ QString whyNotProgrammed(const RangeResult& range)
 }
 
 } // namespace
-
-QString refusalText(const Refusal& refusal)
-{
-    switch (refusal.kind) {
-    case Refusal::Kind::NoPort:
-        return link::SerialLink::noPortText();
-    case Refusal::Kind::Busy:
-        return link::SerialLink::busyText();
-    case Refusal::Kind::BadChannel:
-        return QStringLiteral("There is no coin channel %1; channels are 1 to 12.").arg(refusal.number);
-    case Refusal::Kind::FileUnreadable:
-        return refusal.detail;
-    case Refusal::Kind::FileTooShort:
-        return QStringLiteral("%1 holds %2; programming needs %3")
-            .arg(refusal.detail, plural(refusal.number, "value", "values"))
-            .arg(ParameterImage::kSelectorCells);
-    case Refusal::Kind::BackupTarget:
-        return refusal.detail;
-    }
-    return {};
-}
 
 QString readFailureText(const link::TransferSummary& summary, int firstCell)
 {
