@@ -41,11 +41,6 @@ QString portPart(const QString& port)
 
 } // namespace
 
-int serialNumberOf(const ParameterImage& memory)
-{
-    return cellByte(memory.text(address::kSerialNo));
-}
-
 QString serialNumberTag(int serial)
 {
     return QStringLiteral("sn%1").arg(serial);

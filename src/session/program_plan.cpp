@@ -3,7 +3,6 @@
 #include "image/address_map.h"
 #include "link/program_transfer.h"
 #include "link/transfer_texts.h"
-#include "session/backup.h"
 
 #include <algorithm>
 #include <utility>

@@ -150,6 +150,11 @@ QString identityDifference(const ParameterImage& theirs, const ParameterImage& o
         .arg(address::kIdentityCells.back());
 }
 
+int serialNumberOf(const ParameterImage& memory)
+{
+    return cellByte(memory.text(address::kSerialNo));
+}
+
 std::set<int> channelsOf(const std::vector<int>& cells)
 {
     std::set<int> channels;
