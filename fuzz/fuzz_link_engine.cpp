@@ -15,11 +15,9 @@
 #include "link/program_transfer.h"
 #include "link/read_transfer.h"
 #ifdef QUARVEL_FUZZ_PLAN
-#include "session/program_plan.h"
-#include "sim/virtual_selector.h"
+#include "plan_line.h"
 
 #include <cstdlib>
-#include <map>
 #include <random>
 #endif
 
@@ -583,8 +581,6 @@ namespace sim = quarvel::sim;
 class PlanRun
 {
 public:
-    using Plan = quarvel::session::ProgramPlan;
-
     // The input steers the run while it lasts; then a generator seeded from all of it goes on,
     // so that a short input still makes a run of its own.
     PlanRun(Input& in, std::span<const std::uint8_t> all) : m_in(in)
@@ -597,10 +593,11 @@ public:
 
     void run()
     {
-        m_model.setWriteEcho(static_cast<sim::WriteEcho>(byte() % 3));
-        m_model.setReadReplyByte2(byte());
-        m_model.setReplyDelayMs(byte() % 8);
-        m_model.setFaultPlan(faults());
+        quarvel::testing::PlanLine line({50 + byte() % 4 * 50, byte() % 2 * 300});
+        line.model.setWriteEcho(static_cast<sim::WriteEcho>(byte() % 3));
+        line.model.setReadReplyByte2(byte());
+        line.model.setReplyDelayMs(byte() % 8);
+        line.model.setFaultPlan(faults());
         quarvel::session::ProgramRequest request;
         const int flags = byte();
         if (flags & 1) request.backup.kind = quarvel::session::BackupPolicy::Kind::Folder;
@@ -609,29 +606,37 @@ public:
         request.identify = (flags & 8) != 0;
         request.guardChannels = (flags & 16) != 0;
         if (flags & 32) request.otherSelector = QStringLiteral("Program anyway?");
-        ParameterImage image = m_model.image();
-        for (int edits = byte() % 16; edits > 0; --edits)
-            image.setNumber(byte() % kCells, byte());
+        ParameterImage image = line.model.image();
+        for (int edits = byte() % 16; edits > 0; --edits) {
+            const int cell = byte() % kCells;
+            image.setNumber(cell, byte());
+        }
         request.image = image;
-        m_saveFails = byte() % 8 == 0;
-        m_plan.emplace(request, quarvel::session::BackupTarget{}, ParameterImage{});
-        apply(m_plan->start());
-        for (int events = 0; !m_result; ++events) {
+        line.answer = byte() % 4 != 0;
+        if (byte() % 8 == 0) line.saveFailure = QStringLiteral("disk full");
+        line.onPhase = [this](quarvel::testing::PlanLine& l) {
+            if (byte() == 3) l.cancel();
+        };
+        line.start(request);
+        for (int events = 0; !line.result; ++events) {
             check(events < 1000000);
             const int choice = u16() % 2048;
-            if (choice == 1) apply(m_plan->cancel());
-            if (choice == 2) {
-                apply(m_plan->portLost(QStringLiteral("gone")));
-                engineDid(m_engine.abort(link::Transfer::AbortReason::PortLost, m_now));
-            }
-            if (m_result) break;
-            if (m_plan->waitsForAnswer()) {
-                apply(m_plan->answer(byte() % 4 != 0));
-                continue;
-            }
-            next();
+            if (choice == 1) line.cancel();
+            if (choice == 2) line.lose(QStringLiteral("gone"));
+            if (!line.result) check(line.step()); // the plan always waits on something
         }
-        checkResult(request);
+
+        const auto& result = *line.result;
+        check(line.plan->finished() && line.plan->cancel().empty() && line.finishes == 1);
+        check(line.writesUnasked == 0);
+        check(std::is_sorted(line.progress.begin(), line.progress.end()));
+        check(line.progress.empty() ||
+              (line.progress.front() >= 0 && line.progress.back() <= line.plan->progressTotal()));
+        check(result.cellsWritten() <= quarvel::session::ProgramResult::cellsInRanges());
+        if (!result.succeeded()) return;
+        check(line.progress.back() == line.plan->progressTotal());
+        check(!request.verify || result.verified);
+        check(line.holdsSent());
     }
 
 private:
@@ -648,115 +653,15 @@ private:
                                              "garbage", "extra",  "late",   "lost",    "gone"};
         std::string text;
         for (int count = byte() % 12; count > 0; --count) {
-            const char* kind = kKinds[byte() % std::size(kKinds)];
-            text += (text.empty() ? "" : ",") + std::string(kind) + ":" + std::to_string(1 + u16() % 700);
-            if (std::string(kind) == "late") text += ":" + std::to_string(u16() % 2000) + "ms";
+            const std::string kind = kKinds[byte() % std::size(kKinds)];
+            text += (text.empty() ? "" : ",") + kind + ":" + std::to_string(1 + u16() % 700);
+            if (kind == "late") text += ":" + std::to_string(u16() % 2000) + "ms";
         }
         return sim::FaultPlan::parse(text).plan.value_or(sim::FaultPlan{});
     }
 
-    // The next thing on the line: bytes due, or the timer.
-    void next()
-    {
-        const bool bytes = !m_toHost.empty() && (!m_timer || m_toHost.begin()->first <= m_timer->first);
-        if (bytes) {
-            auto due = m_toHost.extract(m_toHost.begin());
-            m_now = std::max(m_now, due.key());
-            engineDid(m_engine.bytesArrived(due.mapped(), m_now));
-        } else {
-            check(m_timer.has_value()); // the plan waits on something
-            m_now = m_timer->first;
-            const auto tag = m_timer->second;
-            m_timer.reset();
-            engineDid(m_engine.timerFired(tag, m_now));
-        }
-    }
-
-    void apply(const Plan::Actions& actions)
-    {
-        for (const auto& action : actions) {
-            check(!m_result); // nothing after the end
-            Engine::Jobs jobs;
-            if (const auto* read = std::get_if<Plan::Read>(&action)) {
-                jobs.push_back(
-                    std::make_unique<link::ReadTransfer>(m_scratch, read->first, read->last, read->pause));
-            } else if (const auto* write = std::get_if<Plan::Write>(&action)) {
-                m_writing = true;
-                m_sending = m_plan->sent();
-                jobs.push_back(std::make_unique<link::ProgramTransfer>(m_sending, write->first, write->last));
-            } else if (std::holds_alternative<Plan::StopTransfer>(action)) {
-                engineDid(m_engine.abort(link::Transfer::AbortReason::UserCancel, m_now));
-            } else if (const auto* save = std::get_if<Plan::SaveBackup>(&action)) {
-                apply(m_plan->backupSaved(QStringLiteral("b.cdt"), m_saveFails
-                                                                       ? std::optional(QStringLiteral("full"))
-                                                                       : std::nullopt));
-            } else if (std::holds_alternative<Plan::PhaseChanged>(action)) {
-                if (byte() == 3) apply(m_plan->cancel());
-                apply(m_plan->phaseHeard());
-            } else if (const auto* progress = std::get_if<Plan::Progress>(&action)) {
-                check(progress->value >= m_progress && progress->value <= progress->total);
-                m_progress = progress->value;
-                m_total = progress->total;
-            } else if (const auto* end = std::get_if<Plan::Finished>(&action)) {
-                m_result = end->result;
-            }
-            if (!jobs.empty()) engineDid(m_engine.run(std::move(jobs), m_now).value());
-        }
-    }
-
-    void engineDid(const Engine::Actions& actions)
-    {
-        for (const auto& action : actions) {
-            if (const auto* w = std::get_if<Engine::Write>(&action)) {
-                check(m_writing || w->frame[0] != link::command::kWrite);
-                for (const auto& e : m_model.receive(w->frame, m_now))
-                    m_toHost.emplace(m_now + 1 + e.delayMs, e.bytes);
-            } else if (const auto* arm = std::get_if<Engine::ArmTimer>(&action)) {
-                m_timer = {{m_now + std::max(0, arm->ms), arm->tag}};
-            } else if (std::holds_alternative<Engine::StopTimer>(action)) {
-                m_timer.reset();
-            } else if (std::holds_alternative<Engine::Flush>(action)) {
-                m_toHost.erase(m_toHost.begin(), m_toHost.upper_bound(m_now));
-            } else if (const auto* status = std::get_if<Engine::Status>(&action)) {
-                if (const auto* p = std::get_if<link::SetProgress>(&status->report))
-                    apply(m_plan->progress(p->value));
-            } else if (const auto* finished = std::get_if<Engine::TransferFinished>(&action)) {
-                m_summary = finished->summary;
-            } else if (std::holds_alternative<Engine::RunFinished>(action)) {
-                apply(m_plan->transferEnded(m_summary, &m_scratch));
-            }
-        }
-    }
-
-    void checkResult(const quarvel::session::ProgramRequest& request)
-    {
-        const auto& result = *m_result;
-        check(m_plan->finished());
-        check(m_plan->cancel().empty() && m_plan->portLost(QStringLiteral("late")).empty());
-        check(result.cellsWritten() <= quarvel::session::ProgramResult::cellsInRanges());
-        if (!result.succeeded()) return;
-        check(m_progress == m_total);
-        check(!request.verify || (result.verified && result.mismatches.empty()));
-        for (const auto& range : link::kProgramRanges)
-            for (int a = range.first; a <= range.last; ++a)
-                check(m_model.cell(a) == quarvel::cellByte(m_plan->sent().text(a)));
-    }
-
     Input& m_in;
     std::minstd_rand m_rng;
-    sim::VirtualSelector m_model;
-    Engine m_engine{{200, 300}};
-    std::int64_t m_now = 0;
-    std::optional<std::pair<std::int64_t, Engine::TimerTag>> m_timer;
-    std::multimap<std::int64_t, std::vector<std::uint8_t>> m_toHost;
-    std::optional<Plan> m_plan;
-    std::optional<quarvel::session::ProgramResult> m_result;
-    ParameterImage m_scratch, m_sending;
-    link::TransferSummary m_summary;
-    bool m_saveFails = false;
-    bool m_writing = false;
-    int m_progress = 0;
-    int m_total = 0;
 };
 #endif
 

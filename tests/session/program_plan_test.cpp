@@ -2,143 +2,16 @@
 // moves only when the bench says: each phase's failure, each cut point, the question.
 #include "session/program_plan.h"
 
-#include "image/address_map.h"
-#include "image/cell_byte.h"
-#include "link/link_engine.h"
-#include "link/program_transfer.h"
-#include "link/read_transfer.h"
 #include "link/transfer_texts.h"
-#include "sim/virtual_selector.h"
+#include "plan_line.h"
 
 #include <gtest/gtest.h>
-
-#include <functional>
-#include <map>
 
 namespace quarvel::session {
 namespace {
 
 using Phase = ProgramResult::Phase;
-using Engine = link::LinkEngine;
-using Plan = ProgramPlan;
-
-struct Bench
-{
-    sim::VirtualSelector model;
-    Engine engine{{20, 5}};
-    std::int64_t now = 0;
-    std::optional<std::pair<std::int64_t, Engine::TimerTag>> timer;
-    std::multimap<std::int64_t, std::vector<std::uint8_t>> toHost;
-    std::optional<Plan> plan;
-    ParameterImage scratch, sending;
-    link::TransferSummary summary;
-    // What the plan did, and how the bench answers it.
-    std::vector<Phase> phases;
-    std::vector<int> progress;
-    QString asked;
-    int writesAtAsk = -1;
-    std::optional<ProgramResult> result;
-    std::optional<ParameterImage> seen, backup;
-    int writes = 0;
-    std::optional<bool> answer = true;
-    std::optional<QString> saveFailure;
-    std::function<void(Bench&)> onFrame, onPhase, onTransferEnd;
-
-    ProgramResult run(ProgramRequest request, BackupTarget target = {})
-    {
-        if (!request.image) request.image = model.image();
-        plan.emplace(request, target, ParameterImage{});
-        apply(plan->start());
-        while (!result && !plan->waitsForAnswer()) {
-            const bool bytes = !toHost.empty() && (!timer || toHost.begin()->first <= timer->first);
-            if (bytes) {
-                auto next = toHost.extract(toHost.begin());
-                now = std::max(now, next.key());
-                engineDid(engine.bytesArrived(next.mapped(), now));
-            } else if (timer) {
-                now = timer->first;
-                const auto tag = timer->second;
-                timer.reset();
-                engineDid(engine.timerFired(tag, now));
-            } else {
-                ADD_FAILURE() << "the plan waits for nothing";
-                return {};
-            }
-        }
-        return result.value_or(ProgramResult{});
-    }
-    void cancel() { apply(plan->cancel()); }
-    void apply(const Plan::Actions& actions)
-    {
-        for (const auto& action : actions) {
-            Engine::Jobs jobs;
-            if (const auto* read = std::get_if<Plan::Read>(&action)) {
-                jobs.push_back(
-                    std::make_unique<link::ReadTransfer>(scratch, read->first, read->last, read->pause));
-            } else if (const auto* write = std::get_if<Plan::Write>(&action)) {
-                sending = plan->sent();
-                jobs.push_back(std::make_unique<link::ProgramTransfer>(sending, write->first, write->last));
-            } else if (std::holds_alternative<Plan::StopTransfer>(action)) {
-                engineDid(engine.abort(link::Transfer::AbortReason::UserCancel, now));
-            } else if (const auto* save = std::get_if<Plan::SaveBackup>(&action)) {
-                backup = save->memory;
-                apply(plan->backupSaved(save->path, saveFailure));
-            } else if (const auto* phase = std::get_if<Plan::PhaseChanged>(&action)) {
-                phases.push_back(phase->phase);
-                if (onPhase) onPhase(*this);
-                apply(plan->phaseHeard());
-            } else if (const auto* ask = std::get_if<Plan::Ask>(&action)) {
-                asked = ask->question;
-                writesAtAsk = writes;
-                if (answer) apply(plan->answer(*answer));
-            } else if (const auto* p = std::get_if<Plan::Progress>(&action)) {
-                EXPECT_EQ(p->total, plan->progressTotal());
-                progress.push_back(p->value);
-            } else if (const auto* end = std::get_if<Plan::Finished>(&action)) {
-                result = end->result;
-                seen = end->seen;
-            }
-            if (!jobs.empty()) engineDid(engine.run(std::move(jobs), now).value());
-        }
-    }
-    // Hooks run once the engine's actions are applied, as a listener hears of them.
-    void engineDid(const Engine::Actions& actions)
-    {
-        std::vector<std::function<void(Bench&)>*> hooks;
-        for (const auto& action : actions) {
-            if (const auto* w = std::get_if<Engine::Write>(&action)) {
-                writes += w->frame[0] == 0xE2 ? 1 : 0;
-                for (const auto& e : model.receive(w->frame, now))
-                    toHost.emplace(now + 1 + e.delayMs, e.bytes);
-                if (onFrame) hooks.push_back(&onFrame);
-            } else if (const auto* arm = std::get_if<Engine::ArmTimer>(&action)) {
-                timer = {{now + arm->ms, arm->tag}};
-            } else if (std::holds_alternative<Engine::StopTimer>(action)) {
-                timer.reset();
-            } else if (std::holds_alternative<Engine::Flush>(action)) {
-                toHost.erase(toHost.begin(), toHost.upper_bound(now));
-            } else if (const auto* status = std::get_if<Engine::Status>(&action)) {
-                if (const auto* p = std::get_if<link::SetProgress>(&status->report))
-                    apply(plan->progress(p->value));
-            } else if (const auto* finished = std::get_if<Engine::TransferFinished>(&action)) {
-                summary = finished->summary;
-                if (onTransferEnd) hooks.push_back(&onTransferEnd);
-            } else if (std::holds_alternative<Engine::RunFinished>(action)) {
-                apply(plan->transferEnded(summary, &scratch));
-            }
-        }
-        for (auto* hook : hooks)
-            (*hook)(*this);
-    }
-    // Cells of the programmed ranges that the selector holds as sent.
-    bool holdsSent() const
-    {
-        for (const auto& range : address::kProgrammingRanges)
-            for (int a = range.first; a <= range.last; ++a)
-                if (model.cell(a) != cellByte(plan->sent().text(a))) return false;
-        return true;
-    }
-};
+using Bench = testing::PlanLine;
 
 ProgramRequest withBackupAndVerify()
 {
@@ -164,7 +37,8 @@ TEST(ProgramPlan, EveryPhaseInOrderWithOneRisingProgressFigure)
         const ProgramResult result = bench.run(request);
         ASSERT_TRUE(result.succeeded()) << result.summary().toStdString();
         EXPECT_EQ(bench.phases, (std::vector{Phase::Backup, Phase::Writing, Phase::Verify}));
-        EXPECT_TRUE(std::is_sorted(bench.progress.begin(), bench.progress.end()));
+        EXPECT_TRUE(std::is_sorted(bench.progress.begin(), bench.progress.end())); // -1: another total
+        EXPECT_EQ(bench.progress.front(), 0);
         EXPECT_EQ(bench.progress.back(), 2 + 189 + 184 + 189);
         EXPECT_TRUE(bench.holdsSent());
         EXPECT_EQ(*bench.backup, before);
@@ -226,45 +100,50 @@ TEST(ProgramPlan, EachPhaseFailsWhereItFails)
     }
 }
 
-// Wherever the user cancels, nothing more is sent: in a transfer, between two, on hearing of a
-// phase, in the question.
-TEST(ProgramPlan, ACancelStopsTheRunWhereverItComes)
+// Wherever the user cancels or the port goes, nothing more is sent: in a transfer, between two,
+// on hearing of a phase, in the question.
+TEST(ProgramPlan, ACutStopsTheRunWhereverItComes)
 {
+    const auto cancelled = link::EndReason::Cancelled;
     const struct
     {
         const char* name;
-        std::function<void(Bench&)> Bench::*hook;
-        int at; // the frame, phase or transfer end it comes at
+        Bench::Hook Bench::*hook; // none: in the question
+        int at;                   // the frame, transfer end or phase it comes at
+        bool lost;
+        link::EndReason reason;
+        const char* message;
         int writes;
-        QString message;
     } cases[] = {
-        {"in the probe", &Bench::onFrame, 1, 0, QStringLiteral("Cancelled")},
-        {"in a range", &Bench::onFrame, 2 + 189 + 41, 41, QStringLiteral("Cancelled")},
-        {"as a backup read ends", &Bench::onTransferEnd, 2, 0, QStringLiteral("Cancelled")},
-        {"between two ranges", &Bench::onTransferEnd, 5, 85, QStringLiteral("Cancelled")},
-        {"hearing of the question", &Bench::onPhase, 2, 0, QStringLiteral("Cancelled")},
-        {"hearing of the writes", &Bench::onPhase, 3, 0, QStringLiteral("Cancelled")},
-        {"hearing of verify", &Bench::onPhase, 4, 184, QStringLiteral("Cancelled")},
-        {"in the question", nullptr, 0, 0, QString()},
+        {"in the probe", &Bench::onFrame, 1, false, cancelled, "Cancelled", 0},
+        {"in a range", &Bench::onFrame, 2 + 189 + 41, false, cancelled, "Cancelled", 41},
+        {"as a backup read ends", &Bench::onTransferEnd, 2, false, cancelled, "Cancelled", 0},
+        {"between two ranges", &Bench::onTransferEnd, 5, false, cancelled, "Cancelled", 85},
+        {"hearing of the question", &Bench::onPhase, 2, false, cancelled, "Cancelled", 0},
+        {"hearing of the writes", &Bench::onPhase, 3, false, cancelled, "Cancelled", 0},
+        {"hearing of verify", &Bench::onPhase, 4, false, cancelled, "Cancelled", 184},
+        {"in the question", nullptr, 0, false, cancelled, "", 0},
+        {"port lost in a range", &Bench::onFrame, 2 + 189 + 41, true, link::EndReason::PortLost, "gone", 41},
+        {"port lost in the question", nullptr, 0, true, link::EndReason::PortLost, "gone", 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Bench bench;
         ProgramRequest request = withBackupAndVerify();
         request.otherSelector = QStringLiteral("Another selector's settings. Program anyway?");
+        const auto cut = [lost = c.lost](Bench& b) { lost ? b.lose(QStringLiteral("gone")) : b.cancel(); };
         int count = 0;
-        if (c.hook) {
-            bench.*c.hook = [&count, at = c.at](Bench& b) {
-                if (++count == at) b.cancel();
+        if (c.hook)
+            bench.*c.hook = [&count, at = c.at, cut](Bench& b) {
+                if (++count == at) cut(b);
             };
-        } else {
+        else
             bench.answer.reset();
-        }
         bench.run(request);
-        if (!c.hook) bench.cancel();
+        if (!c.hook) cut(bench);
         ASSERT_TRUE(bench.result);
-        EXPECT_EQ(bench.result->reason, link::EndReason::Cancelled);
-        EXPECT_EQ(bench.result->message, c.message);
+        EXPECT_EQ(bench.result->reason, c.reason);
+        EXPECT_EQ(bench.result->message.toStdString(), c.message);
         EXPECT_EQ(bench.writes, c.writes);
     }
 }
@@ -303,37 +182,6 @@ TEST(ProgramPlan, AskedOnceBeforeTheFirstWrite)
         EXPECT_EQ(bench.writesAtAsk, *c.question ? 0 : -1);
         EXPECT_EQ(result.succeeded(), c.proceed);
         EXPECT_EQ(bench.writes, c.proceed ? 184 : 0);
-    }
-}
-
-TEST(ProgramPlan, APortLostEndsTheRunWithItsMessage)
-{
-    for (const bool asking : {false, true}) {
-        SCOPED_TRACE(asking);
-        Bench bench;
-        int frames = 0;
-        const auto lose = [](Bench& b) {
-            b.apply(b.plan->portLost(QStringLiteral("The port is gone")));
-            b.engineDid(b.engine.abort(link::Transfer::AbortReason::PortLost, b.now));
-        };
-        ProgramRequest request;
-        if (asking) {
-            request.otherSelector = QStringLiteral("Program anyway?");
-            bench.answer.reset();
-        } else {
-            bench.onFrame = [&](Bench& b) {
-                if (++frames == 2 + 40) lose(b);
-            };
-        }
-        bench.run(request);
-        if (asking) lose(bench);
-        ASSERT_TRUE(bench.result);
-        EXPECT_EQ(bench.result->reason, link::EndReason::PortLost);
-        EXPECT_EQ(bench.result->message, QStringLiteral("The port is gone"));
-        if (!asking) {
-            EXPECT_TRUE(bench.result->failureSummary().startsWith("cells 39-84 not programmed (port lost)"))
-                << bench.result->failureSummary().toStdString();
-        }
     }
 }
 
