@@ -121,33 +121,13 @@ ProgramPlan::Actions ProgramPlan::transferEnded(const link::TransferSummary& sum
     if (step.phase == Phase::Writing)
         m_result.ranges.push_back({step.first, step.last, reason, summary.cellsDone, summary.faults});
     const bool ok = reason == link::EndReason::Succeeded;
-    if (ok && step.into != Target::None && cells) {
-        ParameterImage& into = *image(step.into);
-        for (int cell = step.first; cell <= step.last; ++cell)
-            into.setText(cell, cells->text(cell));
-        if (step.first <= address::kSerialNo && address::kSerialNo <= step.last)
-            m_result.serialNo = serialNumberOf(into);
-        const int lastIdentity = address::kIdentityCells.back();
-        if (step.into == Target::Memory && step.first <= lastIdentity && lastIdentity <= step.last)
-            m_identityRead = true;
-    }
+    if (ok && step.into != Target::None && cells) take(step, *cells);
     if (reason == link::EndReason::Cancelled || (m_cancelled && !ok))
         return end(link::EndReason::Cancelled, kCancelled);
     if (reason == link::EndReason::PortLost)
         return end(reason, m_lost.isEmpty() ? QString::fromStdString(summary.text) : m_lost);
-    if (!ok && step.phase != Phase::Writing) {
-        QString why = readFailureText(summary, step.first);
-        // The user asked to program: a selector that does not answer the first reads is a
-        // programming that failed, not a read they never asked for.
-        const QLatin1String readError(link::texts::kReadError);
-        if (step.phase == Phase::Probe && why.startsWith(readError))
-            why.replace(0, readError.size(), QLatin1String(link::texts::kProgramError));
-        if (step.phase == Phase::Backup) {
-            m_result.backup.state = BackupOutcome::State::ReadFailed;
-            m_result.backup.error = why;
-        }
-        return end(reason, why);
-    }
+    // A range that failed leaves the next to be tried; a read that failed ends the run.
+    if (!ok && step.phase != Phase::Writing) return readFailed(step, summary);
     // A run cut between two steps (in a closing pause) is cut, whatever the step before did.
     if (m_cancelled) return end(link::EndReason::Cancelled, kCancelled);
 
@@ -163,6 +143,33 @@ ProgramPlan::Actions ProgramPlan::transferEnded(const link::TransferSummary& sum
     if (step.phase == Phase::Writing && lastOfPhase && !m_result.rangesWritten())
         return end(link::EndReason::RetriesUsedUp, m_result.failureSummary());
     return onward(step);
+}
+
+void ProgramPlan::take(const Step& step, const ParameterImage& cells)
+{
+    ParameterImage& into = *image(step.into);
+    for (int cell = step.first; cell <= step.last; ++cell)
+        into.setText(cell, cells.text(cell));
+    if (step.first <= address::kSerialNo && address::kSerialNo <= step.last)
+        m_result.serialNo = serialNumberOf(into);
+    const int lastIdentity = address::kIdentityCells.back();
+    if (step.into == Target::Memory && step.first <= lastIdentity && lastIdentity <= step.last)
+        m_identityRead = true;
+}
+
+ProgramPlan::Actions ProgramPlan::readFailed(const Step& step, const link::TransferSummary& summary)
+{
+    QString why = readFailureText(summary, step.first);
+    // The user asked to program: a selector that does not answer the first reads is a
+    // programming that failed, not a read they never asked for.
+    const QLatin1String readError(link::texts::kReadError);
+    if (step.phase == Phase::Probe && why.startsWith(readError))
+        why.replace(0, readError.size(), QLatin1String(link::texts::kProgramError));
+    if (step.phase == Phase::Backup) {
+        m_result.backup.state = BackupOutcome::State::ReadFailed;
+        m_result.backup.error = why;
+    }
+    return end(summary.reason, why);
 }
 
 ProgramPlan::Actions ProgramPlan::backupSaved(const QString& path, const std::optional<QString>& failure)

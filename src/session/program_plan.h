@@ -90,8 +90,11 @@ public:
     Actions phaseHeard();
     // path: the file written or meant; failure: why it was not, or nothing when saved.
     Actions backupSaved(const QString& path, const std::optional<QString>& failure);
+    // The answer to Ask: go on writing, or cancel.
     Actions answer(bool proceed);
+    // A transfer in flight is stopped and the run ends as it does; anywhere else it ends now.
     Actions cancel();
+    // A transfer in flight ends with its own account of the loss; anywhere else the run ends now.
     Actions portLost(const QString& message);
 
     Phase phase() const { return m_phase; }
@@ -131,6 +134,9 @@ private:
 
     Actions beginStep();
     Actions onward(const Step& step);
+    // Stores what a read step read, and what it tells of the selector.
+    void take(const Step& step, const ParameterImage& cells);
+    Actions readFailed(const Step& step, const link::TransferSummary& summary);
     Actions end(link::EndReason reason, const QString& message = {});
     Actions succeed();
     ParameterImage* image(Target target);
