@@ -14,6 +14,12 @@
 #include "link/link_engine.h"
 #include "link/program_transfer.h"
 #include "link/read_transfer.h"
+#ifdef QUARVEL_FUZZ_PLAN
+#include "plan_line.h"
+
+#include <cstdlib>
+#include <random>
+#endif
 
 #include <algorithm>
 #include <array>
@@ -565,9 +571,116 @@ private:
 
 } // namespace
 
+#ifdef QUARVEL_FUZZ_PLAN
+// A whole programming plan over a virtual selector that misbehaves as the input says, with a
+// cancel, a lost port, the answer to the question and a backup that cannot be saved at moments
+// the input picks. The plan must end exactly once; progress never goes back; nothing is
+// written before the plan's first write; and a success must be true of the selector's memory.
+namespace sim = quarvel::sim;
+
+class PlanRun
+{
+public:
+    // The input steers the run while it lasts; then a generator seeded from all of it goes on,
+    // so that a short input still makes a run of its own.
+    PlanRun(Input& in, std::span<const std::uint8_t> all) : m_in(in)
+    {
+        std::uint32_t seed = 2166136261u;
+        for (const std::uint8_t b : all)
+            seed = (seed ^ b) * 16777619u;
+        m_rng.seed(seed);
+    }
+
+    void run()
+    {
+        quarvel::testing::PlanLine line({50 + byte() % 4 * 50, byte() % 2 * 300});
+        line.model.setWriteEcho(static_cast<sim::WriteEcho>(byte() % 3));
+        line.model.setReadReplyByte2(byte());
+        line.model.setReplyDelayMs(byte() % 8);
+        line.model.setFaultPlan(faults());
+        quarvel::session::ProgramRequest request;
+        const int flags = byte();
+        if (flags & 1) request.backup.kind = quarvel::session::BackupPolicy::Kind::Folder;
+        request.verify = (flags & 2) != 0;
+        request.exact = (flags & 4) != 0;
+        request.identify = (flags & 8) != 0;
+        request.guardChannels = (flags & 16) != 0;
+        if (flags & 32) request.otherSelector = QStringLiteral("Program anyway?");
+        ParameterImage image = line.model.image();
+        for (int edits = byte() % 16; edits > 0; --edits) {
+            const int cell = byte() % kCells;
+            image.setNumber(cell, byte());
+        }
+        request.image = image;
+        line.answer = byte() % 4 != 0;
+        if (byte() % 8 == 0) line.saveFailure = QStringLiteral("disk full");
+        line.onPhase = [this](quarvel::testing::PlanLine& l) {
+            if (byte() == 3) l.cancel();
+        };
+        line.start(request);
+        for (int events = 0; !line.result; ++events) {
+            check(events < 1000000);
+            const int choice = u16() % 2048;
+            if (choice == 1) line.cancel();
+            if (choice == 2) line.lose(QStringLiteral("gone"));
+            if (!line.result) check(line.step()); // the plan always waits on something
+        }
+
+        const auto& result = *line.result;
+        check(line.plan->finished() && line.plan->cancel().empty() && line.finishes == 1);
+        check(line.writesUnasked == 0);
+        check(std::is_sorted(line.progress.begin(), line.progress.end()));
+        check(line.progress.empty() ||
+              (line.progress.front() >= 0 && line.progress.back() <= line.plan->progressTotal()));
+        check(result.cellsWritten() <= quarvel::session::ProgramResult::cellsInRanges());
+        if (!result.succeeded()) return;
+        check(line.progress.back() == line.plan->progressTotal());
+        check(!request.verify || result.verified);
+        check(line.holdsSent());
+    }
+
+private:
+    std::uint8_t byte() { return m_in.empty() ? static_cast<std::uint8_t>(m_rng()) : m_in.byte(); }
+    int u16()
+    {
+        const int low = byte();
+        return low | (byte() << 8);
+    }
+
+    sim::FaultPlan faults()
+    {
+        static const char* const kKinds[] = {"drop",    "badsum", "badcmd", "badaddr", "split", "merge",
+                                             "garbage", "extra",  "late",   "lost",    "gone"};
+        std::string text;
+        for (int count = byte() % 12; count > 0; --count) {
+            const std::string kind = kKinds[byte() % std::size(kKinds)];
+            text += (text.empty() ? "" : ",") + kind + ":" + std::to_string(1 + u16() % 700);
+            if (kind == "late") text += ":" + std::to_string(u16() % 2000) + "ms";
+        }
+        return sim::FaultPlan::parse(text).plan.value_or(sim::FaultPlan{});
+    }
+
+    Input& m_in;
+    std::minstd_rand m_rng;
+};
+#endif
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     Input in(data, size);
+#ifdef QUARVEL_FUZZ_PLAN
+    // A programming run is a few hundred exchanges: one input in 32 makes one, unless
+    // QUARVEL_FUZZ_PLANS says none ("0") or every one ("all"), which the bounded runs use.
+    static const std::string plans = [] {
+        const char* value = std::getenv("QUARVEL_FUZZ_PLANS");
+        return std::string(value ? value : "");
+    }();
+    if (size > 0 && plans != "0" && (plans == "all" || data[0] % 32 == 0)) {
+        in.byte();
+        PlanRun(in, {data, size}).run();
+        return 0;
+    }
+#endif
     Harness harness(in);
     while (!in.empty())
         harness.step();

@@ -81,6 +81,13 @@ constexpr int refDH(int channel)
     return detail::perChannel(channel, 97, 2);
 }
 
+// The cells that hold a channel's taught references (its coin value apart).
+constexpr std::array<int, 7> referenceCells(int channel)
+{
+    return {refALow(channel), refAHigh(channel), sigmaA(channel), coinTLD(channel),
+            refX(channel),    refY(channel),     refDH(channel)};
+}
+
 // Calibration stamps: Std1 is 16-bit, low byte first; This1 is two bytes. The second set
 // (124..127) has the same layout and is never programmed by the full image.
 constexpr int kStd1Low = 120;

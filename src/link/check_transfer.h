@@ -16,9 +16,9 @@ struct CheckFigures
     int asked = 0;                          // exchanges sent
     std::vector<std::int64_t> roundTripsUs; // good answers, request sent to reply taken
     std::vector<std::int64_t> lateUs;       // answers after the time-out, request sent to reply taken
-    std::array<int, 4> faults{};            // indexed by ExchangeFault
-    std::vector<std::uint8_t> values;       // the cell's value in each good answer
-    int count(ExchangeFault fault) const { return faults[static_cast<std::size_t>(fault)]; }
+    FaultCounts faults;
+    std::vector<std::uint8_t> values; // the cell's value in each good answer
+    int count(ExchangeFault fault) const { return faults.count(fault); }
     int answered() const { return static_cast<int>(roundTripsUs.size()); }
 };
 

@@ -78,6 +78,8 @@ Step ProgramTransfer::start()
     m_acknowledged = 0;
     m_echoesAddress = true;
     m_echoesData = true;
+    m_echoedData.reset();
+    m_dataProven = false;
     m_address = m_begin;
     m_request =
         writeRequest(static_cast<std::uint8_t>(m_address), quarvel::cellByte(m_image.text(m_address)));
@@ -93,8 +95,11 @@ Step ProgramTransfer::reply(std::span<const std::uint8_t> bytes)
     // Once this selector has echoed what it answered, a reply that does not is the late answer
     // to another request: taking it would acknowledge a write the selector may never have had,
     // and every reply after it would answer the request before.
-    if (!bad && m_acknowledged > 0 &&
-        ((m_echoesAddress && !echoesAddress) || (m_echoesAddress && m_echoesData && !echoesData)))
+    // A byte counts as echoed only once it matched two different request bytes: a selector
+    // that answers zeros matches address 0 and every zero value by chance.
+    const bool holdAddress = m_echoesAddress && m_acknowledged >= 2;
+    const bool holdData = holdAddress && m_echoesData && m_dataProven;
+    if (!bad && ((holdAddress && !echoesAddress) || (holdData && !echoesData)))
         bad = ExchangeFault::WrongEcho;
     if (bad) {
         m_summary.add(*bad);
@@ -107,6 +112,8 @@ Step ProgramTransfer::reply(std::span<const std::uint8_t> bytes)
     std::vector<Taken> taken{{kFrameSize, "write acknowledged"}};
     m_echoesAddress = m_echoesAddress && echoesAddress;
     m_echoesData = m_echoesData && echoesData;
+    if (echoesData && m_echoedData && *m_echoedData != bytes[kDataByte]) m_dataProven = true;
+    if (echoesData) m_echoedData = bytes[kDataByte];
     ++m_acknowledged;
     ++m_summary.cellsDone;
     if (m_address == m_total) {

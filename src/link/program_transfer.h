@@ -6,7 +6,9 @@
 #include "link/transfer.h"
 
 #include <array>
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace quarvel::link {
@@ -59,6 +61,8 @@ private:
     int m_acknowledged = 0;
     bool m_echoesAddress = true;
     bool m_echoesData = true;
+    std::optional<std::uint8_t> m_echoedData; // the value last seen echoed
+    bool m_dataProven = false;                // two different values were echoed
 };
 
 // Stamps the identification every programmed selector carries (cells 120..123 and the name in

@@ -69,17 +69,48 @@ enum class ExchangeFault
     Echoed     // the reply is the request itself, byte for byte (a loopback line)
 };
 
+// Failed exchanges, counted by what went wrong.
+class FaultCounts
+{
+public:
+    FaultCounts() = default;
+    // Indexed by ExchangeFault, as tables of cases write them.
+    FaultCounts(const std::array<int, 4>& counts) : m_counts(counts) {} // NOLINT(google-explicit-constructor)
+
+    int count(ExchangeFault fault) const { return m_counts[index(fault)]; }
+    void add(ExchangeFault fault, int n = 1) { m_counts[index(fault)] += n; }
+    int total() const { return m_counts[0] + m_counts[1] + m_counts[2] + m_counts[3]; }
+    // The same counts without those of one kind.
+    FaultCounts without(ExchangeFault fault) const
+    {
+        FaultCounts rest = *this;
+        rest.m_counts[index(fault)] = 0;
+        return rest;
+    }
+    FaultCounts& operator+=(const FaultCounts& other)
+    {
+        for (std::size_t i = 0; i < m_counts.size(); ++i)
+            m_counts[i] += other.m_counts[i];
+        return *this;
+    }
+    bool operator==(const FaultCounts&) const = default;
+
+private:
+    static std::size_t index(ExchangeFault fault) { return static_cast<std::size_t>(fault); }
+    std::array<int, 4> m_counts{};
+};
+
 // How a finished transfer went, for its owner: the session's results, exit codes, summaries.
 struct TransferSummary
 {
     EndReason reason = EndReason::None;
-    int cellsDone = 0;           // cells read or written and acknowledged; coins accepted when sampling
-    std::array<int, 4> faults{}; // failed exchanges, indexed by ExchangeFault
-    std::string text;            // the failure as the user was told it ("" when it succeeded)
+    int cellsDone = 0;  // cells read or written and acknowledged; coins accepted when sampling
+    FaultCounts faults; // failed exchanges
+    std::string text;   // the failure as the user was told it ("" when it succeeded)
     bool operator==(const TransferSummary&) const = default;
 
-    int count(ExchangeFault fault) const { return faults[static_cast<std::size_t>(fault)]; }
-    void add(ExchangeFault fault) { ++faults[static_cast<std::size_t>(fault)]; }
+    int count(ExchangeFault fault) const { return faults.count(fault); }
+    void add(ExchangeFault fault) { faults.add(fault); }
 };
 
 // How the bytes a step waits for are taken from the line.

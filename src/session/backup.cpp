@@ -41,11 +41,6 @@ QString portPart(const QString& port)
 
 } // namespace
 
-int serialNumberOf(const ParameterImage& memory)
-{
-    return cellByte(memory.text(address::kSerialNo));
-}
-
 QString serialNumberTag(int serial)
 {
     return QStringLiteral("sn%1").arg(serial);
@@ -115,11 +110,8 @@ QStringList differingFields(const ParameterImage& a, const ParameterImage& b)
             names << QString::fromStdString(fieldLabel(field)).simplified().remove(QLatin1Char(':'));
     }
     for (int channel = 1; channel <= address::kChannelCount; ++channel) {
-        const int cells[] = {address::refALow(channel), address::refAHigh(channel), address::sigmaA(channel),
-                             address::coinTLD(channel), address::refX(channel),     address::refY(channel),
-                             address::refDH(channel)};
         bool differs = false;
-        for (const int cell : cells) {
+        for (const int cell : address::referenceCells(channel)) {
             covered.insert(cell);
             differs = differs || cellByte(a.text(cell)) != cellByte(b.text(cell));
         }

@@ -2,6 +2,7 @@
 
 #include "image/parameter_image.h"
 #include "session/operation.h"
+#include "session/programming.h"
 
 #include <QDateTime>
 #include <QString>
@@ -49,8 +50,6 @@ private:
     QString m_path;
 };
 
-// The selector's serial number: its "Serial no." cell, which no programming writes.
-int serialNumberOf(const ParameterImage& memory);
 // The serial number as backup names and result lines carry it: "sn42".
 QString serialNumberTag(int serial);
 

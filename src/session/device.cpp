@@ -32,25 +32,24 @@ Device::Device(QObject* parent) : QObject(parent), m_link(std::make_unique<link:
 
     link::SerialLink* line = m_link.get();
     connect(line, &link::SerialLink::runFinished, this, [this](bool) {
-        if (m_program && m_current)
-            programStepEnded();
-        else
-            finishOperation();
+        if (!m_program) return finishOperation();
+        feedProgram([this](ProgramPlan& p) { return p.transferEnded(m_program->last, &m_program->cells); });
     });
     connect(line, &link::SerialLink::transferStarted, this, [this] {
         // A programming run's steps show as one transfer.
-        if (m_program && m_program->next > 1) return;
+        if (m_program && std::exchange(m_program->started, true)) return;
         toCurrent([](Operation* op) { emit op->transferStarted(); });
     });
     connect(line, &link::SerialLink::reported, this, [this](const link::Report& report) {
+        // Programming shows one progress figure over all its steps, the plan's.
         const auto* progress = std::get_if<link::SetProgress>(&report);
-        if (progress && m_program && m_program->next > 0) return programReported(*progress);
+        if (progress && m_program)
+            return feedProgram([&](ProgramPlan& p) { return p.progress(progress->value); });
         toCurrent([report](Operation* op) { emit op->reported(report); });
     });
     connect(line, &link::SerialLink::transferEnded, this, [this](const link::TransferSummary& summary) {
         m_summaries.push_back(summary);
         if (m_program) m_program->last = summary;
-        m_rangeProgress = 0;
     });
     connect(line, &link::SerialLink::transferFinished, this, [this](link::Outcome outcome) {
         if (m_program) return; // said once, when the whole operation ends
@@ -58,6 +57,7 @@ Device::Device(QObject* parent) : QObject(parent), m_link(std::make_unique<link:
     });
     connect(line, &link::SerialLink::portLost, this, [this](const QString& message) {
         m_lostMessage = message;
+        feedProgram([&](ProgramPlan& p) { return p.portLost(message); });
         emit portLost(message);
         emit portChanged();
     });
@@ -172,16 +172,8 @@ std::optional<Refusal> Device::sendTsmr()
 void Device::cancel()
 {
     if (!m_current) return;
-    if (m_program) {
-        // Between two steps (a closing pause, an open question) no transfer is there to end:
-        // the flag stops the run before its next step.
-        m_program->cancelled = true;
-        if (m_program->waiting) {
-            m_program->waiting = false;
-            endProgramming(link::EndReason::Cancelled);
-            return;
-        }
-    }
+    // Programming may be between two steps (a closing pause, an open question): its plan knows.
+    if (m_program) return feedProgram([](ProgramPlan& p) { return p.cancel(); });
     m_link->cancel();
 }
 

@@ -4,6 +4,7 @@
 #include "link/traffic.h"
 #include "link/transfer.h"
 #include "session/operation.h"
+#include "session/program_plan.h"
 #include "session/programming.h"
 #include "session/results.h"
 
@@ -97,13 +98,9 @@ private:
     CheckResult finishCheck();
     ProgramResult finishProgram();
     int cellsProgrammed() const;
-    void programStepEnded();
-    void startProgramStep();
-    void endProgramming(link::EndReason reason, const QString& message = {});
-    bool programBeforeWriting();
-    void saveBackup();
-    void answerProgramQuestion(bool proceed);
-    void programReported(const link::SetProgress& progress);
+    // Hands the running programming's plan one event and carries out what it answers.
+    void feedProgram(const std::function<ProgramPlan::Actions(ProgramPlan&)>& event);
+    void applyProgram(const ProgramPlan::Action& action);
     // The failure text of the operation that just ended: the lost port, else its last transfer's.
     QString failureText() const;
     void toCurrent(const std::function<void(Operation*)>& signal);
@@ -122,7 +119,6 @@ private:
     ParameterImage m_scratch; // a read lands here first
     std::vector<sampling::Sample> m_samples;
     link::CheckFigures m_figures;
-    int m_rangeProgress = 0; // cells of the running programming step done, as its progress says
 };
 
 } // namespace quarvel::session

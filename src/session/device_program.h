@@ -1,39 +1,21 @@
 #pragma once
 
-// The running programming operation of a Device: its plan of one-transfer steps and what they
-// found. Only the Device's own files see it.
+// The running programming operation of a Device: the plan that decides each step, and what the
+// link's transfer in hand needs. Only the Device's own files see it.
 #include "session/device.h"
-
-#include <vector>
+#include "session/program_plan.h"
 
 namespace quarvel::session {
 
 struct Device::ProgramRun
 {
-    struct Step
-    {
-        ProgramResult::Phase phase;
-        int first;
-        int last;
-        ParameterImage* into; // a read's image; null for a write
-    };
-    ProgramRequest request;
-    BackupTarget target;
-    ProgramResult result;
-    ParameterImage probe;    // the probe's and identity cells
-    ParameterImage memory;   // the selector's memory before writing (the backup)
-    ParameterImage readBack; // verify
-    std::vector<Step> steps;
-    std::size_t next = 0;    // the step to start
-    bool memoryRead = false; // memory holds the whole selector
-    bool cancelled = false;
-    bool waiting = false; // a question is open
-    bool asked = false;   // the questions were asked
-    int progressBase = 0; // exchanges of the steps already ended
-    int progressTotal = 0;
-    link::TransferSummary last;
+    explicit ProgramRun(ProgramPlan plan) : plan(std::move(plan)) {}
 
-    const Step& current() const { return steps[next - 1]; }
+    ProgramPlan plan;
+    ParameterImage cells;       // the running transfer's: read into, or written from
+    link::TransferSummary last; // the running transfer's account of how it ended
+    bool started = false;       // the operation's one transferStarted() was said
+    ProgramResult result;       // the plan's, once it has finished
 };
 
 } // namespace quarvel::session

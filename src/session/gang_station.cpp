@@ -147,8 +147,8 @@ bool GangStation::saveBackup(const ParameterImage& memory)
 
 void GangStation::programmed(const ProgramResult& result)
 {
-    m_unit.timeOuts = result.faults[static_cast<std::size_t>(link::ExchangeFault::TimeOut)];
-    m_unit.badChecksums = result.faults[static_cast<std::size_t>(link::ExchangeFault::BadChecksum)];
+    m_unit.timeOuts = result.faults.count(link::ExchangeFault::TimeOut);
+    m_unit.badChecksums = result.faults.count(link::ExchangeFault::BadChecksum);
     m_unit.cellsProgrammed = result.cellsWritten();
     m_unit.verified = result.verified && result.mismatches.empty();
     if (result.backup.state == BackupOutcome::State::Saved) m_unit.backupFile = result.backup.path;

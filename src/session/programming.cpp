@@ -8,16 +8,11 @@
 #include <QStringList>
 #include <QTemporaryFile>
 
+#include <algorithm>
+
 namespace quarvel::session {
 
 namespace {
-
-std::vector<int> referenceCells(int channel)
-{
-    return {address::refALow(channel), address::refAHigh(channel), address::sigmaA(channel),
-            address::coinTLD(channel), address::refX(channel),     address::refY(channel),
-            address::refDH(channel)};
-}
 
 bool differs(const ParameterImage& a, const ParameterImage& b, int cell)
 {
@@ -121,7 +116,7 @@ QString untouchedChannelsQuestion(const ParameterImage& selector, const Paramete
     for (int channel = 1; channel <= address::kChannelCount; ++channel) {
         if (spared.count(channel)) continue;
         bool refs = false;
-        for (const int cell : referenceCells(channel))
+        for (const int cell : address::referenceCells(channel))
             refs = refs || differs(selector, toSend, cell);
         const bool value = differs(selector, toSend, address::coinValue(channel));
         if (!refs && !value) continue;
@@ -155,14 +150,20 @@ QString identityDifference(const ParameterImage& theirs, const ParameterImage& o
         .arg(address::kIdentityCells.back());
 }
 
+int serialNumberOf(const ParameterImage& memory)
+{
+    return cellByte(memory.text(address::kSerialNo));
+}
+
 std::set<int> channelsOf(const std::vector<int>& cells)
 {
     std::set<int> channels;
     for (int channel = 1; channel <= address::kChannelCount; ++channel) {
-        std::vector<int> mine = referenceCells(channel);
-        mine.push_back(address::coinValue(channel));
+        const auto refs = address::referenceCells(channel);
         for (const int cell : cells)
-            if (std::find(mine.begin(), mine.end(), cell) != mine.end()) channels.insert(channel);
+            if (cell == address::coinValue(channel) ||
+                std::find(refs.begin(), refs.end(), cell) != refs.end())
+                channels.insert(channel);
     }
     return channels;
 }

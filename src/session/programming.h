@@ -77,6 +77,9 @@ QString otherSelectorQuestion(const ParameterImage& backup, const ParameterImage
 // differ" when the serial numbers agree.
 QString identityDifference(const ParameterImage& theirs, const ParameterImage& ours);
 
+// The selector's serial number: its "Serial no." cell, which no programming writes.
+int serialNumberOf(const ParameterImage& memory);
+
 // The channels whose references or coin value lie among cells.
 std::set<int> channelsOf(const std::vector<int>& cells);
 

@@ -3,7 +3,6 @@
 #include "image/address_map.h"
 #include "image/parameter_image.h"
 #include "link/program_transfer.h"
-#include "link/qt/serial_link.h"
 
 #include <QDir>
 #include <QStringList>
@@ -19,10 +18,10 @@ QString plural(int count, const char* one, const char* many)
     return QStringLiteral("%1 %2").arg(count).arg(QLatin1String(count == 1 ? one : many));
 }
 
-QString faultList(const std::array<int, 4>& faults)
+QString faultList(const link::FaultCounts& faults)
 {
     QStringList parts;
-    const auto count = [&](link::ExchangeFault fault) { return faults[static_cast<std::size_t>(fault)]; };
+    const auto count = [&](link::ExchangeFault fault) { return faults.count(fault); };
     if (const int n = count(link::ExchangeFault::TimeOut)) parts << plural(n, "time-out", "time-outs");
     if (const int n = count(link::ExchangeFault::BadChecksum))
         parts << plural(n, "bad checksum", "bad checksums");
@@ -51,37 +50,13 @@ QString whyNotProgrammed(const RangeResult& range)
 
 } // namespace
 
-QString refusalText(const Refusal& refusal)
-{
-    switch (refusal.kind) {
-    case Refusal::Kind::NoPort:
-        return link::SerialLink::noPortText();
-    case Refusal::Kind::Busy:
-        return link::SerialLink::busyText();
-    case Refusal::Kind::BadChannel:
-        return QStringLiteral("There is no coin channel %1; channels are 1 to 12.").arg(refusal.number);
-    case Refusal::Kind::FileUnreadable:
-        return refusal.detail;
-    case Refusal::Kind::FileTooShort:
-        return QStringLiteral("%1 holds %2; programming needs %3")
-            .arg(refusal.detail, plural(refusal.number, "value", "values"))
-            .arg(ParameterImage::kSelectorCells);
-    case Refusal::Kind::BackupTarget:
-        return refusal.detail;
-    }
-    return {};
-}
-
 QString readFailureText(const link::TransferSummary& summary, int firstCell)
 {
     QString text = QString::fromStdString(summary.text);
     if (summary.reason != link::EndReason::RetriesUsedUp) return text;
     // An answer that echoed its request was taken, not failed.
-    std::array<int, 4> faults = summary.faults;
-    faults[static_cast<std::size_t>(link::ExchangeFault::Echoed)] = 0;
-    int failed = 0;
-    for (const int n : faults)
-        failed += n;
+    const link::FaultCounts faults = summary.faults.without(link::ExchangeFault::Echoed);
+    const int failed = faults.total();
     return QStringLiteral("%1 at cell %2: %3 (%4)")
         .arg(text)
         .arg(firstCell + summary.cellsDone)

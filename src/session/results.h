@@ -49,7 +49,7 @@ struct ReadResult
     QString message; // user text when it failed ("" on success)
     // A read into the result only: the document's image with cells 0..188 as read.
     std::optional<ParameterImage> image;
-    std::array<int, 4> faults{}; // failed exchanges, indexed by link::ExchangeFault
+    link::FaultCounts faults; // failed exchanges
     bool succeeded() const { return reason == link::EndReason::Succeeded; }
 };
 
@@ -59,8 +59,8 @@ struct RangeResult
     int first = 0;
     int last = 0;
     link::EndReason reason = link::EndReason::None;
-    int cellsWritten = 0;        // cells of the range the selector acknowledged
-    std::array<int, 4> faults{}; // failed exchanges, indexed by link::ExchangeFault
+    int cellsWritten = 0; // cells of the range the selector acknowledged
+    link::FaultCounts faults;
 };
 
 // What became of the backup a programming run was asked to take first.
@@ -112,7 +112,7 @@ struct ProgramResult
     bool verified = false; // read back completely (mismatches say whether it matched)
     std::vector<VerifyMismatch> mismatches;
     std::vector<int> notRestored; // exact: cells no range writes that still differ
-    std::array<int, 4> faults{};  // failed exchanges of every phase
+    link::FaultCounts faults;     // failed exchanges of every phase
     ParameterImage sent;          // the image sent (stamped unless exact)
     int serialNo = -1;            // the selector's serial number as read in the run; -1 if never
     ParameterImage readBack;      // verified: what the selector holds now, cells 0..188

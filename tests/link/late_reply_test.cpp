@@ -132,3 +132,23 @@ TEST(LateReply, ProgrammingOfAnEchoingSelectorLosesNoCell)
         }
     }
 }
+
+// What a selector puts in bytes 1 to 3 of a write reply is its own: zeros match address 0 and
+// every zero value, and that coincidence must not be held against the writes after it.
+TEST(WriteEcho, AnySelectorsAnswerProgramsEveryCell)
+{
+    for (const auto echo : {sim::WriteEcho::Request, sim::WriteEcho::AddressOnly, sim::WriteEcho::Nothing}) {
+        SCOPED_TRACE(static_cast<int>(echo));
+        Line line;
+        line.model.setWriteEcho(echo);
+        ParameterImage image;
+        for (int a = 0; a < ParameterImage::kSelectorCells; ++a)
+            image.setNumber(a, a < 10 ? 0 : a);
+        line.apply(line.engine.run(link::programJobs(image), 0).value());
+        line.runUntilFinished(true);
+        int acknowledged = 0;
+        for (const auto& range : line.ends)
+            acknowledged += range.cellsDone;
+        EXPECT_EQ(acknowledged, 184);
+    }
+}

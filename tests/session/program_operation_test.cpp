@@ -186,6 +186,20 @@ TEST_F(ProgramOperationTest, CancelBeforeTheFirstWriteProgramsNothing)
     }
 }
 
+// A listener that cancels as it hears of the writes ends the run inside the device's own call.
+TEST_F(ProgramOperationTest, ACancelOnHearingOfTheWritesWritesNothing)
+{
+    open();
+    const auto started = m_session.program({});
+    ASSERT_TRUE(started);
+    QObject::connect(started.operation, &ProgramOperation::phaseChanged, &m_session,
+                     [op = started.operation](ProgramResult::Phase phase) {
+                         if (phase == ProgramResult::Phase::Writing) op->cancel();
+                     });
+    EXPECT_EQ(await(started).reason, link::EndReason::Cancelled);
+    EXPECT_EQ(writesSent(), 0);
+}
+
 TEST_F(ProgramOperationTest, ARunCutBetweenTwoRangesIsNoSuccess)
 {
     open();

@@ -29,6 +29,8 @@ TEST(Refusal, EachKindIsWordedForTheUser)
          "x.cdt holds 120 values; programming needs 189"},
         {{Refusal::Kind::FileTooShort, 1, QStringLiteral("x.cdt")},
          "x.cdt holds 1 value; programming needs 189"},
+        {{Refusal::Kind::FileTooShort, 1, QStringLiteral("%1.cdt")}, // a name is not a pattern
+         "%1.cdt holds 1 value; programming needs 189"},
     };
     for (const auto& [refusal, text] : cases)
         EXPECT_EQ(refusalText(refusal), QString::fromUtf8(text));
