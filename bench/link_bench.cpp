@@ -21,6 +21,7 @@
 #include "link/frame.h"
 #include "link/program_transfer.h"
 #include "link/qt/serial_link.h"
+#include "link/qt/turnaround_stamps.h"
 #include "link/read_transfer.h"
 #include "sim/fault_plan.h"
 #include "sim/qt/virtual_port.h"
@@ -197,7 +198,7 @@ void ownCostInProcess(int reads)
 // selector's: each stamp belongs to the exchange whose reply ended last before it was seen. The
 // selector's thread may take the request before the write call has even returned, so the
 // kernel's part is counted from the start of the write.
-void reportTurnaround(const char* line, const std::vector<link::SerialLink::TurnaroundStamp>& stamps,
+void reportTurnaround(const char* line, const std::vector<link::turnaround::Stamp>& stamps,
                       const std::vector<bench::WireSelector::Exchange>& exchanges,
                       const bench::CClient& floor)
 {
@@ -255,7 +256,7 @@ bool ownCostPty(int reads)
     // against the selector's moves the pty's hand-over by several microseconds either way.
     bench::CClient threaded(false, false);
     if (!blocking.ok() || !polling.ok() || !threaded.ok()) return false;
-    serial.setStampTurnaround(true);
+    link::turnaround::record(true);
     selector.takeExchanges();
     const auto gaps = ownCostRuns(serial, selector, reads, [&] {
         blocking.read();
@@ -267,7 +268,8 @@ bool ownCostPty(int reads)
         return false;
     }
     reportOwnCost("pty", gaps);
-    reportTurnaround("pty", serial.takeTurnaroundStamps(), selector.takeExchanges(), blocking);
+    reportTurnaround("pty", link::turnaround::take(), selector.takeExchanges(), blocking);
+    link::turnaround::record(false);
     for (const auto& [client, what] : {std::pair{&blocking, "blocking"}, std::pair{&polling, "poll-waiting"}})
         std::printf("pty floor, %s C client: %zu exchanges  median %7.1f us  p99 %7.1f us\n", what,
                     client->exchanges(), client->gapMedianUs(), client->gapPercentileUs(0.99));
@@ -355,7 +357,7 @@ bool wireExact(int rounds)
     if (!floor.ok() || !shaped.ok()) return false;
     // The reads' exchanges, stamped: on this line every reply byte comes after a wait, so the
     // code between a reply and the next request runs cold, unlike over a pty with no wire time.
-    std::vector<link::SerialLink::TurnaroundStamp> stamps;
+    std::vector<link::turnaround::Stamp> stamps;
     std::vector<bench::WireSelector::Exchange> exchanges;
     {
         link::SerialLink serial;
@@ -364,12 +366,12 @@ bool wireExact(int rounds)
             std::fprintf(stderr, "pty: %s\n", qPrintable(openError));
             return false;
         }
-        serial.setStampTurnaround(true);
+        link::turnaround::record(true);
         selector.takeExchanges();
         for (int r = 0; r < rounds; ++r) {
             ParameterImage image;
             const HostFigures read = runOnWire(serial, selector, readJob(image));
-            for (const auto& stamp : serial.takeTurnaroundStamps())
+            for (const auto& stamp : link::turnaround::take())
                 stamps.push_back(stamp);
             for (const auto& exchange : selector.takeExchanges())
                 exchanges.push_back(exchange);
@@ -382,7 +384,7 @@ bool wireExact(int rounds)
             const HostFigures program = runOnWire(serial, selector, link::programJobs(image));
             selector.takeGaps();
             selector.takeLates();
-            serial.takeTurnaroundStamps();
+            link::turnaround::take();
             selector.takeExchanges();
             floor.read();
             std::thread([&] { shaped.read(); }).join();
@@ -398,6 +400,7 @@ bool wireExact(int rounds)
                         program.wall, programBound(pause), program.wall / programBound(pause));
             if (!read.ok || !program.ok) return false;
         }
+        link::turnaround::record(false);
     }
     if (!floor.ok() || !shaped.ok()) {
         std::fprintf(stderr, "wire-exact pty: a C client's read broke off\n");

@@ -1,14 +1,15 @@
 #pragma once
 
+#include "link/qt/line_driver.h"
+
 #include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
-#include <functional>
 #include <mutex>
 #include <optional>
-#include <span>
 #include <thread>
+#include <vector>
 
 namespace quarvel::link {
 
@@ -16,42 +17,26 @@ namespace quarvel::link {
 // answering a reply runs in the call that read it: no trip through the event loop lies between the reply's
 // last byte and the next request. POSIX only.
 //
-// The thread reads and calls back with the owner's mutex held, so a read and whatever the
-// owner does under that mutex (a flush of stale input, a write) never overlap: bytes read
-// after a flush really came after it.
-class LineThread
+// Only this thread touches the port. What the owner's thread asks of it (a write, a flush) is
+// queued under the guard and done in order before the thread reads again.
+class LineThread final : public LineDriver
 {
 public:
     using Clock = std::chrono::steady_clock;
-    // Two alarms: the engine's time-outs and pauses, and when the owner hears of what happened.
-    enum class Alarm
-    {
-        Engine,
-        Notes
-    };
+    // How long traffic and progress noted beside a request may wait to be heard of, when no
+    // pass without a write comes first: a frame of the screen. The owner's thread never wakes
+    // beside a request on its way, and this thread never wakes just for it.
+    static constexpr std::chrono::milliseconds kSettleDelay{16};
 
-    struct Events
-    {
-        std::function<void(std::span<const std::uint8_t>)> bytes;
-        std::function<void(Alarm)> due; // the alarm's deadline has passed
-        // The port hung up or failed; the thread stops watching it.
-        std::function<void()> lost;
-    };
-
-    // fd stays the caller's; it must stay open until this is destroyed.
+    // Takes fd (non-blocking) and closes it when destroyed.
     LineThread(int fd, std::mutex& guard, Events events);
-    ~LineThread();
-    LineThread(const LineThread&) = delete;
-    LineThread& operator=(const LineThread&) = delete;
+    ~LineThread() override;
 
-    // False when the thread could not be set up; nothing is watched then.
-    bool isRunning() const { return m_thread.joinable(); }
-    // Wakes the thread and waits for it to end: nothing is called back after. The caller must
-    // not hold the guard.
-    void stop();
-
-    // The alarm's deadline, replacing any earlier; nullopt clears it. Call with the guard held.
-    void setDeadline(Alarm alarm, std::optional<Clock::time_point> at);
+    bool start() override;
+    void stop() override;
+    void write(const Frame& frame) override;
+    void flushInput() override;
+    void setDeadline(std::optional<int> ms) override;
 
     // How often the thread has come out of its wait: a quiet line must not keep it busy.
     std::uint64_t wakeUps() const { return m_wakeUps.load(std::memory_order_relaxed); }
@@ -62,11 +47,18 @@ private:
         bool woken = false; // the wake-up pipe
         short line = 0;     // the port, as poll() flags
     };
-    // Waits at most `left` (for ever without it).
-    Ready waitFor(std::optional<Clock::duration> left, bool watching);
+    bool onThread() const { return std::this_thread::get_id() == m_thread.get_id(); }
+    Ready waitFor(std::optional<Clock::duration> left, bool sending);
+    void watch(bool sending);
     void unwatch();
     void loop();
     void wake();
+    // On this thread, with the guard held.
+    void runQueued();
+    void send();
+    void readLine(short flags);
+    void drop();
+    void hangUp();
 
     const int m_fd;
     std::mutex& m_guard;
@@ -75,9 +67,22 @@ private:
     int m_wakeWrite = -1;
     int m_epoll = -1;              // Linux
     bool m_nanosecondWaits = true; // Linux: the kernel has epoll_pwait2
+    bool m_watchingOut = false;    // Linux: the port is registered for POLLOUT too
+    bool m_watching = true;        // until the port hangs up
+
     // Guarded by m_guard.
-    std::array<std::optional<Clock::time_point>, 2> m_deadlines;
+    struct Queued
+    {
+        std::optional<Frame> frame; // none: a flush
+    };
+    std::vector<Queued> m_queue;     // the owner's requests, in order
+    std::vector<std::uint8_t> m_out; // written but not yet taken by the port
+    std::optional<Clock::time_point> m_deadline;
+    std::optional<Clock::time_point> m_settleAt; // a batch that wrote is told of by then
+    bool m_wrote = false;                        // in this pass, from a callback
+    bool m_told = false;                         // this pass called back
     bool m_stopping = false;
+
     std::atomic<std::uint64_t> m_wakeUps{0};
     std::thread m_thread;
 };

@@ -2,7 +2,9 @@
 // waits for it, attaching a device, and letting it go when it is closed or lost.
 #include "link/qt/serial_link.h"
 
+#include "link/qt/event_loop_driver.h"
 #include "link/qt/low_latency.h"
+#include "link/qt/turnaround_stamps.h"
 #ifdef Q_OS_UNIX
 #include "link/qt/line_thread.h"
 #endif
@@ -121,53 +123,62 @@ bool SerialLink::openPort(const QString& nameOrPath, QString* error)
     m_portName = nameOrPath;
     connectDevice(m_ownedPort.get());
 #ifdef Q_OS_UNIX
-    if (!startLineThread(fd)) {
+    auto driver = std::make_unique<LineThread>(fd, m_mutex, driverEvents());
+#else
+    auto driver = std::make_unique<EventLoopDriver>(m_ownedPort.get(), m_mutex, driverEvents());
+#endif
+    if (!startDriver(std::move(driver))) {
         closePort();
         if (error)
             *error = QString::fromLatin1(kOpenFailedText)
                          .arg(nameOrPath, QString::fromLocal8Bit(std::strerror(EAGAIN)));
         return false;
     }
-#endif
     return true;
 }
 
-#ifdef Q_OS_UNIX
-bool SerialLink::startLineThread(int fd)
+// The driver calls back with the mutex held, on its own thread or the link's.
+LineDriver::Events SerialLink::driverEvents()
 {
-    LineThread::Events events;
-    events.bytes = [this](std::span<const std::uint8_t> bytes) {
-        bytesArrived(bytes.data(), bytes.size(), Caller::Line);
+    LineDriver::Events events;
+    events.bytes = [this](LineDriver::Bytes bytes) {
+        turnaround::mark(turnaround::Point::Seen);
+        auto actions = m_engine.bytesArrived(bytes, now());
+        turnaround::mark(turnaround::Point::Decided);
+        execute(std::move(actions));
+        turnaround::mark(turnaround::Point::Done);
     };
-    events.due = [this](LineThread::Alarm alarm) {
-        if (alarm == LineThread::Alarm::Engine) {
-            execute(m_engine.timerFired(m_timerTag, now()), Caller::Line);
-        } else {
-            m_notesDue = false;
-            postDelivery();
-        }
+    events.dropped = [this](LineDriver::Bytes bytes) {
+        noteTraffic(TrafficEntry{0, 0, Direction::Received, {bytes.begin(), bytes.end()}, kNoiseDropped});
     };
+    events.due = [this] { execute(m_engine.timerFired(m_timerTag, now())); };
     events.lost = [this] { lineLost(); };
-    // Held until the thread is known to the link: the thread waits for it before its first call.
-    const Lock lock(m_mutex);
-    m_lineFd = fd;
-    m_lossPosted = false;
-    m_notesDue = false;
-    m_line = std::make_unique<LineThread>(fd, m_mutex, std::move(events));
-    if (m_line->isRunning()) return true;
-    m_line.reset();
-    return false;
+    // Without the mutex: the link's own thread delivers now, another posts it.
+    events.settled = [this] {
+        if (onOwnThread()) {
+            deliver();
+            return;
+        }
+        const Lock lock(m_mutex);
+        postDelivery();
+    };
+    return events;
 }
-#endif
 
-void SerialLink::stopLineThread()
+bool SerialLink::startDriver(std::unique_ptr<LineDriver> driver)
 {
-#ifdef Q_OS_UNIX
-    if (m_line) m_line->stop();
-    m_line.reset();
-    if (m_lineFd >= 0) ::close(m_lineFd);
-    m_lineFd = -1;
-#endif
+    // Held until the driver is known to the link: a thread waits for it before its first call.
+    const Lock lock(m_mutex);
+    m_lossPosted = false;
+    if (!driver->start()) return false;
+    m_driver = std::move(driver);
+    return true;
+}
+
+void SerialLink::stopDriver()
+{
+    if (m_driver) m_driver->stop();
+    m_driver.reset();
 }
 
 // With the mutex held, on either thread: the link's own thread takes the port down.
@@ -191,6 +202,7 @@ void SerialLink::attachDevice(QIODevice* device, const QString& name)
     m_portName = !name.isEmpty() ? name : device->objectName();
     if (m_portName.isEmpty()) m_portName = QString::fromLatin1(kUnnamedDevice);
     connectDevice(device);
+    startDriver(std::make_unique<EventLoopDriver>(device, m_mutex, driverEvents()));
 }
 
 void SerialLink::closePort()
@@ -203,7 +215,7 @@ void SerialLink::closePort()
     const QPointer<SerialLink> alive(this);
     deliver();
     if (!alive) return;
-    stopLineThread();
+    stopDriver();
     disconnectDevice();
     ++m_generation;
     m_device = nullptr;
@@ -232,7 +244,6 @@ void SerialLink::connectDevice(QIODevice* device)
 {
     m_lost = false;
     ++m_generation;
-    m_connections << connect(device, &QIODevice::readyRead, this, &SerialLink::onReadyRead);
     m_connections << connect(device, &QObject::destroyed, this, &SerialLink::onDeviceLost);
 
     // By signature, so that any device reporting errors like a serial port is watched without
