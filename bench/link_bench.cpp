@@ -110,10 +110,18 @@ Figures runJobs(link::SerialLink& serial, std::vector<std::unique_ptr<link::Tran
     return f;
 }
 
-std::vector<std::unique_ptr<link::Transfer>> readJob(ParameterImage& image)
+// A read whose cells land in image when it ends, so that a programming after it writes back
+// what the selector held.
+std::vector<std::unique_ptr<link::Transfer>> readJob(link::SerialLink& serial, ParameterImage& image)
 {
+    QObject::connect(
+        &serial, &link::SerialLink::transferEnded, &serial,
+        [&image](const link::TransferSummary& summary) {
+            if (const auto* cells = std::get_if<link::ReadCells>(&summary.output)) link::store(*cells, image);
+        },
+        Qt::SingleShotConnection);
     std::vector<std::unique_ptr<link::Transfer>> jobs;
-    jobs.push_back(std::make_unique<link::ReadTransfer>(image));
+    jobs.push_back(std::make_unique<link::ReadTransfer>());
     return jobs;
 }
 
@@ -174,7 +182,7 @@ std::vector<std::int64_t> ownCostRuns(link::SerialLink& serial, Source& source, 
         gaps.insert(gaps.end(), more.begin(), more.end());
     };
     for (int i = 0; i < reads; ++i) {
-        runJobs(serial, readJob(image));
+        runJobs(serial, readJob(serial, image));
         collect();
         if (between) between();
     }
@@ -370,7 +378,7 @@ bool wireExact(int rounds)
         selector.takeExchanges();
         for (int r = 0; r < rounds; ++r) {
             ParameterImage image;
-            const HostFigures read = runOnWire(serial, selector, readJob(image));
+            const HostFigures read = runOnWire(serial, selector, readJob(serial, image));
             for (const auto& stamp : link::turnaround::take())
                 stamps.push_back(stamp);
             for (const auto& exchange : selector.takeExchanges())
@@ -476,7 +484,7 @@ void silentRead()
     link::SerialLink serial;
     serial.attachDevice(&silent, "silent");
     ParameterImage image;
-    const Figures f = runJobs(serial, readJob(image));
+    const Figures f = runJobs(serial, readJob(serial, image));
     std::printf("silent selector (read) %s  wall %.3f s  cpu %.4f s\n", f.ok ? "succeeded?!" : "fails",
                 f.wall, f.cpu);
     printRow("CPU, read of a silent selector (5 time-outs, pause)", "report",
@@ -494,7 +502,7 @@ void quietAfterLoss()
     link::SerialLink serial;
     serial.attachDevice(&port, "vanishing");
     ParameterImage image;
-    runJobs(serial, readJob(image));
+    runJobs(serial, readJob(serial, image));
     constexpr int kQuietMs = 400;
     const double cpu0 = processCpuSeconds();
     QEventLoop loop;
@@ -517,7 +525,7 @@ bool idleAfterPtyRead()
         return false;
     }
     ParameterImage image;
-    const HostFigures read = runOnWire(serial, selector, readJob(image));
+    const HostFigures read = runOnWire(serial, selector, readJob(serial, image));
     constexpr int kQuietMs = 1000;
     const double cpu0 = processCpuSeconds();
     const double selectorCpu0 = selector.threadCpuSeconds();

@@ -45,7 +45,6 @@ constexpr int kCells = ParameterImage::kSelectorCells;
 constexpr int kBudget = link::ReadTransfer::kFailureBudget;
 static_assert(link::ProgramTransfer::kFailureBudget == kBudget);
 constexpr std::size_t kEngineBufferLimit = 4096; // the engine keeps the newest bytes beyond this
-constexpr int kEdited = -2;                      // a read cell the harness changed afterwards
 
 enum class JobKind
 {
@@ -143,7 +142,7 @@ private:
         for (int i = 0; i < count; ++i) {
             switch (m_in.byte() % 5) {
             case 0:
-                jobs.push_back(std::make_unique<link::ReadTransfer>(m_readImage));
+                jobs.push_back(std::make_unique<link::ReadTransfer>());
                 infos.push_back({JobKind::Read, 0, kCells - 1});
                 break;
             case 1: {
@@ -180,6 +179,8 @@ private:
         check(actions.has_value() == !wasRunning);
         if (!actions) return;
         ++m_accepted;
+        // The jobs send the image as it was now, whatever is edited while they run.
+        m_sentImage = m_image;
         m_jobs = std::move(infos);
         m_started = 0;
         m_allSucceeded = true;
@@ -292,13 +293,7 @@ private:
         for (auto& c : text)
             c = static_cast<char>(m_in.byte());
         const int address = m_in.u16() % (ParameterImage::kCellCount + 8) - 4;
-        if (m_in.byte() % 2 == 0) {
-            m_image.setText(address, std::move(text));
-        } else {
-            m_readImage.setText(address, std::move(text));
-            // A cell already read and then edited no longer shows what the selector answered.
-            if (address >= 0 && address < kCells) m_readValues[static_cast<std::size_t>(address)] = kEdited;
-        }
+        m_image.setText(address, std::move(text));
     }
 
     // --- the line model ---
@@ -385,7 +380,7 @@ private:
                 check(afterFlush);
                 onStarted();
             } else if (const auto* finished = std::get_if<Engine::TransferFinished>(&action)) {
-                onFinished(finished->outcome);
+                onFinished(finished->outcome, finished->summary);
             } else if (const auto* run = std::get_if<Engine::RunFinished>(&action)) {
                 onRunFinished(run->allSucceeded);
             }
@@ -432,7 +427,7 @@ private:
         }
         if (job.kind == JobKind::Program) {
             check(address >= job.begin && address <= job.total);
-            if (m_lastGood || !m_lastRequest) check(frame[3] == quarvel::cellByte(m_image.text(address)));
+            if (m_lastGood || !m_lastRequest) check(frame[3] == quarvel::cellByte(m_sentImage.text(address)));
         }
         m_lastRequest = frame;
         m_outstanding = frame;
@@ -490,7 +485,7 @@ private:
         m_readValues.fill(-1);
     }
 
-    void onFinished(link::Outcome outcome)
+    void onFinished(link::Outcome outcome, const link::TransferSummary& summary)
     {
         check(m_inTransfer);
         check(outcome != link::Outcome::Running);
@@ -503,11 +498,12 @@ private:
         }
         check((outcome == link::Outcome::Succeeded) == complete);
         if (complete && job.kind == JobKind::Read) {
-            // Every cell holds what the selector answered for it.
-            for (int address = 0; address < kCells; ++address) {
-                const int value = m_readValues[static_cast<std::size_t>(address)];
-                if (value != kEdited) check(m_readImage.integer(address) == value);
-            }
+            // Every cell handed over holds what the selector answered for it.
+            const auto* cells = std::get_if<link::ReadCells>(&summary.output);
+            check(cells && cells->first == 0 && cells->values.size() == static_cast<std::size_t>(kCells));
+            for (int address = 0; address < kCells; ++address)
+                check(cells->values[static_cast<std::size_t>(address)] ==
+                      m_readValues[static_cast<std::size_t>(address)]);
         }
         if (!job.validRange()) check(!m_lastRequest); // refused before sending anything
         if (outcome != link::Outcome::Succeeded) m_allSucceeded = false;
@@ -539,7 +535,7 @@ private:
     // Declared before the engine: its jobs refer to them. Reads get their own image, since a
     // programming job may start in the same call as a read ends.
     ParameterImage m_image;
-    ParameterImage m_readImage;
+    ParameterImage m_sentImage; // as the running jobs were given it
     Engine m_engine;
     link::LinkTiming m_timing;
     std::int64_t m_now = 0;

@@ -103,7 +103,7 @@ public:
     void run()
     {
         Engine::Jobs jobs;
-        jobs.push_back(std::make_unique<link::SamplingTransfer>(m_samples));
+        jobs.push_back(std::make_unique<link::SamplingTransfer>());
         apply(m_engine.run(std::move(jobs), m_now).value());
         for (int guard = 0; guard < 100000 && m_engine.isRunning(); ++guard) {
             std::optional<std::int64_t> next;
@@ -311,7 +311,9 @@ private:
                 m_reason = finished->summary.reason;
                 const bool succeeded = m_reason == link::EndReason::Succeeded;
                 check((finished->outcome == link::Outcome::Succeeded) == succeeded);
-                check(m_samples.size() == (succeeded ? 12u : 0u));
+                const auto* samples =
+                    std::get_if<std::vector<quarvel::sampling::Sample>>(&finished->summary.output);
+                check(samples && samples->size() == (succeeded ? 12u : 0u));
                 check(m_endSent);
             } else if (std::holds_alternative<Engine::RunFinished>(action)) {
                 check(!m_inTransfer && !m_finished);
@@ -457,7 +459,6 @@ private:
     }
 
     Input& m_in;
-    std::vector<quarvel::sampling::Sample> m_samples; // before the engine: its job refers to it
     Engine m_engine;
     std::int64_t m_now = 0;
     std::optional<Engine::TimerTag> m_armed;

@@ -55,9 +55,16 @@ std::string adapterName(const std::string& port)
 
 } // namespace
 
-CheckTransfer::CheckTransfer(int count, Clock clock, CheckFigures& figures, int address)
-    : m_count(std::max(1, count)), m_address(address), m_clock(std::move(clock)), m_figures(figures)
+CheckTransfer::CheckTransfer(int count, Clock clock, int address)
+    : m_count(std::max(1, count)), m_address(address), m_clock(std::move(clock))
 {}
+
+TransferSummary CheckTransfer::summary() const
+{
+    TransferSummary summary = m_summary;
+    summary.output = m_figures;
+    return summary;
+}
 
 Step CheckTransfer::start()
 {

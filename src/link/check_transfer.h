@@ -10,18 +10,6 @@
 
 namespace quarvel::link {
 
-// What a link check saw: the round trip of every good answer and every failed exchange.
-struct CheckFigures
-{
-    int asked = 0;                          // exchanges sent
-    std::vector<std::int64_t> roundTripsUs; // good answers, request sent to reply taken
-    std::vector<std::int64_t> lateUs;       // answers after the time-out, request sent to reply taken
-    FaultCounts faults;
-    std::vector<std::uint8_t> values; // the cell's value in each good answer
-    int count(ExchangeFault fault) const { return faults.count(fault); }
-    int answered() const { return static_cast<int>(roundTripsUs.size()); }
-};
-
 // A fixed number of read exchanges of one cell (0 unless told), one after the other, none
 // retried: every exchange counts, good or not, so the figures say how the line behaves and not
 // how well retries hide it. Reading a cell changes nothing on the selector. The clock (monotonic,
@@ -31,14 +19,14 @@ class CheckTransfer final : public Transfer
 public:
     using Clock = std::function<std::int64_t()>;
 
-    // figures must outlive the transfer.
-    CheckTransfer(int count, Clock clock, CheckFigures& figures, int address = 0);
+    // Its figures come in the summary's output.
+    CheckTransfer(int count, Clock clock, int address = 0);
 
     Step start() override;
     Step reply(std::span<const std::uint8_t> bytes) override;
     Step timeout() override;
     Step abort(AbortReason reason) override;
-    TransferSummary summary() const override { return m_summary; }
+    TransferSummary summary() const override;
 
 private:
     Step next(std::vector<Taken> taken);
@@ -46,7 +34,7 @@ private:
     int m_count;
     int m_address;
     Clock m_clock;
-    CheckFigures& m_figures;
+    CheckFigures m_figures;
     bool m_waiting = false;
     bool m_draining = false; // after a time-out: waiting out a reply still on its way
     bool m_done = false;

@@ -54,8 +54,8 @@ void stampFixedCells(ParameterImage& image)
         image.setNumber(cell.address, cell.value);
 }
 
-ProgramTransfer::ProgramTransfer(ParameterImage& image, int begin, int total)
-    : m_image(image), m_begin(begin), m_total(total)
+ProgramTransfer::ProgramTransfer(ParameterImage image, int begin, int total)
+    : m_image(std::move(image)), m_begin(begin), m_total(total)
 {}
 
 bool ProgramTransfer::validRange() const
@@ -199,7 +199,7 @@ Step ProgramTransfer::settled() const
     return step;
 }
 
-std::vector<std::unique_ptr<Transfer>> programJobs(ParameterImage& image)
+std::vector<std::unique_ptr<Transfer>> programJobs(const ParameterImage& image)
 {
     std::vector<std::unique_ptr<Transfer>> jobs;
     jobs.reserve(kProgramRanges.size());

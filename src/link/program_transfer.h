@@ -22,9 +22,10 @@ public:
     // Failed exchanges a whole transfer absorbs; the one that reaches this count ends it.
     static constexpr int kFailureBudget = 5;
 
-    // The image must outlive the transfer. A range outside 0..188, or with begin > total,
-    // is refused when started: nothing is sent and the transfer fails.
-    ProgramTransfer(ParameterImage& image, int begin, int total);
+    // Sends its own copy of the image: the line's thread reads it while the owner edits its
+    // own. A range outside 0..188, or with begin > total, is refused when started: nothing is
+    // sent and the transfer fails.
+    ProgramTransfer(ParameterImage image, int begin, int total);
 
     Step start() override;
     Step reply(std::span<const std::uint8_t> bytes) override;
@@ -46,14 +47,14 @@ private:
     Step fail(std::vector<Report> reports, Pause pause, EndReason reason);
     Step settled() const;
 
-    ParameterImage& m_image;
+    ParameterImage m_image;
     int m_begin;
     int m_total;
     State m_state = State::Idle;
     Outcome m_outcome = Outcome::Running;
     int m_address = 0;
     int m_failures = 0;
-    Frame m_request{}; // kept so a retry repeats the exact bytes, even if the cell is edited meanwhile
+    Frame m_request{}; // kept so a retry repeats the exact bytes
     TransferSummary m_summary;
     bool m_retrying = false; // the exchange in hand follows a failed one
     // What this selector's write replies have echoed so far, learnt within the transfer: the
@@ -76,6 +77,6 @@ inline constexpr const auto& kProgramRanges = address::kProgrammingRanges;
 
 // The whole image as the three ranges the selector accepts: 0..84, 86..123 and 128..188
 // (85 and 124..127 are never written). The driver runs each job whatever the previous outcome.
-std::vector<std::unique_ptr<Transfer>> programJobs(ParameterImage& image);
+std::vector<std::unique_ptr<Transfer>> programJobs(const ParameterImage& image);
 
 } // namespace quarvel::link

@@ -7,9 +7,24 @@
 
 namespace quarvel::link {
 
-ReadTransfer::ReadTransfer(ParameterImage& image, int first, int last, Pause afterSuccess)
-    : m_image(image), m_first(first), m_last(last), m_afterSuccess(afterSuccess)
-{}
+ReadTransfer::ReadTransfer(int first, int last, Pause afterSuccess)
+    : m_first(first), m_last(last), m_afterSuccess(afterSuccess)
+{
+    m_cells.first = first;
+}
+
+TransferSummary ReadTransfer::summary() const
+{
+    TransferSummary summary = m_summary;
+    summary.output = m_cells;
+    return summary;
+}
+
+void store(const ReadCells& cells, ParameterImage& image)
+{
+    for (std::size_t i = 0; i < cells.values.size(); ++i)
+        image.setNumber(cells.first + static_cast<int>(i), cells.values[i]);
+}
 
 Step ReadTransfer::start()
 {
@@ -20,6 +35,7 @@ Step ReadTransfer::start()
     m_retrying = false;
     m_opened = false;
     m_summary = {};
+    m_cells.values.clear();
     return request({ShowText{texts::kTryToCommunicate, StatusColour::Blue},
                     SetProgress{m_first, ParameterImage::kSelectorCells}});
 }
@@ -37,7 +53,7 @@ Step ReadTransfer::reply(std::span<const std::uint8_t> bytes)
     const Frame asked = readRequest(static_cast<std::uint8_t>(m_address));
     const bool echoed = std::equal(asked.begin(), asked.end(), bytes.begin());
     if (echoed) m_summary.add(ExchangeFault::Echoed);
-    m_image.setNumber(m_address, bytes[3]);
+    m_cells.values.push_back(bytes[3]);
     m_summary.cellsDone = m_address - m_first + 1;
     std::vector<Taken> taken{
         {kFrameSize, echoed ? faultMeaning(ExchangeFault::Echoed)

@@ -8,10 +8,10 @@
 
 namespace quarvel::link {
 
-// Copies the selector's memory, addresses 0..188 (or one range of them), into the image, one
-// read exchange per cell. Cells from 189 up are the tool's own and are never touched. A failed
-// read keeps the cells read so far and leaves the rest as they were; opened() tells callers
-// whether to go on. A line that only ever answers with the request itself (a loopback plug, an
+// Reads the selector's memory, addresses 0..188 (or one range of them), one read exchange per
+// cell, and hands the cells over in its summary (ReadCells). Cells from 189 up are the tool's
+// own and are never read. A failed read hands over the cells read so far; opened() tells
+// callers whether to go on. A line that only ever answers with the request itself (a loopback plug, an
 // echoing modem) would pass every check and fill the image with the request's bytes; a read
 // whose every answer was its request fails.
 class ReadTransfer final : public Transfer
@@ -20,17 +20,17 @@ public:
     // Failed exchanges a whole transfer absorbs; the one that reaches this count ends it.
     static constexpr int kFailureBudget = 5;
 
-    // The image must outlive the transfer. first..last lies within 0..188. A read that another
+    // first..last lies within 0..188. A read that another
     // of the same operation follows at once may end without the closing pause when it
     // succeeds: every exchange was answered, so nothing is left on the line to settle.
-    explicit ReadTransfer(ParameterImage& image, int first = 0, int last = ParameterImage::kSelectorCells - 1,
+    explicit ReadTransfer(int first = 0, int last = ParameterImage::kSelectorCells - 1,
                           Pause afterSuccess = Pause::FromLastSend);
 
     Step start() override;
     Step reply(std::span<const std::uint8_t> bytes) override;
     Step timeout() override;
     Step abort(AbortReason reason) override;
-    TransferSummary summary() const override { return m_summary; }
+    TransferSummary summary() const override;
 
     // True only once every cell of the range has been stored by this transfer.
     bool opened() const { return m_opened; }
@@ -49,7 +49,7 @@ private:
     Step settled() const;
     std::optional<ExchangeFault> fault(std::span<const std::uint8_t> bytes) const;
 
-    ParameterImage& m_image;
+    ReadCells m_cells;
     int m_first;
     int m_last;
     Pause m_afterSuccess;
@@ -60,5 +60,8 @@ private:
     TransferSummary m_summary;
     bool m_retrying = false; // the exchange in hand follows a failed one
 };
+
+// Stores what a read handed over into image; every other cell stays as it was.
+void store(const ReadCells& cells, ParameterImage& image);
 
 } // namespace quarvel::link

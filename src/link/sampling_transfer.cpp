@@ -19,7 +19,12 @@ std::string recordMeaning(const sampling::Sample& s)
 
 } // namespace
 
-SamplingTransfer::SamplingTransfer(std::vector<sampling::Sample>& samples) : m_samples(samples) {}
+TransferSummary SamplingTransfer::summary() const
+{
+    TransferSummary summary = m_summary;
+    summary.output = m_samples;
+    return summary;
+}
 
 Step SamplingTransfer::start()
 {

@@ -12,8 +12,8 @@ namespace quarvel::link {
 // and the end frame, which goes out on every path from the handshake on (success, a failed
 // handshake, the user's cancel) except a lost port.
 //
-// The accepted samples are appended to the owner's vector as they come, so its size is the
-// count so far; a run that does not succeed leaves it empty.
+// The accepted samples come in the summary's output; a run that does not succeed hands over
+// none.
 //
 // Records come unrequested and with no time limit, so the collection waits untimed in Stream
 // mode; RecordFramer aligns their halves from the accepted start answer on and counts only
@@ -25,15 +25,12 @@ public:
     static constexpr int kCoins = 12; // every run, whatever a caller asked for
     static constexpr int kHandshakeAttempts = 5;
 
-    // samples must outlive the transfer; it is cleared when the run starts.
-    explicit SamplingTransfer(std::vector<sampling::Sample>& samples);
-
     Step start() override;
     Step reply(std::span<const std::uint8_t> bytes) override;
     Step arrived(std::span<const std::uint8_t> bytes, std::int64_t nowMs) override;
     Step timeout() override;
     Step abort(AbortReason reason) override;
-    TransferSummary summary() const override { return m_summary; }
+    TransferSummary summary() const override;
 
 private:
     enum class State
@@ -51,7 +48,7 @@ private:
     Step finish(std::vector<Report> reports, EndReason reason, bool endFrame, Pause pause);
     Step settled() const;
 
-    std::vector<sampling::Sample>& m_samples;
+    std::vector<sampling::Sample> m_samples;
     RecordFramer m_framer;
     std::vector<std::uint8_t> m_answer; // the start answer, while it comes in
     std::int64_t m_nowMs = 0;           // of the last arrival

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "link/frame.h"
+#include "sampling/measurement_record.h"
 
 #include <array>
 #include <cstddef>
@@ -100,6 +101,33 @@ private:
     std::array<int, 4> m_counts{};
 };
 
+// The cells a read stored, in order from its first address: all of its range when it
+// succeeded, those read before it failed otherwise.
+struct ReadCells
+{
+    int first = 0;
+    std::vector<std::uint8_t> values;
+    bool operator==(const ReadCells&) const = default;
+};
+
+// What a link check saw: the round trip of every good answer and every failed exchange.
+struct CheckFigures
+{
+    int asked = 0;                          // exchanges sent
+    std::vector<std::int64_t> roundTripsUs; // good answers, request sent to reply taken
+    std::vector<std::int64_t> lateUs;       // answers after the time-out, request sent to reply taken
+    FaultCounts faults;
+    std::vector<std::uint8_t> values; // the cell's value in each good answer
+    bool operator==(const CheckFigures&) const = default;
+    int count(ExchangeFault fault) const { return faults.count(fault); }
+    int answered() const { return static_cast<int>(roundTripsUs.size()); }
+};
+
+// What a transfer made, handed over by value when it ends: the transfer runs on whichever
+// thread serves the line, and its owner must not share anything with it meanwhile. A sampling
+// run's samples are there only when it succeeded.
+using TransferOutput = std::variant<std::monostate, ReadCells, std::vector<sampling::Sample>, CheckFigures>;
+
 // How a finished transfer went, for its owner: the session's results, exit codes, summaries.
 struct TransferSummary
 {
@@ -107,6 +135,7 @@ struct TransferSummary
     int cellsDone = 0;  // cells read or written and acknowledged; coins accepted when sampling
     FaultCounts faults; // failed exchanges
     std::string text;   // the failure as the user was told it ("" when it succeeded)
+    TransferOutput output;
     bool operator==(const TransferSummary&) const = default;
 
     int count(ExchangeFault fault) const { return faults.count(fault); }

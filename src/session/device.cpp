@@ -49,7 +49,10 @@ Device::Device(QObject* parent) : QObject(parent), m_link(std::make_unique<link:
     });
     connect(line, &link::SerialLink::transferEnded, this, [this](const link::TransferSummary& summary) {
         m_summaries.push_back(summary);
-        if (m_program) m_program->last = summary;
+        if (!m_program) return;
+        m_program->last = summary;
+        if (const auto* cells = std::get_if<link::ReadCells>(&summary.output))
+            link::store(*cells, m_program->cells);
     });
     connect(line, &link::SerialLink::transferFinished, this, [this](link::Outcome outcome) {
         if (m_program) return; // said once, when the whole operation ends
@@ -131,11 +134,9 @@ bool Device::isBusy() const
 
 Started<ReadOperation> Device::read(int first, int last)
 {
-    // Refused before the scratch is touched: a read already running is filling it.
     if (auto refusal = refusalToBegin()) return {nullptr, refusal};
-    m_scratch = ParameterImage();
     std::vector<std::unique_ptr<link::Transfer>> jobs;
-    jobs.push_back(std::make_unique<link::ReadTransfer>(m_scratch, first, last));
+    jobs.push_back(std::make_unique<link::ReadTransfer>(first, last));
     return begin(new ReadOperation(*this), std::move(jobs));
 }
 
@@ -143,9 +144,8 @@ Started<SamplingOperation> Device::startSampling(int channel)
 {
     if (!address::isValidChannel(channel)) return {nullptr, Refusal{Refusal::Kind::BadChannel, channel, {}}};
     if (auto refusal = refusalToBegin()) return {nullptr, refusal};
-    m_samples.clear();
     std::vector<std::unique_ptr<link::Transfer>> jobs;
-    jobs.push_back(std::make_unique<link::SamplingTransfer>(m_samples));
+    jobs.push_back(std::make_unique<link::SamplingTransfer>());
     return begin(new SamplingOperation(channel, *this), std::move(jobs));
 }
 
@@ -156,9 +156,8 @@ Started<CheckOperation> Device::checkLink(int count, int address)
         using namespace std::chrono;
         return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
     };
-    m_figures = {};
     std::vector<std::unique_ptr<link::Transfer>> jobs;
-    jobs.push_back(std::make_unique<link::CheckTransfer>(count, clockUs, m_figures, address));
+    jobs.push_back(std::make_unique<link::CheckTransfer>(count, clockUs, address));
     return begin(new CheckOperation(*this), std::move(jobs));
 }
 
@@ -283,14 +282,20 @@ void Device::finishOperation()
     });
 }
 
+template <class Output> const Output* Device::outputOf() const
+{
+    return m_summaries.empty() ? nullptr : std::get_if<Output>(&m_summaries.front().output);
+}
+
 ReadResult Device::finishRead()
 {
     ReadResult result;
     result.reason = m_summaries.empty() ? link::EndReason::PortLost : m_summaries.front().reason;
     if (!m_summaries.empty()) result.faults = m_summaries.front().faults;
     if (result.succeeded()) {
-        m_seen = m_scratch;
-        result.image = m_scratch;
+        result.image = ParameterImage();
+        if (const auto* cells = outputOf<link::ReadCells>()) link::store(*cells, *result.image);
+        m_seen = result.image;
     } else {
         result.message = m_lostMessage.isEmpty() && !m_summaries.empty()
                              ? readFailureText(m_summaries.front(), 0)
@@ -304,7 +309,7 @@ CheckResult Device::finishCheck()
     CheckResult result;
     result.reason = m_summaries.empty() ? link::EndReason::PortLost : m_summaries.front().reason;
     result.message = result.succeeded() ? QString() : failureText();
-    result.figures = m_figures;
+    if (const auto* figures = outputOf<link::CheckFigures>()) result.figures = *figures;
     result.report = link::diagnoseLink(result.figures, portName().toStdString());
     return result;
 }
@@ -315,10 +320,10 @@ SamplingResult Device::finishSampling(int channel)
     result.channel = channel;
     result.reason = m_summaries.empty() ? link::EndReason::PortLost : m_summaries.front().reason;
     if (result.succeeded()) {
-        result.samples = m_samples;
+        if (const auto* samples = outputOf<std::vector<sampling::Sample>>()) result.samples = *samples;
         std::vector<float> a;
         std::vector<std::int16_t> x, y, dh;
-        for (const auto& sample : m_samples) {
+        for (const auto& sample : result.samples) {
             a.push_back(static_cast<float>(sample.a));
             x.push_back(static_cast<std::int16_t>(sample.x));
             y.push_back(static_cast<std::int16_t>(sample.y));

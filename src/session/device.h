@@ -93,6 +93,8 @@ private:
     void cancel();
     void letGo();
     void finishOperation();
+    // What the operation's single transfer handed over, if it was of this kind.
+    template <class Output> const Output* outputOf() const;
     ReadResult finishRead();
     SamplingResult finishSampling(int channel);
     CheckResult finishCheck();
@@ -114,11 +116,8 @@ private:
     std::unique_ptr<ProgramRun> m_program;
     std::vector<link::TransferSummary> m_summaries; // of the current operation's ended transfers
     QString m_lostMessage;
-    bool m_starting = false;  // inside a start call: results wait until its caller has the handle
-    int m_queued = 0;         // signals of the current operation waiting for the event loop
-    ParameterImage m_scratch; // a read lands here first
-    std::vector<sampling::Sample> m_samples;
-    link::CheckFigures m_figures;
+    bool m_starting = false; // inside a start call: results wait until its caller has the handle
+    int m_queued = 0;        // signals of the current operation waiting for the event loop
 };
 
 } // namespace quarvel::session

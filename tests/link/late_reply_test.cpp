@@ -81,7 +81,7 @@ TEST(LateReply, CostsOneRetryNotTheRead)
             sim::FaultPlan::parse("late:5:" + std::to_string(lateMs) + "ms").plan.value());
         ParameterImage image;
         Engine::Jobs jobs;
-        jobs.push_back(std::make_unique<link::ReadTransfer>(image));
+        jobs.push_back(std::make_unique<link::ReadTransfer>());
         line.apply(line.engine.run(std::move(jobs), 0).value());
         line.runUntilFinished();
         ASSERT_TRUE(line.end);
@@ -93,6 +93,7 @@ TEST(LateReply, CostsOneRetryNotTheRead)
         EXPECT_EQ(line.end->count(link::ExchangeFault::WrongEcho) +
                       line.end->count(link::ExchangeFault::BadChecksum),
                   0);
+        link::store(std::get<link::ReadCells>(line.end->output), image);
         EXPECT_EQ(image.number(188), line.model.cell(188));
     }
 }

@@ -67,13 +67,16 @@ TEST(LinkCheck, LatencyAdviceNamesTheAdapterAndFiguresAreInMilliseconds)
     EXPECT_NEAR(report.lineMs, 6.208, 1e-9);
 }
 
+CheckFigures figuresOf(const CheckTransfer& check)
+{
+    return std::get<CheckFigures>(check.summary().output);
+}
+
 // Every exchange counts once, whatever it brings; round trips come from the driver's clock.
 TEST(LinkCheck, TransferCountsEachExchangeOnTheFakeClock)
 {
     std::int64_t nowUs = 0;
-    CheckFigures f;
-    CheckTransfer check(
-        4, [&] { return nowUs; }, f);
+    CheckTransfer check(4, [&] { return nowUs; });
     Step step = check.start();
     ASSERT_TRUE(step.send);
     EXPECT_EQ(*step.send, readRequest(0));
@@ -89,9 +92,9 @@ TEST(LinkCheck, TransferCountsEachExchangeOnTheFakeClock)
     step = check.reply(corrupt);
     EXPECT_EQ(step.outcome, Outcome::Succeeded);
     EXPECT_FALSE(step.send);
-    EXPECT_EQ(f.asked, 4);
-    EXPECT_EQ(f.roundTripsUs, std::vector<std::int64_t>{6300});
-    EXPECT_EQ(f.faults, (std::array<int, 4>{1, 1, 0, 1}));
+    EXPECT_EQ(figuresOf(check).asked, 4);
+    EXPECT_EQ(figuresOf(check).roundTripsUs, std::vector<std::int64_t>{6300});
+    EXPECT_EQ(figuresOf(check).faults, (std::array<int, 4>{1, 1, 0, 1}));
 }
 
 // A reply later than the time-out belongs to its own request: it is waited out and counted as
@@ -99,9 +102,7 @@ TEST(LinkCheck, TransferCountsEachExchangeOnTheFakeClock)
 TEST(LinkCheck, LateRepliesAreNeverPairedWithTheNextRequest)
 {
     std::int64_t nowUs = 0;
-    CheckFigures f;
-    CheckTransfer check(
-        2, [&] { return nowUs; }, f);
+    CheckTransfer check(2, [&] { return nowUs; });
     check.start();
     const Frame good = makeFrame(command::kRead, 0, 0, 42);
     for (int i = 0; i < 2; ++i) {
@@ -113,9 +114,9 @@ TEST(LinkCheck, LateRepliesAreNeverPairedWithTheNextRequest)
         step = check.reply(good);
         EXPECT_EQ(step.taken.at(0).meaning, "late answer, not counted");
     }
-    EXPECT_TRUE(f.roundTripsUs.empty());
-    EXPECT_EQ(f.lateUs, (std::vector<std::int64_t>{250000, 250000}));
-    const CheckReport report = diagnoseLink(f, "/dev/ttyUSB0");
+    EXPECT_TRUE(figuresOf(check).roundTripsUs.empty());
+    EXPECT_EQ(figuresOf(check).lateUs, (std::vector<std::int64_t>{250000, 250000}));
+    const CheckReport report = diagnoseLink(figuresOf(check), "/dev/ttyUSB0");
     EXPECT_EQ(report.diagnosis, LineDiagnosis::SlowLine);
     EXPECT_NE(report.text.find("250 ms"), std::string::npos);
 }
@@ -123,13 +124,11 @@ TEST(LinkCheck, LateRepliesAreNeverPairedWithTheNextRequest)
 TEST(LinkCheck, AnAnswerForAnotherCellIsAWrongEchoAndAPulledPortSaysSo)
 {
     std::int64_t nowUs = 0;
-    CheckFigures f;
-    CheckTransfer check(
-        3, [&] { return nowUs; }, f);
+    CheckTransfer check(3, [&] { return nowUs; });
     check.start();
     check.reply(makeFrame(command::kRead, 1, 0, 42));
-    EXPECT_TRUE(f.roundTripsUs.empty());
-    EXPECT_EQ(f.count(ExchangeFault::WrongEcho), 1);
+    EXPECT_TRUE(figuresOf(check).roundTripsUs.empty());
+    EXPECT_EQ(figuresOf(check).count(ExchangeFault::WrongEcho), 1);
     const Step step = check.abort(Transfer::AbortReason::PortLost);
     EXPECT_EQ(step.outcome, Outcome::Failed);
     EXPECT_EQ(check.summary().text, "port lost");

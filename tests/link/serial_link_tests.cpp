@@ -55,10 +55,17 @@ bool waitFor(const std::function<bool()>& condition, int timeoutMs = 20000)
     return quarvel::testing::waitUntil(condition, timeoutMs);
 }
 
-Jobs readJob(ParameterImage& image)
+// A read whose cells land in image when it ends, on the link's thread, as an owner takes them.
+Jobs readJob(SerialLink& link, ParameterImage& image)
 {
+    QObject::connect(
+        &link, &SerialLink::transferEnded, &link,
+        [&image](const TransferSummary& summary) {
+            if (const auto* cells = std::get_if<ReadCells>(&summary.output)) store(*cells, image);
+        },
+        Qt::SingleShotConnection);
     Jobs jobs;
-    jobs.push_back(std::make_unique<ReadTransfer>(image));
+    jobs.push_back(std::make_unique<ReadTransfer>());
     return jobs;
 }
 
@@ -137,7 +144,7 @@ void readAgainst(const std::vector<ReadCase>& cases)
         VirtualBench b(c.plan);
         ParameterImage image;
         image.setText(230, "tool's own");
-        ASSERT_TRUE(b.link.run(readJob(image))) << c.plan;
+        ASSERT_TRUE(b.link.run(readJob(b.link, image))) << c.plan;
         EXPECT_TRUE(b.link.isBusy());
         EXPECT_EQ(b.spy.finish(), c.succeeds) << c.plan;
         EXPECT_FALSE(b.link.isBusy());
@@ -175,7 +182,7 @@ TEST(SerialLink, LostPortFailsTheTransferAndCloses)
 {
     VirtualBench b("gone:40");
     ParameterImage image;
-    ASSERT_TRUE(b.link.run(readJob(image)));
+    ASSERT_TRUE(b.link.run(readJob(b.link, image)));
     EXPECT_FALSE(b.spy.finish());
     ASSERT_EQ(b.spy.lost.size(), 1);
     EXPECT_EQ(b.spy.lost.first().at(0).toString(), "The serial port virtual was disconnected.");
@@ -199,7 +206,7 @@ TEST(SerialLink, DestroyedDeviceCountsAsLost)
     Spies spy(link);
     link.attachDevice(port.get(), QStringLiteral("bench"));
     ParameterImage image;
-    ASSERT_TRUE(link.run(readJob(image)));
+    ASSERT_TRUE(link.run(readJob(link, image)));
     port.reset();
     EXPECT_EQ(spy.runs.size(), 1);
     ASSERT_EQ(spy.lost.size(), 1);
@@ -210,21 +217,23 @@ TEST(SerialLink, DestroyedDeviceCountsAsLost)
 TEST(SerialLink, RefusesWhileBusyAndWithoutAPort)
 {
     VirtualBench b;
-    ParameterImage first;
-    ParameterImage second;
-    ASSERT_TRUE(b.link.run(readJob(first)));
+    const auto read = [] {
+        Jobs jobs;
+        jobs.push_back(std::make_unique<ReadTransfer>());
+        return jobs;
+    };
+    ASSERT_TRUE(b.link.run(read()));
     QString refusal;
-    EXPECT_FALSE(b.link.run(readJob(second), &refusal));
+    EXPECT_FALSE(b.link.run(read(), &refusal));
     EXPECT_EQ(refusal, "Another device operation is still running.");
     EXPECT_FALSE(b.link.sendFrame(endSamplingFrame()));
     ASSERT_TRUE(b.spy.finish());
-    EXPECT_EQ(second, ParameterImage{});
     EXPECT_EQ(b.model.counts().reads, 189);
     EXPECT_TRUE(b.link.sendFrame(endSamplingFrame()));
     EXPECT_TRUE(waitFor([&] { return b.model.counts().samplingEnds == 1; }));
 
     SerialLink unopened;
-    EXPECT_FALSE(unopened.run(readJob(second), &refusal));
+    EXPECT_FALSE(unopened.run(read(), &refusal));
     EXPECT_EQ(refusal, "No serial port is open.");
     QString error;
     EXPECT_FALSE(unopened.openPort(QStringLiteral("/dev/quarvel-none"), &error));
@@ -243,7 +252,7 @@ TEST(SerialLink, CancelOrCloseFromASignalEndsTheRead)
             const auto* progress = std::get_if<SetProgress>(&report);
             if (progress && progress->value == 20) close ? b.link.closePort() : b.link.cancel();
         });
-        ASSERT_TRUE(b.link.run(readJob(image)));
+        ASSERT_TRUE(b.link.run(readJob(b.link, image)));
         EXPECT_FALSE(b.spy.finish()) << close;
         EXPECT_EQ(b.spy.finished.size(), 1) << close;
         EXPECT_EQ(countText(b.spy.reports, texts::kReadError), 1) << close;
@@ -267,7 +276,7 @@ TEST(SerialLink, NextRequestLeavesBeforeTheReplyIsReported)
     QObject::connect(&b.link, &SerialLink::traffic, &b.link, [&](const TrafficEntry& entry) {
         if (entry.direction == Direction::Received) readsWhenReported.push_back(b.model.counts().reads);
     });
-    ASSERT_TRUE(b.link.run(readJob(image)));
+    ASSERT_TRUE(b.link.run(readJob(b.link, image)));
     ASSERT_TRUE(b.spy.finish());
     ASSERT_EQ(readsWhenReported.size(), 189U);
     for (int cell = 0; cell < 188; ++cell)
@@ -283,7 +292,7 @@ TEST(SerialLink, NextRunCanStartFromRunFinished)
     ParameterImage readBack;
     QObject::connect(&b.link, &SerialLink::runFinished, &b.link, [&](bool ok) {
         if (ok && b.spy.runs.size() == 1) {
-            EXPECT_TRUE(b.link.run(readJob(readBack)));
+            EXPECT_TRUE(b.link.run(readJob(b.link, readBack)));
         }
     });
     ASSERT_TRUE(b.link.run(programJobs(image)));
@@ -303,7 +312,7 @@ TEST(SerialLink, SilentSelectorTimesOut)
     link.setTiming({20, 30});
     link.attachDevice(&silent, QStringLiteral("silent"));
     ParameterImage image;
-    ASSERT_TRUE(link.run(readJob(image)));
+    ASSERT_TRUE(link.run(readJob(link, image)));
     ASSERT_TRUE(spy.runs.wait(10000));
     EXPECT_FALSE(spy.runs.first().at(0).toBool());
     EXPECT_EQ(countText(spy.reports, texts::kTimeOut), 5);
@@ -328,16 +337,16 @@ TEST(SerialLink, SamplingRunOnTheVirtualSelector)
         });
         QObject::connect(&b.link, &SerialLink::transferFinished, &b.link,
                          [&] { order.push_back("finished"); });
-        std::vector<sampling::Sample> samples;
         Jobs jobs;
-        jobs.push_back(std::make_unique<SamplingTransfer>(samples));
+        jobs.push_back(std::make_unique<SamplingTransfer>());
         ASSERT_TRUE(b.link.run(std::move(jobs)));
         ASSERT_TRUE(waitFor([&] { return b.model.isSampling(); }));
         for (int n = 0; n < 12; ++n)
             ASSERT_TRUE(b.port.insertCoin(2, n == 4));
         ASSERT_TRUE(b.spy.finish());
 
-        EXPECT_EQ(samples.size(), 12u);
+        const auto& samples = std::get<std::vector<sampling::Sample>>(summary.output);
+        ASSERT_EQ(samples.size(), 12u);
         EXPECT_EQ(samples[4].irregular, seenIrregular);
         EXPECT_EQ(summary.reason, EndReason::Succeeded);
         EXPECT_EQ(summary.cellsDone, 12);
@@ -388,7 +397,7 @@ TEST(SerialLinkPty, FullReadIgnoresAnAnswerLeftOnTheLine)
     ASSERT_TRUE(waitFor([&] { return b.model.counts().replies == 1; }));
     runEventLoop(20);
     ParameterImage image;
-    ASSERT_TRUE(b.link.run(readJob(image)));
+    ASSERT_TRUE(b.link.run(readJob(b.link, image)));
     ASSERT_TRUE(b.spy.finish());
     expectSelectorCells(image, b.model);
     ASSERT_EQ(b.model.log().size(), 1u + 189u) << "a request was repeated";
@@ -435,7 +444,7 @@ TEST(SerialLinkPty, TimeOutsOnTheLineThread)
         PtyBench b;
         b.model.setFaultPlan(sim::FaultPlan::parse(plan).plan.value_or(sim::FaultPlan{}));
         ParameterImage image;
-        ASSERT_TRUE(b.link.run(readJob(image)));
+        ASSERT_TRUE(b.link.run(readJob(b.link, image)));
         EXPECT_EQ(b.spy.finish(), succeeds) << plan;
         EXPECT_EQ(countText(b.spy.reports, texts::kTimeOut), timeOuts) << plan;
         if (succeeds) expectSelectorCells(image, b.model);
@@ -456,7 +465,7 @@ TEST(SerialLinkPty, CancelOrCloseFromASignalEndsTheRead)
             if (progress && progress->value >= 20 && b.link.isBusy())
                 close ? b.link.closePort() : b.link.cancel();
         });
-        ASSERT_TRUE(b.link.run(readJob(image)));
+        ASSERT_TRUE(b.link.run(readJob(b.link, image)));
         EXPECT_FALSE(b.spy.finish()) << close;
         EXPECT_EQ(b.spy.finished.size(), 1) << close;
         EXPECT_EQ(countText(b.spy.reports, texts::kReadError), 1) << close;
@@ -480,7 +489,7 @@ TEST(SerialLinkPty, VanishedPtyIsALostPort)
         const auto* progress = std::get_if<SetProgress>(&report);
         if (progress && progress->value == 10) b.bridge.close();
     });
-    ASSERT_TRUE(b.link.run(readJob(image)));
+    ASSERT_TRUE(b.link.run(readJob(b.link, image)));
     EXPECT_FALSE(b.spy.finish());
     if (b.spy.lost.isEmpty())
         GTEST_SKIP() << "this kernel reports a closed pty master as silence, not as an error";
@@ -491,9 +500,12 @@ TEST(SerialLinkPty, VanishedPtyIsALostPort)
 TEST(SerialLinkPty, HangUpWhileWaitingForCoinsIsALostPort)
 {
     PtyBench b;
-    std::vector<sampling::Sample> samples;
+    std::vector<sampling::Sample> samples{{}};
+    QObject::connect(&b.link, &SerialLink::transferEnded, &b.link, [&](const TransferSummary& summary) {
+        samples = std::get<std::vector<sampling::Sample>>(summary.output);
+    });
     Jobs jobs;
-    jobs.push_back(std::make_unique<SamplingTransfer>(samples));
+    jobs.push_back(std::make_unique<SamplingTransfer>());
     ASSERT_TRUE(b.link.run(std::move(jobs)));
     ASSERT_TRUE(waitFor([&] { return b.model.isSampling(); }));
     b.bridge.close();
@@ -566,7 +578,7 @@ TEST(SerialLinkPty, RequestsFollowRepliesWhileTheOwnerIsBusy)
     QString error;
     ASSERT_TRUE(link.openPort(selector.path, &error)) << error.toStdString();
     ParameterImage image;
-    ASSERT_TRUE(link.run(readJob(image)));
+    ASSERT_TRUE(link.run(readJob(link, image)));
     EXPECT_TRUE(selector.waitForFrames(189));
     ASSERT_TRUE(spy.finish());
     expectSelectorCells(image, selector.model);

@@ -103,6 +103,12 @@ ParameterImage markedImage()
     return image;
 }
 
+// What a read handed over, stored into image as its owner does.
+void storeRead(const Transfer& read, ParameterImage& image)
+{
+    store(std::get<ReadCells>(read.summary().output), image);
+}
+
 const ShowText kTimeOutText{"Communication time out !", StatusColour::Red};
 const ShowText kReadErrorText{"Read selector error", StatusColour::Red};
 const ShowText kProgramErrorText{"Program to selector error", StatusColour::Red};
@@ -122,9 +128,10 @@ TEST(ReadTransfer, CleanReadStoresAllCellsAndNothingElse)
     selector.memory[3] = 0;
     selector.memory[4] = 255;
     ParameterImage image = markedImage();
-    ReadTransfer read(image);
+    ReadTransfer read;
 
     const Trace run = drive(read, selector);
+    storeRead(read, image);
 
     ASSERT_EQ(run.sent.size(), 189u);
     EXPECT_EQ(run.sent[0], (Frame{225, 0, 8, 6, 239}));
@@ -148,12 +155,11 @@ TEST(ReadTransfer, CleanReadStoresAllCellsAndNothingElse)
 TEST(ReadTransfer, APauseLessReadStillPausesAfterAFailure)
 {
     FakeSelector selector;
-    ParameterImage image;
-    ReadTransfer good(image, 0, 1, Pause::None);
+    ReadTransfer good(0, 1, Pause::None);
     EXPECT_EQ(drive(good, selector).last.pause, Pause::None);
     FakeSelector silent(
         {{0, Act::TimeOut}, {0, Act::TimeOut}, {0, Act::TimeOut}, {0, Act::TimeOut}, {0, Act::TimeOut}});
-    ReadTransfer failed(image, 0, 1, Pause::None);
+    ReadTransfer failed(0, 1, Pause::None);
     const Trace run = drive(failed, silent);
     EXPECT_EQ(run.last.outcome, Outcome::Failed);
     EXPECT_EQ(run.last.pause, Pause::FromLastSend);
@@ -203,8 +209,9 @@ TEST(ReadTransfer, FailureBudgetCoversTheWholeRead)
         SCOPED_TRACE(c.name);
         FakeSelector selector(c.script);
         ParameterImage image = markedImage();
-        ReadTransfer read(image);
+        ReadTransfer read;
         const Trace run = drive(read, selector);
+        storeRead(read, image);
         EXPECT_EQ(run.sent.size(), c.frames);
         EXPECT_EQ(run.sent.back()[1], c.lastAddress);
         EXPECT_EQ(read.opened(), c.succeeds);
@@ -224,9 +231,10 @@ TEST(ReadTransfer, NoSelectorLeavesImageUntouched)
     FakeSelector selector(Script(5, {0, Act::TimeOut}));
     const ParameterImage before = markedImage();
     ParameterImage image = before;
-    ReadTransfer read(image);
+    ReadTransfer read;
 
     const Trace run = drive(read, selector);
+    storeRead(read, image);
 
     EXPECT_EQ(run.sent, std::vector<Frame>(5, Frame{225, 0, 8, 6, 239}));
     EXPECT_EQ(image, before);
@@ -239,8 +247,7 @@ TEST(ReadTransfer, NoSelectorLeavesImageUntouched)
 TEST(ReadTransfer, ReplyEchoingAnotherAddressIsRequestedAgain)
 {
     FakeSelector selector({{6, Act::WrongAddress}});
-    ParameterImage image;
-    ReadTransfer read(image);
+    ReadTransfer read;
     const Trace run = drive(read, selector);
     ASSERT_EQ(run.sent.size(), 190u);
     EXPECT_EQ(run.sent[6][1], 6);
@@ -265,6 +272,19 @@ TEST(ProgramTransfer, CleanRangeWritesEveryCellThenEndFrame)
     EXPECT_EQ(run.last.pause, Pause::FromNow);
     EXPECT_EQ(run.reports[0], (std::vector<Report>{ShowText{"Communication", StatusColour::Blue},
                                                    SetProgress{0, 189}, kBlue, at(0)}));
+}
+
+// The line's thread sends while the owner's edits its document: what goes out is the image as
+// it was when the transfer was made.
+TEST(ProgramTransfer, SendsTheImageItWasGivenWhateverIsEditedMeanwhile)
+{
+    FakeSelector selector;
+    ParameterImage image;
+    image.setText(1, "7");
+    ProgramTransfer program(image, 0, 2);
+    image.setText(1, "9");
+    drive(program, selector);
+    EXPECT_EQ(selector.memory[1], 7);
 }
 
 TEST(ProgramTransfer, StampedFixedCellsAreSentWhateverTheRange)
@@ -420,7 +440,7 @@ TEST(Transfers, AbortEndsWithOwnFailureTextAndSendsNothingMore)
         Pause pause;
     };
     const Case cases[] = {
-        {"read", [](ParameterImage& i) { return std::make_unique<ReadTransfer>(i); }, kReadErrorText,
+        {"read", [](ParameterImage&) { return std::make_unique<ReadTransfer>(); }, kReadErrorText,
          Pause::FromLastSend},
         {"program", [](ParameterImage& i) { return std::make_unique<ProgramTransfer>(i, 0, 10); },
          kProgramErrorText, Pause::FromNow},
@@ -440,7 +460,10 @@ TEST(Transfers, AbortEndsWithOwnFailureTextAndSendsNothingMore)
             const Step late = transfer->reply(Bytes{225, 0, 0, 9, 234});
             EXPECT_FALSE(late.send);
             EXPECT_EQ(late.outcome, Outcome::Failed);
-            EXPECT_EQ(image.text(0), "");
+            const TransferSummary summary = transfer->summary();
+            if (const auto* cells = std::get_if<ReadCells>(&summary.output)) {
+                EXPECT_TRUE(cells->values.empty());
+            }
         }
     }
 }
@@ -460,7 +483,7 @@ TEST(Transfers, SummarySaysWhyItEnded)
         std::array<int, 4> faults; // TimeOut, BadChecksum, WrongEcho, Echoed
         std::optional<ShowText> lastText;
     };
-    const auto read = [](ParameterImage& i) { return std::make_unique<ReadTransfer>(i); };
+    const auto read = [](ParameterImage&) { return std::make_unique<ReadTransfer>(); };
     const auto program = [](ParameterImage& i) { return std::make_unique<ProgramTransfer>(i, 0, 84); };
     const ShowText echoText{"The port echoes what is sent: this is not a coin selector", StatusColour::Red};
     const Case cases[] = {

@@ -100,12 +100,11 @@ public:
         for (const auto& action : actions) {
             Engine::Jobs jobs;
             if (const auto* read = std::get_if<Plan::Read>(&action)) {
-                jobs.push_back(
-                    std::make_unique<link::ReadTransfer>(m_cells, read->first, read->last, read->pause));
+                jobs.push_back(std::make_unique<link::ReadTransfer>(read->first, read->last, read->pause));
             } else if (const auto* write = std::get_if<Plan::Write>(&action)) {
                 m_planWrote = true;
-                m_cells = plan->sent();
-                jobs.push_back(std::make_unique<link::ProgramTransfer>(m_cells, write->first, write->last));
+                jobs.push_back(
+                    std::make_unique<link::ProgramTransfer>(plan->sent(), write->first, write->last));
             } else if (std::holds_alternative<Plan::StopTransfer>(action)) {
                 engineDid(engine.abort(link::Transfer::AbortReason::UserCancel, m_now));
             } else if (const auto* save = std::get_if<Plan::SaveBackup>(&action)) {
@@ -153,6 +152,8 @@ private:
                     apply(plan->progress(p->value));
             } else if (const auto* finished = std::get_if<Engine::TransferFinished>(&action)) {
                 m_summary = finished->summary;
+                if (const auto* cells = std::get_if<link::ReadCells>(&m_summary.output))
+                    link::store(*cells, m_cells);
                 if (onTransferEnd) hooks.push_back(&onTransferEnd);
             } else if (std::holds_alternative<Engine::RunFinished>(action)) {
                 apply(plan->transferEnded(m_summary, &m_cells));
@@ -165,7 +166,7 @@ private:
     std::int64_t m_now = 0;
     std::optional<std::pair<std::int64_t, Engine::TimerTag>> m_timer; // due, tag
     std::multimap<std::int64_t, std::vector<std::uint8_t>> m_toHost;  // due, bytes
-    ParameterImage m_cells;                                           // the running transfer's
+    ParameterImage m_cells;                                           // what the last read handed over
     link::TransferSummary m_summary;
     bool m_planWrote = false;
 };

@@ -38,8 +38,7 @@ struct ReadRun
 // timeOuts maps an address to how many times in a row its request goes unanswered.
 ReadRun runRead(StatusPresenter& presenter, std::map<int, int> timeOuts)
 {
-    ParameterImage image;
-    link::ReadTransfer transfer(image);
+    link::ReadTransfer transfer;
     ReadRun run;
     presenter.transferStarted();
     link::Step step = transfer.start();
