@@ -1,5 +1,5 @@
-// The one programming operation against the in-process virtual selector: each phase, each way
-// it can be cut, and the lines it must refuse.
+// The one programming operation against the virtual selector, in-process and through the line
+// thread: each phase, each way it can be cut, and the lines it must refuse.
 #include "link/qt/serial_link.h"
 #include "session/selector_session.h"
 
@@ -8,6 +8,7 @@
 #include "session/backup.h"
 #include "session/document_files.h"
 #include "sim/virtual_selector.h"
+#include "virtual_line.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -60,9 +61,7 @@ protected:
     }
     void open(const char* faults = "")
     {
-        VirtualSelectorOptions options;
-        options.faults = *sim::FaultPlan::parse(faults).plan;
-        ASSERT_TRUE(m_session.bench().open(options));
+        ASSERT_TRUE(m_line.open(m_session, m_kind, *sim::FaultPlan::parse(faults).plan));
         m_session.device().link().setTiming({20, 5}); // short time-outs: the faults below cost little
         m_sent.clear();
     }
@@ -87,15 +86,29 @@ protected:
         });
     }
 
+    testing::LineKind m_kind = testing::LineKind::InProcess;
+    testing::VirtualLine m_line; // outlives the session's hold on it
     SelectorSession m_session;
     std::vector<link::Frame> m_sent;
     QTemporaryDir m_dir;
 };
 
-TEST_F(ProgramOperationTest, RunsEveryPhaseAsOneTransferWithOneProgressFigure)
+// The operation as it runs on either line. Tests that tamper with the line itself (a loopback
+// device, a selector that vanishes as a port does) stay in-process.
+class ProgramOperationOnLine : public ProgramOperationTest,
+                               public ::testing::WithParamInterface<testing::LineKind>
+{
+protected:
+    ProgramOperationOnLine() { m_kind = GetParam(); }
+};
+
+INSTANTIATE_TEST_SUITE_P(Lines, ProgramOperationOnLine, ::testing::ValuesIn(testing::allLines()),
+                         testing::lineName);
+
+TEST_P(ProgramOperationOnLine, RunsEveryPhaseAsOneTransferWithOneProgressFigure)
 {
     open();
-    const auto before = m_session.bench().model()->memory();
+    const auto before = m_line.model()->memory();
     ProgramRequest request;
     request.backup = {BackupPolicy::Kind::Target, m_dir.path(), false}; // a folder, no separator
     request.verify = true;
@@ -156,7 +169,7 @@ TEST_F(ProgramOperationTest, AnEchoingLineIsNeverProgrammed)
 }
 
 // No selector on the line: the failure is named as the programming the user asked for.
-TEST_F(ProgramOperationTest, NoSelectorIsAProgrammingError)
+TEST_P(ProgramOperationOnLine, NoSelectorIsAProgrammingError)
 {
     open("drop:1,drop:2,drop:3,drop:4,drop:5"); // no answer
     const ProgramResult result = await(m_session.program({}));
@@ -166,7 +179,7 @@ TEST_F(ProgramOperationTest, NoSelectorIsAProgrammingError)
     EXPECT_TRUE(result.summary().endsWith("; nothing was programmed")) << result.summary().toStdString();
 }
 
-TEST_F(ProgramOperationTest, CancelBeforeTheFirstWriteProgramsNothing)
+TEST_P(ProgramOperationOnLine, CancelBeforeTheFirstWriteProgramsNothing)
 {
     for (const int frame : {1, 60}) { // the probe; the backup read
         SCOPED_TRACE(frame);
@@ -187,7 +200,7 @@ TEST_F(ProgramOperationTest, CancelBeforeTheFirstWriteProgramsNothing)
 }
 
 // A listener that cancels as it hears of the writes ends the run inside the device's own call.
-TEST_F(ProgramOperationTest, ACancelOnHearingOfTheWritesWritesNothing)
+TEST_P(ProgramOperationOnLine, ACancelOnHearingOfTheWritesWritesNothing)
 {
     open();
     const auto started = m_session.program({});
@@ -200,7 +213,7 @@ TEST_F(ProgramOperationTest, ACancelOnHearingOfTheWritesWritesNothing)
     EXPECT_EQ(writesSent(), 0);
 }
 
-TEST_F(ProgramOperationTest, ARunCutBetweenTwoRangesIsNoSuccess)
+TEST_P(ProgramOperationOnLine, ARunCutBetweenTwoRangesIsNoSuccess)
 {
     open();
     // Cancelled as the first range ends, in its closing pause: no transfer is running then.
@@ -226,7 +239,7 @@ TEST_F(ProgramOperationTest, APulledPortIsWordedPortLostNotCancelled)
         << result.failureSummary().toStdString();
 }
 
-TEST_F(ProgramOperationTest, BackupAndVerifyReadsHaveFivePerRange)
+TEST_P(ProgramOperationOnLine, BackupAndVerifyReadsHaveFivePerRange)
 {
     // Four time-outs in each of two backup ranges: nine would end one whole-memory read.
     open("drop:3,drop:4,drop:5,drop:6,drop:100,drop:101,drop:102,drop:103");
@@ -244,7 +257,7 @@ TEST_F(ProgramOperationTest, BackupAndVerifyReadsHaveFivePerRange)
     EXPECT_EQ(writesSent(), 0);
 }
 
-TEST_F(ProgramOperationTest, ASaveThatFailsAfterTheReadIsNotAReadFailure)
+TEST_P(ProgramOperationOnLine, ASaveThatFailsAfterTheReadIsNotAReadFailure)
 {
     open();
     const QString folder = m_dir.filePath(QStringLiteral("gone"));
@@ -258,10 +271,10 @@ TEST_F(ProgramOperationTest, ASaveThatFailsAfterTheReadIsNotAReadFailure)
     EXPECT_EQ(writesSent(), 0);
 }
 
-TEST_F(ProgramOperationTest, RestoreIsExactAndAsksBeforeAnotherSelectorsBackup)
+TEST_P(ProgramOperationOnLine, RestoreIsExactAndAsksBeforeAnotherSelectorsBackup)
 {
     open();
-    sim::VirtualSelector& model = *m_session.bench().model();
+    sim::VirtualSelector& model = *m_line.model();
     model.setCell(address::kSerialNo, 42);
     ParameterImage backup;
     for (int a = 0; a < ParameterImage::kSelectorCells; ++a)
@@ -291,14 +304,14 @@ TEST_F(ProgramOperationTest, RestoreIsExactAndAsksBeforeAnotherSelectorsBackup)
 }
 
 // A restore programs the backup, not the document: edits in the document are not saved by it.
-TEST_F(ProgramOperationTest, ARestoreLeavesAnEditedDocumentUnsaved)
+TEST_P(ProgramOperationOnLine, ARestoreLeavesAnEditedDocumentUnsaved)
 {
     open();
     m_session.document().edit(ChangeSource::Edit,
                               [&](ParameterImage& image) { image.setNumber(address::coinValue(3), 99); });
     ASSERT_TRUE(m_session.document().isModified());
     ProgramRequest request;
-    request.image = m_session.bench().model()->image();
+    request.image = m_line.model()->image();
     request.exact = true;
     request.verify = true;
     ASSERT_TRUE(await(m_session.program(request)).succeeded());
@@ -307,10 +320,10 @@ TEST_F(ProgramOperationTest, ARestoreLeavesAnEditedDocumentUnsaved)
 
 // The line probe reads two cells: a selector whose cell 0 answers with the read request's own
 // bytes is no echo, as its cell 1 shows.
-TEST_F(ProgramOperationTest, ACellZeroThatLooksLikeAnEchoIsNoEcho)
+TEST_P(ProgramOperationOnLine, ACellZeroThatLooksLikeAnEchoIsNoEcho)
 {
     open();
-    sim::VirtualSelector& model = *m_session.bench().model();
+    sim::VirtualSelector& model = *m_line.model();
     model.setReadReplyByte2(8); // the read request's byte 2
     model.setCell(0, 6);        // and its byte 3
     ProgramRequest request;
@@ -319,7 +332,7 @@ TEST_F(ProgramOperationTest, ACellZeroThatLooksLikeAnEchoIsNoEcho)
 }
 
 // The backup being restored may be the oldest of the folder: a restore never prunes it.
-TEST_F(ProgramOperationTest, ABackupBeforeARestorePrunesNothing)
+TEST_P(ProgramOperationOnLine, ABackupBeforeARestorePrunesNothing)
 {
     const BackupFolder folder(m_dir.path());
     const QDateTime old(QDate(2020, 1, 1), QTime(0, 0));
@@ -329,19 +342,19 @@ TEST_F(ProgramOperationTest, ABackupBeforeARestorePrunesNothing)
     }
     open();
     ProgramRequest request;
-    request.image = m_session.bench().model()->image();
+    request.image = m_line.model()->image();
     request.exact = true;
     request.backup = {BackupPolicy::Kind::Folder, m_dir.path(), false};
     ASSERT_TRUE(await(m_session.program(request)).succeeded());
     EXPECT_EQ(folder.entries().size(), std::size_t(BackupFolder::kKept + 1));
 }
 
-TEST_F(ProgramOperationTest, ChannelsNeitherTaughtNorEditedAreNotReplacedUnasked)
+TEST_P(ProgramOperationOnLine, ChannelsNeitherTaughtNorEditedAreNotReplacedUnasked)
 {
     open();
     ParameterImage document = m_session.document().image();
     for (int a = 0; a < ParameterImage::kSelectorCells; ++a)
-        document.setNumber(a, m_session.bench().model()->cell(a));
+        document.setNumber(a, m_line.model()->cell(a));
     document.setNumber(address::refX(1), 2);
     document.setNumber(address::refY(2), 2); // channels 1 and 2 differ, changed by no one here
     m_session.document().replace(document, ChangeSource::File);

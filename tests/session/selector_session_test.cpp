@@ -1,9 +1,11 @@
-// The session's own rules, against the in-process virtual selector: what a failed read leaves in
-// the document, what programming sends when the document changes under it, what a cancel stops.
+// The session's own rules, against the virtual selector in-process and through the line thread:
+// what a failed read leaves in the document, what programming sends when the document changes
+// under it, what a cancel stops.
 #include "link/qt/serial_link.h"
 #include "session/selector_session.h"
 
 #include "session/backup.h"
+#include "virtual_line.h"
 
 #include "image/address_map.h"
 #include "sim/qt/coin_feeder.h"
@@ -28,15 +30,16 @@ ParameterImage markedImage()
     return image;
 }
 
-class SessionTest : public ::testing::Test
+using testing::LineKind;
+
+class SessionTest : public ::testing::TestWithParam<LineKind>
 {
 protected:
     void open(const char* faults = "")
     {
-        VirtualSelectorOptions options;
-        options.faults = *sim::FaultPlan::parse(faults).plan;
         QString error;
-        ASSERT_TRUE(m_session.bench().open(options, &error)) << error.toStdString();
+        ASSERT_TRUE(m_line.open(m_session, GetParam(), *sim::FaultPlan::parse(faults).plan, &error))
+            << error.toStdString();
         m_session.device().link().setTiming({20, 5}); // short time-outs: the faults below cost little
         m_session.document().replace(markedImage(), ChangeSource::File);
     }
@@ -52,10 +55,13 @@ protected:
         return spy.isEmpty() ? Result{} : spy.takeFirst().at(0).template value<Result>();
     }
 
+    testing::VirtualLine m_line; // outlives the session's hold on it
     SelectorSession m_session;
 };
 
-TEST_F(SessionTest, AReadReachesTheDocumentOnlyWhenItSucceeded)
+INSTANTIATE_TEST_SUITE_P(Lines, SessionTest, ::testing::ValuesIn(testing::allLines()), testing::lineName);
+
+TEST_P(SessionTest, AReadReachesTheDocumentOnlyWhenItSucceeded)
 {
     const struct
     {
@@ -88,7 +94,7 @@ TEST_F(SessionTest, AReadReachesTheDocumentOnlyWhenItSucceeded)
         EXPECT_EQ(result.succeeded(), c.succeeded);
         ParameterImage expected = before;
         if (c.succeeded) {
-            const auto& memory = m_session.bench().model()->memory();
+            const auto& memory = m_line.model()->memory();
             for (int a = 0; a < ParameterImage::kSelectorCells; ++a)
                 expected.setNumber(a, memory[static_cast<std::size_t>(a)]);
         } else {
@@ -102,7 +108,7 @@ TEST_F(SessionTest, AReadReachesTheDocumentOnlyWhenItSucceeded)
 
 // Programming stamps the document it sends, but only once it has started: one refused leaves
 // the document as it was, unannounced.
-TEST_F(SessionTest, ARefusedProgrammingLeavesTheDocumentAsItWas)
+TEST_P(SessionTest, ARefusedProgrammingLeavesTheDocumentAsItWas)
 {
     open();
     const ParameterImage before = m_session.document().image();
@@ -116,7 +122,7 @@ TEST_F(SessionTest, ARefusedProgrammingLeavesTheDocumentAsItWas)
     EXPECT_EQ(changed.count(), 0);
 }
 
-TEST_F(SessionTest, AnEditMadeWhileProgrammingDoesNotReachTheSelector)
+TEST_P(SessionTest, AnEditMadeWhileProgrammingDoesNotReachTheSelector)
 {
     open();
     const ParameterImage sent = m_session.document().image();
@@ -127,28 +133,39 @@ TEST_F(SessionTest, AnEditMadeWhileProgrammingDoesNotReachTheSelector)
     const auto result = await(started);
     EXPECT_TRUE(result.succeeded()) << result.failureSummary().toStdString();
     EXPECT_EQ(result.cellsWritten(), ProgramResult::cellsInRanges());
-    EXPECT_EQ(m_session.bench().model()->cell(150), sent.integer(150));
+    EXPECT_EQ(m_line.model()->cell(150), sent.integer(150));
 }
 
-TEST_F(SessionTest, CancelStopsTheRangesStillQueuedAndSaysHowFarItGot)
+TEST_P(SessionTest, CancelStopsTheRangesStillQueuedAndSaysHowFarItGot)
 {
     open();
+    // The line thread writes on while the news of the last write is on its way to this one: a
+    // selector slow to answer keeps the cancel within the first range there.
+    if (GetParam() == LineKind::LineThread) m_line.model()->setReplyDelayMs(2);
     // Cancelled as the tenth write goes out (after the line probe's two reads): nine were
-    // acknowledged.
+    // acknowledged, or on the line thread at least as many as had been heard of.
     int sent = 0;
+    int heard = 0;
     QString question;
     QObject::connect(&m_session.device().link(), &link::SerialLink::frameSent, &m_session, [&] {
         if (++sent != 12) return;
         question = stopProgrammingQuestion(m_session.device().current());
+        heard = static_cast<const ProgramOperation*>(m_session.device().current())->cellsProgrammed();
         m_session.device().current()->cancel();
     });
     const auto result = await(m_session.program({}));
     ASSERT_EQ(result.ranges.size(), 1u);
     EXPECT_EQ(result.ranges[0].reason, link::EndReason::Cancelled);
-    EXPECT_EQ(result.cellsWritten(), 9);
-    EXPECT_TRUE(question.startsWith(QStringLiteral("Programming is not finished (9 of 184 cells).")))
+    EXPECT_EQ(heard, 9);
+    if (GetParam() == LineKind::InProcess) {
+        EXPECT_EQ(result.cellsWritten(), heard);
+    }
+    EXPECT_GE(result.cellsWritten(), heard);
+    EXPECT_LT(result.cellsWritten(), 85);
+    EXPECT_TRUE(
+        question.startsWith(QStringLiteral("Programming is not finished (%1 of 184 cells).").arg(heard)))
         << question.toStdString();
-    const auto* model = m_session.bench().model();
+    const auto* model = m_line.model();
     EXPECT_EQ(model->counts().endOfProgramming, 0);
     EXPECT_EQ(
         result.failureSummary(),
@@ -158,10 +175,10 @@ TEST_F(SessionTest, CancelStopsTheRangesStillQueuedAndSaysHowFarItGot)
     EXPECT_FALSE(m_session.device().isBusy());
 }
 
-TEST_F(SessionTest, ASamplingRunStoresItsChannelAndRefusesASecondOperation)
+TEST_P(SessionTest, ASamplingRunStoresItsChannelAndRefusesASecondOperation)
 {
     open();
-    sim::CoinFeeder feeder(*m_session.bench().port());
+    sim::CoinFeeder feeder([&](int type, bool odd) { return m_line.insertCoin(type, odd); });
     feeder.setPace(1, 5);
     feeder.feed(2, 12);
     const auto started = m_session.startSampling(3);
@@ -185,7 +202,7 @@ TEST_F(SessionTest, ASamplingRunStoresItsChannelAndRefusesASecondOperation)
 
 // Twelve equal coins whose A, X, Y and dH all differ, so a reference taken from the wrong series
 // shows. After Open & Program or a calibrating teach (cdt 1) the channel keeps its A window.
-TEST_F(SessionTest, ATeachStoresEachReferenceFromItsOwnSeries)
+TEST_P(SessionTest, ATeachStoresEachReferenceFromItsOwnSeries)
 {
     const struct
     {
@@ -198,7 +215,7 @@ TEST_F(SessionTest, ATeachStoresEachReferenceFromItsOwnSeries)
         open();
         m_session.document().setCdt(c.cdt);
         const sim::CoinSample coin{0x91, 5055, 7, 0, 41, 60, 80};
-        sim::CoinFeeder feeder([&](int, bool) { return m_session.bench().port()->insertCoin(coin); });
+        sim::CoinFeeder feeder([&](int, bool) { return m_line.insertCoin(coin); });
         feeder.setPace(1, 5);
         feeder.feed(0, 12);
         const auto result = await(m_session.startSampling(4));
