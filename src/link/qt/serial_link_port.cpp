@@ -1,4 +1,4 @@
-// The serial link's port: opening it (and saying why it would not open), the thread that
+// The serial link's port: opening it (and saying why it would not open), the driver that
 // waits for it, attaching a device, and letting it go when it is closed or lost.
 #include "link/qt/serial_link.h"
 
@@ -14,9 +14,10 @@
 #include <QMetaMethod>
 #include <QRegularExpression>
 
-#ifdef Q_OS_UNIX
 #include <cerrno>
 #include <cstring>
+
+#ifdef Q_OS_UNIX
 #include <fcntl.h>
 #include <unistd.h>
 #endif
