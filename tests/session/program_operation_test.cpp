@@ -62,7 +62,7 @@ protected:
     void open(const char* faults = "")
     {
         ASSERT_TRUE(m_line.open(m_session, m_kind, *sim::FaultPlan::parse(faults).plan));
-        m_session.device().link().setTiming({20, 5}); // short time-outs: the faults below cost little
+        m_session.device().link().setTiming(testing::quickTiming(m_kind));
         m_sent.clear();
     }
     int writesSent() const

@@ -40,7 +40,7 @@ protected:
         QString error;
         ASSERT_TRUE(m_line.open(m_session, GetParam(), *sim::FaultPlan::parse(faults).plan, &error))
             << error.toStdString();
-        m_session.device().link().setTiming({20, 5}); // short time-outs: the faults below cost little
+        m_session.device().link().setTiming(testing::quickTiming(GetParam()));
         m_session.document().replace(markedImage(), ChangeSource::File);
     }
 

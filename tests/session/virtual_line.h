@@ -3,6 +3,7 @@
 // The virtual selector on a session's device, served either way a line is: the in-process
 // port on the event loop, or a pty through the line thread (what Linux users get). Operation
 // tests run on both.
+#include "link/link_engine.h"
 #include "session/selector_session.h"
 #include "session/virtual_bench.h"
 
@@ -38,6 +39,14 @@ inline std::vector<LineKind> allLines()
 inline std::string lineName(const ::testing::TestParamInfo<LineKind>& info)
 {
     return info.param == LineKind::InProcess ? "InProcess" : "LineThread";
+}
+
+// Short time-outs, so that the faults of a test cost little. On the line thread a time-out runs
+// on while the selector, served from the test's own event loop, may be held up there (a
+// sanitizer build, a loaded host): it gets more room.
+inline link::LinkTiming quickTiming(LineKind kind)
+{
+    return kind == LineKind::InProcess ? link::LinkTiming{20, 5} : link::LinkTiming{60, 5};
 }
 
 class VirtualLine
