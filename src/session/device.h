@@ -40,10 +40,6 @@ public:
     // Opening closes whatever was open (a running operation ends as failed). A port that
     // cannot be opened leaves the connection in use as it was.
     bool openPort(const QString& nameOrPath, QString* error = nullptr);
-    // Runs on an open device the caller owns (the in-process virtual selector's port), named
-    // name in messages; released is called once when this lets go of it (closed, or another
-    // port opened or attached), after which the caller may delete it.
-    void attach(QIODevice* device, const QString& name, std::function<void()> released);
     void closePort();
     bool isOpen() const;
     QString portName() const; // "COM3", "/dev/ttyUSB0", "virtual selector"
@@ -71,9 +67,6 @@ public:
     // tell it); empty until a read or programming took them, and again when a port is opened.
     const std::optional<ParameterImage>& selectorSeen() const { return m_seen; }
 
-    // The driver, for tests and benches.
-    link::SerialLink& link() { return *m_link; }
-
 signals:
     void busyChanged(bool busy);
     void portChanged();
@@ -83,11 +76,20 @@ signals:
     // Every frame sent and taken, with its meaning.
     void traffic(const quarvel::link::TrafficEntry& entry);
 
+public:
+    // The driver, for tests and benches only.
+    friend link::SerialLink& driverOf(Device& device) { return *device.m_link; }
+
 private:
     friend class Operation;
     friend class ProgramOperation;
+    friend class VirtualBench;
     struct ProgramRun;
 
+    // Runs on an open device the caller owns (the in-process virtual selector's port), named
+    // name in messages; released is called once when this lets go of it (closed, or another
+    // port opened or attached), after which the caller may delete it.
+    void attach(QIODevice* device, const QString& name, std::function<void()> released);
     std::optional<Refusal> refusalToBegin() const;
     template <class Op> Started<Op> begin(Op* operation, std::vector<std::unique_ptr<link::Transfer>> jobs);
     void cancel();

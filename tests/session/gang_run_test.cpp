@@ -42,7 +42,7 @@ PortOpener virtualOpener(std::map<QString, sim::VirtualSelector*>* models)
         if (!options.wireTime) options.faults = *sim::FaultPlan::parse(plan.toStdString()).plan;
         VirtualBench& bench = VirtualBench::of(device);
         if (!bench.open(options, error)) return false;
-        device.link().setTiming({20, 5});
+        driverOf(device).setTiming({20, 5});
         (*models)[plan] = bench.model();
         return true;
     };

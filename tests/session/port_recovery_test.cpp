@@ -143,7 +143,7 @@ TEST(PortRecovery, AStationReportsTheLostPortAndCarriesOn)
     job.pollMs = 30;
     job.absence = {3, 60};
     GangRun run({adapter.link}, job);
-    run.station(0).device().link().setTiming({100, 5});
+    driverOf(run.station(0).device()).setTiming({100, 5});
     QSignalSpy units(&run, &GangRun::unitFinished);
     QSignalSpy lost(&run, &GangRun::portLost);
     run.start();

@@ -56,13 +56,13 @@ class ProgramOperationTest : public ::testing::Test
 protected:
     ProgramOperationTest()
     {
-        QObject::connect(&m_session.device().link(), &link::SerialLink::frameSent, &m_session,
+        QObject::connect(&driverOf(m_session.device()), &link::SerialLink::frameSent, &m_session,
                          [this](const link::Frame& frame) { m_sent.push_back(frame); });
     }
     void open(const char* faults = "")
     {
         ASSERT_TRUE(m_line.open(m_session, m_kind, *sim::FaultPlan::parse(faults).plan));
-        m_session.device().link().setTiming(testing::quickTiming(m_kind));
+        driverOf(m_session.device()).setTiming(testing::quickTiming(m_kind));
         m_sent.clear();
     }
     int writesSent() const
@@ -81,9 +81,10 @@ protected:
     // Runs fn as the n-th frame goes out.
     void atFrame(int n, std::function<void()> fn)
     {
-        QObject::connect(&m_session.device().link(), &link::SerialLink::frameSent, &m_session, [this, n, fn] {
-            if (static_cast<int>(m_sent.size()) == n) fn();
-        });
+        QObject::connect(&driverOf(m_session.device()), &link::SerialLink::frameSent, &m_session,
+                         [this, n, fn] {
+                             if (static_cast<int>(m_sent.size()) == n) fn();
+                         });
     }
 
     testing::LineKind m_kind = testing::LineKind::InProcess;
@@ -154,7 +155,7 @@ TEST_F(ProgramOperationTest, AnEchoingLineIsNeverProgrammed)
     for (const bool backup : {false, true}) {
         SCOPED_TRACE(backup);
         EchoDevice echo;
-        m_session.device().link().attachDevice(&echo, QStringLiteral("loopback"));
+        driverOf(m_session.device()).attachDevice(&echo, QStringLiteral("loopback"));
         m_sent.clear();
         ProgramRequest request;
         if (backup) request.backup = {BackupPolicy::Kind::Folder, m_dir.path(), false};
@@ -184,7 +185,7 @@ TEST_P(ProgramOperationOnLine, CancelBeforeTheFirstWriteProgramsNothing)
     for (const int frame : {1, 60}) { // the probe; the backup read
         SCOPED_TRACE(frame);
         open();
-        const auto cancel = QObject::connect(&m_session.device().link(), &link::SerialLink::frameSent,
+        const auto cancel = QObject::connect(&driverOf(m_session.device()), &link::SerialLink::frameSent,
                                              &m_session, [this, frame] {
                                                  if (static_cast<int>(m_sent.size()) == frame)
                                                      m_session.device().current()->cancel();
@@ -217,7 +218,7 @@ TEST_P(ProgramOperationOnLine, ARunCutBetweenTwoRangesIsNoSuccess)
 {
     open();
     // Cancelled as the first range ends, in its closing pause: no transfer is running then.
-    QObject::connect(&m_session.device().link(), &link::SerialLink::transferEnded, &m_session,
+    QObject::connect(&driverOf(m_session.device()), &link::SerialLink::transferEnded, &m_session,
                      [this](const link::TransferSummary& s) {
                          if (s.cellsDone == 85) m_session.device().current()->cancel();
                      });

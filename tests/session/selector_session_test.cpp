@@ -40,7 +40,7 @@ protected:
         QString error;
         ASSERT_TRUE(m_line.open(m_session, GetParam(), *sim::FaultPlan::parse(faults).plan, &error))
             << error.toStdString();
-        m_session.device().link().setTiming(testing::quickTiming(GetParam()));
+        driverOf(m_session.device()).setTiming(testing::quickTiming(GetParam()));
         m_session.document().replace(markedImage(), ChangeSource::File);
     }
 
@@ -78,7 +78,7 @@ TEST_P(SessionTest, AReadReachesTheDocumentOnlyWhenItSucceeded)
         // A second read asked for half-way is refused and leaves the first one's cells alone.
         int sent = 0;
         const auto again =
-            QObject::connect(&m_session.device().link(), &link::SerialLink::frameSent, &m_session, [&] {
+            QObject::connect(&driverOf(m_session.device()), &link::SerialLink::frameSent, &m_session, [&] {
                 if (++sent == 60) {
                     EXPECT_FALSE(m_session.readSelector());
                 }
@@ -143,14 +143,14 @@ TEST_P(SessionTest, CancelStopsTheRangesStillQueuedAndSaysHowFarItGot)
     // selector slow to answer keeps the cancel within the first range there.
     if (GetParam() == LineKind::LineThread) {
         m_line.model()->setReplyDelayMs(2);
-        m_session.device().link().setTiming({500, 5}); // nothing times out here, however slow the host
+        driverOf(m_session.device()).setTiming({500, 5}); // nothing times out here, however slow the host
     }
     // Cancelled as the tenth write goes out (after the line probe's two reads): nine were
     // acknowledged, or on the line thread at least as many as had been heard of.
     int sent = 0;
     int heard = 0;
     QString question;
-    QObject::connect(&m_session.device().link(), &link::SerialLink::frameSent, &m_session, [&] {
+    QObject::connect(&driverOf(m_session.device()), &link::SerialLink::frameSent, &m_session, [&] {
         if (++sent != 12) return;
         question = stopProgrammingQuestion(m_session.device().current());
         heard = static_cast<const ProgramOperation*>(m_session.device().current())->cellsProgrammed();

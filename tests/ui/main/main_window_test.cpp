@@ -216,7 +216,7 @@ TEST_F(MainWindowTest, ProgrammingThatFailedOpensNoCalibration)
 {
     window->startUp();
     window->findChild<QAction*>("mnuBackup")->setChecked(false);
-    session.device().link().setTiming({.replyTimeoutMs = 40, .closingPauseMs = 5});
+    driverOf(session.device()).setTiming({.replyTimeoutMs = 40, .closingPauseMs = 5});
     model.setFaultPlan(*sim::FaultPlan::parse("gone:3").plan); // after the line probe
     chosen = writeFile(files.filePath("good.cdt"), coinData(256, 77));
     window->findChild<QAction*>("mnuOpen_Program")->trigger();
@@ -276,7 +276,7 @@ TEST_F(MainWindowTest, AFailedBackupSaysWhatFailedAndOffersToProgramWithoutOne)
          "Could not read the selector's memory to back it up. Program anyway?"},
     };
     window->startUp();
-    session.device().link().setTiming({.replyTimeoutMs = 40, .closingPauseMs = 5});
+    driverOf(session.device()).setTiming({.replyTimeoutMs = 40, .closingPauseMs = 5});
     for (const auto& c : cases) {
         SCOPED_TRACE(c.question);
         window->setBackupFolder(c.folder);
@@ -495,7 +495,7 @@ TEST_F(MainWindowTest, TheDesktopAndQuarvelctlSendTheSameFrames)
     QTemporaryDir backups;
     window->setBackupFolder(backups.path());
     QStringList desktop;
-    QObject::connect(&session.device().link(), &link::SerialLink::frameSent,
+    QObject::connect(&driverOf(session.device()), &link::SerialLink::frameSent,
                      [&](const link::Frame& frame) { desktop << hexFrame(frame); });
     chosen = writeFile(files.filePath("same.cdt"), coinData(256, 77));
     window->findChild<QAction*>("mnuOpen_Program")->trigger();

@@ -30,7 +30,7 @@ struct Bench
         options.faults = *sim::FaultPlan::parse(faults).plan;
         EXPECT_TRUE(session.bench().open(options));
         // Short enough to keep the test quick, long enough for a loaded machine.
-        session.device().link().setTiming({.replyTimeoutMs = 100, .closingPauseMs = 10});
+        driverOf(session.device()).setTiming({.replyTimeoutMs = 100, .closingPauseMs = 10});
         presenter.follow(session);
     }
 
@@ -77,7 +77,7 @@ TEST(StatusWindowFollowsLink, AFailedRangeStaysVisibleAfterTheOtherRangesRan)
     Bench b("drop:3,drop:4,drop:5,drop:6,drop:7");
     b.session.document().edit(session::ChangeSource::Edit,
                               [&](ParameterImage& image) { image.setText(100, "77"); });
-    QSignalSpy finished(&b.session.device().link(), &link::SerialLink::transferFinished);
+    QSignalSpy finished(&driverOf(b.session.device()), &link::SerialLink::transferFinished);
     EXPECT_FALSE(b.runToEnd(b.session.program({})));
     ASSERT_EQ(finished.size(), 4);
     EXPECT_EQ(finished.at(1).first().value<link::Outcome>(), link::Outcome::Failed);
@@ -91,7 +91,7 @@ TEST(StatusWindowFollowsLink, AFailedRangeStaysVisibleAfterTheOtherRangesRan)
 TEST(StatusWindowFollowsLink, CancelStopsARunOnADeadLineAndSamplingHasNoStatusWindow)
 {
     Bench b("drop:1");
-    b.session.device().link().setTiming({.replyTimeoutMs = 3000, .closingPauseMs = 10});
+    driverOf(b.session.device()).setTiming({.replyTimeoutMs = 3000, .closingPauseMs = 10});
     const auto read = b.session.readSelector();
     ASSERT_TRUE(read);
     QSignalSpy done(read.operation, &session::ReadOperation::finished);
