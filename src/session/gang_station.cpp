@@ -39,7 +39,7 @@ void GangStation::start()
     const bool opened = m_opener(m_device, &error);
     if (m_job.wait) {
         // A station starts empty-handed: whatever answers first is the first selector.
-        m_presence.reset(true);
+        m_presence.reset(true, m_clock.elapsed());
         if (!opened) emit progress(error);
         m_state = State::Polling;
         poll();
@@ -189,7 +189,7 @@ void GangStation::endUnit()
     if (!m_job.wait || m_interrupted) return finish();
     m_lastPassed = m_unit.passed;
     // The selector just done stays on the port until it is taken off.
-    m_presence.reset(false);
+    m_presence.reset(false, m_clock.elapsed());
     m_state = State::Polling;
     emit progress(QStringLiteral("waiting for the next selector"));
     schedulePoll();

@@ -33,7 +33,7 @@ void GangStation::poll()
             // Whatever is on the port now is read before anything is programmed: the selector
             // done last, come back with its adapter, is known again and left alone.
             m_portLost = false;
-            m_presence.reset(true);
+            m_presence.reset(true, m_clock.elapsed());
             emit progress(QString::fromLatin1(kPortBack));
         }
     }
@@ -54,7 +54,7 @@ void GangStation::polled(const CheckResult& result)
     if (result.figures.answered() > 0) {
         if (m_presence.gone()) return identify(true);
         if (m_last.differs(m_pollCell, result.figures.values.front())) return identify(false);
-        m_presence.answered();
+        m_presence.answered(m_clock.elapsed());
     } else if (!m_presence.gone() && m_presence.unanswered(m_clock.elapsed()) && !m_portLost) {
         emit progress(QString::fromLatin1(kWaiting));
     }
@@ -87,7 +87,7 @@ void GangStation::identified(const ReadResult& result)
         return schedulePoll();
     }
     if (m_last.matches(*result.image) && (m_lastPassed || !m_afterAbsence)) {
-        m_presence.reset(false);
+        m_presence.reset(false, m_clock.elapsed());
         emit progress(QString::fromLatin1(kStillThere));
         return schedulePoll();
     }

@@ -10,17 +10,27 @@ namespace quarvel::session {
 
 using address::kIdentityCells;
 
+void SelectorPresence::answered(std::int64_t nowMs)
+{
+    m_missed = 0;
+    m_heardMs = nowMs;
+}
+
+// The silence is measured from the last time the selector was heard of, not between the misses:
+// polls a few milliseconds quicker than their interval must not keep a selector that was away
+// for seconds from counting as gone.
 bool SelectorPresence::unanswered(std::int64_t nowMs)
 {
-    if (m_missed++ == 0) m_firstMissMs = nowMs;
-    if (m_missed >= m_rule.polls && nowMs - m_firstMissMs >= m_rule.ms) m_gone = true;
+    if (!m_heardMs) m_heardMs = nowMs;
+    if (++m_missed >= m_rule.polls && nowMs - *m_heardMs >= m_rule.ms) m_gone = true;
     return m_gone;
 }
 
-void SelectorPresence::reset(bool gone)
+void SelectorPresence::reset(bool gone, std::int64_t nowMs)
 {
     m_gone = gone;
     m_missed = 0;
+    m_heardMs = nowMs;
 }
 
 void SelectorFingerprint::learn(const ParameterImage& read)

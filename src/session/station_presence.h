@@ -11,7 +11,7 @@ namespace quarvel::session {
 
 // When a station takes the selector on its port for gone. A single poll is one read with no
 // retry, so one lost or garbled answer says nothing: a selector counts as gone only after
-// `polls` unanswered polls in a row that span at least `ms`.
+// `polls` unanswered polls in a row, with nothing heard from it for at least `ms`.
 struct AbsenceRule
 {
     int polls = 3;
@@ -24,18 +24,20 @@ class SelectorPresence
 public:
     explicit SelectorPresence(AbsenceRule rule = {}) : m_rule(rule) {}
 
-    // A selector answered: whatever was missed before was a lost answer, not an absence.
-    void answered() { m_missed = 0; }
+    // A selector answered at nowMs: whatever was missed before was a lost answer, not an absence.
+    void answered(std::int64_t nowMs);
     // A poll got no answer at nowMs; true once the selector counts as gone.
     bool unanswered(std::int64_t nowMs);
     bool gone() const { return m_gone; }
-    // Gone (a station starts empty-handed) or present (a selector was just done).
-    void reset(bool gone);
+    // Gone (a station starts empty-handed) or present (a selector was just done, at nowMs).
+    void reset(bool gone, std::int64_t nowMs);
 
 private:
     AbsenceRule m_rule;
     int m_missed = 0;
-    std::int64_t m_firstMissMs = 0;
+    // When the selector was last heard of; unknown until then, the silence counts from the
+    // first miss.
+    std::optional<std::int64_t> m_heardMs;
     bool m_gone = false;
 };
 

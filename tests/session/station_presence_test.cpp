@@ -8,25 +8,37 @@
 namespace quarvel::session {
 namespace {
 
-TEST(StationPresence, GoneOnlyAfterEnoughMissedPollsOverTheInterval)
+TEST(StationPresence, GoneOnlyAfterEnoughMissedPollsAndASecondUnheard)
 {
+    constexpr bool kHeard = true; // answered (or a unit just ended) at that time
+    constexpr bool kMissed = false;
+    using Poll = std::pair<std::int64_t, bool>;
     const struct
     {
         const char* name;
-        std::vector<std::int64_t> misses; // times of unanswered polls; -1: an answered one
+        std::vector<Poll> polls;
         bool gone;
     } cases[] = {
-        {"one lost answer", {0}, false},
-        {"three quick misses", {0, 100, 200}, false},
-        {"three quick misses late in a run", {60000, 60100, 60200}, false},
-        {"three misses over a second", {0, 500, 1000}, true},
-        {"a long gap but two misses", {0, 5000}, false},
-        {"an answer in between starts again", {0, 500, -1, 1000, 1500}, false},
+        {"one lost answer", {{0, kMissed}}, false},
+        {"three quick misses", {{0, kMissed}, {100, kMissed}, {200, kMissed}}, false},
+        {"three quick misses late in a run", {{60000, kMissed}, {60100, kMissed}, {60200, kMissed}}, false},
+        {"three misses over a second", {{0, kMissed}, {500, kMissed}, {1000, kMissed}}, true},
+        {"a long gap but two misses", {{0, kMissed}, {5000, kMissed}}, false},
+        {"an answer in between starts again",
+         {{0, kMissed}, {500, kMissed}, {700, kHeard}, {1000, kMissed}, {1500, kMissed}},
+         false},
+        {"three quick misses long after the last answer",
+         {{100, kHeard}, {5000, kMissed}, {5100, kMissed}, {5200, kMissed}},
+         true},
+        // Polls a few ms quicker than 500 after a unit ended: it has been away 1.3 s.
+        {"after a unit, three misses under a second apart",
+         {{0, kHeard}, {300, kMissed}, {796, kMissed}, {1292, kMissed}},
+         true},
     };
     for (const auto& c : cases) {
         SelectorPresence presence({3, 1000});
-        for (const std::int64_t at : c.misses)
-            at < 0 ? presence.answered() : void(presence.unanswered(at));
+        for (const auto& [at, heard] : c.polls)
+            heard ? presence.answered(at) : void(presence.unanswered(at));
         EXPECT_EQ(presence.gone(), c.gone) << c.name;
     }
 }
