@@ -33,7 +33,7 @@ Device::Device(QObject* parent) : QObject(parent), m_link(std::make_unique<link:
     link::SerialLink* line = m_link.get();
     connect(line, &link::SerialLink::runFinished, this, [this](bool) {
         if (!m_program) return finishOperation();
-        feedProgram([this](ProgramPlan& p) { return p.transferEnded(m_program->last, &m_program->cells); });
+        feedProgram([this](ProgramPlan& p) { return p.transferEnded(m_program->last); });
     });
     connect(line, &link::SerialLink::transferStarted, this, [this] {
         // A programming run's steps show as one transfer.
@@ -51,8 +51,6 @@ Device::Device(QObject* parent) : QObject(parent), m_link(std::make_unique<link:
         m_summaries.push_back(summary);
         if (!m_program) return;
         m_program->last = summary;
-        if (const auto* cells = std::get_if<link::ReadCells>(&summary.output))
-            link::store(*cells, m_program->cells);
     });
     connect(line, &link::SerialLink::transferFinished, this, [this](link::Outcome outcome) {
         if (m_program) return; // said once, when the whole operation ends

@@ -12,7 +12,6 @@ struct Device::ProgramRun
     explicit ProgramRun(ProgramPlan plan) : plan(std::move(plan)) {}
 
     ProgramPlan plan;
-    ParameterImage cells;       // what the last read handed over
     link::TransferSummary last; // the running transfer's account of how it ended
     bool started = false;       // the operation's one transferStarted() was said
     ProgramResult result;       // the plan's, once it has finished

@@ -2,6 +2,7 @@
 
 #include "image/address_map.h"
 #include "link/program_transfer.h"
+#include "link/read_transfer.h"
 #include "link/transfer_texts.h"
 
 #include <algorithm>
@@ -104,8 +105,7 @@ ProgramPlan::Actions ProgramPlan::phaseHeard()
     return beginStep(); // the phase is the step's now: it begins
 }
 
-ProgramPlan::Actions ProgramPlan::transferEnded(const link::TransferSummary& summary,
-                                                const ParameterImage* cells)
+ProgramPlan::Actions ProgramPlan::transferEnded(const link::TransferSummary& summary)
 {
     if (m_state != State::Transfer) return {};
     m_state = State::Idle;
@@ -121,6 +121,7 @@ ProgramPlan::Actions ProgramPlan::transferEnded(const link::TransferSummary& sum
     if (step.phase == Phase::Writing)
         m_result.ranges.push_back({step.first, step.last, reason, summary.cellsDone, summary.faults});
     const bool ok = reason == link::EndReason::Succeeded;
+    const auto* cells = std::get_if<link::ReadCells>(&summary.output);
     if (ok && step.into != Target::None && cells) take(step, *cells);
     if (reason == link::EndReason::Cancelled || (m_cancelled && !ok))
         return end(link::EndReason::Cancelled, kCancelled);
@@ -145,11 +146,10 @@ ProgramPlan::Actions ProgramPlan::transferEnded(const link::TransferSummary& sum
     return onward(step);
 }
 
-void ProgramPlan::take(const Step& step, const ParameterImage& cells)
+void ProgramPlan::take(const Step& step, const link::ReadCells& cells)
 {
     ParameterImage& into = *image(step.into);
-    for (int cell = step.first; cell <= step.last; ++cell)
-        into.setText(cell, cells.text(cell));
+    link::store(cells, into);
     if (step.first <= address::kSerialNo && address::kSerialNo <= step.last)
         m_result.serialNo = serialNumberOf(into);
     const int lastIdentity = address::kIdentityCells.back();

@@ -85,8 +85,8 @@ public:
     Actions start();
     // A running transfer's progress report: the address it is about to take.
     Actions progress(int address);
-    // The transfer in flight ended; cells holds what a read read (at least first..last).
-    Actions transferEnded(const link::TransferSummary& summary, const ParameterImage* cells = nullptr);
+    // The transfer in flight ended; a read's cells come in the summary's output.
+    Actions transferEnded(const link::TransferSummary& summary);
     Actions phaseHeard();
     // path: the file written or meant; failure: why it was not, or nothing when saved.
     Actions backupSaved(const QString& path, const std::optional<QString>& failure);
@@ -135,7 +135,7 @@ private:
     Actions beginStep();
     Actions onward(const Step& step);
     // Stores what a read step read, and what it tells of the selector.
-    void take(const Step& step, const ParameterImage& cells);
+    void take(const Step& step, const link::ReadCells& cells);
     Actions readFailed(const Step& step, const link::TransferSummary& summary);
     Actions end(link::EndReason reason, const QString& message = {});
     Actions succeed();

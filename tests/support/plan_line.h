@@ -152,11 +152,9 @@ private:
                     apply(plan->progress(p->value));
             } else if (const auto* finished = std::get_if<Engine::TransferFinished>(&action)) {
                 m_summary = finished->summary;
-                if (const auto* cells = std::get_if<link::ReadCells>(&m_summary.output))
-                    link::store(*cells, m_cells);
                 if (onTransferEnd) hooks.push_back(&onTransferEnd);
             } else if (std::holds_alternative<Engine::RunFinished>(action)) {
-                apply(plan->transferEnded(m_summary, &m_cells));
+                apply(plan->transferEnded(m_summary));
             }
         }
         for (Hook* hook : hooks)
@@ -166,7 +164,6 @@ private:
     std::int64_t m_now = 0;
     std::optional<std::pair<std::int64_t, Engine::TimerTag>> m_timer; // due, tag
     std::multimap<std::int64_t, std::vector<std::uint8_t>> m_toHost;  // due, bytes
-    ParameterImage m_cells;                                           // what the last read handed over
     link::TransferSummary m_summary;
     bool m_planWrote = false;
 };
