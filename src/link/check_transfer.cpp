@@ -107,7 +107,7 @@ Step CheckTransfer::reply(std::span<const std::uint8_t> bytes)
     return next({{kFrameSize, meaning}});
 }
 
-Step CheckTransfer::timeout()
+Step CheckTransfer::timeout(std::int64_t /*nowMs*/)
 {
     if (!m_waiting) return {};
     if (m_draining) {

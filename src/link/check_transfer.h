@@ -24,7 +24,7 @@ public:
 
     Step start() override;
     Step reply(std::span<const std::uint8_t> bytes) override;
-    Step timeout() override;
+    Step timeout(std::int64_t nowMs) override;
     Step abort(AbortReason reason) override;
     TransferSummary summary() const override;
 

@@ -17,6 +17,9 @@ constexpr int kFrameSize = 5;
 // under the time between two coins.
 constexpr std::int64_t kLineQuietMs = 40;
 
+// How long a request waits for its reply, unless a run is timed otherwise.
+constexpr int kReplyTimeoutMs = 200;
+
 // Low 8 bits of the sum of the four bytes before it.
 constexpr std::uint8_t checksum(std::uint8_t b0, std::uint8_t b1, std::uint8_t b2, std::uint8_t b3)
 {

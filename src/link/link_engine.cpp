@@ -83,7 +83,7 @@ LinkEngine::Actions LinkEngine::timerFired(TimerTag tag, std::int64_t nowMs)
     if (m_state == State::Settling) {
         settle(nowMs, out);
     } else if (m_state == State::Waiting) {
-        advance(m_current->timeout(), nowMs, out);
+        advance(m_current->timeout(nowMs), nowMs, out);
     } else if (m_state == State::Pausing) {
         Step first;
         if (startNextJob(nowMs, out, first)) advance(std::move(first), nowMs, out);

@@ -17,8 +17,8 @@ namespace quarvel::link {
 // The two timing constants of the line, in milliseconds.
 struct LinkTiming
 {
-    int replyTimeoutMs = 200; // one exchange, counted from its send
-    int closingPauseMs = 300; // after every finished transfer, before the next may start
+    int replyTimeoutMs = kReplyTimeoutMs; // one exchange, counted from its send
+    int closingPauseMs = 300;             // after every finished transfer, before the next may start
     bool operator==(const LinkTiming&) const = default;
 };
 

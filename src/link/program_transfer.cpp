@@ -75,11 +75,13 @@ Step ProgramTransfer::start()
     m_failures = 0;
     m_retrying = false;
     m_summary = {};
-    m_acknowledged = 0;
     m_echoesAddress = true;
     m_echoesData = true;
+    m_echoedAddress.reset();
     m_echoedData.reset();
+    m_addressProven = false;
     m_dataProven = false;
+    m_unproven = {};
     m_address = m_begin;
     m_request =
         writeRequest(static_cast<std::uint8_t>(m_address), quarvel::cellByte(m_image.text(m_address)));
@@ -89,37 +91,34 @@ Step ProgramTransfer::start()
 Step ProgramTransfer::reply(std::span<const std::uint8_t> bytes)
 {
     if (m_state != State::Waiting) return settled();
-    auto bad = writeFault(bytes);
-    const bool echoesAddress = !bad && bytes[kAddressByte] == m_request[kAddressByte];
-    const bool echoesData = !bad && bytes[kDataByte] == m_request[kDataByte];
-    // Once this selector has echoed what it answered, a reply that does not is the late answer
-    // to another request: taking it would acknowledge a write the selector may never have had,
-    // and every reply after it would answer the request before.
-    // A byte counts as echoed only once it matched two different request bytes: a selector
-    // that answers zeros matches address 0 and every zero value by chance.
-    const bool holdAddress = m_echoesAddress && m_acknowledged >= 2;
-    const bool holdData = holdAddress && m_echoesData && m_dataProven;
-    if (!bad && ((holdAddress && !echoesAddress) || (holdData && !echoesData)))
-        bad = ExchangeFault::WrongEcho;
-    if (bad) {
+    if (const auto bad = writeFault(bytes)) {
         m_summary.add(*bad);
-        Step step = countFailure({}); // a bad echo or checksum says nothing on screen
+        Step step = countFailure({}); // a bad reply says nothing on screen
         step.taken = {{kFrameSize, faultMeaning(*bad)}};
         return step;
     }
-    // The selector may well answer a write with the request itself, so an echo proves the
-    // write no more than a bare acknowledgement; a read-back is what catches a line that only echoes.
+    // Bytes 1 to 3 are the selector's own, so they never refuse it. What it has shown so far
+    // (the address, the value echoed back) only tells whether this reply fits this request: one
+    // that does not may answer another, and from here on no reply proves its own write. A byte
+    // counts as echoed only once it matched two different request bytes: a selector that
+    // answers zeros matches address 0 and every zero value by chance.
+    const bool echoesAddress = bytes[kAddressByte] == m_request[kAddressByte];
+    const bool echoesData = bytes[kDataByte] == m_request[kDataByte];
+    const bool holdAddress = m_echoesAddress && m_addressProven;
+    const bool holdData = m_echoesData && m_dataProven;
     std::vector<Taken> taken{{kFrameSize, "write acknowledged"}};
-    m_echoesAddress = m_echoesAddress && echoesAddress;
-    m_echoesData = m_echoesData && echoesData;
-    if (echoesData && m_echoedData && *m_echoedData != bytes[kDataByte]) m_dataProven = true;
-    if (echoesData) m_echoedData = bytes[kDataByte];
-    ++m_acknowledged;
+    if ((holdAddress && !echoesAddress) || (holdData && !echoesData)) {
+        unproveFromHere();
+        taken = {{kFrameSize, "write acknowledged, unlike the replies before: to be read back"}};
+    }
+    learnEcho(m_echoesAddress, m_echoedAddress, m_addressProven, echoesAddress, bytes[kAddressByte]);
+    learnEcho(m_echoesData, m_echoedData, m_dataProven, echoesData, bytes[kDataByte]);
     ++m_summary.cellsDone;
     if (m_address == m_total) {
         m_state = State::Done;
         m_outcome = Outcome::Succeeded;
         m_summary.reason = EndReason::Succeeded;
+        m_summary.output = m_unproven;
         Step done;
         done.send = endOfProgrammingFrame();
         done.replyBytes = 0;
@@ -137,10 +136,29 @@ Step ProgramTransfer::reply(std::span<const std::uint8_t> bytes)
     return step;
 }
 
-Step ProgramTransfer::timeout()
+// Whether a reply byte follows its request, learnt from this transfer's replies.
+void ProgramTransfer::learnEcho(bool& echoes, std::optional<std::uint8_t>& last, bool& proven, bool matched,
+                                std::uint8_t value)
+{
+    echoes = echoes && matched;
+    if (matched && last && *last != value) proven = true;
+    if (matched) last = value;
+}
+
+// A time-out or a reply unlike this selector's: a late reply may answer any later request, so
+// no acknowledgement from here to the range's end proves its write.
+void ProgramTransfer::unproveFromHere()
+{
+    if (!m_unproven.cells.empty()) return;
+    for (int address = m_address; address <= m_total; ++address)
+        m_unproven.cells.push_back(address);
+}
+
+Step ProgramTransfer::timeout(std::int64_t /*nowMs*/)
 {
     if (m_state != State::Waiting) return settled();
     m_summary.add(ExchangeFault::TimeOut);
+    unproveFromHere();
     return countFailure({ShowText{texts::kTimeOut, StatusColour::Red}});
 }
 

@@ -16,6 +16,9 @@ namespace quarvel::link {
 // Writes the image cells begin..total (inclusive) into the selector, one write exchange per
 // cell, and closes the range with the end-of-programming frame. The image is sent as it is:
 // whoever programs stamps the fixed identification cells into it first (stampFixedCells).
+// An acknowledgement only hints that a write arrived: the cells whose replies may have answered
+// another request come in the summary's output, for the owner to read back once the range is
+// closed (a selector may apply writes only at the end frame).
 class ProgramTransfer final : public Transfer
 {
 public:
@@ -29,7 +32,7 @@ public:
 
     Step start() override;
     Step reply(std::span<const std::uint8_t> bytes) override;
-    Step timeout() override;
+    Step timeout(std::int64_t nowMs) override;
     Step abort(AbortReason reason) override;
     TransferSummary summary() const override { return m_summary; }
 
@@ -57,13 +60,19 @@ private:
     Frame m_request{}; // kept so a retry repeats the exact bytes
     TransferSummary m_summary;
     bool m_retrying = false; // the exchange in hand follows a failed one
+    void learnEcho(bool& echoes, std::optional<std::uint8_t>& last, bool& proven, bool matched,
+                   std::uint8_t value);
+    void unproveFromHere();
+
     // What this selector's write replies have echoed so far, learnt within the transfer: the
-    // layout of bytes 1 to 3 is the device's, so only one seen on every reply is held to.
-    int m_acknowledged = 0;
+    // layout of bytes 1 to 3 is the device's.
     bool m_echoesAddress = true;
     bool m_echoesData = true;
-    std::optional<std::uint8_t> m_echoedData; // the value last seen echoed
-    bool m_dataProven = false;                // two different values were echoed
+    std::optional<std::uint8_t> m_echoedAddress; // the value last seen echoed
+    std::optional<std::uint8_t> m_echoedData;
+    bool m_addressProven = false; // two different values were echoed
+    bool m_dataProven = false;
+    UnprovenCells m_unproven;
 };
 
 // Stamps the identification every programmed selector carries (cells 120..123 and the name in

@@ -7,8 +7,8 @@
 
 namespace quarvel::link {
 
-ReadTransfer::ReadTransfer(int first, int last, Pause afterSuccess)
-    : m_first(first), m_last(last), m_afterSuccess(afterSuccess)
+ReadTransfer::ReadTransfer(int first, int last, const char* failureText)
+    : m_first(first), m_last(last), m_failureText(failureText)
 {
     m_cells.first = first;
 }
@@ -71,7 +71,7 @@ Step ReadTransfer::reply(std::span<const std::uint8_t> bytes)
         m_summary.reason = EndReason::Succeeded;
         Step done;
         done.outcome = Outcome::Succeeded;
-        done.pause = m_afterSuccess;
+        done.pause = Pause::FromLastSend;
         done.taken = taken;
         return done;
     }
@@ -82,7 +82,7 @@ Step ReadTransfer::reply(std::span<const std::uint8_t> bytes)
     return step;
 }
 
-Step ReadTransfer::timeout()
+Step ReadTransfer::timeout(std::int64_t /*nowMs*/)
 {
     if (m_state != State::Waiting) return settled();
     m_summary.add(ExchangeFault::TimeOut);
@@ -124,6 +124,7 @@ Step ReadTransfer::countFailure(std::vector<Report> reports)
 
 Step ReadTransfer::fail(std::vector<Report> reports, EndReason reason, const char* text)
 {
+    if (text == nullptr) text = m_failureText;
     m_state = State::Done;
     m_summary.reason = reason;
     m_summary.text = text;

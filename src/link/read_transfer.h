@@ -20,15 +20,15 @@ public:
     // Failed exchanges a whole transfer absorbs; the one that reaches this count ends it.
     static constexpr int kFailureBudget = 5;
 
-    // first..last lies within 0..188. A read that another
-    // of the same operation follows at once may end without the closing pause when it
-    // succeeds: every exchange was answered, so nothing is left on the line to settle.
+    // first..last lies within 0..188. failureText: what the user reads when the budget runs
+    // out (a read that a programming makes fails as the programming). Every read ends with the
+    // closing pause: nothing is known of a selector's readiness after it answered.
     explicit ReadTransfer(int first = 0, int last = ParameterImage::kSelectorCells - 1,
-                          Pause afterSuccess = Pause::FromLastSend);
+                          const char* failureText = texts::kReadError);
 
     Step start() override;
     Step reply(std::span<const std::uint8_t> bytes) override;
-    Step timeout() override;
+    Step timeout(std::int64_t nowMs) override;
     Step abort(AbortReason reason) override;
     TransferSummary summary() const override;
 
@@ -45,14 +45,14 @@ private:
 
     Step request(std::vector<Report> reports) const;
     Step countFailure(std::vector<Report> reports);
-    Step fail(std::vector<Report> reports, EndReason reason, const char* text = texts::kReadError);
+    Step fail(std::vector<Report> reports, EndReason reason, const char* text = nullptr);
     Step settled() const;
     std::optional<ExchangeFault> fault(std::span<const std::uint8_t> bytes) const;
 
     ReadCells m_cells;
     int m_first;
     int m_last;
-    Pause m_afterSuccess;
+    const char* m_failureText;
     State m_state = State::Idle;
     int m_address = 0;
     int m_failures = 0;

@@ -1,37 +1,45 @@
 #include "link/record_framer.h"
 
 #include <algorithm>
+#include <iterator>
 #include <utility>
 
 namespace quarvel::link {
 
 namespace {
+
 constexpr auto kHalf = static_cast<std::size_t>(kFrameSize);
 constexpr auto kRecord = static_cast<std::size_t>(sampling::kRecordSize);
-// Until a record of the run has shown how far apart this selector sends its halves, a short
-// silence proves nothing: the second half of the record that the damage hit may still come.
-constexpr std::int64_t kUntaughtResyncQuietMs = 1500;
+
+// A selector's pause between halves wanders with the line's and the host's timing: a USB
+// adapter's latency tick (16 ms) always, and an eighth of a long pause.
+constexpr std::int64_t kJitterMs = 20;
+std::int64_t slack(std::int64_t gapMs)
+{
+    return kJitterMs + gapMs / 8;
+}
+
 } // namespace
 
-void RecordFramer::begin(std::span<const std::uint8_t, kFrameSize> answer)
+bool RecordFramer::Gap::fits(std::int64_t gapMs) const
+{
+    return gapMs >= least - slack(least) && gapMs <= most + slack(most);
+}
+
+void RecordFramer::begin(std::int64_t answersUntilMs)
 {
     reset();
-    std::copy(answer.begin(), answer.end(), m_answer.begin());
+    m_answersUntilMs = answersUntilMs;
 }
 
 void RecordFramer::reset()
 {
-    m_answer = {};
-    m_unit.clear();
-    m_unitSplit = 0;
-    m_first.reset();
-    m_lastMs.reset();
-    m_lost = false;
-    m_dropped.clear();
-    m_lostBytes = 0;
-    m_longestHalfGapMs = 0;
-    m_halfGapKnown = false;
-    m_resumed = false;
+    *this = RecordFramer{};
+}
+
+std::size_t RecordFramer::held() const
+{
+    return m_bytes.size() + m_damage.size() + kHalf * (m_group.size() + m_trial.size());
 }
 
 std::vector<RecordFramer::Event> RecordFramer::arrived(std::span<const std::uint8_t> bytes,
@@ -39,167 +47,292 @@ std::vector<RecordFramer::Event> RecordFramer::arrived(std::span<const std::uint
 {
     std::vector<Event> out;
     if (bytes.empty()) return out;
-    const bool afterSilence = m_lastMs && nowMs - *m_lastMs >= resyncQuietMs();
-    if (afterSilence) giveUpFirstHalf(out);
-    if (m_lost && afterSilence) resume(out);
-    // A half may pause in the middle; should it then fail, the damage lies before the pause.
-    if (afterSilence && !m_unit.empty()) m_unitSplit = m_unit.size();
-    m_lastMs = nowMs;
-    for (const std::uint8_t b : bytes) {
-        if (m_lost) {
-            if (m_dropped.empty()) m_droppedAtMs = nowMs;
-            m_dropped.push_back(b);
-            ++m_lostBytes;
-            continue;
-        }
-        if (m_unit.empty()) m_unitAtMs = nowMs;
-        m_unit.push_back(b);
-        if (m_unit.size() == kHalf) settleUnit(out);
-    }
-    flushDropped(out);
-    // A first half is named as it comes, so the log keeps the line's order and times.
-    if (m_first && !m_first->named) {
-        out.push_back(
-            Event{Event::Kind::FirstHalf, {m_first->bytes.begin(), m_first->bytes.end()}, m_first->atMs});
-        m_first->named = true;
-    }
+    // What the silence before these bytes settled comes first: nothing links across it.
+    settle(nowMs, out);
+    for (const std::uint8_t b : bytes)
+        take(b, nowMs, out);
+    tell(out);
     return out;
 }
 
 std::vector<RecordFramer::Event> RecordFramer::silence(std::int64_t nowMs)
 {
     std::vector<Event> out;
-    if (!m_lastMs || nowMs - *m_lastMs < resyncQuietMs()) return out;
-    giveUpFirstHalf(out);
-    if (m_lost) resume(out);
+    settle(nowMs, out);
+    tell(out);
     return out;
 }
 
-// After damage the silence only suggests where a record begins. A first half then left alone
-// for well beyond the longest pause between halves (or the long wait before that is known) is no first half:
-// the second half of a record whose first was spoiled, or noise that passed its checksum by
-// chance. Pairing it would count shifted records from here on.
-void RecordFramer::giveUpFirstHalf(std::vector<Event>& out)
+void RecordFramer::settle(std::int64_t nowMs, std::vector<Event>& out)
 {
-    if (!m_first || !m_unit.empty() || !m_resumed) return;
-    if (!m_first->named) {
-        m_droppedAtMs = m_first->atMs;
-        m_dropped.assign(m_first->bytes.begin(), m_first->bytes.end());
+    if (!m_lastMs) return;
+    // A half goes out as one block: bytes left over when the line falls quiet are no unit.
+    if (nowMs - *m_lastMs >= kLineQuietMs && !(m_bytes.empty() && m_damage.empty())) {
+        drop(m_bytes.size());
+        endDamage(false, out);
     }
-    m_first.reset();
-    m_lost = true;
-    m_lostBytes = kHalf;
-    flushDropped(out);
+    // Bytes held after the group's last unit end it, once they are a unit or damage.
+    if (!m_group.empty() && m_bytes.empty() && nowMs - m_group.back().endMs > waitForGroupMs())
+        closeGroup(false, false, out, nowMs - m_group.back().endMs);
 }
 
-std::optional<std::int64_t> RecordFramer::resumeDueMs() const
+std::optional<std::int64_t> RecordFramer::dueMs() const
 {
-    const bool lonelyHalf = m_first && m_unit.empty() && m_resumed;
-    if (!(m_lost || lonelyHalf) || !m_lastMs) return std::nullopt;
-    return *m_lastMs + resyncQuietMs();
+    if (m_lastMs && !(m_bytes.empty() && m_damage.empty())) return *m_lastMs + kLineQuietMs;
+    if (!m_group.empty()) return m_group.back().endMs + waitForGroupMs() + 1;
+    return std::nullopt;
 }
 
-// A second half may come after a pause as long as the longest seen: only a silence well beyond
-// it shows that no record is half way through.
-std::int64_t RecordFramer::resyncQuietMs() const
+void RecordFramer::take(std::uint8_t byte, std::int64_t atMs, std::vector<Event>& out)
 {
-    const std::int64_t taught = kLineQuietMs + 2 * m_longestHalfGapMs;
-    return m_halfGapKnown ? taught : std::max(taught, kUntaughtResyncQuietMs);
+    m_lastMs = atMs;
+    m_bytes.push_back(byte);
+    m_byteMs.push_back(atMs);
+    while (m_bytes.size() >= kHalf) {
+        const auto five = std::span<const std::uint8_t>(m_bytes).first<kFrameSize>();
+        if (!hasValidChecksum(five)) {
+            drop(1); // slide: the next byte may begin a unit
+            continue;
+        }
+        Unit unit;
+        std::copy(five.begin(), five.end(), unit.bytes.begin());
+        unit.atMs = m_byteMs.front();
+        unit.endMs = m_byteMs[kHalf - 1];
+        unit.likeAnswer = unit.bytes[0] == command::kStartSampling && unit.atMs <= m_answersUntilMs;
+        m_bytes.erase(m_bytes.begin(), m_bytes.begin() + kFrameSize);
+        m_byteMs.erase(m_byteMs.begin(), m_byteMs.begin() + kFrameSize);
+        endDamage(true, out);
+        addUnit(unit, out);
+    }
 }
 
-void RecordFramer::settleUnit(std::vector<Event>& out)
+void RecordFramer::drop(std::size_t count)
 {
-    Half unit;
-    std::copy(m_unit.begin(), m_unit.end(), unit.bytes.begin());
-    unit.atMs = m_unitAtMs;
-    unit.endMs = m_lastMs.value_or(m_unitAtMs);
-    const std::size_t split = std::exchange(m_unitSplit, 0);
-    m_unit.clear();
+    if (count == 0) return;
+    if (m_damage.empty()) m_damageAtMs = m_byteMs.front();
+    m_damage.insert(m_damage.end(), m_bytes.begin(), m_bytes.begin() + static_cast<std::ptrdiff_t>(count));
+    m_bytes.erase(m_bytes.begin(), m_bytes.begin() + static_cast<std::ptrdiff_t>(count));
+    m_byteMs.erase(m_byteMs.begin(), m_byteMs.begin() + static_cast<std::ptrdiff_t>(count));
+}
 
-    if (split > 0 && !hasValidChecksum(unit.bytes) && unit.bytes != m_answer) {
-        // What came before the silence is lost; the silence re-aligns what came after it.
-        m_lost = true;
-        m_lostBytes = split;
-        if (m_first) {
-            if (!m_first->named) m_dropped.assign(m_first->bytes.begin(), m_first->bytes.end());
-            m_droppedAtMs = m_first->atMs;
-            m_lostBytes += kHalf;
-            m_first.reset();
-        }
-        if (m_dropped.empty()) m_droppedAtMs = unit.atMs;
-        m_dropped.insert(m_dropped.end(), unit.bytes.begin(),
-                         unit.bytes.begin() + static_cast<std::ptrdiff_t>(split));
-        resume(out);
-        m_unit.assign(unit.bytes.begin() + static_cast<std::ptrdiff_t>(split), unit.bytes.end());
-        m_unitAtMs = *m_lastMs;
-        return;
-    }
-    if (unit.bytes == m_answer) {
-        // Between two halves as well: name the first so the log keeps the line's order.
-        if (m_first && !m_first->named) {
-            out.push_back(
-                Event{Event::Kind::FirstHalf, {m_first->bytes.begin(), m_first->bytes.end()}, m_first->atMs});
-            m_first->named = true;
-        }
-        out.push_back(Event{Event::Kind::LateAnswer, {unit.bytes.begin(), unit.bytes.end()}, unit.atMs});
-        return;
-    }
-    if (!hasValidChecksum(unit.bytes)) {
-        // A spoiled byte, a lost one or noise: from here on no one can tell where halves begin.
-        m_lost = true;
-        m_lostBytes = 0;
-        if (m_first) {
-            if (!m_first->named) {
-                m_droppedAtMs = m_first->atMs;
-                m_dropped.assign(m_first->bytes.begin(), m_first->bytes.end());
-            }
-            m_lostBytes += kHalf;
-            m_first.reset();
-        }
-        if (m_dropped.empty()) m_droppedAtMs = unit.atMs;
-        m_dropped.insert(m_dropped.end(), unit.bytes.begin(), unit.bytes.end());
-        m_lostBytes += kHalf;
-        return;
-    }
-    if (!m_first) {
-        m_first = unit;
-        return;
-    }
-
-    const Half first = *m_first;
-    m_first.reset();
-    std::array<std::uint8_t, kRecord> record{};
-    std::copy(first.bytes.begin(), first.bytes.end(), record.begin());
-    std::copy(unit.bytes.begin(), unit.bytes.end(), record.begin() + kHalf);
-    m_longestHalfGapMs = std::max(m_longestHalfGapMs, unit.atMs - first.endMs);
-    m_halfGapKnown = true;
-    m_resumed = false;
-    Event event{
-        Event::Kind::Record, {}, first.named ? unit.atMs : first.atMs, sampling::decodeRecord(record)};
-    if (first.named)
-        event.bytes.assign(unit.bytes.begin(), unit.bytes.end());
+// A run of dropped bytes ends with the next unit that passes, or with the line's silence.
+// Where a unit ends it after a number of bytes that is no whole number of halves, the grid of
+// units moved: the unit on either side of the damage may be one that passed its checksum by
+// chance across the damage, so neither is trusted.
+void RecordFramer::endDamage(bool byUnit, std::vector<Event>& out)
+{
+    if (m_damage.empty()) return;
+    const std::size_t length = m_damage.size();
+    const bool gridMoved = byUnit && length % kHalf != 0;
+    if (!m_group.empty()) closeGroup(true, gridMoved, out);
+    lose(static_cast<int>((length + kHalf - 1) / kHalf), NotCountedWhy::Noise);
+    if (m_parity && length % kHalf == 0)
+        m_parity = static_cast<int>((static_cast<std::size_t>(*m_parity) + length / kHalf) % 2);
     else
-        event.bytes.assign(record.begin(), record.end());
-    out.push_back(std::move(event));
+        m_parity.reset();
+    out.push_back(Event{Event::Kind::Dropped, std::exchange(m_damage, {}), m_damageAtMs});
+    m_damagedBeforeGroup = true;
+    m_suspectGroupStart = gridMoved;
 }
 
-void RecordFramer::flushDropped(std::vector<Event>& out)
+void RecordFramer::addUnit(const Unit& unit, std::vector<Event>& out)
 {
-    if (m_dropped.empty()) return;
-    out.push_back(Event{Event::Kind::Dropped, std::move(m_dropped), m_droppedAtMs});
-    m_dropped.clear();
+    std::optional<std::int64_t> gap;
+    if (!m_group.empty() && !linked(m_group.back(), unit)) {
+        gap = unit.atMs - m_group.back().endMs;
+        closeGroup(false, false, out, gap);
+    }
+    if (m_group.empty()) m_gapBeforeGroup = gap;
+    const bool second = m_group.empty() && m_parity == 1;
+    m_group.push_back(unit);
+    if (m_parity) m_parity = 1 - *m_parity;
+    // A second half whose first was damaged: nothing can complete it.
+    if (second) closeGroup(false, false, out);
 }
 
-void RecordFramer::resume(std::vector<Event>& out)
+// Units are halves of one record, or of records that follow each other as closely, when the
+// pause between them is this selector's half gap.
+bool RecordFramer::linked(const Unit& before, const Unit& unit) const
 {
-    flushDropped(out);
-    Event event{Event::Kind::Resumed, {}, m_lastMs.value_or(0)};
-    event.coinsLost = std::max(1, static_cast<int>((m_lostBytes + kRecord - 1) / kRecord));
+    const std::int64_t gap = unit.atMs - before.endMs;
+    if (const auto known = knownGap()) return known->fits(gap);
+    // Before the rhythm is known, what may be an answer is a half only in the same burst.
+    return gap <= (before.likeAnswer ? kLineQuietMs : kMaxHalfGapMs);
+}
+
+// The half gap learnt, the one of the first pair on trial, or the one of this group's first pair.
+std::optional<RecordFramer::Gap> RecordFramer::knownGap() const
+{
+    if (m_halfGap) return m_halfGap;
+    const auto pairGap = [](const std::vector<Unit>& units) {
+        const std::int64_t gap = units[1].atMs - units[0].endMs;
+        return Gap{gap, gap};
+    };
+    if (m_trial.size() == 2) return pairGap(m_trial);
+    if (m_group.size() >= 2) return pairGap(m_group);
+    return std::nullopt;
+}
+
+// How long a group waits for its next unit: for as long as the unit might link to it, or tell
+// by its pause that a unit went missing in between.
+std::int64_t RecordFramer::waitForGroupMs() const
+{
+    const auto known = knownGap();
+    if (!known) return kMaxHalfGapMs;
+    const std::int64_t missing = 2 * known->most + (m_group.back().endMs - m_group.back().atMs);
+    return missing + slack(missing);
+}
+
+// Halves and records that follow at the same pause: a pause of two such pauses and a unit's
+// length is where a unit went missing.
+bool RecordFramer::unitMissingIn(std::optional<std::int64_t> gapMs, const Unit& beside,
+                                 const std::optional<Gap>& known)
+{
+    if (!gapMs || !known) return false;
+    const std::int64_t length = beside.endMs - beside.atMs;
+    return Gap{2 * known->least + length, 2 * known->most + length}.fits(*gapMs);
+}
+
+void RecordFramer::closeGroup(bool damagedAfter, bool suspectEnd, std::vector<Event>& out,
+                              std::optional<std::int64_t> gapAfter)
+{
+    const bool agreed = settleGroup(damagedAfter, suspectEnd, out, gapAfter);
+    if (damagedAfter) return; // the count goes on across the damaged units
+    // A pause that is no half gap of the known rhythm, or longer than any, falls between
+    // records: one begins after it. A group at odds with the count leaves it unknown.
+    if (m_halfGap || (gapAfter && *gapAfter > kMaxHalfGapMs))
+        m_parity = 0;
+    else if (!agreed)
+        m_parity.reset();
+}
+
+// Names the group's units; false where they showed the count of units since the last certain
+// start of a record wrong, or could not tell it.
+bool RecordFramer::settleGroup(bool damagedAfter, bool suspectEnd, std::vector<Event>& out,
+                               std::optional<std::int64_t> gapAfter)
+{
+    const std::optional<std::int64_t> gapBefore = std::exchange(m_gapBeforeGroup, std::nullopt);
+    const std::optional<Gap> known = knownGap();
+    std::vector<Unit> units = std::exchange(m_group, {});
+    const bool damagedBefore = std::exchange(m_damagedBeforeGroup, false);
+    bool suspectStart = std::exchange(m_suspectGroupStart, false);
+    if (std::any_of(units.begin(), units.end(), [](const Unit& u) { return u.likeAnswer; })) {
+        // Alone, it answered a start frame; beside another unit it may be a half.
+        if (units.size() == 1) {
+            out.push_back(
+                Event{Event::Kind::Answer, {units[0].bytes.begin(), units[0].bytes.end()}, units[0].atMs});
+            // No unit of a record, where the rhythm shows it alone; otherwise who knows.
+            if (m_halfGap && m_parity)
+                m_parity = 1 - *m_parity;
+            else
+                m_parity.reset();
+        } else
+            uncounted(units, NotCountedWhy::LikeAnswer, out);
+        // Whether it was a half, no one can say: nor where the next record begins.
+        return units.size() == 1;
+    }
+    std::span<const Unit> rest(units);
+
+    if (rest.size() % 2 == 1) {
+        // One half has lost its partner. Damage on one side only shows which end it is.
+        if (damagedBefore && !damagedAfter) {
+            uncounted(rest.first(1), NotCountedWhy::HalfMissing, out);
+            rest = rest.subspan(1);
+            suspectStart = false;
+        } else if (damagedAfter && !damagedBefore && rest.size() > 1) {
+            uncounted(rest.last(1), NotCountedWhy::HalfMissing, out);
+            rest = rest.first(rest.size() - 1);
+            suspectEnd = false;
+        } else if (rest.size() > 1 && unitMissingIn(gapAfter, rest.back(), known) !=
+                                          unitMissingIn(gapBefore, rest.front(), known)) {
+            // Where records follow as closely as halves, the pause with a unit's room in it.
+            const bool atEnd = unitMissingIn(gapAfter, rest.back(), known);
+            uncounted(atEnd ? rest.last(1) : rest.first(1), NotCountedWhy::HalfMissing, out);
+            rest = atEnd ? rest.first(rest.size() - 1) : rest.subspan(1);
+        } else {
+            uncounted(rest, rest.size() == 1 ? NotCountedWhy::HalfMissing : NotCountedWhy::OutOfStep, out);
+            // Without damage beside it, an odd group says a half went missing without trace:
+            // the first pair's rhythm may be wrong, and the count of units is.
+            if (damagedBefore || damagedAfter) return true;
+            if (!m_halfGap) uncounted(std::exchange(m_trial, {}), NotCountedWhy::OutOfStep, out);
+            return false;
+        }
+    }
+    if (suspectStart && !rest.empty()) {
+        uncounted(rest.first(2), NotCountedWhy::Noise, out);
+        rest = rest.subspan(2);
+    }
+    if (suspectEnd && !rest.empty()) {
+        uncounted(rest.last(2), NotCountedWhy::Noise, out);
+        rest = rest.first(rest.size() - 2);
+    }
+    if (rest.empty()) return true;
+    if (!m_halfGap) {
+        // Nothing can tell the first pair from a second half and the next first half but the
+        // next group's agreement, or the group's own repetition.
+        if (m_trial.empty() && rest.size() == 2) {
+            m_trial.assign(rest.begin(), rest.end());
+            return true;
+        }
+        const std::vector<Unit> trial = std::exchange(m_trial, {});
+        m_halfGap = Gap{rest[1].atMs - rest[0].endMs, rest[1].atMs - rest[0].endMs};
+        count(trial, out);
+    }
+    count(rest, out);
+    return true;
+}
+
+void RecordFramer::count(std::span<const Unit> units, std::vector<Event>& out)
+{
+    for (std::size_t i = 0; i + 1 < units.size(); i += 2) {
+        const Unit& first = units[i];
+        const Unit& second = units[i + 1];
+        const std::int64_t gap = second.atMs - first.endMs;
+        m_halfGap->least = std::min(m_halfGap->least, gap);
+        m_halfGap->most = std::max(m_halfGap->most, gap);
+        // A counted record closes what was lost before it: the user hears of it first.
+        tell(out);
+        m_lostHalves = 0;
+        m_coinsSaid = 0;
+        std::array<std::uint8_t, kRecord> record{};
+        std::copy(first.bytes.begin(), first.bytes.end(), record.begin());
+        std::copy(second.bytes.begin(), second.bytes.end(), record.begin() + kHalf);
+        Event event{
+            Event::Kind::Record, {record.begin(), record.end()}, first.atMs, sampling::decodeRecord(record)};
+        const bool fits = event.decoded.check != sampling::RecordCheck::AOutOfRange;
+        out.push_back(std::move(event));
+        if (!fits)
+            out.push_back(Event{Event::Kind::NotCounted, {}, first.atMs, {}, 1, NotCountedWhy::AOutOfRange});
+    }
+}
+
+void RecordFramer::uncounted(std::span<const Unit> units, NotCountedWhy why, std::vector<Event>& out)
+{
+    if (units.empty()) return;
+    Event event{Event::Kind::Dropped, {}, units.front().atMs};
+    for (const Unit& unit : units)
+        event.bytes.insert(event.bytes.end(), unit.bytes.begin(), unit.bytes.end());
+    event.why = why;
     out.push_back(std::move(event));
-    m_lost = false;
-    m_resumed = true;
-    m_lostBytes = 0;
-    m_unit.clear();
+    lose(static_cast<int>(units.size()), why);
+}
+
+void RecordFramer::lose(int halves, NotCountedWhy why)
+{
+    // The first cause between two counted records; damage, where there was any, for it is what
+    // left halves alone.
+    if (m_lostHalves == 0 || why == NotCountedWhy::Noise) m_lostWhy = why;
+    m_lostHalves += halves;
+}
+
+// What was lost between two counted records: two halves are a coin, a half left over another.
+void RecordFramer::tell(std::vector<Event>& out)
+{
+    const int coins = (m_lostHalves + 1) / 2;
+    if (coins <= m_coinsSaid) return;
+    out.push_back(
+        Event{Event::Kind::NotCounted, {}, m_lastMs.value_or(0), {}, coins - m_coinsSaid, m_lostWhy});
+    m_coinsSaid = coins;
 }
 
 } // namespace quarvel::link

@@ -12,81 +12,118 @@
 
 namespace quarvel::link {
 
-// Finds measurement records in what the selector sends while sampling. From the accepted start
-// answer on, the stream is five-byte units: each record is two halves, each closed by its own
-// checksum, and the halves may come any time apart and in any chunking. A unit identical to the
-// accepted answer is a late or repeated answer, wherever it lands, and is removed. Nothing
-// depends on a record's type byte, whose values the selector defines.
-//
-// A record is counted only while the alignment of the halves is certain. A unit whose checksum
-// fails (noise, a lost or spoiled byte) makes it uncertain: the first half held and everything
-// up to the next silence is not counted, and once the line has been silent the next byte starts
-// a record again. Silence never drops anything while the alignment is certain; it only
-// re-synchronises after damage. As a second half may follow its first after a pause, the
-// silence that re-synchronises is well beyond the longest pause seen between two halves, and
-// a first half then left alone beyond that pause is not counted either.
+// Why coins a selector measured were not counted, for the words the user reads.
+enum class NotCountedWhy
+{
+    Noise,       // bytes spoiled or lost on the line
+    HalfMissing, // a record half came without its other half
+    OutOfStep,   // a half was missing and the rhythm could not tell which
+    LikeAnswer,  // a record could not be told from the start answer
+    AOutOfRange, // its A value does not fit (high byte 128 or more)
+};
+
+// Finds measurement records in what the selector sends while sampling, on evidence only:
+// - Byte alignment comes from checksums: five bytes that pass are a unit; after damage the
+//   framer slides byte by byte until units pass again, and a unit that fails is never part of a
+//   record.
+// - Which unit is a first half comes from the run's rhythm: units whose pause matches this
+//   selector's half gap form a group, and a group's pairs are its records. The half gap is
+//   learnt from the first records (the first pair counts only once the next group agrees), and
+//   a group that holds an odd unit out is counted only where damage beside it shows which end
+//   lost its partner.
+// - A start answer is any valid start reply (bytes 1-3 any) inside the handshake window; one
+//   standing alone there is set aside, one that may be a half makes its group uncounted.
+// Whatever is not counted is said at once, as a number of coins to insert again.
 class RecordFramer
 {
 public:
+    // Longest pause between a record's halves that a selector is taken to make.
+    static constexpr std::int64_t kMaxHalfGapMs = 1500;
+
     struct Event
     {
         enum class Kind
         {
-            FirstHalf,  // a record's first half, its record still to come
-            Record,     // the record completed by these bytes; see decoded for A out of range
-            LateAnswer, // identical to the accepted start answer: removed
-            Dropped,    // not counted: the alignment of halves was not certain
-            Resumed,    // the line fell silent after damage; coinsLost says how many records it cost
+            Record,     // counted: its ten bytes (decoded.check says whether A fits)
+            Answer,     // a late or repeated start answer, set aside
+            Dropped,    // bytes not counted, for the trace
+            NotCounted, // coins more that were not counted, and why
         };
         Kind kind;
         std::vector<std::uint8_t> bytes;
         std::int64_t atMs = 0;                // arrival of the first of the bytes
         sampling::DecodedRecord decoded = {}; // Record
-        int coinsLost = 0;                    // Resumed
+        int coins = 0;                        // NotCounted
+        NotCountedWhy why = NotCountedWhy::Noise;
     };
 
-    // The start answer the selector gave: what its answers look like from now on.
-    void begin(std::span<const std::uint8_t, kFrameSize> answer);
+    // The start answer arrived; a start reply until answersUntilMs may still be one.
+    void begin(std::int64_t answersUntilMs);
     // Bytes that arrived at nowMs (a monotonic millisecond clock).
     std::vector<Event> arrived(std::span<const std::uint8_t> bytes, std::int64_t nowMs);
     // The line has been silent until nowMs.
     std::vector<Event> silence(std::int64_t nowMs);
-    // When silence() must be called: to resume counting after damage, or to give up a first half
-    // left alone; nothing otherwise.
-    std::optional<std::int64_t> resumeDueMs() const;
-    // Bytes held, not yet named by an event.
-    std::size_t held() const { return m_unit.size(); }
+    // When silence() has something to settle; nothing otherwise.
+    std::optional<std::int64_t> dueMs() const;
+    // Bytes and units held, not yet named by an event.
+    std::size_t held() const;
     void reset();
 
 private:
-    struct Half
+    struct Unit
     {
         std::array<std::uint8_t, kFrameSize> bytes{};
         std::int64_t atMs = 0;
         std::int64_t endMs = 0;
-        bool named = false; // already reported as a FirstHalf
+        bool likeAnswer = false;
+    };
+    // Whether the next unit is a first (0) or a second half (1), counted from the start answer
+    // or from the last pause that can only fall between records, while no unit was lost
+    // without trace: a damaged whole unit still counts.
+    struct Gap // the half gaps seen in counted records, or the one of a first pair on trial
+    {
+        std::int64_t least = 0;
+        std::int64_t most = 0;
+        bool fits(std::int64_t gapMs) const;
     };
 
-    void settleUnit(std::vector<Event>& out);
-    void loseAlignment(std::vector<Event>& out);
-    void resume(std::vector<Event>& out);
-    void giveUpFirstHalf(std::vector<Event>& out);
-    void flushDropped(std::vector<Event>& out);
-    std::int64_t resyncQuietMs() const;
+    void settle(std::int64_t nowMs, std::vector<Event>& out);
+    void take(std::uint8_t byte, std::int64_t atMs, std::vector<Event>& out);
+    void drop(std::size_t count);
+    void endDamage(bool byUnit, std::vector<Event>& out);
+    void addUnit(const Unit& unit, std::vector<Event>& out);
+    bool linked(const Unit& before, const Unit& unit) const;
+    std::optional<Gap> knownGap() const;
+    std::int64_t waitForGroupMs() const;
+    void closeGroup(bool damagedAfter, bool suspectEnd, std::vector<Event>& out,
+                    std::optional<std::int64_t> gapAfter = std::nullopt);
+    bool settleGroup(bool damagedAfter, bool suspectEnd, std::vector<Event>& out,
+                     std::optional<std::int64_t> gapAfter);
+    static bool unitMissingIn(std::optional<std::int64_t> gapMs, const Unit& beside,
+                              const std::optional<Gap>& known);
+    void count(std::span<const Unit> units, std::vector<Event>& out);
+    void uncounted(std::span<const Unit> units, NotCountedWhy why, std::vector<Event>& out);
+    void lose(int halves, NotCountedWhy why);
+    void tell(std::vector<Event>& out);
 
-    std::array<std::uint8_t, kFrameSize> m_answer{};
-    std::vector<std::uint8_t> m_unit; // the unit coming in
-    std::int64_t m_unitAtMs = 0;
-    std::size_t m_unitSplit = 0; // bytes of the unit that came before a silence
-    std::optional<Half> m_first; // a first half waiting for its second
+    std::int64_t m_answersUntilMs = 0;
+    std::vector<std::uint8_t> m_bytes; // not yet a unit
+    std::vector<std::int64_t> m_byteMs;
     std::optional<std::int64_t> m_lastMs;
-    bool m_lost = false;
-    std::vector<std::uint8_t> m_dropped; // uncounted bytes of this call, not yet reported
-    std::int64_t m_droppedAtMs = 0;
-    std::size_t m_lostBytes = 0;         // since the alignment was lost
-    std::int64_t m_longestHalfGapMs = 0; // between the halves of the records framed so far
-    bool m_halfGapKnown = false;
-    bool m_resumed = false; // aligned by a silence after damage, no record framed since
+    std::vector<std::uint8_t> m_damage; // the current run of dropped bytes
+    std::int64_t m_damageAtMs = 0;
+    std::optional<int> m_parity = 0;
+    std::vector<Unit> m_group; // linked by half gaps, not yet settled
+    bool m_damagedBeforeGroup = false;
+    std::optional<std::int64_t> m_gapBeforeGroup; // from the unit before, where no damage was
+    bool m_suspectGroupStart = false;             // the group's first unit may have passed by chance
+    std::optional<Gap> m_halfGap;                 // learnt from counted records
+    std::vector<Unit> m_trial;                    // the first pair, until the next group agrees with it
+    // Since the last counted record: halves (or their worth of bytes) not counted, and the
+    // coins the user was told of.
+    int m_lostHalves = 0;
+    int m_coinsSaid = 0;
+    NotCountedWhy m_lostWhy = NotCountedWhy::Noise;
 };
 
 } // namespace quarvel::link

@@ -17,6 +17,24 @@ std::string recordMeaning(const sampling::Sample& s)
            " X=" + std::to_string(s.x) + " Y=" + std::to_string(s.y) + " dH=" + std::to_string(s.dh);
 }
 
+// What bytes the run did not count were, for the trace.
+const char* notCountedMeaning(NotCountedWhy why)
+{
+    switch (why) {
+    case NotCountedWhy::Noise:
+        return "not counted: damaged";
+    case NotCountedWhy::HalfMissing:
+        return "not counted: half a record";
+    case NotCountedWhy::OutOfStep:
+        return "not counted: halves out of step";
+    case NotCountedWhy::LikeAnswer:
+        return "not counted: a start answer or a record half";
+    case NotCountedWhy::AOutOfRange:
+        break;
+    }
+    return "not counted";
+}
+
 } // namespace
 
 TransferSummary SamplingTransfer::summary() const
@@ -69,7 +87,8 @@ Step SamplingTransfer::arrived(std::span<const std::uint8_t> bytes, std::int64_t
         return step;
     }
     m_state = State::Collecting;
-    m_framer.begin(answer);
+    // An answer to a start frame sent a moment before this one may still come.
+    m_framer.begin(nowMs + kReplyTimeoutMs);
     // A coin inserted at once may already be behind the answer.
     std::vector<RecordFramer::Event> events;
     if (!rest.empty()) events = m_framer.arrived(rest, nowMs);
@@ -78,12 +97,12 @@ Step SamplingTransfer::arrived(std::span<const std::uint8_t> bytes, std::int64_t
     return step;
 }
 
-Step SamplingTransfer::timeout()
+Step SamplingTransfer::timeout(std::int64_t nowMs)
 {
-    // The collection has no time limit; its timer only marks the silence that re-aligns the
-    // halves after damage, and fires no earlier than that.
-    if (m_state == State::Collecting)
-        return collect(m_framer.silence(m_framer.resumeDueMs().value_or(m_nowMs)), m_nowMs);
+    // The collection has no time limit; its timer only marks a silence that settles what the
+    // framer holds.
+    m_nowMs = nowMs;
+    if (m_state == State::Collecting) return collect(m_framer.silence(nowMs), nowMs);
     if (m_state != State::Handshake) return settled();
     const ShowText timedOut{texts::kSamplingTimeOut, StatusColour::Red};
     if (m_attempts + 1 < kHandshakeAttempts) {
@@ -136,18 +155,16 @@ Step SamplingTransfer::collect(std::vector<RecordFramer::Event> events, std::int
     std::vector<Seen> seen;
     for (auto& event : events) {
         switch (event.kind) {
-        case Kind::FirstHalf:
-            seen.push_back({std::move(event.bytes), kFirstHalf, event.atMs});
-            continue;
-        case Kind::LateAnswer:
+        case Kind::Answer:
             seen.push_back({std::move(event.bytes), kLateHandshakeAnswer, event.atMs});
             continue;
         case Kind::Dropped:
-            m_summary.add(ExchangeFault::BadChecksum);
-            seen.push_back({std::move(event.bytes), kNotCounted, event.atMs});
+            // Spoiled or lost bytes are failed exchanges of the run; halves set aside are not.
+            if (event.why == NotCountedWhy::Noise) m_summary.add(ExchangeFault::BadChecksum);
+            seen.push_back({std::move(event.bytes), notCountedMeaning(event.why), event.atMs});
             continue;
-        case Kind::Resumed:
-            reports.emplace_back(ShowText{texts::coinsNotCounted(event.coinsLost), StatusColour::Red});
+        case Kind::NotCounted:
+            reports.emplace_back(ShowText{texts::coinsNotCounted(event.coins, event.why), StatusColour::Red});
             continue;
         case Kind::Record:
             break;
@@ -180,8 +197,8 @@ Step SamplingTransfer::awaitRecords(std::vector<Report> reports, std::vector<See
     step.seen = std::move(seen);
     step.replyBytes = sampling::kRecordSize;
     step.receive = Receive::Stream;
-    // Untimed, unless the halves are to be re-aligned by the silence after damage.
-    const auto due = m_framer.resumeDueMs();
+    // Untimed, unless a silence is to settle what the framer holds.
+    const auto due = m_framer.dueMs();
     step.timed = due.has_value();
     if (due) step.timeoutMs = static_cast<int>(std::max<std::int64_t>(1, *due - nowMs));
     return step;

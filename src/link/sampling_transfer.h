@@ -28,7 +28,7 @@ public:
     Step start() override;
     Step reply(std::span<const std::uint8_t> bytes) override;
     Step arrived(std::span<const std::uint8_t> bytes, std::int64_t nowMs) override;
-    Step timeout() override;
+    Step timeout(std::int64_t nowMs) override;
     Step abort(AbortReason reason) override;
     TransferSummary summary() const override;
 

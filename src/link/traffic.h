@@ -33,12 +33,8 @@ inline constexpr char kNoiseDropped[] = "noise dropped";
 // Bytes that came while the line was to fall quiet, or before a request went out: the late
 // answer to an earlier request, never this one's.
 inline constexpr char kStaleDropped[] = "stale bytes dropped";
-// A second answer to the start of sampling, met among the measurement records.
-inline constexpr char kLateHandshakeAnswer[] = "late sampling answer removed";
-// A measurement record's first half; its second may follow at any time.
-inline constexpr char kFirstHalf[] = "record, first half";
-// Sampling bytes after damage, up to the silence that re-aligns the halves: no record counted.
-inline constexpr char kNotCounted[] = "not counted: halves out of step";
+// A late or repeated answer to the start of sampling, met where the records come.
+inline constexpr char kLateHandshakeAnswer[] = "sampling answer set aside";
 // "time out", "bad checksum", "wrong echo", "echo of the request".
 const char* faultMeaning(ExchangeFault fault);
 

@@ -123,10 +123,18 @@ struct CheckFigures
     int answered() const { return static_cast<int>(roundTripsUs.size()); }
 };
 
+// The cells of a written range whose acknowledgement proves nothing: to be read back.
+struct UnprovenCells
+{
+    std::vector<int> cells;
+    bool operator==(const UnprovenCells&) const = default;
+};
+
 // What a transfer made, handed over by value when it ends: the transfer runs on whichever
 // thread serves the line, and its owner must not share anything with it meanwhile. A sampling
 // run's samples are there only when it succeeded.
-using TransferOutput = std::variant<std::monostate, ReadCells, std::vector<sampling::Sample>, CheckFigures>;
+using TransferOutput =
+    std::variant<std::monostate, ReadCells, std::vector<sampling::Sample>, CheckFigures, UnprovenCells>;
 
 // How a finished transfer went, for its owner: the session's results, exit codes, summaries.
 struct TransferSummary
@@ -216,7 +224,7 @@ public:
         static_cast<void>(nowMs);
         return reply(bytes);
     }
-    virtual Step timeout() = 0;
+    virtual Step timeout(std::int64_t nowMs) = 0;
     // The transfer cannot go on: the user cancelled it, or the port went away. Returns the
     // transfer's failed step (its own failure text). The step may carry one closing frame,
     // which the driver sends, awaiting nothing, when the user cancelled; after a lost port

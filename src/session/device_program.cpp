@@ -40,7 +40,7 @@ Started<ProgramOperation> Device::program(const ProgramRequest& request)
     const auto* probe = first.size() == 1 ? std::get_if<ProgramPlan::Read>(&first.front()) : nullptr;
     Q_ASSERT(probe);
     std::vector<std::unique_ptr<link::Transfer>> jobs;
-    if (probe) jobs.push_back(std::make_unique<link::ReadTransfer>(probe->first, probe->last, probe->pause));
+    if (probe) jobs.push_back(std::make_unique<link::ReadTransfer>(probe->first, probe->last, probe->failureText));
     auto started = begin(new ProgramOperation(*this), std::move(jobs));
     if (!started) m_program.reset();
     return started;
@@ -74,7 +74,7 @@ void Device::applyProgram(const ProgramPlan::Action& action)
     ProgramRun& run = *m_program;
     std::vector<std::unique_ptr<link::Transfer>> jobs;
     if (const auto* read = std::get_if<ProgramPlan::Read>(&action)) {
-        jobs.push_back(std::make_unique<link::ReadTransfer>(read->first, read->last, read->pause));
+        jobs.push_back(std::make_unique<link::ReadTransfer>(read->first, read->last, read->failureText));
     } else if (const auto* write = std::get_if<ProgramPlan::Write>(&action)) {
         // From the plan's copy: an edit made meanwhile must not reach the selector half-way.
         jobs.push_back(std::make_unique<link::ProgramTransfer>(run.plan.sent(), write->first, write->last));

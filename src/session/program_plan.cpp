@@ -45,8 +45,9 @@ ProgramPlan::ProgramPlan(ProgramRequest request, BackupTarget target, ParameterI
     if (backup)
         for (const auto& range : kReadRanges)
             m_steps.push_back({Phase::Backup, range.first, range.last, Target::Memory});
-    for (const auto& range : address::kProgrammingRanges)
-        m_steps.push_back({Phase::Writing, range.first, range.last, Target::None});
+    int range = 0;
+    for (const auto& cells : address::kProgrammingRanges)
+        m_steps.push_back({Phase::Writing, cells.first, cells.last, Target::None, range++});
     if (m_request.verify)
         for (const auto& range : kReadRanges)
             m_steps.push_back({Phase::Verify, range.first, range.last, Target::ReadBack});
@@ -89,10 +90,10 @@ ProgramPlan::Actions ProgramPlan::beginStep()
     m_stepDone = 0;
     ++m_next;
     if (step.into == Target::None) return {Write{step.first, step.last}};
-    // The operation's reads follow one another, or a write, at once: a closing pause after
-    // each would add 300 ms a step. The last step of all keeps it.
-    return {
-        Read{step.first, step.last, m_next < m_steps.size() ? link::Pause::None : link::Pause::FromLastSend}};
+    // The user asked to program: a selector that fails the first reads, or the reads that
+    // prove a range, fails a programming, not a read they never asked for.
+    const bool programming = step.phase == Phase::Probe || step.into == Target::Proof;
+    return {Read{step.first, step.last, programming ? link::texts::kProgramError : link::texts::kReadError}};
 }
 
 ProgramPlan::Actions ProgramPlan::phaseHeard()
@@ -118,9 +119,12 @@ ProgramPlan::Actions ProgramPlan::transferEnded(const link::TransferSummary& sum
                                        ? link::EndReason::PortLost
                                        : summary.reason;
 
-    if (step.phase == Phase::Writing)
-        m_result.ranges.push_back({step.first, step.last, reason, summary.cellsDone, summary.faults});
     const bool ok = reason == link::EndReason::Succeeded;
+    const bool rangeWrite = step.phase == Phase::Writing && step.into == Target::None &&
+                            step.range == static_cast<int>(m_result.ranges.size());
+    if (rangeWrite)
+        m_result.ranges.push_back({step.first, step.last, reason, summary.cellsDone, summary.faults});
+    if (step.phase == Phase::Writing) prove(step, summary);
     const auto* cells = std::get_if<link::ReadCells>(&summary.output);
     if (ok && step.into != Target::None && cells) take(step, *cells);
     if (reason == link::EndReason::Cancelled || (m_cancelled && !ok))
@@ -159,17 +163,70 @@ void ProgramPlan::take(const Step& step, const link::ReadCells& cells)
 
 ProgramPlan::Actions ProgramPlan::readFailed(const Step& step, const link::TransferSummary& summary)
 {
-    QString why = readFailureText(summary, step.first);
-    // The user asked to program: a selector that does not answer the first reads is a
-    // programming that failed, not a read they never asked for.
-    const QLatin1String readError(link::texts::kReadError);
-    if (step.phase == Phase::Probe && why.startsWith(readError))
-        why.replace(0, readError.size(), QLatin1String(link::texts::kProgramError));
+    const QString why = readFailureText(summary, step.first);
     if (step.phase == Phase::Backup) {
         m_result.backup.state = BackupOutcome::State::ReadFailed;
         m_result.backup.error = why;
     }
     return end(summary.reason, why);
+}
+
+// A range whose acknowledgements proved nothing is read back once closed, written again where
+// the selector differs, and read again, a few times at most; what still differs fails the range.
+void ProgramPlan::prove(const Step& step, const link::TransferSummary& summary)
+{
+    RangeResult& range = m_result.ranges.at(static_cast<std::size_t>(step.range));
+    if (summary.reason != link::EndReason::Succeeded) {
+        if (step.again) range.reason = summary.reason;
+        return;
+    }
+    const bool moreOfKind =
+        m_next < m_steps.size() && m_steps[m_next].into == step.into && m_steps[m_next].again;
+    if (step.into == Target::None) {
+        std::vector<int> cells;
+        if (!step.again) {
+            m_repairs = 0;
+            if (const auto* unproven = std::get_if<link::UnprovenCells>(&summary.output))
+                cells = unproven->cells;
+        } else {
+            // A write again proves no more than the first: all it wrote is read once more.
+            for (int address = step.first; address <= step.last; ++address)
+                m_rewritten.push_back(address);
+            if (moreOfKind) return;
+            cells = std::exchange(m_rewritten, {});
+        }
+        insertSteps(cells, Target::Proof, step.range);
+        return;
+    }
+    if (moreOfKind) return;
+    std::vector<int> differ;
+    for (const int address : std::exchange(m_proving, {}))
+        if (m_proof.number(address) != quarvel::cellByte(m_result.sent.text(address)))
+            differ.push_back(address);
+    if (differ.empty()) return;
+    if (m_repairs == RangeResult::kWritesAgain) {
+        range.reason = link::EndReason::RetriesUsedUp;
+        range.unwritten = differ;
+        return;
+    }
+    ++m_repairs;
+    insertSteps(differ, Target::None, step.range);
+}
+
+// Steps for the runs of neighbouring cells, next in line.
+void ProgramPlan::insertSteps(const std::vector<int>& cells, Target into, int range)
+{
+    std::vector<Step> steps;
+    for (const int address : cells) {
+        if (!steps.empty() && steps.back().last + 1 == address)
+            ++steps.back().last;
+        else
+            steps.push_back({Phase::Writing, address, address, into, range, true});
+    }
+    if (into == Target::Proof) m_proving.insert(m_proving.end(), cells.begin(), cells.end());
+    for (const Step& step : steps)
+        m_total += step.size();
+    m_steps.insert(m_steps.begin() + static_cast<std::ptrdiff_t>(m_next), steps.begin(), steps.end());
 }
 
 ProgramPlan::Actions ProgramPlan::backupSaved(const QString& path, const std::optional<QString>& failure)
@@ -286,6 +343,8 @@ ParameterImage* ProgramPlan::image(Target target)
         return &m_memory;
     case Target::ReadBack:
         return &m_readBack;
+    case Target::Proof:
+        return &m_proof;
     case Target::None:
         break;
     }

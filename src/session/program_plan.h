@@ -28,12 +28,12 @@ class ProgramPlan
 public:
     using Phase = ProgramResult::Phase;
 
-    // Read cells first..last; the transfer closes with pause when it succeeds.
+    // Read cells first..last; a failure is said in failureText's words.
     struct Read
     {
         int first;
         int last;
-        link::Pause pause;
+        const char* failureText;
     };
     // Write cells first..last of sent().
     struct Write
@@ -112,7 +112,8 @@ private:
         Probe,
         Memory,
         ReadBack,
-        None // a write
+        Proof, // cells of a range whose acknowledgement proved nothing
+        None   // a write
     };
     struct Step
     {
@@ -120,6 +121,8 @@ private:
         int first;
         int last;
         Target into;
+        int range = -1;     // a range's own write, or a read or write proving it
+        bool again = false; // a read or write proving a range
         int size() const { return last - first + 1; }
     };
     enum class State
@@ -137,6 +140,8 @@ private:
     // Stores what a read step read, and what it tells of the selector.
     void take(const Step& step, const link::ReadCells& cells);
     Actions readFailed(const Step& step, const link::TransferSummary& summary);
+    void prove(const Step& step, const link::TransferSummary& summary);
+    void insertSteps(const std::vector<int>& cells, Target into, int range);
     Actions end(link::EndReason reason, const QString& message = {});
     Actions succeed();
     ParameterImage* image(Target target);
@@ -148,6 +153,10 @@ private:
     ParameterImage m_probe;
     ParameterImage m_memory;
     ParameterImage m_readBack;
+    ParameterImage m_proof;
+    std::vector<int> m_proving;   // the cells the proof reads in flight cover
+    std::vector<int> m_rewritten; // the cells the writes again in flight cover
+    int m_repairs = 0;            // writes again of the range being proven
     std::vector<Step> m_steps;
     std::size_t m_next = 0; // the step to begin
     State m_state = State::Idle;

@@ -100,6 +100,15 @@ QString ProgramResult::failureSummary() const
         }
         const RangeResult& range = ranges[i];
         if (range.reason == link::EndReason::Succeeded) continue;
+        if (!range.unwritten.empty()) {
+            QStringList cells;
+            for (const int cell : range.unwritten)
+                cells << QString::number(cell);
+            lines << QStringLiteral("cells %1 not programmed (they read back otherwise after %2 writes)")
+                         .arg(cells.join(QStringLiteral(", ")))
+                         .arg(1 + RangeResult::kWritesAgain);
+            continue;
+        }
         // Cells before the failing one were acknowledged; the rest of the range was not sent.
         const int from = std::min(range.first + range.cellsWritten, range.last);
         lines << QStringLiteral("cells %1-%2 not programmed (%3)")

@@ -56,11 +56,15 @@ struct ReadResult
 // One range of a programming run and how it ended.
 struct RangeResult
 {
+    // How often cells that read back otherwise than written are written again.
+    static constexpr int kWritesAgain = 3;
+
     int first = 0;
     int last = 0;
     link::EndReason reason = link::EndReason::None;
     int cellsWritten = 0; // cells of the range the selector acknowledged
     link::FaultCounts faults;
+    std::vector<int> unwritten; // cells that read back otherwise however often written
 };
 
 // What became of the backup a programming run was asked to take first.

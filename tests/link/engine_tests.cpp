@@ -55,7 +55,7 @@ public:
     {}
     Step start() override { return next("start"); }
     Step reply(std::span<const std::uint8_t> bytes) override { return next("reply " + decimal(bytes)); }
-    Step timeout() override { return next("timeout"); }
+    Step timeout(std::int64_t) override { return next("timeout"); }
     Step abort(AbortReason reason) override
     {
         next(reason == AbortReason::PortLost ? "abort lost" : "abort cancel");

@@ -83,8 +83,8 @@ TEST(LinkCheck, TransferCountsEachExchangeOnTheFakeClock)
     const Frame good = makeFrame(command::kRead, 0, 0, 42);
     nowUs += 6300;
     step = check.reply(good);
-    step = check.timeout();
-    step = check.timeout(); // nothing late either: the next request goes out
+    step = check.timeout(0);
+    step = check.timeout(0); // nothing late either: the next request goes out
     const Frame echo = readRequest(0);
     step = check.reply(echo);
     nowUs += 100;
@@ -107,7 +107,7 @@ TEST(LinkCheck, LateRepliesAreNeverPairedWithTheNextRequest)
     const Frame good = makeFrame(command::kRead, 0, 0, 42);
     for (int i = 0; i < 2; ++i) {
         nowUs += 200000;
-        Step step = check.timeout();
+        Step step = check.timeout(0);
         EXPECT_FALSE(step.send);
         EXPECT_EQ(step.replyBytes, kFrameSize);
         nowUs += 50000;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -12,121 +14,170 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// Its bytes 1 to 3 are the selector's own; a late answer repeats them.
-const Bytes kAnswer{0xE3, 0x07, 0x00, 0x01, 0xEB};
-
-Bytes record(int n, std::uint8_t type = 0x00, std::uint8_t aHigh = 0x13)
+// A selector's run as it reaches the host: each half a burst of bytes 1 ms apart, its record
+// numbered in bytes 2 (A low) and 6 (X), so that a counted record names the coin it is.
+struct Half
 {
-    Bytes r{type, aHigh, static_cast<std::uint8_t>(n), 7, 0, 0, static_cast<std::uint8_t>(40 + n), 42, 48, 0};
-    r[4] = static_cast<std::uint8_t>(r[0] + r[1] + r[2] + r[3]);
-    r[9] = static_cast<std::uint8_t>(r[5] + r[6] + r[7] + r[8]);
-    return r;
-}
-Bytes half(const Bytes& r, int which)
-{
-    return Bytes(r.begin() + which * 5, r.begin() + which * 5 + 5);
-}
-Bytes operator+(Bytes a, const Bytes& b)
-{
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
-// One arrival: after gapMs of silence, these bytes, split into chunks of `chunk` bytes 1 ms apart.
-struct Arrival
-{
-    std::int64_t gapMs;
+    int coin;
+    std::int64_t atMs;
     Bytes bytes;
-    std::size_t chunk = 64;
 };
 
-// The events, one letter each: F first half, R record counted (its coin number), r record
-// rejected, L late answer, D dropped, N<coins> counting resumed.
-std::string run(const std::vector<Arrival>& arrivals)
+Bytes record(int coin, std::uint8_t type, std::uint8_t aHigh = 0x13)
+{
+    const auto n = static_cast<std::uint8_t>(coin);
+    Bytes r{type, aHigh, n, 7, 0, 0x5A, n, 42, 48, 0};
+    r[4] = checksum(r[0], r[1], r[2], r[3]);
+    r[9] = checksum(r[5], r[6], r[7], r[8]);
+    return r;
+}
+
+// Twelve coins, the first 1 s after the answer; `coinGapMs` from one record's end to the next
+// (by a hand: that much or up to half again, varying).
+std::vector<Half> run(std::int64_t halfGapMs, std::int64_t coinGapMs, int coins = 12, bool hand = false)
+{
+    std::vector<Half> halves;
+    std::int64_t at = 1000;
+    for (int coin = 1; coin <= coins; ++coin) {
+        const Bytes r = record(coin, static_cast<std::uint8_t>(0x30 + coin));
+        halves.push_back({coin, at, Bytes(r.begin(), r.begin() + 5)});
+        at += 4 + halfGapMs;
+        halves.push_back({coin, at, Bytes(r.begin() + 5, r.end())});
+        at += 4 + coinGapMs + (hand ? coinGapMs * ((coin * 7) % 5) / 8 : 0);
+    }
+    return halves;
+}
+
+struct Result
+{
+    std::string counted; // the coins counted, in order
+    int notCounted = 0;  // coins the user was told to insert again
+};
+
+Result feed(const std::vector<Half>& halves, std::int64_t answersUntilMs = 200)
 {
     RecordFramer framer;
-    framer.begin(std::span<const std::uint8_t, kFrameSize>(kAnswer.data(), kFrameSize));
-    std::string trace;
-    const auto note = [&trace](const std::vector<RecordFramer::Event>& events) {
-        using Kind = RecordFramer::Event::Kind;
+    framer.begin(answersUntilMs);
+    Result result;
+    std::map<int, Bytes> sent;
+    for (const Half& h : halves)
+        sent[h.coin].insert(sent[h.coin].end(), h.bytes.begin(), h.bytes.end());
+    const auto note = [&](const std::vector<RecordFramer::Event>& events) {
         for (const auto& e : events) {
-            if (e.kind == Kind::FirstHalf) trace += "F ";
-            if (e.kind == Kind::LateAnswer) trace += "L ";
-            if (e.kind == Kind::Dropped) trace += "D ";
-            if (e.kind == Kind::Resumed) trace += "N" + std::to_string(e.coinsLost) + " ";
-            if (e.kind == Kind::Record)
-                trace += e.decoded.check == sampling::RecordCheck::Accepted
-                             ? "R" + std::to_string(e.decoded.sample.x - 40) + " "
-                             : std::string("r ");
+            if (e.kind == RecordFramer::Event::Kind::NotCounted) result.notCounted += e.coins;
+            if (e.kind == RecordFramer::Event::Kind::Record &&
+                e.decoded.check == sampling::RecordCheck::Accepted) {
+                // Every record counted is one the selector sent, whole.
+                EXPECT_EQ(e.bytes, sent[e.bytes[2]]);
+                result.counted += std::to_string(e.bytes[2]) + " ";
+            }
         }
     };
-    std::int64_t now = 0;
-    for (const auto& a : arrivals) {
+    for (const Half& h : halves) {
         // The timer the transfer arms fires on time, during the silence.
-        const auto due = framer.resumeDueMs();
-        if (due && *due <= now + a.gapMs) note(framer.silence(*due));
-        now += a.gapMs;
-        for (std::size_t at = 0; at < a.bytes.size(); at += a.chunk, ++now)
-            note(framer.arrived(std::span(a.bytes).subspan(at, std::min(a.chunk, a.bytes.size() - at)), now));
+        for (auto due = framer.dueMs(); due && *due <= h.atMs; due = framer.dueMs())
+            note(framer.silence(*due));
+        for (std::size_t i = 0; i < h.bytes.size(); ++i)
+            note(framer.arrived(std::span(h.bytes).subspan(i, 1), h.atMs + static_cast<std::int64_t>(i)));
     }
-    return trace;
+    for (auto due = framer.dueMs(); due; due = framer.dueMs())
+        note(framer.silence(*due));
+    EXPECT_EQ(framer.held(), 0U);
+    return result;
 }
+
+std::string coins(std::initializer_list<int> skipped, int last = 12)
+{
+    std::string s;
+    for (int c = 1; c <= last; ++c)
+        if (std::find(skipped.begin(), skipped.end(), c) == skipped.end()) s += std::to_string(c) + " ";
+    return s;
+}
+
+// The stream with something done to one half of one coin (0: its first half, 1: its second).
+std::vector<Half> with(std::vector<Half> halves, int coin, int which, const auto& change)
+{
+    auto it = std::find_if(halves.begin(), halves.end(), [coin](const Half& h) { return h.coin == coin; });
+    change(halves, it + which);
+    return halves;
+}
+const auto spoil = [](std::vector<Half>&, auto h) { h->bytes[2] ^= 0x10; };
+const auto loseByte = [](std::vector<Half>&, auto h) { h->bytes.erase(h->bytes.begin() + 1); };
+const auto loseHalf = [](std::vector<Half>& all, auto h) { all.erase(h); };
+const auto likeAnswer = [](std::vector<Half>&, auto h) { h->bytes = {0xE3, 0, 0, 0, 0xE3}; };
 
 } // namespace
 
-TEST(RecordFramer, CountsOnlyWhatIsCertain)
+TEST(RecordFramer, CountsWhatIsCertainAndSaysWhatIsNot)
 {
-    const Bytes r1 = record(1), r2 = record(2), r3 = record(3);
-    Bytes lostByte = record(9);
-    lostByte.erase(lostByte.begin() + 6);
-    // A record of the start command's type that reads as an answer, but not this selector's.
-    const Bytes e3 = record(4, 0xE3);
     struct Case
     {
         const char* name;
-        std::vector<Arrival> arrivals;
-        std::string trace;
+        std::vector<Half> stream;
+        std::string counted;
+        int notCounted;
     };
     const std::vector<Case> cases{
-        {"late answer between records 30 ms apart, in one read",
-         {{0, r1 + kAnswer + r2 + r3}},
-         "R1 L R2 R3 "},
-        {"late answer between the halves, byte by byte",
-         {{0, half(r1, 0) + kAnswer + half(r1, 1) + r2, 1}},
-         "F L R1 F R2 "},
-        {"halves 250 ms apart, then 1 s apart",
-         {{0, half(r1, 0)}, {250, half(r1, 1)}, {600, half(r2, 0)}, {1000, half(r2, 1)}},
-         "F R1 F R2 "},
-        {"a half split by a long pause is kept",
-         {{0, Bytes(r1.begin(), r1.begin() + 3)}, {5000, Bytes(r1.begin() + 3, r1.end())}},
-         "R1 "},
-        {"a first half that reads as an answer is a half", {{0, e3 + r1}}, "R4 R1 "},
-        {"A out of range is a rejected record, not damage", {{0, record(5, 0x92, 0x80) + r1}}, "r R1 "},
-        {"noise inside a burst: the rest of it is not counted, the next burst counts",
-         {{0, r1 + Bytes{0x55} + r2 + r3}, {200, r1}},
-         "R1 D N3 R1 "},
-        // Before a record has shown the pause between halves, only a long silence re-aligns.
-        {"a lost byte costs its coin", {{0, lostByte}, {200, r2}, {2000, r3}}, "F D N2 R3 "},
-        {"damage between the first record's halves, 250 ms apart: its second half is no first",
-         {{0, half(r1, 0) + Bytes{0x55}},
-          {250, half(r1, 1)},
-          {600, half(r2, 0)},
-          {250, half(r2, 1)},
-          {2000, r3}},
-         "F D D D N3 R3 "},
-        // Halves seen 250 ms apart: damage between the next halves must not turn its second
-        // half into the first of a shifted record.
-        {"after damage, a second half after a pause is not taken for a first",
-         {{0, half(r1, 0)},
-          {250, half(r1, 1)},
-          {600, half(r2, 0) + Bytes{0x55, 0x01}},
-          {250, half(r2, 1)},
-          {600, half(r3, 0)},
-          {250, half(r3, 1)}},
-         "F R1 F D N2 F R3 "},
+        {"halves together, coins 30 ms apart", run(0, 30), coins({}), 0},
+        {"halves 300 ms apart, coins 30 ms apart", run(300, 30), coins({}), 0},
+        {"halves 1 s apart, coins 800 ms apart", run(1000, 800), coins({}), 0},
+        {"back to back", run(0, 0), coins({}), 0},
+        {"halves and coins alike, 100 ms", run(100, 100), coins({}), 0},
+        {"a spoiled byte, coins 30 ms apart", with(run(0, 30), 5, 1, spoil), coins({5}), 1},
+        {"a spoiled first half, halves 300 ms apart", with(run(300, 30), 5, 0, spoil), coins({5}), 1},
+        {"a spoiled byte in the first record", with(run(0, 30), 1, 0, spoil), coins({1}), 1},
+        {"a spoiled byte in the second record", with(run(0, 30), 2, 1, spoil), coins({2}), 1},
+        {"a spoiled byte, back to back", with(run(0, 0), 6, 0, spoil), coins({6}), 1},
+        {"a lost byte, coins 30 ms apart", with(run(0, 30), 5, 1, loseByte), coins({5, 6}), 2},
+        {"a lost byte, halves 1 s apart", with(run(1000, 300), 7, 0, loseByte), coins({7}), 1},
+        {"a lost second half, coins 150 ms apart", with(run(0, 150), 4, 1, loseHalf), coins({4}), 1},
+        {"a lost first half, coins 150 ms apart", with(run(0, 150), 4, 0, loseHalf), coins({4}), 1},
+        {"a lost second half, halves 300 ms apart", with(run(300, 30), 3, 1, loseHalf), coins({3, 4}), 2},
+        {"a lost half, halves and coins alike", with(run(100, 100), 6, 1, loseHalf), coins({6}), 1},
+        {"a lost second half of the first record, by hand", with(run(0, 400, 12, true), 1, 1, loseHalf),
+         coins({1, 2}), 2},
+        {"a half like the answer, after the handshake", with(run(0, 800), 1, 1, likeAnswer), coins({}), 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        EXPECT_EQ(run(c.arrivals), c.trace);
+        const Result r = feed(c.stream);
+        EXPECT_EQ(r.counted, c.counted);
+        EXPECT_EQ(r.notCounted, c.notCounted);
     }
+}
+
+TEST(RecordFramer, AStartAnswerCountsOnlyInTheHandshakeWindow)
+{
+    const auto answer = [](std::int64_t at, Bytes bytes) { return Half{0, at, std::move(bytes)}; };
+    // Answers to two start frames, differing in the bytes the selector chooses: alone, the
+    // second is set aside; among records 30 ms apart it may be a half, and so cost the coins
+    // beside it (and no more).
+    std::vector<Half> stream = run(0, 300, 3);
+    stream.insert(stream.begin() + 2, answer(1150, {0xE3, 0, 0, 1, 0xE4}));
+    Result r = feed(stream, 1200);
+    EXPECT_EQ(r.counted, coins({}, 3));
+    EXPECT_EQ(r.notCounted, 0);
+    stream = run(0, 30, 6);
+    stream.insert(stream.begin() + 2, answer(1020, {0xE3, 0, 0, 1, 0xE4}));
+    r = feed(stream, 1100);
+    EXPECT_EQ(r.counted, "3 4 5 6 ");
+    EXPECT_EQ(r.notCounted, 3); // had the answer been a half, its partner would be lost too
+
+    // A record whose first half reads as a start reply may be an answer and an orphan half:
+    // that coin is not counted, as it would be after the window.
+    stream = run(0, 30, 3);
+    const Bytes e3 = record(1, 0xE3);
+    stream[0].bytes.assign(e3.begin(), e3.begin() + 5);
+    EXPECT_EQ(feed(stream, 1100).counted, "2 3 ");
+    EXPECT_EQ(feed(stream, 900).counted, "1 2 3 ");
+}
+
+TEST(RecordFramer, ARecordWhoseAValueDoesNotFitIsSaid)
+{
+    std::vector<Half> stream = run(0, 30, 3);
+    const Bytes wide = record(2, 0x33, 0x80);
+    stream[2].bytes.assign(wide.begin(), wide.begin() + 5);
+    const Result r = feed(stream);
+    EXPECT_EQ(r.counted, "1 3 ");
+    EXPECT_EQ(r.notCounted, 1);
 }

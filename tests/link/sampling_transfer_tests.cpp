@@ -167,11 +167,11 @@ TEST(SamplingTransfer, Runs)
          {kInsert, kTimeOut, kTimeOut, kTimeOut},
          5},
         {"coins behind the handshake answer in one read, a record split 16 ms apart, two in one burst",
-         started(join({{Chunk, kStarted + coin(1) + coin(2)},
-                       {Burst, Bytes(third.begin(), third.begin() + 5)},
-                       {Chunk, Bytes(third.begin() + 5, third.end()), 16},
-                       {Burst, coin(4) + coin(5)}},
-                      coins(6, 12))),
+         join({{Chunk, kStarted + coin(1) + coin(2), 1},
+               {Burst, Bytes(third.begin(), third.begin() + 5)},
+               {Chunk, Bytes(third.begin() + 5, third.end()), 16},
+               {Burst, coin(4) + coin(5)}},
+              coins(6, 12)),
          EndReason::Succeeded,
          all12,
          {kInsert},
@@ -191,35 +191,39 @@ TEST(SamplingTransfer, Runs)
                                         coins(4, 12)))),
          EndReason::Succeeded,
          all12,
-         {kInsert, kOneLost, kOneLost, kOneLost, kOneLost},
+         {kInsert, kOneLost, "1 coin not counted: A out of range; insert it again", kOneLost, kOneLost,
+          kOneLost},
          1},
         {"irregular speed with A out of range shows its text, counts nothing",
          started(join({{Burst, coin(96, 0x92, 0x80)}}, coins(1, 12))),
          EndReason::Succeeded,
          all12,
-         {kInsert, "speed strange : A=128B=96C=7X=136Y=42dH=48"},
+         {kInsert, "speed strange : A=128B=96C=7X=136Y=42dH=48",
+          "1 coin not counted: A out of range; insert it again"},
          1},
-        {"handshake answered late: alone before the first coin, and merged into it",
-         join({{Expire}, {Chunk, kStarted, 1}, {Burst, kStarted}, {Burst, kStarted + coin(1)}},
-              coins(2, 12, 0xE3)),
+        {"handshake answered twice, the second within a time-out of the first",
+         join({{Expire}, {Chunk, kStarted, 1}, {Chunk, kStarted, 150}}, coins(1, 12, 0xE3)),
          EndReason::Succeeded,
          all12,
          {kInsert, kTimeOut},
          2},
+        // The retry's answer, among the records, may be a record half: the coins beside it
+        // are not counted, and the user is told.
         {"an answer cut by the time-out, coins right behind it: the retry keeps it",
          join({{Chunk, Bytes(kStarted.begin(), kStarted.begin() + 2), 199},
                {Chunk, Bytes(kStarted.begin() + 2, kStarted.end()) + coin(1), 2},
                {Chunk, kStarted + coin(2), 3}},
-              coins(3, 12)),
+              coins(3, 14)),
          EndReason::Succeeded,
-         all12,
-         {kInsert, kTimeOut},
+         {3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14},
+         {kInsert, kTimeOut, "3 coins not counted: a record like the start answer; insert them again"},
          2},
+        // Out of the handshake window a start reply is a record half, whose coin the user inserts again.
         {"handshake answer between two coins",
          started(join(coins(1, 6), join({{Burst, kStarted}}, coins(7, 12)))),
          EndReason::Succeeded,
          all12,
-         {kInsert},
+         {kInsert, "1 coin not counted: half a record missing; insert it again"},
          1},
         {"cancel before any coin",
          {{Chunk, kStarted, 1}, {Cancel}},
@@ -271,7 +275,8 @@ TEST(SamplingTransfer, Runs)
                 traced.insert(traced.end(), t.bytes.begin(), t.bytes.end());
         ASSERT_LE(traced.size(), b.fed.size());
         EXPECT_TRUE(std::equal(traced.begin(), traced.end(), b.fed.begin()));
-        EXPECT_LT(b.fed.size() - traced.size(), 5u);
+        // A lost port leaves what the framer held unnamed.
+        if (c.reason != EndReason::PortLost) EXPECT_LT(b.fed.size() - traced.size(), 5u);
         if (c.reason == EndReason::None) {
             EXPECT_FALSE(b.end);
             continue;
@@ -292,12 +297,16 @@ TEST(SamplingTransfer, CollectionWaitsWithoutTimeLimitAndReportsEachCoin)
     EXPECT_FALSE(b.timer) << "coins may take as long as the technician needs";
     b.wait(3'600'000);
     b.feed(kCoin);
+    b.wait(500);
+    b.feed(coin(2));
+    b.wait(50); // the first record counts once the second shows the same rhythm
     EXPECT_FALSE(b.end);
-    EXPECT_EQ(b.traffic.back().meaning, "record: A=5055 X=41 Y=42 dH=48");
-    for (int n = 2; n <= 12; ++n) {
+    EXPECT_EQ(b.traffic[b.traffic.size() - 2].meaning, "record: A=5055 X=41 Y=42 dH=48");
+    for (int n = 3; n <= 12; ++n) {
         b.wait(500);
         b.feed(coin(n));
     }
+    b.wait(50);
     ASSERT_TRUE(b.end);
     EXPECT_EQ(b.end->cellsDone, 12);
     EXPECT_EQ(b.samples().front(), kCoinSample);

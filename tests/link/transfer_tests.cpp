@@ -88,7 +88,7 @@ Trace drive(Transfer& transfer, FakeSelector& selector)
         if (step.send) run.sent.push_back(*step.send);
         if (step.outcome != Outcome::Running) break;
         const auto bytes = selector.answer(*step.send);
-        step = bytes ? transfer.reply(*bytes) : transfer.timeout();
+        step = bytes ? transfer.reply(*bytes) : transfer.timeout(0);
     }
     run.last = step;
     return run;
@@ -150,19 +150,19 @@ TEST(ReadTransfer, CleanReadStoresAllCellsAndNothingElse)
                                                    SetProgress{0, 189}, kBlue, at(0)}));
 }
 
-// A read that another of the same operation follows at once skips the closing pause only
-// when every exchange was answered; a failed one keeps it, for what may still be on the line.
-TEST(ReadTransfer, APauseLessReadStillPausesAfterAFailure)
+// Every read closes with the pause, and fails in the words of whoever asked for it.
+TEST(ReadTransfer, EveryReadPausesAndFailsInItsOwnerWords)
 {
     FakeSelector selector;
-    ReadTransfer good(0, 1, Pause::None);
-    EXPECT_EQ(drive(good, selector).last.pause, Pause::None);
+    ReadTransfer good(0, 1, "Program to selector error");
+    EXPECT_EQ(drive(good, selector).last.pause, Pause::FromLastSend);
     FakeSelector silent(
         {{0, Act::TimeOut}, {0, Act::TimeOut}, {0, Act::TimeOut}, {0, Act::TimeOut}, {0, Act::TimeOut}});
-    ReadTransfer failed(0, 1, Pause::None);
+    ReadTransfer failed(0, 1, "Program to selector error");
     const Trace run = drive(failed, silent);
     EXPECT_EQ(run.last.outcome, Outcome::Failed);
     EXPECT_EQ(run.last.pause, Pause::FromLastSend);
+    EXPECT_EQ(run.last.reports.back(), Report(kProgramErrorText));
 }
 
 TEST(ReadTransfer, FailureBudgetCoversTheWholeRead)
@@ -328,7 +328,7 @@ TEST(ProgramTransfer, CellTextBecomesOneByte)
     }
 }
 
-TEST(ProgramTransfer, RepliesAreCheckedForEchoAndChecksumOnly)
+TEST(ProgramTransfer, RepliesAreCheckedForCommandAndChecksumOnly)
 {
     struct Case
     {
@@ -337,6 +337,7 @@ TEST(ProgramTransfer, RepliesAreCheckedForEchoAndChecksumOnly)
         std::optional<Bytes> fixedReply;
         bool succeeds;
         std::size_t frames;
+        int unprovenFrom = -1; // the cells from here to the end are to be read back
     };
     const Case cases[] = {
         {"any address accepts 226,0,0,0,226", {}, Bytes{226, 0, 0, 0, 226}, true, 39},
@@ -345,9 +346,11 @@ TEST(ProgramTransfer, RepliesAreCheckedForEchoAndChecksumOnly)
          {},
          true,
          42},
-        // The echo is held to only once every reply so far has shown it.
-        {"another address after echoes is refused", {{90, Act::WrongAddress}}, {}, true, 40},
-        {"other data after echoes is refused", {{90, Act::WrongData}}, {}, true, 40},
+        // What a selector echoes never refuses it: a reply unlike the ones before only leaves
+        // the cells from there unproven.
+        {"another address after echoes", {{90, Act::WrongAddress}}, {}, true, 39, 90},
+        {"other data after echoes", {{90, Act::WrongData}}, {}, true, 39, 90},
+        {"a time-out", {{100, Act::TimeOut}}, {}, true, 40, 100},
         {"first reply without the address: never examined",
          {{86, Act::WrongAddress}, {90, Act::WrongAddress}},
          {},
@@ -371,7 +374,11 @@ TEST(ProgramTransfer, RepliesAreCheckedForEchoAndChecksumOnly)
         EXPECT_EQ(run.sent.back() == endOfProgrammingFrame(), c.succeeds);
         if (!c.succeeds) {
             EXPECT_EQ(run.last.reports.back(), Report{kProgramErrorText});
+            continue;
         }
+        const auto unproven = std::get<UnprovenCells>(program.summary().output).cells;
+        EXPECT_EQ(unproven.empty() ? -1 : unproven.front(), c.unprovenFrom);
+        if (!unproven.empty()) EXPECT_EQ(unproven.back(), 123);
     }
 }
 
@@ -382,7 +389,7 @@ TEST(ProgramTransfer, RetryRepeatsTheExactRequest)
     ProgramTransfer program(image, 50, 51);
     const Step first = program.start();
     image.setText(50, "8"); // edited in another window while the exchange waits
-    const Step retry = program.timeout();
+    const Step retry = program.timeout(0);
     EXPECT_EQ(retry.send, first.send);
     EXPECT_EQ(retry.reports, (std::vector<Report>{kTimeOutText, kBlue, at(50)}));
 }

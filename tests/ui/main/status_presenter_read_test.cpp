@@ -58,7 +58,7 @@ ReadRun runRead(StatusPresenter& presenter, std::map<int, int> timeOuts)
                                  w->bar()->value()});
         if (timeOuts[address] > 0) {
             --timeOuts[address];
-            step = transfer.timeout();
+            step = transfer.timeout(0);
         } else {
             const auto value = static_cast<std::uint8_t>(address * 7);
             step = transfer.reply(

@@ -230,8 +230,9 @@ TEST(SamplingWindow, ALostPortIsShownWhereTheRunWas)
 
 TEST(SamplingWindow, TwelveCoinsStoreReferencesAndShowTheirQuality)
 {
-    // The type byte of a regular coin's record is the selector's own choice.
-    for (const std::uint8_t type : {0x10, 0xE3}) {
+    // The type byte of a regular coin's record is the selector's own choice (one like the
+    // start answer's counts once the answer's time is past: the framer's tests show it).
+    for (const std::uint8_t type : {0x10, 0xFF}) {
         SCOPED_TRACE(type);
         Bench b;
         b.session.bench().model()->setRecordType(type);
