@@ -26,10 +26,12 @@ bool RecordFramer::Gap::fits(std::int64_t gapMs) const
     return gapMs >= least - slack(least) && gapMs <= most + slack(most);
 }
 
-void RecordFramer::begin(std::int64_t answersUntilMs)
+void RecordFramer::begin(std::int64_t answersUntilMs, int moreAnswers)
 {
     reset();
     m_answersUntilMs = answersUntilMs;
+    m_moreAnswers = moreAnswers;
+    m_answersExpected = moreAnswers;
 }
 
 void RecordFramer::reset()
@@ -69,11 +71,13 @@ void RecordFramer::settle(std::int64_t nowMs, std::vector<Event>& out)
     // A half goes out as one block: bytes left over when the line falls quiet are no unit.
     if (nowMs - *m_lastMs >= kLineQuietMs && !(m_bytes.empty() && m_damage.empty())) {
         drop(m_bytes.size());
-        endDamage(false, out);
+        endDamage(out);
     }
     // Bytes held after the group's last unit end it, once they are a unit or damage.
     if (!m_group.empty() && m_bytes.empty() && nowMs - m_group.back().endMs > waitForGroupMs())
         closeGroup(false, false, out, nowMs - m_group.back().endMs);
+    // No half gap spans a silence this long: a record begins after it.
+    if (m_group.empty() && m_bytes.empty() && nowMs - *m_lastMs > kMaxHalfGapMs) m_parity = 0;
 }
 
 std::optional<std::int64_t> RecordFramer::dueMs() const
@@ -98,10 +102,12 @@ void RecordFramer::take(std::uint8_t byte, std::int64_t atMs, std::vector<Event>
         std::copy(five.begin(), five.end(), unit.bytes.begin());
         unit.atMs = m_byteMs.front();
         unit.endMs = m_byteMs[kHalf - 1];
-        unit.likeAnswer = unit.bytes[0] == command::kStartSampling && unit.atMs <= m_answersUntilMs;
+        // Only where another start frame went out may another answer come.
+        unit.likeAnswer = unit.bytes[0] == command::kStartSampling && unit.atMs <= m_answersUntilMs &&
+                          m_answersExpected > 0;
         m_bytes.erase(m_bytes.begin(), m_bytes.begin() + kFrameSize);
         m_byteMs.erase(m_byteMs.begin(), m_byteMs.begin() + kFrameSize);
-        endDamage(true, out);
+        endDamage(out);
         addUnit(unit, out);
     }
 }
@@ -116,33 +122,40 @@ void RecordFramer::drop(std::size_t count)
 }
 
 // A run of dropped bytes ends with the next unit that passes, or with the line's silence.
-// Where a unit ends it after a number of bytes that is no whole number of halves, the grid of
+// Where it is no whole number of halves long, the grid of
 // units moved: the unit on either side of the damage may be one that passed its checksum by
 // chance across the damage, so neither is trusted.
-void RecordFramer::endDamage(bool byUnit, std::vector<Event>& out)
+void RecordFramer::endDamage(std::vector<Event>& out)
 {
     if (m_damage.empty()) return;
     const std::size_t length = m_damage.size();
-    const bool gridMoved = byUnit && length % kHalf != 0;
+    const bool gridMoved = length % kHalf != 0;
     if (!m_group.empty()) closeGroup(true, gridMoved, out);
     lose(static_cast<int>((length + kHalf - 1) / kHalf), NotCountedWhy::Noise);
     if (m_parity && length % kHalf == 0)
         m_parity = static_cast<int>((static_cast<std::size_t>(*m_parity) + length / kHalf) % 2);
     else
-        m_parity.reset();
+        loseCount(out);
     out.push_back(Event{Event::Kind::Dropped, std::exchange(m_damage, {}), m_damageAtMs});
     m_damagedBeforeGroup = true;
     m_suspectGroupStart = gridMoved;
 }
 
+// Where records begin is unknown until a long pause: a first pair on trial could only be
+// confirmed by a group after it, and none counts before then.
+void RecordFramer::loseCount(std::vector<Event>& out)
+{
+    m_parity.reset();
+    if (!m_halfGap) uncounted(std::exchange(m_trial, {}), NotCountedWhy::OutOfStep, out);
+}
+
 void RecordFramer::addUnit(const Unit& unit, std::vector<Event>& out)
 {
-    std::optional<std::int64_t> gap;
-    if (!m_group.empty() && !linked(m_group.back(), unit)) {
-        gap = unit.atMs - m_group.back().endMs;
-        closeGroup(false, false, out, gap);
+    if (!m_group.empty() && !linked(m_group.back(), unit))
+        closeGroup(false, false, out, unit.atMs - m_group.back().endMs);
+    if (m_group.empty()) {
+        m_groupCounted = m_parity.has_value();
     }
-    if (m_group.empty()) m_gapBeforeGroup = gap;
     const bool second = m_group.empty() && m_parity == 1;
     m_group.push_back(unit);
     if (m_parity) m_parity = 1 - *m_parity;
@@ -173,63 +186,53 @@ std::optional<RecordFramer::Gap> RecordFramer::knownGap() const
     return std::nullopt;
 }
 
-// How long a group waits for its next unit: for as long as the unit might link to it, or tell
-// by its pause that a unit went missing in between.
+// How long a group waits for its next unit: as long as the unit might link to it.
 std::int64_t RecordFramer::waitForGroupMs() const
 {
     const auto known = knownGap();
-    if (!known) return kMaxHalfGapMs;
-    const std::int64_t missing = 2 * known->most + (m_group.back().endMs - m_group.back().atMs);
-    return missing + slack(missing);
-}
-
-// Halves and records that follow at the same pause: a pause of two such pauses and a unit's
-// length is where a unit went missing.
-bool RecordFramer::unitMissingIn(std::optional<std::int64_t> gapMs, const Unit& beside,
-                                 const std::optional<Gap>& known)
-{
-    if (!gapMs || !known) return false;
-    const std::int64_t length = beside.endMs - beside.atMs;
-    return Gap{2 * known->least + length, 2 * known->most + length}.fits(*gapMs);
+    return known ? known->most + slack(known->most) : kMaxHalfGapMs;
 }
 
 void RecordFramer::closeGroup(bool damagedAfter, bool suspectEnd, std::vector<Event>& out,
                               std::optional<std::int64_t> gapAfter)
 {
-    const bool agreed = settleGroup(damagedAfter, suspectEnd, out, gapAfter);
+    const Count count = settleGroup(damagedAfter, suspectEnd, out);
+    if (count == Count::Unknown) return loseCount(out);
     if (damagedAfter) return; // the count goes on across the damaged units
     // A pause that is no half gap of the known rhythm, or longer than any, falls between
-    // records: one begins after it. A group at odds with the count leaves it unknown.
-    if (m_halfGap || (gapAfter && *gapAfter > kMaxHalfGapMs))
-        m_parity = 0;
-    else if (!agreed)
-        m_parity.reset();
+    // records: one begins after it; so does the pause after a group that showed a half lost
+    // without trace. A unit that may have been an answer or a half leaves the count unknown.
+    // A half left alone while answers may come may have been split from its partner by one,
+    // not lost: then where records begin is unknown.
+    const bool broken = count == Count::Broken && m_groupCounted;
+    const bool answersAround =
+        m_answersExpected > 0 && m_lastMs && *m_lastMs <= m_answersUntilMs + kMaxHalfGapMs;
+    if (broken && answersAround) return loseCount(out);
+    if (m_halfGap || (gapAfter && *gapAfter > kMaxHalfGapMs) || broken) m_parity = 0;
 }
 
-// Names the group's units; false where they showed the count of units since the last certain
-// start of a record wrong, or could not tell it.
-bool RecordFramer::settleGroup(bool damagedAfter, bool suspectEnd, std::vector<Event>& out,
-                               std::optional<std::int64_t> gapAfter)
+// Names the group's units, and says what became of the count of units since the last certain
+// start of a record.
+RecordFramer::Count RecordFramer::settleGroup(bool damagedAfter, bool suspectEnd, std::vector<Event>& out)
 {
-    const std::optional<std::int64_t> gapBefore = std::exchange(m_gapBeforeGroup, std::nullopt);
-    const std::optional<Gap> known = knownGap();
     std::vector<Unit> units = std::exchange(m_group, {});
     const bool damagedBefore = std::exchange(m_damagedBeforeGroup, false);
     bool suspectStart = std::exchange(m_suspectGroupStart, false);
     if (std::any_of(units.begin(), units.end(), [](const Unit& u) { return u.likeAnswer; })) {
-        // Alone, it answered a start frame; beside another unit it may be a half.
-        if (units.size() == 1) {
+        // Alone, it answered a start frame; beside another unit it may be a half. Each start
+        // frame is answered once at most: with more such units than answers still to come, any
+        // of them may have been the half.
+        if (units.size() == 1 && m_moreAnswers > 0) {
+            --m_moreAnswers;
             out.push_back(
                 Event{Event::Kind::Answer, {units[0].bytes.begin(), units[0].bytes.end()}, units[0].atMs});
-            // No unit of a record, where the rhythm shows it alone; otherwise who knows.
-            if (m_halfGap && m_parity)
-                m_parity = 1 - *m_parity;
-            else
-                m_parity.reset();
-        } else
-            uncounted(units, NotCountedWhy::LikeAnswer, out);
+            // Alone, it is no unit of a record (that would take a half lost without trace).
+            if (m_parity) m_parity = 1 - *m_parity;
+            return Count::Stands;
+        }
+        uncounted(units, NotCountedWhy::LikeAnswer, out);
         // Whether it was a half, no one can say: nor where the next record begins.
-        return units.size() == 1;
+        return Count::Unknown;
     }
     std::span<const Unit> rest(units);
 
@@ -243,20 +246,20 @@ bool RecordFramer::settleGroup(bool damagedAfter, bool suspectEnd, std::vector<E
             uncounted(rest.last(1), NotCountedWhy::HalfMissing, out);
             rest = rest.first(rest.size() - 1);
             suspectEnd = false;
-        } else if (rest.size() > 1 && unitMissingIn(gapAfter, rest.back(), known) !=
-                                          unitMissingIn(gapBefore, rest.front(), known)) {
-            // Where records follow as closely as halves, the pause with a unit's room in it.
-            const bool atEnd = unitMissingIn(gapAfter, rest.back(), known);
-            uncounted(atEnd ? rest.last(1) : rest.first(1), NotCountedWhy::HalfMissing, out);
-            rest = atEnd ? rest.first(rest.size() - 1) : rest.subspan(1);
         } else {
             uncounted(rest, rest.size() == 1 ? NotCountedWhy::HalfMissing : NotCountedWhy::OutOfStep, out);
             // Without damage beside it, an odd group says a half went missing without trace:
             // the first pair's rhythm may be wrong, and the count of units is.
-            if (damagedBefore || damagedAfter) return true;
+            if (damagedBefore || damagedAfter) return Count::Stands;
             if (!m_halfGap) uncounted(std::exchange(m_trial, {}), NotCountedWhy::OutOfStep, out);
-            return false;
+            return Count::Broken;
         }
+    }
+    // Damage on both sides, and no count of units to say whether the first was a half whose
+    // partner the damage took: pairs either way.
+    if (damagedBefore && damagedAfter && !m_groupCounted && !rest.empty()) {
+        uncounted(rest, NotCountedWhy::OutOfStep, out);
+        return Count::Unknown;
     }
     if (suspectStart && !rest.empty()) {
         uncounted(rest.first(2), NotCountedWhy::Noise, out);
@@ -266,20 +269,26 @@ bool RecordFramer::settleGroup(bool damagedAfter, bool suspectEnd, std::vector<E
         uncounted(rest.last(2), NotCountedWhy::Noise, out);
         rest = rest.first(rest.size() - 2);
     }
-    if (rest.empty()) return true;
+    if (rest.empty()) return Count::Stands;
     if (!m_halfGap) {
-        // Nothing can tell the first pair from a second half and the next first half but the
+        // Neither the count of units nor a rhythm shows where this group's records begin:
+        // nothing counts until a pause longer than any half gap does.
+        if (!m_groupCounted) {
+            uncounted(rest, NotCountedWhy::OutOfStep, out);
+            return Count::Stands;
+        }
+        // Nothing tells the first pair from a second half and the next first half but the
         // next group's agreement, or the group's own repetition.
         if (m_trial.empty() && rest.size() == 2) {
             m_trial.assign(rest.begin(), rest.end());
-            return true;
+            return Count::Stands;
         }
         const std::vector<Unit> trial = std::exchange(m_trial, {});
         m_halfGap = Gap{rest[1].atMs - rest[0].endMs, rest[1].atMs - rest[0].endMs};
         count(trial, out);
     }
     count(rest, out);
-    return true;
+    return Count::Stands;
 }
 
 void RecordFramer::count(std::span<const Unit> units, std::vector<Event>& out)
@@ -314,7 +323,10 @@ void RecordFramer::uncounted(std::span<const Unit> units, NotCountedWhy why, std
         event.bytes.insert(event.bytes.end(), unit.bytes.begin(), unit.bytes.end());
     event.why = why;
     out.push_back(std::move(event));
-    lose(static_cast<int>(units.size()), why);
+    // Units out of step may each belong to another coin, whose partner went without trace:
+    // the group's coins are rounded up on their own.
+    const int halves = static_cast<int>(units.size());
+    lose(why == NotCountedWhy::OutOfStep ? halves + halves % 2 : halves, why);
 }
 
 void RecordFramer::lose(int halves, NotCountedWhy why)

@@ -57,8 +57,9 @@ public:
         NotCountedWhy why = NotCountedWhy::Noise;
     };
 
-    // The start answer arrived; a start reply until answersUntilMs may still be one.
-    void begin(std::int64_t answersUntilMs);
+    // The start answer arrived; a start reply until answersUntilMs may still be one, as many
+    // as the start frames sent besides the one answered.
+    void begin(std::int64_t answersUntilMs, int moreAnswers);
     // Bytes that arrived at nowMs (a monotonic millisecond clock).
     std::vector<Event> arrived(std::span<const std::uint8_t> bytes, std::int64_t nowMs);
     // The line has been silent until nowMs.
@@ -90,23 +91,29 @@ private:
     void settle(std::int64_t nowMs, std::vector<Event>& out);
     void take(std::uint8_t byte, std::int64_t atMs, std::vector<Event>& out);
     void drop(std::size_t count);
-    void endDamage(bool byUnit, std::vector<Event>& out);
+    void endDamage(std::vector<Event>& out);
+    void loseCount(std::vector<Event>& out);
     void addUnit(const Unit& unit, std::vector<Event>& out);
     bool linked(const Unit& before, const Unit& unit) const;
     std::optional<Gap> knownGap() const;
     std::int64_t waitForGroupMs() const;
     void closeGroup(bool damagedAfter, bool suspectEnd, std::vector<Event>& out,
                     std::optional<std::int64_t> gapAfter = std::nullopt);
-    bool settleGroup(bool damagedAfter, bool suspectEnd, std::vector<Event>& out,
-                     std::optional<std::int64_t> gapAfter);
-    static bool unitMissingIn(std::optional<std::int64_t> gapMs, const Unit& beside,
-                              const std::optional<Gap>& known);
+    enum class Count
+    {
+        Stands,  // as counted
+        Broken,  // a half went missing without trace: a record begins after the group
+        Unknown, // no one can tell
+    };
+    Count settleGroup(bool damagedAfter, bool suspectEnd, std::vector<Event>& out);
     void count(std::span<const Unit> units, std::vector<Event>& out);
     void uncounted(std::span<const Unit> units, NotCountedWhy why, std::vector<Event>& out);
     void lose(int halves, NotCountedWhy why);
     void tell(std::vector<Event>& out);
 
     std::int64_t m_answersUntilMs = 0;
+    int m_moreAnswers = 0;             // answers that may still come
+    int m_answersExpected = 0;         // as begin() said
     std::vector<std::uint8_t> m_bytes; // not yet a unit
     std::vector<std::int64_t> m_byteMs;
     std::optional<std::int64_t> m_lastMs;
@@ -115,10 +122,10 @@ private:
     std::optional<int> m_parity = 0;
     std::vector<Unit> m_group; // linked by half gaps, not yet settled
     bool m_damagedBeforeGroup = false;
-    std::optional<std::int64_t> m_gapBeforeGroup; // from the unit before, where no damage was
-    bool m_suspectGroupStart = false;             // the group's first unit may have passed by chance
-    std::optional<Gap> m_halfGap;                 // learnt from counted records
-    std::vector<Unit> m_trial;                    // the first pair, until the next group agrees with it
+    bool m_groupCounted = true;       // the count of units stood when the group began
+    bool m_suspectGroupStart = false; // the group's first unit may have passed by chance
+    std::optional<Gap> m_halfGap;     // learnt from counted records
+    std::vector<Unit> m_trial;        // the first pair, until the next group agrees with it
     // Since the last counted record: halves (or their worth of bytes) not counted, and the
     // coins the user was told of.
     int m_lostHalves = 0;

@@ -88,7 +88,7 @@ Step SamplingTransfer::arrived(std::span<const std::uint8_t> bytes, std::int64_t
     }
     m_state = State::Collecting;
     // An answer to a start frame sent a moment before this one may still come.
-    m_framer.begin(nowMs + kReplyTimeoutMs);
+    m_framer.begin(nowMs + kReplyTimeoutMs, m_attempts);
     // A coin inserted at once may already be behind the answer.
     std::vector<RecordFramer::Event> events;
     if (!rest.empty()) events = m_framer.arrived(rest, nowMs);

@@ -208,12 +208,14 @@ TEST(SamplingTransfer, Runs)
          {kInsert, kTimeOut},
          2},
         // The retry's answer, among the records, may be a record half: the coins beside it
-        // are not counted, and the user is told.
+        // are not counted, and the user is told; where records begin is certain again after
+        // a pause longer than any half gap.
         {"an answer cut by the time-out, coins right behind it: the retry keeps it",
          join({{Chunk, Bytes(kStarted.begin(), kStarted.begin() + 2), 199},
                {Chunk, Bytes(kStarted.begin() + 2, kStarted.end()) + coin(1), 2},
-               {Chunk, kStarted + coin(2), 3}},
-              coins(3, 14)),
+               {Chunk, kStarted + coin(2), 3},
+               {Chunk, coin(3), 2000}},
+              coins(4, 14)),
          EndReason::Succeeded,
          {3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14},
          {kInsert, kTimeOut, "3 coins not counted: a record like the start answer; insert them again"},
