@@ -37,20 +37,9 @@ void MainWindow::buildSafetyMenu(QMenu* file)
 void MainWindow::takeRestored(const ParameterImage& selector)
 {
     // Left as it was, the document would be programmed back over the restore by the next Program.
-    SettingsForm* form = settingsForm();
-    const bool pending = (form && form->hasEdits()) || (m_sampling && m_sampling->hasTypedValues()) ||
-                         m_session.document().isModified();
-    const auto take = [this, selector] {
+    beforeReplacing(Losing::Restore, [this, selector] {
         m_session.document().replace(selector, session::ChangeSource::Read);
-    };
-    if (!pending) {
-        take();
-        return;
-    }
-    ask(this, "ConfirmTakeRestored",
-        QStringLiteral("The selector now holds the restored backup. Replace the settings here, which have "
-                       "changes that were neither saved nor programmed, with the restored ones?"),
-        QStringLiteral("&Replace"), QStringLiteral("&Keep"), take);
+    });
 }
 
 void MainWindow::programToSelector(Done done)
@@ -110,24 +99,29 @@ void MainWindow::mnuOpen_Program_Click()
         }
         // Nothing changes before the user agrees: a declined question leaves the document, the
         // recent files and the selector as they were.
-        programAfterConfirmation(path, check.unprogrammable, [this, path, check] {
-            m_session.document().setCdt(sampling::ReferenceStore::Calibrated);
-            m_files.load(path, check);
-            session::ProgramRequest request;
-            request.sourceFile = path;
-            // A failure stays in view with its ranges; calibrating a half-programmed selector
-            // would hide it. Open & Program again retries.
-            runProgramming(request, [this](bool programmed, const QString&) {
-                if (programmed) openSampling(true);
-            });
+        askToProgram(path, check.unprogrammable, [this, path, check] {
+            beforeReplacing(Losing::File, [this, path, check] { programFile(path, check); });
         });
+    });
+}
+
+void MainWindow::programFile(const QString& path, const session::CoinDataCheck& check)
+{
+    m_session.document().setCdt(sampling::ReferenceStore::Calibrated);
+    m_files.load(path, check);
+    session::ProgramRequest request;
+    request.sourceFile = path;
+    // A failure stays in view with its ranges; calibrating a half-programmed selector would hide
+    // it. Open & Program again retries.
+    runProgramming(request, [this](bool programmed, const QString&) {
+        if (programmed) openSampling(true);
     });
 }
 
 // Open & Program asks once before writing, naming the file and the port; cells the selector
 // cannot hold as written are listed in the same question.
-void MainWindow::programAfterConfirmation(const QString& path, const std::vector<UnprogrammableCell>& cells,
-                                          std::function<void()> program)
+void MainWindow::askToProgram(const QString& path, const std::vector<UnprogrammableCell>& cells,
+                              std::function<void()> program)
 {
     const QString question = QStringLiteral("Program the selector on %1 with %2?")
                                  .arg(m_session.device().portName(), QDir::toNativeSeparators(path));
