@@ -406,6 +406,7 @@ TEST(BackupTarget, NoBackupDestroysAFile)
         {dir.filePath(QStringLiteral("new/")), false, false, true}, // made
         // There, but no file can be made in it, whatever its permissions tell root.
         {QStringLiteral("/proc/self/"), false, true, true},
+        {QStringLiteral("/proc/self/backup.cdt"), false, true, false}, // a file there, the same
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.target.toStdString());
