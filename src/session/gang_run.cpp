@@ -3,6 +3,8 @@
 #include "session/port_identity.h"
 #include "session/virtual_bench.h"
 
+#include <algorithm>
+
 namespace quarvel::session {
 
 namespace {
@@ -40,7 +42,11 @@ GangRun::GangRun(const QStringList& ports, const GangJob& job, const PortOpener&
         connect(station.get(), &GangStation::progress, this,
                 [this, i](const QString& text) { emit progress(i, text); });
         connect(station.get(), &GangStation::unitFinished, this, [this](const GangUnitResult& result) {
-            ++(result.passed ? m_passed : m_failed);
+            ++m_attempts;
+            if (result.serialNo >= 0)
+                m_lastBySerial[result.serialNo] = result.passed;
+            else
+                ++(result.passed ? m_unknownPassed : m_unknownFailed);
             emit unitFinished(result);
         });
         connect(station.get(), &GangStation::portLost, this,
@@ -75,6 +81,32 @@ void GangRun::interrupt()
     m_interrupted = true;
     for (auto& station : m_stations)
         station->interrupt();
+}
+
+int GangRun::passed() const
+{
+    return m_unknownPassed +
+           static_cast<int>(std::count_if(m_lastBySerial.begin(), m_lastBySerial.end(),
+                                          [](const auto& selector) { return selector.second; }));
+}
+
+int GangRun::failed() const
+{
+    return m_unknownFailed + static_cast<int>(m_lastBySerial.size()) - (passed() - m_unknownPassed);
+}
+
+QString GangRun::summary() const
+{
+    const auto counted = [](int n, const char* one, const char* many) {
+        return QStringLiteral("%1 %2").arg(n).arg(QLatin1String(n == 1 ? one : many));
+    };
+    QString text = QStringLiteral("%1: %2 passed, %3 failed; %4")
+                       .arg(counted(passed() + failed(), "selector", "selectors"))
+                       .arg(passed())
+                       .arg(failed())
+                       .arg(counted(m_attempts, "attempt", "attempts"));
+    if (m_portsLost > 0) text += QStringLiteral(", port lost %1").arg(counted(m_portsLost, "time", "times"));
+    return text;
 }
 
 void GangRun::stationDone()

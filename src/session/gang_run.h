@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QStringList>
 
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -31,8 +32,13 @@ public:
     void start();
     // Ends every station in order; finished() follows once all have.
     void interrupt();
-    int passed() const { return m_passed; }
-    int failed() const { return m_failed; }
+    // Selectors, not attempts: one put back after it failed counts once, as its last attempt
+    // went. One whose serial number could not be read counts as a selector of its own.
+    int passed() const;
+    int failed() const;
+    int attempts() const { return m_attempts; }
+    // "3 selectors: 2 passed, 1 failed; 4 attempts", and how often a port was lost.
+    QString summary() const;
     // Station mode: how often a port went away during the run.
     int portsLost() const { return m_portsLost; }
     bool wasInterrupted() const { return m_interrupted; }
@@ -49,8 +55,10 @@ private:
     void stationDone();
 
     std::vector<std::unique_ptr<GangStation>> m_stations;
-    int m_passed = 0;
-    int m_failed = 0;
+    std::map<int, bool> m_lastBySerial; // a selector's serial number: whether its last attempt passed
+    int m_unknownPassed = 0;
+    int m_unknownFailed = 0;
+    int m_attempts = 0;
     int m_done = 0;
     int m_portsLost = 0;
     bool m_interrupted = false;
