@@ -3,8 +3,6 @@
 #include "session/port_identity.h"
 #include "session/virtual_bench.h"
 
-#include <algorithm>
-
 namespace quarvel::session {
 
 namespace {
@@ -42,11 +40,7 @@ GangRun::GangRun(const QStringList& ports, const GangJob& job, const PortOpener&
         connect(station.get(), &GangStation::progress, this,
                 [this, i](const QString& text) { emit progress(i, text); });
         connect(station.get(), &GangStation::unitFinished, this, [this](const GangUnitResult& result) {
-            ++m_attempts;
-            if (result.serialNo >= 0)
-                m_lastBySerial[result.serialNo] = result.passed;
-            else
-                ++(result.passed ? m_unknownPassed : m_unknownFailed);
+            count(result);
             emit unitFinished(result);
         });
         connect(station.get(), &GangStation::portLost, this,
@@ -83,16 +77,14 @@ void GangRun::interrupt()
         station->interrupt();
 }
 
-int GangRun::passed() const
+void GangRun::count(const GangUnitResult& result)
 {
-    return m_unknownPassed +
-           static_cast<int>(std::count_if(m_lastBySerial.begin(), m_lastBySerial.end(),
-                                          [](const auto& selector) { return selector.second; }));
-}
-
-int GangRun::failed() const
-{
-    return m_unknownFailed + static_cast<int>(m_lastBySerial.size()) - (passed() - m_unknownPassed);
+    ++m_attempts;
+    LastAttempt& last = m_lastOnPort[result.port];
+    const bool again = result.serialNo >= 0 && last.serialNo == result.serialNo && !last.passed;
+    if (again) --m_failed; // the same selector: its last attempt decides
+    ++(result.passed ? m_passed : m_failed);
+    last = {result.serialNo, result.passed};
 }
 
 QString GangRun::summary() const

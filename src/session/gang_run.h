@@ -32,10 +32,12 @@ public:
     void start();
     // Ends every station in order; finished() follows once all have.
     void interrupt();
-    // Selectors, not attempts: one put back after it failed counts once, as its last attempt
-    // went. One whose serial number could not be read counts as a selector of its own.
-    int passed() const;
-    int failed() const;
+    // Selectors, not attempts: one that failed and is tried again on its port (the same serial
+    // number as the attempt before there) counts once, as its last attempt went. The serial
+    // number is one byte, so it tells a selector from the one before it, not from every other
+    // of a day's run; one whose number could not be read is a selector of its own.
+    int passed() const { return m_passed; }
+    int failed() const { return m_failed; }
     int attempts() const { return m_attempts; }
     // "3 selectors: 2 passed, 1 failed; 4 attempts", and how often a port was lost.
     QString summary() const;
@@ -55,9 +57,16 @@ private:
     void stationDone();
 
     std::vector<std::unique_ptr<GangStation>> m_stations;
-    std::map<int, bool> m_lastBySerial; // a selector's serial number: whether its last attempt passed
-    int m_unknownPassed = 0;
-    int m_unknownFailed = 0;
+    void count(const GangUnitResult& result);
+
+    struct LastAttempt
+    {
+        int serialNo = -1;
+        bool passed = false;
+    };
+    std::map<QString, LastAttempt> m_lastOnPort;
+    int m_passed = 0;
+    int m_failed = 0;
     int m_attempts = 0;
     int m_done = 0;
     int m_portsLost = 0;
