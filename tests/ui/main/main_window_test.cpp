@@ -17,7 +17,6 @@
 #include "ui/sampling/sampling_window.h"
 
 #include <QAction>
-#include <QApplication>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDateTime>
@@ -377,7 +376,6 @@ TEST_F(MainWindowTest, FocusReturnsToTheOpenerAndEnterNeverExits)
 {
     window->startUp();
     window->show();
-    QApplication::setActiveWindow(window.get());
     auto* edit = window->findChild<QPushButton*>("ComEdit");
     edit->setFocus();
     QTest::keyClick(edit, Qt::Key_Return);
