@@ -55,8 +55,6 @@ signals:
 
 private:
     void stationDone();
-
-    std::vector<std::unique_ptr<GangStation>> m_stations;
     void count(const GangUnitResult& result);
 
     struct LastAttempt
@@ -64,6 +62,7 @@ private:
         int serialNo = -1;
         bool passed = false;
     };
+    std::vector<std::unique_ptr<GangStation>> m_stations;
     std::map<QString, LastAttempt> m_lastOnPort;
     int m_passed = 0;
     int m_failed = 0;
