@@ -969,8 +969,13 @@ TEST_F(QuarvelctlTest, AStationProgramsEverySelectorSwappedOnItsPort)
     ASSERT_EQ(rows.size(), 5);
     for (const QString& row : rows.mid(1))
         EXPECT_TRUE(row.contains(QRegularExpression(",(37|38|39)$"))) << row.toStdString();
+    // sn38 failed, was put back and passed: one selector of three, in four attempts.
+    EXPECT_TRUE(run.out.endsWith("3 selectors: 3 passed, 0 failed; 4 attempts\n")) << show(run);
     const Outcome served = line.stop();
     EXPECT_NE(served.out.indexOf(QStringLiteral("units put on 4")), -1) << show(served);
+    // No fault plan was given: the swap plan is what took it off.
+    EXPECT_TRUE(served.err.contains("quarvelctl simulate: the selector is off the port, as --swap says"))
+        << show(served);
 }
 
 } // namespace
