@@ -84,9 +84,13 @@ const std::array<CommandInfo, 10> kCommands{{
     {CommandKind::Gang, "gang", "--port PORT --port PORT ... FILE", "program several selectors at once",
      "Programs FILE into the selectors on all the given ports at once, as 'program' does on each,\n"
      "and reads each back (--no-verify skips that). One line per port as it finishes:\n"
-     "  PASS /dev/ttyUSB0  184 cells, verified, 3.42 s\n"
-     "  FAIL /dev/ttyUSB1  cells 86-123 not programmed (5 time-outs)\n"
-     "then a summary line. A port that fails, hangs or is pulled never holds up the others.\n"
+     "  PASS /dev/ttyUSB0  sn42  184 cells, verified, 3.42 s\n"
+     "  FAIL /dev/ttyUSB1  sn17  cells 86-123 not programmed (5 time-outs)\n"
+     "(sn42: the selector's own serial number; sn unknown when it could not be read), then a\n"
+     "summary that counts selectors, one that failed and is tried again on its port (the same\n"
+     "serial number) once, as its last attempt went:\n"
+     "  3 selectors: 2 passed, 1 failed; 4 attempts\n"
+     "A port that fails, hangs or is pulled never holds up the others.\n"
      "Exit code 0 when every port passed, 2 when any failed, 1 for bad arguments or a bad file\n"
      "(nothing is then sent); FILE is checked as 'program' checks it, --force included.\n"
      "--backup DIR first reads each selector into a coin data file in DIR, named by date, time,\n"
@@ -102,7 +106,8 @@ const std::array<CommandInfo, 10> kCommands{{
      "exit code 2) and the station goes on when it is back, found by its USB serial number.\n"
      "--log FILE.csv appends one row per selector (a header first when the file is new): time, port,\n"
      "adapter, serial number, result, cells programmed, verified, time-outs, bad checksums,\n"
-     "duration in ms, backup file, coin data file (both with absolute paths) and its SHA-256; each\n"
+     "duration in ms, backup file, coin data file (both with absolute paths), its SHA-256 and the\n"
+     "selector's serial number (selector_serial_number; serial_number is the adapter's); each\n"
      "row is written whole and flushed at once. A lost port is a row of its own (result PORT LOST).\n"
      "Without a terminal, each port's status goes to stderr one line per change."},
     {CommandKind::Check, "check", "--port PORT", "measure the health of the line to the selector",

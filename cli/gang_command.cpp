@@ -59,7 +59,7 @@ std::optional<int> GangCommand::prepare(session::GangJob& job)
     job.image = check.file->image;
     job.verify = m_invocation.verify;
     job.wait = m_invocation.wait;
-    job.backupDir = m_invocation.backupDir;
+    job.backupDir = QDir::cleanPath(m_invocation.backupDir); // "ro/" is "ro", never "ro//"
     if (!job.backupDir.isEmpty()) {
         // Every unit would be read whole before its backup failed: refused before the first.
         const session::BackupTarget target = session::resolveBackupTarget(
@@ -180,9 +180,7 @@ void GangCommand::allDone()
     m_progressShown = false;
     const int failed = m_run->failed();
     const int lost = m_run->portsLost();
-    std::cout << m_run->passed() << " passed, " << failed << " failed";
-    if (lost > 0) std::cout << ", port lost " << lost << (lost == 1 ? " time" : " times");
-    std::cout << std::endl;
+    std::cout << m_run->summary().toStdString() << std::endl;
     // A port that went away is a device failure even when it came back and every unit passed.
     int code = failed > 0 || lost > 0 || m_logFailed ? exit_code::kDevice : exit_code::kSuccess;
     // Without station mode an interrupt cuts the run short; in station mode it is the way out.

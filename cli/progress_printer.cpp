@@ -59,10 +59,7 @@ void ProgressPrinter::report(const session::Report& report)
                 m_text = r.text;
                 m_colour = r.colour;
                 m_textPrinted = false;
-                if (m_mode == Mode::Lines) {
-                    m_out << m_text << '\n' << std::flush;
-                    m_textPrinted = true;
-                }
+                if (m_mode == Mode::Lines) printLine();
             } else if constexpr (std::is_same_v<R, session::SetColour>) {
                 m_colour = r.colour;
             } else if constexpr (std::is_same_v<R, session::SetProgress>) {
@@ -99,8 +96,23 @@ void ProgressPrinter::transferFinished(session::Outcome outcome)
     m_textPrinted = true;
 }
 
+void ProgressPrinter::printLine()
+{
+    m_textPrinted = true;
+    // A log gets one line per phase, whatever number of transfers it takes; what went wrong
+    // is printed as it comes.
+    if (!m_phase.empty() && m_colour == session::StatusColour::Blue) {
+        if (m_phasePrinted) return;
+        m_phasePrinted = true;
+        m_out << m_phase << '\n' << std::flush;
+        return;
+    }
+    m_out << m_text << '\n' << std::flush;
+}
+
 void ProgressPrinter::setPhase(std::string phase)
 {
+    if (phase != m_phase) m_phasePrinted = false;
     m_phase = std::move(phase);
     if (m_mode == Mode::Bar && m_barShown) redraw();
 }

@@ -45,6 +45,7 @@ public:
     void silence();
 
 private:
+    void printLine();
     void redraw();
     void clearBar();
 
@@ -58,7 +59,8 @@ private:
     std::string m_text;
     std::string m_phase;
     session::StatusColour m_colour = session::StatusColour::Blue;
-    bool m_textPrinted = false; // the last shown text has already gone out (lines mode)
+    bool m_textPrinted = false;  // the last shown text has already gone out (lines mode)
+    bool m_phasePrinted = false; // the phase's one line has gone out (lines mode)
 };
 
 } // namespace quarvel::cli

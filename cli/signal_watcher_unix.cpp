@@ -17,6 +17,14 @@ namespace {
 int g_pipe[2] = {-1, -1};
 volatile std::sig_atomic_t g_pending = 0;
 
+// Seconds the event loop has to take a signal up before the program ends without it.
+constexpr unsigned kTakeUpSeconds = 1;
+
+extern "C" void onUnheardSignal(int)
+{
+    _exit(exit_code::kInterrupted);
+}
+
 extern "C" void onSignal(int signalNumber)
 {
     if (g_pending) _exit(exit_code::kInterrupted); // asked twice: the orderly way is taking too long
@@ -24,6 +32,9 @@ extern "C" void onSignal(int signalNumber)
     const int savedErrno = errno;
     const unsigned char byte = static_cast<unsigned char>(signalNumber);
     [[maybe_unused]] const auto written = write(g_pipe[1], &byte, 1);
+    // A command stuck in a call that waits (a file that never ends, a blocking open) never
+    // returns to the loop that would take the signal up: one signal must end it all the same.
+    alarm(kTakeUpSeconds);
     errno = savedErrno;
 }
 
@@ -43,6 +54,10 @@ void setHandler(void (*handler)(int))
     action.sa_handler = handler;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
+    struct sigaction unheard = {};
+    unheard.sa_handler = handler == onSignal ? onUnheardSignal : SIG_DFL;
+    sigemptyset(&unheard.sa_mask);
+    sigaction(SIGALRM, &unheard, nullptr);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
     // A closed terminal ends the command as SIGTERM does: in order, with its end frame. Started
@@ -75,6 +90,7 @@ void SignalWatcher::drain()
     while (read(g_pipe[0], &byte, 1) == 1)
         last = byte;
     if (last == 0) return;
+    alarm(0); // taken up: the orderly way goes on
     g_pending = 0;
     emit received(last);
 }

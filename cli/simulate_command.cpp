@@ -90,9 +90,14 @@ bool SimulateCommand::startPty()
         fail(exit_code::kDevice, message);
         return false;
     }
-    connect(m_bridge.get(), &sim::PtyBridge::gone, this, [] {
-        std::cerr << "quarvelctl simulate: the selector is gone, as the fault plan says" << std::endl;
-    });
+    // Said as the options made it go: a swap plan takes it off the port, a fault plan makes it vanish.
+    const bool faults = !m_invocation.sim.faults.isEmpty();
+    const bool swaps = m_invocation.sim.swaps.has_value();
+    const char* gone = !swaps    ? "the selector is gone, as the fault plan says"
+                       : !faults ? "the selector is off the port, as --swap says"
+                                 : "the selector is gone, as --fault or --swap says";
+    connect(m_bridge.get(), &sim::PtyBridge::gone, this,
+            [gone] { std::cerr << "quarvelctl simulate: " << gone << std::endl; });
     m_feeder = std::make_unique<sim::CoinFeeder>(*m_bridge);
     if (const int ms = m_invocation.sim.coinIntervalMs; ms >= 0) m_feeder->setPace(ms, ms);
     connect(m_feeder.get(), &sim::CoinFeeder::coinInserted, this, [](int coinType, int remaining) {

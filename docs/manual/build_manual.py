@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """Builds the technician's manual: each page's Markdown into HTML in one frame, then checks the
-result. It fails on a link to a page or anchor that is not there, a picture that was not made, and
-a message, button, menu or window a page quotes that the programs do not have (the rules are at
-OUTSIDE_NAMES below); each failure names the page, its line and the quote.
+result. It fails on a link to a page or anchor that is not there, a picture that was not made, a
+message, button, menu or window a page quotes that the programs do not have (the rules are at
+OUTSIDE_NAMES below), and a sentence or message tied to a test (tested.txt) that the page or the
+test no longer says; each failure names the page, its line and the quote.
 
 usage: build_manual.py SOURCE_DIR OUTPUT_DIR PROGRAM_SOURCES VERSION [--without-pictures]
 (the screenshots are in OUTPUT_DIR/images already, unless --without-pictures puts each picture's
@@ -167,7 +168,7 @@ def program_texts(sources):
 #   Qt are in OUTSIDE_NAMES.
 # - "Double quotes" in the running text are the manual's own and are not checked.
 OUTSIDE_NAMES = {
-    "Show Details...",  # Qt's message box button
+    "Show Details...", "Save",  # Qt's message box buttons
     "Device Manager", "Ports (COM & LPT)",  # Windows
 }
 OUTSIDE_TEXTS = {"No such file or directory", "Permission denied"}  # the system's reasons
@@ -270,6 +271,67 @@ def check_quotes(source_dir, sources):
     return problems
 
 
+# A page's sentence or quoted message tied to the test that proves the program does it, one a
+# line in tested.txt: "page | what the page says | Suite.Test" ("…" stands for what varies on either
+# side). The page must still say it, and the test must still be there and say it too, in an
+# assertion or its comment: a page and a program that part ways fail the build on either side.
+TEST_HEAD = re.compile(r"^TEST(?:_F|_P)?\(\s*(\w+)\s*,\s*(\w+)\s*\)", re.M)
+
+
+def flat(text):
+    """Text as it reads: literals joined, comment marks, Markdown marks and line breaks gone."""
+    text = re.sub(r'"\s*\n\s*"', "", text)
+    text = re.sub(r"^\s*//+ ?", "", text, flags=re.M)
+    text = unescape(text).replace("`", "").replace("**", "")
+    return re.sub(r"\s+", " ", text)
+
+
+def test_bodies(tests_dir):
+    """Suite.Test: the test's source with the comment just above it."""
+    bodies = {}
+    for root, _, files in os.walk(tests_dir):
+        for f in files:
+            if not f.endswith(".cpp"):
+                continue
+            with open(os.path.join(root, f), encoding="utf-8") as h:
+                code = h.read()
+            heads = list(TEST_HEAD.finditer(code))
+            for i, m in enumerate(heads):
+                start = m.start()
+                while True:  # the comment lines right above the test are part of what it says
+                    before = code.rfind("\n", 0, start - 1) + 1
+                    if start == 0 or not code[before:start].lstrip().startswith("//"):
+                        break
+                    start = before
+                end = heads[i + 1].start() if i + 1 < len(heads) else len(code)
+                bodies[f"{m.group(1)}.{m.group(2)}"] = code[start:end]
+    return bodies
+
+
+def says_phrase(text, phrase):
+    return re.search(".*?".join(re.escape(p) for p in flat(phrase).split("…")), flat(text), re.S) is not None
+
+
+def check_ties(source_dir, ties_file, tests_dir):
+    bodies = test_bodies(tests_dir)
+    problems = []
+    with open(ties_file, encoding="utf-8") as f:
+        lines = f.read().splitlines()
+    for number, line in enumerate(lines, 1):
+        if not line.strip() or line.startswith("#"):
+            continue
+        page, phrase, test = (part.strip() for part in line.split("|"))
+        where = f"{os.path.basename(ties_file)}:{number}"
+        with open(os.path.join(source_dir, page + ".md"), encoding="utf-8") as h:
+            if not says_phrase(h.read(), phrase):
+                problems.append(f"{where}: {page}.md no longer says \"{phrase}\"")
+        if test not in bodies:
+            problems.append(f"{where}: there is no test {test} for \"{phrase}\"")
+        elif not says_phrase(bodies[test], phrase):
+            problems.append(f"{where}: the test {test} does not say \"{phrase}\"")
+    return problems
+
+
 def main():
     source_dir, output_dir, program_sources, version = sys.argv[1:5]
     pictures = "--without-pictures" not in sys.argv[5:]
@@ -277,6 +339,7 @@ def main():
     convert(source_dir, output_dir, version, pictures)
     problems = check_links(output_dir)
     problems += check_quotes(source_dir, [os.path.join(program_sources, d) for d in ("src", "cli", "app")])
+    problems += check_ties(source_dir, os.path.join(source_dir, "tested.txt"), os.path.join(program_sources, "tests"))
     for p in problems:
         print("manual: " + p, file=sys.stderr)
     if problems:

@@ -51,5 +51,41 @@ class QuoteCheck(unittest.TestCase):
             self.assertEqual(self.texts.names_it(name), known, name)
 
 
+TEST_SOURCE = """
+// A folder given as a file: The program refuses it before it opens
+// anything.
+TEST_F(FileTest, AFolderIsRefused)
+{
+    EXPECT_EQ(error, "Cannot open %1: it is not "
+                     "a regular file");
+}
+"""
+
+
+class TieCheck(unittest.TestCase):
+    def problems(self, page, ties, source=TEST_SOURCE):
+        with tempfile.TemporaryDirectory() as folder:
+            os.makedirs(os.path.join(folder, "tests"))
+            for name, text in [("files.md", page), ("tested.txt", ties), ("tests/file_test.cpp", source)]:
+                with open(os.path.join(folder, name), "w", encoding="utf-8") as f:
+                    f.write(text)
+            return build_manual.check_ties(folder, os.path.join(folder, "tested.txt"),
+                                           os.path.join(folder, "tests"))
+
+    def test_a_page_or_a_test_that_drifts_fails(self):
+        page = "| `Cannot open …: it is not a regular file` | The program refuses it before it\nopens anything. |\n"
+        message = "files | Cannot open …: it is not a regular file | FileTest.AFolderIsRefused\n"
+        sentence = "files | The program refuses it before it opens anything | FileTest.AFolderIsRefused\n"
+        for ties, text, source, fails in [
+            (message + sentence, page, TEST_SOURCE, False),
+            (message, page.replace("not a regular", "no regular"), TEST_SOURCE, True),  # the page's quote
+            (message, page, TEST_SOURCE.replace("a regular file", "a file"), True),  # the test's message
+            (sentence, page.replace("before it\nopens", "after it opens"), TEST_SOURCE, True),  # the page's sentence
+            (sentence, page, TEST_SOURCE.replace("before it opens", "once it opened"), True),  # the test's
+            (sentence.replace("AFolderIsRefused", "AFolderIsTaken"), page, TEST_SOURCE, True),  # no such test
+        ]:
+            self.assertEqual(bool(self.problems(text, ties, source)), fails, (ties, text))
+
+
 if __name__ == "__main__":
     unittest.main()

@@ -100,6 +100,30 @@ QString stopProgrammingQuestion(const Operation* running)
         .arg(ProgramResult::cellsInRanges());
 }
 
+QString stopToCloseQuestion(const Operation* running)
+{
+    if (!running || running->hasEnded()) return {};
+    if (QString writing = stopProgrammingQuestion(running); !writing.isEmpty()) return writing;
+    QString what;
+    switch (running->kind()) {
+    case Operation::Kind::Read:
+        what = QStringLiteral("Reading the selector");
+        break;
+    case Operation::Kind::Program:
+        what = static_cast<const ProgramOperation*>(running)->phase() == ProgramResult::Phase::Verify
+                   ? QStringLiteral("Reading the programmed selector back")
+                   : QStringLiteral("Programming");
+        break;
+    case Operation::Kind::Sampling:
+        what = QStringLiteral("Sampling of channel %1").arg(running->channel());
+        break;
+    case Operation::Kind::Check:
+        what = QStringLiteral("The link check");
+        break;
+    }
+    return QStringLiteral("%1 is not finished. Stop it and close QUARVEL?").arg(what);
+}
+
 QStringList differingFields(const ParameterImage& a, const ParameterImage& b)
 {
     QStringList names;

@@ -56,6 +56,9 @@ QString serialNumberTag(int serial);
 // The question to ask before the program ends or the port goes while programming runs
 // ("Programming is not finished (n of 184 cells). …"); empty when nothing is being written.
 QString stopProgrammingQuestion(const Operation* running);
+// The question to ask before the program closes while any operation runs: the one above while
+// cells are being written, else one naming what would be cut short; empty when nothing runs.
+QString stopToCloseQuestion(const Operation* running);
 
 // The settings (by their names), references and other cells of the selector's memory in which
 // two images differ, as programming would send them.

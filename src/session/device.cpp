@@ -1,6 +1,7 @@
 #include "session/device.h"
 
 #include "session/device_program.h"
+#include "session/port_advice.h"
 
 #include "image/address_map.h"
 #include "link/qt/serial_link.h"
@@ -76,6 +77,7 @@ Device::~Device()
 bool Device::openPort(const QString& nameOrPath, QString* error)
 {
     const bool opened = m_link->openPort(nameOrPath, error);
+    if (!opened && error) *error = portOpenAdvice(nameOrPath, *error);
     if (opened) {
         // The link has let go of an attached device by now.
         letGo();

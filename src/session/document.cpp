@@ -2,6 +2,7 @@
 
 #include "session/programming.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace quarvel::session {
@@ -26,6 +27,19 @@ void Document::markProgrammed(bool allVerified)
 {
     m_otherSelector.clear();
     if (allVerified) m_modified = false;
+}
+
+void Document::holdPendingWork(QObject* holder, std::function<bool()> pending)
+{
+    std::erase_if(m_pending,
+                  [holder](const PendingWork& work) { return !work.holder || work.holder == holder; });
+    m_pending.push_back({holder, std::move(pending)});
+}
+
+bool Document::hasUnsavedWork() const
+{
+    return m_modified || std::any_of(m_pending.begin(), m_pending.end(),
+                                     [](const PendingWork& work) { return work.holder && work.pending(); });
 }
 
 void Document::announce(ChangeSource source)

@@ -4,6 +4,7 @@
 #include "sampling/sampling_output.h"
 
 #include <QObject>
+#include <QPointer>
 #include <QString>
 
 #include <functional>
@@ -59,6 +60,13 @@ public:
     // loaded, saved or programmed.
     bool isModified() const { return m_modified; }
     void markSaved() { m_modified = false; }
+    // A window's edits not yet taken back (a form's text boxes, typed coin values) are work the
+    // document would lose as much as its own: the window says so through pending for as long
+    // as holder lives.
+    void holdPendingWork(QObject* holder, std::function<bool()> pending);
+    // The one rule before anything replaces the document or the program closes: true while it
+    // holds work neither saved nor programmed, here or in a window that holds it.
+    bool hasUnsavedWork() const;
     // The selector now holds it (all cells verified, when verify says so).
     void markProgrammed(bool allVerified);
 
@@ -84,6 +92,12 @@ private:
     bool m_modified = false;
     sampling::ReferenceStore m_cdt = sampling::ReferenceStore::Taught;
     QString m_otherSelector;
+    struct PendingWork
+    {
+        QPointer<QObject> holder;
+        std::function<bool()> pending;
+    };
+    std::vector<PendingWork> m_pending;
 };
 
 } // namespace quarvel::session

@@ -40,7 +40,7 @@ GangRun::GangRun(const QStringList& ports, const GangJob& job, const PortOpener&
         connect(station.get(), &GangStation::progress, this,
                 [this, i](const QString& text) { emit progress(i, text); });
         connect(station.get(), &GangStation::unitFinished, this, [this](const GangUnitResult& result) {
-            ++(result.passed ? m_passed : m_failed);
+            count(result);
             emit unitFinished(result);
         });
         connect(station.get(), &GangStation::portLost, this,
@@ -75,6 +75,30 @@ void GangRun::interrupt()
     m_interrupted = true;
     for (auto& station : m_stations)
         station->interrupt();
+}
+
+void GangRun::count(const GangUnitResult& result)
+{
+    ++m_attempts;
+    LastAttempt& last = m_lastOnPort[result.port];
+    const bool again = result.serialNo >= 0 && last.serialNo == result.serialNo && !last.passed;
+    if (again) --m_failed; // the same selector: its last attempt decides
+    ++(result.passed ? m_passed : m_failed);
+    last = {result.serialNo, result.passed};
+}
+
+QString GangRun::summary() const
+{
+    const auto counted = [](int n, const char* one, const char* many) {
+        return QStringLiteral("%1 %2").arg(n).arg(QLatin1String(n == 1 ? one : many));
+    };
+    QString text = QStringLiteral("%1: %2 passed, %3 failed; %4")
+                       .arg(counted(passed() + failed(), "selector", "selectors"))
+                       .arg(passed())
+                       .arg(failed())
+                       .arg(counted(m_attempts, "attempt", "attempts"));
+    if (m_portsLost > 0) text += QStringLiteral(", port lost %1").arg(counted(m_portsLost, "time", "times"));
+    return text;
 }
 
 void GangRun::stationDone()

@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QStringList>
 
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -31,8 +32,15 @@ public:
     void start();
     // Ends every station in order; finished() follows once all have.
     void interrupt();
+    // Selectors, not attempts: one that failed and is tried again on its port (the same serial
+    // number as the attempt before there) counts once, as its last attempt went. The serial
+    // number is one byte, so it tells a selector from the one before it, not from every other
+    // of a day's run; one whose number could not be read is a selector of its own.
     int passed() const { return m_passed; }
     int failed() const { return m_failed; }
+    int attempts() const { return m_attempts; }
+    // "3 selectors: 2 passed, 1 failed; 4 attempts", and how often a port was lost.
+    QString summary() const;
     // Station mode: how often a port went away during the run.
     int portsLost() const { return m_portsLost; }
     bool wasInterrupted() const { return m_interrupted; }
@@ -47,10 +55,18 @@ signals:
 
 private:
     void stationDone();
+    void count(const GangUnitResult& result);
 
+    struct LastAttempt
+    {
+        int serialNo = -1;
+        bool passed = false;
+    };
     std::vector<std::unique_ptr<GangStation>> m_stations;
+    std::map<QString, LastAttempt> m_lastOnPort;
     int m_passed = 0;
     int m_failed = 0;
+    int m_attempts = 0;
     int m_done = 0;
     int m_portsLost = 0;
     bool m_interrupted = false;

@@ -46,7 +46,8 @@ BackupTarget resolveBackupTarget(const BackupPolicy& policy, const QString& sour
 {
     BackupTarget target;
     target.path = policy.path;
-    const QString shown = QDir::toNativeSeparators(policy.path);
+    // "ro/" is shown as "ro", never "ro//".
+    const QString shown = QDir::toNativeSeparators(QDir::cleanPath(policy.path));
     const QFileInfo info(policy.path);
     // A folder named without a trailing separator is still a folder.
     target.folder = policy.kind == BackupPolicy::Kind::Folder || policy.path.endsWith(QLatin1Char('/')) ||
@@ -67,6 +68,14 @@ BackupTarget resolveBackupTarget(const BackupPolicy& policy, const QString& sour
     if (!info.absoluteDir().exists()) {
         target.refusal =
             targetRefusal(QStringLiteral("Cannot save the backup %1: its folder does not exist").arg(shown));
+        return target;
+    }
+    // The selector would be read in full before the save failed: the folder is tried first.
+    QTemporaryFile probe(info.absoluteDir().filePath(QStringLiteral(".quarvel-XXXXXX")));
+    if (!probe.open()) {
+        target.refusal =
+            targetRefusal(QStringLiteral("Cannot save the backup %1: its folder cannot be written: %2")
+                              .arg(shown, probe.errorString()));
         return target;
     }
     if (!info.exists()) return target;

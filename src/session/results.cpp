@@ -3,6 +3,7 @@
 #include "image/address_map.h"
 #include "image/parameter_image.h"
 #include "link/program_transfer.h"
+#include "session/port_advice.h"
 
 #include <QDir>
 #include <QStringList>
@@ -57,11 +58,15 @@ QString readFailureText(const link::TransferSummary& summary, int firstCell)
     // An answer that echoed its request was taken, not failed.
     const link::FaultCounts faults = summary.faults.without(link::ExchangeFault::Echoed);
     const int failed = faults.total();
-    return QStringLiteral("%1 at cell %2: %3 (%4)")
-        .arg(text)
-        .arg(firstCell + summary.cellsDone)
-        .arg(plural(failed, "failed exchange", "failed exchanges"))
-        .arg(faultList(faults));
+    QString why = QStringLiteral("%1 at cell %2: %3 (%4)")
+                      .arg(text)
+                      .arg(firstCell + summary.cellsDone)
+                      .arg(plural(failed, "failed exchange", "failed exchanges"))
+                      .arg(faultList(faults));
+    // Nothing ever came back: the line or the selector, not the memory, is what to look at.
+    if (summary.cellsDone == 0 && failed > 0 && faults.count(link::ExchangeFault::TimeOut) == failed)
+        why += QStringLiteral("; ") + noAnswerAdvice();
+    return why;
 }
 
 int ProgramResult::cellsInRanges()

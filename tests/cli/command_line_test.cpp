@@ -1,6 +1,13 @@
 #include "command_line.h"
+#include "exit_codes.h"
+#include "signal_watcher.h"
 
 #include <gtest/gtest.h>
+
+#ifdef Q_OS_UNIX
+#include <csignal>
+#include <unistd.h>
+#endif
 
 namespace quarvel::cli {
 namespace {
@@ -217,6 +224,25 @@ TEST(CommandLine, FaultOptionsJoinIntoOnePlanForTheVirtualSelector)
     EXPECT_FALSE(none.invocation->pty);
     EXPECT_TRUE(none.invocation->sim.faults.isEmpty());
 }
+
+#ifdef Q_OS_UNIX
+// A command stuck in a call that waits never returns to the event loop that takes the signal
+// up (a FIFO's open, a read of a terminal): the one signal ends it all the same.
+TEST(SignalWatcherDeathTest, OneSignalEndsACommandThatNeverReturnsToItsLoop)
+{
+    for (const int signalNumber : {SIGTERM, SIGINT, SIGHUP}) {
+        SCOPED_TRACE(signalNumber);
+        EXPECT_EXIT(
+            {
+                SignalWatcher watcher;
+                ::raise(signalNumber);
+                for (;;)
+                    ::pause();
+            },
+            ::testing::ExitedWithCode(exit_code::kInterrupted), "");
+    }
+}
+#endif
 
 } // namespace
 } // namespace quarvel::cli

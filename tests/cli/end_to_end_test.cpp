@@ -35,6 +35,7 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <sys/stat.h>
 
 namespace quarvel {
 namespace {
@@ -222,7 +223,7 @@ TEST_F(QuarvelctlTest, ReadFromTheInProcessSelectorMatchesItsFactoryMemory)
 {
     const Outcome reading = run({"read", "--port", "sim", "-o", path("out.cdt")});
     EXPECT_EQ(reading.exitCode, 0) << show(reading);
-    EXPECT_EQ(reading.err, QStringLiteral("Try to communicate\nSaved %1 (189 cells)\n").arg(path("out.cdt")));
+    EXPECT_EQ(reading.err, QStringLiteral("Reading\nSaved %1 (189 cells)\n").arg(path("out.cdt")));
     EXPECT_EQ(fileBytes(path("out.cdt")), expectedReadFile(sim::VirtualSelector::factoryMemory()));
 
     // Without -o the same read is printed as settings, as 'show' prints the file.
@@ -247,7 +248,8 @@ TEST_F(QuarvelctlTest, FaultsTheBudgetAbsorbsAndFaultsThatExhaustIt)
         {"absorbed", "drop:3,badsum:10,badaddr:50,split:70:3,late:90:50ms", 0, 1, true, ""},
         {"four failures", "drop:1,drop:2,badsum:100,badcmd:150", 0, 2, true, ""},
         {"exhausted", "drop:1,drop:2,drop:3,drop:4,drop:5", 2, 5, false,
-         "at cell 0: 5 failed exchanges (5 time-outs)"},
+         "at cell 0: 5 failed exchanges (5 time-outs); the selector never answered: check the cable, and "
+         "that the selector has power, then check the line (quarvelctl check, or System > Check Link...)"},
         {"spread out", "drop:10,badsum:20,drop:30,badaddr:40,drop:50", 2, 3, false,
          "at cell 45: 5 failed exchanges (3 time-outs, 1 bad checksum, 1 wrong echo)"},
     };
@@ -297,9 +299,9 @@ TEST_F(QuarvelctlTest, ProgramThenVerifyOverAPty)
     const QString file = writeImage(QStringLiteral("program.cdt"), patternImage(5));
     const Outcome program = run({"program", "--port", simulator.path(), file, "--verify"});
     EXPECT_EQ(program.exitCode, 0) << show(program);
-    EXPECT_EQ(program.err, QStringLiteral("Try to communicate\nCommunication\nCommunication\nCommunication\n"
-                                          "Try to communicate\nTry to communicate\nTry to communicate\n"
-                                          "Programmed 184 cells; verified\n"));
+    // Without a terminal: one line per phase (the line probe, the ranges, the read-back).
+    EXPECT_EQ(program.err,
+              QStringLiteral("Try to communicate\nProgramming\nVerifying\nProgrammed 184 cells; verified\n"));
     // The line probe's two reads, the ranges, and the whole memory read back.
     const Outcome served = simulator.stop();
     EXPECT_NE(served.out.indexOf(QStringLiteral("reads 191, writes 184, end-of-programming 3,")), -1)
@@ -371,6 +373,10 @@ TEST_F(QuarvelctlTest, BackupsThatWouldDestroyAFileOrCannotBeWrittenAreRefused)
         {{"--backup", m_dir.path() + "/./program.cdt", "--force"}, 1, "is the file being programmed"},
         {{"--backup", other}, 1, "already exists"},
         {{"--backup", path("missing/x.cdt")}, 1, "its folder does not exist"},
+        // Refused before the selector is read, as a folder there would be.
+        {{"--backup", "/proc/self/x.cdt"},
+         1,
+         "Cannot save the backup /proc/self/x.cdt: its folder cannot be written"},
         {{"--backup", path("folder") + "/", "--fault", "drop:3,drop:4,drop:5,drop:6,drop:7"},
          2,
          "Read selector error at cell 0"},
@@ -495,6 +501,7 @@ TEST_F(QuarvelctlTest, BadFilesAreRefusedBeforeAnythingIsSent)
     writeFile(path("empty.cdt"), {});
     ASSERT_TRUE(QDir(m_dir.path()).mkdir(QStringLiteral("folder.cdt")));
     writeFile(path("binary.cdt"), QByteArray("\"1\"\r\n\x00\x01\xFE", 8));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(path("fifo.cdt")).constData(), 0600), 0);
     ParameterImage unsendable = patternImage(3);
     unsendable.setText(6, "12ab");
     unsendable.setText(140, "-1");
@@ -519,6 +526,9 @@ TEST_F(QuarvelctlTest, BadFilesAreRefusedBeforeAnythingIsSent)
         {path("empty.cdt"),
          QStringLiteral("quarvelctl program: %1 holds no values\n").arg(path("empty.cdt"))},
         {path("folder.cdt"), QStringLiteral("quarvelctl program: Cannot ")},
+        // Opened, it would wait for a writer for ever.
+        {path("fifo.cdt"), QStringLiteral("quarvelctl program: Cannot open %1: it is not a regular file\n")
+                               .arg(path("fifo.cdt"))},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.file.toStdString());
@@ -867,7 +877,7 @@ TEST_F(QuarvelctlTest, GangProgramsTwoPtysWhileOneLosesItsLineAndLogsBoth)
         QRegularExpression("PASS " + good.path() + "  sn37  184 cells, verified, [0-9.]+ s\n")))
         << show(gang);
     EXPECT_TRUE(gang.out.contains("FAIL " + dying.path() + "  sn37  cells ")) << show(gang);
-    EXPECT_TRUE(gang.out.endsWith("1 passed, 1 failed\n")) << show(gang);
+    EXPECT_TRUE(gang.out.endsWith("2 selectors: 1 passed, 1 failed; 2 attempts\n")) << show(gang);
 
     const QStringList lines = QString::fromUtf8(fileBytes(path("run.csv"))).split('\n', Qt::SkipEmptyParts);
     ASSERT_EQ(lines.size(), 3);
@@ -959,8 +969,13 @@ TEST_F(QuarvelctlTest, AStationProgramsEverySelectorSwappedOnItsPort)
     ASSERT_EQ(rows.size(), 5);
     for (const QString& row : rows.mid(1))
         EXPECT_TRUE(row.contains(QRegularExpression(",(37|38|39)$"))) << row.toStdString();
+    // sn38 failed, was put back and passed: one selector of three, in four attempts.
+    EXPECT_TRUE(run.out.endsWith("3 selectors: 3 passed, 0 failed; 4 attempts\n")) << show(run);
     const Outcome served = line.stop();
     EXPECT_NE(served.out.indexOf(QStringLiteral("units put on 4")), -1) << show(served);
+    // No fault plan was given: the swap plan is what took it off.
+    EXPECT_TRUE(served.err.contains("quarvelctl simulate: the selector is off the port, as --swap says"))
+        << show(served);
 }
 
 } // namespace

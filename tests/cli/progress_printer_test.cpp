@@ -50,6 +50,15 @@ TEST(ProgressPrinter, LinesAndQuietModes)
         {ProgressPrinter::Mode::Lines, failedRead,
          "Try to communicate\nCommunication time out !\nRead selector error\n"},
         {ProgressPrinter::Mode::Lines, goodRead, "Try to communicate\n"},
+        // One line per phase however many transfers it takes; what went wrong as it came.
+        {ProgressPrinter::Mode::Lines,
+         [](ProgressPrinter& printer) {
+             printer.setPhase("Verifying");
+             goodRead(printer);
+             goodRead(printer);
+             failedRead(printer);
+         },
+         "Verifying\nCommunication time out !\nRead selector error\n"},
         {ProgressPrinter::Mode::Quiet, failedRead, "Read selector error\n"},
         {ProgressPrinter::Mode::Quiet, goodRead, ""},
     };

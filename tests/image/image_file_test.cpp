@@ -8,6 +8,10 @@
 
 #include <random>
 
+#ifndef Q_OS_WIN
+#include <sys/stat.h>
+#endif
+
 namespace quarvel {
 namespace {
 
@@ -52,7 +56,7 @@ TEST(ImageFile, TakesTextOnlyAndSaysHowManyValuesItHeld)
         {"latin1", "\"caf\xE9\"", "is not a coin data file", 0},
         {"cut utf8 at end", "\"7\"\r\n8\xC3", "is not a coin data file", 0},
         {"empty", "", "holds no values", 0},
-        {"100000 lines", numbered(100000), "is not a coin data file", 0},
+        {"100000 lines", numbered(100000), "bytes, far more than the 189 values programming needs", 0},
         {"bom only", "\xEF\xBB\xBF", "holds no values", 0},
     };
     for (const auto& c : cases) {
@@ -76,6 +80,13 @@ TEST(ImageFile, TakesTextOnlyAndSaysHowManyValuesItHeld)
         EXPECT_EQ(read.file->coversSelector(), c.values >= 189);
     }
     EXPECT_FALSE(readImageFile(dir.filePath(QStringLiteral("missing"))).error.isEmpty());
+#ifndef Q_OS_WIN
+    // Opened, a FIFO would wait for a writer for ever; a folder or a device is no file either.
+    const QString fifo = dir.filePath(QStringLiteral("fifo"));
+    ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    for (const QString& path : {fifo, dir.path(), QStringLiteral("/dev/null")})
+        EXPECT_TRUE(readImageFile(path).error.endsWith("it is not a regular file")) << path.toStdString();
+#endif
     const QString one = dir.filePath(QStringLiteral("shorter than a mark"));
     EXPECT_TRUE(shortFileNote(one, *readImageFile(one).file)
                     .endsWith("holds 1 value; selector cells 1..188 keep the default image"));

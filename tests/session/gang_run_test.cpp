@@ -164,7 +164,8 @@ TEST(GangRun, AStationProgramsEachNewSelectorOnce)
 }
 
 // Every selector put on is programmed or reported: one swapped in without a poll going
-// unanswered, and one whose programming failed, put back after it was away.
+// unanswered, and one whose programming failed, which is programmed again once it has been
+// taken off and put back.
 TEST(GangRun, AStationProgramsEverySelectorPutOn)
 {
     GangJob job;
@@ -213,6 +214,9 @@ TEST(GangRun, AStationProgramsEverySelectorPutOn)
         EXPECT_TRUE(second.passed);
         EXPECT_EQ(first.serialNo == second.serialNo, c.putBack);
         EXPECT_TRUE(holdsFile(model));
+        // A selector put back after it failed is one selector, passed by its last attempt.
+        EXPECT_EQ(runner->summary(), c.putBack ? "1 selector: 1 passed, 0 failed; 2 attempts"
+                                               : "2 selectors: 2 passed, 0 failed; 2 attempts");
     }
 }
 

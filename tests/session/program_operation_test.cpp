@@ -406,6 +406,7 @@ TEST(BackupTarget, NoBackupDestroysAFile)
         {dir.filePath(QStringLiteral("new/")), false, false, true}, // made
         // There, but no file can be made in it, whatever its permissions tell root.
         {QStringLiteral("/proc/self/"), false, true, true},
+        {QStringLiteral("/proc/self/backup.cdt"), false, true, false}, // a file there, the same
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.target.toStdString());
@@ -413,6 +414,10 @@ TEST(BackupTarget, NoBackupDestroysAFile)
         EXPECT_EQ(t.refusal.has_value(), c.refused);
         EXPECT_EQ(t.folder, c.folder);
     }
+    // A folder given with a separator too many is named as the user knows it.
+    EXPECT_TRUE(
+        refusalText(*resolveBackupTarget({BackupPolicy::Kind::Target, "/proc/self//", false}, {}).refusal)
+            .startsWith("Cannot write in the backup folder /proc/self: "));
     // Another existing file is replaced only when asked.
     EXPECT_TRUE(resolveBackupTarget({BackupPolicy::Kind::Target, file, false}, {}).refusal);
     EXPECT_FALSE(resolveBackupTarget({BackupPolicy::Kind::Target, file, true}, {}).refusal);

@@ -1,6 +1,7 @@
 // The session's small units: refusal wording, the port fall-back rules, and an operation's one
 // result.
 #include "event_wait.h"
+#include "session/port_advice.h"
 #include "session/port_choice.h"
 #include "session/selector_session.h"
 #include "sim/virtual_selector.h"
@@ -13,6 +14,8 @@
 #include <QTest>
 
 #include <gtest/gtest.h>
+
+#include <memory>
 
 namespace quarvel::session {
 namespace {
@@ -36,7 +39,52 @@ TEST(Refusal, EachKindIsWordedForTheUser)
         EXPECT_EQ(refusalText(refusal), QString::fromUtf8(text));
 }
 
+// The one rule asked before the document is replaced or the program closes.
+TEST(Document, UnsavedWorkIsItsOwnChangesOrAWindowsEditsWhileTheWindowLives)
+{
+    Document document;
+    document.edit(ChangeSource::Sampling, [](ParameterImage& image) { image.setText(40, "99"); });
+    EXPECT_TRUE(document.hasUnsavedWork()); // taught, neither saved nor programmed
+    document.markSaved();
+    EXPECT_FALSE(document.hasUnsavedWork());
+    bool edits = true;
+    auto window = std::make_unique<QObject>();
+    document.holdPendingWork(window.get(), [&] { return edits; });
+    EXPECT_TRUE(document.hasUnsavedWork());
+    edits = false;
+    EXPECT_FALSE(document.hasUnsavedWork());
+    edits = true;
+    window.reset(); // a closed window holds nothing
+    EXPECT_FALSE(document.hasUnsavedWork());
+}
+
 #ifdef Q_OS_UNIX
+// A port that does not open says what to do next, in the same words on both front ends.
+TEST(PortOpenAdvice, NamesThePortHereAndWhatIsNoSerialPort)
+{
+    const QString listed =
+        QStringLiteral("the serial ports found are listed by quarvelctl ports and in the System menu");
+    const struct
+    {
+        QString port, error, advice;
+    } cases[] = {
+        {"COM3", "The serial port COM3 could not be opened: No such file or directory",
+         "The serial port COM3 could not be opened: No such file or directory; COM3 is a Windows name, here "
+         "it "
+         "is /dev/ttyS2 (" +
+             listed + ")"},
+        {"/dev/null", "The serial port /dev/null could not be opened: Inappropriate ioctl for device",
+         "/dev/null is not a serial port (" + listed + ")"},
+        {"/dev/quarvel-none",
+         "The serial port /dev/quarvel-none could not be opened: No such file or directory",
+         "The serial port /dev/quarvel-none could not be opened: No such file or directory (" + listed + ")"},
+        {"/dev/tty", "The serial port /dev/tty is in use by another program.",
+         "The serial port /dev/tty is in use by another program."},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(portOpenAdvice(c.port, c.error), c.advice);
+}
+
 TEST(PortChoice, FallsBackAsEachKindOfPortSays)
 {
     sim::VirtualSelector model;

@@ -20,9 +20,10 @@ ImageFileRead readImageFile(const QString& path)
 {
     if (const QFileInfo info(path); info.isFile() && info.size() > kLargestCoinDataFile)
         return {std::nullopt,
-                QStringLiteral("%1 is not a coin data file: %2 bytes, far more than its 256 values take")
-                    .arg(QDir::toNativeSeparators(path))
-                    .arg(info.size())};
+                QStringLiteral(
+                    "%1 is not a coin data file: %2 bytes, far more than the %3 values programming needs")
+                    .arg(QDir::toNativeSeparators(path), QString::number(info.size()),
+                         QString::number(ParameterImage::kSelectorCells))};
     FieldFileRead read = readFieldFile(path, kCoinDataValues, kMaxCoinDataBytes, /*requireText=*/true);
     if (!read.error.isEmpty()) return {std::nullopt, read.error};
     if (read.fields.empty())

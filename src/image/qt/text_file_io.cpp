@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 
 #include <algorithm>
@@ -97,6 +98,12 @@ FieldFileRead readFieldFile(const QString& path, std::size_t maxFields, std::siz
                             bool requireText)
 {
     FieldFileRead result;
+    // A FIFO or a device would block open() or feed a read without end: only a regular file is
+    // opened (standard input is the caller's own choice).
+    if (const QFileInfo info(path); path != QLatin1String("-") && info.exists() && !info.isFile()) {
+        result.error = QStringLiteral("Cannot open %1: it is not a regular file").arg(shown(path));
+        return result;
+    }
     QFile file(path);
     // "-" is standard input, as command-line tools take it.
     const bool opened =

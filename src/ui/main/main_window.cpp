@@ -25,6 +25,8 @@
 #include <QSettings>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace quarvel {
 
 namespace t = main_texts;
@@ -124,8 +126,11 @@ void MainWindow::buildWidgets()
     connect(m_comEdit, &QPushButton::clicked, this, &MainWindow::ComEdit_Click);
     connect(m_comCal, &QPushButton::clicked, this, &MainWindow::ComCal_Click);
     connect(m_comExit, &QPushButton::clicked, this, &MainWindow::mnuFileExit_Click);
-    for (QPushButton* b : {m_comTeach, m_comEdit, m_comCal, m_comExit})
+    for (QPushButton* b : {m_comTeach, m_comEdit, m_comCal})
         b->setAutoDefault(true); // Enter presses the button that has the focus
+    // Enter never ends the program: focus that lands on Exit unnoticed must not close it.
+    // Space and Alt+X still press it.
+    m_comExit->setAutoDefault(false);
     setTabOrder(m_comTeach, m_comEdit);
     setTabOrder(m_comEdit, m_comCal);
     setTabOrder(m_comCal, m_comExit);
@@ -176,8 +181,8 @@ void MainWindow::startUp(const StartPort& port)
 
 void MainWindow::mnuFileExit_Click()
 {
-    if (!m_closeConfirmed && !session::stopProgrammingQuestion(m_session.device().current()).isEmpty()) {
-        m_safety.confirmStop([this] {
+    if (!m_closeConfirmed && !session::stopToCloseQuestion(m_session.device().current()).isEmpty()) {
+        m_safety.confirmClose([this] {
             m_closeConfirmed = true;
             mnuFileExit_Click();
         });
@@ -204,10 +209,11 @@ void MainWindow::mnuFileExit_Click()
 
 void MainWindow::closeEvent(QCloseEvent* event)
 {
-    // A half-programmed selector is worse than a running program: ask before stopping it.
-    if (!m_closeConfirmed && !session::stopProgrammingQuestion(m_session.device().current()).isEmpty()) {
+    // A half-programmed selector is worse than a running program, and a read cut short is work
+    // lost: ask before stopping whatever runs.
+    if (!m_closeConfirmed && !session::stopToCloseQuestion(m_session.device().current()).isEmpty()) {
         event->ignore();
-        m_safety.confirmStop([this] {
+        m_safety.confirmClose([this] {
             m_closeConfirmed = true;
             close();
         });
@@ -227,38 +233,6 @@ void MainWindow::closeEvent(QCloseEvent* event)
     m_trafficLog->close();
     if (!isMinimized()) saveGeometryToSettings();
     event->accept();
-}
-
-bool MainWindow::askBeforeLosingWork(std::function<void()> proceed)
-{
-    SettingsForm* form = settingsForm();
-    const bool pending = (form && form->hasEdits()) || (m_sampling && m_sampling->hasTypedValues()) ||
-                         m_session.document().isModified();
-    if (!pending || m_workConfirmed) return true;
-    auto* box = new QMessageBox(
-        QMessageBox::Warning, windowTitle(),
-        QStringLiteral("The settings have changes that were neither saved nor programmed. Save "
-                       "them before closing?"),
-        QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, this);
-    box->setObjectName(QStringLiteral("ConfirmSaveChanges"));
-    box->setDefaultButton(QMessageBox::Cancel);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    connect(box, &QMessageBox::finished, this, [this, box, proceed = std::move(proceed)] {
-        const auto answer = box->standardButton(box->clickedButton());
-        if (answer == QMessageBox::Save) {
-            // Edits still in a window go into the document first; a refusal there stays in view.
-            if (SettingsForm* f = settingsForm(); f && f->hasEdits() && !f->tranback()) return;
-            if (m_sampling && !m_sampling->takeBackValues()) return;
-            if (!mnuFileSave_Click()) return;
-        } else if (answer != QMessageBox::Discard) {
-            m_closeConfirmed = false;
-            return;
-        }
-        m_workConfirmed = true;
-        proceed();
-    });
-    box->open();
-    return false;
 }
 
 void MainWindow::restoreGeometryFromSettings()
@@ -321,8 +295,18 @@ StatusLine MainWindow::statusLine()
 void MainWindow::setBusy(bool busy)
 {
     // Two interleaved transfers would corrupt each other: nothing new starts while one runs.
-    for (QWidget* w : std::initializer_list<QWidget*>{m_comTeach, m_comEdit, m_comCal})
+    // Disabling the focused task button would hand the focus on to Exit, where the user's next
+    // Enter or the window's return from a child would find it: it waits for the button instead.
+    const std::initializer_list<QWidget*> tasks{m_comTeach, m_comEdit, m_comCal};
+    QWidget* focused = focusWidget();
+    if (busy && std::find(tasks.begin(), tasks.end(), focused) != tasks.end()) m_focusAfterBusy = focused;
+    for (QWidget* w : tasks)
         w->setEnabled(!busy);
+    if (busy && m_focusAfterBusy && focusWidget() == m_comExit) m_comExit->clearFocus();
+    if (!busy && m_focusAfterBusy) {
+        if (!focusWidget() || focusWidget() == m_comExit) m_focusAfterBusy->setFocus();
+        m_focusAfterBusy = nullptr;
+    }
     m_openProgram->setEnabled(!busy);
     m_restoreAction->setEnabled(!busy);
     if (m_settings) m_settings->setDeviceBusy(busy);
@@ -359,7 +343,19 @@ void MainWindow::mnuSaveAs_Click(const Done& done)
 
 void MainWindow::mnuFileOpen_Click(const std::function<void(bool)>& done)
 {
-    m_files.open(done);
+    m_files.chooseToOpen([this, done](const QString& path) {
+        const auto notOpened = [done] {
+            if (done) done(false);
+        };
+        if (path.isEmpty()) return notOpened();
+        beforeReplacing(
+            Losing::File,
+            [this, path, done] {
+                const bool opened = static_cast<bool>(m_files.loadChecked(path, false));
+                if (done) done(opened);
+            },
+            notOpened);
+    });
 }
 
 } // namespace quarvel

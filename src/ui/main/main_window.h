@@ -123,17 +123,35 @@ private:
     void openSettings(SettingsOpener opener);
     // A full read; then opens the form the read was for when it succeeded.
     void readThen(SettingsOpener opener);
-    void programAfterConfirmation(const QString& path, const std::vector<UnprogrammableCell>& cells,
-                                  std::function<void()> program);
+    void startRead(SettingsOpener opener);
+    // Open & Program once the user agreed: the file becomes the document and is programmed.
+    void programFile(const QString& path, const session::CoinDataCheck& check);
+    void askToProgram(const QString& path, const std::vector<UnprogrammableCell>& cells,
+                      std::function<void()> program);
     // Programming from here, its outcome on the status line and told to done.
     void runProgramming(const session::ProgramRequest& request, Done done);
     void buildSafetyMenu(QMenu* file);
     // The document becomes what a restore put on the selector; pending edits are asked about first.
     void takeRestored(const ParameterImage& selector);
+    // What would take the document's place: the question names it.
+    enum class Losing
+    {
+        Closing,
+        Read,
+        File,
+        Restore
+    };
     // Asks Save / Discard / Cancel when closing would lose edits or a document not saved or
     // programmed; true when nothing is at stake (or the user already answered), else proceed
     // runs once the user let it close.
     bool askBeforeLosingWork(std::function<void()> proceed);
+    // The same question before anything replaces the document: proceed runs at once when
+    // nothing is at stake, else after Save or Discard (Discard drops the windows' edits too);
+    // Cancel runs cancelled and leaves everything as it was.
+    void beforeReplacing(Losing losing, std::function<void()> proceed, std::function<void()> cancelled = {});
+    // The question itself; answered runs with Save or Discard after a Save that succeeded.
+    void askSaveDiscardCancel(Losing losing, std::function<void(bool discarded)> answered,
+                              std::function<void()> cancelled);
     // Open windows follow the document: refreshed, or told when it was replaced under edits.
     void followDocument(const session::DocumentChange& change);
 
@@ -147,6 +165,7 @@ private:
     QPointer<QWidget> m_virtualWindow;
     bool m_closeConfirmed = false;
     bool m_workConfirmed = false;
+    QPointer<QWidget> m_focusAfterBusy; // the task button that had the focus when a run began
     QAction* m_backupAction = nullptr;
     QAction* m_verifyAction = nullptr;
     QAction* m_restoreAction = nullptr;

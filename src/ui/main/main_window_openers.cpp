@@ -27,6 +27,12 @@ void MainWindow::ComCal_Click()
 
 void MainWindow::readThen(SettingsOpener opener)
 {
+    // The read replaces the document: work in it is asked about before the first frame.
+    beforeReplacing(Losing::Read, [this, opener] { startRead(opener); });
+}
+
+void MainWindow::startRead(SettingsOpener opener)
+{
     const auto started = m_session.readSelector();
     if (!started) {
         showStatus(started.refusalText(), session::StatusColour::Red);
@@ -69,6 +75,8 @@ void MainWindow::openSettings(SettingsOpener opener)
     // A form that was closed is on its way out: the opener makes a new one, loaded afresh.
     if (!m_settings || !m_settings->isVisible()) {
         m_settings = new SettingsForm(m_session.document(), this);
+        m_session.document().holdPendingWork(
+            m_settings, [form = m_settings.data()] { return form->isVisible() && form->hasEdits(); });
         m_settings->setDeviceBusy(m_session.device().isBusy());
         connect(m_settings, &SettingsForm::samplingRequested, this, [this] { openSampling(false); });
         connect(m_settings, &SettingsForm::programRequested, this, [this] {
@@ -110,7 +118,11 @@ void MainWindow::openSampling(bool calibration)
     SamplingWindow::Hooks hooks{[this](const SamplingWindow::Done& done) { mnuSaveAs_Click(done); },
                                 [this](SamplingWindow::Done done) { programToSelector(std::move(done)); }};
     SamplingWindow::present(m_sampling, m_session, m_samplingState, std::move(hooks), calibration, this);
-    if (!existed && m_sampling) registerWindow(m_sampling);
+    if (!existed && m_sampling) {
+        registerWindow(m_sampling);
+        m_session.document().holdPendingWork(
+            m_sampling, [window = m_sampling.data()] { return window->hasTypedValues(); });
+    }
 }
 
 SamplingWindow* MainWindow::samplingWindow() const

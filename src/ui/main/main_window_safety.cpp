@@ -1,6 +1,6 @@
 // The main window's programming: Program to Coin Selector, Open & Program and Restore Selector…,
 // through SafeProgramming, which keeps a backup before every programming and no programming
-// left half-done without asking.
+// left half-done without asking; and the one question before unsaved work is replaced or closed.
 #include "ui/main/main_window.h"
 
 #include "session/backup.h"
@@ -34,23 +34,78 @@ void MainWindow::buildSafetyMenu(QMenu* file)
     connect(&m_safety, &SafeProgramming::restored, this, &MainWindow::takeRestored);
 }
 
+// ----- work not yet saved or programmed: one question before anything replaces it -----
+
+bool MainWindow::askBeforeLosingWork(std::function<void()> proceed)
+{
+    if (!m_session.document().hasUnsavedWork() || m_workConfirmed) return true;
+    askSaveDiscardCancel(
+        Losing::Closing,
+        [this, proceed = std::move(proceed)](bool) {
+            m_workConfirmed = true;
+            proceed();
+        },
+        [this] { m_closeConfirmed = false; });
+    return false;
+}
+
+void MainWindow::beforeReplacing(Losing losing, std::function<void()> proceed,
+                                 std::function<void()> cancelled)
+{
+    if (!m_session.document().hasUnsavedWork()) {
+        proceed();
+        return;
+    }
+    askSaveDiscardCancel(
+        losing,
+        [this, proceed = std::move(proceed)](bool discarded) {
+            // Discarded edits left in a window would come back with its next OK or Program.
+            if (discarded) {
+                if (SettingsForm* form = settingsForm()) form->reload();
+                if (m_sampling) m_sampling->reload();
+            }
+            proceed();
+        },
+        std::move(cancelled));
+}
+
+void MainWindow::askSaveDiscardCancel(Losing losing, std::function<void(bool)> answered,
+                                      std::function<void()> cancelled)
+{
+    static const char* const kBefore[] = {"closing", "the settings read from the selector replace them",
+                                          "the file's settings replace them",
+                                          "the restored settings replace them"};
+    auto* box = new QMessageBox(QMessageBox::Warning, windowTitle(),
+                                QStringLiteral("The settings have changes that were neither saved nor "
+                                               "programmed. Save them before %1?")
+                                    .arg(QLatin1String(kBefore[static_cast<int>(losing)])),
+                                QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, this);
+    box->setObjectName(QStringLiteral("ConfirmSaveChanges"));
+    box->setDefaultButton(QMessageBox::Cancel);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    connect(box, &QMessageBox::finished, this,
+            [this, box, answered = std::move(answered), cancelled = std::move(cancelled)] {
+                const auto answer = box->standardButton(box->clickedButton());
+                if (answer == QMessageBox::Save) {
+                    // Edits still in a window go into the document first; a refusal there stays in view.
+                    if (SettingsForm* f = settingsForm(); f && f->hasEdits() && !f->tranback()) return;
+                    if (m_sampling && !m_sampling->takeBackValues()) return;
+                    if (!mnuFileSave_Click()) return;
+                } else if (answer != QMessageBox::Discard) {
+                    if (cancelled) cancelled();
+                    return;
+                }
+                answered(answer == QMessageBox::Discard);
+            });
+    box->open();
+}
+
 void MainWindow::takeRestored(const ParameterImage& selector)
 {
     // Left as it was, the document would be programmed back over the restore by the next Program.
-    SettingsForm* form = settingsForm();
-    const bool pending = (form && form->hasEdits()) || (m_sampling && m_sampling->hasTypedValues()) ||
-                         m_session.document().isModified();
-    const auto take = [this, selector] {
+    beforeReplacing(Losing::Restore, [this, selector] {
         m_session.document().replace(selector, session::ChangeSource::Read);
-    };
-    if (!pending) {
-        take();
-        return;
-    }
-    ask(this, "ConfirmTakeRestored",
-        QStringLiteral("The selector now holds the restored backup. Replace the settings here, which have "
-                       "changes that were neither saved nor programmed, with the restored ones?"),
-        QStringLiteral("&Replace"), QStringLiteral("&Keep"), take);
+    });
 }
 
 void MainWindow::programToSelector(Done done)
@@ -110,24 +165,29 @@ void MainWindow::mnuOpen_Program_Click()
         }
         // Nothing changes before the user agrees: a declined question leaves the document, the
         // recent files and the selector as they were.
-        programAfterConfirmation(path, check.unprogrammable, [this, path, check] {
-            m_session.document().setCdt(sampling::ReferenceStore::Calibrated);
-            m_files.load(path, check);
-            session::ProgramRequest request;
-            request.sourceFile = path;
-            // A failure stays in view with its ranges; calibrating a half-programmed selector
-            // would hide it. Open & Program again retries.
-            runProgramming(request, [this](bool programmed, const QString&) {
-                if (programmed) openSampling(true);
-            });
+        askToProgram(path, check.unprogrammable, [this, path, check] {
+            beforeReplacing(Losing::File, [this, path, check] { programFile(path, check); });
         });
+    });
+}
+
+void MainWindow::programFile(const QString& path, const session::CoinDataCheck& check)
+{
+    m_session.document().setCdt(sampling::ReferenceStore::Calibrated);
+    m_files.load(path, check);
+    session::ProgramRequest request;
+    request.sourceFile = path;
+    // A failure stays in view with its ranges; calibrating a half-programmed selector would hide
+    // it. Open & Program again retries.
+    runProgramming(request, [this](bool programmed, const QString&) {
+        if (programmed) openSampling(true);
     });
 }
 
 // Open & Program asks once before writing, naming the file and the port; cells the selector
 // cannot hold as written are listed in the same question.
-void MainWindow::programAfterConfirmation(const QString& path, const std::vector<UnprogrammableCell>& cells,
-                                          std::function<void()> program)
+void MainWindow::askToProgram(const QString& path, const std::vector<UnprogrammableCell>& cells,
+                              std::function<void()> program)
 {
     const QString question = QStringLiteral("Program the selector on %1 with %2?")
                                  .arg(m_session.device().portName(), QDir::toNativeSeparators(path));

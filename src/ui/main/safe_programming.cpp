@@ -5,7 +5,10 @@
 #include "session/selector_session.h"
 #include "ui/settings/ask.h"
 
+#include <QPushButton>
 #include <QSettings>
+
+#include <memory>
 
 namespace quarvel {
 
@@ -114,7 +117,16 @@ void SafeProgramming::askWithoutBackup(const QString& question, session::Program
 
 void SafeProgramming::confirmStop(std::function<void()> stop)
 {
-    const QString question = session::stopProgrammingQuestion(m_session.device().current());
+    askToStop(session::stopProgrammingQuestion(m_session.device().current()), std::move(stop));
+}
+
+void SafeProgramming::confirmClose(std::function<void()> close)
+{
+    askToStop(session::stopToCloseQuestion(m_session.device().current()), std::move(close));
+}
+
+void SafeProgramming::askToStop(const QString& question, std::function<void()> stop)
+{
     if (question.isEmpty()) {
         stop();
         return;
@@ -123,15 +135,34 @@ void SafeProgramming::confirmStop(std::function<void()> stop)
         m_stopQuestion->raise();
         return;
     }
-    m_stopQuestion = ask(m_window, "ConfirmStop", question, QStringLiteral("&Stop"),
-                         QStringLiteral("&Keep programming"), [this, stop = std::move(stop)] {
-                             if (auto* running = m_session.device().current()) running->cancel();
-                             stop();
-                         });
-    // The question speaks of a run that is going on: when it ends first, the answer is moot and
-    // its result is what the user should read.
-    if (session::Operation* running = m_session.device().current())
-        connect(running, &session::Operation::ended, m_stopQuestion, &QMessageBox::close);
+    session::Operation* running = m_session.device().current();
+    const bool writing = question == session::stopProgrammingQuestion(running);
+    QMessageBox* box = ask(m_window, "ConfirmStop", question, QStringLiteral("&Stop"),
+                           writing ? QStringLiteral("&Keep programming") : QStringLiteral("&Keep it running"),
+                           [this, stop = std::move(stop)] {
+                               if (auto* current = m_session.device().current()) current->cancel();
+                               stop();
+                           });
+    m_stopQuestion = box;
+    // When the run ends first the answer is moot. Closing the question under the pointer would
+    // let a click meant for it land on the window below (Exit): it stays, says how the run
+    // ended, and takes one OK, which stops nothing and closes nothing.
+    auto outcome = std::make_shared<QString>();
+    if (auto* program = qobject_cast<session::ProgramOperation*>(running))
+        connect(program, &session::ProgramOperation::finished, box,
+                [outcome](const session::ProgramResult& result) { *outcome = result.summary(); });
+    connect(running, &session::Operation::ended, box, [box, outcome] {
+        for (QAbstractButton* button : box->buttons()) {
+            box->removeButton(button);
+            button->deleteLater();
+        }
+        QPushButton* ok = box->addButton(QMessageBox::Ok);
+        ok->setObjectName(QStringLiteral("ok"));
+        box->setDefaultButton(ok);
+        box->setEscapeButton(ok);
+        box->setText(outcome->isEmpty() ? QStringLiteral("It ended before your answer; nothing was stopped.")
+                                        : QStringLiteral("It ended before your answer: %1").arg(*outcome));
+    });
 }
 
 } // namespace quarvel

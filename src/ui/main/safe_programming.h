@@ -44,8 +44,10 @@ public:
     // in the window; done hears the outcome (a refusal at once).
     void program(session::ProgramRequest request, Done done);
     // Runs stop after the user agreed to leave a programming unfinished; at once when none
-    // runs. The question closes by itself when the run ends first.
+    // runs. When the run ends first the question turns into its outcome with one OK.
     void confirmStop(std::function<void()> stop);
+    // Runs close once nothing runs or the user agreed to stop what does (any operation).
+    void confirmClose(std::function<void()> close);
 
 signals:
     // A restore that was verified: what the selector now holds.
@@ -56,6 +58,8 @@ private:
     void finished(const session::ProgramRequest& request, const session::ProgramResult& result,
                   const Done& done);
     void askWithoutBackup(const QString& question, session::ProgramRequest request, Done done);
+    // The stop question; once the run ends first, its outcome and one OK instead.
+    void askToStop(const QString& question, std::function<void()> stop);
 
     session::SelectorSession& m_session;
     QWidget* m_window;

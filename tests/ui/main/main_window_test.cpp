@@ -133,7 +133,8 @@ TEST_F(MainWindowTest, StateFileNamesRecentFileAndHighestMarkedPort)
     // Port 4 is not there: said in red, and the program goes on with the port closed.
     // The program's own words first, then the reason, as quarvelctl gives it.
     EXPECT_EQ(status(), "warning:something wrong to open /nonexistent/port4: The serial port "
-                        "/nonexistent/port4 could not be opened: No such file or directory");
+                        "/nonexistent/port4 could not be opened: No such file or directory (the serial "
+                        "ports found are listed by quarvelctl ports and in the System menu)");
     EXPECT_EQ(statusColour(), QColor(255, 0, 0));
     EXPECT_FALSE(session.device().isOpen());
 }
@@ -296,9 +297,10 @@ TEST_F(MainWindowTest, AFailedBackupSaysWhatFailedAndOffersToProgramWithoutOne)
     }
 }
 
-// The stop question speaks of a run going on: when the run ends first, the question goes and the
-// result is what the window shows; until then the status window keeps its Cancel.
-TEST_F(MainWindowTest, TheStopQuestionClosesWhenTheRunEndsFirst)
+// The stop question speaks of a run going on: when the run ends first, it stays under the
+// pointer with the outcome and one OK, so that a click meant for it never lands on Exit; until
+// then the status window keeps its Cancel.
+TEST_F(MainWindowTest, TheStopQuestionTurnsIntoTheOutcomeWhenTheRunEndsFirst)
 {
     window->startUp();
     window->findChild<QAction*>("mnuBackup")->setChecked(false);
@@ -315,9 +317,78 @@ TEST_F(MainWindowTest, TheStopQuestionClosesWhenTheRunEndsFirst)
     EXPECT_TRUE(window->statusPresenter().window()->comCancel()->isVisible());
     ASSERT_TRUE(quarvel::testing::waitUntil([&] { return !said.isEmpty(); }, 30000));
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    EXPECT_TRUE(ask.isNull());
+    ASSERT_FALSE(ask.isNull());
+    EXPECT_EQ(ask->text(), "It ended before your answer: Programmed 184 cells; verified");
+    ASSERT_EQ(ask->buttons().size(), 1);
+    ask->buttons().constFirst()->click();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(window->isVisible());
     EXPECT_EQ(status(), "Programmed 184 cells; verified");
+}
+
+// Exit while a read runs asks as it does while programming; Escape keeps the read going.
+TEST_F(MainWindowTest, ExitWhileAReadRunsAsksFirst)
+{
+    window->startUp();
+    bridge.setWireTime(true);
+    window->show();
+    window->findChild<QPushButton*>("ComEdit")->click();
+    ASSERT_TRUE(session.device().isBusy());
+    window->findChild<QPushButton*>("ComExit")->click();
+    auto* ask = window->findChild<QMessageBox*>("ConfirmStop");
+    ASSERT_NE(ask, nullptr);
+    EXPECT_EQ(ask->text(), "Reading the selector is not finished. Stop it and close QUARVEL?");
+    QTest::keyClick(ask, Qt::Key_Escape);
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_TRUE(session.device().isBusy());
+    ASSERT_TRUE(quarvel::testing::waitUntil([&] { return window->settingsForm() != nullptr; }, 30000));
+}
+
+// Taught work that was neither saved nor programmed is asked about before a read replaces it,
+// with the question Exit asks: Cancel reads nothing, Discard reads.
+TEST_F(MainWindowTest, AReadAsksBeforeReplacingUnsavedWork)
+{
+    window->startUp();
+    window->show();
+    session.document().edit(session::ChangeSource::Sampling,
+                            [](ParameterImage& image) { image.setText(40, "99"); });
+    const int readsBefore = model.counts().reads;
+    for (const char* opener : {"ComEdit", "ComCal"}) {
+        window->findChild<QPushButton*>(opener)->click();
+        auto* box = window->findChild<QMessageBox*>("ConfirmSaveChanges");
+        ASSERT_NE(box, nullptr) << opener;
+        EXPECT_EQ(box->text(), "The settings have changes that were neither saved nor programmed. Save them "
+                               "before the settings read from the selector replace them?");
+        QTest::keyClick(box, Qt::Key_Escape);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+    EXPECT_EQ(model.counts().reads, readsBefore);
+    EXPECT_EQ(session.document().image().text(40), "99");
+    window->findChild<QPushButton*>("ComEdit")->click();
+    window->findChild<QMessageBox*>("ConfirmSaveChanges")->button(QMessageBox::Discard)->click();
+    ASSERT_TRUE(quarvel::testing::waitUntil([&] { return window->settingsForm() != nullptr; }, 30000));
+    EXPECT_FALSE(session.document().hasUnsavedWork());
+}
+
+// After the Edit window closes with Escape: The keyboard focus goes back to Edit Coin Selector,
+// the button that opened it, and Enter on Exit never ends the program.
+TEST_F(MainWindowTest, FocusReturnsToTheOpenerAndEnterNeverExits)
+{
+    window->startUp();
+    window->show();
+    auto* edit = window->findChild<QPushButton*>("ComEdit");
+    edit->setFocus();
+    QTest::keyClick(edit, Qt::Key_Return);
+    ASSERT_TRUE(quarvel::testing::waitUntil(
+        [&] { return window->settingsForm() != nullptr && !session.device().isBusy(); }, 30000));
+    SettingsForm* form = window->settingsForm();
+    QTest::keyClick(form, Qt::Key_Escape);
+    ASSERT_TRUE(quarvel::testing::waitUntil([&] { return window->settingsForm() == nullptr; }, 5000));
+    EXPECT_EQ(window->focusWidget(), edit);
+    auto* exit = window->findChild<QPushButton*>("ComExit");
+    exit->setFocus();
+    QTest::keyClick(exit, Qt::Key_Return);
+    EXPECT_TRUE(window->isVisible());
 }
 
 TEST_F(MainWindowTest, VerifyAfterProgrammingCanBeTurnedOffAndStaysOff)
@@ -361,6 +432,7 @@ TEST_F(MainWindowTest, ClosingWithWorkNeitherSavedNorProgrammedAsksSaveDiscardCa
     const auto answer = [&](QMessageBox::StandardButton button) {
         auto* box = window->findChild<QMessageBox*>("ConfirmSaveChanges");
         ASSERT_NE(box, nullptr);
+        EXPECT_TRUE(box->text().endsWith("Save them before closing?")) << box->text().toStdString();
         box->button(button)->click();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     };
@@ -381,10 +453,9 @@ TEST_F(MainWindowTest, ClosingWithWorkNeitherSavedNorProgrammedAsksSaveDiscardCa
     EXPECT_EQ(saved.file->image.text(6), session.document().image().text(6));
 }
 
-// Open & Program replaces the document under an Edit form once the user agreed: one without
-// edits follows it, one with edits is told, and its Program asks before writing its old values
-// over the file's.
-TEST_F(MainWindowTest, AFormFollowsTheDocumentItDidNotChange)
+// Open & Program asks about an Edit form's edits before the file replaces the document:
+// Cancel keeps them and programs nothing, Discard lets the form follow the file.
+TEST_F(MainWindowTest, OpenAndProgramAsksBeforeAFormsEditsAreLost)
 {
     window->startUp();
     window->findChild<QAction*>("mnuBackup")->setChecked(false);
@@ -392,16 +463,27 @@ TEST_F(MainWindowTest, AFormFollowsTheDocumentItDidNotChange)
     ASSERT_TRUE(quarvel::testing::waitUntil(
         [&] { return window->settingsForm() != nullptr && !session.device().isBusy(); }, 30000));
     SettingsForm* form = window->settingsForm();
-    form->findChild<QLineEdit*>("TextDollar1")->setText("9");
+    auto* dollar = form->findChild<QLineEdit*>("TextDollar1");
+    dollar->setText("9");
     chosen = writeFile(files.filePath("good.cdt"), coinData(256, 77));
-    window->findChild<QAction*>("mnuOpen_Program")->trigger();
-    window->findChild<QMessageBox*>("ConfirmOpenProgram")->buttons().constFirst()->click();
-    EXPECT_EQ(form->findChild<QLineEdit*>("TextDollar1")->text(), "9");
-    EXPECT_TRUE(form->message().contains("the selector's settings were replaced"))
-        << form->message().toStdString();
+    const int writesBefore = model.counts().writes;
+    for (const auto answer : {QMessageBox::Cancel, QMessageBox::Discard}) {
+        window->findChild<QAction*>("mnuOpen_Program")->trigger();
+        window->findChild<QMessageBox*>("ConfirmOpenProgram")->buttons().constFirst()->click();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        auto* box = window->findChild<QMessageBox*>("ConfirmSaveChanges");
+        ASSERT_NE(box, nullptr);
+        EXPECT_TRUE(box->text().endsWith("Save them before the file's settings replace them?"));
+        box->button(answer)->click();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        if (answer == QMessageBox::Cancel) {
+            EXPECT_EQ(dollar->text(), "9");
+            EXPECT_EQ(model.counts().writes, writesBefore);
+        }
+    }
+    EXPECT_FALSE(form->hasEdits());
+    EXPECT_NE(dollar->text(), "9");
     ASSERT_TRUE(quarvel::testing::waitUntil([&] { return !session.device().isBusy(); }, 30000));
-    form->findChild<QPushButton*>("Command2")->click();
-    EXPECT_NE(form->findChild<QMessageBox*>("ConfirmOverwrite"), nullptr);
 }
 
 // A declined Open & Program, at either question, changes nothing: not the document, not the
@@ -472,9 +554,9 @@ TEST_F(MainWindowTest, ARestoreBecomesTheDocumentUnlessEditsArePending)
     session.document().edit(session::ChangeSource::Edit,
                             [&](ParameterImage& image) { image.setText(4, "66"); });
     restore();
-    auto* ask = window->findChild<QMessageBox*>("ConfirmTakeRestored");
+    auto* ask = window->findChild<QMessageBox*>("ConfirmSaveChanges");
     ASSERT_NE(ask, nullptr);
-    ask->findChild<QPushButton*>("no")->click();
+    ask->button(QMessageBox::Cancel)->click();
     EXPECT_EQ(session.document().image().text(4), "66");
 }
 
