@@ -20,20 +20,17 @@ plug() { usb-adapter plug "$@" || fail "usb-adapter plug $* failed"; }
 unplug() { usb-adapter unplug "$1" || fail "usb-adapter unplug $1 failed"; }
 # waitFor FILE TEXT [SECONDS]: until FILE holds TEXT.
 waitFor() {
-  local n=$((${3:-60} * 20))
+  local until=$((SECONDS + ${3:-60}))
   while ! grep -qF -- "$2" "$1" 2>/dev/null; do
-    n=$((n - 1))
-    [ $n -gt 0 ] || { fail "no '$2' in $(basename "$1") in time"; return 1; }
+    [ $SECONDS -lt $until ] || { fail "no '$2' in $(basename "$1") in time"; return 1; }
     sleep 0.05
   done
 }
-# frames FILE: how many traffic lines a --trace run has written.
-frames() { grep -c ' -> ' "$1" 2>/dev/null || true; }
-waitFrames() { # waitFrames FILE N
-  local n=1200
-  while [ "$(frames "$1")" -lt "$2" ]; do
-    n=$((n - 1))
-    [ $n -gt 0 ] || { fail "fewer than $2 frames in $(basename "$1")"; return 1; }
+# waitFrames FILE N: until a --trace run has sent N frames.
+waitFrames() {
+  local until=$((SECONDS + 60))
+  while [ "$(grep -c ' -> ' "$1" 2>/dev/null)" -lt "$2" ]; do
+    [ $SECONDS -lt $until ] || { fail "fewer than $2 frames in $(basename "$1")"; return 1; }
     sleep 0.05
   done
 }
@@ -168,6 +165,8 @@ test_station() {
   wait $pid
   expect "station exit code (a port was lost)" $? 2
   expect "PASS lines" "$(grep -c '^PASS' "$(out gang)")" 3
+  grep -qE '^FAIL /dev/ttyUSB1  sn[0-9]+  cells [0-9]+-[0-9]+ not programmed \(port lost\)' "$(out gang)" ||
+    fail "the pulled selector's FAIL line names no cells: $(grep '^FAIL' "$(out gang)")"
   unplug A1
   unplug B2
   unplug C3
@@ -189,8 +188,8 @@ quit
 EOF
   QT_QPA_PLATFORM=offscreen "$quarvel" --port /dev/ttyUSB0 --script "$(out script)" >"$(out log)" 2>&1 &
   local pid=$!
-  local n=1200
-  until [ -s "$(out read.png.txt)" ] || [ $((n -= 1)) -eq 0 ]; do sleep 0.05; done
+  local until=$((SECONDS + 60))
+  until [ -s "$(out read.png.txt)" ] || [ $SECONDS -ge $until ]; do sleep 0.05; done
   [ -s "$(out read.png.txt)" ] || fail "quarvel did not read: $(tail -n 3 "$(out log)")"
   unplug A1
   plug B2 "$(pty desktopB)" >/dev/null
