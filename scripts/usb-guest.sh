@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# shellcheck disable=SC2054 # QEMU's options hold commas
 # Runs a command in a QEMU guest on the Linux kernel's own USB serial drivers, with emulated FTDI
 # adapters (FT232, USB 0403:6001) that the command can pull and plug in again.
 #
@@ -52,7 +53,7 @@ trap cleanup EXIT
 trap 'exit 130' INT TERM
 
 # The initramfs: busybox and the modules in load order, built once per kernel and kept.
-cache=${XDG_CACHE_HOME:-$HOME/.cache}/quarvel-usb-guest
+cache=${XDG_CACHE_HOME:-${HOME:-/tmp}/.cache}/quarvel-usb-guest
 initrd=$cache/initrd-$version.cpio.gz
 if [ ! -f "$initrd" ] || [ "$initrd" -ot "$0" ]; then
   mkdir -p "$cache"
