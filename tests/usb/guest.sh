@@ -134,9 +134,11 @@ test_rename() {
   sleep 2
   # Another selector on the station's adapter, now ttyUSB1: it is programmed there.
   expect "the adapter comes back as" "$(plug A1 "$(pty renameNext)")" ttyUSB1
-  local n
-  n=$(grep -c PASS "$(out gang)")
-  waitFor "$(out gang)" "PASS /dev/ttyUSB0" 120 && while [ "$(grep -c PASS "$(out gang)")" -le "$n" ]; do sleep 0.1; done
+  local until=$((SECONDS + 120))
+  while [ "$(grep -c '^PASS' "$(out gang)")" -lt 2 ]; do
+    [ $SECONDS -lt $until ] || { fail "the selector on ttyUSB1 was not programmed"; break; }
+    sleep 0.1
+  done
   kill -INT $pid
   wait $pid
   expect "station exit code (a port was lost)" $? 2
