@@ -92,7 +92,7 @@ test-windows: windows configure
 	@scripts/windows-tests.sh $(WINBUILD) $(BUILD)
 
 # The port tests on the Linux kernel's own FTDI driver, in a QEMU guest (scripts/usb-guest.sh) with
-# emulated adapters and the virtual selector at their host end; USB_TESTS='ports read' runs some.
+# emulated adapters and the virtual selector at their host end; USB_TESTS='ports exact' runs some.
 test-usb: configure
 	@scripts/install-deps.sh --usb
 	@cmake --build $(BUILD) --target quarvelctl quarvel -j $(JOBS)
