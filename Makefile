@@ -11,7 +11,7 @@ CMAKE_FLAGS ?=
 # Extra ctest arguments, e.g. TEST_ARGS='-LE end-to-end' (labels: unit, end-to-end, tree).
 TEST_ARGS ?=
 
-.PHONY: all deps configure build run package manual check-package test test-sanitize fuzz bench windows test-windows format check-format tidy ci clean
+.PHONY: all deps configure build run package manual check-package test test-sanitize test-usb fuzz bench windows test-windows format check-format tidy ci clean
 
 all: build
 
@@ -90,6 +90,13 @@ windows: manual
 test-windows: windows configure
 	@cmake --build $(BUILD) --target quarvelctl -j $(JOBS)
 	@scripts/windows-tests.sh $(WINBUILD) $(BUILD)
+
+# The port tests on the Linux kernel's own FTDI driver, in a QEMU guest (scripts/usb-guest.sh) with
+# emulated adapters and the virtual selector at their host end; USB_TESTS='ports exact' runs some.
+test-usb: configure
+	@scripts/install-deps.sh --usb
+	@cmake --build $(BUILD) --target quarvelctl quarvel -j $(JOBS)
+	@tests/usb/run.sh $(BUILD) $(USB_TESTS)
 
 format:
 	@find src tests cli app bench fuzz -name '*.cpp' -o -name '*.h' | xargs clang-format -i

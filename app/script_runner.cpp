@@ -157,6 +157,12 @@ bool ScriptRunner::run(const QString& step)
         fail(QStringLiteral("no visible %1").arg(name));
         return false;
     }
+    if (verb == QLatin1String("wait-text")) {
+        const QString text = words.mid(2).join(QLatin1Char(' '));
+        for (const QString& shown : shownTexts(target))
+            if (shown.contains(text)) return true;
+        return false;
+    }
     if (verb == QLatin1String("click")) {
         auto* button = qobject_cast<QAbstractButton*>(target);
         if (!button || !button->isEnabled()) return false; // a disabled button may come alive

@@ -15,6 +15,7 @@ class MainWindow;
 //
 //   wait NAME            until a visible widget NAME exists ("setting", "setting/ComExit")
 //   wait-idle            until no device operation runs
+//   wait-text NAME TEXT  until a visible widget NAME shows a text holding TEXT (a status line)
 //   click NAME           press a button
 //   type NAME TEXT       replace a text box's text by typing TEXT
 //   select NAME INDEX    choose a list entry
