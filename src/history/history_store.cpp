@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QStringList>
@@ -322,6 +323,25 @@ std::optional<HistoryRecord> HistoryStore::record(const QString& id)
     }
     if (!q.next()) return std::nullopt;
     return recordOf(q);
+}
+
+std::vector<HistoryRecord> HistoryStore::withIdPrefix(const QString& prefix)
+{
+    std::vector<HistoryRecord> records;
+    QSqlQuery q(db());
+    // Ids are hex digits and dashes: nothing in prefix is a LIKE wildcard once checked.
+    static const QRegularExpression idText(QStringLiteral("^[0-9a-fA-F-]+$"));
+    if (!idText.match(prefix).hasMatch()) return records;
+    q.prepare(QStringLiteral("SELECT %1 FROM operations WHERE id LIKE ? ORDER BY seq LIMIT 2")
+                  .arg(selectColumns()));
+    q.addBindValue(prefix.toLower() + QLatin1Char('%'));
+    if (!q.exec()) {
+        failed(QStringLiteral("the history could not be read"), q.lastError());
+        return records;
+    }
+    while (q.next())
+        records.push_back(recordOf(q));
+    return records;
 }
 
 std::vector<QString> HistoryStore::idsInOrder()

@@ -50,6 +50,8 @@ public:
     bool write(const HistoryRecord& record);
     std::vector<HistoryRecord> find(const HistoryFilter& filter);
     std::optional<HistoryRecord> record(const QString& id);
+    // The records whose id begins with prefix (two at most: enough to know it is ambiguous).
+    std::vector<HistoryRecord> withIdPrefix(const QString& prefix);
     // Every record's id in the order they were written (arrival order).
     std::vector<QString> idsInOrder();
 
