@@ -66,8 +66,9 @@ history::HistoryRecord historyRecordOf(const ReadResult& result, const Operation
 
 history::HistoryRecord historyRecordOf(const ProgramResult& result, const OperationFacts& facts)
 {
-    history::HistoryRecord r =
-        common(facts, result.succeeded() ? link::EndReason::Succeeded : result.reason, result.faults);
+    history::HistoryRecord r = common(facts, result.reason, result.faults);
+    // Cells read back otherwise than sent fail the programming, however the transfers ended.
+    r.succeeded = result.succeeded();
     const int written = result.cellsWritten();
     const int all = ProgramResult::cellsInRanges();
     if (written == 0)

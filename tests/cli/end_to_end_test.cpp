@@ -963,9 +963,6 @@ TEST_F(QuarvelctlTest, AStationProgramsEverySelectorSwappedOnItsPort)
     EXPECT_NE(served.out.indexOf(QStringLiteral("units put on 4")), -1) << show(served);
 }
 
-} // namespace
-} // namespace quarvel
-
 TEST_F(QuarvelctlTest, HistoryRecordsEachAttemptOnceAndTellsWhatItChanged)
 {
     const QString file = writeImage(QStringLiteral("pattern.cdt"), patternImage(5));
@@ -993,3 +990,6 @@ TEST_F(QuarvelctlTest, HistoryRecordsEachAttemptOnceAndTellsWhatItChanged)
     const Outcome failed = run({"history", "--failed", "--csv"});
     EXPECT_EQ(failed.out.count(QLatin1Char('\n')), 1) << "the header alone\n" << show(failed);
 }
+
+} // namespace
+} // namespace quarvel
