@@ -22,7 +22,7 @@ RangeResult range(int first, int last, bool done)
     RangeResult r;
     r.first = first;
     r.last = last;
-    r.reason = done ? link::EndReason::Succeeded : link::EndReason::Failed;
+    r.reason = done ? link::EndReason::Succeeded : link::EndReason::RetriesUsedUp;
     r.cellsWritten = done ? last - first + 1 : 10;
     return r;
 }
@@ -71,7 +71,7 @@ TEST(HistoryEntry, AProgrammingIsRecordedAsFarAsItGot)
         ProgramResult result;
         result.ranges = c.ranges;
         const bool allWritten = c.ranges.size() == 3;
-        result.reason = allWritten ? link::EndReason::Succeeded : link::EndReason::Failed;
+        result.reason = allWritten ? link::EndReason::Succeeded : link::EndReason::RetriesUsedUp;
         result.verified = c.verified;
         if (c.mismatch) result.mismatches.push_back({30, "x", 1, 2});
         result.before = filled(7);
