@@ -172,7 +172,15 @@ bool HistoryStore::open(const HistoryTarget& target, int connectTimeoutS)
         m_error = QStringLiteral("the Qt SQL driver %1 is not installed").arg(driver);
         return false;
     }
-    if (!connect(driver, connectTimeoutS) || !migrate()) {
+    if (!connect(driver, connectTimeoutS)) {
+        close();
+        return false;
+    }
+    // A write-ahead log: one sync per record instead of several, and a reader (quarvelctl history)
+    // never blocks a station that is writing. A file that cannot take it (read-only) is read as it is.
+    if (!target.isServer() && target.path != QLatin1String(":memory:"))
+        QSqlQuery(db()).exec(QStringLiteral("PRAGMA journal_mode=WAL"));
+    if (!migrate()) {
         close();
         return false;
     }
