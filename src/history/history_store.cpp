@@ -305,14 +305,20 @@ std::vector<HistoryRecord> HistoryStore::find(const HistoryFilter& filter)
     if (!where.isEmpty()) sql += QStringLiteral(" WHERE ") + where.join(QStringLiteral(" AND "));
     sql += QStringLiteral(" ORDER BY at_utc DESC, seq DESC");
     if (filter.limit > 0) sql += QStringLiteral(" LIMIT %1").arg(filter.limit);
+    return select(sql, values, QStringLiteral("the history could not be read"));
+}
+
+std::vector<HistoryRecord> HistoryStore::select(const QString& sql, const QVariantList& values,
+                                                const QString& what)
+{
     QSqlQuery q(db());
     q.setForwardOnly(true);
     q.prepare(sql);
-    for (const QVariant& value : std::as_const(values))
+    for (const QVariant& value : values)
         q.addBindValue(value);
     std::vector<HistoryRecord> records;
     if (!q.exec()) {
-        failed(QStringLiteral("the history could not be read"), q.lastError());
+        failed(what, q.lastError());
         return records;
     }
     while (q.next())
@@ -322,34 +328,20 @@ std::vector<HistoryRecord> HistoryStore::find(const HistoryFilter& filter)
 
 std::optional<HistoryRecord> HistoryStore::record(const QString& id)
 {
-    QSqlQuery q(db());
-    q.prepare(QStringLiteral("SELECT %1 FROM operations WHERE id = ?").arg(selectColumns()));
-    q.addBindValue(id);
-    if (!q.exec()) {
-        failed(QStringLiteral("the history could not be read"), q.lastError());
-        return std::nullopt;
-    }
-    if (!q.next()) return std::nullopt;
-    return recordOf(q);
+    auto found = select(QStringLiteral("SELECT %1 FROM operations WHERE id = ?").arg(selectColumns()), {id},
+                        QStringLiteral("the history could not be read"));
+    if (found.empty()) return std::nullopt;
+    return found.front();
 }
 
 std::vector<HistoryRecord> HistoryStore::withIdPrefix(const QString& prefix)
 {
-    std::vector<HistoryRecord> records;
-    QSqlQuery q(db());
     // Ids are hex digits and dashes: nothing in prefix is a LIKE wildcard once checked.
     static const QRegularExpression idText(QStringLiteral("^[0-9a-fA-F-]+$"));
-    if (!idText.match(prefix).hasMatch()) return records;
-    q.prepare(QStringLiteral("SELECT %1 FROM operations WHERE id LIKE ? ORDER BY seq LIMIT 2")
-                  .arg(selectColumns()));
-    q.addBindValue(prefix.toLower() + QLatin1Char('%'));
-    if (!q.exec()) {
-        failed(QStringLiteral("the history could not be read"), q.lastError());
-        return records;
-    }
-    while (q.next())
-        records.push_back(recordOf(q));
-    return records;
+    if (!idText.match(prefix).hasMatch()) return {};
+    return select(
+        QStringLiteral("SELECT %1 FROM operations WHERE id LIKE ? ORDER BY seq LIMIT 2").arg(selectColumns()),
+        {prefix.toLower() + QLatin1Char('%')}, QStringLiteral("the history could not be read"));
 }
 
 std::vector<QString> HistoryStore::idsInOrder()
@@ -382,20 +374,10 @@ bool HistoryStore::spool(const HistoryRecord& record)
 
 std::vector<HistoryRecord> HistoryStore::spooled(int limit)
 {
-    std::vector<HistoryRecord> records;
-    QSqlQuery q(db());
-    q.setForwardOnly(true);
-    q.prepare(
+    return select(
         QStringLiteral("SELECT o.id, %1 FROM spool s JOIN operations o ON o.id = s.id ORDER BY s.seq LIMIT ?")
-            .arg(QStringLiteral("o.") + columns().join(QStringLiteral(", o."))));
-    q.addBindValue(limit);
-    if (!q.exec()) {
-        failed(QStringLiteral("the spool could not be read"), q.lastError());
-        return records;
-    }
-    while (q.next())
-        records.push_back(recordOf(q));
-    return records;
+            .arg(QStringLiteral("o.") + columns().join(QStringLiteral(", o."))),
+        {limit}, QStringLiteral("the spool could not be read"));
 }
 
 bool HistoryStore::unspool(const QString& id)

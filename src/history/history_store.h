@@ -5,6 +5,7 @@
 
 #include <QSqlDatabase>
 #include <QString>
+#include <QVariantList>
 
 #include <optional>
 #include <vector>
@@ -65,6 +66,8 @@ private:
     bool connect(const QString& driver, int connectTimeoutS);
     bool migrate();
     bool exec(const QString& sql);
+    // The records a SELECT of id and the record's columns finds; what names it in a failure.
+    std::vector<HistoryRecord> select(const QString& sql, const QVariantList& values, const QString& what);
     bool failed(const QString& what, const QSqlError& error);
     QSqlDatabase db() const;
 
