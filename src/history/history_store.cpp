@@ -236,7 +236,7 @@ bool HistoryStore::migrate()
         !exec(QStringLiteral("CREATE TABLE schema_version (version INTEGER NOT NULL UNIQUE)")) &&
         !database.tables().contains(QStringLiteral("schema_version")))
         return false;
-    for (int attempt = 0; attempt < 2; ++attempt) {
+    for (int attempt = 0; attempt < 5; ++attempt) {
         bool lost = false;
         for (int version = schemaVersion() + 1; version <= kLatestVersion && !lost; ++version) {
             database.transaction();
@@ -262,6 +262,7 @@ bool HistoryStore::migrate()
                       .arg(schemaVersion());
         return false;
     }
+    m_error.clear(); // a race lost on the way, since won
     return true;
 }
 

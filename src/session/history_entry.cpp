@@ -3,6 +3,7 @@
 #include "image/address_map.h"
 #include "session/programming.h"
 
+#include <QFileInfo>
 #include <QSysInfo>
 
 #include <algorithm>
@@ -28,7 +29,8 @@ history::HistoryRecord common(const OperationFacts& facts, link::EndReason reaso
     r.wrongEchoes = faults.count(link::ExchangeFault::WrongEcho);
     r.echoes = faults.count(link::ExchangeFault::Echoed);
     r.durationMs = facts.durationMs;
-    r.coinFile = facts.coinFile;
+    // With its folder, as the station's log names it: a name alone says little a year later.
+    if (!facts.coinFile.isEmpty()) r.coinFile = QFileInfo(facts.coinFile).absoluteFilePath();
     return r;
 }
 
