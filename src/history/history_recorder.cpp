@@ -182,6 +182,13 @@ void HistoryRecorder::sync()
         m_worker, [worker = m_worker] { worker->flush(); }, Qt::BlockingQueuedConnection);
 }
 
+void HistoryRecorder::waitForWrites()
+{
+    // The records are handled in the order taken: once this has run, every earlier one has.
+    QMetaObject::invokeMethod(
+        m_worker, [] {}, Qt::BlockingQueuedConnection);
+}
+
 QString waitingText(int count)
 {
     return count == 1 ? QStringLiteral("history: 1 record waiting for the server")

@@ -41,6 +41,9 @@ public:
     // Waits until every record taken so far has been written (and a server tried once): for
     // the end of a program and for tests.
     void sync();
+    // Waits until every record taken so far is in the local file (a server not tried): before a
+    // window reads the history, so that the operation just ended is in it.
+    void waitForWrites();
     // Records waiting for the server.
     int waiting() const { return m_waiting.load(); }
 

@@ -55,7 +55,8 @@ void addHistoryMenu(QMainWindow& window, session::Device& device, history::Histo
     menu->setObjectName(QStringLiteral("mnuHistory"));
     // The history's own file holds every record of this computer, a server's sent ones too.
     history::HistoryTarget target = recorder ? recorder->config().local : history::recorderConfig({}).local;
-    QAction* show = menu->addAction(QLatin1String(kShow), &window, [&window, &device, target] {
+    QAction* show = menu->addAction(QLatin1String(kShow), &window, [&window, &device, target, recorder] {
+        if (recorder) recorder->waitForWrites();
         const auto& seen = device.selectorSeen();
         auto* dialog = new HistoryWindow(target, seen ? session::serialNumberOf(*seen) : -1, &window);
         dialog->setAttribute(Qt::WA_DeleteOnClose);
