@@ -15,7 +15,7 @@ namespace {
 
 constexpr int kBatch = 100;
 // A coin data file is a few kilobytes; nothing larger is hashed whole.
-constexpr qint64 kLargestHashed = 4 * 1024 * 1024;
+constexpr qint64 kLargestHashed = qint64{4} * 1024 * 1024;
 
 QString sha256Of(const QString& path)
 {
