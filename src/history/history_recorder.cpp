@@ -2,6 +2,7 @@
 
 #include "history/history_store.h"
 
+#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QFile>
 #include <QSet>
@@ -72,9 +73,11 @@ public:
         flush();
     }
 
+    // On its own thread, before that ends: the connections are closed where they were opened.
     void stop()
     {
-        m_retry->stop();
+        delete m_retry;
+        m_retry = nullptr;
         m_server.close();
         m_local.close();
     }
@@ -113,7 +116,7 @@ private:
             QStringLiteral("history: the server %1 cannot be reached (%2); records wait "
                            "in %3")
                 .arg(m_config.server->printable(), m_server.lastError().trimmed(), m_config.local.path));
-        if (!m_retry->isActive()) m_retry->start();
+        if (m_retry && !m_retry->isActive()) m_retry->start();
     }
 
     void localFailed(const HistoryRecord&)
@@ -154,9 +157,13 @@ HistoryRecorder::HistoryRecorder(RecorderConfig config, QObject* parent)
     qRegisterMetaType<quarvel::history::HistoryRecord>("quarvel::history::HistoryRecord");
     m_thread.setObjectName(QStringLiteral("history"));
     m_worker = new RecorderWorker(*this);
+#ifndef Q_OS_WIN
     m_worker->moveToThread(&m_thread);
-    connect(&m_thread, &QThread::finished, m_worker, &QObject::deleteLater);
     m_thread.start();
+#endif
+    // Windows: a program whose SQLite connections lived on a thread of their own did not end
+    // (under Wine); there the records are written on the caller's thread, each after the event
+    // that took it, still never inside a device operation.
     QMetaObject::invokeMethod(
         m_worker, [worker = m_worker] { worker->start(); }, Qt::QueuedConnection);
 }
@@ -165,9 +172,12 @@ HistoryRecorder::~HistoryRecorder()
 {
     sync();
     QMetaObject::invokeMethod(
-        m_worker, [worker = m_worker] { worker->stop(); }, Qt::BlockingQueuedConnection);
+        m_worker, [worker = m_worker] { worker->stop(); }, waitingCall());
     m_thread.quit();
     m_thread.wait();
+    // Its thread has ended, with nothing of it left to run there (a deferred delete of it there
+    // left the process unable to end under Wine).
+    delete m_worker;
 }
 
 void HistoryRecorder::record(const HistoryRecord& record)
@@ -176,17 +186,28 @@ void HistoryRecorder::record(const HistoryRecord& record)
         m_worker, [worker = m_worker, record] { worker->write(record); }, Qt::QueuedConnection);
 }
 
+Qt::ConnectionType HistoryRecorder::waitingCall() const
+{
+    return m_worker->thread() == QThread::currentThread() ? Qt::DirectConnection
+                                                          : Qt::BlockingQueuedConnection;
+}
+
 void HistoryRecorder::sync()
 {
+    // What was taken and not yet written on this thread is written first.
+    if (waitingCall() == Qt::DirectConnection) QCoreApplication::sendPostedEvents(m_worker);
     QMetaObject::invokeMethod(
-        m_worker, [worker = m_worker] { worker->flush(); }, Qt::BlockingQueuedConnection);
+        m_worker, [worker = m_worker] { worker->flush(); }, waitingCall());
 }
 
 void HistoryRecorder::waitForWrites()
 {
     // The records are handled in the order taken: once this has run, every earlier one has.
-    QMetaObject::invokeMethod(
-        m_worker, [] {}, Qt::BlockingQueuedConnection);
+    if (waitingCall() == Qt::DirectConnection)
+        QCoreApplication::sendPostedEvents(m_worker);
+    else
+        QMetaObject::invokeMethod(
+            m_worker, [] {}, Qt::BlockingQueuedConnection);
 }
 
 QString waitingText(int count)

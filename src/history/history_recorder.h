@@ -53,6 +53,8 @@ signals:
 
 private:
     friend class RecorderWorker;
+    // How to call the worker and wait for it: directly when it shares the caller's thread.
+    Qt::ConnectionType waitingCall() const;
     RecorderConfig m_config;
     QThread m_thread;
     RecorderWorker* m_worker = nullptr;
