@@ -7,6 +7,7 @@
 #include "script_runner.h"
 #include "session/selector_session.h"
 #include "ui/main/help_menu.h"
+#include "ui/main/history_menu.h"
 #include "ui/main/main_window.h"
 
 #include <QApplication>
@@ -169,9 +170,12 @@ int main(int argc, char** argv)
         }
     }
 
+    // Before the session, whose device records into it to the end.
+    const auto history = quarvel::desktopHistory();
     quarvel::session::SelectorSession session;
     session.bench().setCoinInterval(coinIntervalMs);
     quarvel::MainWindow window(session);
+    quarvel::addHistoryMenu(window, session.device(), history.get());
     quarvel::addHelpMenu(window);
     window.startUp(start);
     // QUARVEL_EXIT_WHEN_SHOWN set: leave once the window has painted (bench/startup_bench).

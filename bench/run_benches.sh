@@ -28,6 +28,9 @@ run "$bin/link_bench" --rounds 5
 run "$bin/gang_bench" --ports 8 --large 32
 QT_QPA_PLATFORM=offscreen run "$bin/desktop_link_bench" --rounds 5
 QT_QPA_PLATFORM=offscreen run "$bin/sampling_idle_bench" 10
+# HISTORY_SERVER=postgresql://host/database adds a station of eight ports writing to that server
+# (scripts/history-server.sh start makes a throwaway one).
+run "$bin/history_bench" ${HISTORY_SERVER:+--server "$HISTORY_SERVER"}
 if command -v xvfb-run >/dev/null 2>&1; then
   run xvfb-run -a "$bin/startup_bench" --quarvel "$build/app/quarvel" --floor "$bin/minimal_window" \
     --ctl "$build/cli/quarvelctl" --rounds 5

@@ -5,6 +5,7 @@
 #include "sim/station_swaps.h"
 #include "sim/virtual_selector.h"
 
+#include <QDateTime>
 #include <QString>
 #include <QStringList>
 
@@ -24,7 +25,8 @@ enum class CommandKind
     Simulate,
     Teach,
     Gang,
-    Check
+    Check,
+    History
 };
 
 // The port name that selects the in-process virtual selector.
@@ -70,6 +72,16 @@ struct Invocation
     QString logFile;   // gang: one CSV row per selector
     bool wait = false; // gang: station mode
     int count = 50;    // check: read exchanges
+    // The history: device commands record to it unless noHistory; history asks it.
+    bool noHistory = false;
+    QString historyUrl; // a line's server (postgresql://host/database); empty: the user's own file
+    QString station;    // gang: the station's name in the history; history: ask for it
+    int serialNo = -1;  // history: ask for one selector
+    QDateTime since;    // history: ask for records from then on
+    QString coinFile;   // history: ask for a coin data file
+    bool failedOnly = false;
+    bool csv = false;
+    QString diffId; // history: what this attempt changed
 
     bool usesSimPort() const { return port == QLatin1String(kSimPort); }
 };

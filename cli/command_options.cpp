@@ -1,5 +1,6 @@
 #include "command_options.h"
 
+#include "history/history_target.h"
 #include "session/port_identity.h"
 #include "sim/coin_types.h"
 
@@ -25,6 +26,9 @@ constexpr std::uint32_t kCheck = bit(CommandKind::Check);
 constexpr std::uint32_t kOnePort = kRead | kProgram | kRestore | kTeach | kCheck;
 constexpr std::uint32_t kPort = kOnePort | kGang;
 constexpr std::uint32_t kSim = kOnePort | bit(CommandKind::Simulate);
+constexpr std::uint32_t kHistory = bit(CommandKind::History);
+// The commands whose attempts the history records (a line check changes nothing).
+constexpr std::uint32_t kRecorded = kRead | kProgram | kRestore | kTeach | kGang;
 
 constexpr char kPortText[] = "Serial port: COM3, /dev/ttyUSB0, /dev/pts/7, or sim.";
 constexpr char kBackupText[] =
@@ -96,6 +100,21 @@ bool takesSimOptions(CommandKind kind)
 {
     return (kSim & bit(kind)) != 0;
 }
+
+namespace {
+
+// --history: a line's server, as a URL without a password.
+QString readHistoryUrl(const OptionInput& in, Invocation& inv)
+{
+    if (!in.isSet()) return {};
+    inv.historyUrl = in.value();
+    const auto parsed = history::parseHistoryUrl(inv.historyUrl);
+    if (!parsed.target) return parsed.error;
+    if (inv.noHistory) return QStringLiteral("--history and --no-history cannot go together");
+    return {};
+}
+
+} // namespace
 
 QString coinNames()
 {
@@ -374,6 +393,70 @@ const std::vector<OptionRule>& optionRules()
              const auto parsed = sim::FaultPlan::parse(text.toStdString());
              if (!parsed.plan) return QString::fromStdString(parsed.error);
              inv.sim.faults = *parsed.plan;
+             return {};
+         }},
+        {option({"no-history"}, "Record nothing in the history."), kRecorded, nullptr,
+         &Invocation::noHistory},
+        {option({"history"},
+                "Record in a line's PostgreSQL server instead of the user's own file (the password from "
+                "PGPASSWORD or ~/.pgpass; while the server cannot be reached, records wait in that file).",
+                "postgresql://HOST/DATABASE"),
+         kRecorded, readHistoryUrl},
+        {option({"station"}, "The station's name in the history.", "NAME"), kGang,
+         [](const OptionInput& in, Invocation& inv) -> QString {
+             inv.station = in.value();
+             return {};
+         }},
+        {option({"history"}, "Ask a line's PostgreSQL server instead of the user's own file.",
+                "postgresql://HOST/DATABASE"),
+         kHistory, readHistoryUrl},
+        {option({"serial"}, "Only the selector with this serial number.", "N"), kHistory,
+         [](const OptionInput& in, Invocation& inv) -> QString {
+             if (!in.isSet()) return {};
+             bool ok = false;
+             inv.serialNo = in.value().toInt(&ok);
+             if (!ok || inv.serialNo < 0 || inv.serialNo > 255)
+                 return QStringLiteral("--serial takes 0..255, not '%1'").arg(in.value());
+             return {};
+         }},
+        {option({"since"}, "Only attempts on or after this day or time (2026-12-08, 2026-12-08T14:00).",
+                "DATE"),
+         kHistory,
+         [](const OptionInput& in, Invocation& inv) -> QString {
+             if (!in.isSet()) return {};
+             inv.since = QDateTime::fromString(in.value(), Qt::ISODate);
+             if (!inv.since.isValid())
+                 inv.since = QDateTime(QDate::fromString(in.value(), Qt::ISODate), QTime(0, 0));
+             if (!inv.since.isValid())
+                 return QStringLiteral("--since takes a date as 2026-12-08 or 2026-12-08T14:00, not '%1'")
+                     .arg(in.value());
+             return {};
+         }},
+        {option({"file"}, "Only attempts with this coin data file (its name, or its path).", "NAME"),
+         kHistory,
+         [](const OptionInput& in, Invocation& inv) -> QString {
+             inv.coinFile = in.value();
+             return {};
+         }},
+        {option({"failed"}, "Only attempts that failed."), kHistory, nullptr, &Invocation::failedOnly},
+        {option({"station"}, "Only attempts of this station.", "NAME"), kHistory,
+         [](const OptionInput& in, Invocation& inv) -> QString {
+             inv.station = in.value();
+             return {};
+         }},
+        {option({"csv"}, "Print CSV, one row per attempt, a header first."), kHistory, nullptr,
+         &Invocation::csv},
+        {option({"json"}, "Print one JSON array, one object per attempt."), kHistory,
+         [](const OptionInput& in, Invocation& inv) -> QString {
+             inv.json = in.isSet();
+             if (inv.json && inv.csv) return QStringLiteral("--csv and --json cannot go together");
+             return {};
+         }},
+        {option({"diff"}, "List the settings the attempt ID changed.", "ID"), kHistory,
+         [](const OptionInput& in, Invocation& inv) -> QString {
+             if (!in.isSet()) return {};
+             inv.diffId = in.value().trimmed();
+             if (inv.diffId.size() < 4) return QStringLiteral("--diff takes at least 4 characters of an id");
              return {};
          }},
     };

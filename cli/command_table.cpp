@@ -2,7 +2,7 @@
 
 namespace quarvel::cli {
 
-const std::array<CommandInfo, 10> kCommands{{
+const std::array<CommandInfo, 11> kCommands{{
     {CommandKind::Ports, "ports", "", "list the serial ports found",
      "Lists the serial ports found: name, description, manufacturer, USB vendor:product and serial\n"
      "number. Pseudo-terminals are not listed; give their path to --port all the same."},
@@ -117,6 +117,18 @@ const std::array<CommandInfo, 10> kCommands{{
      "slow line (a steady delay, or replies later than the time-out, which are waited out and\n"
      "never taken for the next request's); no answer; a port that echoes what is sent; an\n"
      "unreliable line. Exit code 0 when the line is healthy, 2 otherwise."},
+    {CommandKind::History, "history", "", "list what was done to selectors",
+     "Lists the operations recorded on selectors, newest first: read, program, restore, teach and\n"
+     "station attempts, each with its time, port, station, the selector's serial number, result,\n"
+     "completion, coin data file and what it changed. read, program, restore, teach and gang record\n"
+     "each attempt in history.sqlite in the user's data folder (~/.local/share/quarvel), or with\n"
+     "--history postgresql://host/database in a line's server, spooled to that file while the\n"
+     "server cannot be reached and sent when it can; --no-history records nothing. The password\n"
+     "comes from PGPASSWORD or ~/.pgpass, never from the command line.\n"
+     "--serial, --since, --file, --failed and --station narrow the list; --csv and --json print\n"
+     "it for other programs. --diff ID lists the settings that attempt changed, as 'diff' does (ID:\n"
+     "the first characters of an id the list shows). Exit code 0, 1 for bad arguments or a\n"
+     "history that cannot be read, 2 when --diff names no attempt or one whose memory is not known."},
 }};
 
 const CommandInfo* findCommand(const QString& name)

@@ -16,7 +16,7 @@ struct CommandInfo
     const char* description;
 };
 
-extern const std::array<CommandInfo, 10> kCommands;
+extern const std::array<CommandInfo, 11> kCommands;
 
 const CommandInfo* findCommand(const QString& name);
 

@@ -2,6 +2,7 @@
 
 #include "check_command.h"
 #include "gang_command.h"
+#include "history_command.h"
 #include "program_command.h"
 #include "read_command.h"
 #include "restore_command.h"
@@ -55,6 +56,8 @@ int runInvocation(const Invocation& invocation)
         return runOnEventLoop(std::make_unique<CheckCommand>(invocation));
     case CommandKind::Gang:
         return runOnEventLoop(std::make_unique<GangCommand>(invocation));
+    case CommandKind::History:
+        return runHistory(invocation);
     }
     return 1;
 }

@@ -2,6 +2,7 @@
 
 #include "console.h"
 #include "exit_codes.h"
+#include "history_recording.h"
 
 #include "settings_text.h"
 #include "text_columns.h"
@@ -60,6 +61,17 @@ void DeviceCommand::start()
     if (const auto code = check()) {
         finish(*code);
         return;
+    }
+    // A line check changes nothing: it is no attempt to record.
+    if (m_invocation.command != CommandKind::Check) {
+        auto recording = startHistory(m_invocation, this, [this](const QString& text) { say(text); });
+        if (!recording.refused.isEmpty()) {
+            say(recording.refused);
+            finish(exit_code::kUsageOrFile);
+            return;
+        }
+        m_history = std::move(recording.recorder);
+        m_session.device().setHistory(m_history.get());
     }
     if (!open()) return;
     begin();

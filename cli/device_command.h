@@ -3,6 +3,8 @@
 #include "command_line.h"
 #include "progress_printer.h"
 
+#include "history/history_recorder.h"
+
 #include "image/parameter_image.h"
 #include "session/document_files.h"
 #include "session/reports.h"
@@ -12,6 +14,7 @@
 #include <QObject>
 #include <QString>
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -87,6 +90,8 @@ protected:
 
     const Invocation m_invocation;
     ProgressPrinter m_printer;
+    // Before the session: the device records into it to the end.
+    std::unique_ptr<history::HistoryRecorder> m_history;
     session::SelectorSession m_session;
 
 private:

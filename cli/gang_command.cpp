@@ -3,6 +3,7 @@
 #include "console.h"
 #include "device_command.h"
 #include "exit_codes.h"
+#include "history_recording.h"
 #include "progress_printer.h"
 
 #include "session/backup.h"
@@ -13,6 +14,7 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSerialPortInfo>
 
 #include <iostream>
@@ -57,6 +59,26 @@ std::optional<int> GangCommand::prepare(session::GangJob& job)
         if (!m_invocation.quiet) std::cerr << said.toStdString() << std::endl;
     }
     job.image = check.file->image;
+    job.coinFile = QFileInfo(path).absoluteFilePath();
+    job.station = m_invocation.station;
+    auto recording = startHistory(m_invocation, this, [this](const QString& text) {
+        clearProgress();
+        std::cerr << text.toStdString() << std::endl;
+    });
+    if (!recording.refused.isEmpty()) {
+        error(recording.refused);
+        return exit_code::kUsageOrFile;
+    }
+    m_history = std::move(recording.recorder);
+    job.history = m_history.get();
+    if (m_history) {
+        // The station never stops for the server: it says how many records wait for it.
+        connect(m_history.get(), &history::HistoryRecorder::waitingChanged, this, [this](int count) {
+            if (count == 0 || m_invocation.quiet) return;
+            clearProgress();
+            std::cerr << history::waitingText(count).toStdString() << std::endl;
+        });
+    }
     job.verify = m_invocation.verify;
     job.wait = m_invocation.wait;
     job.backupDir = QDir::cleanPath(m_invocation.backupDir); // "ro/" is "ro", never "ro//"

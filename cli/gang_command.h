@@ -3,6 +3,7 @@
 #include "command_line.h"
 #include "gang_log.h"
 
+#include "history/history_recorder.h"
 #include "session/gang_run.h"
 
 #include <QHash>
@@ -42,6 +43,7 @@ private:
     void drawProgress();
 
     const Invocation m_invocation;
+    std::unique_ptr<history::HistoryRecorder> m_history; // outlives the run's devices
     std::unique_ptr<session::GangRun> m_run;
     GangLog m_log;
     bool m_logFailed = false;

@@ -99,7 +99,9 @@ void TeachCommand::samplingFinished(const session::SamplingResult& result)
     }
     if (m_invocation.programAfter) {
         // The document, as taught: its fixed cells are stamped as every programming stamps them.
-        startProgramming({}, &TeachCommand::programFinished);
+        session::ProgramRequest request;
+        request.historyOperation = QStringLiteral("teach");
+        startProgramming(request, &TeachCommand::programFinished);
         return;
     }
     note(QStringLiteral("Channel %1 taught%2").arg(m_invocation.channel).arg(m_saved));

@@ -17,12 +17,14 @@ endfunction()
 
 # ----- deploy: what the programs load at run time, beside them -----
 
-foreach(lib Core Gui Widgets SerialPort)
+foreach(lib Core Gui Widgets SerialPort Sql)
   install(FILES $<TARGET_FILE:Qt6::${lib}> DESTINATION ${CMAKE_INSTALL_BINDIR})
 endforeach()
 # Qt looks for plugins in these folders beside the program.
 install(FILES $<TARGET_FILE:Qt6::QWindowsIntegrationPlugin> DESTINATION ${CMAKE_INSTALL_BINDIR}/platforms)
 install(FILES $<TARGET_FILE:Qt6::QWindowsVistaStylePlugin> DESTINATION ${CMAKE_INSTALL_BINDIR}/styles)
+# The history's SQLite driver (a line's PostgreSQL server is for the Linux build).
+install(FILES $<TARGET_FILE:Qt6::QSQLiteDriverPlugin> DESTINATION ${CMAKE_INSTALL_BINDIR}/sqldrivers)
 
 # The compiler's own run-time libraries; their folders also serve Wine below.
 set(quarvel_runtime_dirs)

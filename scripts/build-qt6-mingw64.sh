@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds Qt 6.4.2 (qtbase: Core, Gui, Widgets, Test; and qtserialport) for x86_64-w64-mingw32 on
+# Builds Qt 6.4.2 (qtbase: Core, Gui, Widgets, Sql with its SQLite driver, Test; and qtserialport)
+# for x86_64-w64-mingw32 on
 # Debian 12 from Debian's own source packages: the Qt that `make windows` builds against when no
 # prebuilt copy is at hand (scripts/windows-toolchain.sh). About 25 minutes on two idle cores.
 # Needs root or sudo for the build packages; the sources come through a private apt setup.
@@ -40,6 +41,17 @@ if [ ! -d qtserialport-everywhere-src-6.4.2 ]; then
     tar xJf qt6-serialport_6.4.2.orig.tar.xz
   fi
 fi
+# Qt's SQLite driver compiles SQLite's one-file amalgamation, which Debian's qtbase source leaves
+# out: made from Debian's sqlite3 source (3.40.1, the version Debian 12 ships; needs tcl).
+sqlite_dir=qtbase-everywhere-src-6.4.2/src/3rdparty/sqlite
+if [ ! -f "$sqlite_dir/sqlite3.c" ]; then
+  "${sudo[@]}" apt-get install -y -q --no-install-recommends tcl >/dev/null
+  fetch_source sqlite3
+  tar xJf sqlite3_3.40.1.orig.tar.xz
+  (mkdir -p sqlite3-3.40.1/bld && cd sqlite3-3.40.1/bld && ../configure >/dev/null && make sqlite3.c >/dev/null)
+  mkdir -p "$sqlite_dir"
+  cp sqlite3-3.40.1/bld/sqlite3.c sqlite3-3.40.1/bld/sqlite3.h "$sqlite_dir/"
+fi
 
 # Qt 6.4.2 compiles the dynamic-GL path of the Windows platform plugin even without OpenGL.
 sed -i 's/^#if QT_CONFIG(dynamicgl)$/#if QT_CONFIG(dynamicgl) \&\& QT_CONFIG(opengl)/' \
@@ -65,11 +77,12 @@ cmake -S qtbase-everywhere-src-6.4.2 -B b-base -G Ninja \
   -DCMAKE_TOOLCHAIN_FILE="$prefix/lib/cmake/Qt6/mingw64.cmake" -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" \
   -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
   -DQT_BUILD_EXAMPLES=OFF -DQT_BUILD_TESTS=OFF -DBUILD_SHARED_LIBS=ON \
-  -DFEATURE_opengl=OFF -DFEATURE_dbus=OFF -DFEATURE_sql=OFF -DFEATURE_network=OFF \
+  -DFEATURE_opengl=OFF -DFEATURE_dbus=OFF -DFEATURE_sql=ON -DFEATURE_sql_psql=OFF -DFEATURE_sql_mysql=OFF -DFEATURE_sql_odbc=OFF \
+  -DFEATURE_sql_db2=OFF -DFEATURE_sql_ibase=OFF -DFEATURE_sql_oci=OFF -DFEATURE_system_sqlite=OFF -DFEATURE_network=OFF \
   -DFEATURE_printsupport=OFF -DFEATURE_concurrent=OFF -DFEATURE_xml=OFF -DFEATURE_testlib=ON \
   -DFEATURE_vulkan=OFF -DFEATURE_system_zlib=OFF -DFEATURE_system_pcre2=OFF \
   -DFEATURE_system_harfbuzz=OFF -DFEATURE_system_freetype=OFF -DFEATURE_system_png=OFF \
-  -DFEATURE_system_jpeg=OFF -DFEATURE_jpeg=OFF -DFEATURE_gif=OFF -DFEATURE_sql_sqlite=OFF \
+  -DFEATURE_system_jpeg=OFF -DFEATURE_jpeg=OFF -DFEATURE_gif=OFF -DFEATURE_sql_sqlite=ON \
   -DFEATURE_system_doubleconversion=OFF -DFEATURE_icu=OFF -DFEATURE_tabletevent=OFF
 cmake --build b-base -j"$(nproc)"
 cmake --install b-base

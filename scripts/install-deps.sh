@@ -12,7 +12,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config ccache
-  qt6-base-dev qt6-serialport-dev libgl-dev
+  qt6-base-dev qt6-serialport-dev libgl-dev libqt6sql6-sqlite libqt6sql6-psql postgresql
   libgtest-dev libgmock-dev
   clang clang-format clang-tidy libclang-rt-14-dev
   xvfb xauth imagemagick fonts-dejavu-core

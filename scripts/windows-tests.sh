@@ -3,7 +3,8 @@
 #  1. the test programs (ctest in the Windows build folder, each run through Wine);
 #  2. the installer: installs per user, quietly, and the installed copy runs on its own DLLs;
 #  3. quarvelctl.exe --port sim writes the same coin data file as quarvelctl, to a file and to
-#     standard output; files with either line ending read alike on both;
+#     standard output; files with either line ending read alike on both; a programming is
+#     recorded in the history (the installed SQLite driver);
 #  4. over a COM port: the Linux `quarvelctl simulate --pty` serves a selector, COM5 (and com12,
 #     typed in lower case) lead to its pty; read, program --verify, teach --channel 2 and a teach
 #     ended by Ctrl+C give what the Linux build gives against a simulator of its own;
@@ -89,6 +90,14 @@ check "and on Linux" "$linctl" diff sim-windows.cdt sim-lf.cdt
 ctl show sim-lf.cdt | tr -d '\r' >show-windows.txt
 "$linctl" show sim-windows.cdt >show-linux.txt
 check "show: the same settings on both" test -s show-linux.txt -a -z "$(cmp show-linux.txt show-windows.txt 2>&1)"
+# The history: the installer's SQLite driver, the records in the user's data folder.
+check "installer: the history's SQLite driver" test -f "$installed/sqldrivers/qsqlite.dll"
+ctl history --json >history-before.json
+ctl program --port sim -q sim-lf.cdt
+ctl history --json | tr -d '\r' >history-after.json
+check "history: program --port sim is recorded, verified, in AppData\\Local\\quarvel" \
+  test "$(grep -c '"operation": "program"' history-after.json)" = "$(( $(grep -c '"operation": "program"' history-before.json) + 1 ))" \
+  -a -f "$appdata/quarvel/history.sqlite" -a -n "$(grep -l '"completion": "verified"' history-after.json)"
 ctl simulate --pty >/dev/null 2>pty-windows.err
 code=$?
 check "simulate --pty on Windows: exit 1, saying it needs a POSIX system" \

@@ -10,6 +10,13 @@ here=$(cd "$(dirname "$0")" && pwd)
 prefix=${QUARVEL_QT_MINGW:-${XDG_CACHE_HOME:-$HOME/.cache}/quarvel/qt6-mingw64}
 toolchain=$prefix/lib/cmake/Qt6/qt.toolchain.cmake
 
+# A Qt unpacked from the earlier archive has no Qt SQL, which the history needs: it is this
+# script's own cache, so it is unpacked anew.
+if [ -f "$toolchain" ] && [ ! -f "$prefix/bin/Qt6Sql.dll" ]; then
+  echo "windows-toolchain: $prefix has no Qt SQL (an earlier archive); unpacking anew" >&2
+  rm -rf "$prefix"
+fi
+
 if [ ! -f "$toolchain" ]; then
   # Where the user says, or beside the checkout, where a shared machine keeps it.
   archive=

@@ -29,6 +29,7 @@ PAGES = [
     ("backups", "Backups and Restore Selector"),
     ("check-link", "Check Link"),
     ("production", "The production line"),
+    ("history", "The history of every selector"),
     ("troubleshooting", "Troubleshooting"),
 ]
 

@@ -3,6 +3,9 @@
 #include "session/device_program.h"
 #include "session/port_advice.h"
 
+#include "history/history_recorder.h"
+#include "session/port_identity.h"
+
 #include "image/address_map.h"
 #include "link/qt/serial_link.h"
 #include "link/read_transfer.h"
@@ -14,6 +17,29 @@
 #include <utility>
 
 namespace quarvel::session {
+
+namespace {
+
+// The USB adapter behind a port as the history names it: "0403:6001 A1B2C3"; "" for others.
+QString adapterText(const QString& port)
+{
+    const PortIdentity identity = PortIdentity::of(port);
+    if (!identity.usb) return {};
+    return QStringLiteral("%1:%2 %3")
+        .arg(identity.vendor, 4, 16, QLatin1Char('0'))
+        .arg(identity.product, 4, 16, QLatin1Char('0'))
+        .arg(identity.serialNumber)
+        .trimmed();
+}
+
+OperationFacts factsOf(const QString& operation)
+{
+    OperationFacts facts;
+    facts.operation = operation;
+    return facts;
+}
+
+} // namespace
 
 Operation::Operation(Kind kind, int channel, Device& device)
     : QObject(&device), m_device(device), m_kind(kind), m_channel(channel)
@@ -83,6 +109,7 @@ bool Device::openPort(const QString& nameOrPath, QString* error)
         letGo();
         // Whatever answers on it now is yet to be identified.
         m_seen.reset();
+        m_adapter = m_history ? adapterText(nameOrPath) : QString();
     }
     emit portChanged();
     return opened;
@@ -137,6 +164,7 @@ Started<ReadOperation> Device::read(int first, int last)
     if (auto refusal = refusalToBegin()) return {nullptr, refusal};
     std::vector<std::unique_ptr<link::Transfer>> jobs;
     jobs.push_back(std::make_unique<link::ReadTransfer>(first, last));
+    m_fullRead = first == 0 && last == ParameterImage::kSelectorCells - 1;
     return begin(new ReadOperation(*this), std::move(jobs));
 }
 
@@ -187,6 +215,7 @@ template <class Op>
 Started<Op> Device::begin(Op* operation, std::vector<std::unique_ptr<link::Transfer>> jobs)
 {
     m_current = operation;
+    m_clock.start();
     m_summaries.clear();
     m_lostMessage.clear();
     emit busyChanged(true);
@@ -249,37 +278,74 @@ void Device::finishOperation()
     operation->m_ended = true;
     // The result is taken now, before anyone hears of the end and starts something new.
     std::function<void()> tell;
+    // Made now, written once the result has been told: whoever waits for it does not wait for
+    // the history, and the record goes to the recorder's own thread.
+    std::optional<history::HistoryRecord> entry;
     switch (operation->kind()) {
-    case Operation::Kind::Read:
-        tell = [operation, result = finishRead()] {
+    case Operation::Kind::Read: {
+        ReadResult result = finishRead();
+        if (m_fullRead && m_place.reads) entry = historyRecord(result, factsOf(QStringLiteral("read")));
+        tell = [operation, result = std::move(result)] {
             emit static_cast<ReadOperation*>(operation)->finished(result);
         };
         break;
-    case Operation::Kind::Program:
-        tell = [operation, result = finishProgram()] {
+    }
+    case Operation::Kind::Program: {
+        OperationFacts facts = m_program ? m_program->facts : OperationFacts{};
+        ProgramResult result = finishProgram();
+        entry = historyRecord(result, std::move(facts));
+        tell = [operation, result = std::move(result)] {
             auto* program = static_cast<ProgramOperation*>(operation);
             emit program->transferFinished(result.succeeded() ? link::Outcome::Succeeded
                                                               : link::Outcome::Failed);
             emit program->finished(result);
         };
         break;
+    }
     case Operation::Kind::Check:
         tell = [operation, result = finishCheck()] {
             emit static_cast<CheckOperation*>(operation)->finished(result);
         };
         break;
-    case Operation::Kind::Sampling:
-        tell = [operation, result = finishSampling(operation->channel())] {
+    case Operation::Kind::Sampling: {
+        SamplingResult result = finishSampling(operation->channel());
+        entry = historyRecord(result, factsOf(QStringLiteral("teach")));
+        tell = [operation, result = std::move(result)] {
             emit static_cast<SamplingOperation*>(operation)->finished(result);
         };
         break;
     }
+    }
     emit busyChanged(false);
-    post(operation, [operation, tell] {
+    post(operation, [this, operation, tell, entry = std::move(entry)] {
         tell();
+        record(entry);
         emit operation->ended();
         operation->deleteLater();
     });
+}
+
+void Device::setHistory(history::HistoryRecorder* recorder, const HistoryPlace& place)
+{
+    m_history = recorder;
+    m_place = place;
+    if (recorder && isOpen()) m_adapter = adapterText(portName());
+}
+
+template <class Result>
+std::optional<history::HistoryRecord> Device::historyRecord(const Result& result, OperationFacts facts) const
+{
+    if (!m_history) return std::nullopt;
+    facts.port = portName();
+    facts.adapter = m_adapter;
+    facts.station = m_place.station;
+    facts.durationMs = m_clock.elapsed();
+    return historyRecordOf(result, facts);
+}
+
+void Device::record(const std::optional<history::HistoryRecord>& entry)
+{
+    if (entry && m_history) m_history->record(*entry);
 }
 
 template <class Output> const Output* Device::outputOf() const

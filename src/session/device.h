@@ -3,11 +3,13 @@
 #include "image/parameter_image.h"
 #include "link/traffic.h"
 #include "link/transfer.h"
+#include "session/history_entry.h"
 #include "session/operation.h"
 #include "session/program_plan.h"
 #include "session/programming.h"
 #include "session/results.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -22,6 +24,10 @@ class QIODevice;
 namespace quarvel::link {
 class SerialLink;
 } // namespace quarvel::link
+
+namespace quarvel::history {
+class HistoryRecorder;
+} // namespace quarvel::history
 
 namespace quarvel::session {
 
@@ -66,6 +72,9 @@ public:
     // The selector last read on the open port (its identity cells, 85 and 124..127, are what
     // tell it); empty until a read or programming took them, and again when a port is opened.
     const std::optional<ParameterImage>& selectorSeen() const { return m_seen; }
+    // Where each full read, programming and sampling run is recorded once it has ended (null:
+    // nowhere). The recorder writes on a thread of its own and must outlive the device.
+    void setHistory(history::HistoryRecorder* recorder, const HistoryPlace& place = {});
 
 signals:
     void busyChanged(bool busy);
@@ -114,6 +123,17 @@ private:
     std::function<void()> m_released; // of the attached device
     QPointer<Operation> m_current;
     std::optional<ParameterImage> m_seen;
+
+    // The history's record of the operation that just ended, if it is recorded.
+    template <class Result>
+    std::optional<history::HistoryRecord> historyRecord(const Result& result, OperationFacts facts) const;
+    void record(const std::optional<history::HistoryRecord>& record);
+
+    QPointer<history::HistoryRecorder> m_history;
+    HistoryPlace m_place;
+    QString m_adapter;       // of the open port, for the history
+    QElapsedTimer m_clock;   // since the current operation began
+    bool m_fullRead = false; // the current read takes every cell
 
     std::unique_ptr<ProgramRun> m_program;
     std::vector<link::TransferSummary> m_summaries; // of the current operation's ended transfers

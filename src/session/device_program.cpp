@@ -35,6 +35,11 @@ Started<ProgramOperation> Device::program(const ProgramRequest& request)
     Q_ASSERT(request.image);
     if (!request.image) return {nullptr, Refusal{Refusal::Kind::Busy, 0, {}}};
     m_program = std::make_unique<ProgramRun>(ProgramPlan(request, target, ParameterImage()));
+    m_program->facts.operation = !request.historyOperation.isEmpty() ? request.historyOperation
+                                 : request.exact                     ? QStringLiteral("restore")
+                                                                     : QStringLiteral("program");
+    m_program->facts.coinFile = request.sourceFile;
+    m_program->facts.before = request.memoryBefore;
     // The plan begins with the line probe: a read, the one job the run starts with.
     const ProgramPlan::Actions first = m_program->plan.start();
     const auto* probe = first.size() == 1 ? std::get_if<ProgramPlan::Read>(&first.front()) : nullptr;

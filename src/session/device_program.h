@@ -15,6 +15,7 @@ struct Device::ProgramRun
     link::TransferSummary last; // the running transfer's account of how it ended
     bool started = false;       // the operation's one transferStarted() was said
     ProgramResult result;       // the plan's, once it has finished
+    OperationFacts facts;       // what the history needs besides the result
 };
 
 } // namespace quarvel::session

@@ -30,6 +30,8 @@ GangStation::GangStation(const QString& port, const GangJob& job, PortOpener ope
     connect(&m_pollTimer, &QTimer::timeout, this, &GangStation::poll);
     connect(&m_device, &Device::operationStarted, this, &GangStation::follow);
     connect(&m_device, &Device::portLost, this, &GangStation::portWentAway);
+    // Each unit is an attempt of its own; the reads that find the next one are not.
+    m_device.setHistory(job.history, {job.station, false});
     m_clock.start();
 }
 
@@ -114,10 +116,13 @@ void GangStation::beginUnit()
     ProgramRequest request;
     request.image = m_job.image;
     request.verify = m_job.verify;
+    request.sourceFile = m_job.coinFile;
+    request.historyOperation = QStringLiteral("station");
     if (m_unitRead) {
         // Station mode has read the whole selector to know it: that read names it and is its
         // backup, so the selector is not read a second time.
         const ParameterImage memory = *std::exchange(m_unitRead, std::nullopt);
+        request.memoryBefore = memory;
         m_unit.serialNo = serialNumberOf(memory);
         if (!saveBackup(memory)) return;
     } else if (!m_job.backupDir.isEmpty()) {

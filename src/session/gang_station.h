@@ -25,6 +25,9 @@ struct GangJob
     QString backupDir;    // read each selector into a coin data file here first ("" for none)
     int pollMs = 500;     // station mode: one read of cell 0 this often
     AbsenceRule absence;  // station mode: when the selector on the port counts as taken off
+    QString coinFile;     // the file the image came from, for the history
+    QString station;      // the station's name in the history
+    history::HistoryRecorder* history = nullptr; // where each unit is recorded (null: nowhere)
 };
 
 // One selector's programming on one port, as the log and the result line tell it.

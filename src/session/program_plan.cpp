@@ -326,6 +326,7 @@ ProgramPlan::Actions ProgramPlan::end(link::EndReason reason, const QString& mes
     m_state = State::Finished;
     m_result.reason = reason;
     m_result.message = message;
+    if (m_memoryRead) m_result.before = m_memory;
     std::optional<ParameterImage> seen;
     if (m_result.verified)
         seen = m_readBack;

@@ -49,6 +49,10 @@ struct ProgramRequest
     // Read the identity cells first when no backup read does, so that the result can name the
     // selector (serialNo).
     bool identify = false;
+    // For the history: what the attempt is ("teach", "station"; empty: program, or restore when
+    // exact), and the selector's memory when the caller read it just before.
+    QString historyOperation;
+    std::optional<ParameterImage> memoryBefore;
 };
 
 // A backup target resolved before anything is sent: the file to write (or folder to make a

@@ -121,6 +121,9 @@ struct ProgramResult
     int serialNo = -1;            // the selector's serial number as read in the run; -1 if never
     ParameterImage readBack;      // verified: what the selector holds now, cells 0..188
 
+    // The whole selector as the run read it before writing (its backup read), for the history.
+    std::optional<ParameterImage> before;
+
     // Every phase ran to its end and verify (when asked) found every cell as sent.
     bool succeeded() const { return reason == link::EndReason::Succeeded && mismatches.empty(); }
     // Every range written and acknowledged.

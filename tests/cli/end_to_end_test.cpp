@@ -978,5 +978,33 @@ TEST_F(QuarvelctlTest, AStationProgramsEverySelectorSwappedOnItsPort)
         << show(served);
 }
 
+TEST_F(QuarvelctlTest, HistoryRecordsEachAttemptOnceAndTellsWhatItChanged)
+{
+    const QString file = writeImage(QStringLiteral("pattern.cdt"), patternImage(5));
+    const Outcome programmed = run({"program", "--port", "sim", "--backup", path("before.cdt"), file});
+    ASSERT_EQ(programmed.exitCode, 0) << show(programmed);
+    ASSERT_EQ(run({"read", "--port", "sim", "--no-history", "-o", path("read.cdt")}).exitCode, 0);
+
+    const Outcome listed = run({"history", "--json"});
+    ASSERT_EQ(listed.exitCode, 0) << show(listed);
+    const QJsonArray records = QJsonDocument::fromJson(listed.rawOut).array();
+    ASSERT_EQ(records.size(), 1) << "--no-history records nothing\n" << show(listed);
+    const QJsonObject r = records.at(0).toObject();
+    EXPECT_EQ(r["operation"].toString(), QStringLiteral("program"));
+    EXPECT_EQ(r["completion"].toString(), QStringLiteral("verified"));
+    EXPECT_EQ(r["coin_data_file"].toString(), file);
+    EXPECT_EQ(
+        r["sha256"].toString(),
+        QString::fromLatin1(QCryptographicHash::hash(fileBytes(file), QCryptographicHash::Sha256).toHex()));
+    EXPECT_EQ(r["memory_before"].toString().size(), 2 * 189);
+    EXPECT_EQ(r["memory_after"].toString().size(), 2 * 189);
+
+    const Outcome diff = run({"history", "--diff", r["id"].toString().left(8)});
+    EXPECT_EQ(diff.exitCode, 0) << show(diff);
+    EXPECT_TRUE(diff.out.contains(QStringLiteral("cells changed"))) << show(diff);
+    const Outcome failed = run({"history", "--failed", "--csv"});
+    EXPECT_EQ(failed.out.count(QLatin1Char('\n')), 1) << "the header alone\n" << show(failed);
+}
+
 } // namespace
 } // namespace quarvel

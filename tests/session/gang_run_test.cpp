@@ -6,6 +6,8 @@
 
 #include "event_wait.h"
 
+#include "history/history_recorder.h"
+#include "history/history_store.h"
 #include "session/backup.h"
 
 #include "image/cell_byte.h"
@@ -325,6 +327,48 @@ TEST(GangRun, AnInterruptDuringBackupOrBeforeVerifyIsReportedAsSuch)
         EXPECT_EQ(writes, c.writes) << c.text;
         EXPECT_LE(reads, c.mostReads) << c.text;
     }
+}
+
+// Each unit a station programs is one attempt in the history, under the station's name; the reads
+// that find the next selector are none.
+TEST(GangRun, AStationRecordsEachUnitOnceAndNoneOfItsPolls)
+{
+    QTemporaryDir dir;
+    history::RecorderConfig config;
+    config.local.path = dir.filePath(QStringLiteral("history.sqlite"));
+    history::HistoryRecorder recorder(config);
+    GangJob job;
+    job.image = fileImage();
+    job.wait = true;
+    job.pollMs = 30;
+    job.absence = {3, 60};
+    job.verify = true;
+    job.station = QStringLiteral("line A");
+    job.history = &recorder;
+    std::map<QString, sim::VirtualSelector*> models;
+    auto run = makeRun({"station"}, job, &models);
+    QSignalSpy units(run.get(), &GangRun::unitFinished);
+    run->start();
+    ASSERT_TRUE(units.wait(20000));
+    models["station"]->disappear();
+    models["station"]->plugInNew();
+    ASSERT_TRUE(units.wait(20000));
+    QSignalSpy finished(run.get(), &GangRun::finished);
+    run->interrupt();
+    ASSERT_TRUE(finished.count() > 0 || finished.wait(5000));
+    recorder.sync();
+
+    history::HistoryStore store(QStringLiteral("station-check"));
+    ASSERT_TRUE(store.open(config.local));
+    const auto records = store.find({});
+    ASSERT_EQ(records.size(), 2U);
+    for (const auto& r : records) {
+        EXPECT_EQ(r.operation, QStringLiteral("station"));
+        EXPECT_EQ(r.station, QStringLiteral("line A"));
+        EXPECT_EQ(r.completion, QStringLiteral("verified"));
+    }
+    // The second selector was read whole to be known: that read is its memory before.
+    EXPECT_EQ(records.front().before.size(), 189);
 }
 
 } // namespace
