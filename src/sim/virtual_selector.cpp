@@ -135,6 +135,30 @@ void VirtualSelector::setFaultPlan(const FaultPlan& plan)
     m_held.reset();
 }
 
+link::Frame VirtualSelector::writeReply(const link::Frame& request) const
+{
+    using link::command::kWrite;
+    const std::uint8_t address = request[1];
+    switch (m_writeEcho) {
+    case WriteEcho::Request:
+        return request;
+    case WriteEcho::AddressOnly:
+        return link::makeFrame(kWrite, address, 0, 0);
+    case WriteEcho::Nothing:
+        break;
+    case WriteEcho::Constant:
+        return link::makeFrame(kWrite, 0x5A, 0x5A, 0x5A);
+    case WriteEcho::Masked:
+        return link::makeFrame(kWrite, address, request[2], static_cast<std::uint8_t>(request[3] & 0x8F));
+    case WriteEcho::OldValue:
+        return link::makeFrame(kWrite, address, request[2], m_memory[address]);
+    case WriteEcho::Partly:
+        if (address < 40) return request;
+        break;
+    }
+    return link::makeFrame(kWrite, 0, 0, 0);
+}
+
 std::vector<Emission> VirtualSelector::receive(std::span<const std::uint8_t> bytes, std::int64_t nowMs)
 {
     std::vector<Emission> out;
@@ -222,10 +246,7 @@ void VirtualSelector::handleFrame(const link::Frame& frame, std::int64_t nowMs, 
                   out);
         break;
     case FrameKind::Write: {
-        const link::Frame reply = m_writeEcho == WriteEcho::Request ? frame
-                                  : m_writeEcho == WriteEcho::AddressOnly
-                                      ? link::makeFrame(link::command::kWrite, address, 0, 0)
-                                      : link::makeFrame(link::command::kWrite, 0, 0, 0);
+        const link::Frame reply = writeReply(frame);
         // A selector that vanishes at this reply never stored the value either.
         if (sendReply(reply, faults, out)) m_memory[address] = frame[3];
         break;

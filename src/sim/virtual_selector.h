@@ -52,7 +52,11 @@ enum class WriteEcho
 {
     Request,     // the request itself: address, 85, value
     AddressOnly, // the address, then two zero bytes
-    Nothing      // three zero bytes
+    Nothing,     // three zero bytes
+    Constant,    // three bytes of its own, the same every time
+    Masked,      // the request with the value as the cell keeps it (some bits cleared)
+    OldValue,    // the request with the value the cell held before
+    Partly,      // the request for cells below 40, three zero bytes from there on
 };
 
 struct FrameCounts
@@ -181,6 +185,7 @@ private:
     bool sendReply(std::span<const std::uint8_t> reply, const std::vector<Fault>& faults,
                    std::vector<Emission>& out);
     std::vector<std::uint8_t> noise(std::int64_t count);
+    link::Frame writeReply(const link::Frame& request) const;
     void splitHalves(std::vector<Emission>& out, std::size_t from, std::span<const std::uint8_t> first,
                      bool answerBetween);
 

@@ -4,6 +4,7 @@
 #include "session/selector_session.h"
 
 #include "image/address_map.h"
+#include "image/cell_byte.h"
 #include "link/transfer_texts.h"
 #include "session/backup.h"
 #include "session/document_files.h"
@@ -421,6 +422,47 @@ TEST(BackupTarget, NoBackupDestroysAFile)
     // Another existing file is replaced only when asked.
     EXPECT_TRUE(resolveBackupTarget({BackupPolicy::Kind::Target, file, false}, {}).refusal);
     EXPECT_FALSE(resolveBackupTarget({BackupPolicy::Kind::Target, file, true}, {}).refusal);
+}
+
+// However a selector answers writes, a range programs whole without verify, and a late reply
+// followed by a lost request leaves no cell unwritten: what the replies cannot prove is read
+// back once the range is closed and written again where it differs.
+TEST_P(ProgramOperationOnLine, EveryWayOfAnsweringAWriteProgramsExactlyUnverified)
+{
+    struct Case
+    {
+        sim::WriteEcho echo;
+        const char* faults;
+    };
+    const Case cases[] = {
+        {sim::WriteEcho::Nothing, ""},
+        {sim::WriteEcho::Constant, ""},
+        {sim::WriteEcho::AddressOnly, ""},
+        {sim::WriteEcho::Masked, ""},
+        {sim::WriteEcho::OldValue, ""},
+        {sim::WriteEcho::Partly, ""},
+        {sim::WriteEcho::Nothing, "late:12:90ms,lost:40"},
+        {sim::WriteEcho::Request, "late:12:90ms,lost:40"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(static_cast<int>(c.echo)) + " " + c.faults);
+        open(c.faults);
+        m_line.model()->setWriteEcho(c.echo);
+        ParameterImage image;
+        for (int a = 0; a < ParameterImage::kSelectorCells; ++a) {
+            image.setNumber(a, (a * 7 + 3) % 256);
+            m_line.model()->setCell(a, static_cast<std::uint8_t>(a * 7 + 4));
+        }
+        ProgramRequest request;
+        request.image = image;
+        request.verify = false;
+        const ProgramResult result = await(m_session.program(request));
+        EXPECT_TRUE(result.succeeded()) << result.summary().toStdString();
+        EXPECT_EQ(result.faults.count(link::ExchangeFault::WrongEcho), 0);
+        for (const auto& range : address::kProgrammingRanges)
+            for (int a = range.first; a <= range.last; ++a)
+                EXPECT_EQ(m_line.model()->cell(a), quarvel::cellByte(result.sent.text(a))) << "cell " << a;
+    }
 }
 
 } // namespace

@@ -185,5 +185,35 @@ TEST(ProgramPlan, AskedOnceBeforeTheFirstWrite)
     }
 }
 
+// A late write reply shifts the answers by one exchange and a request lost after it is
+// acknowledged by the answer before: whatever the selector echoes, the cells the replies cannot
+// prove are read back once their range is closed and written again, verify or not.
+TEST(ProgramPlan, ALateReplyAndALostRequestLeaveNoCellUnwritten)
+{
+    for (const auto echo : {sim::WriteEcho::Nothing, sim::WriteEcho::Constant, sim::WriteEcho::Request}) {
+        for (const int lateMs : {210, 240}) { // the retry's own answer lands after the next request
+            SCOPED_TRACE(std::to_string(static_cast<int>(echo)) + " " + std::to_string(lateMs));
+            Bench bench;
+            bench.model.setReplyDelayMs(4);
+            bench.model.setWriteEcho(echo);
+            ParameterImage image;
+            for (int a = 0; a < ParameterImage::kSelectorCells; ++a) {
+                image.setNumber(a, (a * 7 + 3) % 256);
+                bench.model.setCell(a, static_cast<std::uint8_t>(a * 7 + 4)); // every cell differs first
+            }
+            // Replies count from the probe's two reads.
+            bench.model.setFaultPlan(
+                sim::FaultPlan::parse("late:7:" + std::to_string(lateMs) + "ms,lost:42").plan.value());
+            ProgramRequest request;
+            request.image = image;
+            request.verify = false;
+            const ProgramResult result = bench.run(request);
+            ASSERT_EQ(bench.model.counts().lost, 1);
+            EXPECT_TRUE(result.succeeded()) << result.summary().toStdString();
+            EXPECT_TRUE(bench.holdsSent());
+        }
+    }
+}
+
 } // namespace
 } // namespace quarvel::session
