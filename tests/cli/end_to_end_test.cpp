@@ -823,6 +823,22 @@ TEST_F(QuarvelctlTest, TeachOverAPtyStartsAndEndsSamplingOnTheLineEvenWhenInterr
     EXPECT_EQ(model.counts().coins, 12);
 }
 
+// An automatic feeder's pace on a wire-time line, one record spoiled on the way: that coin
+// alone is not counted and said, and one more coin completes the run.
+TEST_F(QuarvelctlTest, ASpoiledRecordAtAFeedersPaceCostsOneCoin)
+{
+    Simulator simulator(m_dir, {"--wire-time", "--coin-interval", "30", "--fault", "badsum:6"});
+    simulator.send("coin 3 x13\n");
+    const Outcome taught = run({"teach", "--port", simulator.path(), "--channel", "3", "--trace"});
+    EXPECT_EQ(taught.exitCode, 0) << show(taught);
+    EXPECT_TRUE(taught.err.contains(QStringLiteral("1 coin not counted: line noise; insert it again")))
+        << show(taught);
+    EXPECT_TRUE(taught.out.contains(QStringLiteral("Sampling ok :"))) << show(taught);
+    EXPECT_EQ(taught.err.count(QStringLiteral("record: A=")), 12) << show(taught);
+    EXPECT_EQ(taught.err.count(QStringLiteral("not counted: damaged")), 1) << show(taught);
+    EXPECT_TRUE(simulator.stop().out.contains(QStringLiteral("; coins 13")));
+}
+
 TEST_F(QuarvelctlTest, SimulateTakesCoinCommandsAndServesOnAfterItsInputEnds)
 {
     // Whatever type byte the selector gives a regular coin's record, the run is the same.

@@ -22,6 +22,7 @@ struct Half
     int coin;
     std::int64_t atMs;
     Bytes bytes;
+    std::int64_t tailLateMs = 0; // its last two bytes handed over this much later
 };
 
 Bytes record(int coin, std::uint8_t type, std::uint8_t aHigh = 0x13)
@@ -80,7 +81,8 @@ Result feed(const std::vector<Half>& halves, std::optional<std::int64_t> answers
         for (auto due = framer.dueMs(); due && *due <= h.atMs; due = framer.dueMs())
             note(framer.silence(*due));
         for (std::size_t i = 0; i < h.bytes.size(); ++i)
-            note(framer.arrived(std::span(h.bytes).subspan(i, 1), h.atMs + static_cast<std::int64_t>(i)));
+            note(framer.arrived(std::span(h.bytes).subspan(i, 1),
+                                h.atMs + static_cast<std::int64_t>(i) + (i >= 3 ? h.tailLateMs : 0)));
     }
     for (auto due = framer.dueMs(); due; due = framer.dueMs())
         note(framer.silence(*due));
@@ -107,6 +109,12 @@ const auto spoil = [](std::vector<Half>&, auto h) { h->bytes[2] ^= 0x10; };
 const auto loseByte = [](std::vector<Half>&, auto h) { h->bytes.erase(h->bytes.begin() + 1); };
 const auto loseHalf = [](std::vector<Half>& all, auto h) { all.erase(h); };
 const auto likeAnswer = [](std::vector<Half>&, auto h) { h->bytes = {0xE3, 0, 0, 0, 0xE3}; };
+// An adapter hands a half over in two chunks, a latency tick and more apart.
+const auto chunked = [](std::vector<Half>& all, auto h) {
+    h->tailLateMs = 25;
+    for (auto later = h + 1; later != all.end(); ++later)
+        later->atMs += 25;
+};
 
 } // namespace
 
@@ -141,6 +149,8 @@ TEST(RecordFramer, CountsWhatIsCertainAndSaysWhatIsNot)
         {"a lost second half of the first record, by hand", with(run(0, 400, 12, true), 1, 1, loseHalf),
          coins({1, 2}), 2},
         {"a half like the answer, after the handshake", with(run(0, 800), 1, 1, likeAnswer), coins({}), 0},
+        // The pause between halves counts from a half's last byte.
+        {"a first half in two chunks", with(run(0, 60), 4, 0, chunked), coins({}), 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -285,6 +285,9 @@ TEST(SamplingTransfer, Runs)
         }
         ASSERT_TRUE(b.end) << "the run did not end";
         EXPECT_EQ(b.end->reason, c.reason);
+        // Spoiled bytes are failed exchanges of the run, as many as the coins they cost at least.
+        const auto noise = std::count(c.texts.begin(), c.texts.end(), kOneLost);
+        EXPECT_GE(b.end->count(ExchangeFault::BadChecksum), noise);
         // The end frame closes every run but one on a lost port; nothing is sent after it.
         std::vector<Frame> expected(c.startFrames, kStart);
         if (c.reason != EndReason::PortLost) expected.push_back(kEnd);
