@@ -45,7 +45,8 @@ Started<ProgramOperation> Device::program(const ProgramRequest& request)
     const auto* probe = first.size() == 1 ? std::get_if<ProgramPlan::Read>(&first.front()) : nullptr;
     Q_ASSERT(probe);
     std::vector<std::unique_ptr<link::Transfer>> jobs;
-    if (probe) jobs.push_back(std::make_unique<link::ReadTransfer>(probe->first, probe->last, probe->failureText));
+    if (probe)
+        jobs.push_back(std::make_unique<link::ReadTransfer>(probe->first, probe->last, probe->failureText));
     auto started = begin(new ProgramOperation(*this), std::move(jobs));
     if (!started) m_program.reset();
     return started;

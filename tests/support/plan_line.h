@@ -100,7 +100,8 @@ public:
         for (const auto& action : actions) {
             Engine::Jobs jobs;
             if (const auto* read = std::get_if<Plan::Read>(&action)) {
-                jobs.push_back(std::make_unique<link::ReadTransfer>(read->first, read->last, read->failureText));
+                jobs.push_back(
+                    std::make_unique<link::ReadTransfer>(read->first, read->last, read->failureText));
             } else if (const auto* write = std::get_if<Plan::Write>(&action)) {
                 m_planWrote = true;
                 jobs.push_back(
