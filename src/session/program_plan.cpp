@@ -123,7 +123,7 @@ ProgramPlan::Actions ProgramPlan::transferEnded(const link::TransferSummary& sum
     const bool rangeWrite = step.phase == Phase::Writing && step.into == Target::None &&
                             step.range == static_cast<int>(m_result.ranges.size());
     if (rangeWrite)
-        m_result.ranges.push_back({step.first, step.last, reason, summary.cellsDone, summary.faults});
+        m_result.ranges.push_back({step.first, step.last, reason, summary.cellsDone, summary.faults, {}});
     if (step.phase == Phase::Writing) prove(step, summary);
     const auto* cells = std::get_if<link::ReadCells>(&summary.output);
     if (ok && step.into != Target::None && cells) take(step, *cells);

@@ -129,7 +129,9 @@ TEST(LateReply, ProgrammingLeavesNoUnwrittenCellUnnamed)
                     named.insert(unproven->cells.begin(), unproven->cells.end());
             for (const auto& range : link::kProgramRanges)
                 for (int a = range.first; a <= range.last; ++a)
-                    if (line.model.cell(a) != cellByte(image.text(a))) EXPECT_TRUE(named.count(a)) << a;
+                    if (line.model.cell(a) != cellByte(image.text(a))) {
+                        EXPECT_TRUE(named.count(a)) << a;
+                    }
         }
     }
 }

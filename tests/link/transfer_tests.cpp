@@ -378,7 +378,9 @@ TEST(ProgramTransfer, RepliesAreCheckedForCommandAndChecksumOnly)
         }
         const auto unproven = std::get<UnprovenCells>(program.summary().output).cells;
         EXPECT_EQ(unproven.empty() ? -1 : unproven.front(), c.unprovenFrom);
-        if (!unproven.empty()) EXPECT_EQ(unproven.back(), 123);
+        if (!unproven.empty()) {
+            EXPECT_EQ(unproven.back(), 123);
+        }
     }
 }
 

@@ -61,8 +61,8 @@ TEST(StationPresence, TheFingerprintNeedsTheIdentityCellsAndEveryKnownCell)
     sent.setNumber(10, 99);
     sent.setNumber(100, 99);
     ProgramResult result;
-    result.ranges = {{0, 84, link::EndReason::Succeeded, 85, {}},
-                     {86, 123, link::EndReason::RetriesUsedUp, 3, {}}};
+    result.ranges = {{0, 84, link::EndReason::Succeeded, 85, {}, {}},
+                     {86, 123, link::EndReason::RetriesUsedUp, 3, {}, {}}};
     print.learnProgrammed(sent, result);
     ParameterImage after = sent;
     after.setNumber(100, 55);
