@@ -1,7 +1,6 @@
 #include "link/record_framer.h"
 
 #include <algorithm>
-#include <iterator>
 #include <utility>
 
 namespace quarvel::link {

@@ -26,13 +26,16 @@ enum class NotCountedWhy
 // - Byte alignment comes from checksums: five bytes that pass are a unit; after damage the
 //   framer slides byte by byte until units pass again, and a unit that fails is never part of a
 //   record.
-// - Which unit is a first half comes from the run's rhythm: units whose pause matches this
-//   selector's half gap form a group, and a group's pairs are its records. The half gap is
-//   learnt from the first records (the first pair counts only once the next group agrees), and
-//   a group that holds an odd unit out is counted only where damage beside it shows which end
-//   lost its partner.
-// - A start answer is any valid start reply (bytes 1-3 any) inside the handshake window; one
-//   standing alone there is set aside, one that may be a half makes its group uncounted.
+// - Which unit is a first half comes from the count of units since the start answer (or a
+//   pause no half gap spans; damaged whole units count too), held to the run's rhythm: units
+//   whose pause matches this selector's half gap form a group, and a group's pairs are its
+//   records. The half gap is learnt from the first records (the first pair counts only once the
+//   next group agrees); a group that holds an odd unit is trimmed only where damage beside it
+//   shows which end lost its partner, and where the count is unknown nothing counts until a
+//   pause longer than any half gap.
+// - A start answer is any valid start reply (bytes 1-3 any) inside the handshake window, no
+//   more of them than start frames went out; one standing alone there is set aside, one that
+//   may be a half makes its group uncounted and the count unknown.
 // Whatever is not counted is said at once, as a number of coins to insert again.
 class RecordFramer
 {
