@@ -278,7 +278,9 @@ TEST(SamplingTransfer, Runs)
         ASSERT_LE(traced.size(), b.fed.size());
         EXPECT_TRUE(std::equal(traced.begin(), traced.end(), b.fed.begin()));
         // A lost port leaves what the framer held unnamed.
-        if (c.reason != EndReason::PortLost) EXPECT_LT(b.fed.size() - traced.size(), 5u);
+        if (c.reason != EndReason::PortLost) {
+            EXPECT_LT(b.fed.size() - traced.size(), 5u);
+        }
         if (c.reason == EndReason::None) {
             EXPECT_FALSE(b.end);
             continue;
