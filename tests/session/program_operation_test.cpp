@@ -416,9 +416,11 @@ TEST(BackupTarget, NoBackupDestroysAFile)
         EXPECT_EQ(t.folder, c.folder);
     }
     // A folder given with a separator too many is named as the user knows it.
+#ifndef Q_OS_WIN // a POSIX folder
     EXPECT_TRUE(
         refusalText(*resolveBackupTarget({BackupPolicy::Kind::Target, "/proc/self//", false}, {}).refusal)
             .startsWith("Cannot write in the backup folder /proc/self: "));
+#endif
     // Another existing file is replaced only when asked.
     EXPECT_TRUE(resolveBackupTarget({BackupPolicy::Kind::Target, file, false}, {}).refusal);
     EXPECT_FALSE(resolveBackupTarget({BackupPolicy::Kind::Target, file, true}, {}).refusal);
