@@ -199,6 +199,13 @@ void VirtualSelector::handleFrame(const link::Frame& frame, std::int64_t nowMs, 
         return;
     }
     m_log.push_back({nowMs, frame});
+    count(kind);
+    if (m_swaps) operatorActs(kind, nowMs);
+    if (!m_gone) answer(frame, kind, faults, out);
+}
+
+void VirtualSelector::count(FrameKind kind)
+{
     switch (kind) {
     case FrameKind::Read:
         ++m_counts.reads;
@@ -222,23 +229,29 @@ void VirtualSelector::handleFrame(const link::Frame& frame, std::int64_t nowMs, 
         ++m_counts.other;
         break;
     }
-    if (m_swaps) {
-        switch (m_swaps->frame(nowMs, kind == FrameKind::Write || kind == FrameKind::EndOfProgramming)) {
-        case StationSwaps::Action::TakeOff:
-            m_gone = true;
-            break;
-        case StationSwaps::Action::PutOnNew:
-            plugInNew();
-            break;
-        case StationSwaps::Action::PutBack:
-            putBack();
-            break;
-        case StationSwaps::Action::None:
-            break;
-        }
-    }
-    if (m_gone) return;
+}
 
+// A station's operator takes selectors off and puts them on as the frames go by.
+void VirtualSelector::operatorActs(FrameKind kind, std::int64_t nowMs)
+{
+    switch (m_swaps->frame(nowMs, kind == FrameKind::Write || kind == FrameKind::EndOfProgramming)) {
+    case StationSwaps::Action::TakeOff:
+        m_gone = true;
+        break;
+    case StationSwaps::Action::PutOnNew:
+        plugInNew();
+        break;
+    case StationSwaps::Action::PutBack:
+        putBack();
+        break;
+    case StationSwaps::Action::None:
+        break;
+    }
+}
+
+void VirtualSelector::answer(const link::Frame& frame, FrameKind kind, const std::vector<Fault>& faults,
+                             std::vector<Emission>& out)
+{
     const std::uint8_t address = frame[1];
     switch (kind) {
     case FrameKind::Read:

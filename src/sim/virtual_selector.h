@@ -179,6 +179,10 @@ public:
 
 private:
     void handleFrame(const link::Frame& frame, std::int64_t nowMs, std::vector<Emission>& out);
+    void count(FrameKind kind);
+    void operatorActs(FrameKind kind, std::int64_t nowMs);
+    void answer(const link::Frame& frame, FrameKind kind, const std::vector<Fault>& faults,
+                std::vector<Emission>& out);
     // The faults of the next reply the selector would send.
     std::vector<Fault> nextFaults();
     // Sends a reply through its faults; false when the selector vanished at it.
