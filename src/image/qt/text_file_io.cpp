@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <optional>
 
 namespace quarvel {
 
@@ -94,22 +95,31 @@ FileSaveResult saveFileAtomically(const QString& path, std::string_view bytes)
     return result;
 }
 
+namespace {
+
+// Opens path (or standard input, as "-") for reading; what is wrong when it cannot.
+std::optional<QString> openForReading(QFile& file, const QString& path)
+{
+    // A FIFO or a device would block open() or feed a read without end: only a regular file is
+    // opened (standard input is the caller's own choice).
+    if (const QFileInfo info(path); path != QLatin1String("-") && info.exists() && !info.isFile())
+        return QStringLiteral("Cannot open %1: it is not a regular file").arg(shown(path));
+    // "-" is standard input, as command-line tools take it.
+    const bool opened =
+        path == QLatin1String("-") ? file.open(stdin, QIODevice::ReadOnly) : file.open(QIODevice::ReadOnly);
+    if (!opened) return QStringLiteral("Cannot open %1: %2").arg(shown(path), file.errorString());
+    return std::nullopt;
+}
+
+} // namespace
+
 FieldFileRead readFieldFile(const QString& path, std::size_t maxFields, std::size_t maxBytes,
                             bool requireText)
 {
     FieldFileRead result;
-    // A FIFO or a device would block open() or feed a read without end: only a regular file is
-    // opened (standard input is the caller's own choice).
-    if (const QFileInfo info(path); path != QLatin1String("-") && info.exists() && !info.isFile()) {
-        result.error = QStringLiteral("Cannot open %1: it is not a regular file").arg(shown(path));
-        return result;
-    }
     QFile file(path);
-    // "-" is standard input, as command-line tools take it.
-    const bool opened =
-        path == QLatin1String("-") ? file.open(stdin, QIODevice::ReadOnly) : file.open(QIODevice::ReadOnly);
-    if (!opened) {
-        result.error = QStringLiteral("Cannot open %1: %2").arg(shown(path), file.errorString());
+    if (const auto refused = openForReading(file, path)) {
+        result.error = *refused;
         return result;
     }
     result.opened = true;
