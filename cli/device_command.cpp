@@ -220,7 +220,7 @@ std::optional<int> DeviceCommand::checkBackupTarget(const QString& sourceFile)
 std::optional<int> FileProgrammingCommand::check()
 {
     ImageFile file;
-    if (const auto refused = loadProgrammable(filePath(), file)) return refused;
+    if (const auto refused = loadProgrammable(filePath(), file, &m_fileSha256)) return refused;
     // A backup that could never be saved is refused before the selector is touched.
     if (const auto refused = checkBackupTarget(filePath())) return refused;
     m_file = std::move(file.image);
@@ -286,7 +286,7 @@ const char* DeviceCommand::commandName() const
     return commandNameOf(m_invocation.command);
 }
 
-std::optional<int> DeviceCommand::loadProgrammable(const QString& path, ImageFile& file)
+std::optional<int> DeviceCommand::loadProgrammable(const QString& path, ImageFile& file, QString* sha256)
 {
     session::CoinDataCheck check = session::checkCoinDataFile(path, true);
     if (!check) {
@@ -294,6 +294,7 @@ std::optional<int> DeviceCommand::loadProgrammable(const QString& path, ImageFil
         return exit_code::kUsageOrFile;
     }
     file = std::move(*check.file);
+    if (sha256) *sha256 = check.sha256;
     if (check.unprogrammable.empty()) return std::nullopt;
     const QString said = unprogrammableText(path, check.unprogrammable, m_invocation.force);
     if (!m_invocation.force) {

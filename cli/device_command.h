@@ -82,7 +82,8 @@ protected:
     void refused(const session::Refusal& refusal);
     // Loads a coin data file to be programmed, refusing what the session's check refuses and
     // (unless --force) cells the selector cannot hold. An exit code when refused.
-    std::optional<int> loadProgrammable(const QString& path, ImageFile& file);
+    // sha256: where the file's hash as checked goes, if wanted.
+    std::optional<int> loadProgrammable(const QString& path, ImageFile& file, QString* sha256 = nullptr);
     // The result line and exit code of a programming run that failed; nullopt when it succeeded.
     std::optional<int> programmingFailure(const session::ProgramResult& result);
 
@@ -118,6 +119,7 @@ protected:
     QString filePath() const { return m_invocation.files.constFirst(); }
 
     ParameterImage m_file; // the file's image
+    QString m_fileSha256;  // and its hash as checked
 };
 
 template <class Op, class Command, class Result>

@@ -11,7 +11,6 @@
 #include "session/programming.h"
 #include "session/reports.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -60,6 +59,7 @@ std::optional<int> GangCommand::prepare(session::GangJob& job)
     }
     job.image = check.file->image;
     job.coinFile = QFileInfo(path).absoluteFilePath();
+    job.coinSha256 = check.sha256;
     job.station = m_invocation.station;
     auto recording = startHistory(m_invocation, this, [this](const QString& text) {
         clearProgress();
@@ -92,15 +92,9 @@ std::optional<int> GangCommand::prepare(session::GangJob& job)
         }
     }
     if (!m_invocation.logFile.isEmpty()) {
-        // The same bytes the check read: the hash names the file as it was programmed.
-        QFile file(path);
-        QCryptographicHash sha(QCryptographicHash::Sha256);
-        if (!file.open(QIODevice::ReadOnly) || !sha.addData(&file)) {
-            error(QStringLiteral("Cannot read %1: %2").arg(path, file.errorString()));
-            return exit_code::kUsageOrFile;
-        }
+        // The hash of the file as the check read it names the file as it was programmed.
         QString why;
-        if (!m_log.open(m_invocation.logFile, path, sha.result(), &why)) {
+        if (!m_log.open(m_invocation.logFile, path, QByteArray::fromHex(check.sha256.toLatin1()), &why)) {
             error(why);
             return exit_code::kUsageOrFile;
         }

@@ -13,6 +13,7 @@ void ProgramCommand::begin()
     session::ProgramRequest request;
     request.image = m_file;
     request.sourceFile = filePath();
+    request.sourceSha256 = m_fileSha256;
     startProgramming(request, &ProgramCommand::programFinished);
 }
 

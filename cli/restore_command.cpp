@@ -14,6 +14,7 @@ void RestoreCommand::begin()
     request.image = m_file;
     request.exact = true;
     request.sourceFile = filePath();
+    request.sourceSha256 = m_fileSha256;
     if (!startProgramming(request, &RestoreCommand::restoreFinished)) return;
     // The one question an exact restore asks: whether the backup is of another selector.
     auto* operation = static_cast<session::ProgramOperation*>(m_session.device().current());

@@ -3,7 +3,6 @@
 #include "history/history_store.h"
 
 #include <QCoreApplication>
-#include <QCryptographicHash>
 #include <QFile>
 #include <QSet>
 #include <QTimer>
@@ -15,18 +14,6 @@ namespace quarvel::history {
 namespace {
 
 constexpr int kBatch = 100;
-// A coin data file is a few kilobytes; nothing larger is hashed whole.
-constexpr qint64 kLargestHashed = qint64{4} * 1024 * 1024;
-
-QString sha256Of(const QString& path)
-{
-    QFile file(path);
-    if (file.size() > kLargestHashed || !file.open(QIODevice::ReadOnly)) return {};
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    if (!hash.addData(&file)) return {};
-    return QString::fromLatin1(hash.result().toHex());
-}
-
 } // namespace
 
 // Lives on the recorder's thread, with the connections it opened there.
@@ -56,8 +43,6 @@ public:
 
     void write(HistoryRecord record)
     {
-        if (!record.coinFile.isEmpty() && record.coinSha256.isEmpty())
-            record.coinSha256 = sha256Of(record.coinFile);
         if (!m_config.server) {
             if (!m_local.isOpen() || !m_local.write(record)) localFailed(record);
             return;

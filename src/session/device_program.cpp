@@ -39,6 +39,7 @@ Started<ProgramOperation> Device::program(const ProgramRequest& request)
                                  : request.exact                     ? QStringLiteral("restore")
                                                                      : QStringLiteral("program");
     m_program->facts.coinFile = request.sourceFile;
+    m_program->facts.coinSha256 = request.sourceSha256;
     m_program->facts.before = request.memoryBefore;
     // The plan begins with the line probe: a read, the one job the run starts with.
     const ProgramPlan::Actions first = m_program->plan.start();

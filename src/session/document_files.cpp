@@ -23,6 +23,7 @@ CoinDataCheck checkCoinDataFile(const QString& path, bool forProgramming)
         check.unprogrammable = unprogrammableCells(read.file->image);
     }
     check.file = std::move(read.file);
+    check.sha256 = fileSha256(path, kMaxCoinDataBytes);
     return check;
 }
 

@@ -24,6 +24,9 @@ struct CoinDataCheck
     // For programming: the programmed cells the selector cannot hold as written (text such as
     // "12ab", "-1" or "300" would reach it as some other byte). The caller asks before sending.
     std::vector<UnprogrammableCell> unprogrammable;
+    // The SHA-256 of the file as it was checked (hex; empty when it could not be hashed): it
+    // names what was programmed, whatever becomes of the file afterwards.
+    QString sha256;
     explicit operator bool() const { return file.has_value(); }
 };
 

@@ -117,6 +117,7 @@ void GangStation::beginUnit()
     request.image = m_job.image;
     request.verify = m_job.verify;
     request.sourceFile = m_job.coinFile;
+    request.sourceSha256 = m_job.coinSha256;
     request.historyOperation = QStringLiteral("station");
     if (m_unitRead) {
         // Station mode has read the whole selector to know it: that read names it and is its

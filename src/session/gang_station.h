@@ -26,6 +26,7 @@ struct GangJob
     int pollMs = 500;     // station mode: one read of cell 0 this often
     AbsenceRule absence;  // station mode: when the selector on the port counts as taken off
     QString coinFile;     // the file the image came from, for the history
+    QString coinSha256;   // its SHA-256 as checked
     QString station;      // the station's name in the history
     history::HistoryRecorder* history = nullptr; // where each unit is recorded (null: nowhere)
 };

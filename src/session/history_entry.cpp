@@ -31,6 +31,7 @@ history::HistoryRecord common(const OperationFacts& facts, link::EndReason reaso
     r.durationMs = facts.durationMs;
     // With its folder, as the station's log names it: a name alone says little a year later.
     if (!facts.coinFile.isEmpty()) r.coinFile = QFileInfo(facts.coinFile).absoluteFilePath();
+    r.coinSha256 = facts.coinSha256;
     return r;
 }
 

@@ -26,6 +26,7 @@ struct OperationFacts
     QString station;
     qint64 durationMs = 0;
     QString coinFile;
+    QString coinSha256;                   // as the file was checked before the operation
     std::optional<ParameterImage> before; // read by the caller just before (a station's unit)
 };
 

@@ -39,6 +39,7 @@ struct ProgramRequest
     bool verify = false;
     // The file the image came from: a backup may never be written over it.
     QString sourceFile;
+    QString sourceSha256; // the file's SHA-256 as checked, for the history
     // Ask (question()) before writing references or coin values of channels that the user
     // neither taught nor edited since the document was loaded (all but spared). Needs a backup
     // to compare with.

@@ -2,6 +2,7 @@
 
 #include "image/field_reader.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -112,6 +113,15 @@ std::optional<QString> openForReading(QFile& file, const QString& path)
 }
 
 } // namespace
+
+QString fileSha256(const QString& path, std::size_t maxBytes)
+{
+    QFile file(path);
+    if (openForReading(file, path) || file.size() > static_cast<qint64>(maxBytes)) return {};
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    if (!hash.addData(&file)) return {};
+    return QString::fromLatin1(hash.result().toHex());
+}
 
 FieldFileRead readFieldFile(const QString& path, std::size_t maxFields, std::size_t maxBytes,
                             bool requireText)

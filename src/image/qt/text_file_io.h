@@ -36,6 +36,9 @@ struct FieldFileRead
 // value. With requireText, a NUL byte or a byte sequence that is not UTF-8 among the bytes read
 // stops reading with notText and "<path> is not a coin data file"; UTF-16 and binary files end
 // there instead of being read as values.
+// The SHA-256 of the file's bytes, hex; empty when it cannot be read whole within maxBytes.
+QString fileSha256(const QString& path, std::size_t maxBytes);
+
 FieldFileRead readFieldFile(const QString& path, std::size_t maxFields, std::size_t maxBytes,
                             bool requireText = false);
 

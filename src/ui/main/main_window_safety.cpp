@@ -141,6 +141,7 @@ void MainWindow::mnuRestore_Click()
         request.exact = true;
         request.verify = true; // "restored exactly", or the cells that differ
         request.sourceFile = path;
+        request.sourceSha256 = check.sha256;
         ask(this, "ConfirmRestore",
             QStringLiteral("Program the selector with the backup %1?").arg(QDir::toNativeSeparators(path)),
             QStringLiteral("&Program"), QStringLiteral("&Cancel"), [this, request, path] {
@@ -177,6 +178,7 @@ void MainWindow::programFile(const QString& path, const session::CoinDataCheck& 
     m_files.load(path, check);
     session::ProgramRequest request;
     request.sourceFile = path;
+    request.sourceSha256 = check.sha256;
     // A failure stays in view with its ranges; calibrating a half-programmed selector would hide
     // it. Open & Program again retries.
     runProgramming(request, [this](bool programmed, const QString&) {
