@@ -49,6 +49,42 @@ std::unique_ptr<history::HistoryRecorder> desktopHistory()
     return std::make_unique<history::HistoryRecorder>(history::recorderConfig(server));
 }
 
+namespace {
+
+void warn(QWidget& window, const QString& text, const char* objectName)
+{
+    auto* box =
+        new QMessageBox(QMessageBox::Warning, QStringLiteral("QUARVEL"), text, QMessageBox::Ok, &window);
+    if (objectName) box->setObjectName(QLatin1String(objectName));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
+}
+
+// A line's server for the history, from the next start: a URL without its password, or none.
+void askForServer(QWidget& window)
+{
+    auto* ask = new QInputDialog(&window);
+    ask->setObjectName(QStringLiteral("frmHistoryServer"));
+    ask->setAttribute(Qt::WA_DeleteOnClose);
+    ask->setWindowTitle(QStringLiteral("QUARVEL"));
+    ask->setLabelText(QLatin1String(kServerLabel));
+    ask->setTextValue(QSettings().value(QLatin1String(kServerKey)).toString());
+    QObject::connect(ask, &QInputDialog::textValueSelected, &window, [&window](const QString& text) {
+        const QString url = text.trimmed();
+        if (!url.isEmpty()) {
+            const auto parsed = history::parseHistoryUrl(url);
+            if (!parsed.target) {
+                warn(window, parsed.error, nullptr);
+                return;
+            }
+        }
+        QSettings().setValue(QLatin1String(kServerKey), url);
+    });
+    ask->open();
+}
+
+} // namespace
+
 void addHistoryMenu(QMainWindow& window, session::Device& device, history::HistoryRecorder* recorder)
 {
     QMenu* menu = window.menuBar()->addMenu(QLatin1String(kMenu));
@@ -75,40 +111,13 @@ void addHistoryMenu(QMainWindow& window, session::Device& device, history::Histo
         if (recorder) device.setHistory(on ? recorder : nullptr);
     });
 
-    QAction* server = menu->addAction(QLatin1String(kServer), &window, [&window] {
-        auto* ask = new QInputDialog(&window);
-        ask->setObjectName(QStringLiteral("frmHistoryServer"));
-        ask->setAttribute(Qt::WA_DeleteOnClose);
-        ask->setWindowTitle(QStringLiteral("QUARVEL"));
-        ask->setLabelText(QLatin1String(kServerLabel));
-        ask->setTextValue(QSettings().value(QLatin1String(kServerKey)).toString());
-        QObject::connect(ask, &QInputDialog::textValueSelected, &window, [&window](const QString& text) {
-            const QString url = text.trimmed();
-            if (!url.isEmpty()) {
-                const auto parsed = history::parseHistoryUrl(url);
-                if (!parsed.target) {
-                    auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("QUARVEL"), parsed.error,
-                                                QMessageBox::Ok, &window);
-                    box->setAttribute(Qt::WA_DeleteOnClose);
-                    box->open();
-                    return;
-                }
-            }
-            QSettings().setValue(QLatin1String(kServerKey), url);
-        });
-        ask->open();
-    });
+    QAction* server = menu->addAction(QLatin1String(kServer), &window, [&window] { askForServer(window); });
     server->setObjectName(QStringLiteral("mnuHistoryServer"));
 
     if (!recorder) return;
     device.setHistory(recorder);
-    QObject::connect(recorder, &history::HistoryRecorder::problem, &window, [&window](const QString& text) {
-        auto* box =
-            new QMessageBox(QMessageBox::Warning, QStringLiteral("QUARVEL"), text, QMessageBox::Ok, &window);
-        box->setObjectName(QStringLiteral("msgHistoryProblem"));
-        box->setAttribute(Qt::WA_DeleteOnClose);
-        box->open();
-    });
+    QObject::connect(recorder, &history::HistoryRecorder::problem, &window,
+                     [&window](const QString& text) { warn(window, text, "msgHistoryProblem"); });
 }
 
 } // namespace quarvel
