@@ -17,6 +17,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -85,9 +86,9 @@ bool noDisplay(int argc, char** argv)
 #endif
 }
 
-} // namespace
-
-int main(int argc, char** argv)
+// Help, version or a command line without a display: said on the console, no window. The exit
+// code, or nothing when the window is to open.
+std::optional<int> withoutWindow(int argc, char** argv)
 {
     if (asksOnlyForText(argc, argv)) {
         QCoreApplication app(argc, argv);
@@ -98,25 +99,75 @@ int main(int argc, char** argv)
         parser.process(app); // prints and exits
         return 0;
     }
-    if (noDisplay(argc, argv)) {
-        // A mistyped option is the thing to hear about, display or not.
-        QStringList arguments;
-        for (int i = 0; i < argc; ++i)
-            arguments << QString::fromLocal8Bit(argv[i]);
-        QCommandLineParser parser;
-        Options options;
-        options.addTo(parser);
-        if (!parser.parse(arguments)) {
-            std::fprintf(stderr, "quarvel: %s\n", qPrintable(parser.errorText()));
-            return 1;
-        }
-        std::fprintf(stderr,
-                     "quarvel: no display to open its window on (DISPLAY and WAYLAND_DISPLAY are not set).\n"
-                     "Start it from a desktop session, or without one:\n"
-                     "  xvfb-run -a quarvel --simulator     a virtual screen\n"
-                     "  quarvelctl read --port sim           the command-line tool\n");
+    if (!noDisplay(argc, argv)) return std::nullopt;
+    // A mistyped option is the thing to hear about, display or not.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    QCommandLineParser parser;
+    Options options;
+    options.addTo(parser);
+    if (!parser.parse(arguments)) {
+        std::fprintf(stderr, "quarvel: %s\n", qPrintable(parser.errorText()));
         return 1;
     }
+    std::fprintf(stderr,
+                 "quarvel: no display to open its window on (DISPLAY and WAYLAND_DISPLAY are not set).\n"
+                 "Start it from a desktop session, or without one:\n"
+                 "  xvfb-run -a quarvel --simulator     a virtual screen\n"
+                 "  quarvelctl read --port sim           the command-line tool\n");
+    return 1;
+}
+
+// What the command line asks of the window.
+struct Start
+{
+    quarvel::StartPort port;
+    int coinIntervalMs = -1;
+    std::optional<QStringList> script; // the steps of --script
+};
+
+// Reads the command line into start; the exit code when it is wrong.
+std::optional<int> readStart(const QCommandLineParser& parser, const Options& options, Start& start)
+{
+    if (parser.isSet(options.simulator) && parser.isSet(options.port)) {
+        std::fprintf(stderr, "quarvel: --simulator and --port exclude each other\n");
+        return 2;
+    }
+    if (parser.isSet(options.coinInterval)) {
+        bool ok = false;
+        start.coinIntervalMs = parser.value(options.coinInterval).toInt(&ok);
+        if (!ok || start.coinIntervalMs < 0 || start.coinIntervalMs > 60000) {
+            std::fprintf(stderr, "quarvel: --coin-interval takes 0..60000 milliseconds, not '%s'\n",
+                         qPrintable(parser.value(options.coinInterval)));
+            return 2;
+        }
+    }
+    if (parser.isSet(options.simulator)) start.port.kind = quarvel::StartPort::Kind::Virtual;
+    if (parser.isSet(options.port)) {
+        // "sim" is the virtual selector, as quarvelctl takes it.
+        const QString value = parser.value(options.port);
+        start.port = value == QLatin1String("sim")
+                         ? quarvel::StartPort{quarvel::StartPort::Kind::Virtual, {}}
+                         : quarvel::StartPort{quarvel::StartPort::Kind::Path, value};
+    }
+    if (parser.isSet(options.script)) {
+        QStringList steps;
+        QString error;
+        if (!quarvel::ScriptRunner::load(parser.value(options.script), &steps, &error)) {
+            std::fprintf(stderr, "quarvel: %s\n", qPrintable(error));
+            return 2;
+        }
+        start.script = steps;
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (const auto code = withoutWindow(argc, argv)) return *code;
 
     QApplication app(argc, argv);
     nameApplication();
@@ -132,60 +183,26 @@ int main(int argc, char** argv)
     QCommandLineParser parser;
     Options options;
     options.addTo(parser);
-    const QCommandLineOption& simulator = options.simulator;
-    const QCommandLineOption& port = options.port;
-    const QCommandLineOption& script = options.script;
     parser.process(app);
-    if (parser.isSet(simulator) && parser.isSet(port)) {
-        std::fprintf(stderr, "quarvel: --simulator and --port exclude each other\n");
-        return 2;
-    }
-
-    int coinIntervalMs = -1;
-    if (parser.isSet(options.coinInterval)) {
-        bool ok = false;
-        coinIntervalMs = parser.value(options.coinInterval).toInt(&ok);
-        if (!ok || coinIntervalMs < 0 || coinIntervalMs > 60000) {
-            std::fprintf(stderr, "quarvel: --coin-interval takes 0..60000 milliseconds, not '%s'\n",
-                         qPrintable(parser.value(options.coinInterval)));
-            return 2;
-        }
-    }
-
-    quarvel::StartPort start;
-    if (parser.isSet(simulator)) start.kind = quarvel::StartPort::Kind::Virtual;
-    if (parser.isSet(port)) {
-        // "sim" is the virtual selector, as quarvelctl takes it.
-        const QString value = parser.value(port);
-        start = value == QLatin1String("sim") ? quarvel::StartPort{quarvel::StartPort::Kind::Virtual, {}}
-                                              : quarvel::StartPort{quarvel::StartPort::Kind::Path, value};
-    }
-
-    QStringList steps;
-    if (parser.isSet(script)) {
-        QString error;
-        if (!quarvel::ScriptRunner::load(parser.value(script), &steps, &error)) {
-            std::fprintf(stderr, "quarvel: %s\n", qPrintable(error));
-            return 2;
-        }
-    }
+    Start start;
+    if (const auto code = readStart(parser, options, start)) return *code;
 
     // Before the session, whose device records into it to the end.
     const auto history = quarvel::desktopHistory();
     quarvel::session::SelectorSession session;
-    session.bench().setCoinInterval(coinIntervalMs);
+    session.bench().setCoinInterval(start.coinIntervalMs);
     quarvel::MainWindow window(session);
     quarvel::addHistoryMenu(window, session.device(), history.get());
     quarvel::addHelpMenu(window);
-    window.startUp(start);
+    window.startUp(start.port);
     // QUARVEL_EXIT_WHEN_SHOWN set: leave once the window has painted (bench/startup_bench).
     quarvel::ExitWhenShown exitWhenShown;
     if (qEnvironmentVariableIsSet("QUARVEL_EXIT_WHEN_SHOWN")) window.installEventFilter(&exitWhenShown);
     window.show();
 
     std::unique_ptr<quarvel::ScriptRunner> runner;
-    if (parser.isSet(script)) {
-        runner = std::make_unique<quarvel::ScriptRunner>(window, steps);
+    if (start.script) {
+        runner = std::make_unique<quarvel::ScriptRunner>(window, *start.script);
         runner->start();
     }
     return app.exec();
