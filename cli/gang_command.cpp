@@ -41,6 +41,30 @@ void GangCommand::error(const QString& message)
     std::cerr << "quarvelctl gang: " << message.toStdString() << std::endl;
 }
 
+// The history every unit is recorded in; the station never stops for the server.
+std::optional<int> GangCommand::startRecording(session::GangJob& job)
+{
+    auto recording = startHistory(m_invocation, this, [this](const QString& text) {
+        clearProgress();
+        std::cerr << text.toStdString() << std::endl;
+    });
+    if (!recording.refused.isEmpty()) {
+        error(recording.refused);
+        return exit_code::kUsageOrFile;
+    }
+    m_history = std::move(recording.recorder);
+    job.history = m_history.get();
+    if (m_history) {
+        // It says how many records wait for the server instead.
+        connect(m_history.get(), &history::HistoryRecorder::waitingChanged, this, [this](int count) {
+            if (count == 0 || m_invocation.quiet) return;
+            clearProgress();
+            std::cerr << history::waitingText(count).toStdString() << std::endl;
+        });
+    }
+    return std::nullopt;
+}
+
 std::optional<int> GangCommand::prepare(session::GangJob& job)
 {
     const QString path = m_invocation.files.constFirst();
@@ -61,24 +85,7 @@ std::optional<int> GangCommand::prepare(session::GangJob& job)
     job.coinFile = QFileInfo(path).absoluteFilePath();
     job.coinSha256 = check.sha256;
     job.station = m_invocation.station;
-    auto recording = startHistory(m_invocation, this, [this](const QString& text) {
-        clearProgress();
-        std::cerr << text.toStdString() << std::endl;
-    });
-    if (!recording.refused.isEmpty()) {
-        error(recording.refused);
-        return exit_code::kUsageOrFile;
-    }
-    m_history = std::move(recording.recorder);
-    job.history = m_history.get();
-    if (m_history) {
-        // The station never stops for the server: it says how many records wait for it.
-        connect(m_history.get(), &history::HistoryRecorder::waitingChanged, this, [this](int count) {
-            if (count == 0 || m_invocation.quiet) return;
-            clearProgress();
-            std::cerr << history::waitingText(count).toStdString() << std::endl;
-        });
-    }
+    if (const auto refused = startRecording(job)) return refused;
     job.verify = m_invocation.verify;
     job.wait = m_invocation.wait;
     job.backupDir = QDir::cleanPath(m_invocation.backupDir); // "ro/" is "ro", never "ro//"

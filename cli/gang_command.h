@@ -35,6 +35,7 @@ signals:
 private:
     // Everything that can be refused before a byte is sent; an exit code when refused.
     std::optional<int> prepare(session::GangJob& job);
+    std::optional<int> startRecording(session::GangJob& job);
     void unitFinished(const session::GangUnitResult& result);
     void portLost(const QString& port, const QString& message);
     void allDone();
