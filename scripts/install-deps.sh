@@ -19,9 +19,10 @@ packages=(
   help2man python3 python3-markdown
   lintian desktop-file-utils appstream
 )
-if [ "${1:-}" = --windows ]; then
-  packages+=(g++-mingw-w64-x86-64-posix googletest wine wine64 nsis)
-fi
+# --windows (any position): the Windows build and its tests under Wine.
+case " $* " in
+*" --windows "*) packages+=(g++-mingw-w64-x86-64-posix googletest wine wine64 nsis) ;;
+esac
 # --usb (any position): the USB tests' guest (scripts/usb-guest.sh). The kernel package is only a
 # file for the guest: its hooks must not build an initramfs for this host.
 hooks=()
